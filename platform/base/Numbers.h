@@ -1,0 +1,21 @@
+#pragma once
+// Locale-independent number text. Qt sets the C library's locale from the environment; a decimal
+// comma must never change a mesh or a settings file, so nothing here consults the locale.
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Whole text must be a number (leading '+' and surrounding blanks accepted); nullopt otherwise.
+std::optional<double> ParseDouble(std::string_view text);
+std::optional<float> ParseFloat(std::string_view text);
+std::optional<long long> ParseInt(std::string_view text);
+
+// Reads the next whitespace-separated token of `text` from `pos` as a float, moving `pos` past it.
+// Returns false at the end of the text. A token that is not a number reads as 0.
+bool NextFloat(std::string_view text, size_t& pos, float& value);
+
+// Exactly C's "%g" (six significant digits) in the "C" locale; non-finite values give "0".
+std::string FormatG(double value);
+
+// Rounds halves to even, the way the program's integer pixel arithmetic expects.
+int RoundHalfEven(double value);
