@@ -297,3 +297,44 @@ TEST_F(GenericModels, AnchorsSitOnTheirFeatures) {
     }
 }
 }  // namespace
+
+namespace {
+// Texture coordinates of the head: the fitting of the texture builder looks for the features at
+// fixed references of the layout.
+class GenericLayout : public GenericModels {
+protected:
+    static std::array<double, 4> UvBox(int slot) {  // umin, umax, vmin, vmax
+        std::array<double, 4> b{1e9, -1e9, 1e9, -1e9};
+        const TGeometry& g = Head();
+        for (size_t v = 0; v < Vertices(); ++v) {
+            if (weights[slot][v] <= 0) continue;
+            b[0] = std::min<double>(b[0], g.texCoords[2 * v]);
+            b[1] = std::max<double>(b[1], g.texCoords[2 * v]);
+            b[2] = std::min<double>(b[2], g.texCoords[2 * v + 1]);
+            b[3] = std::max<double>(b[3], g.texCoords[2 * v + 1]);
+        }
+        return b;
+    }
+};
+
+TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
+    const TGeometry& g = Head();
+    size_t tip = 0;
+    for (size_t v = 0; v < Vertices(); ++v)
+        if (weights[0][v] > 0) tip = v;
+    EXPECT_NEAR(g.texCoords[2 * tip], 0.5151004, 0.01);
+    EXPECT_NEAR(g.texCoords[2 * tip + 1], 0.42300156, 0.01);
+    struct Case {
+        int slot;
+        double u, v;
+    };
+    // Eye centres, mouth centre and ear centres against the middle of each feature's outline.
+    const Case cases[] = {{3, 0.4429995, 0.5326073}, {5, 0.5828313, 0.52675647}, {9, 0.5113153, 0.30832553},
+                          {11, 0.20125, 0.5175644}, {13, 0.8056777, 0.5175644}};
+    for (const Case& c : cases) {
+        auto b = UvBox(c.slot);
+        EXPECT_NEAR(0.5 * (b[0] + b[1]), c.u, 0.01) << kWeightNames[c.slot];
+        EXPECT_NEAR(0.5 * (b[2] + b[3]), c.v, 0.01) << kWeightNames[c.slot];
+    }
+}
+}  // namespace
