@@ -305,13 +305,17 @@ void Layout(GenericData& d) {
     const double xl = d.front[2].p.x, xr = d.front[8].p.x;
     const double zChin = d.front[23].p.z;
     const double vChin = a.V(zChin);
+    const double yTop = m.pos[d.g.topVertex].y + 0.2, zTop = m.pos[d.g.topVertex].z;
     d.headUv.clear();
     for (const Tri& t : m.tris) {
         double cxm = (m.pos[t[0]].x + m.pos[t[1]].x + m.pos[t[2]].x) / 3;
         bool rightSide = cxm > 0;
         for (int c : t) {
             const Vec3& p = m.pos[c];
-            double front = 1.0 - Smooth(-0.2, 0.9, p.y);
+            // The front photo covers the face, and over the crown it reaches back to the top of the
+            // head (the top of the front photo's outline).
+            double y0 = -0.2 + (yTop + 0.1) * Smooth(1.5, zTop - 0.45, p.z);
+            double front = 1.0 - Smooth(y0, y0 + 1.1, p.y);
             double lateral = rightSide ? 1.0 - Smooth(xr - 0.25, xr + 0.25, p.x) : Smooth(xl - 0.25, xl + 0.25, p.x);
             double b = 1.0 - front * lateral;
             double us = rightSide ? a.URight(p.y) : a.ULeft(p.y);
