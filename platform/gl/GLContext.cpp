@@ -95,13 +95,23 @@ GLXFBConfig FirstConfig(Display* display, int drawableType)
     int count = 0;
     GLXFBConfig* configs = glXChooseFBConfig(display, DefaultScreen(display), attributes, &count);
     GLXFBConfig config = nullptr;
-    // A window needs a configuration with an X visual.
-    for (int i = 0; i < count && config == nullptr; ++i) {
-        if ((drawableType & GLX_WINDOW_BIT) == 0) {
-            config = configs[i];
-        } else if (XVisualInfo* visual = glXGetVisualFromFBConfig(display, configs[i])) {
-            XFree(visual);
-            config = configs[i];
+    // The list starts with the deepest colours (10 bits a channel on some servers); 8 bits a
+    // channel is what the program reads back and renders into, so look for it first.
+    for (int pass = 0; pass < 2 && config == nullptr; ++pass) {
+        for (int i = 0; i < count && config == nullptr; ++i) {
+            int red = 0, green = 0, blue = 0;
+            glXGetFBConfigAttrib(display, configs[i], GLX_RED_SIZE, &red);
+            glXGetFBConfigAttrib(display, configs[i], GLX_GREEN_SIZE, &green);
+            glXGetFBConfigAttrib(display, configs[i], GLX_BLUE_SIZE, &blue);
+            if (pass == 0 && (red != 8 || green != 8 || blue != 8))
+                continue;
+            // A window needs a configuration with an X visual.
+            if ((drawableType & GLX_WINDOW_BIT) == 0) {
+                config = configs[i];
+            } else if (XVisualInfo* visual = glXGetVisualFromFBConfig(display, configs[i])) {
+                XFree(visual);
+                config = configs[i];
+            }
         }
     }
     if (configs != nullptr)
