@@ -3,7 +3,11 @@
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 
+#include <dlfcn.h>
+#include <link.h>
+
 #include <cstdio>
+#include <cstring>
 
 struct GLSurface {
     Display* display = nullptr;
@@ -194,6 +198,30 @@ bool SetPixelFormat(GLSurface* surface)
     return CreateWindow(surface, DefaultRootWindow(surface->display), false);
 }
 
+// The driver that the first context loads stays loaded: Mesa unloads it when the display closes,
+// and its LLVM back end is not made to be unloaded and loaded again in one process (nor can a leak
+// checker name an unloaded module).
+void KeepDriverLoaded()
+{
+    static bool kept = false;
+    if (kept)
+        return;
+    kept = true;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void*) {
+            const char* path = info->dlpi_name;
+            if (path == nullptr || *path == '\0')
+                return 0;
+            if (std::strstr(path, "/dri/") != nullptr || std::strstr(path, "libGLX_mesa") != nullptr ||
+                std::strstr(path, "libgallium") != nullptr || std::strstr(path, "libLLVM") != nullptr) {
+                if (void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE))
+                    dlclose(handle);
+            }
+            return 0;
+        },
+        nullptr);
+}
+
 GLRenderContext* CreateContext(GLSurface* surface)
 {
     if (surface == nullptr || surface->config == nullptr)
@@ -208,6 +236,7 @@ GLRenderContext* CreateContext(GLSurface* surface)
             glXDestroyContext(surface->display, context);
         return nullptr;
     }
+    KeepDriverLoaded();
     auto* result = new GLRenderContext;
     result->display = surface->display;
     result->context = context;
@@ -221,6 +250,10 @@ bool MakeCurrent(GLSurface* surface, GLRenderContext* context)
         if (display != nullptr)
             glXMakeContextCurrent(display, None, None, nullptr);
         return surface == nullptr && context == nullptr;
+    }
+    if (surface->drawable == 0) {
+        Report("there is no drawable to make the context current on");
+        return false;
     }
     if (glXGetCurrentContext() == context->context && glXGetCurrentDrawable() == surface->drawable)
         return true;

@@ -249,7 +249,10 @@ TEST(GLContext, AWindowThatDoesNotExistFailsWithoutEndingTheProcess)
     ASSERT_NE(surface, nullptr);
     EXPECT_TRUE(glPlatform.ChoosePixelFormat(surface));
     EXPECT_FALSE(glPlatform.SetPixelFormat(surface));
-    EXPECT_EQ(glPlatform.CreateContext(surface) == nullptr, false);  // the configuration is still fine
+    GLRenderContext* context = glPlatform.CreateContext(surface);  // the configuration is still fine
+    EXPECT_NE(context, nullptr);
+    EXPECT_FALSE(glPlatform.MakeCurrent(surface, context));  // but there is nothing to draw into
+    glPlatform.DeleteContext(context);
     glPlatform.ReleaseSurface(surface);
     const std::string errors = ::testing::internal::GetCapturedStderr();
     EXPECT_NE(errors.find("child window"), std::string::npos) << errors;
