@@ -269,7 +269,13 @@ bool MakeCurrent(GLSurface* surface, GLRenderContext* context)
 
 void SwapBuffers(GLSurface* surface)
 {
-    if (surface != nullptr && surface->drawable != 0)
+    if (surface == nullptr || surface->drawable == 0)
+        return;
+    // Headless nothing is shown, and what a swap does to a pbuffer or an unmapped window is up to
+    // the driver: the frame stays in the back buffer, where the caller reads it.
+    if (surface->parent == 0)
+        glFlush();
+    else
         glXSwapBuffers(surface->display, surface->drawable);
 }
 

@@ -404,6 +404,19 @@ TEST_F(EngineGL, TheWireframeModeOfOneAssetStaysForTheNext)
     EXPECT_TRUE(Near(At(size / 2 + 3, size / 2 - 9), white));
 }
 
+TEST(EngineGLStartup, WithoutADisplayTheProcessEndsWithTheMessageAndExitCodeOne)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            setenv("DISPLAY", ":4711", 1);
+            TXMLDocument document;
+            TColladaEngine engine(&document, 0, 64, 64, 35.0f, 0.1f, 100.0f);
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(1), "Unable to set pixel format");
+}
+
 TEST(EngineGLWindow, DrawsIntoAChildOfTheGivenWindowAndPresentsIt)
 {
     Display* display = XOpenDisplay(nullptr);

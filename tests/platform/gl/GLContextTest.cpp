@@ -142,7 +142,12 @@ TEST(GLContext, AHeadlessDrawableGivesTheDefaultFramebufferOfTheRequestedSize)
     glXQueryDrawable(glXGetCurrentDisplay(), drawable, GLX_HEIGHT, &height);
     EXPECT_EQ(width, 37u);
     EXPECT_EQ(height, 23u);
+    // Nothing is shown headless: the presented frame stays in the back buffer, where it is read.
     glPlatform.SwapBuffers(made.surface);
+    std::array<unsigned char, 4> back{};
+    glReadBuffer(GL_BACK);
+    glReadPixels(5, 5, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, back.data());
+    EXPECT_EQ(back, (std::array<unsigned char, 4>{255, 0, 0, 255}));
     Release(made);
     EXPECT_EQ(glXGetCurrentContext(), nullptr);
 }
