@@ -168,6 +168,10 @@ TEST_F(ViewFrame, DiffusionWithoutHeadNodeOrTextureDrawsOnePass)
         cv::Mat frame = Frame(3);
         EXPECT_TRUE(Lit(At(frame, ScenePixel(3, 0))));  // the eyes are drawn
         EXPECT_EQ(At(frame, {5, 5}), cv::Vec3b(0, 0, 0));
+        cv::Vec3b face = At(frame, ScenePixel(-1, -1));  // the head in its place, lit
+        EXPECT_TRUE(Lit(face));
+        EXPECT_EQ(Dominant(face), 2);
+        EXPECT_EQ(head.shaderIndex, core->textureSpaceShader);
         EXPECT_TRUE(core->engine->useTextures);
         head.visualScenes.nodes[0]->textures = textures;
         core->headNode = node;
