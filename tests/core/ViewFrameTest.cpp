@@ -171,8 +171,9 @@ TEST_F(ViewFrame, DiffusionWithoutHeadNodeOrTextureDrawsOnePass)
         EXPECT_EQ(At(frame, {5, 5}), cv::Vec3b(0, 0, 0));
         cv::Vec3b face = At(frame, ScenePixel(-1, -1));  // the head in its place, lit
         EXPECT_TRUE(Lit(face));
-        if (c.textured)
+        if (c.textured) {
             EXPECT_EQ(Dominant(face), 2);
+        }
         EXPECT_EQ(head.shaderIndex, core->textureSpaceShader);
         EXPECT_TRUE(core->engine->useTextures);
         head.visualScenes.nodes[0]->textures = textures;
