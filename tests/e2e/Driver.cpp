@@ -147,13 +147,15 @@ int Photos(const Options& options)
         return Usage();
     TXMLDocument document;
     TColladaEngine engine(&document, 0, kViewWidth, kViewHeight, 35.0f, 0.1f, 100.0f);
+    glewInit();  // the views call GL through GLEW, as the core object does
     for (const char* model : {"data/models/head.dae", "data/models/eyes.dae", "data/models/hairs.dae"}) {
         if (engine.LoadModel(ProgramFolder() + model) < 0) {
             std::fprintf(stderr, "cannot read %s\n", model);
             return 7;
         }
     }
-    engine.LoadTextures("");
+    // The models name their images by file; they live in the data tree's textures folder.
+    engine.LoadTextures(ProgramFolder() + "data/textures/");
     if (!Option(options, "--deformed").empty()) {
         for (TColladaAsset* asset : engine.models) {
             for (auto& geometry : asset->geometries.geometries)
@@ -161,7 +163,9 @@ int Photos(const Options& options)
             engine.UpdateBuffers(asset);
         }
     }
-    // The hair is drawn as lines, as in the program.
+    // The hair is drawn as lines, as in the program; head and eyes filled.
+    engine.models[0]->polygonMode = 6914;
+    engine.models[1]->polygonMode = 6914;
     engine.models[2]->polygonMode = 6913;
     const std::vector<int> models = AllModels(engine);
     if (!WriteImage(front, RenderModelView(engine, models, ViewSide::Front, kViewWidth, kViewHeight)) ||
