@@ -114,6 +114,17 @@ void Weights(GenericData& d) {
     }
 }
 
+// Where regions meet, their maps share the move instead of adding up to more than a whole one.
+void LimitOverlap(GenericData& d) {
+    const int slots[] = {2, 4, 6, 8, 10, 12};
+    for (size_t i = 0; i < d.g.head.pos.size(); ++i) {
+        double sum = 0;
+        for (int s : slots) sum += d.weights[s][i];
+        if (sum > 1.0)
+            for (int s : slots) d.weights[s][i] /= sum;
+    }
+}
+
 int Px(double v) { return RoundHalfEven(v); }
 }  // namespace
 
@@ -304,6 +315,7 @@ GenericData BuildGeneric(const std::string& sourcePath) {
     GenericData d;
     d.g = BuildHead(sourcePath);
     Weights(d);
+    LimitOverlap(d);
     Features(d);
     Layout(d);
     EyeUv(d);

@@ -291,6 +291,14 @@ GenericHead BuildHead(const std::string& path) {
         if (std::abs(p.x) < 0.3 && std::abs(p.z - tip.z) < 0.5 && (g.noseTipVertex < 0 || p.y < g.head.pos[g.noseTipVertex].y))
             g.noseTipVertex = int(i);
     }
+    // The chin's lowest corner: lowest of the midline's front part, found from the tracked chin.
     g.chinVertex = Nearest(g.head.pos, chin);
+    for (int pass = 0; pass < 4; ++pass) {
+        const Vec3 c = g.head.pos[g.chinVertex];
+        for (size_t i = 0; i < g.head.pos.size(); ++i) {
+            const Vec3& p = g.head.pos[i];
+            if (std::abs(p.x) < 0.3 && p.y < c.y + 0.5 && p.z < g.head.pos[g.chinVertex].z) g.chinVertex = int(i);
+        }
+    }
     return g;
 }

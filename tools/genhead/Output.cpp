@@ -70,7 +70,9 @@ std::string Document(const std::vector<Corners>& meshes, const std::string& mate
     effect->imageName = image;
     asset.effects.effects.push_back(std::move(effect));
     asset.images.names.push_back(image);
-    asset.images.files.push_back(file);
+    // The images writer keeps the file part of a path; the folder goes in as its prefix.
+    const size_t slash = file.rfind('/');
+    asset.images.files.push_back(file.substr(slash + 1));
     for (const Corners& c : meshes) {
         auto g = std::make_unique<TGeometry>();
         g->name = c.name;
@@ -94,7 +96,7 @@ std::string Document(const std::vector<Corners>& meshes, const std::string& mate
       << "    </contributor>\n"
       << "\t  <unit meter=\"0.028\" name=\"model unit\"/>\n\t  <up_axis>Z_UP</up_axis>\n  </asset>\n"
       << "  <library_effects>\n" << asset.effects.EffectsXml() << "  </library_effects>\n"
-      << "  <library_images>\n" << asset.images.ImagesXml("") << "  </library_images>\n"
+      << "  <library_images>\n" << asset.images.ImagesXml(file.substr(0, slash + 1)) << "  </library_images>\n"
       << "  <library_materials>\n" << asset.MaterialsXml() << "  </library_materials>\n"
       << "  <library_geometries>\n" << asset.geometries.GeometriesXml(asset.visualScenes) << "  </library_geometries>\n"
       << "  <library_visual_scenes>\n    <visual_scene id=\"Scene\" name=\"Scene\">\n"
