@@ -41,6 +41,13 @@ cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, 
     glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &framebuffer);
     engine.shaderEngine->UseShader(-1);
     engine.useShaders = false;  // every node through the fixed pipeline
+    // Only the base textures: a normal map on another unit would tint the fixed pipeline's colour.
+    std::vector<TTexture*> switchedOff;
+    for (TTexture* texture : engine.textureEngine->textures)
+        if (texture->textureUnit != GL_TEXTURE0 && texture->enabled) {
+            texture->enabled = false;
+            switchedOff.push_back(texture);
+        }
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
     glDrawBuffer(GL_BACK);
     glReadBuffer(GL_BACK);
@@ -89,6 +96,8 @@ cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, 
     restore(GL_NORMALIZE, normalize);
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, static_cast<GLuint>(framebuffer));
     engine.useShaders = useShaders;
+    for (TTexture* texture : switchedOff)
+        texture->enabled = true;
     engine.shaderEngine->UseShader(-1);
     return image;
 }
