@@ -191,6 +191,11 @@ struct EyeCase {
     int left1, right1, left2, right2; // x of the four side borders
 };
 
+void PrintTo(const EyeCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
 class EyeChoiceTest : public FrontRecognitionTest, public ::testing::WithParamInterface<EyeCase> {};
 
 TEST_P(EyeChoiceTest, PlacesBothEyesAndTheirSides)

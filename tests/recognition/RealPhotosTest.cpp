@@ -117,6 +117,11 @@ struct OddPhoto {
     cv::Mat (*make)();
 };
 
+void PrintTo(const OddPhoto& p, std::ostream* os)
+{
+    *os << p.name;
+}
+
 std::string OddPhotoName(const ::testing::TestParamInfo<OddPhoto>& param)
 {
     return param.param.name;
