@@ -224,6 +224,20 @@ TEST_F(ProfileRecognitionTest, StraightFaceLineKeepsTheBoxBottomAndPutsTheNoseOn
     EXPECT_EQ(At(BottomHead).x, At(TopHead).x);
 }
 
+TEST_F(ProfileRecognitionTest, ChinIsTheLowestOfEqualStepsToTheRight)
+{
+    // The face line steps 40 pixels to the right at y = 620 and again at y = 720, both below the
+    // centroid. Walking up from the bottom, the first of the equal steps (the lower one) wins.
+    cv::Mat photo = Plain(kW, kH);
+    const std::vector<cv::Point> outline = {{300, 200}, {700, 200}, {700, 800}, {380, 800},
+                                            {380, 720}, {340, 720}, {340, 620}, {300, 620}};
+    cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{outline}, kSkin);
+    r.profileImage = photo;
+    ASSERT_TRUE(r.RecognizeProfile(&points, false));
+    EXPECT_GE(At(BottomHead).y, 705);
+    EXPECT_LT(At(BottomHead).y, 720);
+}
+
 TEST_F(ProfileRecognitionTest, PreconditionsAndShrinking)
 {
     EXPECT_FALSE(r.RecognizeProfile(&points, false));
