@@ -338,17 +338,18 @@ void Layout(GenericData& d) {
     FitToReferences(d, a);
 }
 
+// The eye texture is the square the texture builder cuts from the front photo: from the left eye's
+// outer corner across the eye's width, centred on the eye's height. The left eyeball shows it as
+// it is; the right one mirrored, so both outer corners sit at u = 0.
 void EyeUv(GenericData& d) {
-    double width = d.front[3].p.x - d.front[2].p.x;
-    auto uv = [&](const Mesh& eye, Vec3 apex, double mirror) {
+    auto uv = [&](const Mesh& eye, double corner, double width, double z) {
         std::vector<Vec2> out;
         for (const Vec3& p : eye.pos)
-            out.push_back({std::clamp(0.5 + mirror * (p.x - apex.x) / width, 0.0, 1.0),
-                           std::clamp(0.5 + (p.z - apex.z) / width, 0.0, 1.0)});
+            out.push_back({std::clamp((p.x - corner) / width, 0.0, 1.0), std::clamp(0.5 + (p.z - z) / std::abs(width), 0.0, 1.0)});
         return out;
     };
-    d.leftEyeUv = uv(d.g.leftEye, d.g.leftEyeApex, 1.0);
-    d.rightEyeUv = uv(d.g.rightEye, d.g.rightEyeApex, -1.0);
+    d.leftEyeUv = uv(d.g.leftEye, d.front[2].p.x, d.front[3].p.x - d.front[2].p.x, d.front[1].p.z);
+    d.rightEyeUv = uv(d.g.rightEye, d.front[8].p.x, d.front[7].p.x - d.front[8].p.x, d.front[6].p.z);
 }
 
 // Height below which no hair grows, by depth: forehead, temples, above the ears, down to the nape.
