@@ -2,6 +2,8 @@
 // material, offscreen targets, failed construction and destruction order.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <GL/glew.h>
 
 #include <filesystem>
@@ -206,6 +208,7 @@ TEST_F(CoreObject, OffscreenTargets)
 struct MissingFileCase {
     const char* file;
 };
+void PrintTo(const MissingFileCase& c, std::ostream* os) { *os << c.file; }
 
 class CoreMissingFile : public ::testing::TestWithParam<MissingFileCase> {};
 
@@ -234,7 +237,13 @@ INSTANTIATE_TEST_SUITE_P(Table, CoreMissingFile,
                                            MissingFileCase{"data/shaders/normalmapping.frag"},
                                            MissingFileCase{"data/shaders/diffusionfinal.frag"},
                                            MissingFileCase{"data/weights/left_eye.wgh"},
-                                           MissingFileCase{"data/weights/face_borders.wgh"}));
+                                           MissingFileCase{"data/weights/face_borders.wgh"}),
+                         [](const auto& param) {
+                             std::string n;
+                             for (char c : std::string(std::filesystem::path(param.param.file).filename().string()))
+                                 n += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return n + "_" + std::to_string(param.index);
+                         });
 
 // ---------------------------------------------------------------------------------------------
 // Destruction order
