@@ -320,13 +320,24 @@ GenericHead BuildHead(const std::string& path) {
     }
     g.eyeRadius = f.eyeRadius * s;
     // Crop: the neck ends a little more than a unit below the chin; the cut is made flat and closed.
-    // The cut rises towards the back, parallel to the jaw, so the stump stays a neck and never
-    // reaches the shoulders.
-    auto zCut = [&](double y) { return chin.z - 1.1 + 0.3 * (y - chin.y); };
+    // The cut rises towards the back, parallel to the jaw, and sits as low as it can while the
+    // neck stays narrower than the head across the ears (the head's width is measured there).
+    double earWidth = 0;
+    for (const Vec3& p : region.pos)
+        if (p.z > chin.z) earWidth = std::max(earWidth, std::abs(p.x));
+    double drop = 2.0;
+    auto zCut = [&](double y) { return chin.z - drop + 0.18 * (y - chin.y); };
+    for (; drop > 0.8; drop -= 0.05) {
+        double widest = 0;
+        for (const Vec3& p : region.pos)
+            if (p.z < chin.z && p.z > zCut(p.y)) widest = std::max(widest, std::abs(p.x));
+        if (widest < earWidth - 0.6) break;
+    }
+    if (std::getenv("GENHEAD_DEBUG")) std::fprintf(stderr, "neck cut %.2f below the chin, ears %.3f wide\n", drop, earWidth);
     Mesh cropped = KeepTriangles(region, [&](size_t t) {
-        const Tri& tr = region.tris[t];
-        Vec3 c = (region.pos[tr[0]] + region.pos[tr[1]] + region.pos[tr[2]]) * (1.0 / 3);
-        return c.z > zCut(c.y);
+        for (int c : region.tris[t])
+            if (region.pos[c].z < zCut(region.pos[c].y)) return false;
+        return true;
     });
     Vec3 centres[2] = {g.leftEyeCentre, g.rightEyeCentre};
     g.head = OpenSockets(cropped, centres, g.eyeRadius);
