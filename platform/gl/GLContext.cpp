@@ -186,7 +186,8 @@ bool CreateWindow(GLSurface* surface, Window parent, bool map)
     if (surface->visual == nullptr)
         return false;
     ErrorTrap trap(surface->display);
-    surface->colormap = XCreateColormap(surface->display, parent, surface->visual->visual, AllocNone);
+    surface->colormap = XCreateColormap(surface->display, RootWindow(surface->display, surface->visual->screen),
+                                        surface->visual->visual, AllocNone);
     XSetWindowAttributes attributes{};
     attributes.colormap = surface->colormap;
     attributes.border_pixel = 0;
