@@ -349,7 +349,7 @@ void Layout(GenericData& d) {
             // head (the top of the front photo's outline).
             double y0 = -0.2 + (yTop + 0.1) * Smooth(1.5, zTop - 0.45, p.z);
             double front = 1.0 - Smooth(y0, y0 + 1.1, p.y);
-            double lateral = rightSide ? 1.0 - Smooth(xr - 0.25, xr + 0.25, p.x) : Smooth(xl - 0.25, xl + 0.25, p.x);
+            double lateral = rightSide ? 1.0 - Smooth(xr - 0.45, xr + 0.45, p.x) : Smooth(xl - 0.45, xl + 0.45, p.x);
             double b = 1.0 - front * lateral;
             // Behind the ears the side photo sees the skull edge-on; the back is unrolled into the
             // atlas margin (which the texture builder paints with hair), reaching the atlas edge at
