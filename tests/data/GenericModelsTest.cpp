@@ -253,6 +253,10 @@ TEST_F(GenericModels, IntegerNoseLengthAndEarDepthAreAtLeastOneAndNoExtentIsZero
     ASSERT_GT(tipIndex, 0u);
     int noseLength = std::abs(static_cast<int>(g.positions[tipIndex - 1] - g.positions[3 * nihi + 2]));
     EXPECT_GE(noseLength, 1);
+    // The z read just before the tip belongs to the tip's own triangle: a neighbour, not whatever
+    // triangle happens to precede it.
+    EXPECT_NE((tipIndex / 3) % 3, 0u);
+    EXPECT_NEAR(g.positions[tipIndex - 1], g.positions[tipIndex + 2], 0.4);
     auto [elo, ehi, eilo, eihi] = Extent(11, 1);
     EXPECT_GE(std::abs(static_cast<int>(ehi - elo)), 1);
     for (int slot : {3, 5, 7, 9, 11, 13, 14})

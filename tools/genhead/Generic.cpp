@@ -418,8 +418,8 @@ void Hair(GenericData& d) {
         }
         return best;
     };
-    for (size_t ti = 0; ti < m.tris.size(); ++ti) {
-        const Tri& tr = m.tris[ti];
+    for (size_t sample = 0; sample < 2 * m.tris.size(); ++sample) {  // two roots a triangle
+        const Tri& tr = m.tris[sample / 2];
         double r1 = rnd(), r2 = rnd();
         if (r1 + r2 > 1) {
             r1 = 1 - r1;

@@ -371,6 +371,15 @@ GenericHead BuildHead(const std::string& path) {
         if (std::abs(p.x) < 0.3 && std::abs(p.z - tip.z) < 0.5 && (g.noseTipVertex < 0 || p.y < g.head.pos[g.noseTipVertex].y))
             g.noseTipVertex = int(i);
     }
+    // The reconstruction takes the z of the float just before the last nose-tip corner as the tip's
+    // height: make that corner the second of its triangle, so the value read is its neighbour's.
+    for (size_t t = g.head.tris.size(); t-- > 0;) {
+        Tri& tr = g.head.tris[t];
+        auto it = std::find(tr.begin(), tr.end(), g.noseTipVertex);
+        if (it == tr.end()) continue;
+        std::rotate(tr.begin(), tr.begin() + ((it - tr.begin() + 2) % 3), tr.end());
+        break;
+    }
     // The chin's lowest corner: the lowest midline vertex that still faces forward, where the
     // chin's outline turns under towards the throat.
     {
