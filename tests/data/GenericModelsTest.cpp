@@ -572,3 +572,49 @@ TEST_F(GenericLayout, TrianglesFacingTheirPhotoDoNotTurnOverInTextureSpace) {
                 face, flipped, facing);
 }
 }  // namespace
+
+namespace {
+// The layout's sides: the image-left side of the head (-x) on the left of the atlas, the other
+// on the right, the face in the middle, v growing upwards, the back of the head at the edges.
+TEST_F(GenericLayout, AtlasSidesRunAroundTheHead) {
+    const TGeometry& g = Head();
+    float ymax = -1e9f;
+    for (size_t v = 0; v < Vertices(); ++v) ymax = std::max(ymax, Pos(g, v).y);
+    int back = 0;
+    for (size_t v = 0; v < Vertices(); ++v) {
+        P3 p = Pos(g, v);
+        float u = g.texCoords[2 * v], tv = g.texCoords[2 * v + 1];
+        EXPECT_GE(u, 0.0f) << "corner " << v;
+        EXPECT_LE(u, 1.0f) << "corner " << v;
+        EXPECT_GT(tv, 0.0f) << "corner " << v;
+        EXPECT_LE(tv, 1.0f) << "corner " << v;
+        if (p.x < -2.3f) {
+            EXPECT_LT(u, 0.4f) << "corner " << v << " on the image-left side";
+        }
+        if (p.x > 2.3f) {
+            EXPECT_GT(u, 0.6f) << "corner " << v << " on the image-right side";
+        }
+        if (std::abs(p.x) < 1.3f && p.y < -0.3f && std::abs(p.z) < 2.5f) {
+            EXPECT_GT(u, 0.35f) << "corner " << v << " of the face";
+            EXPECT_LT(u, 0.65f) << "corner " << v << " of the face";
+        }
+        if (p.y > ymax - 0.3f && std::abs(p.x) < 0.3f) {
+            ++back;
+            // (the layout is moved against the builder's global shift, about 0.02)
+            EXPECT_TRUE(u < 0.08f || u > 0.92f) << "corner " << v << " at the back of the head has u " << u;
+        }
+    }
+    EXPECT_GT(back, 5);
+    // v grows with height on the face: eyes above the nose tip above the mouth above the chin.
+    auto vAt = [&](int slot) {
+        double sum = 0;
+        int n = 0;
+        for (size_t v = 0; v < Vertices(); ++v)
+            if (weights[slot][v] > 0) { sum += g.texCoords[2 * v + 1]; ++n; }
+        return sum / n;
+    };
+    EXPECT_GT(vAt(3), vAt(0));
+    EXPECT_GT(vAt(0), vAt(9));
+    EXPECT_GT(vAt(9), vAt(1));
+}
+}  // namespace
