@@ -328,12 +328,31 @@ TEST_F(GenericModels, AnchorsSitOnTheirFeatures) {
         EXPECT_NEAR(0.5 * (ylo + yhi), 2.764, 0.05) << kWeightNames[slot];
         EXPECT_NEAR(0.5 * (zlo + zhi), 0.656, 0.05) << kWeightNames[slot];
     }
-    // Mouth: on the midline, inside its outline, on the lips' surface.
+    // Ears: the anchor lies across the ear, between its root and its rim, in the front view.
+    {
+        auto [lo, hi, a, b] = Extent(11, 0);
+        EXPECT_GT(-2.622, lo);
+        EXPECT_LT(-2.622, hi);
+        auto [lo2, hi2, c, d] = Extent(13, 0);
+        EXPECT_GT(2.675, lo2);
+        EXPECT_LT(2.675, hi2);
+    }
+    // Mouth: on the midline, inside its outline, and in the profile where the lips meet: between
+    // the fronts of the upper and the lower lip.
     auto [mxlo, mxhi, e1, e2] = Extent(9, 0);
     auto [mzlo, mzhi, e3, e4] = Extent(9, 2);
     EXPECT_NEAR(0.5 * (mxlo + mxhi), 0.0, 0.05);
     EXPECT_GT(-1.521, mzlo);
     EXPECT_LT(-1.521, mzhi);
+    float upper = 1e9f, lower = 1e9f;
+    for (size_t v = 0; v < Vertices(); ++v) {
+        P3 p = Pos(Head(), v);
+        if (std::abs(p.x) > 0.15f) continue;
+        if (p.z > -1.521f + 0.1f && p.z < -1.521f + 0.35f) upper = std::min(upper, p.y);
+        if (p.z < -1.521f - 0.1f && p.z > -1.521f - 0.35f) lower = std::min(lower, p.y);
+    }
+    EXPECT_GT(-0.894, std::min(upper, lower) - 0.05);
+    EXPECT_LT(-0.894, std::max(upper, lower) + 0.05);
     // The feature points the tool wrote are the mesh's own extremes.
     auto fp = [&](int i) { return features.front[i]; };
     auto [xlo, xhi, i1, i2] = Extent(14, 0);  // any map works for the whole-head extent below
