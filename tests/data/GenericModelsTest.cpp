@@ -418,6 +418,12 @@ TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
         worst = std::max(worst, std::hypot(0.5 * (b[0] + b[1]) - c.u, 0.5 * (b[2] + b[3]) - c.v));
     }
     std::printf("layout references: largest distance to a feature %.4f\n", worst);
+    // The texture builder divides by every rim's spans in texture space.
+    for (int slot : {14, 3, 5, 7, 9, 11, 13}) {
+        auto b = UvBox(slot);
+        EXPECT_GT(b[1] - b[0], 0.005) << kWeightNames[slot];
+        EXPECT_GT(b[3] - b[2], 0.005) << kWeightNames[slot];
+    }
 }
 }  // namespace
 
