@@ -145,9 +145,7 @@ void Features(GenericData& d) {
     auto Y = [](Vec3 p) { return p.y; };
     auto Yn = [](Vec3 p) { return -p.y; };
     FeaturePoint chin = at(d.g.chinVertex), top = at(d.g.topVertex);
-    FeaturePoint left = ext(0, Xn), right = ext(0, X);
-    left = at(Extreme(m, all, Xn));
-    right = at(Extreme(m, all, X));
+    FeaturePoint left = at(Extreme(m, all, Xn)), right = at(Extreme(m, all, X));
     FeaturePoint centre{{0.5 * (left.p.x + right.p.x), 0, 0.5 * (top.p.z + chin.p.z)}};
     d.front = {centre,
                {anchors::kLeftEye}, ext(3, Xn), ext(3, X), ext(3, Z), ext(3, Zn),
@@ -187,11 +185,9 @@ Atlas MakeAtlas(const GenericData& d) {
     auto fx = [&](int i) { return Px(a.FrontX(d.front[i].p.x)); };
     auto fy = [&](int i) { return Px(a.PhotoY(d.front[i].p.z)); };
     auto pxp = [&](int i) { return Px(a.ProfileX(d.profile[i].p.y)); };
-    auto pyp = [&](int i) { return Px(a.PhotoY(d.profile[i].p.z)); };
     int H = std::abs(fy(23) - fy(24)), W = std::abs(fx(25) - fx(26)), E = std::abs(fx(2) - fx(8));
     int P = std::abs(pxp(11) - pxp(1));
     int O = RoundHalfEven(W * 0.09), M = RoundHalfEven(H * 0.15);
-    (void)pyp;
     a.W = W;
     a.M = M;
     a.Q = P - O;
@@ -436,10 +432,8 @@ void Hair(GenericData& d) {
         // Flow: back over the top with a parting to +x, down on the sides and the back.
         double top = Smooth(0.2, 0.75, rn.z);
         Vec3 flow = Unit(Vec3{0.3, 1.0, 0.0} * top + Vec3{root.x * 0.1, 0.45, -1.0} * (1 - top));
-        const size_t i = size_t(tr[0]);
         const int segs = 6;
         const double step = 0.17 + 0.06 * rnd();
-        (void)i;
         Vec3 cur = root + rn * 0.04;
         double u0 = 0.01 + 0.04 * rnd();
         int base = int(d.hair.pos.size());

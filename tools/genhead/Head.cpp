@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <map>
 #include <set>
-#include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 
 #include "tools/genhead/Source.h"
@@ -15,21 +15,11 @@
 namespace {
 constexpr double kUnit = 0.028;  // metres per model unit
 
-double Smooth(double e0, double e1, double x) {
-    double t = std::clamp((x - e0) / (e1 - e0), 0.0, 1.0);
-    return t * t * (3 - 2 * t);
-}
-
 // Front-most surface point of the midline at height z (ray from the front), or NaN.
 double FrontY(const Mesh& m, double x, double z) {
     double t;
     if (!RayHit(m, {x, -50, z}, {0, 1, 0}, &t)) return std::numeric_limits<double>::quiet_NaN();
     return -50 + t;
-}
-double BackY(const Mesh& m, double x, double z) {
-    double t;
-    if (!RayHit(m, {x, 50, z}, {0, -1, 0}, &t)) return std::numeric_limits<double>::quiet_NaN();
-    return 50 - t;
 }
 
 struct Features {
@@ -196,8 +186,8 @@ void FillSmallHoles(Mesh& m, size_t maxEdges) {
     std::map<int, int> next;
     for (auto e : m.BoundaryEdges()) next[e[0]] = e[1];
     std::set<int> seen;
-    for (auto [start, unused] : next) {
-        (void)unused;
+    for (const auto& entry : next) {
+        const int start = entry.first;
         if (seen.count(start)) continue;
         std::vector<int> loop;
         for (int c = start; !seen.count(c) && next.count(c); c = next[c]) {
@@ -343,8 +333,7 @@ GenericHead BuildHead(const std::string& path) {
         (side ? g.rightEyeCentre : g.leftEyeCentre) = apex + (f.eyeCentre[side] - f.eyeApex[side]) * s;
     }
     g.eyeRadius = f.eyeRadius * s;
-    // Crop: the neck ends a little more than a unit below the chin; the cut is made flat and closed.
-    // The cut rises towards the back, parallel to the jaw, and sits as low as it can while the
+    // Crop: the neck's cut is made flat and closed. It rises towards the back, parallel to the jaw, and sits as low as it can while the
     // neck stays narrower than the head across the ears (the head's width is measured there).
     double earWidth = 0;
     for (const Vec3& p : region.pos)
@@ -374,8 +363,6 @@ GenericHead BuildHead(const std::string& path) {
     g.leftEar = anchors::kLeftEar;
     g.rightEar = anchors::kRightEar;
     g.earSize = (f.earHigh[0] - f.earLow[0]) * s;
-    (void)Smooth;
-    (void)BackY;
     for (size_t i = 0; i < g.head.pos.size(); ++i)
         if (g.topVertex < 0 || g.head.pos[i].z > g.head.pos[g.topVertex].z) g.topVertex = int(i);
     // The tip is the most forward vertex of the nose.
