@@ -145,9 +145,7 @@ void Features(GenericData& d) {
     auto Y = [](Vec3 p) { return p.y; };
     auto Yn = [](Vec3 p) { return -p.y; };
     FeaturePoint chin = at(d.g.chinVertex), top = at(d.g.topVertex);
-    FeaturePoint left = ext(0, Xn), right = ext(0, X);
-    left = at(Extreme(m, all, Xn));
-    right = at(Extreme(m, all, X));
+    FeaturePoint left = at(Extreme(m, all, Xn)), right = at(Extreme(m, all, X));
     FeaturePoint centre{{0.5 * (left.p.x + right.p.x), 0, 0.5 * (top.p.z + chin.p.z)}};
     d.front = {centre,
                {anchors::kLeftEye}, ext(3, Xn), ext(3, X), ext(3, Z), ext(3, Zn),
@@ -160,7 +158,8 @@ void Features(GenericData& d) {
     FeaturePoint pcentre{{0, 0.5 * (faceMost.p.y + backMost.p.y), 0.5 * (top.p.z + chin.p.z)}};
     d.profile = {pcentre,
                  {anchors::kRightEye}, {anchors::kMouth}, at(d.g.noseTipVertex), {d.g.nasion},
-                 {anchors::kRightEar}, ext(11, Yn), ext(11, Y), ext(11, Z), ext(11, Zn),
+                 // the side view from +x shows the right ear
+                 {anchors::kRightEar}, ext(13, Yn), ext(13, Y), ext(13, Z), ext(13, Zn),
                  faceMost, backMost, top, chin};
 }
 
@@ -186,11 +185,9 @@ Atlas MakeAtlas(const GenericData& d) {
     auto fx = [&](int i) { return Px(a.FrontX(d.front[i].p.x)); };
     auto fy = [&](int i) { return Px(a.PhotoY(d.front[i].p.z)); };
     auto pxp = [&](int i) { return Px(a.ProfileX(d.profile[i].p.y)); };
-    auto pyp = [&](int i) { return Px(a.PhotoY(d.profile[i].p.z)); };
     int H = std::abs(fy(23) - fy(24)), W = std::abs(fx(25) - fx(26)), E = std::abs(fx(2) - fx(8));
     int P = std::abs(pxp(11) - pxp(1));
     int O = RoundHalfEven(W * 0.09), M = RoundHalfEven(H * 0.15);
-    (void)pyp;
     a.W = W;
     a.M = M;
     a.Q = P - O;
@@ -284,25 +281,50 @@ void FitToReferences(GenericData& d, const Atlas& a) {
         for (const Region& r : regions)
             std::fprintf(stderr, "region correction %.4f %.4f\n", r.refs[0].u - (r.photo.u - g.u), r.refs[0].v - (r.photo.v - g.v));
     }
-    for (Vec2& uv : d.headUv) {
-        Vec2 q{uv.u - g.u, uv.v - g.v};
-        Vec2 out = q;
-        for (int it = 0; it < 8; ++it) {
-            Vec2 next = q;
-            for (const Region& r : regions) {
-                Vec2 c{r.refs[0].u - (r.photo.u - g.u), r.refs[0].v - (r.photo.v - g.v)};
-                double w = Falloff(near(r, out));
-                next.u += r.share.u * c.u * w;
-                next.v += r.share.v * c.v * w;
+    const std::vector<Vec2> projected = d.headUv;
+    auto apply = [&]() {
+        for (size_t i = 0; i < projected.size(); ++i) {
+            Vec2 q{projected[i].u - g.u, projected[i].v - g.v};
+            Vec2 out = q;
+            for (int it = 0; it < 8; ++it) {
+                Vec2 next = q;
+                for (const Region& r : regions) {
+                    Vec2 c{r.refs[0].u - (r.photo.u - g.u), r.refs[0].v - (r.photo.v - g.v)};
+                    double w = Falloff(near(r, out));
+                    next.u += r.share.u * c.u * w;
+                    next.v += r.share.v * c.v * w;
+                }
+                // The builder moves the nose disc (around ref0 after its shift) once more by the
+                // shift; half of that is taken back here, which keeps the tip as near the reference
+                // as the builder's result near the photo's tip.
+                double wn = 0.5 * Falloff(std::hypot(out.u + g.u - ref0.u, out.v + g.v - ref0.v));
+                next.u -= 0.4 * g.u * wn;
+                next.v -= 0.16 * (g.v + 0.02) * wn;
+                out = next;
             }
-            // The builder moves the nose disc (around ref0 after its shift) once more by the shift.
-            double wn = Falloff(std::hypot(out.u + g.u - ref0.u, out.v + g.v - ref0.v));
-            next.u -= 0.4 * g.u * wn;
-            next.v -= 0.16 * (g.v + 0.02) * wn;
-            out = next;
+            d.headUv[i] = out;
         }
-        uv = out;
+    };
+    // An ear is large against the builder's discs, so its rim moves only in part; correct the
+    // ear's target until the middle of its rim lies on the reference.
+    for (int pass = 0; pass < 4; ++pass) {
+        apply();
+        for (int e = 0; e < 2; ++e) {
+            Region& r = regions[3 + e];
+            const auto& rim = d.weights[e ? 13 : 11];
+            double lo[2] = {1e9, 1e9}, hi[2] = {-1e9, -1e9};
+            for (size_t t = 0; t < d.g.head.tris.size(); ++t)
+                for (int k = 0; k < 3; ++k) {
+                    if (rim[d.g.head.tris[t][k]] <= 0) continue;
+                    const Vec2& uv = d.headUv[3 * t + k];
+                    lo[0] = std::min(lo[0], uv.u); hi[0] = std::max(hi[0], uv.u);
+                    lo[1] = std::min(lo[1], uv.v); hi[1] = std::max(hi[1], uv.v);
+                }
+            r.photo.u += 0.5 * (lo[0] + hi[0]) - r.refs[0].u;
+            r.photo.v += 0.5 * (lo[1] + hi[1]) - r.refs[0].v;
+        }
     }
+    apply();
 }
 
 void Layout(GenericData& d) {
@@ -313,6 +335,10 @@ void Layout(GenericData& d) {
     const double zChin = d.front[23].p.z;
     const double vChin = a.V(zChin);
     const double yTop = m.pos[d.g.topVertex].y + 0.2, zTop = m.pos[d.g.topVertex].z;
+    // The unrolled back stops 6 pixels short of the atlas edge, and short by the texture builder's
+    // global shift too (the layout is moved against it below), so it stays inside in both.
+    const double shift = std::abs(a.UFront(m.pos[d.g.noseTipVertex].x) - 0.5151004) * a.Wa;
+    const double yEar = anchors::kLeftEar.y, unroll = (a.M - 6 - shift) / a.s;
     d.headUv.clear();
     for (const Tri& t : m.tris) {
         double cxm = (m.pos[t[0]].x + m.pos[t[1]].x + m.pos[t[2]].x) / 3;
@@ -323,9 +349,14 @@ void Layout(GenericData& d) {
             // head (the top of the front photo's outline).
             double y0 = -0.2 + (yTop + 0.1) * Smooth(1.5, zTop - 0.45, p.z);
             double front = 1.0 - Smooth(y0, y0 + 1.1, p.y);
-            double lateral = rightSide ? 1.0 - Smooth(xr - 0.25, xr + 0.25, p.x) : Smooth(xl - 0.25, xl + 0.25, p.x);
+            double lateral = rightSide ? 1.0 - Smooth(xr - 0.45, xr + 0.45, p.x) : Smooth(xl - 0.45, xl + 0.45, p.x);
             double b = 1.0 - front * lateral;
-            double us = rightSide ? a.URight(p.y) : a.ULeft(p.y);
+            // Behind the ears the side photo sees the skull edge-on; the back is unrolled into the
+            // atlas margin (which the texture builder paints with hair), reaching the atlas edge at
+            // the back's middle, so its texture cells keep their size.
+            double around = std::atan2(p.y - yEar, std::max(std::abs(p.x), 1e-9)) * 180.0 / M_PI;
+            double yUnrolled = p.y + unroll * Smooth(20.0, 90.0, around);
+            double us = rightSide ? a.URight(yUnrolled) : a.ULeft(yUnrolled);
             double u = (1 - b) * a.UFront(p.x) + b * us;
             double v = a.V(p.z);
             if (p.z < zChin) {  // the neck folds into the skin band below the chin
@@ -387,8 +418,8 @@ void Hair(GenericData& d) {
         }
         return best;
     };
-    for (size_t ti = 0; ti < m.tris.size(); ++ti) {
-        const Tri& tr = m.tris[ti];
+    for (size_t sample = 0; sample < 2 * m.tris.size(); ++sample) {  // two roots a triangle
+        const Tri& tr = m.tris[sample / 2];
         double r1 = rnd(), r2 = rnd();
         if (r1 + r2 > 1) {
             r1 = 1 - r1;
@@ -401,10 +432,8 @@ void Hair(GenericData& d) {
         // Flow: back over the top with a parting to +x, down on the sides and the back.
         double top = Smooth(0.2, 0.75, rn.z);
         Vec3 flow = Unit(Vec3{0.3, 1.0, 0.0} * top + Vec3{root.x * 0.1, 0.45, -1.0} * (1 - top));
-        const size_t i = size_t(tr[0]);
         const int segs = 6;
         const double step = 0.17 + 0.06 * rnd();
-        (void)i;
         Vec3 cur = root + rn * 0.04;
         double u0 = 0.01 + 0.04 * rnd();
         int base = int(d.hair.pos.size());
@@ -425,6 +454,11 @@ void Hair(GenericData& d) {
             Vec3 t = flow - n[v] * Dot(flow, n[v]);
             flow = Unit(Unit(t) + Vec3{0, 0, -0.2 * (1 - top)});
             cur = cur + flow * step;
+        }
+        if (made < 4) {  // stubs at the hairline read as stray marks, not hair
+            d.hair.pos.resize(size_t(base));
+            d.hairUv.resize(size_t(base));
+            continue;
         }
         for (int k = 0; k + 1 < made; ++k) {
             int a0 = base + 2 * k, a1 = a0 + 1, b0 = a0 + 2;

@@ -13,8 +13,8 @@ inline const std::array<const char*, 15> kWeightNames = {
     "right_eye_borders", "nose",      "nose_borders", "mouth",          "mouth_borders",
     "left_ear",        "left_ear_borders", "right_ear", "right_ear_borders", "face_borders"};
 
-// A feature point: its 3D position and where it falls in the orthographic front view
-// (x, -z) and side view seen from +x (y, -z), in model units.
+// A feature point of the generic head in model space; its orthographic front view position is
+// (x, -z), its side view position (seen from +x, the face to the left) is (y, -z).
 struct FeaturePoint {
     Vec3 p;
 };
@@ -25,7 +25,6 @@ struct GenericData {
     std::vector<Vec2> headUv;                     // 3 per triangle, corner order
     std::vector<FeaturePoint> front;              // 27
     std::vector<FeaturePoint> profile;            // 14
-    // Eyes and hair as corner lists with uv.
     std::vector<Vec2> leftEyeUv, rightEyeUv;       // per welded vertex
     Mesh hair;
     std::vector<Vec2> hairUv;                      // per welded vertex

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <limits>
 #include <map>
 #include <set>
-#include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 
 #include "tools/genhead/Source.h"
@@ -15,25 +15,16 @@
 namespace {
 constexpr double kUnit = 0.028;  // metres per model unit
 
-double Smooth(double e0, double e1, double x) {
-    double t = std::clamp((x - e0) / (e1 - e0), 0.0, 1.0);
-    return t * t * (3 - 2 * t);
-}
-
 // Front-most surface point of the midline at height z (ray from the front), or NaN.
 double FrontY(const Mesh& m, double x, double z) {
     double t;
     if (!RayHit(m, {x, -50, z}, {0, 1, 0}, &t)) return std::numeric_limits<double>::quiet_NaN();
     return -50 + t;
 }
-double BackY(const Mesh& m, double x, double z) {
-    double t;
-    if (!RayHit(m, {x, 50, z}, {0, -1, 0}, &t)) return std::numeric_limits<double>::quiet_NaN();
-    return 50 - t;
-}
 
 struct Features {
-    Vec3 eyeApex[2], eyeCentre[2];  // [0] at -x, [1] at +x
+    Vec3 eyeApex[2], eyeCentre[2];  // [0] at -x, [1] at +x; eyeCentre: middle of the eye mesh's box
+    Vec3 eyeHalf;                   // half the box's size
     double eyeRadius = 0;
     Vec3 noseTip, nasion, mouth, chin, top, back;
     Vec3 earCentre[2], earLow[2], earHigh[2];
@@ -54,6 +45,7 @@ Features Measure(const Mesh& head, const Mesh& eyes) {
         f.eyeApex[side] = apex;
         f.eyeCentre[side] = (lo + hi) * 0.5;
         f.eyeRadius = (hi.x - lo.x) * 0.5;
+        f.eyeHalf = (hi - lo) * 0.5;
     }
     const double eyeZ = f.eyeApex[0].z;
     // Midline profile from the front, fine steps.
@@ -168,13 +160,34 @@ Mesh OpenSockets(const Mesh& head, const Vec3 centre[2], double radius) {
     return KeepTriangles(head, [&](size_t t) { return !remove[t]; });
 }
 
+// Keeps the skin around each eye out of the eyeball (an ellipsoid filling the eye mesh's box):
+// where the warp squeezed the socket, lids and cheek would sink behind the eyeball's surface and the
+// eyeball would show through the skin. Skin inside is moved out along the ellipsoid's radius.
+void KeepOutOfEyes(Mesh& m, const Vec3 centre[2], Vec3 half) {
+    const double clearance = 1.02;
+    for (int s = 0; s < 2; ++s) {
+        int inside = 0;
+        double deepest = 1.0;
+        for (Vec3& p : m.pos) {
+            Vec3 d = p - centre[s];
+            double r = std::sqrt(d.x * d.x / (half.x * half.x) + d.y * d.y / (half.y * half.y) + d.z * d.z / (half.z * half.z));
+            if (r >= clearance || r < 1e-9 || d.y > 0) continue;
+            ++inside;
+            deepest = std::min(deepest, r);
+            p = centre[s] + d * (clearance / r);
+        }
+        if (std::getenv("GENHEAD_DEBUG"))
+            std::fprintf(stderr, "eye %d: %d skin vertices moved out of the eyeball, deepest at %.3f of its radius\n", s, inside, deepest);
+    }
+}
+
 // Closes every hole with at most `maxEdges` edges with a fan around its middle.
 void FillSmallHoles(Mesh& m, size_t maxEdges) {
     std::map<int, int> next;
     for (auto e : m.BoundaryEdges()) next[e[0]] = e[1];
     std::set<int> seen;
-    for (auto [start, unused] : next) {
-        (void)unused;
+    for (const auto& entry : next) {
+        const int start = entry.first;
         if (seen.count(start)) continue;
         std::vector<int> loop;
         for (int c = start; !seen.count(c) && next.count(c); c = next[c]) {
@@ -190,16 +203,17 @@ void FillSmallHoles(Mesh& m, size_t maxEdges) {
     }
 }
 
-// Closes the cut at the bottom of the neck with a flat fan.
-void CapNeck(Mesh& m, double zCut) {
+// Closes the cut at the bottom of the neck with a flat fan; the cut is the plane z = cut(y).
+template <class Cut>
+void CapNeck(Mesh& m, Cut cut) {
     auto edges = m.BoundaryEdges();
     std::map<int, int> next;
     for (auto e : edges)
-        if (m.pos[e[0]].z < zCut + 0.8 && m.pos[e[1]].z < zCut + 0.8) next[e[0]] = e[1];
+        if (m.pos[e[0]].z < cut(m.pos[e[0]].y) + 0.8 && m.pos[e[1]].z < cut(m.pos[e[1]].y) + 0.8) next[e[0]] = e[1];
     if (next.empty()) return;
     Vec3 c;
     for (auto [a, b] : next) {
-        m.pos[a].z = zCut;
+        m.pos[a].z = cut(m.pos[a].y);
         c = c + m.pos[a];
     }
     c = c * (1.0 / next.size());
@@ -219,29 +233,18 @@ void WindowShift(std::vector<Vec3>& pts, Vec3 from, Vec3 shift, Vec3 sigma) {
     }
 }
 
-// Bends one coordinate beyond `start` quadratically so that `current` lands on `target`;
-// smooth (C1) at `start`, the identity on the other side.
+// Moves one coordinate beyond `start` so that `current` lands on `target`: the shift grows
+// smoothly from nothing at `start` to the whole at `current` and stays whole beyond it, so the
+// surface bends without a crease and what lies past `current` (the neck below the chin) keeps
+// its shape.
 void Bend(std::vector<Vec3>& pts, double Vec3::*axis, double start, double current, double target) {
-    double a = (target - current) / ((current - start) * (current - start));
-    bool up = current > start;
+    const double shift = target - current, span = current - start;
     for (Vec3& p : pts) {
-        double d = p.*axis - start;
-        if ((d > 0) == up && d != 0) p.*axis += a * d * d;
+        double t = std::clamp((p.*axis - start) / span, 0.0, 1.0);
+        p.*axis += shift * t * t * (3 - 2 * t);
     }
 }
 
-int Nearest(const std::vector<Vec3>& pts, Vec3 q) {
-    int best = -1;
-    double bd = 1e18;
-    for (size_t i = 0; i < pts.size(); ++i) {
-        double d = Len(pts[i] - q);
-        if (d < bd) {
-            bd = d;
-            best = int(i);
-        }
-    }
-    return best;
-}
 }  // namespace
 
 GenericHead BuildHead(const std::string& path) {
@@ -271,25 +274,38 @@ GenericHead BuildHead(const std::string& path) {
     pts.push_back(f.nasion);
     pts.push_back(f.noseTip);
     pts.push_back(f.chin);
+    pts.push_back(f.mouth);
     for (Vec3& p : pts) p = warp(p);
     Vec3& nasion = pts[nMesh];
     Vec3& tip = pts[nMesh + 1];
     Vec3& chin = pts[nMesh + 2];
+    Vec3& mouth = pts[nMesh + 3];
     // The nose grows in depth as a whole (about the plane of the corneas), then its root comes to
     // the nose anchor and its tip one unit in front of it: the reconstruction measures nose length
     // in whole units.
     {
         const double plane = anchors::kLeftEye.y;
-        const double zc = 0.5 * (nasion.z + tip.z) - 0.15;
+        // Centred on the tip; reaching up to the root, but fading fast below the nostrils so the
+        // lips stay where they are.
+        const double zc = tip.z;
         const double k = (plane - (anchors::kNose.y - 1.0)) / (plane - tip.y);
         for (Vec3& p : pts) {
             if (p.y >= plane) continue;
-            double w = std::exp(-(p.x * p.x / (2 * 0.75 * 0.75) + (p.z - zc) * (p.z - zc) / (2 * 0.85 * 0.85)));
+            const double sz = p.z > zc ? 1.0 : 0.4;
+            double w = std::exp(-(p.x * p.x / (2 * 0.75 * 0.75) + (p.z - zc) * (p.z - zc) / (2 * sz * sz)));
             p.y = plane + (p.y - plane) * (1 + (k - 1) * w);
         }
         WindowShift(pts, nasion, anchors::kNose - nasion, {0.35, 0.5, 0.4});
+        // The tip also comes to the height the builder's reference nose tip has (so the global
+        // shift of its fit stays small); the whole nose moves with it.
         Vec3 tipTarget{0.0, anchors::kNose.y - 1.0, -0.473};
-        WindowShift(pts, tip, tipTarget - tip, {0.45, 0.6, 0.42});
+        if (std::getenv("GENHEAD_DEBUG"))
+            std::fprintf(stderr, "nose tip moved by %.3f %.3f %.3f after the stretch\n", tipTarget.x - tip.x,
+                         tipTarget.y - tip.y, tipTarget.z - tip.z);
+        WindowShift(pts, tip, tipTarget - tip, {0.6, 0.8, 0.6});
+        WindowShift(pts, tip, tipTarget - tip, {0.3, 0.4, 0.3});  // what the wide move left over
+        // The nose's growth carried the lips a little forward: back onto the mouth anchor.
+        WindowShift(pts, mouth, anchors::kMouth - mouth, {0.9, 0.6, 0.4});
     }
     // Crown, chin and back of the skull to the heights and depth of the texture layout.
     double top = -1e9, back = -1e9;
@@ -317,15 +333,29 @@ GenericHead BuildHead(const std::string& path) {
         (side ? g.rightEyeCentre : g.leftEyeCentre) = apex + (f.eyeCentre[side] - f.eyeApex[side]) * s;
     }
     g.eyeRadius = f.eyeRadius * s;
-    // Crop: the neck ends a little more than a unit below the chin; the cut is made flat and closed.
-    const double zCut = chin.z - 1.3;
+    // Crop: the neck's cut is made flat and closed. It rises towards the back, parallel to the jaw, and sits as low as it can while the
+    // neck stays narrower than the head across the ears (the head's width is measured there).
+    double earWidth = 0;
+    for (const Vec3& p : region.pos)
+        if (p.z > chin.z) earWidth = std::max(earWidth, std::abs(p.x));
+    double drop = 2.0;
+    auto zCut = [&](double y) { return chin.z - drop + 0.18 * (y - chin.y); };
+    for (; drop > 0.8; drop -= 0.05) {
+        double widest = 0;
+        for (const Vec3& p : region.pos)
+            if (p.z < chin.z && p.z > zCut(p.y)) widest = std::max(widest, std::abs(p.x));
+        if (widest < earWidth - 0.6) break;
+    }
+    if (std::getenv("GENHEAD_DEBUG")) std::fprintf(stderr, "neck cut %.2f below the chin, ears %.3f wide\n", drop, earWidth);
     Mesh cropped = KeepTriangles(region, [&](size_t t) {
-        const Tri& tr = region.tris[t];
-        return (region.pos[tr[0]].z + region.pos[tr[1]].z + region.pos[tr[2]].z) / 3 > zCut;
+        for (int c : region.tris[t])
+            if (region.pos[c].z < zCut(region.pos[c].y)) return false;
+        return true;
     });
     Vec3 centres[2] = {g.leftEyeCentre, g.rightEyeCentre};
     g.head = OpenSockets(cropped, centres, g.eyeRadius);
     FillSmallHoles(g.head, 16);
+    KeepOutOfEyes(g.head, centres, f.eyeHalf * s);
     CapNeck(g.head, zCut);
     g.mouth = anchors::kMouth;
     g.nasion = nasion;
@@ -333,8 +363,6 @@ GenericHead BuildHead(const std::string& path) {
     g.leftEar = anchors::kLeftEar;
     g.rightEar = anchors::kRightEar;
     g.earSize = (f.earHigh[0] - f.earLow[0]) * s;
-    (void)Smooth;
-    (void)BackY;
     for (size_t i = 0; i < g.head.pos.size(); ++i)
         if (g.topVertex < 0 || g.head.pos[i].z > g.head.pos[g.topVertex].z) g.topVertex = int(i);
     // The tip is the most forward vertex of the nose.
@@ -343,13 +371,25 @@ GenericHead BuildHead(const std::string& path) {
         if (std::abs(p.x) < 0.3 && std::abs(p.z - tip.z) < 0.5 && (g.noseTipVertex < 0 || p.y < g.head.pos[g.noseTipVertex].y))
             g.noseTipVertex = int(i);
     }
-    // The chin's lowest corner: lowest of the midline's front part, found from the tracked chin.
-    g.chinVertex = Nearest(g.head.pos, chin);
-    for (int pass = 0; pass < 4; ++pass) {
-        const Vec3 c = g.head.pos[g.chinVertex];
+    // The reconstruction takes the z of the float just before the last nose-tip corner as the tip's
+    // height: make that corner the second of its triangle, so the value read is its neighbour's.
+    for (size_t t = g.head.tris.size(); t-- > 0;) {
+        Tri& tr = g.head.tris[t];
+        auto it = std::find(tr.begin(), tr.end(), g.noseTipVertex);
+        if (it == tr.end()) continue;
+        std::rotate(tr.begin(), tr.begin() + ((it - tr.begin() + 2) % 3), tr.end());
+        break;
+    }
+    // The chin's lowest corner: the lowest midline vertex that still faces forward, where the
+    // chin's outline turns under towards the throat.
+    {
+        std::vector<Vec3> n = g.head.VertexNormals();
+        g.chinVertex = -1;
         for (size_t i = 0; i < g.head.pos.size(); ++i) {
             const Vec3& p = g.head.pos[i];
-            if (std::abs(p.x) < 0.3 && p.y < c.y + 0.5 && p.z < g.head.pos[g.chinVertex].z) g.chinVertex = int(i);
+            if (std::abs(p.x) < 0.3 && n[i].y < -0.35 && p.z < anchors::kMouth.z - 0.8 && Len(p - chin) < 0.8 &&
+                (g.chinVertex < 0 || p.z < g.head.pos[g.chinVertex].z))
+                g.chinVertex = int(i);
         }
     }
     return g;
