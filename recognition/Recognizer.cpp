@@ -1,0 +1,762 @@
+#include "recognition/Recognizer.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <new>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "platform/base/Exception.h"
+#include "platform/base/Messages.h"
+#include "platform/base/Numbers.h"
+#include "platform/base/Paths.h"
+
+namespace {
+const char* const kSkinTablePath = "data/SkinLocusYCrCb.jpg";
+const char* const kNoSkinTable = "Skin colour table is not loaded";
+
+// Channel 0 of the table below this value marks a skin colour.
+constexpr int kSkinThreshold = 244;
+
+// Nearest integer to num / den (den > 0), halves to even, computed exactly.
+int RoundRatio(long long num, long long den)
+{
+    long long q = num / den, rem = num % den;
+    if (rem < 0) {
+        rem += den;
+        --q;
+    }
+    if (2 * rem > den || (2 * rem == den && (q & 1) != 0))
+        ++q;
+    return int(q);
+}
+
+int Trunc(double v)
+{
+    return int(v); // toward zero
+}
+
+std::unique_ptr<cv::CascadeClassifier> LoadCascade(const std::string& relativePath)
+{
+    auto cascade = std::make_unique<cv::CascadeClassifier>();
+    try {
+        if (cascade->load(ProgramFolder() + relativePath) && !cascade->empty())
+            return cascade;
+    } catch (const cv::Exception&) {
+        // A damaged file counts as missing.
+    }
+    return nullptr;
+}
+
+bool ReadPhoto(const std::string& path, cv::Mat& out)
+{
+    try {
+        cv::Mat loaded = cv::imread(path, cv::IMREAD_COLOR);
+        if (loaded.empty() || loaded.type() != CV_8UC3)
+            return false;
+        out = loaded;
+        return true;
+    } catch (const cv::Exception&) {
+        return false;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// Skin colours by (Cr, Cb), read once per recognition from the table's channel 0.
+struct SkinLookup {
+    std::uint8_t isSkin[256][256]; // [Cr][Cb]
+
+    explicit SkinLookup(const cv::Mat& table)
+    {
+        for (int cr = 0; cr < 256; ++cr)
+            for (int cb = 0; cb < 256; ++cb)
+                isSkin[cr][cb] = TRecognizer::GetPixel(table, cr, cb, 0) < kSkinThreshold ? 255 : 0;
+    }
+};
+
+// Single-channel mask of the photo: 255 where the pixel's colour is skin, else 0.
+cv::Mat SkinMask(const cv::Mat& photo, const cv::Mat& table)
+{
+    const SkinLookup lookup(table);
+    cv::Mat ycrcb;
+    cv::cvtColor(photo, ycrcb, cv::COLOR_BGR2YCrCb);
+    cv::Mat mask(photo.rows, photo.cols, CV_8UC1);
+    for (int y = 0; y < ycrcb.rows; ++y) {
+        const std::uint8_t* in = ycrcb.ptr<std::uint8_t>(y);
+        std::uint8_t* out = mask.ptr<std::uint8_t>(y);
+        for (int x = 0; x < ycrcb.cols; ++x)
+            out[x] = lookup.isSkin[in[3 * x + 1]][in[3 * x + 2]];
+    }
+    return mask;
+}
+
+// Scans row y of the mask from `x` in steps of `step` until a skin pixel, the image's inner edge
+// or `limit` (reached when x passes it in the scan's direction). Returns true with the final x
+// only when the scan stopped on skin: an edge or the limit is no outline.
+bool ScanToSkin(const cv::Mat& mask, int x, int y, int step, int limit, int& stoppedAt)
+{
+    const int w = mask.cols, h = mask.rows;
+    for (;;) {
+        const bool readable = x > 0 && x < w - 1 && y > 0 && y < h - 1;
+        if (!readable)
+            break;
+        if (mask.at<std::uint8_t>(y, x) != 0) {
+            stoppedAt = x;
+            return true;
+        }
+        if (step > 0 ? x >= limit : x <= limit)
+            break;
+        x += step;
+    }
+    stoppedAt = x;
+    return false;
+}
+
+// Drops the first and last point; every other x becomes the median of it and its neighbours.
+std::vector<cv::Point> Median3Smooth(const std::vector<cv::Point>& list)
+{
+    std::vector<cv::Point> out;
+    for (size_t k = 1; k + 1 < list.size(); ++k)
+        out.emplace_back(TRecognizer::Median3(list[k - 1].x, list[k].x, list[k + 1].x), list[k].y);
+    return out;
+}
+
+cv::Point CentreOf(const cv::Rect& region, const cv::Rect& hit)
+{
+    return {RoundHalfEven(region.x + hit.x + hit.width * 0.5), RoundHalfEven(region.y + hit.y + hit.height * 0.5)};
+}
+
+cv::Rect CentredOn(cv::Point centre, const cv::Rect& sizeOf)
+{
+    return {centre.x - sizeOf.width / 2, centre.y - sizeOf.height / 2, sizeOf.width, sizeOf.height};
+}
+
+void KeepInside(THPoint* const* points, int count, int w, int h)
+{
+    for (int i = 0; i < count; ++i)
+        points[i]->SetPosition(std::clamp(points[i]->x, 0, std::max(w - 1, 0)),
+                               std::clamp(points[i]->y, 0, std::max(h - 1, 0)));
+}
+
+// The smoothed skin silhouette of a profile photo with its centroid and outline.
+struct Silhouette {
+    cv::Mat mask;     // skin mask of the photo
+    cv::Mat smoothed; // 31 x 31 median of the mask
+    bool hasCentroid = false;
+    int cx = 0, cy = 0;
+    std::vector<cv::Point> contour; // one point per ray that ends inside the photo
+
+    void Measure()
+    {
+        long long sumX = 0, sumY = 0, count = 0;
+        for (int y = 0; y < smoothed.rows; ++y) {
+            const std::uint8_t* row = smoothed.ptr<std::uint8_t>(y);
+            long long rowCount = 0, rowSum = 0;
+            for (int x = 0; x < smoothed.cols; ++x)
+                if (row[x] == 255) {
+                    ++rowCount;
+                    rowSum += x;
+                }
+            count += rowCount;
+            sumX += rowSum;
+            sumY += rowCount * y;
+        }
+        contour.clear();
+        hasCentroid = count > 0;
+        if (!hasCentroid)
+            return;
+        cx = RoundHalfEven(double(sumX) / double(count));
+        cy = RoundHalfEven(double(sumY) / double(count));
+        const int w = smoothed.cols, h = smoothed.rows;
+        for (int i = 0; i < 100; ++i) {
+            const float a = float(i) * 0.06283185307179587f;
+            const int sx = RoundHalfEven(5.0 * std::cos(a)), sy = RoundHalfEven(5.0 * std::sin(a));
+            int x = cx, y = cy;
+            while (x >= 0 && x < w && y >= 0 && y < h && smoothed.at<std::uint8_t>(y, x) == 255) {
+                x += sx;
+                y += sy;
+            }
+            if (x >= 0 && x < w && y >= 0 && y < h)
+                contour.emplace_back(x, y);
+        }
+    }
+
+    Silhouette(const cv::Mat& photo, const cv::Mat& table)
+    {
+        mask = SkinMask(photo, table);
+        cv::medianBlur(mask, smoothed, 31);
+        Measure();
+    }
+
+    // The silhouette of the mirrored photo: mask and median commute with a horizontal flip.
+    void Flip()
+    {
+        cv::flip(mask, mask, 1);
+        cv::flip(smoothed, smoothed, 1);
+        Measure();
+    }
+};
+
+// Sum over the outline of (cx - x): positive when the silhouette reaches further toward smaller x.
+long long FacingSum(const Silhouette& s)
+{
+    long long sum = 0;
+    for (const cv::Point& p : s.contour)
+        sum += s.cx - p.x;
+    return sum;
+}
+}
+
+TRecognizer::TRecognizer()
+{
+    detector = [this](TCascadeKind kind, const cv::Mat& grey, const TDetectParams& params) {
+        return DetectWithCascades(kind, grey, params);
+    };
+    try {
+        skinLocus = cv::imread(ProgramFolder() + kSkinTablePath, cv::IMREAD_COLOR);
+    } catch (const cv::Exception&) {
+        skinLocus.release();
+    }
+    frontFaceCascade = LoadCascade("haarcascades/haarcascade_frontalface_alt_tree.xml");
+    profileFaceCascade = LoadCascade("haarcascades/haarcascade_profileface.xml");
+    eyeCascade = LoadCascade("haarcascades/haarcascade_eye_tree_eyeglasses.xml");
+    noseCascade = LoadCascade("haarcascades/Nariz.xml");
+    mouthCascade = LoadCascade("haarcascades/Mouth.xml");
+    if (!frontFaceCascade)
+        ShowMessage("Canot load fronthead Haar cascade");
+    if (!profileFaceCascade)
+        ShowMessage("Canot load profilehead Haar cascade");
+    if (!eyeCascade)
+        ShowMessage("Canot load eyes Haar cascade");
+    if (!noseCascade)
+        ShowMessage("Canot load nose Haar cascade");
+    if (!mouthCascade)
+        ShowMessage("Canot load mouth Haar cascade");
+    if (!SkinTableUsable())
+        ShowMessage(std::string("Cannot load skin colour table ") + kSkinTablePath +
+                    " (an image of at least 256 x 256 pixels is needed)");
+}
+
+TRecognizer::~TRecognizer() = default;
+
+bool TRecognizer::LoadFrontImage(const std::string& path)
+{
+    return ReadPhoto(path, frontImage);
+}
+
+bool TRecognizer::LoadProfileImage(const std::string& path)
+{
+    return ReadPhoto(path, profileImage);
+}
+
+int TRecognizer::GetPixel(const cv::Mat& image, int x, int y, int channel)
+{
+    return image.data[size_t(y) * image.step[0] + size_t(x) * image.channels() + channel];
+}
+
+void TRecognizer::SetPixel(cv::Mat& image, int x, int y, int value, int channel)
+{
+    image.data[size_t(y) * image.step[0] + size_t(x) * image.channels() + channel] = std::uint8_t(value);
+}
+
+int TRecognizer::Median3(int a, int b, int c)
+{
+    if ((b >= a && a >= c) || (c >= a && a >= b))
+        return a;
+    if ((a >= b && b >= c) || (c >= b && b >= a))
+        return b;
+    return c;
+}
+
+int TRecognizer::Abs(int v)
+{
+    return v < 0 ? -v : v;
+}
+
+std::unique_ptr<TBitmap> TRecognizer::ImageToBitmap(const cv::Mat& image) const
+{
+    auto bitmap = std::make_unique<TBitmap>();
+    if (image.empty())
+        return bitmap;
+    cv::Mat bgr;
+    try {
+        if (image.depth() != CV_8U)
+            throw Exception("not an 8-bit image");
+        if (image.channels() == 3)
+            bgr = image;
+        else if (image.channels() == 1)
+            cv::cvtColor(image, bgr, cv::COLOR_GRAY2BGR);
+        else if (image.channels() == 4)
+            cv::cvtColor(image, bgr, cv::COLOR_BGRA2BGR);
+        else
+            throw Exception("unsupported channel count");
+        bitmap->SetSize(bgr.cols, bgr.rows);
+        for (int y = 0; y < bgr.rows; ++y)
+            std::copy_n(bgr.ptr<std::uint8_t>(y), size_t(bgr.cols) * 3, bitmap->ScanLine(y));
+    } catch (const Exception&) {
+        ShowMessage("Error: canot convert image to bitmap");
+    } catch (const cv::Exception&) {
+        ShowMessage("Error: canot convert image to bitmap");
+    } catch (const std::bad_alloc&) {
+        ShowMessage("Error: canot convert image to bitmap");
+    }
+    return bitmap;
+}
+
+cv::Mat TRecognizer::ResizeToMax(const cv::Mat& image, int maxSide, bool force) const
+{
+    if (maxSide < 1 || image.empty())
+        return cv::Mat();
+    int w = image.cols, h = image.rows;
+    if (force || maxSide < w || maxSide < h) {
+        if (w > h) {
+            h = RoundRatio(static_cast<long long>(h) * maxSide, w);
+            w = maxSide;
+        } else {
+            w = RoundRatio(static_cast<long long>(w) * maxSide, h);
+            h = maxSide;
+        }
+    }
+    // A very thin photo keeps at least one pixel across.
+    w = std::max(w, 1);
+    h = std::max(h, 1);
+    cv::Mat out;
+    cv::resize(image, out, cv::Size(w, h), 0, 0, cv::INTER_LINEAR);
+    return out;
+}
+
+std::unique_ptr<TBitmap> TRecognizer::ResizedBitmap(const cv::Mat& image, int maxSide, bool force) const
+{
+    return ImageToBitmap(ResizeToMax(image, maxSide, force));
+}
+
+bool TRecognizer::SkinTableUsable() const
+{
+    return !skinLocus.empty() && skinLocus.depth() == CV_8U && skinLocus.cols >= 256 && skinLocus.rows >= 256;
+}
+
+std::vector<cv::Rect> TRecognizer::DetectWithCascades(TCascadeKind kind, const cv::Mat& grey,
+                                                      const TDetectParams& params) const
+{
+    cv::CascadeClassifier* cascade = nullptr;
+    switch (kind) {
+    case TCascadeKind::FrontFace: cascade = frontFaceCascade.get(); break;
+    case TCascadeKind::Eyes: cascade = eyeCascade.get(); break;
+    case TCascadeKind::Nose: cascade = noseCascade.get(); break;
+    case TCascadeKind::Mouth: cascade = mouthCascade.get(); break;
+    }
+    std::vector<cv::Rect> hits;
+    if (cascade == nullptr || cascade->empty() || grey.empty())
+        return hits;
+    cascade->detectMultiScale(grey, hits, params.scaleFactor, params.minNeighbors, 0, params.minSize);
+    // Clip to the image; the cascades may report windows that reach past the border.
+    const cv::Rect whole(0, 0, grey.cols, grey.rows);
+    std::vector<cv::Rect> clipped;
+    for (const cv::Rect& r : hits) {
+        const cv::Rect c = r & whole;
+        if (c.area() > 0)
+            clipped.push_back(c);
+    }
+    if (params.biggestOnly && clipped.size() > 1) {
+        const auto biggest = std::max_element(clipped.begin(), clipped.end(),
+                                              [](const cv::Rect& a, const cv::Rect& b) { return a.area() < b.area(); });
+        clipped = {*biggest};
+    }
+    return clipped;
+}
+
+bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
+{
+    using namespace FrontPoint;
+    if (frontImage.empty()) {
+        ShowMessage("Please load front image before recognition");
+        return false;
+    }
+    if (!frontFaceCascade) {
+        ShowMessage("FrontHead Haar cascade is not loaded");
+        return false;
+    }
+    if (!eyeCascade) {
+        ShowMessage("Eyes Haar cascade is not loaded");
+        return false;
+    }
+    if (!noseCascade) {
+        ShowMessage("Nose Haar cascade is not loaded");
+        return false;
+    }
+    if (!mouthCascade) {
+        ShowMessage("Mouth Haar cascade is not loaded");
+        return false;
+    }
+    if (!SkinTableUsable()) {
+        ShowMessage(kNoSkinTable);
+        return false;
+    }
+
+    frontImage = ResizeToMax(frontImage, 1300, false);
+    const int W = frontImage.cols, H = frontImage.rows;
+    THPoint* const* p = attributes->front;
+    attributes->SetDefaultFrontPositions(W, H);
+
+    cv::Mat grey;
+    cv::cvtColor(frontImage, grey, cv::COLOR_BGR2GRAY);
+    cv::equalizeHist(grey, grey);
+    const cv::Mat mask = SkinMask(frontImage, skinLocus);
+
+    // Face: the largest hit, or the default head box.
+    const std::vector<cv::Rect> faces = detector(TCascadeKind::FrontFace, grey, TDetectParams{1.1, 3, {30, 30}, true});
+    cv::Rect F = !faces.empty() ? faces.front()
+                                : cv::Rect(p[LeftHead]->x, p[TopHead]->y, p[RightHead]->x - p[LeftHead]->x,
+                                           p[BottomHead]->y - p[TopHead]->y);
+    const int cx = RoundHalfEven(F.x + F.width * 0.5), cy = RoundHalfEven(F.y + F.height * 0.5);
+
+    // Outline: scan rows of a box around the face from both sides toward the first skin pixel.
+    cv::Rect B;
+    B.width = Trunc(F.width * 1.15);
+    B.height = Trunc(F.height * 1.5);
+    B.x = Trunc(cx - F.width * 0.5 * 1.15);
+    B.y = Trunc(cy - F.height * 0.5 * 1.5);
+    std::vector<cv::Point> left, right;
+    for (int i = 0; i < 100; ++i) {
+        const int y = B.y + (i * B.height) / 100;
+        int x = 0;
+        if (ScanToSkin(mask, B.x, y, +1, B.x + B.width, x) && x < cx)
+            left.emplace_back(x, y);
+        if (ScanToSkin(mask, B.x + B.width, y, -1, B.x, x) && x > cx)
+            right.emplace_back(x, y);
+    }
+    right = Median3Smooth(right);
+    left = Median3Smooth(left);
+
+    // Mean outline x over the rows of the default head; without outline, the face's sides.
+    auto meanX = [&](const std::vector<cv::Point>& list, double fallback) {
+        long long sum = 0;
+        int count = 0;
+        for (const cv::Point& q : list)
+            if (q.y >= p[TopHead]->y && q.y <= p[BottomHead]->y) {
+                sum += q.x;
+                ++count;
+            }
+        return count > 0 ? double(float(sum) / float(count)) : fallback;
+    };
+    const double meanLeft = meanX(left, F.x), meanRight = meanX(right, F.x + F.width);
+
+    p[HeadCenter]->MoveTo(cx, cy);
+    p[LeftHead]->MoveTo(RoundHalfEven(meanLeft), F.y + F.height / 2);
+    p[RightHead]->MoveTo(RoundHalfEven(meanRight), F.y + F.height / 2);
+    p[TopHead]->MoveTo(F.x + F.width / 2, Trunc(F.y - F.height * 0.1));
+    p[BottomHead]->MoveTo(F.x + F.width / 2, F.y + F.height);
+
+    {
+        const int L = p[LeftHead]->x, T = p[TopHead]->y;
+        const int HW = p[RightHead]->x - L, HH = p[BottomHead]->y - T;
+        auto estimate = [&](int index, double fx, double fy) {
+            p[index]->MoveTo(RoundHalfEven(L + fx * HW), RoundHalfEven(T + fy * HH));
+        };
+        estimate(LeftEyeCenter, 0.3139534883, 0.4542253521);
+        estimate(RightEyeCenter, 0.8081395348, 0.4542253521);
+        estimate(NoseTip, 0.5, 0.602112676);
+        estimate(MouthCenter, 0.5, 0.7605633802);
+        estimate(LeftEar, 0, 0.51);
+        estimate(RightEar, 1, 0.51);
+    }
+
+    // The features are searched in the face region only.
+    const cv::Rect region = F & cv::Rect(0, 0, W, H);
+    auto detectInFace = [&](TCascadeKind kind) {
+        if (region.area() <= 0)
+            return std::vector<cv::Rect>();
+        return detector(kind, grey(region), TDetectParams{1.1, 2, {0, 0}, false});
+    };
+
+    // Eyes: hits in the upper half of the face.
+    std::vector<cv::Point> eyes;
+    std::vector<cv::Rect> eyeRects;
+    for (const cv::Rect& h : detectInFace(TCascadeKind::Eyes)) {
+        const cv::Point c = CentreOf(region, h);
+        if (c.y < F.y + F.height / 2) {
+            eyes.push_back(c);
+            eyeRects.emplace_back(region.x + h.x, region.y + h.y, h.width, h.height);
+        }
+    }
+    cv::Point E1, E2;
+    cv::Rect R1, R2;
+    auto mirror = [cx](cv::Point e) { return cv::Point(2 * cx - e.x, e.y); };
+    if (eyes.empty()) {
+        E1 = p[LeftEyeCenter]->GetPosition();
+        E2 = p[RightEyeCenter]->GetPosition();
+        R1 = {p[LeftEyeLeft]->x, p[LeftEyeTop]->y, p[LeftEyeRight]->x - p[LeftEyeLeft]->x,
+              p[LeftEyeBottom]->y - p[LeftEyeTop]->y};
+        R2 = {p[RightEyeLeft]->x, p[RightEyeTop]->y, p[RightEyeRight]->x - p[RightEyeLeft]->x,
+              p[RightEyeBottom]->y - p[RightEyeTop]->y};
+    } else {
+        if (eyes.size() == 1) {
+            if (eyes[0].x < cx) {
+                E1 = eyes[0];
+                R1 = eyeRects[0];
+                E2 = mirror(E1);
+                R2 = CentredOn(E2, R1);
+            } else {
+                E2 = eyes[0];
+                R2 = eyeRects[0];
+                E1 = mirror(E2);
+                R1 = CentredOn(E1, R2);
+            }
+        } else {
+            const int l = eyes[1].x < eyes[0].x ? 1 : 0;
+            E1 = eyes[l];
+            R1 = eyeRects[l];
+            E2 = eyes[1 - l];
+            R2 = eyeRects[1 - l];
+        }
+        if (E1.x < cx && E2.x < cx) {
+            if (eyes.size() > 2 && eyes[2].x > cx) {
+                E2 = eyes[2];
+                R2 = eyeRects[2];
+            } else {
+                E2 = mirror(E1);
+                R2 = CentredOn(E2, R1);
+            }
+        } else if (E1.x > cx && E2.x > cx) {
+            if (eyes.size() > 2 && eyes[2].x < cx) {
+                E1 = eyes[2];
+                R1 = eyeRects[2];
+            } else {
+                E1 = mirror(E2);
+                R1 = CentredOn(E1, R2);
+            }
+        }
+    }
+    p[LeftEyeCenter]->MoveTo(E1.x, E1.y);
+    p[RightEyeCenter]->MoveTo(E2.x, E2.y);
+    p[LeftEyeLeft]->MoveTo(R1.x, p[LeftEyeLeft]->y);
+    p[LeftEyeRight]->MoveTo(R1.x + R1.width, p[LeftEyeRight]->y);
+    p[RightEyeLeft]->MoveTo(R2.x, p[RightEyeLeft]->y);
+    p[RightEyeRight]->MoveTo(R2.x + R2.width, p[RightEyeRight]->y);
+
+    const int D = Abs(E2.x - E1.x);
+    const int mx = (E1.x + E2.x) / 2;
+    const int ey = std::max(E1.y, E2.y);
+
+    // Nose: the hit below the eye line nearest to the eyes' middle.
+    cv::Point N(0, 0);
+    for (const cv::Rect& h : detectInFace(TCascadeKind::Nose)) {
+        const cv::Point c = CentreOf(region, h);
+        if (Abs(c.x - mx) < Abs(N.x - mx) && c.y > ey)
+            N = c;
+    }
+    if (N.x == 0 || N.y == 0)
+        N = p[NoseTip]->GetPosition();
+    p[NoseTip]->MoveTo(N.x, N.y);
+    const int d = RoundHalfEven((p[RightHead]->x - p[LeftHead]->x) * 0.1387283236);
+    p[NoseLeft]->MoveTo(N.x - d, N.y);
+    p[NoseRight]->MoveTo(N.x + d, N.y);
+    p[NoseBottom]->MoveTo(N.x, N.y + d / 2);
+
+    // Mouth: below the nose, well away from it, and not near the head's sides.
+    const int margin = (p[RightHead]->x - p[LeftHead]->x) / 5;
+    cv::Point M(0, 0);
+    cv::Rect RM;
+    for (const cv::Rect& h : detectInFace(TCascadeKind::Mouth)) {
+        const cv::Point c = CentreOf(region, h);
+        if (Abs(c.x - mx) < Abs(M.x - mx) && double(Abs(N.y - c.y)) > double(D) / 3.0 && N.y < c.y &&
+            p[LeftHead]->x + margin < c.x && c.x < p[RightHead]->x - margin) {
+            M = c;
+            RM = cv::Rect(region.x + h.x, region.y + h.y, h.width, h.height);
+        }
+    }
+    if (M.x == 0 || M.y == 0) {
+        M = p[MouthCenter]->GetPosition();
+        RM = {p[MouthLeft]->x, p[MouthTop]->y, p[MouthRight]->x - p[MouthLeft]->x, p[MouthBottom]->y - p[MouthTop]->y};
+    }
+    p[MouthCenter]->MoveTo(M.x, M.y);
+    p[MouthLeft]->MoveTo(RM.x, p[MouthLeft]->y);
+    p[MouthRight]->MoveTo(RM.x + RM.width, p[MouthRight]->y);
+
+    // Ears: the outline point of the band between eye top and nose tip nearest to the band's mean x.
+    auto placeEar = [&](const std::vector<cv::Point>& list, int eyeTop, int border, int ear) {
+        if (list.empty())
+            return;
+        const int top = p[eyeTop]->y, bottom = p[NoseTip]->y;
+        long long sum = 0;
+        int count = 0;
+        for (const cv::Point& q : list)
+            if (q.y > top && q.y < bottom) {
+                sum += q.x;
+                ++count;
+            }
+        if (count == 0)
+            return;
+        const float mean = float(sum) / float(count);
+        size_t best = 0;
+        auto distance = [mean](const cv::Point& q) { return std::abs(Trunc(double(float(q.x) - mean))); };
+        for (size_t k = 0; k < list.size(); ++k)
+            if (list[k].y > top && list[k].y < bottom && distance(list[k]) < distance(list[best]))
+                best = k;
+        if (best > 0)
+            p[ear]->MoveTo((list[best].x + p[border]->x) / 2, list[best].y);
+    };
+    placeEar(left, LeftEyeTop, LeftHead, LeftEar);
+    placeEar(right, RightEyeTop, RightHead, RightEar);
+
+    KeepInside(p, Count, W, H);
+    return true;
+}
+
+void TRecognizer::DetectProfileOrientation(THeadAttributes* attributes)
+{
+    if (profileImage.empty()) {
+        ShowMessage("Please load profile image before recognition");
+        return;
+    }
+    if (!SkinTableUsable()) {
+        ShowMessage(kNoSkinTable);
+        return;
+    }
+    Silhouette silhouette(profileImage, skinLocus);
+    if (!silhouette.hasCentroid || silhouette.contour.empty())
+        return; // no evidence either way
+    const long long sum = FacingSum(silhouette);
+    if (sum == 0)
+        return;
+    int orientation = 0;
+    if (sum < 0) {
+        cv::flip(profileImage, profileImage, 1);
+        orientation = 1;
+    }
+    attributes->SetProfileOrientation(orientation, profileImage.cols);
+}
+
+bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrientation)
+{
+    using namespace ProfilePoint;
+    if (profileImage.empty()) {
+        ShowMessage("Please load profile image before recognition");
+        return false;
+    }
+    if (!profileFaceCascade) {
+        ShowMessage("ProfileHead Haar cascade is not loaded");
+        return false;
+    }
+    if (!SkinTableUsable()) {
+        ShowMessage(kNoSkinTable);
+        return false;
+    }
+
+    profileImage = ResizeToMax(profileImage, 1300, false);
+    const int W = profileImage.cols, H = profileImage.rows;
+    THPoint* const* p = attributes->profile;
+    attributes->SetDefaultProfilePositions(W, H, keepOrientation);
+
+    // The silhouette serves the facing decision and the placement; a flip mirrors it.
+    Silhouette s(profileImage, skinLocus);
+    if (!keepOrientation && s.hasCentroid && !s.contour.empty()) {
+        const long long sum = FacingSum(s);
+        if (sum != 0) {
+            int orientation = 0;
+            if (sum < 0) {
+                cv::flip(profileImage, profileImage, 1);
+                s.Flip();
+                orientation = 1;
+            }
+            attributes->SetProfileOrientation(orientation, W);
+        }
+    }
+    const bool mirrored = attributes->profileOrientation == 1;
+    if (mirrored)
+        attributes->SetProfileOrientation(0, W);
+    auto finish = [&](bool result) {
+        if (mirrored)
+            attributes->SetProfileOrientation(1, W);
+        KeepInside(p, Count, W, H);
+        return result;
+    };
+
+    if (!s.hasCentroid || s.contour.empty())
+        return finish(false);
+    const int cx = s.cx, cy = s.cy;
+    p[HeadCenter]->MoveTo(cx, cy);
+
+    // Head box from the outline, and a scan box 1.15 times its size about its centre.
+    int minX = W, minY = H, maxX = 0, maxY = 0;
+    for (const cv::Point& q : s.contour) {
+        minX = std::min(minX, q.x);
+        minY = std::min(minY, q.y);
+        maxX = std::max(maxX, q.x);
+        maxY = std::max(maxY, q.y);
+    }
+    const cv::Rect R0(minX, minY, maxX - minX, maxY - minY);
+    const double grow = double(1.15f);
+    cv::Rect B;
+    B.x = RoundHalfEven(R0.x + R0.width * 0.5 - R0.width * 0.5 * grow);
+    B.y = RoundHalfEven(R0.y + R0.height * 0.5 - R0.height * 0.5 * grow);
+    B.width = Trunc(R0.width * grow);
+    B.height = Trunc(R0.height * grow);
+
+    // Face line: the first skin pixel of each row, scanning from the left.
+    std::vector<cv::Point> line;
+    for (int i = 0; i < 100; ++i) {
+        const int y = B.y + (i * B.height) / 100;
+        int x = 0;
+        if (ScanToSkin(s.mask, B.x, y, +1, B.x + B.width, x) && x >= 0 && x < cx && y >= 0 && y < H)
+            line.emplace_back(x, y);
+    }
+    line = Median3Smooth(line);
+    if (line.empty())
+        return finish(false);
+
+    p[LeftHead]->MoveTo(R0.x, R0.y + R0.height / 2);
+    p[RightHead]->MoveTo(R0.x + R0.width, R0.y + R0.height / 2);
+    p[TopHead]->MoveTo(R0.x + R0.width / 2, R0.y);
+    p[BottomHead]->MoveTo(R0.x + R0.width / 2, R0.y + R0.height);
+
+    // Chin: the largest step back to the right below the centroid row, walking up from the bottom.
+    if (line.size() > 1) {
+        int bestJump = 0;
+        size_t chin = 0;
+        for (size_t k = line.size() - 1; k >= 1; --k) {
+            if (line[k].y < cy)
+                break;
+            const int jump = line[k].x - line[k - 1].x;
+            if (jump > 0 && jump > bestJump) {
+                bestJump = jump;
+                chin = k - 1;
+            }
+        }
+        if (chin != 0)
+            p[BottomHead]->MoveTo(p[BottomHead]->x, line[chin].y);
+    }
+
+    // Tip of the nose: the leftmost face-line point (the upper one on a tie).
+    size_t tip = 0;
+    for (size_t k = 1; k < line.size(); ++k)
+        if (line[k].x < line[tip].x)
+            tip = k;
+    p[NoseTip]->MoveTo(line[tip].x, line[tip].y);
+
+    // Nose root: the top of the run above the tip along which x never decreases.
+    size_t root = tip;
+    for (size_t k = tip + 1; k-- > 0;) {
+        if (line[k].x < line[root].x)
+            break;
+        root = k;
+    }
+    p[NoseRoot]->MoveTo(line[root].x, line[root].y);
+
+    const int HW = p[RightHead]->x - p[LeftHead]->x;
+    const int HH = p[BottomHead]->y - p[TopHead]->y;
+    p[EyeCenter]->MoveTo(p[NoseRoot]->x + RoundHalfEven(0.09375 * HW), p[NoseRoot]->y + RoundHalfEven(0.0226537216 * HH));
+    p[MouthCenter]->MoveTo(p[LeftHead]->x + RoundHalfEven(0.1111111111 * HW),
+                           p[BottomHead]->y - RoundHalfEven(0.18770226537 * HH));
+    p[EarCenter]->MoveTo(Trunc(p[EyeCenter]->x + 0.529880478 * HW), p[EyeCenter]->y);
+    const cv::Point E = p[EarCenter]->GetPosition();
+    p[EarLeft]->MoveTo(Trunc(E.x - 0.0876494023 * HW), E.y);
+    p[EarRight]->MoveTo(Trunc(E.x + 0.0996015936 * HW), E.y);
+    p[EarTop]->MoveTo(E.x, Trunc(E.y - 0.1443661971 * HH));
+    p[EarBottom]->MoveTo(E.x, Trunc(E.y + 0.1373239436 * HH));
+
+    return finish(true);
+}

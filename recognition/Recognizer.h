@@ -1,0 +1,84 @@
+#pragma once
+// Photo analysis: the two photos, the skin-colour table, the Haar cascades, and the recognizers
+// that place the front and profile feature points.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+#include <opencv2/objdetect.hpp>
+
+#include "platform/image/Graphics.h"
+#include "recognition/Headattributes.h"
+
+// Which cascade a detection uses.
+enum class TCascadeKind { FrontFace, Eyes, Nose, Mouth };
+
+struct TDetectParams {
+    double scaleFactor = 1.1;
+    int minNeighbors = 3;
+    cv::Size minSize{0, 0};
+    bool biggestOnly = false; // return at most one rectangle, the largest
+};
+
+// Finds objects in an 8-bit grey image; rectangles are in that image's pixels and inside it.
+// The recognizer calls its detector for every detection, so that tests can hand it fixed hits.
+using TDetector = std::function<std::vector<cv::Rect>(TCascadeKind kind, const cv::Mat& grey, const TDetectParams& params)>;
+
+class TRecognizer {
+public:
+    // Skin-colour table as loaded (8-bit BGR): channel 0 at column Cr, row Cb is below 244 exactly
+    // for skin colours. Empty when the file was missing; unusable when smaller than 256 x 256.
+    cv::Mat skinLocus;
+    std::unique_ptr<cv::CascadeClassifier> frontFaceCascade;   // null when it failed to load
+    std::unique_ptr<cv::CascadeClassifier> profileFaceCascade; // only tested for presence
+    std::unique_ptr<cv::CascadeClassifier> eyeCascade;
+    std::unique_ptr<cv::CascadeClassifier> noseCascade;
+    std::unique_ptr<cv::CascadeClassifier> mouthCascade;
+    cv::Mat frontImage;   // 8-bit BGR; empty until loaded. Front recognition shrinks it to <= 1300 px
+    cv::Mat profileImage; // 8-bit BGR; empty until loaded. Profile recognition shrinks it and keeps
+                          // it in the left-facing form (flipped when the face looked the other way)
+
+    // Runs the cascades of this recognizer; replace it to feed given hits.
+    TDetector detector;
+
+    // Loads the skin table and the five cascades from the program folder, with one message for
+    // each that is missing. The object is usable in any case.
+    TRecognizer();
+    ~TRecognizer();
+    TRecognizer(const TRecognizer&) = delete;
+    TRecognizer& operator=(const TRecognizer&) = delete;
+
+    // Loads a photo as 8-bit BGR. On failure returns false and keeps the previous photo.
+    bool LoadFrontImage(const std::string& path);
+    bool LoadProfileImage(const std::string& path);
+
+    // Byte at column x, row y, channel of an 8-bit image. No bounds check: callers stay inside.
+    static int GetPixel(const cv::Mat& image, int x, int y, int channel);
+    static void SetPixel(cv::Mat& image, int x, int y, int value, int channel);
+    static int Median3(int a, int b, int c);
+    static int Abs(int v);
+
+    // A bitmap with the image's pixels (grey and 4-channel 8-bit images are converted).
+    // Shows "Error: canot convert image to bitmap" and returns what was filled when copying fails.
+    std::unique_ptr<TBitmap> ImageToBitmap(const cv::Mat& image) const;
+    // A copy whose larger side is maxSide when the image is larger (or always, with force); each
+    // side at least 1 pixel. Empty for maxSide < 1 or an empty image.
+    cv::Mat ResizeToMax(const cv::Mat& image, int maxSide, bool force) const;
+    std::unique_ptr<TBitmap> ResizedBitmap(const cv::Mat& image, int maxSide, bool force) const;
+
+    // True when the skin table can be read at every (Cr, Cb).
+    bool SkinTableUsable() const;
+
+    // Places the 27 front points on the front photo. False (with a message) when a precondition fails.
+    bool RecognizeFront(THeadAttributes* attributes);
+    // Places the 14 profile points; without keepOrientation it first decides the facing direction.
+    // False with a message when a precondition fails, false without one when no face line is found.
+    bool RecognizeProfile(THeadAttributes* attributes, bool keepOrientation);
+    // Flips a right-facing profile photo to the left-facing form and sets the orientation flag.
+    void DetectProfileOrientation(THeadAttributes* attributes);
+
+private:
+    std::vector<cv::Rect> DetectWithCascades(TCascadeKind kind, const cv::Mat& grey, const TDetectParams& params) const;
+};
