@@ -58,6 +58,9 @@ public:
     int32_t hairsModel = -1;
     int32_t headNode = -1;    // node "Cube" of the head asset
     int32_t headEffect = -1;  // effect of that node; the diffusion pass swaps its shader
+    // Texture cache index of the normal map that the reconstruction loaded; the render settings
+    // switch it on and off. -1 when there is none.
+    int32_t normalMapTexture = -1;
     bool rotating = false;
     int32_t lastMouseX = 0, lastMouseY = 0;  // panel pixels
     float yaw = 0, pitch = 0;                // degrees
@@ -140,5 +143,6 @@ public:
     static void SwapInts(int32_t* a, int32_t* b);
 
 private:
+    bool DiffusionPassReady() const;  // head node, its effect and its base texture all exist
     void Release();  // frees every owned part in the destructor's order; safe on a partial object
 };

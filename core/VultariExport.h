@@ -1,0 +1,34 @@
+#pragma once
+// Pieces of the COLLADA export that work without a core object: the output name, the document
+// text, the time stamp and the all-or-nothing file writer. TVultari::ExportCollada puts them together.
+#include <ctime>
+#include <functional>
+#include <string>
+
+class TColladaAsset;
+
+// The document's name: the extension of the file name (not of a folder) becomes ".dae"; a name
+// without one gets ".dae" appended. "/home/a.b/head" -> "/home/a.b/head.dae". Empty when the path
+// names no file (empty, or ending in "/").
+std::string ColladaExportName(const std::string& path);
+
+// The folder part of a path up to and including its last "/"; empty when it has none.
+std::string ColladaExportFolder(const std::string& path);
+
+// "%Y-%m-%dT%H:%M:%S.000000" of a broken-down local time.
+std::string ColladaTimeStamp(const std::tm& time);
+
+// The whole document for the three models in the order head, eyes, hairs; `documentPath` is the
+// ".dae" name written (escaped) into the source_data line. Lines end in "\n"; no line end after
+// the closing tag.
+std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& eyes, const TColladaAsset& hairs,
+                                const std::string& documentPath, const std::string& timeStamp);
+
+// Writes `text` to a temporary file beside `path`, flushes and closes it, then renames it over
+// `path`. On any failure the temporary file is removed, `path` is left as it was, and false is returned.
+bool WriteFileAtomically(const std::string& path, const std::string& text);
+
+// The clock of the export's created/modified stamp: local time by default. Tests install a fixed
+// one; an empty function restores the default. Returns the previous clock.
+using ExportClock = std::function<std::tm()>;
+ExportClock SetExportClock(ExportClock clock);
