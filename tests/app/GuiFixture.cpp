@@ -1,0 +1,133 @@
+#include "tests/app/GuiFixture.h"
+
+#include "app/Controls.h"
+#include "platform/base/Messages.h"
+#include "platform/base/Paths.h"
+
+#include <QLineEdit>
+#include <QTest>
+#include <QTimer>
+
+#include <deque>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace gui {
+
+namespace {
+fs::path BuildFolder()
+{
+    // The tests live beside the program and its data tree.
+    static const fs::path folder = fs::path(ProgramFolder()).parent_path();
+    return folder;
+}
+
+void Mirror(const fs::path& from, const fs::path& to, bool copy)
+{
+    fs::create_directories(to);
+    for (const fs::directory_entry& entry : fs::directory_iterator(from)) {
+        fs::path target = to / entry.path().filename();
+        if (entry.is_directory())
+            Mirror(entry.path(), target, copy || entry.path().filename() == "textures");
+        else if (copy)
+            fs::copy_file(entry.path(), target, fs::copy_options::overwrite_existing);
+        else
+            fs::create_symlink(entry.path(), target);
+    }
+}
+
+std::deque<std::pair<std::string, bool>> answers;
+int shown = 0;
+}
+
+fs::path MakeProgramFolder(const std::string& tag)
+{
+    fs::path build = BuildFolder();
+    fs::path folder = fs::temp_directory_path() / ("vultari-gui-" + tag + "-" + std::to_string(::getpid()));
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    for (const char* tree : {"data", "haarcascades"})
+        if (fs::exists(build / tree))
+            Mirror(build / tree, folder / tree, false);
+    if (fs::exists(build / "user_manual.pdf"))
+        fs::create_symlink(build / "user_manual.pdf", folder / "user_manual.pdf");
+    SetProgramFolder(folder.string());
+    return folder;
+}
+
+void RemoveProgramFolder(const fs::path& folder)
+{
+    SetProgramFolder("");
+    std::error_code ec;
+    fs::remove_all(folder, ec);
+}
+
+std::vector<std::string>& Messages()
+{
+    static std::vector<std::string> texts;
+    return texts;
+}
+
+void CaptureMessages()
+{
+    SetMessageSink([](const std::string& text) { Messages().push_back(text); });
+}
+
+void AnswerDialogs(std::vector<std::string> fileNames, bool typeName)
+{
+    answers.clear();
+    shown = 0;
+    for (std::string& name : fileNames)
+        answers.emplace_back(std::move(name), typeName);
+    TFileDialog::Responder = [](QFileDialog& dialog) {
+        ++shown;
+        if (answers.empty()) {
+            dialog.reject();
+            return;
+        }
+        auto [name, type] = answers.front();
+        answers.pop_front();
+        if (name.empty()) {
+            dialog.reject();
+        } else if (type) {
+            // As a user would: the name typed into the dialog's name field, then Enter.
+            auto* edit = dialog.findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(edit);
+            edit->clear();
+            QTest::keyClicks(edit, QString::fromStdString(name));
+            QTest::keyClick(edit, Qt::Key_Return);
+        } else {
+            dialog.selectFile(QString::fromStdString(name));
+            dialog.accept();
+        }
+    };
+}
+
+int DialogsShown() { return shown; }
+
+std::string FrontPhoto()
+{
+    return std::string(VULTARI_DEPS_DIR) + "/facedetect/usr/share/doc/facedetect/examples/grace_hopper_512x512.jpg";
+}
+
+std::string SecondPhoto()
+{
+    return std::string(VULTARI_DEPS_DIR) + "/python3-skimage/usr/lib/python3/dist-packages/skimage/data/astronaut.png";
+}
+
+std::string ThirdPhoto()
+{
+    return std::string(VULTARI_DEPS_DIR) + "/node-opencv/usr/share/doc/node-opencv/examples/files/mona.png";
+}
+
+bool IsBlank(const QImage& image)
+{
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (image.pixel(x, y) != 0xFFFFFFFFu)
+                return false;
+    return true;
+}
+
+}  // namespace gui
