@@ -1,0 +1,610 @@
+#include "core/Texturecreator.h"
+
+#include <cmath>
+#include <memory>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "collada/Colladaasset.h"
+#include "core/Weightmanager.h"
+#include "platform/base/Exception.h"
+#include "platform/base/Messages.h"
+#include "platform/base/Numbers.h"
+#include "platform/base/Paths.h"
+#include "recognition/Headattributes.h"
+
+namespace {
+
+// One texture may not grow beyond this; larger measures come from points dragged far off the face.
+constexpr int MaxImageSide = 16384;
+constexpr double MaxImagePixels = 64.0 * 1024 * 1024;
+
+const char* const AtlasMessage = "Error: the feature points do not describe a face; the head texture was not built.";
+
+// Rounds halves to even, as every real-to-integer conversion of the texture build does.
+int Rounded(double v) { return RoundHalfEven(v); }
+// Drops the fraction towards zero.
+int Truncated(double v) { return static_cast<int>(v); }
+
+bool Inside(const cv::Mat& image, int x, int y) { return x >= 0 && y >= 0 && x < image.cols && y < image.rows; }
+
+bool UsableColourImage(const cv::Mat& image) { return !image.empty() && image.depth() == CV_8U && image.channels() >= 3; }
+
+bool SizeAllowed(double width, double height)
+{
+    return width >= 1 && height >= 1 && width <= MaxImageSide && height <= MaxImageSide &&
+           width * height <= MaxImagePixels;
+}
+
+float Weight(const TWeightManager* weights, int slot, size_t vertex)
+{
+    const std::vector<float>& map = weights->weights[slot];
+    return vertex < map.size() ? map[vertex] : 0.0f;
+}
+
+void SaveBitmap(const std::string& path, const cv::Mat& image)
+{
+    bool written = false;
+    try {
+        written = cv::imwrite(path, image);
+    } catch (const cv::Exception&) {
+        written = false;
+    }
+    if (!written)
+        throw FileOpenError(path, "The file cannot be written");
+}
+
+// The texture coordinate of atlas pixel (x, y).
+TTexCoord AtlasCoord(int x, int y, const TAtlasLayout& a)
+{
+    return {static_cast<float>(x) / static_cast<float>(a.Wa), 1.0f - static_cast<float>(y) / static_cast<float>(a.Ha)};
+}
+
+TTexCoord operator+(TTexCoord a, TTexCoord b) { return {a.u + b.u, a.v + b.v}; }
+TTexCoord operator-(TTexCoord a, TTexCoord b) { return {a.u - b.u, a.v - b.v}; }
+TTexCoord operator*(TTexCoord a, TTexCoord b) { return {a.u * b.u, a.v * b.v}; }
+
+// A quotient that falls back to 1 when its divisor is 0 or the result is not finite.
+float ScaleOr1(float numerator, float span)
+{
+    if (span == 0.0f)
+        return 1.0f;
+    const float s = numerator / span;
+    return std::isfinite(s) ? s : 1.0f;
+}
+
+// Extents of one texture region: the array index of each extreme.
+struct TRegionExtent {
+    float maxU = 0, minU = 1, maxV = 0, minV = 1;
+    size_t maxUIndex = 0, minUIndex = 0, maxVIndex = 0, minVIndex = 0;
+    TTexCoord Span(const std::vector<float>& c) const
+    {
+        return {c[maxUIndex] - c[minUIndex], c[maxVIndex] - c[minVIndex]};
+    }
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Pixel and arithmetic operations
+
+int TTextureCreator::Abs(int a) { return a < 0 ? -a : a; }
+
+uint8_t TTextureCreator::GetPixel(const cv::Mat& image, int x, int y, int channel)
+{
+    return image.ptr<uint8_t>(y)[x * image.channels() + channel];
+}
+
+void TTextureCreator::SetPixel(cv::Mat& image, int x, int y, uint8_t value, int channel)
+{
+    image.ptr<uint8_t>(y)[x * image.channels() + channel] = value;
+}
+
+void TTextureCreator::CopyPixel(const cv::Mat& source, cv::Mat& target, int sx, int sy, int dx, int dy)
+{
+    if (!Inside(source, sx, sy) || !Inside(target, dx, dy))
+        return;
+    const uint8_t* s = source.ptr<uint8_t>(sy) + sx * source.channels();
+    uint8_t* d = target.ptr<uint8_t>(dy) + dx * target.channels();
+    d[0] = s[0];
+    d[1] = s[1];
+    d[2] = s[2];
+}
+
+void TTextureCreator::BlendPixel(const cv::Mat& a, const cv::Mat& b, cv::Mat& target, float t, int ax, int ay, int bx,
+                                 int by, int dx, int dy)
+{
+    if (!Inside(a, ax, ay) || !Inside(b, bx, by) || !Inside(target, dx, dy))
+        return;
+    const uint8_t* pa = a.ptr<uint8_t>(ay) + ax * a.channels();
+    const uint8_t* pb = b.ptr<uint8_t>(by) + bx * b.channels();
+    uint8_t* d = target.ptr<uint8_t>(dy) + dx * target.channels();
+    const double ta = 1.0 - static_cast<double>(t), tb = t;
+    for (int c = 0; c < 3; ++c)
+        d[c] = static_cast<uint8_t>(Rounded(pa[c] * ta + pb[c] * tb) & 0xFF);
+}
+
+float TTextureCreator::Lerp(float a, float b, float t)
+{
+    return static_cast<float>((1.0 - static_cast<double>(t)) * a + static_cast<double>(t) * b);
+}
+
+float TTextureCreator::Distance(float x1, float y1, float x2, float y2)
+{
+    const double dx = static_cast<double>(x2) - x1, dy = static_cast<double>(y2) - y1;
+    return static_cast<float>(std::sqrt(dx * dx + dy * dy));
+}
+
+float TTextureCreator::Clamp(float v, float lo, float hi)
+{
+    if (v > hi)
+        return hi;
+    if (v < lo)
+        return lo;
+    return v;
+}
+
+float TTextureCreator::Min(float a, float b) { return a >= b ? b : a; }
+
+float TTextureCreator::Max(float a, float b) { return a > b ? a : b; }
+
+float TTextureCreator::Falloff(float d)
+{
+    if (d < 0.045f)
+        return 1.0f;
+    if (d < 0.09f)
+        return static_cast<float>(2.0 * (1.0 - static_cast<double>(d) * 11.111111111111111));
+    return 0.0f;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Patches and normal map
+
+void TTextureCreator::BlendPatch(const cv::Mat& source, cv::Mat& target, int cx, int cy, int tx, int ty, int radius,
+                                 float hardness)
+{
+    if (radius <= 0 || !UsableColourImage(source) || !UsableColourImage(target))
+        return;
+    // Only the source square is read; copying just that square keeps the pre-call pixels when
+    // source and target are one image, without cloning the whole image for every patch.
+    const cv::Rect square(cx - radius, cy - radius, 2 * radius, 2 * radius);
+    const cv::Rect readable = square & cv::Rect(0, 0, source.cols, source.rows);
+    if (readable.empty())
+        return;
+    const cv::Mat work = source(readable).clone();
+    const float r = static_cast<float>(radius);
+    const float soft = 1.0f - hardness;
+    for (int x = readable.x; x < readable.x + readable.width; ++x) {
+        const int X = tx + x - cx;
+        if (X < 0 || X >= target.cols)
+            continue;
+        for (int y = readable.y; y < readable.y + readable.height; ++y) {
+            const int Y = ty + y - cy;
+            if (Y < 0 || Y >= target.rows)
+                continue;
+            const float d = Distance(static_cast<float>(cx), static_cast<float>(cy), static_cast<float>(x),
+                                     static_cast<float>(y));
+            float w;
+            if (soft > 0.0f) {
+                const float ratio = d / r;
+                const float q = (1.0f - ratio) / soft;
+                w = Clamp(q, 0.0f, 1.0f);
+            } else {
+                w = d < r ? 1.0f : 0.0f;  // hardness 1: a hard-edged disc
+            }
+            const uint8_t* s = work.ptr<uint8_t>(y - readable.y) + (x - readable.x) * work.channels();
+            uint8_t* t = target.ptr<uint8_t>(Y) + X * target.channels();
+            const double ws = w, wt = 1.0 - static_cast<double>(w);
+            for (int c = 0; c < 3; ++c)
+                t[c] = static_cast<uint8_t>(Rounded(s[c] * ws + t[c] * wt) & 0xFF);
+        }
+    }
+}
+
+cv::Mat TTextureCreator::CreateNormalMap(const cv::Mat& image)
+{
+    if (!UsableColourImage(image))
+        return cv::Mat();
+    cv::Mat result = image.clone();
+    cv::Mat grey;
+    cv::cvtColor(image, grey, image.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
+    const int channels = result.channels();
+    for (int y = 0; y + 1 < grey.rows; ++y) {
+        const uint8_t* row = grey.ptr<uint8_t>(y);
+        const uint8_t* below = grey.ptr<uint8_t>(y + 1);
+        uint8_t* out = result.ptr<uint8_t>(y);
+        for (int x = 0; x + 1 < grey.cols; ++x) {
+            const int g = row[x];
+            const float p = static_cast<float>(row[x + 1] - g) * 0.01f;
+            const float q = static_cast<float>(below[x] - g) * 0.01f;
+            // (1, 0, p) x (0, 1, q) = (-p, -q, 1), normalised.
+            const float nx = -p, ny = -q, nz = 1.0f;
+            const float length = std::sqrt(nx * nx + ny * ny + nz * nz);
+            const float n[3] = {nx / length, ny / length, nz / length};
+            uint8_t* pixel = out + x * channels;
+            pixel[0] = static_cast<uint8_t>(Rounded(static_cast<double>(n[2]) * 128 + 127) & 0xFF);
+            pixel[1] = static_cast<uint8_t>(Rounded(static_cast<double>(n[1]) * 128 + 127) & 0xFF);
+            pixel[2] = static_cast<uint8_t>(Rounded(static_cast<double>(n[0]) * 128 + 127) & 0xFF);
+        }
+    }
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Atlas
+
+TAtlasLayout TTextureCreator::MeasureAtlas(const THeadAttributes* c)
+{
+    TAtlasLayout a;
+    a.H = Abs(c->front[23]->y - c->front[24]->y);
+    a.W = Abs(c->front[25]->x - c->front[26]->x);
+    a.E = Abs(c->front[2]->x - c->front[8]->x);
+    a.P = Abs(c->profile[11]->x - c->profile[1]->x);
+    a.O = Rounded(a.W * 0.09);
+    a.M = Rounded(a.H * 0.15);
+    a.S = Rounded(a.W * 0.1);
+    a.Q = a.P - a.O;
+    a.Wa = 2 * a.M + 2 * a.Q + a.E;
+    a.Ha = 2 * a.M + a.H;
+    if (a.H == 0)
+        a.problem = "the face height is 0";
+    else if (a.E == 0)
+        a.problem = "the eyes span no width";
+    else if (a.Q < 0)
+        a.problem = "the profile is narrower than the overlap";
+    else if (!SizeAllowed(a.Wa, a.Ha))
+        a.problem = "the atlas would be too large";
+    a.valid = a.problem.empty();
+    return a;
+}
+
+cv::Mat TTextureCreator::FillAtlas(const cv::Mat& frontWork, const cv::Mat& profileWork, const THeadAttributes* c,
+                                   const TAtlasLayout& a)
+{
+    // Cleared first: pixels whose photo source lies outside the work image stay black.
+    cv::Mat atlas(a.Ha, a.Wa, CV_8UC3, cv::Scalar(0, 0, 0));
+    const int M = a.M, Q = a.Q, E = a.E, S = a.S, O = a.O;
+    const int e = Q + M + E;
+    const int f2x = c->front[2]->x, f8x = c->front[8]->x, f24y = c->front[24]->y;
+    const int p11x = c->profile[11]->x, p1x = c->profile[1]->x, p12y = c->profile[12]->y;
+    // Each atlas pixel is written once, so the row-by-row order gives the same image as any other.
+    for (int y = 0; y < a.Ha; ++y) {
+        const int yf = y + f24y - M;
+        const int yp = y + p12y - M;
+        for (int x = 0; x < a.Wa; ++x) {
+            if (x <= Q + M - S) {
+                CopyPixel(profileWork, atlas, p11x + M - x, yp, x, y);
+            } else if (x < Q + M) {
+                const float t = static_cast<float>(x - (Q + M - S)) / static_cast<float>(S);
+                BlendPixel(profileWork, frontWork, atlas, t, p11x + M - x, yp, x + f2x - M - Q, yf, x, y);
+            } else if (x < e) {
+                CopyPixel(frontWork, atlas, x + f2x - M - Q, yf, x, y);
+            } else if (x < e + S) {
+                const float t = static_cast<float>(x - e) / static_cast<float>(S);
+                BlendPixel(frontWork, profileWork, atlas, t, x + f8x - E - M - Q, yf, x + p1x + O - e, yp, x, y);
+            } else {
+                CopyPixel(profileWork, atlas, x + p1x + O - e, yp, x, y);
+            }
+        }
+    }
+    return atlas;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Texture coordinates
+
+TTexCoord TTextureCreator::FitTextureCoordinates(const THeadAttributes* c, const TAtlasLayout& a,
+                                                 TGeometry* headGeometry, TGeometry* hairsGeometry,
+                                                 const TWeightManager* weights)
+{
+    const THPoint* const* f = c->front;
+    const THPoint* const* p = c->profile;
+    const int M = a.M, Q = a.Q;
+    auto frontCoord = [&](const THPoint* pt) { return AtlasCoord(pt->x - f[2]->x + Q + M, pt->y - f[24]->y + M, a); };
+    auto profileLeftCoord = [&](const THPoint* pt) {
+        return AtlasCoord(p[11]->x + M - pt->x, pt->y - p[12]->y + M, a);
+    };
+    auto profileRightCoord = [&](const THPoint* pt) {
+        return AtlasCoord(pt->x + a.Wa - M - p[11]->x, pt->y - p[12]->y + M, a);
+    };
+
+    // Anchors: the generic layout's nose tip and the photo's.
+    const float Ws = static_cast<float>(f[26]->x - f[25]->x);
+    const float Hs = static_cast<float>(f[23]->y - f[24]->y);
+    const TTexCoord ref0{0.5151004f, 0.42300156f};
+    const TTexCoord nose = frontCoord(f[16]);
+    const TTexCoord offset = nose - ref0;
+
+    // Targets do not depend on the mesh.
+    const TTexCoord T1 = frontCoord(f[1]), T2 = frontCoord(f[6]), T3 = frontCoord(f[11]);
+    const TTexCoord T4 = profileLeftCoord(p[5]), T5 = profileRightCoord(p[5]);
+    const TTexCoord hairTarget{T4.u, T4.v + 0.1f};
+
+    if (headGeometry && weights) {
+        std::vector<float>& tc = headGeometry->texCoords;
+
+        // Region extents, in the order face, left eye, right eye, nose, mouth, left ear, right ear.
+        const int regionSlots[7] = {TWeightManager::face_borders,      TWeightManager::left_eye_borders,
+                              TWeightManager::right_eye_borders, TWeightManager::nose_borders,
+                              TWeightManager::mouth_borders,     TWeightManager::left_ear_borders,
+                              TWeightManager::right_ear_borders};
+        TRegionExtent region[7];
+        for (size_t k = 0; k < tc.size(); ++k) {
+            const float value = tc[k];
+            for (int r = 0; r < 7; ++r) {
+                if (!(Weight(weights, regionSlots[r], k / 2) > 0.0f))
+                    continue;
+                TRegionExtent& g = region[r];
+                if (k % 2 == 0) {
+                    if (value > g.maxU) { g.maxU = value; g.maxUIndex = k; }
+                    if (value < g.minU) { g.minU = value; g.minUIndex = k; }
+                } else {
+                    if (value > g.maxV) { g.maxV = value; g.maxVIndex = k; }
+                    if (value < g.minV) { g.minV = value; g.minVIndex = k; }
+                }
+            }
+        }
+        // A region without a vertex of positive weight keeps its indices at 0: its spans are 0.
+        auto span = [&](int r) { return tc.empty() ? TTexCoord{0, 0} : region[r].Span(tc); };
+
+        // Global fit around the nose tip.
+        const TTexCoord faceSpan = span(0);
+        const TTexCoord scale{faceSpan.u == 0.0f ? 1.0f : ScaleOr1(Ws / static_cast<float>(a.Wa), faceSpan.u) * 1.15f,
+                              ScaleOr1(Hs / static_cast<float>(a.Ha), faceSpan.v)};
+        for (size_t k = 0; k < tc.size(); ++k) {
+            if (k % 2 == 0)
+                tc[k] = (tc[k] + offset.u - nose.u) * scale.u + nose.u;
+            else
+                tc[k] = (tc[k] + offset.v - nose.v) * scale.v + nose.v;
+        }
+
+        // References of the generic layout, moved the same way.
+        const TTexCoord R[12] = {ref0,
+                                 {0.4429995f, 0.5326073f},   {0.5828313f, 0.52675647f},  {0.5113153f, 0.30832553f},
+                                 {0.46008787f, 0.34982827f}, {0.5643298f, 0.30911008f},  {0.20125f, 0.5175644f},
+                                 {0.1882756f, 0.5692701f},   {0.21176706f, 0.44178376f}, {0.8056777f, 0.5175644f},
+                                 {0.8114232f, 0.5698673f},   {0.7936245f, 0.4435129f}};
+        TTexCoord Rf[12];
+        for (int i = 1; i < 12; ++i)
+            Rf[i] = ((R[i] + offset) - nose) * scale + nose;
+        const TTexCoord D1 = T1 - Rf[1], D2 = T2 - Rf[2], D3 = T3 - Rf[3], D4 = T4 - Rf[6], D5 = T5 - Rf[9];
+
+        // Region scales, from the spans after the fit.
+        auto regionScale = [&](int r, int photoWidth, int photoHeight) {
+            const TTexCoord s = span(r);
+            return TTexCoord{ScaleOr1(static_cast<float>(photoWidth) / static_cast<float>(a.Wa), s.u),
+                             ScaleOr1(static_cast<float>(photoHeight) / static_cast<float>(a.Ha), s.v)};
+        };
+        const TTexCoord leftEyeScale = regionScale(1, f[3]->x - f[2]->x, f[5]->y - f[4]->y);
+        const TTexCoord rightEyeScale = regionScale(2, f[8]->x - f[7]->x, f[10]->y - f[9]->y);
+        const TTexCoord noseScale = regionScale(3, f[18]->x - f[17]->x, f[20]->y - f[19]->y);
+        const TTexCoord mouthScale = regionScale(4, f[13]->x - f[12]->x, f[15]->y - f[14]->y);
+        TTexCoord leftEarScale{1, 1};
+        {
+            const TTexCoord s = span(5);
+            if (s.u > 0 && s.v > 0)
+                leftEarScale = regionScale(5, p[7]->x - p[6]->x, p[9]->y - p[8]->y);
+        }
+        const TTexCoord rightEarScale = regionScale(6, p[7]->x - p[6]->x, p[9]->y - p[8]->y);
+
+        // Local warps.
+        float w1 = 0, w2 = 0, w3 = 0, w4 = 0, w5 = 0, w6 = 0;
+        for (size_t k = 0; k < tc.size(); ++k) {
+            const bool isU = k % 2 == 0;
+            if (isU && k + 1 < tc.size()) {
+                const float u = tc[k], v = tc[k + 1];
+                auto dist = [&](TTexCoord r) { return Distance(r.u, r.v, u, v); };
+                w1 = Falloff(dist(Rf[1]));
+                w2 = Falloff(dist(Rf[2]));
+                w3 = Falloff(dist(ref0));
+                w4 = Falloff(Min(Min(dist(Rf[3]), dist(Rf[4])), dist(Rf[5])));
+                w5 = Falloff(Min(Min(dist(Rf[6]), dist(Rf[7])), dist(Rf[8])));
+                w6 = Falloff(Min(Min(dist(Rf[9]), dist(Rf[10])), dist(Rf[11])));
+            }
+            w2 *= 0.7f;
+            w1 *= 0.8f;
+            w3 *= 0.4f;
+            auto pick = [isU](TTexCoord t) { return isU ? t.u : t.v; };
+            float cc = tc[k];
+            cc = Lerp(cc, cc + pick(D1), w1);
+            cc = Lerp(cc, (cc - pick(T1)) * pick(leftEyeScale) + pick(T1), w1);
+            cc = Lerp(cc, cc + pick(D2), w2);
+            cc = Lerp(cc, (cc - pick(T2)) * pick(rightEyeScale) + pick(T2), w2);
+            cc = Lerp(cc, isU ? cc + offset.u : cc + offset.v + 0.02f, w3);
+            cc = Lerp(cc, (cc - pick(nose)) * pick(noseScale) + pick(nose), w3);
+            cc = Lerp(cc, cc + pick(D3), w4);
+            cc = Lerp(cc, (cc - pick(T3)) * pick(mouthScale) + pick(T3), w4);
+            cc = Lerp(cc, cc + pick(D4), w5);
+            cc = Lerp(cc, (cc - pick(T4)) * pick(leftEarScale) + pick(T4), w5);
+            cc = Lerp(cc, cc + pick(D5), w6);
+            cc = Lerp(cc, (cc - pick(T5)) * pick(rightEarScale) + pick(T5), w6);
+            tc[k] = cc;
+        }
+
+        // Clamp into the atlas.
+        for (size_t k = 0; k < tc.size(); ++k)
+            tc[k] = k % 2 == 0 ? Clamp(tc[k], 0.0f, 1.0f) : Clamp(tc[k], 0.01f, 1.0f);
+    }
+
+    // The hair samples a hair area above the ear of the mirrored profile. c is the sum divided by
+    // the array length, that is half the mean coordinate, as the layout of the generic hair expects.
+    if (hairsGeometry && !hairsGeometry->texCoords.empty()) {
+        std::vector<float>& tc = hairsGeometry->texCoords;
+        const double n = static_cast<double>(tc.size());
+        double sumU = 0, sumV = 0;
+        for (size_t k = 0; k < tc.size(); ++k)
+            (k % 2 == 0 ? sumU : sumV) += tc[k];
+        const TTexCoord cm{static_cast<float>(sumU / n), static_cast<float>(sumV / n)};
+        for (size_t k = 0; k < tc.size(); ++k) {
+            if (k % 2 == 0)
+                tc[k] = (tc[k] - cm.u) * 0.3f + hairTarget.u;
+            else
+                tc[k] = (tc[k] - cm.v) * 0.3f + hairTarget.v;
+        }
+    }
+    return hairTarget;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Eye texture and patches
+
+cv::Mat TTextureCreator::CreateEyeTexture(const cv::Mat& frontPhoto, const THeadAttributes* attributes)
+{
+    const THPoint* const* f = attributes->front;
+    const int N = (f[3]->x - f[2]->x) / 2;
+    if (N <= 0 || !SizeAllowed(2.0 * N, 2.0 * N) || !UsableColourImage(frontPhoto))
+        return cv::Mat();
+    const int x0 = f[2]->x, y0 = f[1]->y - N;
+    cv::Mat eye(2 * N, 2 * N, CV_8UC3, cv::Scalar(0, 0, 0));
+    for (int x = x0; x < x0 + 2 * N; ++x)
+        for (int y = y0; y < y0 + 2 * N; ++y)
+            CopyPixel(frontPhoto, eye, x, y, x - x0, y - y0);
+    return eye;
+}
+
+std::array<int, 10> TTextureCreator::PaintPatches(cv::Mat& atlas, const THeadAttributes* c, const TAtlasLayout& a, TTexCoord hairTarget)
+{
+    const THPoint* const* f = c->front;
+    const int Wa = a.Wa, Ha = a.Ha, M = a.M;
+    const int Ws = f[26]->x - f[25]->x;
+    const int Hs = f[23]->y - f[24]->y;
+    const int anchorX = a.Q + a.M;
+    const int r8 = Hs / 8;
+    const int ws8 = Ws / 8;
+    const int midY = (f[16]->y + f[11]->y) / 2 - f[24]->y + M;
+    const int hx = Rounded(static_cast<double>(hairTarget.u) * Wa);
+    const int hy = Rounded((1.0 - static_cast<double>(hairTarget.v) - 0.15) * Ha);
+    const int eyeW = f[3]->x - f[2]->x, half = eyeW / 2, eyeH = Abs(f[5]->y - f[4]->y);
+    const int ey = f[5]->y - f[24]->y + M;
+    const int eyeW2 = f[8]->x - f[7]->x, half2 = eyeW2 / 2, eyeH2 = Abs(f[10]->y - f[9]->y);
+    const int ey2 = f[10]->y - f[24]->y + M;
+
+    std::array<int, 10> calls{};
+    int group = 0;
+    auto patch = [&](int cx, int cy, int tx, int ty, int radius, float hardness) {
+        BlendPatch(atlas, atlas, cx, cy, tx, ty, radius, hardness);
+        ++calls[group];
+    };
+
+    // A step of 0 (a face under 8 pixels) would never end these loops: such groups are skipped.
+    group = 0;
+    // 1: cheek skin into the band below the chin.
+    if (r8 > 0)
+        for (int x = 0; x < Wa; x += r8)
+            for (int y = Ha; y > Hs + M; y -= r8)
+                patch(anchorX - Ws / 6, midY, x, y, r8, 0.3f);
+    group = 1;
+    // 2, 3: cheek skin on the two jaw corners.
+    const int jawY = Truncated(Hs + M - 0.05 * Hs);
+    patch(anchorX - Ws / 4, midY, Rounded((0.7 * Ws + Wa) * 0.5), jawY, Hs / 6, 0.2f);
+    group = 2;
+    patch(anchorX - Ws / 4, midY, Rounded((Wa - 0.7 * Ws) * 0.5), jawY, Hs / 6, 0.2f);
+    group = 3;
+    // 4: hair above the top of the head.
+    if (r8 > 0)
+        for (int x = 0; x < Wa; x += r8)
+            for (int y = 0; y <= M - 0.01 * Hs; y += r8)
+                patch(hx, hy, x, y, r8, 0.6f);
+    group = 4;
+    // 5, 6: hair along the left and right edges down to just above the chin.
+    if (r8 > 0 && ws8 > 0) {
+        for (int x = 0; x < M + 0.02 * Ws; x += ws8)
+            for (int y = 0; y < Hs + M - 0.06 * Hs; y += r8)
+                patch(hx, hy, x, y, r8, 0.6f);
+        group = 5;
+        for (int x = Wa; x > Wa - (0.02 * Ws + M); x -= ws8)
+            for (int y = 0; y < Hs + M - 0.06 * Hs; y += r8)
+                patch(hx, hy, x, y, r8, 0.6f);
+    }
+    group = 6;
+    // 7, 8: the two upper corners.
+    patch(hx, hy, Truncated(1.3 * M), Truncated(1.5 * M), r8, 0.6f);
+    group = 7;
+    patch(hx, hy, Truncated(Wa - 1.3 * M), Truncated(1.5 * M), r8, 0.6f);
+    group = 8;
+    // 9, 10: skin over each eye (the eyeballs carry their own texture).
+    for (int i = 0; i < 5; ++i) {
+        const int radius = Rounded(0.6 * eyeH * Max(static_cast<float>(1.4 - Abs(i - 2)), 1.0f));
+        patch(anchorX + half, ey + Rounded(0.03 * Hs), Truncated(anchorX + half - 0.2 * (i - 2) * eyeW),
+              f[1]->y - f[24]->y + M, radius, 0.09f);
+    }
+    group = 9;
+    for (int j = 0; j < 5; ++j) {
+        const int radius = Rounded(0.6 * eyeH2 * Max(static_cast<float>(1.4 - Abs(j - 2)), 1.0f));
+        patch(Wa - (anchorX + half2), ey2 + Rounded(0.03 * Hs),
+              Truncated(Wa - (anchorX - 0.2 * (j - 2) * eyeW2 + half2)), f[6]->y - f[24]->y + M, radius, 0.09f);
+    }
+    return calls;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The whole build
+
+cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat& profilePhoto,
+                                       const THeadAttributes* attributes, TGeometry* headGeometry,
+                                       TGeometry* hairsGeometry, const TWeightManager* weights)
+{
+    if (frontPhoto.empty() || profilePhoto.empty() || !attributes)
+        return cv::Mat();
+    if (!UsableColourImage(frontPhoto) || !UsableColourImage(profilePhoto)) {
+        ShowMessage(AtlasMessage);
+        return cv::Mat();
+    }
+
+    // Scale matching: the photo with the smaller face is enlarged to the other's face height.
+    const int Hf = Abs(attributes->front[23]->y - attributes->front[24]->y);
+    const int Hp = Abs(attributes->profile[13]->y - attributes->profile[12]->y);
+    if (Hf == 0 || Hp == 0) {
+        ShowMessage(AtlasMessage);
+        return cv::Mat();
+    }
+    cv::Mat frontWork, profileWork;
+    std::unique_ptr<THeadAttributes> scaled;
+    auto enlarge = [](const cv::Mat& photo, float s, cv::Mat& work) {
+        const double w = Rounded(photo.cols * static_cast<double>(s));
+        const double h = Rounded(photo.rows * static_cast<double>(s));
+        if (!SizeAllowed(w, h))
+            return false;
+        cv::resize(photo, work, cv::Size(static_cast<int>(w), static_cast<int>(h)), 0, 0, cv::INTER_LINEAR);
+        return true;
+    };
+    if (Hf < Hp) {
+        const float s = static_cast<float>(Hp) / static_cast<float>(Hf);
+        profileWork = profilePhoto;
+        if (!enlarge(frontPhoto, s, frontWork)) {
+            ShowMessage(AtlasMessage);
+            return cv::Mat();
+        }
+        scaled.reset(attributes->CloneScaledFront(s));
+    } else {
+        const float s = static_cast<float>(Hf) / static_cast<float>(Hp);
+        frontWork = frontPhoto;
+        if (!enlarge(profilePhoto, s, profileWork)) {
+            ShowMessage(AtlasMessage);
+            return cv::Mat();
+        }
+        scaled.reset(attributes->CloneScaledProfile(s));
+    }
+
+    const TAtlasLayout layout = MeasureAtlas(scaled.get());
+    if (!layout.valid) {
+        ShowMessage(AtlasMessage);
+        return cv::Mat();
+    }
+
+    cv::Mat atlas = FillAtlas(frontWork, profileWork, scaled.get(), layout);
+    const TTexCoord hairTarget = FitTextureCoordinates(scaled.get(), layout, headGeometry, hairsGeometry, weights);
+
+    const std::string folder = ProgramFolder();
+    const cv::Mat eye = CreateEyeTexture(frontPhoto, attributes);
+    if (!eye.empty())
+        SaveBitmap(folder + "data/textures/eye.bmp", eye);
+
+    PaintPatches(atlas, scaled.get(), layout, hairTarget);
+
+    const cv::Mat normalMap = CreateNormalMap(atlas);
+    if (!normalMap.empty())
+        SaveBitmap(folder + "data/textures/normalmap.bmp", normalMap);
+    return atlas;
+}

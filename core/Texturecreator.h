@@ -1,0 +1,91 @@
+#pragma once
+// TTextureCreator: builds the head texture atlas from the two photos, fits the head's and the hair's
+// texture coordinates to it, cuts the eye texture, paints skin and hair patches and derives the
+// normal map. It has no data of its own; every operation uses only its arguments.
+//
+// Images are cv::Mat, 8-bit, 3 channels in blue-green-red order; an empty Mat stands for "no image".
+// Pixel (x, y) is column x, row y; texture coordinate (u, v) of atlas pixel (x, y) is
+// (x / Wa, 1 - y / Ha): u grows to the right, v upwards.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include <opencv2/core.hpp>
+
+class THeadAttributes;
+class TGeometry;
+class TWeightManager;
+
+// The measures of one atlas, in pixels of the scaled point set (see CreateTexture).
+struct TAtlasLayout {
+    int H = 0;   // front face height |f23.y - f24.y|
+    int W = 0;   // front head width |f25.x - f26.x|
+    int E = 0;   // left eye's left border to right eye's right border |f2.x - f8.x|
+    int P = 0;   // profile eye centre to back of the head |p11.x - p1.x|
+    int O = 0;   // overlap, rounded(W * 0.09)
+    int M = 0;   // margin, rounded(H * 0.15)
+    int S = 0;   // seam (cross-fade width), rounded(W * 0.1)
+    int Q = 0;   // profile part kept on each side, P - O
+    int Wa = 0;  // atlas width 2M + 2Q + E
+    int Ha = 0;  // atlas height 2M + H
+    // False when the points cannot make an atlas (no face height, no eye span, Q < 0, or a size
+    // beyond what one texture may be); `problem` then says which.
+    bool valid = false;
+    std::string problem;
+};
+
+// A 2D texture-space point or offset.
+struct TTexCoord {
+    float u = 0, v = 0;
+};
+
+class TTextureCreator {
+public:
+    // The whole build. Rewrites head->texCoords and hairs->texCoords in place, writes
+    // ProgramFolder() + "data/textures/eye.bmp" and "data/textures/normalmap.bmp", and returns the
+    // atlas. Returns an empty Mat and changes nothing when a photo or the point set is missing;
+    // returns an empty Mat with a message, before anything is changed, when the points cannot
+    // make an atlas. The profile points must be in their left-facing form.
+    cv::Mat CreateTexture(const cv::Mat& frontPhoto, const cv::Mat& profilePhoto, const THeadAttributes* attributes,
+                          TGeometry* headGeometry, TGeometry* hairsGeometry, const TWeightManager* weights);
+
+    // The atlas measures of a (scaled) point set; `valid` false for impossible sets.
+    static TAtlasLayout MeasureAtlas(const THeadAttributes* scaled);
+    // Composes the atlas (cleared black, then filled) from the two work images.
+    static cv::Mat FillAtlas(const cv::Mat& frontWork, const cv::Mat& profileWork, const THeadAttributes* scaled,
+                             const TAtlasLayout& layout);
+    // Fits the head's texture coordinates to the atlas (extents, global fit, local warps, clamp) and
+    // the hair's to the hair area; returns hairTarget, the hair patch source in texture space.
+    static TTexCoord FitTextureCoordinates(const THeadAttributes* scaled, const TAtlasLayout& layout,
+                                           TGeometry* headGeometry, TGeometry* hairsGeometry,
+                                           const TWeightManager* weights);
+    // The square eye texture cut around the left eye of the caller's (unscaled) points; empty when
+    // the eye is narrower than 2 pixels.
+    static cv::Mat CreateEyeTexture(const cv::Mat& frontPhoto, const THeadAttributes* attributes);
+    // The ten patch groups over the atlas; returns the number of BlendPatch calls of each group.
+    // Groups whose loop step would be 0 (a face under 8 pixels) are skipped.
+    std::array<int, 10> PaintPatches(cv::Mat& atlas, const THeadAttributes* scaled, const TAtlasLayout& layout, TTexCoord hairTarget);
+
+    // Feathered copy of the round patch of radius r around (cx, cy) in source onto (tx, ty) in
+    // target: opaque within hardness * r, fading to nothing at r. Reads source as it was before the
+    // call, so source and target may be the same image.
+    void BlendPatch(const cv::Mat& source, cv::Mat& target, int cx, int cy, int tx, int ty, int radius, float hardness);
+    // Tangent-space normal map of an image's grey levels; the last column and row keep the image's pixels.
+    cv::Mat CreateNormalMap(const cv::Mat& image);
+
+    // Pixel and arithmetic operations. GetPixel and SetPixel do no bounds check; the others ignore
+    // positions outside their images.
+    static int Abs(int a);
+    static uint8_t GetPixel(const cv::Mat& image, int x, int y, int channel);
+    static void SetPixel(cv::Mat& image, int x, int y, uint8_t value, int channel);
+    static void CopyPixel(const cv::Mat& source, cv::Mat& target, int sx, int sy, int dx, int dy);
+    static void BlendPixel(const cv::Mat& a, const cv::Mat& b, cv::Mat& target, float t, int ax, int ay, int bx, int by,
+                           int dx, int dy);
+    static float Lerp(float a, float b, float t);
+    static float Distance(float x1, float y1, float x2, float y2);
+    static float Clamp(float v, float lo, float hi);
+    static float Min(float a, float b);
+    static float Max(float a, float b);
+    // Weight falloff of the local warps: 1 below 0.045, linear to 0 at 0.09.
+    static float Falloff(float d);
+};

@@ -1,0 +1,33 @@
+#pragma once
+// Small fixtures shared by the core tests: temporary program folders and point sets.
+#include <filesystem>
+#include <string>
+
+#include "recognition/Headattributes.h"
+
+// A fresh folder under the system's temporary folder, removed with the object; it becomes the
+// program folder while the object lives.
+class ScopedProgramFolder {
+public:
+    explicit ScopedProgramFolder(const std::string& tag);
+    ~ScopedProgramFolder();
+    ScopedProgramFolder(const ScopedProgramFolder&) = delete;
+    ScopedProgramFolder& operator=(const ScopedProgramFolder&) = delete;
+
+    const std::filesystem::path& Path() const { return path; }
+    std::string Folder() const { return path.string() + "/"; }
+    void WriteFile(const std::string& relative, const std::string& content) const;
+
+private:
+    std::filesystem::path path;
+};
+
+// Sets every point of both sets (x, y) by index; the tables hold 27 and 14 pairs.
+void SetPoints(THeadAttributes& attributes, const int front[27][2], const int profile[14][2]);
+
+// A point set whose measures give the worked atlas: W = 300, H = 400, E = 200, P = 250, so
+// O = 27, M = 60, S = 30, Q = 223 and an atlas of 766 x 520 (Ws = 300, Hs = 400).
+void SetWorkedAtlasPoints(THeadAttributes& attributes);
+
+// The path of a file unpacked by scripts/fetch-deps, or "" when it is not there.
+std::string DepsFile(const std::string& relative);

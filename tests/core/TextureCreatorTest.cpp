@@ -1,0 +1,659 @@
+// The texture builder: pixel operations, patch blending, normal map, atlas measures and fill,
+// texture-coordinate fitting, the patch groups and the whole build on real photos.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <memory>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "collada/Geometry.h"
+#include "core/Texturecreator.h"
+#include "core/Weightmanager.h"
+#include "platform/base/Messages.h"
+#include "recognition/Headattributes.h"
+#include "recognition/Hierarchicaltree.h"
+#include "tests/core/TestHelpers.h"
+
+namespace {
+
+using TC = TTextureCreator;
+
+cv::Mat Uniform(int w, int h, uint8_t b, uint8_t g, uint8_t r) { return cv::Mat(h, w, CV_8UC3, cv::Scalar(b, g, r)); }
+
+cv::Vec3b At(const cv::Mat& m, int x, int y) { return m.at<cv::Vec3b>(y, x); }
+
+// An image whose pixel (x, y) tells where it came from: (x mod 256, y mod 256, tag).
+cv::Mat Coded(int w, int h, uint8_t tag)
+{
+    cv::Mat m(h, w, CV_8UC3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x)
+            m.at<cv::Vec3b>(y, x) = cv::Vec3b(static_cast<uint8_t>(x % 256), static_cast<uint8_t>(y % 256), tag);
+    return m;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pixel and arithmetic operations
+
+struct BlendCase {
+    uint8_t a, b;
+    float t;
+    uint8_t expected;
+};
+
+class BlendPixelTest : public ::testing::TestWithParam<BlendCase> {};
+
+TEST_P(BlendPixelTest, RoundsHalvesToEvenAndKeepsLow8Bits)
+{
+    const BlendCase& c = GetParam();
+    const cv::Mat a = Uniform(2, 2, c.a, c.a, c.a), b = Uniform(2, 2, c.b, c.b, c.b);
+    cv::Mat target = Uniform(2, 2, 7, 7, 7);
+    TC::BlendPixel(a, b, target, c.t, 0, 0, 1, 1, 1, 0);
+    EXPECT_EQ(At(target, 1, 0), cv::Vec3b(c.expected, c.expected, c.expected));
+    EXPECT_EQ(At(target, 0, 0), cv::Vec3b(7, 7, 7));  // only the target pixel
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, BlendPixelTest,
+                         ::testing::Values(BlendCase{100, 101, 0.5f, 100},  // 100.5 -> 100
+                                           BlendCase{100, 103, 0.5f, 102},  // 101.5 -> 102
+                                           BlendCase{0, 255, 0.0f, 0}, BlendCase{0, 255, 1.0f, 255},
+                                           BlendCase{10, 20, 0.25f, 12},    // 12.5 -> 12
+                                           BlendCase{100, 200, 2.0f, 44}));  // 300 -> low 8 bits 44
+
+TEST(PixelOps, CopyAndBlendIgnorePositionsOutsideTheirImages)
+{
+    const cv::Mat source = Uniform(4, 3, 200, 201, 202);
+    const int bad[][6] = {{-1, 0, 0, 0}, {4, 0, 0, 0}, {0, -1, 0, 0}, {0, 3, 0, 0},
+                          {0, 0, -1, 0}, {0, 0, 5, 0}, {0, 0, 0, -1}, {0, 0, 0, 5}};
+    for (const auto& p : bad) {
+        cv::Mat target = Uniform(5, 5, 1, 2, 3);
+        const cv::Mat before = target.clone();
+        TC::CopyPixel(source, target, p[0], p[1], p[2], p[3]);
+        TC::BlendPixel(source, source, target, 0.5f, p[0], p[1], 0, 0, p[2], p[3]);
+        TC::BlendPixel(source, source, target, 0.5f, 0, 0, p[0], p[1], p[2], p[3]);
+        EXPECT_EQ(cv::norm(target, before, cv::NORM_INF), 0.0) << p[0] << " " << p[1] << " " << p[2] << " " << p[3];
+    }
+    cv::Mat target = Uniform(5, 5, 1, 2, 3);
+    TC::CopyPixel(source, target, 3, 2, 4, 4);
+    EXPECT_EQ(At(target, 4, 4), cv::Vec3b(200, 201, 202));
+}
+
+TEST(PixelOps, GetAndSetAddressChannelsOfOnePixel)
+{
+    cv::Mat m = Uniform(3, 2, 0, 0, 0);
+    TC::SetPixel(m, 2, 1, 77, 1);
+    EXPECT_EQ(At(m, 2, 1), cv::Vec3b(0, 77, 0));
+    EXPECT_EQ(TC::GetPixel(m, 2, 1, 1), 77);
+    EXPECT_EQ(TC::GetPixel(m, 1, 1, 1), 0);
+}
+
+TEST(ArithmeticOps, MinMaxClampLerpDistanceAbs)
+{
+    // Min returns its second argument on a tie, Max likewise: visible with signed zeros.
+    EXPECT_TRUE(std::signbit(TC::Min(0.0f, -0.0f)));
+    EXPECT_FALSE(std::signbit(TC::Min(-0.0f, 0.0f)));
+    EXPECT_FALSE(std::signbit(TC::Max(-0.0f, 0.0f)));
+    EXPECT_TRUE(std::signbit(TC::Max(0.0f, -0.0f)));
+    EXPECT_EQ(TC::Min(1, 2), 1);
+    EXPECT_EQ(TC::Max(1, 2), 2);
+    EXPECT_EQ(TC::Clamp(1.5f, 0, 1), 1.0f);
+    EXPECT_EQ(TC::Clamp(0.0f, 0.01f, 1), 0.01f);
+    EXPECT_EQ(TC::Clamp(0.5f, 0, 1), 0.5f);
+    EXPECT_FLOAT_EQ(TC::Lerp(2, 6, 0.25f), 3.0f);
+    EXPECT_FLOAT_EQ(TC::Distance(1, 1, 4, 5), 5.0f);
+    EXPECT_EQ(TC::Abs(-3), 3);
+    EXPECT_EQ(TC::Abs(3), 3);
+}
+
+TEST(ArithmeticOps, FalloffOfTheLocalWarps)
+{
+    const struct {
+        float d, expected;
+    } table[] = {{0.0f, 1.0f}, {0.0449f, 1.0f}, {0.045f, 1.0f}, {0.0675f, 0.5f}, {0.08f, 0.2222222f},
+                 {0.0899f, 0.0022222f}, {0.09f, 0.0f}, {0.5f, 0.0f}};
+    for (const auto& row : table)
+        EXPECT_NEAR(TC::Falloff(row.d), row.expected, 1e-5) << row.d;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Patches
+
+TEST(BlendPatch, OpaqueCoreHalfwayAtEightNothingAtTheRim)
+{
+    TTextureCreator creator;
+    const cv::Mat source = Uniform(40, 40, 200, 200, 200);
+    cv::Mat target = Uniform(40, 40, 100, 100, 100);
+    creator.BlendPatch(source, target, 20, 20, 20, 20, 10, 0.6f);
+    const struct {
+        int x, y;
+        uint8_t expected;
+    } table[] = {{20, 20, 200}, {26, 20, 200}, {20, 14, 200}, {28, 20, 150}, {12, 20, 150},
+                 {10, 20, 100}, {20, 10, 100}, {11, 11, 100}, {30, 20, 100}, {29, 29, 100}};
+    for (const auto& row : table)
+        EXPECT_EQ(At(target, row.x, row.y)[0], row.expected) << row.x << "," << row.y;
+    // Between 6 and 10 the weight falls off linearly: distance 7 gives 0.75.
+    EXPECT_EQ(At(target, 27, 20)[0], 175);
+}
+
+TEST(BlendPatch, TargetPartlyOutsideWritesOnlyTheInside)
+{
+    TTextureCreator creator;
+    const cv::Mat source = Uniform(40, 40, 250, 250, 250);
+    cv::Mat target = Uniform(12, 12, 0, 0, 0);
+    creator.BlendPatch(source, target, 20, 20, 2, 2, 10, 0.5f);
+    EXPECT_EQ(At(target, 2, 2)[0], 250);
+    EXPECT_EQ(At(target, 0, 0)[0], 250);  // distance 2.8 < 5
+    EXPECT_EQ(At(target, 11, 11)[0], 0);  // distance 12.7 > 10
+}
+
+TEST(BlendPatch, SameImageReadsOnlyPixelsFromBeforeTheCall)
+{
+    TTextureCreator creator;
+    cv::Mat image = Coded(60, 40, 9);
+    const cv::Mat before = image.clone();
+    // Squares overlap: source around (20, 20), target around (25, 20); hardness near 1 copies the core.
+    creator.BlendPatch(image, image, 20, 20, 25, 20, 8, 0.99f);
+    for (int y = 14; y <= 26; ++y)
+        for (int x = 14; x <= 26; ++x) {
+            if (TC::Distance(20, 20, static_cast<float>(x), static_cast<float>(y)) > 7.5f)
+                continue;
+            ASSERT_EQ(At(image, x + 5, y), At(before, x, y)) << x << "," << y;
+        }
+}
+
+TEST(BlendPatch, DegenerateRadiusAndHardnessWriteNoGarbage)
+{
+    TTextureCreator creator;
+    const cv::Mat source = Uniform(20, 20, 90, 90, 90);
+    cv::Mat target = Uniform(20, 20, 10, 10, 10);
+    creator.BlendPatch(source, target, 10, 10, 10, 10, 0, 0.5f);
+    creator.BlendPatch(source, target, 10, 10, 10, 10, -3, 0.5f);
+    EXPECT_EQ(cv::norm(target, Uniform(20, 20, 10, 10, 10), cv::NORM_INF), 0.0);
+    // Hardness 1: a hard disc, no division by zero.
+    creator.BlendPatch(source, target, 10, 10, 10, 10, 5, 1.0f);
+    EXPECT_EQ(At(target, 10, 10)[0], 90);
+    EXPECT_EQ(At(target, 13, 13)[0], 90);  // distance 4.2
+    EXPECT_EQ(At(target, 5, 10)[0], 10);   // distance 5: the rim stays
+}
+
+// ---------------------------------------------------------------------------------------------
+// Normal map
+
+TEST(NormalMap, UniformImageIsFlatExceptLastRowAndColumn)
+{
+    TTextureCreator creator;
+    const cv::Mat image = Uniform(5, 4, 30, 60, 90);
+    const cv::Mat map = creator.CreateNormalMap(image);
+    ASSERT_EQ(map.size(), image.size());
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x) {
+            const cv::Vec3b expected = (x == 4 || y == 3) ? cv::Vec3b(30, 60, 90) : cv::Vec3b(255, 127, 127);
+            EXPECT_EQ(At(map, x, y), expected) << x << "," << y;
+        }
+}
+
+TEST(NormalMap, GreySteps)
+{
+    TTextureCreator creator;
+    // Grey 100 everywhere but column 1 (right step) or row 1 (down step) at 200.
+    cv::Mat right = Uniform(3, 3, 100, 100, 100), down = right.clone();
+    right.col(1).setTo(cv::Scalar(200, 200, 200));
+    down.row(1).setTo(cv::Scalar(200, 200, 200));
+    EXPECT_EQ(At(creator.CreateNormalMap(right), 0, 0), cv::Vec3b(218, 127, 36));  // n = (-0.7071, 0, 0.7071)
+    EXPECT_EQ(At(creator.CreateNormalMap(down), 0, 0), cv::Vec3b(218, 36, 127));   // n = (0, -0.7071, 0.7071)
+    // A step down to the right: p = -1 gives n.x = +0.7071.
+    cv::Mat fall = Uniform(3, 3, 200, 200, 200);
+    fall.col(1).setTo(cv::Scalar(100, 100, 100));
+    EXPECT_EQ(At(creator.CreateNormalMap(fall), 0, 0), cv::Vec3b(218, 127, 218));
+}
+
+TEST(NormalMap, ChannelsStayInTheirRanges)
+{
+    TTextureCreator creator;
+    cv::Mat noise(64, 64, CV_8UC3);
+    cv::randu(noise, 0, 256);
+    const cv::Mat map = creator.CreateNormalMap(noise);
+    for (int y = 0; y < 63; ++y)
+        for (int x = 0; x < 63; ++x) {
+            const cv::Vec3b p = At(map, x, y);
+            ASSERT_GE(p[0], 161);
+            ASSERT_GE(p[1], 8);
+            ASSERT_LE(p[1], 246);
+            ASSERT_GE(p[2], 8);
+            ASSERT_LE(p[2], 246);
+        }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Atlas measures and fill
+
+TEST(AtlasMeasures, WorkedExample)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    EXPECT_TRUE(a.valid) << a.problem;
+    EXPECT_EQ(a.W, 300);
+    EXPECT_EQ(a.H, 400);
+    EXPECT_EQ(a.E, 200);
+    EXPECT_EQ(a.P, 250);
+    EXPECT_EQ(a.O, 27);
+    EXPECT_EQ(a.M, 60);
+    EXPECT_EQ(a.S, 30);
+    EXPECT_EQ(a.Q, 223);
+    EXPECT_EQ(a.Wa, 766);
+    EXPECT_EQ(a.Ha, 520);
+}
+
+TEST(AtlasMeasures, RoundsHalvesToEven)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    points.front[25]->x = 350;
+    points.front[26]->x = 400;  // W = 50: O = rounded(4.5) = 4, S = 5
+    points.front[24]->y = 100;
+    points.front[23]->y = 130;  // H = 30: M = rounded(4.5) = 4
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    EXPECT_EQ(a.O, 4);
+    EXPECT_EQ(a.S, 5);
+    EXPECT_EQ(a.M, 4);
+    points.front[26]->x = 375;  // W = 25: S = rounded(2.5) = 2
+    EXPECT_EQ(TC::MeasureAtlas(&points).S, 2);
+}
+
+TEST(AtlasMeasures, ImpossibleSetsAreRefused)
+{
+    struct Case {
+        const char* what;
+        void (*change)(THeadAttributes&);
+    };
+    const Case cases[] = {
+        {"face height 0", [](THeadAttributes& p) { p.front[23]->y = p.front[24]->y; }},
+        {"eye span 0", [](THeadAttributes& p) { p.front[8]->x = p.front[2]->x; }},
+        {"Q < 0", [](THeadAttributes& p) { p.profile[11]->x = p.profile[1]->x + 5; }},
+        {"atlas too large", [](THeadAttributes& p) { p.profile[11]->x = 200000; }},
+    };
+    for (const Case& c : cases) {
+        THeadAttributes points;
+        SetWorkedAtlasPoints(points);
+        c.change(points);
+        const TAtlasLayout a = TC::MeasureAtlas(&points);
+        EXPECT_FALSE(a.valid) << c.what;
+        EXPECT_FALSE(a.problem.empty()) << c.what;
+    }
+}
+
+TEST(AtlasFill, EveryColumnRangeTakesItsSource)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Mat front = Coded(1000, 700, 1), profile = Coded(900, 700, 2);
+    const cv::Mat atlas = TC::FillAtlas(front, profile, &points, a);
+    ASSERT_EQ(atlas.cols, 766);
+    ASSERT_EQ(atlas.rows, 520);
+    const int M = 60, Q = 223, E = 200, S = 30, O = 27, e = Q + M + E;
+    const int f2x = 400, f8x = 600, f24y = 100, p11x = 550, p1x = 300, p12y = 100;
+    auto code = [](int x, int y, int tag) { return cv::Vec3b(static_cast<uint8_t>(x % 256), static_cast<uint8_t>(y % 256), static_cast<uint8_t>(tag)); };
+    const int y = 77;
+    // Mirrored profile up to Q + M - S.
+    for (int x : {0, 100, Q + M - S})
+        EXPECT_EQ(At(atlas, x, y), code(p11x + M - x, y + p12y - M, 2)) << x;
+    // Front between the seams.
+    for (int x : {Q + M, 400, e - 1})
+        EXPECT_EQ(At(atlas, x, y), code(x + f2x - M - Q, y + f24y - M, 1)) << x;
+    // Unmirrored profile from e + S on.
+    for (int x : {e + S, 700, a.Wa - 1})
+        EXPECT_EQ(At(atlas, x, y), code(x + p1x + O - e, y + p12y - M, 2)) << x;
+    // Left seam: t = 1/S at its first column; right seam: t = 0 at its first column.
+    {
+        const int x = Q + M - S + 1;
+        const float t = 1.0f / S;
+        const cv::Vec3b pa = code(p11x + M - x, y + p12y - M, 2), pb = code(x + f2x - M - Q, y + f24y - M, 1);
+        for (int c = 0; c < 3; ++c)
+            EXPECT_EQ(At(atlas, x, y)[c], static_cast<uint8_t>(std::nearbyint(pa[c] * (1.0 - double(t)) + pb[c] * double(t)))) << c;
+    }
+    EXPECT_EQ(At(atlas, e, y), code(e + f8x - E - M - Q, y + f24y - M, 1));
+}
+
+TEST(AtlasFill, PixelsWithoutASourceAreBlack)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    // Photos too small for the layout: most of the atlas has no source.
+    const cv::Mat front = Uniform(420, 150, 50, 60, 70), profile = Uniform(300, 150, 80, 90, 100);
+    const cv::Mat atlas = TC::FillAtlas(front, profile, &points, a);
+    EXPECT_EQ(At(atlas, 300, 400), cv::Vec3b(0, 0, 0));   // front rows end at 150
+    EXPECT_EQ(At(atlas, 765, 10), cv::Vec3b(0, 0, 0));    // profile columns end at 300
+    EXPECT_EQ(At(atlas, 300, 10), cv::Vec3b(50, 60, 70));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Texture coordinates
+
+// A head geometry of loose vertices (texture coordinates only) and weights for it.
+struct WarpFixture {
+    TGeometry head, hairs;
+    TWeightManager weights{TWeightManager::NoFiles{}};
+    THeadAttributes points;
+    TAtlasLayout layout;
+
+    WarpFixture()
+    {
+        SetWorkedAtlasPoints(points);
+        layout = TC::MeasureAtlas(&points);
+    }
+    // Appends a vertex with its weights in the given slots; returns its number.
+    size_t Add(float u, float v, std::initializer_list<int> inSlots = {})
+    {
+        const size_t vertex = head.texCoords.size() / 2;
+        head.texCoords.push_back(u);
+        head.texCoords.push_back(v);
+        for (auto& map : weights.weights)
+            map.resize(vertex + 1, 0.0f);
+        for (int slot : inSlots)
+            weights.weights[slot][vertex] = 1.0f;
+        return vertex;
+    }
+    TTexCoord Coord(size_t vertex) const { return {head.texCoords[2 * vertex], head.texCoords[2 * vertex + 1]}; }
+    TTexCoord AtlasCoordOf(int x, int y) const
+    {
+        return {static_cast<float>(x) / layout.Wa, 1.0f - static_cast<float>(y) / layout.Ha};
+    }
+    TTexCoord FrontCoord(const THPoint* p) const
+    {
+        return AtlasCoordOf(p->x - points.front[2]->x + layout.Q + layout.M, p->y - points.front[24]->y + layout.M);
+    }
+};
+
+TEST(TextureFit, GlobalFitAndEyeWarpOfAVertexOnTheGenericEyeCentre)
+{
+    WarpFixture fx;
+    // Face span chosen so that the global scale is 1 in both directions: spanU * Wa = 1.15 * Ws,
+    // spanV * Ha = Hs.
+    const float spanU = 1.15f * 300.0f / 766.0f, spanV = 400.0f / 520.0f;
+    fx.Add(0.1f, 0.1f, {TWeightManager::face_borders});
+    fx.Add(0.1f + spanU, 0.1f + spanV, {TWeightManager::face_borders});
+    const size_t eye = fx.Add(0.4429995f, 0.5326073f);  // R1, the generic left eye centre
+    TC::FitTextureCoordinates(&fx.points, fx.layout, &fx.head, nullptr, &fx.weights);
+
+    const TTexCoord nose = fx.FrontCoord(fx.points.front[16]);
+    const TTexCoord offset{nose.u - 0.5151004f, nose.v - 0.42300156f};
+    // With scale 1 the fit is a pure shift by offset.
+    const TTexCoord R1f{0.4429995f + offset.u, 0.5326073f + offset.v};
+    const TTexCoord T1 = fx.FrontCoord(fx.points.front[1]);
+    const TTexCoord D1{T1.u - R1f.u, T1.v - R1f.v};
+    // The left-eye region has no rim vertices: its scale falls back to 1 and the second move is a
+    // no-op. The vertex sits on R1' (weight 1), so it moves by 0.8 D1 in u and 0.64 D1 in v.
+    const TTexCoord got = fx.Coord(eye);
+    EXPECT_NEAR(got.u, R1f.u + 0.8f * D1.u, 2e-5);
+    EXPECT_NEAR(got.v, R1f.v + 0.64f * D1.v, 2e-5);
+    EXPECT_GT(std::abs(D1.u) + std::abs(D1.v), 0.005f);  // the move is visible at all
+}
+
+TEST(TextureFit, ClampKeepsCoordinatesInTheAtlas)
+{
+    WarpFixture fx;
+    fx.Add(0.0f, 0.0f, {TWeightManager::face_borders});
+    fx.Add(0.2f, 0.2f, {TWeightManager::face_borders});
+    const size_t low = fx.Add(-3.0f, -3.0f), high = fx.Add(4.0f, 4.0f);
+    TC::FitTextureCoordinates(&fx.points, fx.layout, &fx.head, nullptr, &fx.weights);
+    EXPECT_EQ(fx.Coord(low).u, 0.0f);
+    EXPECT_EQ(fx.Coord(low).v, 0.01f);
+    EXPECT_EQ(fx.Coord(high).u, 1.0f);
+    EXPECT_EQ(fx.Coord(high).v, 1.0f);
+}
+
+TEST(TextureFit, ZeroSpansGiveFiniteCoordinates)
+{
+    WarpFixture fx;  // no region has a vertex of positive weight: every span is 0
+    for (int i = 0; i < 50; ++i)
+        fx.Add(0.02f * i, 1.0f - 0.02f * i);
+    TC::FitTextureCoordinates(&fx.points, fx.layout, &fx.head, nullptr, &fx.weights);
+    for (float c : fx.head.texCoords) {
+        ASSERT_TRUE(std::isfinite(c));
+        ASSERT_GE(c, 0.0f);
+        ASSERT_LE(c, 1.0f);
+    }
+}
+
+TEST(TextureFit, HairsAreShrunkAroundHalfTheirMeanOntoTheEarTarget)
+{
+    WarpFixture fx;
+    fx.hairs.texCoords = {0.5f, 0.5f, 0.7f, 0.3f};  // sums u 1.2, v 0.8 over 4 floats: c = (0.3, 0.2)
+    const TTexCoord hairTarget = TC::FitTextureCoordinates(&fx.points, fx.layout, nullptr, &fx.hairs, &fx.weights);
+    // T4: the profile ear centre in the mirrored left part, raised by 0.1.
+    const THPoint* ear = fx.points.profile[5];
+    const TTexCoord T4 = fx.AtlasCoordOf(fx.points.profile[11]->x + fx.layout.M - ear->x,
+                                         ear->y - fx.points.profile[12]->y + fx.layout.M);
+    EXPECT_NEAR(hairTarget.u, T4.u, 1e-6);
+    EXPECT_NEAR(hairTarget.v, T4.v + 0.1f, 1e-6);
+    EXPECT_NEAR(fx.hairs.texCoords[0], (0.5f - 0.3f) * 0.3f + hairTarget.u, 1e-6);
+    EXPECT_NEAR(fx.hairs.texCoords[1], (0.5f - 0.2f) * 0.3f + hairTarget.v, 1e-6);
+    EXPECT_NEAR(fx.hairs.texCoords[2], (0.7f - 0.3f) * 0.3f + hairTarget.u, 1e-6);
+    EXPECT_NEAR(fx.hairs.texCoords[3], (0.3f - 0.2f) * 0.3f + hairTarget.v, 1e-6);
+}
+
+TEST(TextureFit, HairsWithoutCoordinatesAreLeftAlone)
+{
+    WarpFixture fx;
+    const TTexCoord hairTarget = TC::FitTextureCoordinates(&fx.points, fx.layout, nullptr, &fx.hairs, &fx.weights);
+    EXPECT_TRUE(fx.hairs.texCoords.empty());
+    EXPECT_TRUE(std::isfinite(hairTarget.u) && std::isfinite(hairTarget.v));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Patch groups and eye texture
+
+TEST(PatchGroups, WorkedCountOf114Calls)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    cv::Mat atlas = Coded(a.Wa, a.Ha, 5);
+    TTextureCreator creator;
+    const std::array<int, 10> calls = creator.PaintPatches(atlas, &points, a, {0.2f, 0.62f});
+    EXPECT_EQ(calls, (std::array<int, 10>{32, 1, 1, 32, 18, 18, 1, 1, 5, 5}));
+    int total = 0;
+    for (int c : calls)
+        total += c;
+    EXPECT_EQ(total, 114);
+}
+
+TEST(PatchGroups, TinyFaceSkipsTheLoopsInsteadOfLoopingForever)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    points.front[24]->y = 300;
+    points.front[23]->y = 305;  // Hs = 5: Hs div 8 = 0
+    points.front[25]->x = 497;
+    points.front[26]->x = 503;  // Ws = 6: Ws div 8 = 0
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    ASSERT_TRUE(a.valid) << a.problem;
+    cv::Mat atlas = Coded(a.Wa, a.Ha, 5);
+    TTextureCreator creator;
+    const std::array<int, 10> calls = creator.PaintPatches(atlas, &points, a, {0.2f, 0.62f});
+    EXPECT_EQ(calls[0], 0);
+    EXPECT_EQ(calls[3], 0);
+    EXPECT_EQ(calls[4], 0);
+    EXPECT_EQ(calls[5], 0);
+    EXPECT_EQ(calls[8], 5);
+}
+
+TEST(EyeTexture, SquareAroundTheLeftEye)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    points.front[2]->x = 100;
+    points.front[3]->x = 141;  // N = 20
+    points.front[1]->y = 60;
+    const cv::Mat photo = Coded(300, 200, 3);
+    const cv::Mat eye = TC::CreateEyeTexture(photo, &points);
+    ASSERT_EQ(eye.cols, 40);
+    ASSERT_EQ(eye.rows, 40);
+    EXPECT_EQ(At(eye, 0, 0), At(photo, 100, 40));  // top row is photo row 60 - 20
+    EXPECT_EQ(At(eye, 39, 39), At(photo, 139, 79));
+}
+
+TEST(EyeTexture, PartlyOutsideStaysBlackAndNarrowEyesGiveNone)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    points.front[2]->x = 290;
+    points.front[3]->x = 310;  // N = 10, square x 290..309 on a 300-wide photo
+    points.front[1]->y = 5;    // rows -5..14
+    const cv::Mat photo = Uniform(300, 200, 9, 9, 9);
+    const cv::Mat eye = TC::CreateEyeTexture(photo, &points);
+    ASSERT_EQ(eye.cols, 20);
+    EXPECT_EQ(At(eye, 0, 0), cv::Vec3b(0, 0, 0));    // row -5
+    EXPECT_EQ(At(eye, 15, 10), cv::Vec3b(0, 0, 0));  // column 305
+    EXPECT_EQ(At(eye, 5, 10), cv::Vec3b(9, 9, 9));
+    points.front[3]->x = 291;  // width 1: N = 0
+    EXPECT_TRUE(TC::CreateEyeTexture(photo, &points).empty());
+    points.front[3]->x = 280;  // borders reversed
+    EXPECT_TRUE(TC::CreateEyeTexture(photo, &points).empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// The whole build
+
+class CreateTextureTest : public ::testing::Test {
+protected:
+    ScopedProgramFolder folder{"texture"};
+    WarpFixture fx;
+    TTextureCreator creator;
+    cv::Mat front, profile;
+
+    void SetUp() override
+    {
+        std::filesystem::create_directories(folder.Path() / "data/textures");
+        front = Coded(800, 600, 1);
+        profile = Coded(800, 600, 2);
+        fx.Add(0.3f, 0.2f, {TWeightManager::face_borders});
+        fx.Add(0.7f, 0.8f, {TWeightManager::face_borders});
+        fx.Add(0.5f, 0.5f);
+        fx.hairs.texCoords = {0.5f, 0.5f};
+    }
+    bool Exists(const char* name) const { return std::filesystem::exists(folder.Path() / "data/textures" / name); }
+};
+
+TEST_F(CreateTextureTest, WritesEyeAndNormalMapAndReturnsTheAtlas)
+{
+    const cv::Mat atlas = creator.CreateTexture(front, profile, &fx.points, &fx.head, &fx.hairs, &fx.weights);
+    ASSERT_FALSE(atlas.empty());
+    EXPECT_EQ(atlas.cols, 766);
+    EXPECT_EQ(atlas.rows, 520);
+    const cv::Mat eye = cv::imread((folder.Path() / "data/textures/eye.bmp").string());
+    EXPECT_EQ(eye.cols, 70);  // left eye borders 400 and 470: N = 35
+    const cv::Mat normal = cv::imread((folder.Path() / "data/textures/normalmap.bmp").string());
+    EXPECT_EQ(normal.size(), atlas.size());
+    // The normal map belongs to the finished atlas (after the patches).
+    EXPECT_EQ(cv::norm(normal, creator.CreateNormalMap(atlas), cv::NORM_INF), 0.0);
+    for (float c : fx.head.texCoords)
+        EXPECT_TRUE(c >= 0.0f && c <= 1.0f);
+    EXPECT_NE(fx.hairs.texCoords[0], 0.5f);
+}
+
+TEST_F(CreateTextureTest, MissingInputsChangeNothing)
+{
+    const std::vector<float> before = fx.head.texCoords, hairsBefore = fx.hairs.texCoords;
+    EXPECT_TRUE(creator.CreateTexture(front, profile, nullptr, &fx.head, &fx.hairs, &fx.weights).empty());
+    EXPECT_TRUE(creator.CreateTexture(cv::Mat(), profile, &fx.points, &fx.head, &fx.hairs, &fx.weights).empty());
+    EXPECT_TRUE(creator.CreateTexture(front, cv::Mat(), &fx.points, &fx.head, &fx.hairs, &fx.weights).empty());
+    EXPECT_EQ(fx.head.texCoords, before);
+    EXPECT_EQ(fx.hairs.texCoords, hairsBefore);
+    EXPECT_FALSE(Exists("eye.bmp"));
+    EXPECT_FALSE(Exists("normalmap.bmp"));
+}
+
+TEST_F(CreateTextureTest, ImpossiblePointsGiveAMessageAndChangeNothing)
+{
+    const std::vector<float> before = fx.head.texCoords;
+    const struct {
+        const char* what;
+        void (*change)(THeadAttributes&);
+    } cases[] = {
+        {"front face height 0", [](THeadAttributes& p) { p.front[23]->y = p.front[24]->y; }},
+        {"profile face height 0", [](THeadAttributes& p) { p.profile[13]->y = p.profile[12]->y; }},
+        {"eye span 0", [](THeadAttributes& p) { p.front[8]->x = p.front[2]->x; }},
+        {"Q < 0", [](THeadAttributes& p) { p.profile[11]->x = p.profile[1]->x; }},
+        {"enormous enlargement", [](THeadAttributes& p) { p.front[23]->y = p.front[24]->y + 1; }},
+    };
+    for (const auto& c : cases) {
+        THeadAttributes points;
+        SetWorkedAtlasPoints(points);
+        c.change(points);
+        ScopedMessageCapture messages;
+        EXPECT_TRUE(creator.CreateTexture(front, profile, &points, &fx.head, &fx.hairs, &fx.weights).empty()) << c.what;
+        EXPECT_EQ(messages.Texts().size(), 1u) << c.what;
+        EXPECT_EQ(fx.head.texCoords, before) << c.what;
+        EXPECT_FALSE(Exists("eye.bmp")) << c.what;
+    }
+}
+
+TEST_F(CreateTextureTest, SmallerProfileFaceIsEnlarged)
+{
+    // Profile face 200 high against the front's 400: the profile and its points are doubled, so the
+    // atlas keeps twice the profile span P on each side.
+    for (int i = 0; i < 14; ++i) {
+        fx.points.profile[i]->x /= 2;
+        fx.points.profile[i]->y /= 2;
+    }
+    const cv::Mat atlas = creator.CreateTexture(front, profile, &fx.points, &fx.head, &fx.hairs, &fx.weights);
+    ASSERT_FALSE(atlas.empty());
+    // P = |275 - 150| * 2 = 250 again: the same 766 x 520 atlas as the unscaled set.
+    EXPECT_EQ(atlas.cols, 766);
+    EXPECT_EQ(atlas.rows, 520);
+    // The caller's points are left as they were.
+    EXPECT_EQ(fx.points.profile[11]->x, 275);
+}
+
+TEST(CreateTextureRealPhotos, AstronautFrontAndMonaProfile)
+{
+    const std::string frontFile = DepsFile("python3-skimage/usr/lib/python3/dist-packages/skimage/data/astronaut.png");
+    const std::string profileFile = DepsFile("node-opencv/usr/share/doc/node-opencv/examples/files/mona.png");
+    if (frontFile.empty() || profileFile.empty())
+        GTEST_SKIP() << "test photos not unpacked (scripts/fetch-deps)";
+    ScopedProgramFolder folder("texture-real");
+    std::filesystem::create_directories(folder.Path() / "data/textures");
+    const cv::Mat front = cv::imread(frontFile, cv::IMREAD_COLOR), profile = cv::imread(profileFile, cv::IMREAD_COLOR);
+    ASSERT_FALSE(front.empty());
+    ASSERT_FALSE(profile.empty());
+    THeadAttributes points;
+    points.SetDefaultFrontPositions(front.cols, front.rows);
+    points.SetDefaultProfilePositions(profile.cols, profile.rows, false);
+    WarpFixture fx;
+    fx.Add(0.3f, 0.2f, {TWeightManager::face_borders});
+    fx.Add(0.7f, 0.8f, {TWeightManager::face_borders});
+    TTextureCreator creator;
+    const cv::Mat atlas = creator.CreateTexture(front, profile, &points, &fx.head, &fx.hairs, &fx.weights);
+    ASSERT_FALSE(atlas.empty());
+    // The front part of the atlas shows the photo's centre: compare a patch below the eyes with the photo.
+    THeadAttributes* scaledCopy = nullptr;
+    const int Hf = std::abs(points.front[23]->y - points.front[24]->y);
+    const int Hp = std::abs(points.profile[13]->y - points.profile[12]->y);
+    cv::Mat frontWork = front;
+    if (Hf < Hp) {
+        const float s = static_cast<float>(Hp) / Hf;
+        cv::resize(front, frontWork, cv::Size(static_cast<int>(std::nearbyint(front.cols * double(s))),
+                                              static_cast<int>(std::nearbyint(front.rows * double(s)))));
+        scaledCopy = points.CloneScaledFront(s);
+    } else {
+        scaledCopy = points.CloneScaledProfile(static_cast<float>(Hf) / Hp);
+    }
+    std::unique_ptr<THeadAttributes> copy(scaledCopy);
+    const TAtlasLayout a = TC::MeasureAtlas(copy.get());
+    EXPECT_EQ(atlas.cols, a.Wa);
+    EXPECT_EQ(atlas.rows, a.Ha);
+    const int ax = a.Q + a.M + (copy->front[3]->x - copy->front[2]->x);  // right of the left eye
+    const int ay = copy->front[16]->y - copy->front[24]->y + a.M;        // nose height: no patch there
+    const cv::Vec3b got = At(atlas, ax, ay);
+    const cv::Vec3b expected = At(frontWork, ax + copy->front[2]->x - a.M - a.Q, ay + copy->front[24]->y - a.M);
+    EXPECT_EQ(got, expected);
+}
+
+}  // namespace
