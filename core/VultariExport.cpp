@@ -6,12 +6,12 @@
 #include "core/Vultari.h"
 #include "platform/base/Messages.h"
 #include "platform/base/Paths.h"
+#include "platform/xml/Xmlescape.h"
 #include "render/Colladaengine.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -23,25 +23,7 @@ namespace {
 const char* const kWriteError = "Writing file error, please try it again.";
 // Where the authoring-tool line says the program comes from.
 const char* const kMakerAddress = "https://example.org/vultari";
-// The images library names each file inside the folder that the export fills.
-const char* const kTextureFolder = "textures/";
 const char* const kTextureFiles[] = {"headtexture.bmp", "normalmap.bmp", "eye.bmp"};
-
-std::string XmlEscape(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-    return out;
-}
 
 std::tm LocalNow()
 {
@@ -131,11 +113,11 @@ std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& 
     doc += "  </asset>\n";
     doc += "  <library_effects>\n";
     for (const TColladaAsset* m : models)
-        doc += m->effects->EffectsXml();
+        doc += m->effects.EffectsXml();
     doc += "  </library_effects>\n";
     doc += "  <library_images>\n";
     for (const TColladaAsset* m : models)
-        doc += m->images->ImagesXml(kTextureFolder);
+        doc += m->images.ImagesXml(ExportTexturePrefix);
     doc += "  </library_images>\n";
     doc += "  <library_materials>\n";
     for (const TColladaAsset* m : models)
@@ -143,12 +125,12 @@ std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& 
     doc += "  </library_materials>\n";
     doc += "<library_geometries>\n";
     for (const TColladaAsset* m : models)
-        doc += m->geometries->GeometriesXml(m->visualScenes);
+        doc += m->geometries.GeometriesXml(m->visualScenes);
     doc += "  </library_geometries>\n";
     doc += "  <library_visual_scenes>\n";
     doc += "    <visual_scene id=\"Scene\" name=\"Scene\">\n";
     for (const TColladaAsset* m : models)
-        doc += m->visualScenes->NodesXml();
+        doc += m->visualScenes.NodesXml();
     doc += "    </visual_scene>\n";
     doc += "  </library_visual_scenes>\n";
     doc += "  <scene>\n";

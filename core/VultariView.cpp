@@ -3,9 +3,12 @@
 #include "core/Vultari.h"
 
 #include "collada/Colladaasset.h"
+#include "platform/gl/GLFunctions.h"
 #include "render/Colladaengine.h"
 
 #include <cmath>
+
+#include <GL/glew.h>
 
 namespace {
 
@@ -24,10 +27,10 @@ TColladaAsset* ModelAt(TColladaEngine* engine, int index)
 // Models are Z-up: stand them upright in front of the camera.
 void SetHeadView()
 {
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    glTranslatef(0.0f, 0.0f, -20.0f);
-    glRotatef(-90.0f, 1.0f, 0.0f, 0.0f);
+    glCore.MatrixMode(GL_MODELVIEW);
+    glCore.LoadIdentity();
+    glCore.Translatef(0.0f, 0.0f, -20.0f);
+    glCore.Rotatef(-90.0f, 1.0f, 0.0f, 0.0f);
 }
 
 void SetColour3(float* colour, float value)
@@ -42,11 +45,11 @@ void SetColour3(float* colour, float value)
 bool TVultari::DiffusionPassReady() const
 {
     const TColladaAsset* head = ModelAt(engine, headModel);
-    if (head == nullptr || headNode < 0 || static_cast<size_t>(headNode) >= head->visualScenes->nodes.size())
+    if (head == nullptr || headNode < 0 || static_cast<size_t>(headNode) >= head->visualScenes.nodes.size())
         return false;
-    if (headEffect < 0 || static_cast<size_t>(headEffect) >= head->effects->effects.size())
+    if (headEffect < 0 || static_cast<size_t>(headEffect) >= head->effects.effects.size())
         return false;
-    const TNode* node = head->visualScenes->nodes[static_cast<size_t>(headNode)];
+    const TNode* node = head->visualScenes.nodes[static_cast<size_t>(headNode)].get();
     if (node->textures.empty())
         return false;
     int base = node->textures.front();
@@ -55,11 +58,11 @@ bool TVultari::DiffusionPassReady() const
 
 void TVultari::RenderFrame()
 {
-    if (displayMode != 3)
+    if (displayMode != 3 || engine == nullptr)
         return;
 
     if (shaderType != 3 || !DiffusionPassReady()) {
-        glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+        glCore.ClearColor(0.0f, 0.0f, 0.0f, 1.0f);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         SetHeadView();
         engine->RenderModel(headModel);
@@ -73,23 +76,23 @@ void TVultari::RenderFrame()
     engine->shaderEngine->UseShader(-1);
 
     // Pass 1: the head's lighting laid out in texture space, into target 0.
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, offscreenTargets[0].framebuffer);
+    glEntryPoints.BindFramebufferEXT(GL_FRAMEBUFFER_EXT, offscreenTargets[0].framebuffer);
     glDrawBuffer(GL_COLOR_ATTACHMENT0_EXT);
-    glClearColor(0.7f, 0.7f, 0.7f, 1.0f);
+    glCore.ClearColor(0.7f, 0.7f, 0.7f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     SetHeadView();
     engine->RenderModel(headModel);
 
     // Pass 2: diffuse that light map into target 1 with one full-target quad.
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, offscreenTargets[1].framebuffer);
+    glEntryPoints.BindFramebufferEXT(GL_FRAMEBUFFER_EXT, offscreenTargets[1].framebuffer);
     glDrawBuffer(GL_COLOR_ATTACHMENT0_EXT);
-    glClearColor(0.7f, 0.7f, 0.7f, 1.0f);
+    glCore.ClearColor(0.7f, 0.7f, 0.7f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glActiveTextureARB(GL_TEXTURE1_ARB);
-    glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, offscreenTargets[0].colorTexture);
+    glEntryPoints.ActiveTextureARB(GL_TEXTURE1_ARB);
+    glCore.Enable(GL_TEXTURE_2D);
+    glCore.BindTexture(GL_TEXTURE_2D, offscreenTargets[0].colorTexture);
     engine->shaderEngine->UseShader(diffusionShader);
-    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);
+    glCore.Color4f(1.0f, 1.0f, 1.0f, 1.0f);
     glBegin(GL_QUADS);
     glTexCoord2f(0.0f, 0.0f);
     glVertex2f(-1.0f, -1.0f);
@@ -102,26 +105,26 @@ void TVultari::RenderFrame()
     glEnd();
 
     // Final pass: the head into the window with its base texture and the diffused light map.
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-    glClearColor(0.0f, 0.0f, 0.0f, 1.0f);
+    glEntryPoints.BindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    glCore.ClearColor(0.0f, 0.0f, 0.0f, 1.0f);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
-    glActiveTextureARB(GL_TEXTURE1_ARB);
-    glEnable(GL_TEXTURE_2D);
-    glBindTexture(GL_TEXTURE_2D, offscreenTargets[1].colorTexture);
-    glActiveTextureARB(GL_TEXTURE0_ARB);
-    glEnable(GL_TEXTURE_2D);
-    const TNode* node = head->visualScenes->nodes[static_cast<size_t>(headNode)];
-    glBindTexture(GL_TEXTURE_2D, engine->textureEngine->textures[static_cast<size_t>(node->textures.front())]->textureId);
-    TEffect* effect = head->effects->effects[static_cast<size_t>(headEffect)];
+    glEntryPoints.ActiveTextureARB(GL_TEXTURE1_ARB);
+    glCore.Enable(GL_TEXTURE_2D);
+    glCore.BindTexture(GL_TEXTURE_2D, offscreenTargets[1].colorTexture);
+    glEntryPoints.ActiveTextureARB(GL_TEXTURE0_ARB);
+    glCore.Enable(GL_TEXTURE_2D);
+    const TNode* node = head->visualScenes.nodes[static_cast<size_t>(headNode)].get();
+    glCore.BindTexture(GL_TEXTURE_2D, engine->textureEngine->textures[static_cast<size_t>(node->textures.front())]->textureId);
+    TEffect* effect = head->effects.effects[static_cast<size_t>(headEffect)].get();
     int savedShader = effect->shaderIndex;
     effect->shaderIndex = diffusionFinalShader;
     engine->useTextures = false;
     engine->RenderModel(headModel);
     engine->useTextures = true;
     effect->shaderIndex = savedShader;
-    glDisable(GL_TEXTURE_2D);
-    glActiveTextureARB(GL_TEXTURE1_ARB);
-    glDisable(GL_TEXTURE_2D);
+    glCore.Disable(GL_TEXTURE_2D);
+    glEntryPoints.ActiveTextureARB(GL_TEXTURE1_ARB);
+    glCore.Disable(GL_TEXTURE_2D);
     engine->shaderEngine->UseShader(-1);
 
     engine->RenderModel(hairsModel);
@@ -211,7 +214,7 @@ void TVultari::SetRenderSettings(int type, float speed, bool textures, bool wire
 
 void TVultari::ApplyShaders()
 {
-    if (!reconstructed)
+    if (!reconstructed || engine == nullptr)
         return;
     TColladaAsset* head = ModelAt(engine, headModel);
     TColladaAsset* eyes = ModelAt(engine, eyesModel);
@@ -229,8 +232,7 @@ void TVultari::ApplyShaders()
 
     useTexture = enableTextures ? 1 : 0;
     for (int program : {normalMappingShader, phongShader, diffusionFinalShader})
-        if (program >= 0 && static_cast<size_t>(program) < engine->shaderEngine->shaders.size())
-            engine->shaderEngine->shaders[static_cast<size_t>(program)]->SetUniformInt("UseTexture", 1, &useTexture);
+        engine->shaderEngine->SetUniformInt(program, "UseTexture", 1, &useTexture);
     if (enableTextures) {
         SetColour3(specular, 0.1f);
         SetColour3(diffuse, 1.0f);

@@ -1,5 +1,6 @@
 #include "platform/xml/Xmldocument.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -121,11 +122,16 @@ void TXMLDocument::LoadFromFile(const std::string& fileName)
             if (c.type() == pugi::node_pcdata || c.type() == pugi::node_cdata) {
                 fault = "text outside the root element";
                 offset = c.offset_debug();
+                while (offset >= 0 && static_cast<size_t>(offset) < data.size() &&
+                       std::isspace(static_cast<unsigned char>(data[offset])))
+                    ++offset;
                 break;
             }
             if (IsElement(c) && ++elements == 2) {
                 fault = "more than one root element";
                 offset = c.offset_debug();
+                if (offset > 0 && static_cast<size_t>(offset) <= data.size() && data[offset - 1] == '<')
+                    --offset;   // the element's offset is that of its name
                 break;
             }
         }

@@ -1,0 +1,313 @@
+#include "tests/e2e/DriverSupport.h"
+
+#include "collada/Colladaasset.h"
+#include "platform/base/Numbers.h"
+#include "platform/gl/GLContext.h"
+#include "recognition/Headattributes.h"
+#include "render/Colladaengine.h"
+
+#include <GL/glew.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <unordered_map>
+
+#include <opencv2/imgproc.hpp>
+
+// ---- drawing and capture ---------------------------------------------------------------------
+
+cv::Mat ReadFramebuffer(int width, int height)
+{
+    cv::Mat rgba(height, width, CV_8UC4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data);
+    cv::Mat bgr;
+    cv::cvtColor(rgba, bgr, cv::COLOR_RGBA2BGR);
+    cv::flip(bgr, bgr, 0);  // GL's first row is the bottom one
+    return bgr;
+}
+
+cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, ViewSide side, int width, int height,
+                        const cv::Vec3b& background, float halfHeight)
+{
+    engine.MakeCurrent();
+    const bool useShaders = engine.useShaders;
+    const bool lighting = glIsEnabled(GL_LIGHTING);
+    GLint framebuffer = 0;
+    glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &framebuffer);
+    engine.shaderEngine->UseShader(-1);
+    engine.useShaders = false;  // every node through the fixed pipeline
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+    glDrawBuffer(GL_BACK);
+    glReadBuffer(GL_BACK);
+    glDisable(GL_LIGHTING);
+
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    const double halfWidth = halfHeight * static_cast<double>(width) / height;
+    glOrtho(-halfWidth, halfWidth, -halfHeight, halfHeight, 0.1, 100.0);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    glTranslatef(0.0f, 0.0f, -20.0f);
+    glRotatef(-90.0f, 1.0f, 0.0f, 0.0f);  // the models are Z-up
+    if (side == ViewSide::Side)
+        glRotatef(-90.0f, 0.0f, 0.0f, 1.0f);  // the face (toward -y) turns to the image's left
+
+    glClearColor(background[2] / 255.0f, background[1] / 255.0f, background[0] / 255.0f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    for (int m : models)
+        engine.RenderModel(m);
+    glFinish();
+    cv::Mat image = ReadFramebuffer(width, height);
+
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    if (lighting)
+        glEnable(GL_LIGHTING);
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, static_cast<GLuint>(framebuffer));
+    engine.useShaders = useShaders;
+    engine.shaderEngine->UseShader(-1);
+    return image;
+}
+
+namespace {
+
+struct CaptureState {
+    int width = 0;
+    int height = 0;
+    cv::Mat last;
+    int presented = 0;
+    void (*swap)(GLSurface*) = nullptr;
+};
+
+CaptureState& Capture()
+{
+    static CaptureState state;
+    return state;
+}
+
+void CapturingSwap(GLSurface* surface)
+{
+    CaptureState& c = Capture();
+    glReadBuffer(GL_BACK);
+    c.last = ReadFramebuffer(c.width, c.height);
+    ++c.presented;
+    c.swap(surface);
+}
+
+} // namespace
+
+FrameCapture::FrameCapture(int width, int height)
+{
+    CaptureState& c = Capture();
+    c.width = width;
+    c.height = height;
+    c.presented = 0;
+    c.last.release();
+    c.swap = glPlatform.SwapBuffers;
+    glPlatform.SwapBuffers = CapturingSwap;
+}
+
+FrameCapture::~FrameCapture()
+{
+    glPlatform.SwapBuffers = Capture().swap;
+}
+
+const cv::Mat& FrameCapture::Last() const
+{
+    return Capture().last;
+}
+
+int FrameCapture::Presented() const
+{
+    return Capture().presented;
+}
+
+// ---- points file -----------------------------------------------------------------------------
+
+namespace {
+
+std::string JsonString(const std::string& text)
+{
+    std::string out = "\"";
+    for (char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (static_cast<unsigned char>(c) < 0x20) {
+            char buffer[8];
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+            out += buffer;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+int ToLoaded(int value, int stored, int loaded)
+{
+    if (stored <= 0 || stored == loaded)
+        return value;
+    return RoundHalfEven(static_cast<double>(value) * loaded / stored);
+}
+
+} // namespace
+
+std::string PointsJson(const THeadAttributes& points, cv::Size frontStored, cv::Size frontLoaded,
+                       cv::Size profileStored, cv::Size profileLoaded)
+{
+    std::string out = "{\n  \"profileOrientation\": " + std::to_string(points.profileOrientation) + ",\n  \"points\": [\n";
+    auto add = [&](const char* set, int index, const THPoint* p, cv::Size stored, cv::Size loaded, bool last) {
+        out += std::string("    {\"set\": \"") + set + "\", \"index\": " + std::to_string(index) +
+               ", \"name\": " + JsonString(p->name) + ", \"x\": " + std::to_string(ToLoaded(p->x, stored.width, loaded.width)) +
+               ", \"y\": " + std::to_string(ToLoaded(p->y, stored.height, loaded.height)) + "}" + (last ? "\n" : ",\n");
+    };
+    for (int i = 0; i < FrontPoint::Count; ++i)
+        add("front", i, points.front[i], frontStored, frontLoaded, false);
+    for (int i = 0; i < ProfilePoint::Count; ++i)
+        add("profile", i, points.profile[i], profileStored, profileLoaded, i + 1 == ProfilePoint::Count);
+    return out + "  ]\n}\n";
+}
+
+// ---- measures --------------------------------------------------------------------------------
+
+cv::Mat ForegroundMask(const cv::Mat& image, const cv::Vec3b& background, int tolerance)
+{
+    cv::Mat mask(image.size(), CV_8U, cv::Scalar(0));
+    for (int y = 0; y < image.rows; ++y) {
+        const cv::Vec3b* row = image.ptr<cv::Vec3b>(y);
+        uchar* out = mask.ptr<uchar>(y);
+        for (int x = 0; x < image.cols; ++x)
+            for (int c = 0; c < 3; ++c)
+                if (std::abs(int(row[x][c]) - int(background[c])) > tolerance)
+                    out[x] = 255;
+    }
+    return mask;
+}
+
+double MaskIoU(const cv::Mat& a, const cv::Mat& b)
+{
+    cv::Mat both, either;
+    cv::bitwise_and(a, b, both);
+    cv::bitwise_or(a, b, either);
+    int u = cv::countNonZero(either);
+    return u == 0 ? 1.0 : static_cast<double>(cv::countNonZero(both)) / u;
+}
+
+double MaskPsnr(const cv::Mat& a, const cv::Mat& b, const cv::Mat& mask)
+{
+    double sum = 0;
+    long long n = 0;
+    for (int y = 0; y < a.rows; ++y) {
+        const cv::Vec3b* ra = a.ptr<cv::Vec3b>(y);
+        const cv::Vec3b* rb = b.ptr<cv::Vec3b>(y);
+        const uchar* m = mask.ptr<uchar>(y);
+        for (int x = 0; x < a.cols; ++x) {
+            if (!m[x])
+                continue;
+            for (int c = 0; c < 3; ++c) {
+                double d = double(ra[x][c]) - double(rb[x][c]);
+                sum += d * d;
+            }
+            n += 3;
+        }
+    }
+    if (n == 0)
+        return 0;
+    double mse = sum / n;
+    return mse == 0 ? std::numeric_limits<double>::infinity() : 10.0 * std::log10(255.0 * 255.0 / mse);
+}
+
+namespace {
+
+// Nearest-vertex queries over a uniform grid.
+class VertexGrid {
+public:
+    VertexGrid(const std::vector<float>& p, double cellSize) : points(p), cell(cellSize)
+    {
+        for (size_t i = 0; i + 2 < p.size(); i += 3)
+            cells[Key(Cell(p[i]), Cell(p[i + 1]), Cell(p[i + 2]))].push_back(i);
+    }
+
+    double Nearest(float x, float y, float z) const
+    {
+        long long cx = Cell(x), cy = Cell(y), cz = Cell(z);
+        double best = std::numeric_limits<double>::infinity();
+        for (int ring = 0; ring < 4096; ++ring) {
+            for (long long i = cx - ring; i <= cx + ring; ++i)
+                for (long long j = cy - ring; j <= cy + ring; ++j)
+                    for (long long k = cz - ring; k <= cz + ring; ++k) {
+                        if (std::max({std::llabs(i - cx), std::llabs(j - cy), std::llabs(k - cz)}) != ring)
+                            continue;
+                        auto it = cells.find(Key(i, j, k));
+                        if (it == cells.end())
+                            continue;
+                        for (size_t v : it->second) {
+                            double dx = points[v] - x, dy = points[v + 1] - y, dz = points[v + 2] - z;
+                            best = std::min(best, dx * dx + dy * dy + dz * dz);
+                        }
+                    }
+            // Every point outside the searched cube lies at least `ring` cells away.
+            if (best < std::numeric_limits<double>::infinity() && std::sqrt(best) <= ring * cell)
+                break;
+        }
+        return std::sqrt(best);
+    }
+
+private:
+    long long Cell(float v) const { return static_cast<long long>(std::floor(v / cell)); }
+    static long long Key(long long i, long long j, long long k) { return (i * 73856093LL) ^ (j * 19349663LL) ^ (k * 83492791LL); }
+
+    const std::vector<float>& points;
+    double cell;
+    std::unordered_map<long long, std::vector<size_t>> cells;
+};
+
+void OneSided(const std::vector<float>& from, const VertexGrid& to, double& mean, double& max)
+{
+    double sum = 0;
+    size_t n = 0;
+    max = 0;
+    for (size_t i = 0; i + 2 < from.size(); i += 3) {
+        double d = to.Nearest(from[i], from[i + 1], from[i + 2]);
+        sum += d;
+        max = std::max(max, d);
+        ++n;
+    }
+    mean = n ? sum / n : 0;
+}
+
+} // namespace
+
+SurfaceDistance VertexSetDistance(const std::vector<float>& a, const std::vector<float>& b)
+{
+    SurfaceDistance d;
+    if (a.size() < 3 || b.size() < 3)
+        return d;
+    VertexGrid ga(a, 0.25), gb(b, 0.25);
+    double meanAB, maxAB, meanBA, maxBA;
+    OneSided(a, gb, meanAB, maxAB);
+    OneSided(b, ga, meanBA, maxBA);
+    d.mean = 0.5 * (meanAB + meanBA);
+    d.max = std::max(maxAB, maxBA);
+    return d;
+}
+
+void DeformHead(std::vector<float>& positions)
+{
+    for (size_t i = 0; i + 2 < positions.size(); i += 3) {
+        float& x = positions[i];
+        float& y = positions[i + 1];
+        float& z = positions[i + 2];
+        // The nose: the front of the face between the eyes and the mouth, pulled forward smoothly.
+        double r2 = (x * x) / (0.7 * 0.7) + ((z + 0.5) * (z + 0.5)) / (1.0 * 1.0);
+        if (y < -1.0f && r2 < 1.0)
+            y -= static_cast<float>(0.25 * (1.0 - r2) * (1.0 - r2));
+        x *= 1.08f;  // wider
+        y *= 1.06f;  // deeper
+    }
+}

@@ -1,0 +1,64 @@
+#pragma once
+// What the headless driver, its tests and the quality benchmark share: drawing models into images
+// with fixed cameras, capturing presented frames, the points file, and image and surface measures.
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+class TColladaEngine;
+class THeadAttributes;
+class TVultari;
+
+// The size of every view: the main window's 3D panel.
+constexpr int kViewWidth = 697;
+constexpr int kViewHeight = 647;
+
+// Background of rendered photos: a blue that no skin table takes for skin (BGR).
+const cv::Vec3b kPhotoBackground(170, 100, 40);
+
+enum class ViewSide { Front, Side };
+
+// Draws the given models of the engine with the fixed pipeline, unlit and textured, through an
+// orthographic camera (`halfHeight` model units above and below the centre) into the back buffer
+// and returns it as an 8-bit BGR image, top row first. Front: the face looks at the camera. Side:
+// the face looks to the image's left (the profile's left-facing form). Engine state is restored.
+cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, ViewSide side, int width, int height,
+                        const cv::Vec3b& background = kPhotoBackground, float halfHeight = 6.0f);
+
+// The current read buffer (width x height) as an 8-bit BGR image, top row first.
+cv::Mat ReadFramebuffer(int width, int height);
+
+// While it lives, every presented frame is first copied from the back buffer into `Last()`.
+class FrameCapture {
+public:
+    FrameCapture(int width, int height);
+    ~FrameCapture();
+    FrameCapture(const FrameCapture&) = delete;
+    FrameCapture& operator=(const FrameCapture&) = delete;
+    const cv::Mat& Last() const;
+    int Presented() const;
+};
+
+// The 41 points as JSON: {"profileOrientation": n, "points": [{"set", "index", "name", "x", "y"}...]},
+// x and y converted from the stored photo's pixels to those of the photo as loaded.
+std::string PointsJson(const THeadAttributes& points, cv::Size frontStored, cv::Size frontLoaded,
+                       cv::Size profileStored, cv::Size profileLoaded);
+
+// Pixels that differ from `background` by more than `tolerance` in some channel.
+cv::Mat ForegroundMask(const cv::Mat& image, const cv::Vec3b& background, int tolerance = 12);
+// Intersection over union of two masks (1 when both are empty).
+double MaskIoU(const cv::Mat& a, const cv::Mat& b);
+// Peak signal-to-noise ratio in dB of b against a over the mask's pixels (all channels).
+double MaskPsnr(const cv::Mat& a, const cv::Mat& b, const cv::Mat& mask);
+
+struct SurfaceDistance {
+    double mean = 0;  // mean of both one-sided mean nearest-vertex distances
+    double max = 0;   // the larger one-sided maximum (Hausdorff over the vertices)
+};
+// Distance between two vertex sets (x, y, z per vertex), model units.
+SurfaceDistance VertexSetDistance(const std::vector<float>& a, const std::vector<float>& b);
+
+// A known, smooth change of a head: wider, deeper, a longer nose. Applied to the head, eyes and hair
+// positions alike (the nose bump touches only the face's front).
+void DeformHead(std::vector<float>& positions);
