@@ -78,4 +78,6 @@ private:
     void InitGL(WindowHandle window, int width, int height, float fovy, float zNear, float zFar);
     void DeleteBuffers(TColladaAsset* asset);
     void UploadBuffers(TColladaAsset* asset, unsigned int usage);
+
+    std::vector<const TGeometry*> reportedGeometries;  // warned about once: index lists not drawn
 };

@@ -212,6 +212,8 @@ bool MakeCurrent(GLSurface* surface, GLRenderContext* context)
             glXMakeContextCurrent(display, None, None, nullptr);
         return surface == nullptr && context == nullptr;
     }
+    if (glXGetCurrentContext() == context->context && glXGetCurrentDrawable() == surface->drawable)
+        return true;
     ErrorTrap trap(surface->display);
     const Bool made = glXMakeContextCurrent(surface->display, surface->drawable, surface->drawable, context->context);
     const int error = trap.Sync();
