@@ -351,7 +351,33 @@ std::vector<cv::Rect> TRecognizer::DetectWithCascades(TCascadeKind kind, const c
     std::vector<cv::Rect> hits;
     if (cascade == nullptr || cascade->empty() || grey.empty())
         return hits;
-    cascade->detectMultiScale(grey, hits, params.scaleFactor, params.minNeighbors, 0, params.minSize);
+    if (params.biggestOnly) {
+        // Only the biggest object is wanted. The small windows cost by far the most, so search the
+        // large ones first, halving the smallest window size until some band of sizes yields a hit;
+        // then search once more down to half the size of that hit, so that the largest rectangle
+        // is grouped from the same windows as in a search over every size.
+        const int floorW = std::max(params.minSize.width, 1), floorH = std::max(params.minSize.height, 1);
+        int band = std::max(std::min(grey.cols, grey.rows) / 2, std::max(floorW, floorH));
+        for (;;) {
+            const cv::Size minSize(std::max(band, floorW), std::max(band, floorH));
+            cascade->detectMultiScale(grey, hits, params.scaleFactor, params.minNeighbors, 0, minSize);
+            if (!hits.empty() || (minSize.width <= floorW && minSize.height <= floorH))
+                break;
+            band /= 2;
+        }
+        if (!hits.empty()) {
+            int side = 0;
+            for (const cv::Rect& r : hits)
+                side = std::max(side, std::min(r.width, r.height));
+            const cv::Size refine(std::max(side / 2, floorW), std::max(side / 2, floorH));
+            std::vector<cv::Rect> refined;
+            cascade->detectMultiScale(grey, refined, params.scaleFactor, params.minNeighbors, 0, refine);
+            if (!refined.empty())
+                hits = refined;
+        }
+    } else {
+        cascade->detectMultiScale(grey, hits, params.scaleFactor, params.minNeighbors, 0, params.minSize);
+    }
     // Clip to the image; the cascades may report windows that reach past the border.
     const cv::Rect whole(0, 0, grey.cols, grey.rows);
     std::vector<cv::Rect> clipped;

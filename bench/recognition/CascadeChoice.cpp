@@ -1,0 +1,62 @@
+// Compares candidate frontal-face cascades on the test photos: hits, largest hit and time, with
+// the parameters front recognition uses (scale 1.1, 3 neighbours, at least 30 x 30, on the
+// equalised grey photo at its own size and at 1300 pixels).
+// Usage: cascade_choice [DEPS_DIR]
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+
+int main(int argc, char** argv)
+{
+    const std::string deps = argc > 1 ? argv[1] : VULTARI_DEPS_DIR;
+    const std::vector<std::string> photos = {
+        deps + "/python3-skimage/usr/lib/python3/dist-packages/skimage/data/astronaut.png",
+        deps + "/facedetect/usr/share/doc/facedetect/examples/grace_hopper_512x512.jpg",
+        deps + "/node-opencv/usr/share/doc/node-opencv/examples/files/mona.png",
+    };
+    const std::vector<std::string> cascades = {"haarcascade_frontalface_alt_tree.xml", "haarcascade_frontalface_alt.xml",
+                                               "haarcascade_frontalface_alt2.xml", "haarcascade_frontalface_default.xml"};
+    int failures = 0;
+    for (const std::string& name : cascades) {
+        cv::CascadeClassifier cascade;
+        if (!cascade.load("/usr/share/opencv4/haarcascades/" + name)) {
+            std::printf("%-40s cannot be loaded\n", name.c_str());
+            continue;
+        }
+        for (const std::string& path : photos) {
+            cv::Mat photo = cv::imread(path, cv::IMREAD_COLOR);
+            if (photo.empty()) {
+                std::printf("missing photo %s\n", path.c_str());
+                ++failures;
+                continue;
+            }
+            for (int size : {0, 1300}) {
+                cv::Mat scaled = photo;
+                if (size > 0) {
+                    const double f = double(size) / std::max(photo.cols, photo.rows);
+                    cv::resize(photo, scaled, cv::Size(), f, f, cv::INTER_LINEAR);
+                }
+                cv::Mat grey;
+                cv::cvtColor(scaled, grey, cv::COLOR_BGR2GRAY);
+                cv::equalizeHist(grey, grey);
+                std::vector<cv::Rect> hits;
+                const auto start = std::chrono::steady_clock::now();
+                cascade.detectMultiScale(grey, hits, 1.1, 3, 0, cv::Size(30, 30));
+                const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+                cv::Rect biggest;
+                for (const cv::Rect& r : hits)
+                    if (r.area() > biggest.area())
+                        biggest = r;
+                const std::string file = path.substr(path.find_last_of('/') + 1);
+                std::printf("%-40s %-26s %4dx%-4d hits %2zu  largest (%d,%d %dx%d)  %7.1f ms\n", name.c_str(), file.c_str(),
+                            grey.cols, grey.rows, hits.size(), biggest.x, biggest.y, biggest.width, biggest.height, ms);
+            }
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}

@@ -1,0 +1,92 @@
+// Times photo loading plus recognition at the size recognition works at (1300 pixels on the
+// larger side): a front photo and a profile photo, each written to a JPEG file first.
+// Usage: recognition_bench [DEPS_DIR]   (prints milliseconds: median and best of the runs)
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "platform/base/Messages.h"
+#include "recognition/Recognizer.h"
+
+namespace {
+using Clock = std::chrono::steady_clock;
+
+double Ms(Clock::duration d)
+{
+    return std::chrono::duration<double, std::milli>(d).count();
+}
+
+// A photo scaled so that its larger side is 1300 pixels, saved as JPEG.
+std::string Prepare(const std::string& source, const std::string& out)
+{
+    cv::Mat photo = cv::imread(source, cv::IMREAD_COLOR);
+    if (photo.empty())
+        return "";
+    const double f = 1300.0 / std::max(photo.cols, photo.rows);
+    cv::resize(photo, photo, cv::Size(), f, f, cv::INTER_CUBIC);
+    return cv::imwrite(out, photo) ? out : "";
+}
+
+struct Stats {
+    double median, best;
+};
+
+template <typename F>
+Stats Time(int runs, F&& f)
+{
+    std::vector<double> t;
+    for (int i = 0; i < runs; ++i) {
+        const auto start = Clock::now();
+        f();
+        t.push_back(Ms(Clock::now() - start));
+    }
+    std::sort(t.begin(), t.end());
+    return {t[t.size() / 2], t.front()};
+}
+}
+
+int main(int argc, char** argv)
+{
+    const std::string deps = argc > 1 ? argv[1] : VULTARI_DEPS_DIR;
+    const std::string tmp = std::filesystem::temp_directory_path().string();
+    const std::string front = Prepare(deps + "/facedetect/usr/share/doc/facedetect/examples/grace_hopper_512x512.jpg",
+                                      tmp + "/vultari_bench_front.jpg");
+    const std::string profile = Prepare(deps + "/python3-skimage/usr/lib/python3/dist-packages/skimage/data/astronaut.png",
+                                        tmp + "/vultari_bench_profile.jpg");
+    if (front.empty() || profile.empty()) {
+        std::fprintf(stderr, "recognition_bench: test photos missing under %s (run scripts/setup)\n", deps.c_str());
+        return 1;
+    }
+    SetMessageSink([](const std::string& text) { std::fprintf(stderr, "message: %s\n", text.c_str()); });
+    const auto startup = Clock::now();
+    TRecognizer recognizer;
+    const double setup = Ms(Clock::now() - startup);
+    THeadAttributes points;
+    const int runs = 15;
+
+    bool ok = true;
+    const Stats f = Time(runs, [&] { ok &= recognizer.LoadFrontImage(front) && recognizer.RecognizeFront(&points); });
+    const Stats p = Time(runs, [&] {
+        ok &= recognizer.LoadProfileImage(profile) && recognizer.RecognizeProfile(&points, false);
+    });
+    cv::Mat mask(1300, 1300, CV_8UC1);
+    cv::randu(mask, 0, 2);
+    mask *= 255;
+    cv::Mat smoothed;
+    const Stats m = Time(runs, [&] { cv::medianBlur(mask, smoothed, 31); });
+
+    std::printf("recognizer start-up (table + 5 cascades): %8.1f ms\n", setup);
+    std::printf("front   load + RecognizeFront   (%dx%d): median %7.1f ms, best %7.1f ms\n", recognizer.frontImage.cols,
+                recognizer.frontImage.rows, f.median, f.best);
+    std::printf("profile load + RecognizeProfile (%dx%d): median %7.1f ms, best %7.1f ms\n",
+                recognizer.profileImage.cols, recognizer.profileImage.rows, p.median, p.best);
+    std::printf("  of which 31x31 median of a 1300x1300 mask:   median %7.1f ms, best %7.1f ms\n", m.median, m.best);
+    std::printf("runs: %d each; all recognitions succeeded: %s\n", runs, ok ? "yes" : "no");
+    return ok ? 0 : 1;
+}
