@@ -134,9 +134,9 @@ void TColladaEngine::InitGL(WindowHandle window, int width, int height, float fo
         fail(pixelFormatMessage);
 
     // A proc address is never null here, so the table proves nothing: ask the driver what it offers.
-    const std::string missing =
-        CheckGLCapabilities(reinterpret_cast<const char*>(glCore.GetString(GL_VERSION)),
-                            reinterpret_cast<const char*>(glCore.GetString(GL_EXTENSIONS)));
+    const char* version = reinterpret_cast<const char*>(glCore.GetString(GL_VERSION));
+    const char* extensions = reinterpret_cast<const char*>(glCore.GetString(GL_EXTENSIONS));
+    const std::string missing = CheckGLCapabilities(version, extensions);
     if (!missing.empty())
         fail(missing);
 

@@ -1,5 +1,6 @@
 #include "platform/xml/Xmldocument.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -16,6 +17,16 @@ namespace {
 pugi::xml_node Wrap(pugi::xml_node_struct* n) { return pugi::xml_node(n); }
 
 bool IsElement(const pugi::xml_node& n) { return n.type() == pugi::node_element; }
+
+// UTF-16 and UTF-32 text, with or without a byte order mark, holds NUL bytes of its own.
+bool IsWideEncoding(const std::vector<char>& data)
+{
+    auto at = [&](size_t i) { return i < data.size() ? static_cast<unsigned char>(data[i]) : 0x100u; };
+    return (at(0) == 0xFF && at(1) == 0xFE) || (at(0) == 0xFE && at(1) == 0xFF) ||
+           (at(0) == 0x00 && at(1) == 0x00 && at(2) == 0xFE && at(3) == 0xFF) ||
+           (at(0) == '<' && at(1) == 0x00) || (at(0) == 0x00 && at(1) == '<') ||
+           (at(0) == 0x00 && at(1) == 0x00 && at(2) == 0x00 && at(3) == '<');
+}
 
 // Line and column (1-based) of a byte offset, for the error message.
 void LineAndColumn(const std::vector<char>& data, ptrdiff_t offset, long& line, long& column)
@@ -108,6 +119,18 @@ void TXMLDocument::LoadFromFile(const std::string& fileName)
     if (in.bad())
         throw FileOpenError(fileName, "The file cannot be read.");
 
+    if (!IsWideEncoding(data)) {
+        // pugixml ends its text at a NUL byte; a binary file would otherwise load as an empty document.
+        auto nul = std::find(data.begin(), data.end(), '\0');
+        if (nul != data.end()) {
+            document->reset();
+            long line = 0;
+            long column = 0;
+            LineAndColumn(data, nul - data.begin(), line, column);
+            throw Exception("The XML document \"" + fileName + "\" is not well-formed: it holds a NUL byte (line " +
+                            std::to_string(line) + ", column " + std::to_string(column) + ").");
+        }
+    }
     // Parsed as a fragment so that stray text or a second element at the top level is seen and
     // refused instead of silently dropped.
     pugi::xml_parse_result result =

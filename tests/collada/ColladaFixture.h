@@ -83,3 +83,63 @@ protected:
 };
 
 }  // namespace testing_collada
+
+namespace testing_collada {
+
+// What every loaded asset must satisfy, however bad its file: the drawing and the writers may
+// use every index and every vertex without reading outside an array.
+inline void ExpectSafeAsset(const TColladaAsset& a)
+{
+    for (const auto& gp : a.geometries.geometries) {
+        const TGeometry& g = *gp;
+        SCOPED_TRACE("geometry " + g.name);
+        EXPECT_TRUE(g.tangents.empty());
+        EXPECT_TRUE(g.binormals.empty());
+        const std::vector<int>& list = g.triangles.empty() ? g.lines : g.triangles;
+        bool anyArray = !g.positions.empty() || !g.normals.empty() || !g.texCoords.empty() || !g.colors.empty();
+        if (list.empty() || !anyArray)
+            continue;   // nothing was de-indexed
+        const size_t n = list.size();
+        for (size_t f = 0; f < n; ++f)
+            ASSERT_EQ(list[f], static_cast<int>(f));
+        EXPECT_EQ(n % (g.triangles.empty() ? 2 : 3), 0u);
+        if (!g.positions.empty()) {
+            EXPECT_EQ(g.positions.size(), 3 * n);
+        }
+        if (!g.normals.empty()) {
+            EXPECT_EQ(g.normals.size(), 3 * n);
+        }
+        if (!g.texCoords.empty()) {
+            EXPECT_EQ(g.texCoords.size(), 2 * n);
+        }
+        if (!g.colors.empty()) {
+            EXPECT_EQ(g.colors.size(), 4 * n);
+        }
+    }
+    const int geometries = static_cast<int>(a.geometries.geometries.size());
+    const int effects = static_cast<int>(a.effects.effects.size());
+    const int images = static_cast<int>(a.images.names.size());
+    EXPECT_EQ(a.images.names.size(), a.images.files.size());
+    for (const auto& n : a.visualScenes.nodes) {
+        EXPECT_GE(n->geometryIndex, -1);
+        EXPECT_LT(n->geometryIndex, geometries);
+        EXPECT_GE(n->effectIndex, -1);
+        EXPECT_LT(n->effectIndex, effects);
+    }
+    for (const auto& e : a.effects.effects) {
+        EXPECT_GE(e->imageIndex, -1);
+        EXPECT_LT(e->imageIndex, images);
+    }
+}
+
+// Every section the export would write, wrapped; must parse as one well-formed document.
+inline std::string AllSections(const TColladaAsset& a)
+{
+    return "<all>\n<library_effects>\n" + a.effects.EffectsXml() + "</library_effects>\n<library_images>\n" +
+           a.images.ImagesXml(ExportTexturePrefix) + "</library_images>\n<library_materials>\n" + a.MaterialsXml() +
+           "</library_materials>\n<library_geometries>\n" + a.geometries.GeometriesXml(a.visualScenes) +
+           "</library_geometries>\n<library_visual_scenes>\n" + a.visualScenes.NodesXml() +
+           "</library_visual_scenes>\n</all>\n";
+}
+
+}  // namespace testing_collada

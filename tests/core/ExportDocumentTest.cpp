@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -91,7 +92,10 @@ protected:
 
 TEST_F(ExportDocument, MatchesTheGoldenDocument)
 {
-    std::string golden = ReadFile(fs::path(VULTARI_TEST_SOURCE_DIR) / "tests/core/golden/ExportSmall.dae");
+    const fs::path file = fs::path(VULTARI_TEST_SOURCE_DIR) / "tests/core/golden/ExportSmall.dae";
+    if (std::getenv("VULTARI_UPDATE_GOLDEN") != nullptr)
+        std::ofstream(file, std::ios::binary) << Text();
+    std::string golden = ReadFile(file);
     ASSERT_FALSE(golden.empty());
     EXPECT_EQ(Text(), golden);
 }

@@ -1,6 +1,6 @@
 #pragma once
 // Three small models as a reconstruction leaves them: a head with one deformed triangle pair, two
-// eyes and a hair mesh, each with its effect and image, turned and zoomed by the view. Every name
+// eyes and a hair mesh, each with its effect and image, their nodes turned and scaled. Every name
 // starts with the model's key, so tests can find each model's part of a document.
 #include "collada/Colladaasset.h"
 #include "platform/xml/Xmldocument.h"
@@ -47,8 +47,8 @@ private:
             auto node = std::make_unique<TNode>();
             node->name = mesh + "-node";
             node->translate = {0.0f, shift, 0.0f};
-            node->rotate = {-1.0f, 0.0f, 2.0f};  // pitch and yaw from the view
-            node->scale = {1.1f, 1.1f, 1.1f};    // one zoom step
+            node->rotate = {-1.0f, 0.0f, 2.0f};  // a turned node: the Z angle is written first
+            node->scale = {1.1f, 1.1f, 1.1f};    // a float that prints as 1.1
             node->geometryName = mesh;
             node->materialName = key;
             node->geometryIndex = index++;

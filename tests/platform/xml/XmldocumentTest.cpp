@@ -148,6 +148,7 @@ TEST_F(XmlDocumentTest, MalformedDocumentsThrowNamingFileAndFault)
         {"<a/>\ntrailing", "text outside the root element", "line 2, column 1"},
         {"<a/><b/>", "more than one root element", "column 5"},
         {"<a><!-- unterminated </a>", "comment", "line 1"},
+        {"\x01\x02\x03binary", "text outside the root element", "line 1"},
     };
     for (const auto& c : cases) {
         std::string path = Write("bad.xml", c.text);
@@ -159,6 +160,14 @@ TEST_F(XmlDocumentTest, MalformedDocumentsThrowNamingFileAndFault)
         EXPECT_NE(message.find(c.where), std::string::npos) << c.text << " -> " << message;
         EXPECT_TRUE(document.DocumentElement().IsNull()) << "a failed load leaves no content";
     }
+}
+
+TEST_F(XmlDocumentTest, NulBytesAreRefused)
+{
+    std::string message = LoadError(Write("nul.xml", std::string("<a>\n<b/>\0</a>", 12)));
+    EXPECT_NE(message.find("NUL byte (line 2, column 5)"), std::string::npos) << message;
+    message = LoadError(Write("bin.xml", std::string("\0\x01\x02 garbage", 12)));
+    EXPECT_NE(message.find("NUL byte"), std::string::npos) << message;
 }
 
 TEST_F(XmlDocumentTest, UnreadableFilesThrowNamingTheFile)

@@ -1,0 +1,210 @@
+// The export on a real core object: the document beside its "textures" folder, the golden text,
+// assimp reading it back, and every failure reported instead of passed off as success.
+#include "tests/core/ViewCoreFixture.h"
+
+#include "collada/Colladaasset.h"
+#include "core/VultariExport.h"
+#include "platform/base/Messages.h"
+#include "platform/base/Paths.h"
+#include "render/Colladaengine.h"
+#include "tests/core/ExportFixture.h"
+
+#include <assimp/cimport.h>
+#include <assimp/material.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <set>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char* const kWriteError = "Writing file error, please try it again.";
+const char* const kTextures[] = {"headtexture.bmp", "normalmap.bmp", "eye.bmp"};
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+class ExportColladaFile : public ::testing::Test {
+public:
+    void SetUp() override
+    {
+        core = SharedCore();
+        ASSERT_NE(core, nullptr) << CoreError();
+        // The three bitmaps a reconstruction leaves in the data tree.
+        fs::create_directories(data.Path() / "data/textures");
+        for (const char* file : kTextures)
+            WriteFile(data.Path() / "data/textures" / file, std::string("BM fake ") + file);
+        SetProgramFolder(data.Path().string());
+        SetExportClock([] {
+            std::tm t{};
+            t.tm_year = 110;
+            t.tm_mon = 4;
+            t.tm_mday = 1;
+            t.tm_hour = 17;
+            t.tm_min = 3;
+            t.tm_sec = 21;
+            return t;
+        });
+        core->engine->models.push_back(fixture.head.release());
+        core->engine->models.push_back(fixture.eyes.release());
+        core->engine->models.push_back(fixture.hairs.release());
+        core->headModel = 0;
+        core->eyesModel = 1;
+        core->hairsModel = 2;
+        core->reconstructed = true;
+    }
+    void TearDown() override
+    {
+        if (core != nullptr) {
+            core->engine->ClearModels();
+            core->reconstructed = false;
+            core->headModel = core->eyesModel = core->hairsModel = -1;
+        }
+        SetExportClock({});
+        SetProgramFolder("");
+    }
+
+    std::string Golden() const
+    {
+        std::string golden = ReadFile(fs::path(VULTARI_TEST_SOURCE_DIR) / "tests/core/golden/ExportSmall.dae");
+        // The golden text names the document /out/head.dae.
+        const std::string from = "file:///out/head.dae";
+        size_t at = golden.find(from);
+        if (at != std::string::npos)
+            golden.replace(at, from.size(), "file://" + (out.Path() / "head.dae").string());
+        return golden;
+    }
+
+    TVultari* core = nullptr;
+    ExportFixture fixture;
+    TempFolder data{"export-data"};
+    TempFolder out{"export-out"};
+};
+
+} // namespace
+
+TEST_F(ExportColladaFile, NothingBeforeAReconstruction)
+{
+    core->reconstructed = false;
+    ScopedMessageCapture messages;
+    EXPECT_FALSE(core->ExportCollada(out / "head"));
+    EXPECT_TRUE(messages.Texts().empty());
+    EXPECT_TRUE(fs::is_empty(out.Path()));
+}
+
+TEST_F(ExportColladaFile, DocumentAndTexturesBesideIt)
+{
+    ScopedMessageCapture messages;
+    ASSERT_TRUE(core->ExportCollada(out / "head.obj"));
+    EXPECT_TRUE(messages.Texts().empty());
+    EXPECT_FALSE(fs::exists(out.Path() / "head.obj"));
+    const std::string text = ReadFile(out.Path() / "head.dae");
+    EXPECT_EQ(text, Golden());
+    for (const char* file : kTextures)
+        EXPECT_EQ(ReadFile(out.Path() / "textures" / file), std::string("BM fake ") + file) << file;
+    // Only the document, its folder of textures, and no temporary file.
+    std::set<std::string> entries;
+    for (const auto& e : fs::directory_iterator(out.Path()))
+        entries.insert(e.path().filename().string());
+    EXPECT_EQ(entries, (std::set<std::string>{"head.dae", "textures"}));
+
+    // A second export overwrites document and bitmaps without a question.
+    WriteFile(data.Path() / "data/textures/eye.bmp", "BM newer eye");
+    core->engine->models[0]->visualScenes.nodes[0]->rotate[2] = 33.0f;
+    ASSERT_TRUE(core->ExportCollada(out / "head"));
+    EXPECT_EQ(ReadFile(out.Path() / "textures/eye.bmp"), "BM newer eye");
+    EXPECT_NE(ReadFile(out.Path() / "head.dae").find("<rotate sid=\"rotateZ\">0 0 1 33</rotate>"), std::string::npos);
+}
+
+TEST_F(ExportColladaFile, AssimpReadsTheDocument)
+{
+    ASSERT_TRUE(core->ExportCollada(out / "head.dae"));
+    const std::string path = out / "head.dae";
+    const aiScene* scene = aiImportFile(path.c_str(), aiProcess_ValidateDataStructure);
+    ASSERT_NE(scene, nullptr) << aiGetErrorString();
+    EXPECT_EQ(scene->mNumMeshes, 4u);  // head, two eyes, hair
+    std::set<std::string> textures;
+    for (unsigned i = 0; i < scene->mNumMeshes; ++i) {
+        const aiMesh* mesh = scene->mMeshes[i];
+        EXPECT_EQ(mesh->mNumFaces, 2u);
+        EXPECT_TRUE(mesh->HasNormals());
+        EXPECT_TRUE(mesh->HasTextureCoords(0));
+        const aiMaterial* material = scene->mMaterials[mesh->mMaterialIndex];
+        aiString file;
+        ASSERT_EQ(material->GetTexture(aiTextureType_DIFFUSE, 0, &file), aiReturn_SUCCESS);
+        textures.insert(file.C_Str());
+        EXPECT_TRUE(fs::exists(out.Path() / file.C_Str())) << file.C_Str();
+    }
+    EXPECT_EQ(textures, (std::set<std::string>{"textures/headtexture.bmp", "textures/eye.bmp"}));
+    // The values survive the trip: the first head vertex.
+    const aiMesh* head = nullptr;
+    for (unsigned i = 0; i < scene->mNumMeshes; ++i)
+        if (std::string(scene->mMeshes[i]->mName.C_Str()).find("Head") != std::string::npos)
+            head = scene->mMeshes[i];
+    ASSERT_NE(head, nullptr);
+    std::vector<float> y;
+    for (unsigned v = 0; v < head->mNumVertices; ++v)
+        y.push_back(head->mVertices[v].y);
+    EXPECT_TRUE(std::find_if(y.begin(), y.end(), [](float value) { return std::abs(value - 12.3457f) < 1e-3f; }) != y.end() ||
+                std::find_if(y.begin(), y.end(), [](float value) { return std::abs(value - 1e6f) < 1.0f; }) != y.end());
+    aiReleaseImport(scene);
+}
+
+TEST_F(ExportColladaFile, FailuresAreReportedAndLeaveNoHalfDocument)
+{
+    struct Case {
+        const char* what;
+        std::string (*prepare)(ExportColladaFile&);  // returns the path to export to
+        bool texturesCopied;
+    };
+    const Case cases[] = {
+        {"missing texture", [](ExportColladaFile& t) {
+             fs::remove(t.data.Path() / "data/textures/normalmap.bmp");
+             return t.out / "head.dae";
+         }, false},
+        {"a file where the textures folder goes", [](ExportColladaFile& t) {
+             WriteFile(t.out.Path() / "textures", "in the way");
+             return t.out / "head.dae";
+         }, false},
+        {"a folder where the document goes", [](ExportColladaFile& t) {
+             fs::create_directory(t.out.Path() / "head.dae");
+             return t.out / "head.dae";
+         }, true},
+        {"no such folder", [](ExportColladaFile& t) { return t.out / "missing/deeper/head.dae"; }, false},
+        {"no file name", [](ExportColladaFile& t) { return t.out / ""; }, false},
+        {"a model that is not there", [](ExportColladaFile& t) {
+             t.core->eyesModel = 9;
+             return t.out / "head.dae";
+         }, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ScopedMessageCapture messages;
+        std::string path = c.prepare(*this);
+        EXPECT_FALSE(core->ExportCollada(path));
+        ASSERT_EQ(messages.Texts().size(), 1u);
+        EXPECT_EQ(messages.Texts()[0], kWriteError);
+        EXPECT_FALSE(fs::is_regular_file(out.Path() / "head.dae"));
+        EXPECT_EQ(fs::exists(out.Path() / "textures/eye.bmp"), c.texturesCopied);
+        // Put everything back for the next case.
+        fs::remove_all(out.Path());
+        fs::create_directories(out.Path());
+        WriteFile(data.Path() / "data/textures/normalmap.bmp", "BM fake normalmap.bmp");
+        core->eyesModel = 1;
+    }
+}

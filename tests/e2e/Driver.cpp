@@ -1,0 +1,260 @@
+// vultari_driver: runs the whole program without a window, for the end-to-end tests and the quality
+// benchmark. Not a user feature.
+//
+//   vultari_driver photos --front F.png --side S.png [--deformed] [--mesh M.bin] [--workdir DIR]
+//       draws the generic head (or its known deformation) front and side as photos; --mesh writes
+//       the head's vertex positions (float32 x, y, z each).
+//   vultari_driver run --front F --profile P [--points J.json] [--frames PREFIX] [--export D.dae]
+//                      [--views PREFIX] [--mesh M.bin] [--workdir DIR]
+//       builds the core object on a headless context of the 3D panel's size, loads both photos,
+//       writes the recognized points, reconstructs, draws one frame per shader type into
+//       PREFIX-shader<N>.png, exports, and with --views draws the result with the photo cameras.
+//
+// --workdir copies the program's data tree into DIR and runs there, so that the textures the
+// reconstruction writes never touch the build's own tree (tests run side by side).
+// Exit codes: 0 done, 2 usage, 3 no core object, 4 a photo did not load, 5 no head reconstructed,
+// 6 export failed, 7 an output file could not be written.
+#include "tests/e2e/DriverSupport.h"
+
+#include "collada/Colladaasset.h"
+#include "core/Vultari.h"
+#include "platform/base/Exception.h"
+#include "platform/base/Messages.h"
+#include "platform/base/Paths.h"
+#include "platform/xml/Xmldocument.h"
+#include "recognition/Recognizer.h"
+#include "render/Colladaengine.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <opencv2/imgcodecs.hpp>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using Options = std::map<std::string, std::string>;
+
+int Usage()
+{
+    std::fprintf(stderr,
+                 "usage: vultari_driver photos --front F.png --side S.png [--deformed] [--mesh M.bin] [--workdir DIR]\n"
+                 "       vultari_driver run --front F --profile P [--points J.json] [--frames PREFIX]\n"
+                 "                          [--export D.dae] [--views PREFIX] [--mesh M.bin] [--workdir DIR]\n");
+    return 2;
+}
+
+bool ParseOptions(int argc, char** argv, Options& options)
+{
+    for (int i = 2; i < argc; ++i) {
+        std::string key = argv[i];
+        if (key.rfind("--", 0) != 0)
+            return false;
+        if (key == "--deformed") {
+            options[key] = "1";
+            continue;
+        }
+        if (i + 1 >= argc)
+            return false;
+        options[key] = argv[++i];
+    }
+    return true;
+}
+
+std::string Option(const Options& options, const std::string& key)
+{
+    auto it = options.find(key);
+    return it == options.end() ? std::string() : it->second;
+}
+
+// A private copy of the data tree beside which the program then runs.
+bool UseWorkdir(const std::string& dir)
+{
+    std::error_code ec;
+    fs::path to(dir);
+    fs::create_directories(to, ec);
+    const std::string from = ProgramFolder();
+    for (const char* part : {"data", "haarcascades"}) {
+        fs::path source = fs::path(from) / part;
+        if (!fs::exists(source))
+            continue;
+        fs::remove_all(to / part, ec);
+        fs::copy(source, to / part, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+        if (ec) {
+            std::fprintf(stderr, "cannot copy %s into %s: %s\n", source.c_str(), dir.c_str(), ec.message().c_str());
+            return false;
+        }
+    }
+    SetProgramFolder(fs::absolute(to).string());
+    return true;
+}
+
+bool WriteImage(const std::string& path, const cv::Mat& image)
+{
+    bool ok = false;
+    try {
+        ok = !image.empty() && cv::imwrite(path, image);
+    } catch (const cv::Exception&) {
+        ok = false;
+    }
+    if (!ok)
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return ok;
+}
+
+bool WriteText(const std::string& path, const std::string& text)
+{
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+    out.close();
+    if (!out)
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return static_cast<bool>(out);
+}
+
+bool WritePositions(const std::string& path, const std::vector<float>& positions)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(positions.data()), static_cast<std::streamsize>(positions.size() * sizeof(float)));
+    out.close();
+    if (!out)
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return static_cast<bool>(out);
+}
+
+std::vector<int> AllModels(const TColladaEngine& engine)
+{
+    std::vector<int> all;
+    for (size_t i = 0; i < engine.models.size(); ++i)
+        all.push_back(static_cast<int>(i));
+    return all;
+}
+
+int Photos(const Options& options)
+{
+    const std::string front = Option(options, "--front"), side = Option(options, "--side");
+    if (front.empty() || side.empty())
+        return Usage();
+    TXMLDocument document;
+    TColladaEngine engine(&document, 0, kViewWidth, kViewHeight, 35.0f, 0.1f, 100.0f);
+    for (const char* model : {"data/models/head.dae", "data/models/eyes.dae", "data/models/hairs.dae"}) {
+        if (engine.LoadModel(ProgramFolder() + model) < 0) {
+            std::fprintf(stderr, "cannot read %s\n", model);
+            return 7;
+        }
+    }
+    engine.LoadTextures("");
+    if (!Option(options, "--deformed").empty()) {
+        for (TColladaAsset* asset : engine.models) {
+            for (auto& geometry : asset->geometries.geometries)
+                DeformHead(geometry->positions);
+            engine.UpdateBuffers(asset);
+        }
+    }
+    // The hair is drawn as lines, as in the program.
+    engine.models[2]->polygonMode = 6913;
+    const std::vector<int> models = AllModels(engine);
+    if (!WriteImage(front, RenderModelView(engine, models, ViewSide::Front, kViewWidth, kViewHeight)) ||
+        !WriteImage(side, RenderModelView(engine, models, ViewSide::Side, kViewWidth, kViewHeight)))
+        return 7;
+    const std::string mesh = Option(options, "--mesh");
+    if (!mesh.empty() && !WritePositions(mesh, engine.models[0]->geometries.geometries.at(0)->positions))
+        return 7;
+    return 0;
+}
+
+int Run(const Options& options)
+{
+    const std::string frontPath = Option(options, "--front"), profilePath = Option(options, "--profile");
+    if (frontPath.empty() || profilePath.empty())
+        return Usage();
+    TXMLDocument document;
+    std::unique_ptr<TVultari> core;
+    try {
+        core = std::make_unique<TVultari>(&document, 0, kViewWidth, kViewHeight);
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "no core object: %s\n", e.what());
+        return 3;
+    }
+    // The render-settings dialog hands its settings over at start-up.
+    core->SetRenderSettings(1, 0.0f, true, false, true);
+
+    const cv::Mat frontLoaded = cv::imread(frontPath, cv::IMREAD_COLOR);
+    const cv::Mat profileLoaded = cv::imread(profilePath, cv::IMREAD_COLOR);
+    if (!core->LoadFrontImage(frontPath) || !core->LoadProfileImage(profilePath))
+        return 4;
+
+    const std::string pointsPath = Option(options, "--points");
+    if (!pointsPath.empty() &&
+        !WriteText(pointsPath, PointsJson(*core->headAttributes, core->recognizer->frontImage.size(), frontLoaded.size(),
+                                          core->recognizer->profileImage.size(), profileLoaded.size())))
+        return 7;
+
+    core->Reconstruct();
+    if (!core->reconstructed || core->displayMode != 3)
+        return 5;
+
+    const std::string frames = Option(options, "--frames");
+    if (!frames.empty()) {
+        FrameCapture capture(kViewWidth, kViewHeight);
+        for (int type = 0; type <= 3; ++type) {
+            core->SetRenderSettings(type, 0.0f, true, false, true);
+            // The first frame leaves the head view in place; the light is then set in the models'
+            // coordinates by one timer tick, as the running program does.
+            core->RenderFrame();
+            core->LightStep();
+            core->RenderFrame();
+            if (!WriteImage(frames + "-shader" + std::to_string(type) + ".png", capture.Last()))
+                return 7;
+        }
+    }
+
+    const std::string views = Option(options, "--views");
+    if (!views.empty()) {
+        std::vector<int> models = {core->headModel, core->eyesModel, core->hairsModel};
+        if (!WriteImage(views + "-front.png", RenderModelView(*core->engine, models, ViewSide::Front, kViewWidth, kViewHeight)) ||
+            !WriteImage(views + "-side.png", RenderModelView(*core->engine, models, ViewSide::Side, kViewWidth, kViewHeight)))
+            return 7;
+    }
+    const std::string mesh = Option(options, "--mesh");
+    if (!mesh.empty() &&
+        !WritePositions(mesh, core->engine->models.at(static_cast<size_t>(core->headModel))->geometries.geometries.at(0)->positions))
+        return 7;
+
+    const std::string exportPath = Option(options, "--export");
+    if (!exportPath.empty() && !core->ExportCollada(exportPath))
+        return 6;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2)
+        return Usage();
+    Options options;
+    if (!ParseOptions(argc, argv, options))
+        return Usage();
+    // Messages the program would show in a box go to standard error.
+    SetMessageSink([](const std::string& text) { std::fprintf(stderr, "message: %s\n", text.c_str()); });
+    const std::string workdir = Option(options, "--workdir");
+    if (!workdir.empty() && !UseWorkdir(workdir))
+        return 7;
+    const std::string command = argv[1];
+    try {
+        if (command == "photos")
+            return Photos(options);
+        if (command == "run")
+            return Run(options);
+    } catch (const Exception& e) {
+        std::fprintf(stderr, "error: %s\n", e.what());
+        return 7;
+    }
+    return Usage();
+}

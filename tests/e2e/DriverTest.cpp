@@ -1,0 +1,193 @@
+// End to end with the headless driver: a real front photo and a profile drawn from the generic
+// head go through recognition, reconstruction, every shader type and the export, which assimp reads.
+#include "tests/e2e/DriverSupport.h"
+
+#include <assimp/cimport.h>
+#include <assimp/material.h>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <sstream>
+
+#include <unistd.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int code = -1;
+    std::string output;  // standard output and error
+};
+
+Result RunDriver(const std::string& arguments)
+{
+    Result r;
+    std::string command = std::string(VULTARI_DRIVER) + " " + arguments + " 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return r;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        r.output.append(buffer, n);
+    int status = ::pclose(pipe);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::string ReadFile(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string Quote(const fs::path& p)
+{
+    return "'" + p.string() + "'";
+}
+
+class Driver : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("vultari-e2e-" + std::to_string(::getpid()));
+        fs::remove_all(dir);
+        fs::create_directories(dir / "out");
+    }
+    void TearDown() override
+    {
+        if (!HasFailure())
+            fs::remove_all(dir);
+        else
+            std::fprintf(stderr, "outputs kept in %s\n", dir.c_str());
+    }
+    fs::path dir;
+};
+
+const std::string kAstronaut = std::string(VULTARI_DEPS_DIR) + "/python3-skimage/usr/lib/python3/dist-packages/skimage/data/astronaut.png";
+
+} // namespace
+
+TEST_F(Driver, RealFrontPhotoAndRenderedProfileEndToEnd)
+{
+    ASSERT_TRUE(fs::exists(kAstronaut)) << "run scripts/fetch-deps: " << kAstronaut;
+    Result photos = RunDriver("photos --front " + Quote(dir / "generic-front.png") + " --side " +
+                              Quote(dir / "generic-side.png") + " --workdir " + Quote(dir / "work-photos"));
+    ASSERT_EQ(photos.code, 0) << photos.output;
+    cv::Mat side = cv::imread((dir / "generic-side.png").string());
+    ASSERT_FALSE(side.empty());
+    // The profile shows a head on the plain background.
+    double headShare = cv::countNonZero(ForegroundMask(side, kPhotoBackground)) / double(side.total());
+    EXPECT_GT(headShare, 0.05);
+    EXPECT_LT(headShare, 0.8);
+
+    Result run = RunDriver("run --front " + Quote(kAstronaut) + " --profile " + Quote(dir / "generic-side.png") +
+                           " --points " + Quote(dir / "points.json") + " --frames " + Quote(dir / "frame") +
+                           " --export " + Quote(dir / "out/head.obj") + " --workdir " + Quote(dir / "work"));
+    ASSERT_EQ(run.code, 0) << run.output;
+
+    // The 41 points, inside the photos as loaded.
+    const std::string json = ReadFile(dir / "points.json");
+    const std::regex point("\\{\"set\": \"(front|profile)\", \"index\": (\\d+), \"name\": \"([^\"]*)\", \"x\": (-?\\d+), \"y\": (-?\\d+)\\}");
+    int front = 0, profile = 0;
+    for (auto it = std::sregex_iterator(json.begin(), json.end(), point); it != std::sregex_iterator(); ++it) {
+        const std::smatch& m = *it;
+        const bool isFront = m[1] == "front";
+        const int x = std::stoi(m[4]), y = std::stoi(m[5]);
+        const int w = isFront ? 512 : side.cols, h = isFront ? 512 : side.rows;
+        EXPECT_GE(x, 0) << m[3];
+        EXPECT_LT(x, w) << m[3];
+        EXPECT_GE(y, 0) << m[3];
+        EXPECT_LT(y, h) << m[3];
+        EXPECT_EQ(std::stoi(m[2]), isFront ? front : profile);
+        (isFront ? front : profile)++;
+    }
+    EXPECT_EQ(front, 27);
+    EXPECT_EQ(profile, 14);
+    EXPECT_TRUE(std::regex_search(json, std::regex("\"profileOrientation\": [01],")));
+    EXPECT_NE(json.find("\"name\": \"Left eye's center\""), std::string::npos);
+
+    // One frame per shader type, each showing the head on black.
+    cv::Mat frames[4];
+    for (int type = 0; type < 4; ++type) {
+        SCOPED_TRACE("shader type " + std::to_string(type));
+        frames[type] = cv::imread((dir / ("frame-shader" + std::to_string(type) + ".png")).string());
+        ASSERT_FALSE(frames[type].empty());
+        EXPECT_EQ(frames[type].cols, kViewWidth);
+        EXPECT_EQ(frames[type].rows, kViewHeight);
+        cv::Mat lit = ForegroundMask(frames[type], cv::Vec3b(0, 0, 0), 20);
+        double share = cv::countNonZero(lit) / double(lit.total());
+        EXPECT_GT(share, 0.05) << "no head in the frame";
+        EXPECT_LT(share, 0.9);
+        cv::Scalar mean, deviation;
+        cv::meanStdDev(frames[type], mean, deviation, lit);
+        EXPECT_GT(deviation[0] + deviation[1] + deviation[2], 10.0) << "the head is one flat colour";
+    }
+    cv::Mat difference;
+    cv::absdiff(frames[1], frames[3], difference);
+    EXPECT_GT(cv::mean(difference)[0] + cv::mean(difference)[1] + cv::mean(difference)[2], 0.5)
+        << "the diffusion frame equals the Phong frame";
+
+    // The export: ".obj" became ".dae", the textures sit beside it, assimp reads it all.
+    EXPECT_FALSE(fs::exists(dir / "out/head.obj"));
+    const fs::path document = dir / "out/head.dae";
+    ASSERT_TRUE(fs::exists(document));
+    for (const char* file : {"headtexture.bmp", "normalmap.bmp", "eye.bmp"}) {
+        cv::Mat texture = cv::imread((dir / "out/textures" / file).string());
+        EXPECT_FALSE(texture.empty()) << file;
+    }
+    const aiScene* scene = aiImportFile(document.c_str(), aiProcess_ValidateDataStructure);
+    ASSERT_NE(scene, nullptr) << aiGetErrorString();
+    EXPECT_GE(scene->mNumMeshes, 3u);
+    std::set<std::string> textures;
+    unsigned withTexture = 0;
+    for (unsigned i = 0; i < scene->mNumMeshes; ++i) {
+        const aiMesh* mesh = scene->mMeshes[i];
+        EXPECT_GT(mesh->mNumVertices, 0u);
+        const aiMaterial* material = scene->mMaterials[mesh->mMaterialIndex];
+        aiString file;
+        if (material->GetTexture(aiTextureType_DIFFUSE, 0, &file) == aiReturn_SUCCESS) {
+            ++withTexture;
+            textures.insert(file.C_Str());
+            EXPECT_TRUE(fs::exists(dir / "out" / file.C_Str())) << file.C_Str();
+        }
+    }
+    EXPECT_EQ(withTexture, scene->mNumMeshes);
+    EXPECT_TRUE(textures.count("textures/headtexture.bmp"));
+    EXPECT_TRUE(textures.count("textures/eye.bmp"));
+    aiReleaseImport(scene);
+}
+
+TEST_F(Driver, BadInputEndsWithAMessageNotACrash)
+{
+    const fs::path garbage = dir / "garbage.png";
+    std::ofstream(garbage) << "this is not a picture";
+    struct Case {
+        std::string arguments;
+        int code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"run --front " + Quote(dir / "none.png") + " --profile " + Quote(garbage), 4, "Error: Front image not loaded"},
+        {"run --front " + Quote(kAstronaut) + " --profile " + Quote(garbage), 4, "Error: Profile image not loaded"},
+        {"run --front", 2, "usage"},
+        {"fly", 2, "usage"},
+    };
+    for (const Case& c : cases) {
+        Result r = RunDriver(c.arguments + " --workdir " + Quote(dir / "work"));
+        EXPECT_EQ(r.code, c.code) << c.arguments << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << c.arguments << "\n" << r.output;
+    }
+}
