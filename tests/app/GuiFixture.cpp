@@ -99,7 +99,7 @@ void AnswerDialogs(std::vector<std::string> fileNames, bool typeName)
             QTest::keyClick(edit, Qt::Key_Return);
         } else {
             dialog.selectFile(QString::fromStdString(name));
-            dialog.accept();
+            QMetaObject::invokeMethod(&dialog, "accept");
         }
     };
 }

@@ -29,6 +29,8 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <opencv2/imgcodecs.hpp>
+
 #include <fstream>
 #include <sstream>
 
@@ -484,8 +486,8 @@ private slots:
 
         // Zoom by wheel anywhere over the window: it reaches the window from the panel.
         auto wheel = [](int delta) {
-            QPoint at(200, 200);
-            QWheelEvent event(at, Form1->PanelMain->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+            QPoint over(200, 200);
+            QWheelEvent event(over, Form1->PanelMain->mapToGlobal(over), QPoint(), QPoint(0, delta), Qt::NoButton,
                               Qt::NoModifier, Qt::NoScrollPhase, false);
             QApplication::sendEvent(Form1->PanelMain, &event);
         };
@@ -607,7 +609,7 @@ private slots:
             Form1->close();  // the core is still in use by the load
             QVERIFY(Form1->core != nullptr);
             dialog.selectFile(QString::fromStdString(FrontPhoto()));
-            dialog.accept();
+            QMetaObject::invokeMethod(&dialog, "accept");
         };
         QTest::mouseClick(Form1->ButtonLoadFronImage, Qt::LeftButton);
         QVERIFY(Form1->core == nullptr);

@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QTest>
 #include <QCheckBox>
+#include <QSlider>
 
 #include <cstdio>
 #include <fstream>
