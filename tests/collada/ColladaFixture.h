@@ -21,7 +21,7 @@ inline std::filesystem::path ScratchFolder()
     for (char& c : leaf)
         if (c == '/')
             c = '_';
-    auto dir = std::filesystem::temp_directory_path() / ("vultari-collada-" + std::to_string(::getpid())) / leaf;
+    auto dir = std::filesystem::temp_directory_path() / ("vultari-collada-" + std::to_string(::getpid()) + "-" + leaf);
     std::filesystem::create_directories(dir);
     return dir;
 }

@@ -1,8 +1,12 @@
 #include "collada/Geometry.h"
+#include "collada/Nodes.h"
 
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
 #include <limits>
 
 namespace {
@@ -64,17 +68,50 @@ TEST(ParseIntArray, Table)
     }
 }
 
-TEST(ParseFloatArray, IgnoresTheLocale)
+// A decimal-comma locale compiled for this test (the machine may have none installed).
+bool UseDecimalCommaLocale()
 {
-    const char* previous = std::setlocale(LC_NUMERIC, nullptr);
-    std::string saved = previous ? previous : "C";
-    bool switched = std::setlocale(LC_NUMERIC, "de_DE.UTF-8") || std::setlocale(LC_NUMERIC, "fr_FR.UTF-8");
+    struct Folder {
+        std::filesystem::path path =
+            std::filesystem::temp_directory_path() / ("vultari-locale-" + std::to_string(::getpid()));
+        ~Folder()
+        {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);
+        }
+    };
+    static Folder folder;
+    static const bool ready = [] {
+        const auto& dir = folder.path;
+        std::filesystem::create_directories(dir);
+        std::string command = "localedef -i de_DE -f UTF-8 --no-archive '" + (dir / "de_DE.UTF-8").string() +
+                              "' >/dev/null 2>&1";
+        if (std::system(command.c_str()) != 0)
+            return false;
+        ::setenv("LOCPATH", dir.c_str(), 1);
+        return true;
+    }();
+    return ready && std::setlocale(LC_NUMERIC, "de_DE.UTF-8") != nullptr;
+}
+
+TEST(NumberText, IgnoresTheLocale)
+{
+    if (!UseDecimalCommaLocale())
+        GTEST_SKIP() << "no decimal-comma locale can be made here (localedef of the locales package)";
+    // The locale is really in force: the C library now reads a comma.
+    const bool comma = std::string(std::localeconv()->decimal_point) == "," && std::strtod("1,5", nullptr) == 1.5;
     std::vector<float> array;
-    ParseFloatArray(array, "1.5 -0.25", 2);
-    std::setlocale(LC_NUMERIC, saved.c_str());
-    EXPECT_EQ(array, (std::vector<float>{1.5f, -0.25f}));
-    if (!switched)
-        GTEST_SKIP() << "no decimal-comma locale installed; checked in the C locale only";
+    ParseFloatArray(array, "1.5 -0.25 2e-3", 3);
+    std::vector<float> comma_array;
+    ParseFloatArray(comma_array, "1,5 2", 2);
+    TNode node;
+    node.translate = {1.5f, -0.25f, 2e-3f};
+    std::string xml = node.NodeXml();
+    std::setlocale(LC_NUMERIC, "C");
+    ASSERT_TRUE(comma);
+    EXPECT_EQ(array, (std::vector<float>{1.5f, -0.25f, 2e-3f}));
+    EXPECT_EQ(comma_array, (std::vector<float>{0, 0}));
+    EXPECT_NE(xml.find("<translate sid=\"translate\">1.5 -0.25 0.002</translate>"), std::string::npos) << xml;
 }
 
 TEST(CopyArrays, TargetHoldsTheSourceExactly)
