@@ -1,0 +1,310 @@
+#include "core/Deformation.h"
+
+#include <cmath>
+#include <vector>
+
+#include "collada/Geometry.h"
+#include "core/Vultari.h"
+#include "core/Weightmanager.h"
+#include "recognition/Headattributes.h"
+#include "recognition/Hierarchicaltree.h"
+
+namespace {
+
+using W = TWeightManager;
+
+void Improve(TRegionBox& box, bool isA, float value, size_t k)
+{
+    box.found = true;
+    TExtreme& high = isA ? box.maxA : box.maxB;
+    TExtreme& low = isA ? box.minA : box.minB;
+    if (value > high.value)
+        high = {value, k};
+    if (value < low.value)
+        low = {value, k};
+}
+
+void StartBox(TRegionBox& box)
+{
+    box.maxA = box.maxB = {-10000.0f, 0};
+    box.minA = box.minB = {10000.0f, 0};
+    box.found = false;
+}
+
+// A quotient whose divisor may be 0: the factor then stays 1.
+float FactorOr1(double numerator, double divisor)
+{
+    if (divisor == 0.0)
+        return 1.0f;
+    const float f = static_cast<float>(numerator / divisor);
+    return std::isfinite(f) ? f : 1.0f;
+}
+
+int Px(const THPoint* p) { return p->x; }
+int Py(const THPoint* p) { return p->y; }
+
+// The size of a region in the normalised head: the difference of two positions.
+double Size(const std::vector<float>& pos, const TExtreme& high, const TExtreme& low)
+{
+    return static_cast<double>(pos[high.index]) - pos[low.index];
+}
+
+struct TVec {
+    float x, y, z;
+};
+
+// Scale about a: a + (p - a) * s.
+float About(float p, float a, float s) { return static_cast<float>(a + (static_cast<double>(p) - a) * s); }
+float Shift(float p, float d) { return static_cast<float>(static_cast<double>(p) + d); }
+
+void MoveEyeball(std::vector<float>& pos, const TVec& anchor, float scaleX, float scaleZ, const TVec& d, float weight,
+                 float offset)
+{
+    for (size_t k = 0; k < pos.size(); ++k) {
+        float& p = pos[k];
+        switch (k % 3) {
+        case 0:
+            p = TVultari::Lerp(p, About(p, anchor.x, scaleX), weight);
+            p = TVultari::Lerp(p, Shift(p, d.x), weight);
+            break;
+        case 1:
+            p = TVultari::Lerp(p, static_cast<float>((static_cast<double>(p) + d.y) + offset), weight);
+            break;
+        default:
+            p = TVultari::Lerp(p, About(p, anchor.z, scaleZ), weight);
+            p = TVultari::Lerp(p, Shift(p, d.z), weight);
+            break;
+        }
+    }
+}
+
+}  // namespace
+
+THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights)
+{
+    THeadExtents e;
+    StartBox(e.mouth);
+    StartBox(e.nose);
+    StartBox(e.leftEye);
+    StartBox(e.rightEye);
+    StartBox(e.ear);
+    const std::vector<float>& pos = head.positions;
+    const auto& map = weights.weights;
+    for (size_t k = 0; k < pos.size(); ++k) {
+        const float p = pos[k];
+        const size_t vertex = k / 3;
+        switch (k % 3) {
+        case 0:
+            if (p > e.maxX) e.maxX = p;
+            if (p < e.minX) e.minX = p;
+            if (map[W::tip_of_the_nose][vertex] > 0) {
+                e.noseTipIndex = k;
+                e.noseTipFound = true;
+            }
+            if (map[W::mouth_borders][vertex] > 0) Improve(e.mouth, true, p, k);
+            if (map[W::nose_borders][vertex] > 0) Improve(e.nose, true, p, k);
+            if (map[W::left_eye_borders][vertex] > 0) Improve(e.leftEye, true, p, k);
+            if (map[W::right_eye_borders][vertex] > 0) Improve(e.rightEye, true, p, k);
+            break;
+        case 1:
+            if (p > e.maxY) e.maxY = p;
+            if (p < e.minY) e.minY = p;
+            if (map[W::left_ear_borders][vertex] > 0) Improve(e.ear, true, p, k);
+            break;
+        default:
+            if (p > e.maxZ) e.maxZ = p;
+            if (map[W::head_bottom][vertex] > 0) {
+                e.chinZ = p;  // the last marked vertex wins, whatever its height
+                e.chinFound = true;
+            }
+            if (map[W::mouth_borders][vertex] > 0) Improve(e.mouth, false, p, k);
+            if (map[W::nose_borders][vertex] > 0) Improve(e.nose, false, p, k);
+            if (map[W::left_eye_borders][vertex] > 0) Improve(e.leftEye, false, p, k);
+            if (map[W::right_eye_borders][vertex] > 0) Improve(e.rightEye, false, p, k);
+            if (map[W::left_ear_borders][vertex] > 0) Improve(e.ear, false, p, k);
+            break;
+        }
+    }
+    return e;
+}
+
+TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes& points)
+{
+    const THPoint* const* f = points.front;
+    const THPoint* const* p = points.profile;
+    const int frontWidth = TVultari::AbsInt(Px(f[25]) - Px(f[26]));
+    const int frontHeight = TVultari::AbsInt(Py(f[23]) - Py(f[24]));
+    const int profileDepth = TVultari::AbsInt(Px(p[10]) - Px(p[11]));
+    const int profileHeight = TVultari::AbsInt(Py(p[13]) - Py(p[12]));
+
+    const float modelWidth = e.maxX - e.minX;
+    const float modelHeight = e.maxZ - e.chinZ;
+    const float modelDepth = e.maxY - e.minY;
+
+    TReconstructionScales s;
+    if (frontWidth != 0 && frontHeight != 0 && modelWidth != 0 && modelHeight != 0)
+        s.t = FactorOr1(static_cast<double>(modelWidth) * frontHeight / frontWidth, modelHeight);
+    if (profileDepth != 0 && profileHeight != 0 && modelDepth != 0 && modelHeight != 0)
+        s.u = FactorOr1(static_cast<double>(profileDepth) * modelHeight * s.t / profileHeight, modelDepth);
+    s.v = FactorOr1(modelWidth, frontWidth);
+
+    const int frontEyeHeight = TVultari::AbsInt(Py(f[1]) - Py(f[16]));
+    const int profileEyeHeight = TVultari::AbsInt(Py(p[1]) - Py(p[3]));
+    if (profileEyeHeight != 0)
+        s.w = FactorOr1(frontEyeHeight, profileEyeHeight);
+    return s;
+}
+
+TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& rightEye, TGeometry& hairs,
+                                const THeadExtents& e, const THeadAttributes& points,
+                                const TReconstructionScales& s, const TWeightManager& weights)
+{
+    const THPoint* const* f = points.front;
+    const THPoint* const* p = points.profile;
+    const auto& map = weights.weights;
+    std::vector<float>& pos = head.positions;
+    const double t = s.t, u = s.u, v = s.v, w = s.w;
+    TDeformationReport r;
+
+    // 1. Nose depth factor: the photo's nose depth (tip to root, across the profile) against the
+    // depth between the tip and the top of the nose region in the unmoved head, in floats.
+    const int photoNoseLength = TVultari::AbsInt(Px(p[3]) - Px(p[4]));
+    if (e.noseTipFound && e.nose.found && e.nose.maxB.index >= 1) {
+        const double modelNoseLength =
+            std::fabs(static_cast<double>(pos[e.noseTipIndex + 1]) - pos[e.nose.maxB.index - 1]);
+        r.noseDepthFactor = FactorOr1(photoNoseLength * v * w, modelNoseLength);
+    }
+
+    // 2. Nose stretch in depth about the plane y = -1.246.
+    for (size_t k = 1; k < pos.size(); k += 3) {
+        const float y = pos[k];
+        const float target = static_cast<float>(NoseAnchorY + (static_cast<double>(y) - NoseAnchorY) * r.noseDepthFactor);
+        pos[k] = TVultari::Lerp(y, target, map[W::nose][k / 3]);
+    }
+
+    // 3. Nose tip after the stretch.
+    const float tx = pos.size() >= e.noseTipIndex + 3 ? pos[e.noseTipIndex] : 0.0f;
+    const float ty = pos.size() >= e.noseTipIndex + 3 ? pos[e.noseTipIndex + 1] : 0.0f;
+    const float tz = pos.size() >= e.noseTipIndex + 3 ? pos[e.noseTipIndex + 2] : 0.0f;
+    r.tipX = tx;
+    r.tipY = ty;
+    r.tipZ = tz;
+
+    // 4. Nose tip to the origin; depth scaled by u and height by t about it.
+    for (TGeometry* mesh : {&head, &leftEye, &rightEye, &hairs}) {
+        std::vector<float>& m = mesh->positions;
+        for (size_t k = 0; k + 2 < m.size(); k += 3) {
+            m[k] = static_cast<float>(static_cast<double>(m[k]) - tx);
+            m[k + 1] = static_cast<float>(u * m[k + 1]);
+            m[k + 1] = static_cast<float>(m[k + 1] + (-static_cast<double>(ty)) * u);
+            m[k + 2] = static_cast<float>(t * m[k + 2]);
+            m[k + 2] = static_cast<float>(m[k + 2] + (-static_cast<double>(tz)) * t);
+        }
+    }
+
+    // 5. Anchors normalised exactly like the mesh.
+    auto normalise = [&](const TAnchor& a) {
+        TVec n;
+        n.x = static_cast<float>(static_cast<double>(a.x) - tx);
+        n.y = static_cast<float>(u * a.y);
+        n.y = static_cast<float>(n.y + (-static_cast<double>(ty)) * u);
+        n.z = static_cast<float>(t * a.z);
+        n.z = static_cast<float>(n.z + (-static_cast<double>(tz)) * t);
+        return n;
+    };
+    const TVec mouthA = normalise(MouthAnchor), leftEyeA = normalise(LeftEyeAnchor),
+               rightEyeA = normalise(RightEyeAnchor), leftEarA = normalise(LeftEarAnchor),
+               rightEarA = normalise(RightEarAnchor);
+
+    // 6. Region scales: photo size in model units against the normalised region's size.
+    auto regionScale = [&](const TRegionBox& box, bool a, double photoUnits) {
+        if (!box.found)
+            return 1.0f;
+        const double model = a ? Size(pos, box.maxA, box.minA) : Size(pos, box.maxB, box.minB);
+        return FactorOr1(photoUnits, model);
+    };
+    r.noseXScale = regionScale(e.nose, true, TVultari::AbsInt(Px(f[17]) - Px(f[18])) * v);
+    r.noseZScale = regionScale(e.nose, false, v * TVultari::AbsInt(Py(f[19]) - Py(f[20])));
+    r.mouthXScale = regionScale(e.mouth, true, TVultari::AbsInt(Px(f[12]) - Px(f[13])) * v);
+    r.mouthZScale = regionScale(e.mouth, false, v * TVultari::AbsInt(Py(f[14]) - Py(f[15])));
+    r.earZScale = regionScale(e.ear, false, TVultari::AbsInt(Py(p[8]) - Py(p[9])) * v * w);
+    // The ear's depth in floats, like every other region (no truncation to whole units).
+    r.earYScale = regionScale(e.ear, true, TVultari::AbsInt(Px(p[6]) - Px(p[7])) * v * w);
+    r.leftEyeXScale = regionScale(e.leftEye, true, TVultari::AbsInt(Px(f[2]) - Px(f[3])) * v);
+    r.leftEyeZScale = regionScale(e.leftEye, false, v * TVultari::AbsInt(Py(f[4]) - Py(f[5])));
+    r.rightEyeXScale = regionScale(e.rightEye, true, TVultari::AbsInt(Px(f[7]) - Px(f[8])) * v);
+    r.rightEyeZScale = regionScale(e.rightEye, false, v * TVultari::AbsInt(Py(f[9]) - Py(f[10])));
+
+    // 7. Displacements: the photo feature's offset from the nose tip minus the anchor.
+    auto displacement = [&](const THPoint* P, const THPoint* Q, const TVec& anchor) {
+        const float targetX = static_cast<float>(v * (Px(P) - Px(f[16])));
+        const float targetY = static_cast<float>(v * (Px(Q) - Px(p[3])) * w);
+        const float targetZ = static_cast<float>(v * ((Py(P) - Py(f[16])) * -1));
+        return TVec{targetX - anchor.x, targetY - anchor.y, targetZ - anchor.z};
+    };
+    const TVec mouthD = displacement(f[11], p[2], mouthA);
+    const TVec leftEarD = displacement(f[21], p[5], leftEarA);
+    const TVec rightEarD = displacement(f[22], p[5], rightEarA);
+    const TVec leftEyeD = displacement(f[1], p[1], leftEyeA);
+    const TVec rightEyeD = displacement(f[6], p[1], rightEyeA);
+
+    // 8. Regional moves of the head, each weighted by the vertex's weight in its map.
+    const std::vector<float>&noseW = map[W::nose], &leftEyeW = map[W::left_eye], &rightEyeW = map[W::right_eye],
+                         &mouthW = map[W::mouth], &leftEarW = map[W::left_ear], &rightEarW = map[W::right_ear];
+    for (size_t k = 0; k < pos.size(); ++k) {
+        const size_t vx = k / 3;
+        float& c = pos[k];
+        auto lerp = [&](float target, float weight) { c = TVultari::Lerp(c, target, weight); };
+        switch (k % 3) {
+        case 0:
+            lerp(static_cast<float>(static_cast<double>(c) * r.noseXScale), noseW[vx]);
+            lerp(About(c, leftEyeA.x, r.leftEyeXScale), leftEyeW[vx]);
+            lerp(Shift(c, leftEyeD.x), leftEyeW[vx]);
+            lerp(About(c, rightEyeA.x, r.rightEyeXScale), rightEyeW[vx]);
+            lerp(Shift(c, rightEyeD.x), rightEyeW[vx]);
+            lerp(About(c, mouthA.x, r.mouthXScale), mouthW[vx]);
+            lerp(Shift(c, mouthD.x), mouthW[vx]);
+            lerp(Shift(c, leftEarD.x), leftEarW[vx]);
+            lerp(Shift(c, rightEarD.x), rightEarW[vx]);
+            break;
+        case 1:
+            lerp(Shift(c, leftEyeD.y), leftEyeW[vx]);
+            lerp(Shift(c, rightEyeD.y), rightEyeW[vx]);
+            lerp(Shift(c, mouthD.y), mouthW[vx]);
+            lerp(About(c, leftEarA.y, r.earYScale), leftEarW[vx]);
+            lerp(Shift(c, leftEarD.y), leftEarW[vx]);
+            lerp(About(c, rightEarA.y, r.earYScale), rightEarW[vx]);
+            lerp(Shift(c, rightEarD.y), rightEarW[vx]);
+            break;
+        default:
+            lerp(static_cast<float>(static_cast<double>(c) * r.noseZScale), noseW[vx]);
+            lerp(About(c, leftEyeA.z, r.leftEyeZScale), leftEyeW[vx]);
+            lerp(Shift(c, leftEyeD.z), leftEyeW[vx]);
+            lerp(About(c, rightEyeA.z, r.rightEyeZScale), rightEyeW[vx]);
+            lerp(Shift(c, rightEyeD.z), rightEyeW[vx]);
+            lerp(About(c, mouthA.z, r.mouthZScale), mouthW[vx]);
+            lerp(Shift(c, mouthD.z), mouthW[vx]);
+            lerp(About(c, leftEarA.z, r.earZScale), leftEarW[vx]);
+            lerp(Shift(c, leftEarD.z), leftEarW[vx]);
+            lerp(About(c, rightEarA.z, r.earZScale), rightEarW[vx]);
+            lerp(Shift(c, rightEarD.z), rightEarW[vx]);
+            break;
+        }
+    }
+
+    // 9, 10. The eyeballs follow their eye regions by a fixed share and sit a little further back.
+    MoveEyeball(leftEye.positions, leftEyeA, r.leftEyeXScale, r.leftEyeZScale, leftEyeD, 0.4f, 0.25f);
+    const float rightOffset = static_cast<float>(0.25f * 1.2);
+    MoveEyeball(rightEye.positions, rightEyeA, r.rightEyeXScale, r.rightEyeZScale, rightEyeD, 0.45f, rightOffset);
+
+    // 11. Everything back by the scaled nose-tip position.
+    for (TGeometry* mesh : {&head, &leftEye, &rightEye, &hairs}) {
+        std::vector<float>& m = mesh->positions;
+        for (size_t k = 0; k + 2 < m.size(); k += 3) {
+            m[k] = static_cast<float>(static_cast<double>(m[k]) - (-static_cast<double>(tx)));
+            m[k + 1] = static_cast<float>(m[k + 1] - (-static_cast<double>(ty)) * u);
+            m[k + 2] = static_cast<float>(m[k + 2] - (-static_cast<double>(tz)) * t);
+        }
+    }
+    return r;
+}

@@ -1,0 +1,76 @@
+#pragma once
+// The measuring and deforming half of the reconstruction: extents of the generic head and its
+// regions, the proportions taken from the photos, and the weighted moves that bring the head, the
+// eyeballs and the hair to those proportions. TVultari::Reconstruct runs these on freshly loaded
+// models; they are separate so that the arithmetic can be checked on small meshes.
+//
+// Axes: x across the face (the photo's left is -x), y depth (the face looks toward -y), z up.
+// Position float k of a mesh is coordinate k mod 3 of vertex k div 3.
+#include <cstddef>
+
+class TGeometry;
+class THeadAttributes;
+class TWeightManager;
+
+// One extreme of a region: its value and the position index of the float where it was reached.
+struct TExtreme {
+    float value = 0;
+    size_t index = 0;
+};
+
+// A region's box in two coordinates; `found` is false when its map marks no vertex.
+struct TRegionBox {
+    TExtreme maxA, minA, maxB, minB;  // a = x (y for the ear), b = z
+    bool found = false;
+};
+
+// Extents of the unmoved generic head (one pass over its positions).
+struct THeadExtents {
+    float maxX = -10000, minX = 10000, maxY = -10000, minY = 10000, maxZ = -10000;
+    float chinZ = 10000;      // z of the last vertex marked by head_bottom
+    size_t noseTipIndex = 0;  // index of the x float of the last vertex marked by tip_of_the_nose
+    bool chinFound = false, noseTipFound = false;
+    TRegionBox mouth, nose, leftEye, rightEye;  // x and z extents
+    TRegionBox ear;                              // y and z extents of the left ear
+};
+
+// The proportions of one run.
+struct TReconstructionScales {
+    float t = 1;  // height scale
+    float u = 1;  // depth scale
+    float v = 1;  // model units per front-photo pixel
+    float w = 1;  // front-photo pixels per profile-photo pixel
+};
+
+// The per-run values of the deformation, kept for inspection.
+struct TDeformationReport {
+    float noseDepthFactor = 1;
+    float tipX = 0, tipY = 0, tipZ = 0;
+    float noseXScale = 1, noseZScale = 1, mouthXScale = 1, mouthZScale = 1, earZScale = 1, earYScale = 1;
+    float leftEyeXScale = 1, leftEyeZScale = 1, rightEyeXScale = 1, rightEyeZScale = 1;
+};
+
+// Generic anchors in the model space of the generic head, as loaded.
+struct TAnchor {
+    float x, y, z;
+};
+constexpr float NoseAnchorY = -1.246f;
+constexpr TAnchor MouthAnchor{0.0f, -0.894f, -1.521f};
+constexpr TAnchor LeftEyeAnchor{-1.023f, -0.732f, 0.502f};
+constexpr TAnchor RightEyeAnchor{1.252f, -0.732f, 0.502f};
+constexpr TAnchor LeftEarAnchor{-2.622f, 2.764f, 0.656f};
+constexpr TAnchor RightEarAnchor{2.675f, 2.764f, 0.656f};
+
+// One pass over the head's positions. The maps must cover every vertex of the head.
+THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights);
+
+// t, u, v and w from the head's extents and the photo points (head borders already ordered).
+// Every divisor that is 0 leaves its factor at 1; a front head width of 0 leaves v at 1 (the
+// reconstruction refuses such points before it gets here).
+TReconstructionScales MeasureScales(const THeadExtents& extents, const THeadAttributes& points);
+
+// Moves the four meshes in place. The head's maps must cover every vertex of the head; the
+// profile points must be in their left-facing form.
+TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& rightEye, TGeometry& hairs,
+                                const THeadExtents& extents, const THeadAttributes& points,
+                                const TReconstructionScales& scales, const TWeightManager& weights);

@@ -1,0 +1,303 @@
+// TVultari::Reconstruct: the generic head, eyes and hair are loaded afresh, painted from the photos
+// and deformed to the measured proportions. Everything that can fail happens before the current head
+// is touched: the new models and textures are built in the engine's emptied registries while the old
+// ones wait aside, and only a complete new head replaces them.
+#include <GL/glew.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+#include <opencv2/imgcodecs.hpp>
+
+#include "collada/Colladaasset.h"
+#include "core/Deformation.h"
+#include "core/Texturecreator.h"
+#include "core/Vultari.h"
+#include "core/Weightmanager.h"
+#include "platform/base/Exception.h"
+#include "platform/base/Messages.h"
+#include "platform/base/Paths.h"
+#include "recognition/Headattributes.h"
+#include "recognition/Hierarchicaltree.h"
+#include "recognition/Recognizer.h"
+#include "render/Colladaengine.h"
+
+float TVultari::Lerp(float a, float b, float f)
+{
+    return static_cast<float>((1.0 - static_cast<double>(f)) * a + static_cast<double>(f) * b);
+}
+
+int32_t TVultari::AbsInt(int32_t n) { return n >= 0 ? n : -n; }
+
+void TVultari::SwapInts(int32_t* a, int32_t* b)
+{
+    const int32_t keep = *a;
+    *a = *b;
+    *b = keep;
+}
+
+namespace {
+
+// The positions of all 41 points and the orientation flag, to put back after a failed run.
+class TPointSnapshot {
+public:
+    explicit TPointSnapshot(const THeadAttributes* a) : orientation(a->profileOrientation)
+    {
+        for (const THPoint* p : a->front)
+            positions.push_back({p->x, p->y});
+        for (const THPoint* p : a->profile)
+            positions.push_back({p->x, p->y});
+    }
+    void Restore(THeadAttributes* a) const
+    {
+        size_t i = 0;
+        for (THPoint* p : a->front)
+            p->SetPosition(positions[i].first, positions[i].second), ++i;
+        for (THPoint* p : a->profile)
+            p->SetPosition(positions[i].first, positions[i].second), ++i;
+        a->profileOrientation = orientation;
+    }
+
+private:
+    std::vector<std::pair<int, int>> positions;
+    int orientation;
+};
+
+// The bytes of the three bitmaps that a run rewrites, to put back after a failed run so that the
+// data tree (and so an export) keeps matching the head that is still shown.
+class TBitmapBackup {
+public:
+    explicit TBitmapBackup(const std::string& folder)
+    {
+        for (const char* name : {"data/textures/headtexture.bmp", "data/textures/eye.bmp", "data/textures/normalmap.bmp"}) {
+            TFile file{folder + name, std::nullopt};
+            std::ifstream in(file.path, std::ios::binary);
+            if (in)
+                file.bytes = std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            files.push_back(std::move(file));
+        }
+    }
+    void Restore() const
+    {
+        for (const TFile& file : files) {
+            std::error_code ignored;
+            if (!file.bytes) {
+                std::filesystem::remove(file.path, ignored);
+                continue;
+            }
+            std::ofstream out(file.path, std::ios::binary | std::ios::trunc);
+            out << *file.bytes;
+        }
+    }
+
+private:
+    struct TFile {
+        std::string path;
+        std::optional<std::string> bytes;  // nullopt: the file did not exist
+    };
+    std::vector<TFile> files;
+};
+
+// A reason to stop the run: the message for the user.
+struct TReconstructFailure {
+    std::string message;
+};
+
+[[noreturn]] void Fail(const std::string& message) { throw TReconstructFailure{message}; }
+
+// Loads one model into the engine's registry; a file that does not read as an asset stops the run.
+int Load(TColladaEngine* engine, const std::string& path, bool withTangents, int tangent, int binormal)
+{
+    const int index = withTangents ? engine->LoadModelWithTangents(path, tangent, binormal) : engine->LoadModel(path);
+    if (index < 0)
+        Fail("Error: cannot read the model \"" + path + "\"");
+    return index;
+}
+
+TColladaAsset* Model(TColladaEngine* engine, int index) { return engine->models[static_cast<size_t>(index)]; }
+
+// First geometry of an asset, or stops the run when the model has fewer than `needed`.
+TGeometry* GeometryOf(TColladaAsset* asset, size_t index, size_t needed, const std::string& path)
+{
+    if (asset->geometries.geometries.size() < needed)
+        Fail("Error: the model \"" + path + "\" has " + std::to_string(asset->geometries.geometries.size()) +
+             " geometries; it needs " + std::to_string(needed));
+    return asset->geometries.geometries[index].get();
+}
+
+void SwapIfGreater(int& a, int& b)
+{
+    if (a > b)
+        TVultari::SwapInts(&a, &b);
+}
+
+}  // namespace
+
+void TVultari::Reconstruct()
+{
+    if (!IsFrontLoaded() || !frontThumbnail || !frontEditBitmap) {
+        ShowMessage("Error: please reload front head image");
+        return;
+    }
+    if (!IsProfileLoaded() || !profileThumbnail || !profileEditBitmap) {
+        ShowMessage("Error: please reload profile head image");
+        return;
+    }
+    engine->MakeCurrent();
+    THeadAttributes* points = headAttributes;
+    const TPointSnapshot savedPoints(points);
+
+    // Profile points in their left-facing form for the run; the flag is restored at the end.
+    const bool mirrored = points->profileOrientation == 1;
+    const int profileWidth = recognizer->profileImage.cols;
+    if (mirrored)
+        points->SetProfileOrientation(0, profileWidth);
+    if (points->front[0]->x == 0)
+        points->SetDefaultFrontPositions(1024, 682);
+    if (points->profile[0]->x == 0)
+        points->SetDefaultProfilePositions(1024, 682, false);
+    SwapIfGreater(points->front[25]->x, points->front[26]->x);
+    SwapIfGreater(points->profile[10]->x, points->profile[11]->x);
+    SwapIfGreater(points->front[24]->y, points->front[23]->y);
+    SwapIfGreater(points->profile[12]->y, points->profile[13]->y);
+
+    if (points->front[25]->x == points->front[26]->x) {
+        // Nothing would say how large a pixel is: refuse before anything is built.
+        savedPoints.Restore(points);
+        ShowMessage("Error: the left and right head borders of the front image coincide; please move them apart");
+        return;
+    }
+
+    // The view draws nothing while the registries hold a head under construction (a message box
+    // shown meanwhile runs the idle loop); a failed run puts the mode back.
+    const int32_t previousDisplayMode = displayMode;
+    displayMode = dmNothing;
+    // The current head waits aside; the registries are empty for the new one, as after a clear.
+    std::vector<TColladaAsset*> oldModels = std::move(engine->models);
+    engine->models.clear();
+    std::vector<TTexture*> oldTextures = std::move(engine->textureEngine->textures);
+    engine->textureEngine->textures.clear();
+    const bool oldUseTangentAttributes = engine->useTangentAttributes;
+    const std::string folder = ProgramFolder();
+    const TBitmapBackup savedBitmaps(folder);
+
+    try {
+        const std::string headPath = folder + "data/models/head.dae";
+        const std::string eyesPath = folder + "data/models/eyes.dae";
+        const std::string hairsPath = folder + "data/models/hairs.dae";
+        const int newHead = Load(engine, headPath, true, normalMappingTangent, normalMappingBinormal);
+        const int newEyes = Load(engine, eyesPath, false, -1, -1);
+        const int newHairs = Load(engine, hairsPath, false, -1, -1);
+        TColladaAsset* headAsset = Model(engine, newHead);
+        TGeometry* headMesh = GeometryOf(headAsset, 0, 1, headPath);
+        TGeometry* hairsMesh = GeometryOf(Model(engine, newHairs), 0, 1, hairsPath);
+        TGeometry* leftEyeMesh = GeometryOf(Model(engine, newEyes), 1, 2, eyesPath);
+        TGeometry* rightEyeMesh = GeometryOf(Model(engine, newEyes), 0, 2, eyesPath);
+
+        // Everything the later steps index without a bound must fit the head before it is used.
+        const size_t vertexCount = headMesh->positions.size() / 3;
+        if (vertexCount == 0 || headMesh->positions.size() % 3 != 0)
+            Fail("Error: the head model \"" + headPath + "\" has no usable vertices");
+        if (headMesh->texCoords.size() != 2 * vertexCount)
+            Fail("Error: the head model \"" + headPath + "\" has no texture coordinate for every vertex");
+        for (int slot = 0; slot < TWeightManager::SlotCount; ++slot)
+            if (weightManager->weights[slot].size() < vertexCount)
+                Fail(std::string("Error: the weight map \"") + TWeightManager::SlotName(slot) + ".wgh\" holds " +
+                     std::to_string(weightManager->weights[slot].size()) + " weights; the head model has " +
+                     std::to_string(vertexCount) + " vertices");
+        const int cubeNode = headAsset->visualScenes.IndexOf("Cube");
+        if (cubeNode < 0)
+            Fail("Error: the head model \"" + headPath + "\" has no node named \"Cube\"");
+        TNode* cube = headAsset->visualScenes.nodes[static_cast<size_t>(cubeNode)].get();
+        if (cube->effectIndex < 0)
+            Fail("Error: the node \"Cube\" of the head model has no effect");
+        const THeadExtents extents = MeasureHead(*headMesh, *weightManager);
+        if (!extents.noseTipFound || !extents.chinFound)
+            Fail(std::string("Error: the weight map \"") + (extents.noseTipFound ? "head_bottom" : "tip_of_the_nose") +
+                 ".wgh\" marks no vertex");
+
+        // Head texture, eye texture and normal map, and the texture coordinates of head and hair.
+        const cv::Mat atlas = textureCreator->CreateTexture(recognizer->frontImage, recognizer->profileImage, points,
+                                                            headMesh, hairsMesh, weightManager);
+        if (!atlas.empty()) {
+            const std::string atlasPath = folder + "data/textures/headtexture.bmp";
+            bool written = false;
+            try {
+                written = cv::imwrite(atlasPath, atlas);
+            } catch (const cv::Exception&) {
+                written = false;
+            }
+            if (!written)
+                throw FileOpenError(atlasPath, "The file cannot be written");
+        }
+        engine->LoadTextures("");
+        if (cube->textures.empty())
+            Fail("Error: the node \"Cube\" of the head model has no texture");
+
+        // Measurements and the deformation.
+        const TReconstructionScales scales = MeasureScales(extents, *points);
+        DeformMeshes(*headMesh, *leftEyeMesh, *rightEyeMesh, *hairsMesh, extents, *points, scales, *weightManager);
+
+        const int normalMap = engine->textureEngine->LoadTexture(folder + "data/textures/normalmap.bmp", GL_TEXTURE1);
+        cube->textures.push_back(normalMap);
+
+        headAsset->polygonMode = GL_FILL;
+        Model(engine, newEyes)->polygonMode = GL_FILL;
+        Model(engine, newHairs)->polygonMode = GL_LINE;
+        engine->UpdateBuffers(headAsset);
+        engine->UpdateBuffers(Model(engine, newEyes));
+        engine->UpdateBuffers(Model(engine, newHairs));
+
+        // The new head is complete: the old one goes.
+        std::vector<TColladaAsset*> newModels = std::move(engine->models);
+        engine->models = std::move(oldModels);
+        engine->ClearModels();
+        engine->models = std::move(newModels);
+        std::vector<TTexture*> newTextures = std::move(engine->textureEngine->textures);
+        engine->textureEngine->textures = std::move(oldTextures);
+        engine->textureEngine->Clear();
+        engine->textureEngine->textures = std::move(newTextures);
+
+        headModel = newHead;
+        eyesModel = newEyes;
+        hairsModel = newHairs;
+        headNode = cubeNode;
+        headEffect = cube->effectIndex;
+    } catch (const TReconstructFailure& failure) {
+        engine->ClearModels();
+        engine->textureEngine->Clear();
+        engine->models = std::move(oldModels);
+        engine->textureEngine->textures = std::move(oldTextures);
+        engine->useTangentAttributes = oldUseTangentAttributes;
+        savedBitmaps.Restore();
+        savedPoints.Restore(points);
+        displayMode = previousDisplayMode;
+        ShowMessage(failure.message);
+        return;
+    } catch (const std::exception& error) {
+        // A file that cannot be read or written (Exception names it), or the image library's error.
+        engine->ClearModels();
+        engine->textureEngine->Clear();
+        engine->models = std::move(oldModels);
+        engine->textureEngine->textures = std::move(oldTextures);
+        engine->useTangentAttributes = oldUseTangentAttributes;
+        savedBitmaps.Restore();
+        savedPoints.Restore(points);
+        displayMode = previousDisplayMode;
+        ShowMessage(error.what());
+        return;
+    }
+
+    if (mirrored)
+        points->SetProfileOrientation(1, profileWidth);
+    rotating = false;
+    yaw = 0;
+    pitch = 0;
+    displayMode = dm3DView;
+    reconstructed = true;
+    ApplyShaders();
+}
