@@ -267,6 +267,7 @@ void TVultari::Reconstruct()
         hairsModel = newHairs;
         headNode = cubeNode;
         headEffect = cube->effectIndex;
+        normalMapTexture = normalMap;
     } catch (const TReconstructFailure& failure) {
         engine->ClearModels();
         engine->textureEngine->Clear();

@@ -62,12 +62,20 @@ void TVultari::RenderFrame()
         return;
 
     if (shaderType != 3 || !DiffusionPassReady()) {
+        // Without what the diffusion passes need, type 3 draws one lit pass: the texture-space
+        // program alone would lay the head out over the window in its texture coordinates.
+        TColladaAsset* head = ModelAt(engine, headModel);
+        const bool substitute = shaderType == 3 && head != nullptr && head->shaderIndex == textureSpaceShader;
+        if (substitute)
+            head->shaderIndex = phongShader;
         glCore.ClearColor(0.0f, 0.0f, 0.0f, 1.0f);
         glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
         SetHeadView();
         engine->RenderModel(headModel);
         engine->RenderModel(eyesModel);
         engine->RenderModel(hairsModel);
+        if (substitute)
+            head->shaderIndex = textureSpaceShader;
         engine->SwapBuffers();
         return;
     }

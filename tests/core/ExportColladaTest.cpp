@@ -76,7 +76,7 @@ public:
             core->headModel = core->eyesModel = core->hairsModel = -1;
         }
         SetExportClock({});
-        SetProgramFolder("");
+        SetProgramFolder(SharedProgramFolder());
     }
 
     std::string Golden() const

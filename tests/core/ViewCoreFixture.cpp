@@ -1,13 +1,17 @@
 #include "tests/core/ViewCoreFixture.h"
 
 #include "collada/Colladaasset.h"
+#include "core/Weightmanager.h"
 #include "platform/base/Exception.h"
+#include "platform/base/Paths.h"
+#include "platform/image/Graphics.h"
 #include "platform/gl/GLContext.h"
 #include "render/Colladaengine.h"
 
 #include <GL/glew.h>
 
 #include <cmath>
+#include <fstream>
 #include <unistd.h>
 
 #include <opencv2/imgcodecs.hpp>
@@ -18,8 +22,16 @@ namespace fs = std::filesystem;
 namespace {
 
 struct Shared {
+    ~Shared()
+    {
+        core.reset();
+        std::error_code ec;
+        if (!folder.empty())
+            fs::remove_all(folder, ec);
+    }
     TXMLDocument document;
     std::unique_ptr<TVultari> core;
+    std::string folder;
     std::string error;
     bool tried = false;
 };
@@ -106,18 +118,51 @@ cv::Mat Solid(cv::Vec3b bgr)
 
 } // namespace
 
+namespace {
+
+// The tests' own data tree: the build's shaders, cascades and skin table, a plain black marker,
+// and empty weight maps (nothing here deforms a head), so the tests depend on no generated model.
+std::string MakeDataTree()
+{
+    const fs::path build = ProgramFolder();
+    const fs::path tree = fs::temp_directory_path() / ("vultari-view-data-" + std::to_string(::getpid()));
+    fs::remove_all(tree);
+    fs::create_directories(tree / "data/textures");
+    fs::create_directories(tree / "data/weights");
+    for (const char* part : {"data/shaders", "haarcascades", "data/SkinLocusYCrCb.jpg"})
+        if (fs::exists(build / part))
+            fs::create_symlink(build / part, tree / part);
+    TBitmap marker(5, 5);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 5; ++x)
+            marker.Canvas()->SetPixel(x, y, clBlack);
+    marker.SaveToFile((tree / "data/textures/mark.bmp").string());
+    for (int slot = 0; slot < TWeightManager::SlotCount; ++slot)
+        std::ofstream(tree / "data/weights" / (std::string(TWeightManager::SlotName(slot)) + ".wgh"));
+    return tree.string() + "/";
+}
+
+} // namespace
+
 TVultari* SharedCore()
 {
     Shared& s = TheShared();
     if (!s.tried) {
         s.tried = true;
         try {
+            s.folder = MakeDataTree();
+            SetProgramFolder(s.folder);
             s.core = std::make_unique<TVultari>(&s.document, 0, kPanelWidth, kPanelHeight);
-        } catch (const Exception& e) {
+        } catch (const std::exception& e) {
             s.error = e.what();
         }
     }
     return s.core.get();
+}
+
+const std::string& SharedProgramFolder()
+{
+    return TheShared().folder;
 }
 
 const std::string& CoreError()

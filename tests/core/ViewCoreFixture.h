@@ -17,6 +17,8 @@ constexpr int kPanelHeight = 647;
 // be built: the tests that need it then fail with that reason.
 TVultari* SharedCore();
 const std::string& CoreError();
+// The program folder the shared core object was built on (its own small data tree).
+const std::string& SharedProgramFolder();
 
 // A fresh folder under the temporary folder, removed with the object.
 class TempFolder {

@@ -150,14 +150,15 @@ TEST_F(ViewFrame, DiffusionWithoutHeadNodeOrTextureDrawsOnePass)
     struct Case {
         const char* what;
         void (*breakIt)(TVultari&, TColladaAsset&);
+        bool textured = true;  // the head keeps its red base texture
     };
     const Case cases[] = {
         {"no head node", [](TVultari& c, TColladaAsset&) { c.headNode = -1; }},
         {"head node out of range", [](TVultari& c, TColladaAsset&) { c.headNode = 5; }},
         {"no effect", [](TVultari& c, TColladaAsset&) { c.headEffect = -1; }},
         {"effect out of range", [](TVultari& c, TColladaAsset&) { c.headEffect = 3; }},
-        {"no textures", [](TVultari&, TColladaAsset& head) { head.visualScenes.nodes[0]->textures.clear(); }},
-        {"texture out of range", [](TVultari&, TColladaAsset& head) { head.visualScenes.nodes[0]->textures = {99}; }},
+        {"no textures", [](TVultari&, TColladaAsset& head) { head.visualScenes.nodes[0]->textures.clear(); }, false},
+        {"texture out of range", [](TVultari&, TColladaAsset& head) { head.visualScenes.nodes[0]->textures = {99}; }, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -168,6 +169,12 @@ TEST_F(ViewFrame, DiffusionWithoutHeadNodeOrTextureDrawsOnePass)
         cv::Mat frame = Frame(3);
         EXPECT_TRUE(Lit(At(frame, ScenePixel(3, 0))));  // the eyes are drawn
         EXPECT_EQ(At(frame, {5, 5}), cv::Vec3b(0, 0, 0));
+        cv::Vec3b face = At(frame, ScenePixel(-1, -1));  // the head in its place, lit
+        EXPECT_TRUE(Lit(face));
+        if (c.textured) {
+            EXPECT_EQ(Dominant(face), 2);
+        }
+        EXPECT_EQ(head.shaderIndex, core->textureSpaceShader);
         EXPECT_TRUE(core->engine->useTextures);
         head.visualScenes.nodes[0]->textures = textures;
         core->headNode = node;

@@ -5,10 +5,11 @@
 //       draws the generic head (or its known deformation) front and side as photos; --mesh writes
 //       the head's vertex positions (float32 x, y, z each).
 //   vultari_driver run --front F --profile P [--points J.json] [--frames PREFIX] [--export D.dae]
-//                      [--views PREFIX] [--mesh M.bin] [--workdir DIR]
+//                      [--views PREFIX] [--mesh M.bin] [--fps N] [--workdir DIR]
 //       builds the core object on a headless context of the 3D panel's size, loads both photos,
 //       writes the recognized points, reconstructs, draws one frame per shader type into
-//       PREFIX-shader<N>.png, exports, and with --views draws the result with the photo cameras.
+//       PREFIX-shader<N>.png, exports, and with --views draws the result with the photo cameras;
+//       --fps N times N frames of each shader type and prints "fps shader T: F".
 //
 // --workdir copies the program's data tree into DIR and runs there, so that the textures the
 // reconstruction writes never touch the build's own tree (tests run side by side).
@@ -25,13 +26,17 @@
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <string>
 
+#include <GL/glew.h>
 #include <opencv2/imgcodecs.hpp>
 
 namespace fs = std::filesystem;
@@ -45,7 +50,7 @@ int Usage()
     std::fprintf(stderr,
                  "usage: vultari_driver photos --front F.png --side S.png [--deformed] [--mesh M.bin] [--workdir DIR]\n"
                  "       vultari_driver run --front F --profile P [--points J.json] [--frames PREFIX]\n"
-                 "                          [--export D.dae] [--views PREFIX] [--mesh M.bin] [--workdir DIR]\n");
+                 "                          [--export D.dae] [--views PREFIX] [--mesh M.bin] [--fps N] [--workdir DIR]\n");
     return 2;
 }
 
@@ -142,13 +147,15 @@ int Photos(const Options& options)
         return Usage();
     TXMLDocument document;
     TColladaEngine engine(&document, 0, kViewWidth, kViewHeight, 35.0f, 0.1f, 100.0f);
+    glewInit();  // the views call GL through GLEW, as the core object does
     for (const char* model : {"data/models/head.dae", "data/models/eyes.dae", "data/models/hairs.dae"}) {
         if (engine.LoadModel(ProgramFolder() + model) < 0) {
             std::fprintf(stderr, "cannot read %s\n", model);
             return 7;
         }
     }
-    engine.LoadTextures("");
+    // The models name their images by file; they live in the data tree's textures folder.
+    engine.LoadTextures(ProgramFolder() + "data/textures/");
     if (!Option(options, "--deformed").empty()) {
         for (TColladaAsset* asset : engine.models) {
             for (auto& geometry : asset->geometries.geometries)
@@ -156,7 +163,9 @@ int Photos(const Options& options)
             engine.UpdateBuffers(asset);
         }
     }
-    // The hair is drawn as lines, as in the program.
+    // The hair is drawn as lines, as in the program; head and eyes filled.
+    engine.models[0]->polygonMode = 6914;
+    engine.models[1]->polygonMode = 6914;
     engine.models[2]->polygonMode = 6913;
     const std::vector<int> models = AllModels(engine);
     if (!WriteImage(front, RenderModelView(engine, models, ViewSide::Front, kViewWidth, kViewHeight)) ||
@@ -225,6 +234,25 @@ int Run(const Options& options)
     if (!mesh.empty() &&
         !WritePositions(mesh, core->engine->models.at(static_cast<size_t>(core->headModel))->geometries.geometries.at(0)->positions))
         return 7;
+
+    const std::string fps = Option(options, "--fps");
+    if (!fps.empty()) {
+        const int count = std::max(1, std::atoi(fps.c_str()));
+        for (int type = 0; type <= 3; ++type) {
+            core->SetRenderSettings(type, 0.0f, true, false, true);
+            core->RenderFrame();
+            core->LightStep();
+            core->RenderFrame();
+            glFinish();
+            auto start = std::chrono::steady_clock::now();
+            for (int i = 0; i < count; ++i)
+                core->RenderFrame();
+            glFinish();
+            double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            std::printf("fps shader %d: %.2f (%d frames of %d x %d)\n", type, count / seconds, count, kViewWidth, kViewHeight);
+        }
+        std::fflush(stdout);
+    }
 
     const std::string exportPath = Option(options, "--export");
     if (!exportPath.empty() && !core->ExportCollada(exportPath))

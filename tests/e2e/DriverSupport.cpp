@@ -34,14 +34,38 @@ cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, 
     engine.MakeCurrent();
     const bool useShaders = engine.useShaders;
     const bool lighting = glIsEnabled(GL_LIGHTING);
+    const bool light0 = glIsEnabled(GL_LIGHT0);
+    const bool light1 = glIsEnabled(GL_LIGHT1);
+    const bool normalize = glIsEnabled(GL_NORMALIZE);
     GLint framebuffer = 0;
     glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &framebuffer);
     engine.shaderEngine->UseShader(-1);
     engine.useShaders = false;  // every node through the fixed pipeline
+    // Only the base textures: a normal map on another unit would tint the fixed pipeline's colour.
+    std::vector<TTexture*> switchedOff;
+    for (TTexture* texture : engine.textureEngine->textures)
+        if (texture->textureUnit != GL_TEXTURE0 && texture->enabled) {
+            texture->enabled = false;
+            switchedOff.push_back(texture);
+        }
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
     glDrawBuffer(GL_BACK);
     glReadBuffer(GL_BACK);
-    glDisable(GL_LIGHTING);
+    // A soft studio light from above the camera, on its own light so the view's light stays put.
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    const float direction[4] = {0.25f, 0.45f, 1.0f, 0.0f};
+    const float white[4] = {0.85f, 0.85f, 0.85f, 1.0f};
+    const float ambient[4] = {0.35f, 0.35f, 0.35f, 1.0f};
+    const float none[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    glLightfv(GL_LIGHT1, GL_POSITION, direction);
+    glLightfv(GL_LIGHT1, GL_DIFFUSE, white);
+    glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
+    glLightfv(GL_LIGHT1, GL_SPECULAR, none);
+    glEnable(GL_LIGHTING);
+    glDisable(GL_LIGHT0);
+    glEnable(GL_LIGHT1);
+    glEnable(GL_NORMALIZE);
 
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
@@ -65,10 +89,15 @@ cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, 
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
     glMatrixMode(GL_MODELVIEW);
-    if (lighting)
-        glEnable(GL_LIGHTING);
+    auto restore = [](GLenum what, bool on) { on ? glEnable(what) : glDisable(what); };
+    restore(GL_LIGHTING, lighting);
+    restore(GL_LIGHT0, light0);
+    restore(GL_LIGHT1, light1);
+    restore(GL_NORMALIZE, normalize);
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, static_cast<GLuint>(framebuffer));
     engine.useShaders = useShaders;
+    for (TTexture* texture : switchedOff)
+        texture->enabled = true;
     engine.shaderEngine->UseShader(-1);
     return image;
 }

@@ -19,7 +19,8 @@ const cv::Vec3b kPhotoBackground(170, 100, 40);
 
 enum class ViewSide { Front, Side };
 
-// Draws the given models of the engine with the fixed pipeline, unlit and textured, through an
+// Draws the given models of the engine with the fixed pipeline, textured and lit from the camera
+// (a light of its own, not the view's), through an
 // orthographic camera (`halfHeight` model units above and below the centre) into the back buffer
 // and returns it as an 8-bit BGR image, top row first. Front: the face looks at the camera. Side:
 // the face looks to the image's left (the profile's left-facing form). Engine state is restored.

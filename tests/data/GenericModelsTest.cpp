@@ -1,0 +1,299 @@
+// Reads the generated head, eyes, hair, weight maps and feature points as the program does, and
+// checks every fact the reconstruction and the texture builder rely on.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <tuple>
+
+#include "collada/Colladaasset.h"
+#include "platform/base/Numbers.h"
+#include "platform/xml/Xmldocument.h"
+#include "tools/genhead/Generic.h"
+
+namespace {
+const std::string kData = "data/";  // tests run in the program folder
+
+struct P3 {
+    float x, y, z;
+};
+
+struct Model {
+    TXMLDocument doc;
+    TColladaAsset asset{&doc};
+    bool loaded = false;
+    explicit Model(const std::string& file) { loaded = asset.Load(kData + "models/" + file); }
+    const TGeometry& Geometry(size_t i) const { return *asset.geometries.geometries.at(i); }
+};
+
+P3 Pos(const TGeometry& g, size_t v) { return {g.positions[3 * v], g.positions[3 * v + 1], g.positions[3 * v + 2]}; }
+double Dist(P3 a, double x, double y, double z) { return std::sqrt((a.x - x) * (a.x - x) + (a.y - y) * (a.y - y) + (a.z - z) * (a.z - z)); }
+
+// A weight map read the way the program's weight manager reads it: size div 8 numbers.
+std::vector<float> ReadWeights(const std::string& name) {
+    std::string path = kData + "weights/" + name + ".wgh";
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string s = text.str();
+    std::vector<float> out;
+    size_t count = s.size() / 8, pos = 0;
+    for (size_t i = 0; i < count; ++i) {
+        float v = 0;
+        if (!NextFloat(s, pos, v)) break;
+        out.push_back(v);
+    }
+    return out;
+}
+
+struct Features {
+    std::vector<std::array<double, 5>> front, profile;  // x y z viewx viewy
+};
+Features ReadFeatures() {
+    Features f;
+    std::ifstream in(kData + "models/head_features.txt");
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream l(line);
+        std::string set;
+        size_t index;
+        std::array<std::string, 5> t;
+        l >> set >> index >> t[0] >> t[1] >> t[2] >> t[3] >> t[4];
+        std::array<double, 5> v{};
+        for (int k = 0; k < 5; ++k) v[k] = ParseDouble(t[k]).value_or(NAN);
+        auto& list = set == "front" ? f.front : f.profile;
+        EXPECT_EQ(index, list.size()) << line;
+        list.push_back(v);
+    }
+    return f;
+}
+
+class GenericModels : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        head = new Model("head.dae");
+        for (const char* n : kWeightNames) weights.push_back(ReadWeights(n));
+        features = ReadFeatures();
+    }
+    static void TearDownTestSuite() {
+        delete head;
+        head = nullptr;
+        weights.clear();
+    }
+    static const TGeometry& Head() { return head->Geometry(0); }
+    static size_t Vertices() { return Head().positions.size() / 3; }
+    // Extent of a map's positive vertices along axis k (0 x, 1 y, 2 z): (min, max, index of min, of max).
+    static std::tuple<float, float, size_t, size_t> Extent(int slot, int k) {
+        float lo = 1e9f, hi = -1e9f;
+        size_t ilo = 0, ihi = 0;
+        for (size_t v = 0; v < Vertices(); ++v) {
+            if (weights[slot][v] <= 0) continue;
+            float c = Head().positions[3 * v + k];
+            if (c < lo) { lo = c; ilo = v; }
+            if (c > hi) { hi = c; ihi = v; }
+        }
+        return {lo, hi, ilo, ihi};
+    }
+    static Model* head;
+    static std::vector<std::vector<float>> weights;
+    static Features features;
+};
+Model* GenericModels::head = nullptr;
+std::vector<std::vector<float>> GenericModels::weights;
+Features GenericModels::features;
+
+TEST_F(GenericModels, HeadDocumentHasTheNodeMaterialAndTextureTheReconstructionNames) {
+    ASSERT_TRUE(head->loaded);
+    const TColladaAsset& a = head->asset;
+    ASSERT_FALSE(a.geometries.geometries.empty());
+    const TGeometry& g = Head();
+    ASSERT_GT(g.positions.size(), 3000u * 3);
+    EXPECT_EQ(g.normals.size(), g.positions.size());
+    EXPECT_EQ(g.texCoords.size() / 2, g.positions.size() / 3);
+    EXPECT_EQ(g.triangles.size(), g.positions.size() / 3);
+    int cube = a.visualScenes.IndexOf("Cube");
+    ASSERT_GE(cube, 0);
+    const TNode& node = *a.visualScenes.nodes[cube];
+    EXPECT_EQ(node.materialName, "M");
+    EXPECT_EQ(node.geometryIndex, 0);
+    ASSERT_GE(node.effectIndex, 0);
+    const TEffect& e = *a.effects.effects[node.effectIndex];
+    EXPECT_EQ(e.name, "M-fx");
+    ASSERT_GE(e.imageIndex, 0);
+    EXPECT_EQ(a.images.files[e.imageIndex], "data/textures/headtexture.bmp");
+    for (const auto& n : a.visualScenes.nodes) {
+        EXPECT_EQ(n->translate, (std::array<float, 3>{0, 0, 0}));
+        EXPECT_EQ(n->rotate, (std::array<float, 3>{0, 0, 0}));
+        EXPECT_EQ(n->scale, (std::array<float, 3>{1, 1, 1}));
+    }
+}
+
+TEST_F(GenericModels, EveryMapHasOneValueInRangePerHeadCornerAndEightBytesAValue) {
+    for (size_t slot = 0; slot < weights.size(); ++slot) {
+        SCOPED_TRACE(kWeightNames[slot]);
+        auto size = std::filesystem::file_size(kData + "weights/" + kWeightNames[slot] + ".wgh");
+        EXPECT_EQ(size, Vertices() * 8);
+        ASSERT_EQ(weights[slot].size(), Vertices());
+        int positive = 0;
+        for (float w : weights[slot]) {
+            EXPECT_GE(w, 0.0f);
+            EXPECT_LE(w, 1.0f);
+            positive += w > 0;
+        }
+        EXPECT_GT(positive, 0);
+    }
+}
+
+TEST_F(GenericModels, WeightsAreAFunctionOfPositionSoTheMovedMeshNeverTears) {
+    std::map<std::tuple<float, float, float>, size_t> first;
+    for (size_t v = 0; v < Vertices(); ++v) {
+        P3 p = Pos(Head(), v);
+        auto [it, added] = first.emplace(std::make_tuple(p.x, p.y, p.z), v);
+        if (added) continue;
+        for (size_t slot = 0; slot < weights.size(); ++slot)
+            ASSERT_EQ(weights[slot][v], weights[slot][it->second]) << kWeightNames[slot] << " corner " << v;
+    }
+    // A closed skin: every corner position is shared by more than one corner.
+    EXPECT_LT(first.size(), Vertices() / 4);
+}
+
+TEST_F(GenericModels, NoseTipAndChinMarkTheirCorners) {
+    // The last positive corner is the one the reconstruction uses; every positive corner of each
+    // map sits at one position.
+    auto marked = [&](int slot) {
+        std::vector<size_t> v;
+        for (size_t i = 0; i < Vertices(); ++i)
+            if (weights[slot][i] > 0) v.push_back(i);
+        return v;
+    };
+    for (int slot : {0, 1}) {
+        auto v = marked(slot);
+        ASSERT_FALSE(v.empty());
+        for (size_t i : v) EXPECT_EQ(Dist(Pos(Head(), i), Pos(Head(), v.back()).x, Pos(Head(), v.back()).y, Pos(Head(), v.back()).z), 0.0);
+    }
+    P3 tip = Pos(Head(), marked(0).back());
+    P3 chin = Pos(Head(), marked(1).back());
+    for (size_t i = 0; i < Vertices(); ++i) {
+        P3 p = Pos(Head(), i);
+        EXPECT_GE(p.y, tip.y) << "corner " << i << " lies in front of the nose tip";
+        if (std::abs(p.x) < 0.3f && p.y < chin.y + 0.5f) {
+            EXPECT_GE(p.z, chin.z) << "corner " << i << " lies below the chin";
+        }
+    }
+    EXPECT_NEAR(tip.x, 0.0, 0.05);
+    EXPECT_NEAR(chin.x, 0.0, 0.05);
+}
+
+TEST_F(GenericModels, IntegerNoseLengthAndEarDepthAreAtLeastOneAndNoExtentIsZero) {
+    const TGeometry& g = Head();
+    size_t tipIndex = 0;  // index of the x float of the last nose-tip corner
+    for (size_t v = 0; v < Vertices(); ++v)
+        if (weights[0][v] > 0) tipIndex = 3 * v;
+    auto [nlo, nhi, nilo, nihi] = Extent(7, 2);
+    ASSERT_GT(tipIndex, 0u);
+    int noseLength = std::abs(static_cast<int>(g.positions[tipIndex - 1] - g.positions[3 * nihi + 2]));
+    EXPECT_GE(noseLength, 1);
+    auto [elo, ehi, eilo, eihi] = Extent(11, 1);
+    EXPECT_GE(std::abs(static_cast<int>(ehi - elo)), 1);
+    for (int slot : {3, 5, 7, 9, 11, 13, 14})
+        for (int k : {0, 2}) {
+            auto [lo, hi, ilo, ihi] = Extent(slot, k);
+            EXPECT_GT(hi - lo, 0.1f) << kWeightNames[slot] << " axis " << k;
+        }
+}
+
+TEST_F(GenericModels, FeatureMapsAreOneOnTheirFeatureAndFadeOut) {
+    struct Case {
+        int slot;
+        double x, y, z;
+    };
+    const Case cases[] = {{2, -1.023, -0.732, 0.502}, {4, 1.252, -0.732, 0.502}, {8, 0, -0.894, -1.521},
+                          {10, -2.622, 2.764, 0.656}, {12, 2.675, 2.764, 0.656}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(kWeightNames[c.slot]);
+        size_t nearest = 0;
+        double best = 1e9;
+        for (size_t v = 0; v < Vertices(); ++v) {
+            double d = Dist(Pos(Head(), v), c.x, c.y, c.z);
+            if (d < best) { best = d; nearest = v; }
+        }
+        EXPECT_EQ(weights[c.slot][nearest], 1.0f);
+        // Far from the feature the map is 0; in between it takes intermediate values.
+        int between = 0;
+        for (size_t v = 0; v < Vertices(); ++v) {
+            double d = Dist(Pos(Head(), v), c.x, c.y, c.z);
+            if (d > 3.0) {
+                EXPECT_EQ(weights[c.slot][v], 0.0f) << "corner " << v;
+            }
+            between += weights[c.slot][v] > 0.05f && weights[c.slot][v] < 0.95f;
+        }
+        EXPECT_GT(between, 50);
+    }
+    // The nose map is 1 at the tip.
+    for (size_t v = 0; v < Vertices(); ++v)
+        if (weights[0][v] > 0) {
+            EXPECT_EQ(weights[6][v], 1.0f);
+        }
+    // Regions overlap little: nowhere do two maps both come close to 1.
+    for (size_t v = 0; v < Vertices(); ++v) {
+        float sum = 0;
+        for (int slot : {2, 4, 6, 8, 10, 12}) sum += weights[slot][v];
+        EXPECT_LE(sum, 1.0f + 1e-5f) << "corner " << v;
+    }
+}
+
+TEST_F(GenericModels, AnchorsSitOnTheirFeatures) {
+    ASSERT_EQ(features.front.size(), 27u);
+    ASSERT_EQ(features.profile.size(), 14u);
+    // Eyes: the front of each eyeball in eyes.dae (geometry 0 right at +x, 1 left at -x).
+    Model eyes("eyes.dae");
+    ASSERT_TRUE(eyes.loaded);
+    ASSERT_EQ(eyes.asset.geometries.geometries.size(), 2u);
+    const double anchorsEye[2][3] = {{1.252, -0.732, 0.502}, {-1.023, -0.732, 0.502}};
+    for (int i = 0; i < 2; ++i) {
+        const TGeometry& e = eyes.Geometry(i);
+        P3 apex{0, 1e9f, 0};
+        for (size_t v = 0; v < e.positions.size() / 3; ++v)
+            if (Pos(e, v).y < apex.y) apex = Pos(e, v);
+        EXPECT_LT(Dist(apex, anchorsEye[i][0], anchorsEye[i][1], anchorsEye[i][2]), 0.05) << "eyeball " << i;
+    }
+    // Ears: the anchor is the middle of the ear's outline in the side view.
+    for (int slot : {11, 13}) {
+        auto [ylo, yhi, a, b] = Extent(slot, 1);
+        auto [zlo, zhi, c, d] = Extent(slot, 2);
+        EXPECT_NEAR(0.5 * (ylo + yhi), 2.764, 0.05) << kWeightNames[slot];
+        EXPECT_NEAR(0.5 * (zlo + zhi), 0.656, 0.05) << kWeightNames[slot];
+    }
+    // Mouth: on the midline, inside its outline, on the lips' surface.
+    auto [mxlo, mxhi, e1, e2] = Extent(9, 0);
+    auto [mzlo, mzhi, e3, e4] = Extent(9, 2);
+    EXPECT_NEAR(0.5 * (mxlo + mxhi), 0.0, 0.05);
+    EXPECT_GT(-1.521, mzlo);
+    EXPECT_LT(-1.521, mzhi);
+    // The feature points the tool wrote are the mesh's own extremes.
+    auto fp = [&](int i) { return features.front[i]; };
+    auto [xlo, xhi, i1, i2] = Extent(14, 0);  // any map works for the whole-head extent below
+    (void)xlo; (void)xhi; (void)i1; (void)i2;
+    float minX = 1e9f, maxX = -1e9f, maxZ = -1e9f;
+    for (size_t v = 0; v < Vertices(); ++v) {
+        minX = std::min(minX, Pos(Head(), v).x);
+        maxX = std::max(maxX, Pos(Head(), v).x);
+        maxZ = std::max(maxZ, Pos(Head(), v).z);
+    }
+    EXPECT_NEAR(fp(25)[0], minX, 1e-4);
+    EXPECT_NEAR(fp(26)[0], maxX, 1e-4);
+    EXPECT_NEAR(fp(24)[2], maxZ, 1e-4);
+    const double anchors[][4] = {{1, -1.023, -0.732, 0.502}, {6, 1.252, -0.732, 0.502}, {11, 0, -0.894, -1.521},
+                                 {21, -2.622, 2.764, 0.656}, {22, 2.675, 2.764, 0.656}};
+    for (auto& a : anchors) {
+        auto f = fp(int(a[0]));
+        EXPECT_LT(std::hypot(f[0] - a[1], f[1] - a[2], f[2] - a[3]), 0.05) << "front point " << a[0];
+        EXPECT_DOUBLE_EQ(f[3], f[0]);
+        EXPECT_DOUBLE_EQ(f[4], -f[2]);
+    }
+}
+}  // namespace

@@ -1,0 +1,324 @@
+#include "tools/genhead/Generic.h"
+
+#include <algorithm>
+#include <cmath>
+#include <map>
+#include <set>
+
+#include "platform/base/Numbers.h"
+
+namespace {
+double Smooth(double e0, double e1, double x) {
+    double t = std::clamp((x - e0) / (e1 - e0), 0.0, 1.0);
+    return t * t * (3 - 2 * t);
+}
+
+struct Box {
+    Vec3 lo{1e9, 1e9, 1e9}, hi{-1e9, -1e9, -1e9};
+    void Add(Vec3 p) {
+        lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+        hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+    }
+};
+
+// The vertex of `map` (weight > 0) that is extreme along `key` (largest key wins).
+template <class K>
+int Extreme(const Mesh& m, const std::vector<double>& map, K key) {
+    int best = -1;
+    for (size_t i = 0; i < m.pos.size(); ++i)
+        if (map[i] > 0 && (best < 0 || key(m.pos[i]) > key(m.pos[best]))) best = int(i);
+    return best;
+}
+
+// Whether vertex i is what a viewer in front (looking along +y) sees at its (x, z).
+bool SeenFromFront(const Mesh& m, const std::vector<Vec3>& n, int i) {
+    if (n[i].y > -0.05) return false;
+    double t;
+    Vec3 p = m.pos[i];
+    if (!RayHit(m, {p.x, -50, p.z}, {0, 1, 0}, &t)) return true;
+    return -50 + t > p.y - 0.03;
+}
+
+void Weights(GenericData& d) {
+    const Mesh& m = d.g.head;
+    const size_t n = m.pos.size();
+    for (auto& w : d.weights) w.assign(n, 0.0);
+    std::vector<Vec3> normals = m.VertexNormals();
+
+    d.weights[0][d.g.noseTipVertex] = 1.0;
+    d.weights[1][d.g.chinVertex] = 1.0;
+
+    // Eyes: the rims of the two openings are the eyes' outlines.
+    std::set<int> rim[2];
+    for (auto e : m.BoundaryEdges())
+        for (int v : e) {
+            const Vec3& p = m.pos[v];
+            if (p.z < m.pos[d.g.chinVertex].z + 0.5) continue;  // the neck cap has none, but be sure
+            int side = p.x > 0.1 ? 1 : 0;
+            Vec3 apex = side ? d.g.rightEyeApex : d.g.leftEyeApex;
+            if (Len(p - apex) < 1.2 && SeenFromFront(m, normals, v)) rim[side].insert(v);
+        }
+    for (int side = 0; side < 2; ++side) {
+        auto& region = d.weights[side ? 4 : 2];
+        auto& border = d.weights[side ? 5 : 3];
+        Box box;
+        for (int v : rim[side]) {
+            border[v] = 1.0;
+            box.Add(m.pos[v]);
+        }
+        Vec3 c = (box.lo + box.hi) * 0.5;
+        double a = (box.hi.x - box.lo.x) * 0.5, b = a * 0.7;
+        for (size_t i = 0; i < n; ++i) {
+            const Vec3& p = m.pos[i];
+            if (p.y > c.y + 1.4) continue;
+            double r = std::hypot((p.x - c.x) / a, (p.z - c.z) / b);
+            region[i] = 1.0 - Smooth(1.15, 1.9, r);
+        }
+    }
+    // Nose: an ellipse in the front view from the root down to below the nostrils.
+    const Vec3 tip = m.pos[d.g.noseTipVertex];
+    const double noseTop = d.g.nasion.z - 0.05, noseBottom = tip.z - 0.62;
+    const double nzc = 0.5 * (noseTop + noseBottom), nb = 0.5 * (noseTop - noseBottom), na = 0.62;
+    for (size_t i = 0; i < n; ++i) {
+        const Vec3& p = m.pos[i];
+        if (p.y > -0.3) continue;
+        double r = std::hypot(p.x / na, (p.z - nzc) / nb);
+        d.weights[6][i] = 1.0 - Smooth(0.85, 1.25, r);
+        if (r > 0.9 && r < 1.02 && SeenFromFront(m, normals, int(i))) d.weights[7][i] = 1.0;
+    }
+    // Mouth: the lips around the mouth anchor.
+    const Vec3 mc = anchors::kMouth;
+    const double ma = 0.95, mbUp = 0.33, mbDown = 0.42;
+    for (size_t i = 0; i < n; ++i) {
+        const Vec3& p = m.pos[i];
+        if (p.y > 0.4) continue;
+        double b = p.z > mc.z ? mbUp : mbDown;
+        double r = std::hypot((p.x - mc.x) / ma, (p.z - mc.z) / b);
+        d.weights[8][i] = 1.0 - Smooth(1.0, 1.6, r);
+        if (r > 0.9 && r < 1.05 && SeenFromFront(m, normals, int(i))) d.weights[9][i] = 1.0;
+    }
+    // Ears: what stands out sideways around each ear centre.
+    for (int side = 0; side < 2; ++side) {
+        Vec3 c = side ? anchors::kRightEar : anchors::kLeftEar;
+        double sy = d.g.earSize.y * 0.5 + 0.08, sz = d.g.earSize.z * 0.5 + 0.08;
+        auto& region = d.weights[side ? 12 : 10];
+        auto& border = d.weights[side ? 13 : 11];
+        for (size_t i = 0; i < n; ++i) {
+            const Vec3& p = m.pos[i];
+            double ax = side ? p.x : -p.x;
+            double r = std::hypot((p.y - c.y) / sy, (p.z - c.z) / sz);
+            double w = (1.0 - Smooth(1.0, 1.5, r)) * Smooth(2.0, 2.4, ax);
+            region[i] = w;
+            if (r > 0.78 && r <= 1.0 && ax > 2.4) border[i] = 1.0;
+        }
+    }
+}
+
+// Where regions meet, their maps share the move instead of adding up to more than a whole one.
+void LimitOverlap(GenericData& d) {
+    const int slots[] = {2, 4, 6, 8, 10, 12};
+    for (size_t i = 0; i < d.g.head.pos.size(); ++i) {
+        double sum = 0;
+        for (int s : slots) sum += d.weights[s][i];
+        if (sum > 1.0)
+            for (int s : slots) d.weights[s][i] /= sum;
+    }
+}
+
+int Px(double v) { return RoundHalfEven(v); }
+}  // namespace
+
+namespace {
+// Feature points of both photos, from the finished head and its maps.
+void Features(GenericData& d) {
+    const Mesh& m = d.g.head;
+    auto& w = d.weights;
+    auto at = [&](int v) { return FeaturePoint{m.pos[v]}; };
+    auto ext = [&](int slot, auto key) { return at(Extreme(m, w[slot], key)); };
+    std::vector<double> all(m.pos.size(), 1.0);
+    auto X = [](Vec3 p) { return p.x; };
+    auto Xn = [](Vec3 p) { return -p.x; };
+    auto Z = [](Vec3 p) { return p.z; };
+    auto Zn = [](Vec3 p) { return -p.z; };
+    auto Y = [](Vec3 p) { return p.y; };
+    auto Yn = [](Vec3 p) { return -p.y; };
+    FeaturePoint chin = at(d.g.chinVertex), top = at(d.g.topVertex);
+    FeaturePoint left = ext(0, Xn), right = ext(0, X);
+    left = at(Extreme(m, all, Xn));
+    right = at(Extreme(m, all, X));
+    FeaturePoint centre{{0.5 * (left.p.x + right.p.x), 0, 0.5 * (top.p.z + chin.p.z)}};
+    d.front = {centre,
+               {anchors::kLeftEye}, ext(3, Xn), ext(3, X), ext(3, Z), ext(3, Zn),
+               {anchors::kRightEye}, ext(5, Xn), ext(5, X), ext(5, Z), ext(5, Zn),
+               {anchors::kMouth}, ext(9, Xn), ext(9, X), ext(9, Z), ext(9, Zn),
+               at(d.g.noseTipVertex), ext(7, Xn), ext(7, X), ext(7, Z), ext(7, Zn),
+               {anchors::kLeftEar}, {anchors::kRightEar},
+               chin, top, left, right};
+    FeaturePoint faceMost = at(Extreme(m, all, Yn)), backMost = at(Extreme(m, all, Y));
+    FeaturePoint pcentre{{0, 0.5 * (faceMost.p.y + backMost.p.y), 0.5 * (top.p.z + chin.p.z)}};
+    d.profile = {pcentre,
+                 {anchors::kRightEye}, {anchors::kMouth}, at(d.g.noseTipVertex), {d.g.nasion},
+                 {anchors::kRightEar}, ext(11, Yn), ext(11, Y), ext(11, Z), ext(11, Zn),
+                 faceMost, backMost, top, chin};
+}
+
+// The atlas of the texture builder for notional orthographic photos of this head.
+struct Atlas {
+    double s, cx, cy, px;
+    int f2x, f24y, p11x, Wa, Ha, M, Q, W;
+    double FrontX(double x) const { return cx + s * x; }
+    double PhotoY(double z) const { return cy - s * z; }
+    double ProfileX(double y) const { return px + s * y; }
+    double UFront(double x) const { return (FrontX(x) - f2x + Q + M) / Wa; }
+    double ULeft(double y) const { return (p11x + M - ProfileX(y)) / Wa; }
+    double URight(double y) const { return (ProfileX(y) + Wa - M - p11x) / Wa; }
+    double V(double z) const { return 1.0 - (PhotoY(z) - f24y + M) / Ha; }
+};
+
+Atlas MakeAtlas(const GenericData& d) {
+    Atlas a;
+    a.s = d.pixelsPerUnit;
+    a.cx = 512;
+    a.cy = 512;
+    a.px = 300;
+    auto fx = [&](int i) { return Px(a.FrontX(d.front[i].p.x)); };
+    auto fy = [&](int i) { return Px(a.PhotoY(d.front[i].p.z)); };
+    auto pxp = [&](int i) { return Px(a.ProfileX(d.profile[i].p.y)); };
+    auto pyp = [&](int i) { return Px(a.PhotoY(d.profile[i].p.z)); };
+    int H = std::abs(fy(23) - fy(24)), W = std::abs(fx(25) - fx(26)), E = std::abs(fx(2) - fx(8));
+    int P = std::abs(pxp(11) - pxp(1));
+    int O = RoundHalfEven(W * 0.09), M = RoundHalfEven(H * 0.15);
+    (void)pyp;
+    a.W = W;
+    a.M = M;
+    a.Q = P - O;
+    a.Wa = 2 * M + 2 * a.Q + E;
+    a.Ha = 2 * M + H;
+    a.f2x = fx(2);
+    a.f24y = fy(24);
+    a.p11x = pxp(11);
+    return a;
+}
+
+// The face outline: over the crown and down the temples along the coronal line whose side-view
+// texture coordinates span what the texture builder's global fit expects of a head of this
+// width (1.15 head widths in u), then along the jaw to the chin. Its v span runs from the crown to
+// the chin, the head height of the front photo.
+void FaceBorders(GenericData& d, const Atlas& a) {
+    const Mesh& m = d.g.head;
+    auto& face = d.weights[14];
+    const double ymax = d.profile[11].p.y;
+    const double yt = ymax - (a.Wa - 1.15 * a.W - 2.0 * a.M) / (2.0 * a.s);
+    const double zJaw = anchors::kMouth.z;
+    std::vector<Vec3> n = m.VertexNormals();
+    for (size_t i = 0; i < m.pos.size(); ++i) {
+        const Vec3& p = m.pos[i];
+        if (p.y <= yt && p.y > yt - 0.2 && p.z > zJaw && std::abs(p.x) > 0.5) face[i] = 1.0;
+    }
+    // Jaw: per height, the outermost front-facing vertex on each side.
+    const double zChin = d.front[23].p.z;
+    for (double z = zChin; z < zJaw + 0.3; z += 0.12)
+        for (int side = 0; side < 2; ++side) {
+            int best = -1;
+            for (size_t i = 0; i < m.pos.size(); ++i) {
+                const Vec3& p = m.pos[i];
+                if (std::abs(p.z - z) > 0.06 || p.y > yt || n[i].y > 0.3) continue;
+                double ax = side ? p.x : -p.x;
+                if (best < 0 || ax > (side ? m.pos[best].x : -m.pos[best].x)) best = int(i);
+            }
+            if (best >= 0) face[best] = 1.0;
+        }
+    face[d.g.chinVertex] = 1.0;
+    face[d.g.topVertex] = 1.0;
+}
+
+void Layout(GenericData& d) {
+    const Mesh& m = d.g.head;
+    Atlas a = MakeAtlas(d);
+    FaceBorders(d, a);
+    const double xl = d.front[2].p.x, xr = d.front[8].p.x;
+    const double zChin = d.front[23].p.z;
+    const double vChin = a.V(zChin);
+    d.headUv.clear();
+    for (const Tri& t : m.tris) {
+        double cxm = (m.pos[t[0]].x + m.pos[t[1]].x + m.pos[t[2]].x) / 3;
+        bool rightSide = cxm > 0;
+        for (int c : t) {
+            const Vec3& p = m.pos[c];
+            double front = 1.0 - Smooth(-0.2, 0.9, p.y);
+            double lateral = rightSide ? 1.0 - Smooth(xr - 0.25, xr + 0.25, p.x) : Smooth(xl - 0.25, xl + 0.25, p.x);
+            double b = 1.0 - front * lateral;
+            double us = rightSide ? a.URight(p.y) : a.ULeft(p.y);
+            double u = (1 - b) * a.UFront(p.x) + b * us;
+            double v = a.V(p.z);
+            if (p.z < zChin) {  // the neck folds into the skin band below the chin
+                double span = vChin - 0.015, dv = vChin - v;
+                v = vChin - span * (1 - std::exp(-dv / span));
+            }
+            d.headUv.push_back({u, v});
+        }
+    }
+}
+
+void EyeUv(GenericData& d) {
+    double width = d.front[3].p.x - d.front[2].p.x;
+    auto uv = [&](const Mesh& eye, Vec3 apex, double mirror) {
+        std::vector<Vec2> out;
+        for (const Vec3& p : eye.pos)
+            out.push_back({std::clamp(0.5 + mirror * (p.x - apex.x) / width, 0.0, 1.0),
+                           std::clamp(0.5 + (p.z - apex.z) / width, 0.0, 1.0)});
+        return out;
+    };
+    d.leftEyeUv = uv(d.g.leftEye, d.g.leftEyeApex, 1.0);
+    d.rightEyeUv = uv(d.g.rightEye, d.g.rightEyeApex, -1.0);
+}
+
+// Strands over the scalp, each a chain of thin triangles that reads as a line when drawn as lines.
+void Hair(GenericData& d) {
+    const Mesh& m = d.g.head;
+    std::vector<Vec3> n = m.VertexNormals();
+    unsigned seed = 12345;
+    auto rnd = [&]() {
+        seed = seed * 1103515245u + 12345u;
+        return ((seed >> 8) & 0xffff) / 65535.0;
+    };
+    int strand = 0;
+    for (size_t i = 0; i < m.pos.size(); i += 3) {
+        const Vec3& p = m.pos[i];
+        double hairline = 2.3 - 2.6 * Smooth(-0.5, 3.8, p.y);
+        if (p.z < hairline || (std::abs(p.x) > 2.2 && p.z < 1.8 && p.y < 3.5)) continue;
+        if (n[i].z < -0.3) continue;
+        Vec3 dir = Unit(n[i] * 0.5 + Vec3{0, 0.35, -1} * 0.5);
+        Vec3 cur = p + n[i] * 0.06;
+        double len = 0.28 + 0.12 * rnd();
+        double u0 = 0.02 + 0.06 * rnd();
+        int base = int(d.hair.pos.size());
+        const int segs = 4;
+        for (int k = 0; k <= segs; ++k) {
+            d.hair.pos.push_back(cur);
+            d.hair.pos.push_back(cur + Unit(Cross(dir, n[i])) * 0.03);
+            d.hairUv.push_back({u0, 0.02 + 0.015 * k});
+            d.hairUv.push_back({u0 + 0.005, 0.02 + 0.015 * k});
+            cur = cur + dir * len;
+            dir = Unit(dir + Vec3{0, 0.1, -0.35});
+        }
+        for (int k = 0; k < segs; ++k) {
+            int a0 = base + 2 * k, a1 = a0 + 1, b0 = a0 + 2;
+            d.hair.tris.push_back({a0, b0, a1});
+        }
+        ++strand;
+    }
+}
+}  // namespace
+
+GenericData BuildGeneric(const std::string& sourcePath) {
+    GenericData d;
+    d.g = BuildHead(sourcePath);
+    Weights(d);
+    LimitOverlap(d);
+    Features(d);
+    Layout(d);
+    EyeUv(d);
+    Hair(d);
+    return d;
+}

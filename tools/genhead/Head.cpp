@@ -1,0 +1,304 @@
+#include "tools/genhead/Head.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+
+#include "tools/genhead/Source.h"
+#include "tools/genhead/Warp.h"
+
+namespace {
+constexpr double kUnit = 0.028;  // metres per model unit
+
+double Smooth(double e0, double e1, double x) {
+    double t = std::clamp((x - e0) / (e1 - e0), 0.0, 1.0);
+    return t * t * (3 - 2 * t);
+}
+
+// Front-most surface point of the midline at height z (ray from the front), or NaN.
+double FrontY(const Mesh& m, double x, double z) {
+    double t;
+    if (!RayHit(m, {x, -50, z}, {0, 1, 0}, &t)) return std::numeric_limits<double>::quiet_NaN();
+    return -50 + t;
+}
+double BackY(const Mesh& m, double x, double z) {
+    double t;
+    if (!RayHit(m, {x, 50, z}, {0, -1, 0}, &t)) return std::numeric_limits<double>::quiet_NaN();
+    return 50 - t;
+}
+
+struct Features {
+    Vec3 eyeApex[2], eyeCentre[2];  // [0] at -x, [1] at +x
+    double eyeRadius = 0;
+    Vec3 noseTip, nasion, mouth, chin, top, back;
+    Vec3 earCentre[2], earLow[2], earHigh[2];
+};
+
+Features Measure(const Mesh& head, const Mesh& eyes) {
+    Features f;
+    // Eyeballs: the eye mesh falls into pieces; group them by side.
+    for (int side = 0; side < 2; ++side) {
+        Vec3 lo{1e9, 1e9, 1e9}, hi{-1e9, -1e9, -1e9};
+        Vec3 apex{0, 1e9, 0};
+        for (const Vec3& p : eyes.pos) {
+            if ((p.x > 0) != (side == 1)) continue;
+            lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+            hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+            if (p.y < apex.y) apex = p;
+        }
+        f.eyeApex[side] = apex;
+        f.eyeCentre[side] = (lo + hi) * 0.5;
+        f.eyeRadius = (hi.x - lo.x) * 0.5;
+    }
+    const double eyeZ = f.eyeApex[0].z;
+    // Midline profile from the front, fine steps.
+    std::vector<std::pair<double, double>> prof;  // (z, y)
+    for (double z = eyeZ + 1.5; z > eyeZ - 5.0; z -= 0.02) {
+        double y = FrontY(head, 0.0, z);
+        if (!std::isnan(y)) prof.push_back({z, y});
+    }
+    // Nose tip: the most forward vertex near the midline below the eyes.
+    int tip = -1;
+    for (size_t i = 0; i < head.pos.size(); ++i) {
+        const Vec3& p = head.pos[i];
+        if (std::abs(p.x) < 0.3 && p.z < eyeZ && p.z > eyeZ - 3 && (tip < 0 || p.y < head.pos[tip].y)) tip = int(i);
+    }
+    f.noseTip = head.pos[tip];
+    // Nose root: the deepest profile point between the brow and the tip.
+    double best = -1e9;
+    for (auto [z, y] : prof)
+        if (z < eyeZ + 1.0 && z > f.noseTip.z + 0.5 && y > best) {
+            best = y;
+            f.nasion = {0, y, z};
+        }
+    // Lip junction: the deepest point of the profile between nose and chin.
+    best = -1e9;
+    double zs = 0;
+    for (auto [z, y] : prof)
+        if (z < f.noseTip.z - 0.7 && z > f.noseTip.z - 1.6 && y > best) {
+            best = y;
+            zs = z;
+        }
+    double yUp = FrontY(head, 0, zs + 0.15), yDown = FrontY(head, 0, zs - 0.15);
+    f.mouth = {0, 0.5 * (yUp + yDown) + 0.05, zs};
+    // Chin: the most forward point below the lips, then down the profile to where it turns under.
+    double pog = 1e9, pogZ = zs;
+    for (auto [z, y] : prof)
+        if (z < zs - 0.4 && z > zs - 2.0 && y < pog) {
+            pog = y;
+            pogZ = z;
+        }
+    double mentonZ = pogZ, mentonY = pog;
+    for (auto [z, y] : prof)
+        if (z < pogZ && y < pog + 0.6 && z < mentonZ) {
+            mentonZ = z;
+            mentonY = y;
+        }
+    f.chin = {0, mentonY, mentonZ};
+    // Top and back of the skull.
+    for (const Vec3& p : head.pos) {
+        if (p.z > f.top.z || f.top.z == 0) f.top = p;
+        if (p.z > eyeZ - 1.0 && p.y > f.back.y) f.back = p;
+    }
+    // Ears: what sticks out sideways beyond 2.6 units at ear height marks the ear's extent.
+    for (int side = 0; side < 2; ++side) {
+        Vec3 lo{1e9, 1e9, 1e9}, hi{-1e9, -1e9, -1e9};
+        double sign = side ? 1 : -1;
+        for (const Vec3& p : head.pos) {
+            double ax = p.x * sign;
+            if (ax < 2.6 || p.z > eyeZ + 0.6 || p.z < eyeZ - 2.5 || p.y < f.eyeApex[0].y + 2) continue;
+            lo = {std::min(lo.x, ax), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+            hi = {std::max(hi.x, ax), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+        }
+        double attach = 2.4;
+        f.earLow[side] = {attach, lo.y, lo.z};
+        f.earHigh[side] = {hi.x, hi.y, hi.z};
+        f.earCentre[side] = {sign * 0.5 * (attach + hi.x), 0.5 * (lo.y + hi.y), 0.5 * (lo.z + hi.z)};
+    }
+    return f;
+}
+
+// Removes the lining of each eye socket behind the lids, so the eyeball shows through the opening.
+Mesh OpenSockets(const Mesh& head, const Vec3 centre[2], double radius) {
+    std::vector<Vec3> n = head.VertexNormals();
+    return KeepTriangles(head, [&](size_t t) {
+        const Tri& tr = head.tris[t];
+        Vec3 c = (head.pos[tr[0]] + head.pos[tr[1]] + head.pos[tr[2]]) * (1.0 / 3);
+        Vec3 fn = Unit(Cross(head.pos[tr[1]] - head.pos[tr[0]], head.pos[tr[2]] - head.pos[tr[0]]));
+        for (int s = 0; s < 2; ++s) {
+            Vec3 d = c - centre[s];
+            if (Len(d) > radius * 1.12) continue;
+            // Lining faces the eyeball; skin faces away from it.
+            if (Dot(fn, Unit(d)) < -0.2 && c.y > centre[s].y - radius * 0.75) return false;
+        }
+        return true;
+    });
+}
+
+// Closes the cut at the bottom of the neck with a flat fan.
+void CapNeck(Mesh& m, double zCut) {
+    auto edges = m.BoundaryEdges();
+    std::map<int, int> next;
+    for (auto e : edges)
+        if (m.pos[e[0]].z < zCut + 0.8 && m.pos[e[1]].z < zCut + 0.8) next[e[0]] = e[1];
+    if (next.empty()) return;
+    Vec3 c;
+    for (auto [a, b] : next) {
+        m.pos[a].z = zCut;
+        c = c + m.pos[a];
+    }
+    c = c * (1.0 / next.size());
+    int centre = int(m.pos.size());
+    m.pos.push_back(c);
+    // The hole's boundary edges run against the neighbouring triangles; the cap runs the other way.
+    for (auto [a, b] : next) m.tris.push_back({b, a, centre});
+}
+
+// Moves the points near `from` by `shift`, fading with a Gaussian of the given spread per axis.
+void WindowShift(std::vector<Vec3>& pts, Vec3 from, Vec3 shift, Vec3 sigma) {
+    for (Vec3& p : pts) {
+        Vec3 d = p - from;
+        double e = d.x * d.x / (2 * sigma.x * sigma.x) + d.y * d.y / (2 * sigma.y * sigma.y) +
+                   d.z * d.z / (2 * sigma.z * sigma.z);
+        p = p + shift * std::exp(-e);
+    }
+}
+
+// Bends one coordinate beyond `start` quadratically so that `current` lands on `target`;
+// smooth (C1) at `start`, the identity on the other side.
+void Bend(std::vector<Vec3>& pts, double Vec3::*axis, double start, double current, double target) {
+    double a = (target - current) / ((current - start) * (current - start));
+    bool up = current > start;
+    for (Vec3& p : pts) {
+        double d = p.*axis - start;
+        if ((d > 0) == up && d != 0) p.*axis += a * d * d;
+    }
+}
+
+int Nearest(const std::vector<Vec3>& pts, Vec3 q) {
+    int best = -1;
+    double bd = 1e18;
+    for (size_t i = 0; i < pts.size(); ++i) {
+        double d = Len(pts[i] - q);
+        if (d < bd) {
+            bd = d;
+            best = int(i);
+        }
+    }
+    return best;
+}
+}  // namespace
+
+GenericHead BuildHead(const std::string& path) {
+    SourceModel src = LoadSource(path, kUnit);
+    double zTop = -1e9;
+    for (const Vec3& p : src.body.pos) zTop = std::max(zTop, p.z);
+    Mesh region = KeepTriangles(src.body, [&](size_t t) {
+        for (int c : src.body.tris[t])
+            if (src.body.pos[c].z < zTop - 11) return false;
+        return true;
+    });
+    Features f = Measure(region, src.eyes);
+    if (std::getenv("GENHEAD_DEBUG")) {
+        auto P = [](const char* n, Vec3 p) { std::fprintf(stderr, "src %-8s %8.3f %8.3f %8.3f\n", n, p.x, p.y, p.z); };
+        P("tip", f.noseTip); P("nasion", f.nasion); P("mouth", f.mouth); P("chin", f.chin); P("top", f.top);
+        P("back", f.back); P("eyeL", f.eyeApex[0]); P("earL", f.earCentre[0]);
+    }
+
+    // Eyes, mouth and ears land exactly on their anchors; the space between bends smoothly.
+    std::vector<Vec3> from{f.eyeApex[0], f.eyeApex[1], f.mouth, f.earCentre[0], f.earCentre[1]};
+    std::vector<Vec3> to{anchors::kLeftEye, anchors::kRightEye, anchors::kMouth, anchors::kLeftEar, anchors::kRightEar};
+    Warp warp(from, to, {0, 1, 2, 3, 4});
+    const double s = warp.scale();
+    // Track the features through every later step as extra points at the end of the list.
+    std::vector<Vec3> pts = region.pos;
+    const size_t nMesh = pts.size();
+    pts.push_back(f.nasion);
+    pts.push_back(f.noseTip);
+    pts.push_back(f.chin);
+    for (Vec3& p : pts) p = warp(p);
+    Vec3& nasion = pts[nMesh];
+    Vec3& tip = pts[nMesh + 1];
+    Vec3& chin = pts[nMesh + 2];
+    // The nose grows in depth as a whole (about the plane of the corneas), then its root comes to
+    // the nose anchor and its tip one unit in front of it: the reconstruction measures nose length
+    // in whole units.
+    {
+        const double plane = anchors::kLeftEye.y;
+        const double zc = 0.5 * (nasion.z + tip.z) - 0.15;
+        const double k = (plane - (anchors::kNose.y - 1.0)) / (plane - tip.y);
+        for (Vec3& p : pts) {
+            if (p.y >= plane) continue;
+            double w = std::exp(-(p.x * p.x / (2 * 0.75 * 0.75) + (p.z - zc) * (p.z - zc) / (2 * 0.85 * 0.85)));
+            p.y = plane + (p.y - plane) * (1 + (k - 1) * w);
+        }
+        WindowShift(pts, nasion, anchors::kNose - nasion, {0.35, 0.5, 0.4});
+        Vec3 tipTarget{0.0, anchors::kNose.y - 1.0, -0.473};
+        WindowShift(pts, tip, tipTarget - tip, {0.45, 0.6, 0.42});
+    }
+    // Crown, chin and back of the skull to the heights and depth of the texture layout.
+    double top = -1e9, back = -1e9;
+    for (size_t i = 0; i < nMesh; ++i) {
+        top = std::max(top, pts[i].z);
+        if (pts[i].z > -0.5) back = std::max(back, pts[i].y);
+    }
+    Bend(pts, &Vec3::z, 1.1, top, 3.745);
+    Bend(pts, &Vec3::z, -1.8, chin.z, -3.284);
+    Bend(pts, &Vec3::y, 3.3, back, 5.3);
+    if (std::getenv("GENHEAD_DEBUG")) {
+        auto P = [](const char* n, Vec3 p) { std::fprintf(stderr, "dst %-8s %8.3f %8.3f %8.3f\n", n, p.x, p.y, p.z); };
+        P("tip", tip); P("nasion", nasion); P("chin", chin); P("top", Vec3{0, 0, top}); P("back", Vec3{0, back, 0});
+        P("mouth", warp(f.mouth));
+    }
+    region.pos.assign(pts.begin(), pts.begin() + long(nMesh));
+
+    GenericHead g;
+    for (int side = 0; side < 2; ++side) {
+        Mesh eye = KeepTriangles(src.eyes, [&](size_t t) { return (src.eyes.pos[src.eyes.tris[t][0]].x > 0) == (side == 1); });
+        Vec3 apex = warp(f.eyeApex[side]);
+        for (Vec3& p : eye.pos) p = apex + (p - f.eyeApex[side]) * s;
+        (side ? g.rightEye : g.leftEye) = eye;
+        (side ? g.rightEyeApex : g.leftEyeApex) = apex;
+        (side ? g.rightEyeCentre : g.leftEyeCentre) = apex + (f.eyeCentre[side] - f.eyeApex[side]) * s;
+    }
+    g.eyeRadius = f.eyeRadius * s;
+    // Crop: the neck ends a little more than a unit below the chin; the cut is made flat and closed.
+    const double zCut = chin.z - 1.3;
+    Mesh cropped = KeepTriangles(region, [&](size_t t) {
+        const Tri& tr = region.tris[t];
+        return (region.pos[tr[0]].z + region.pos[tr[1]].z + region.pos[tr[2]].z) / 3 > zCut;
+    });
+    Vec3 centres[2] = {g.leftEyeCentre, g.rightEyeCentre};
+    g.head = OpenSockets(cropped, centres, g.eyeRadius);
+    CapNeck(g.head, zCut);
+    g.mouth = anchors::kMouth;
+    g.nasion = nasion;
+    g.stomionZ = g.mouth.z;
+    g.leftEar = anchors::kLeftEar;
+    g.rightEar = anchors::kRightEar;
+    g.earSize = (f.earHigh[0] - f.earLow[0]) * s;
+    (void)Smooth;
+    (void)BackY;
+    for (size_t i = 0; i < g.head.pos.size(); ++i)
+        if (g.topVertex < 0 || g.head.pos[i].z > g.head.pos[g.topVertex].z) g.topVertex = int(i);
+    // The tip is the most forward vertex of the nose.
+    for (size_t i = 0; i < g.head.pos.size(); ++i) {
+        const Vec3& p = g.head.pos[i];
+        if (std::abs(p.x) < 0.3 && std::abs(p.z - tip.z) < 0.5 && (g.noseTipVertex < 0 || p.y < g.head.pos[g.noseTipVertex].y))
+            g.noseTipVertex = int(i);
+    }
+    // The chin's lowest corner: lowest of the midline's front part, found from the tracked chin.
+    g.chinVertex = Nearest(g.head.pos, chin);
+    for (int pass = 0; pass < 4; ++pass) {
+        const Vec3 c = g.head.pos[g.chinVertex];
+        for (size_t i = 0; i < g.head.pos.size(); ++i) {
+            const Vec3& p = g.head.pos[i];
+            if (std::abs(p.x) < 0.3 && p.y < c.y + 0.5 && p.z < g.head.pos[g.chinVertex].z) g.chinVertex = int(i);
+        }
+    }
+    return g;
+}
