@@ -11,7 +11,11 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QTest>
+#include <QGuiApplication>
 #include <QTimer>
+
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
 
 #include <deque>
 #include <unistd.h>
@@ -143,6 +147,47 @@ std::string SecondPhoto()
 std::string ThirdPhoto()
 {
     return std::string(VULTARI_DEPS_DIR) + "/node-opencv/usr/share/doc/node-opencv/examples/files/mona.png";
+}
+
+namespace {
+Display* XDisplay()
+{
+    auto* x11 = qApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->display() : nullptr;
+}
+
+void Settle()
+{
+    if (Display* display = XDisplay())
+        XSync(display, False);
+    QTest::qWait(60);
+}
+}
+
+void PointerTo(QWidget* widget, QPoint local)
+{
+    QPoint global = widget->mapToGlobal(local);
+    Display* display = XDisplay();
+    QVERIFY(display);
+    XTestFakeMotionEvent(display, -1, global.x(), global.y(), CurrentTime);
+    Settle();
+}
+
+void Button(int button, bool press)
+{
+    Display* display = XDisplay();
+    QVERIFY(display);
+    XTestFakeButtonEvent(display, static_cast<unsigned>(button), press ? True : False, CurrentTime);
+    Settle();
+}
+
+void WheelOver(QWidget* widget, QPoint local, int notches)
+{
+    PointerTo(widget, local);
+    for (int i = 0; i < std::abs(notches); ++i) {
+        Button(notches > 0 ? 4 : 5, true);
+        Button(notches > 0 ? 4 : 5, false);
+    }
 }
 
 bool IsBlank(const QImage& image)

@@ -3,7 +3,9 @@
 // build, with private copies of everything the program writes), captured messages, the three
 // real windows with a real core object, and a way to answer the file dialogs.
 #include <QFileDialog>
+#include <QPoint>
 #include <QString>
+#include <QWidget>
 
 #include <filesystem>
 #include <functional>
@@ -30,6 +32,13 @@ int DialogsShown();
 std::string FrontPhoto();    // grace_hopper_512x512.jpg
 std::string SecondPhoto();   // astronaut.png
 std::string ThirdPhoto();    // mona.png
+
+// Real input through the X server (XTest), as a user's mouse makes it: it reaches the window
+// that is really under the pointer, the engine's GL window included, and Qt sees it as
+// spontaneous. Each call waits until Qt has handled it.
+void PointerTo(QWidget* widget, QPoint local);
+void Button(int button, bool press);  // 1 left, 4 wheel up, 5 wheel down
+void WheelOver(QWidget* widget, QPoint local, int notches);  // > 0 up, < 0 down
 
 // All white?
 bool IsBlank(const QImage& image);

@@ -77,19 +77,25 @@ char* Describe(const Enabling& e)
     return qstrdup(s.c_str());
 }
 
-// Texts the status line shows while pending messages are processed during the next handler.
+// Texts the status line shows while pending messages are processed during the next handler:
+// the first pending-message pass after WatchStatus records the line once.
 std::vector<std::string> statusSeen;
+bool watching = false;
+void StatusTick()
+{
+    if (!watching)
+        return;
+    if (InPendingMessages()) {
+        statusSeen.push_back(Form1->LabelInfo->text().toStdString());
+        watching = false;
+        return;
+    }
+    QTimer::singleShot(0, StatusTick);
+}
 void WatchStatus()
 {
-    // Re-armed until the handler's own pending-message pass runs it (not inside a file dialog).
-    QTimer::singleShot(0, [] {
-        if (QApplication::activeModalWidget()) {
-            WatchStatus();
-            return;
-        }
-        if (InPendingMessages())
-            statusSeen.push_back(Form1->LabelInfo->text().toStdString());
-    });
+    watching = true;
+    QTimer::singleShot(0, StatusTick);
 }
 
 QImage Picture(TImageBox* box) { return box->Image()->Picture().Image().copy(); }
@@ -134,6 +140,7 @@ private slots:
         CaptureMessages();
         Messages().clear();
         statusSeen.clear();
+        watching = false;
         TFileDialog::Responder = nullptr;
     }
 
@@ -460,10 +467,13 @@ private slots:
         double toView = double(ew) / core->recognizer->frontImage.cols;
         QPoint at((697 - ew) / 2 + int(std::lround(nose->x * toView)), (613 - eh) / 2 + int(std::lround(nose->y * toView)));
         int nx = nose->x;
-        QTest::mousePress(Form1->ImageMain, Qt::LeftButton, {}, at);
-        QTest::mouseMove(Form1->ImageMain, at + QPoint(4, 0));
-        QTest::mouseRelease(Form1->ImageMain, Qt::LeftButton, {}, at + QPoint(4, 0));
-        QVERIFY(nose->x > nx);
+        PointerTo(Form1->ImageMain, at);  // the real mouse, through the X server
+        Button(1, true);
+        QCOMPARE(core->grabbedPoint, nose);
+        PointerTo(Form1->ImageMain, at + QPoint(4, 0));
+        Button(1, false);
+        QVERIFY(core->grabbedPoint == nullptr);
+        QVERIFY2(nose->x > nx, qPrintable(QString("%1 -> %2").arg(nx).arg(nose->x)));
 
         WatchStatus();
         QTest::mouseClick(Form1->Button1, Qt::LeftButton);
@@ -478,27 +488,26 @@ private slots:
         QTest::qWait(100);  // frames and light ticks run
         QVERIFY(core->lightAngle >= 0);
 
-        // Turn by mouse on the 3D panel: 0.2 degrees a pixel.
-        QTest::mousePress(Form1->PanelMain, Qt::LeftButton, {}, QPoint(100, 100));
-        QTest::mouseMove(Form1->PanelMain, QPoint(110, 95));
-        QTest::mouseRelease(Form1->PanelMain, Qt::LeftButton, {}, QPoint(110, 95));
+        // Turn with the real mouse on the 3D panel, over the engine's GL window: 0.2 degrees a pixel.
+        PointerTo(Form1->PanelMain, QPoint(100, 100));
+        Button(1, true);
+        QVERIFY(core->rotating);
+        PointerTo(Form1->PanelMain, QPoint(110, 95));
+        Button(1, false);
         QCOMPARE(core->yaw, 2.0f);
         QCOMPARE(core->pitch, -1.0f);
         QCOMPARE(Model(core->headModel)->rotate[2], 2.0f);
+        QCOMPARE(Model(core->hairsModel)->rotate[0], -1.0f);
         QVERIFY(!core->rotating);
 
-        // Zoom by wheel anywhere over the window: it reaches the window from the panel.
-        auto wheel = [](int delta) {
-            QPoint over(200, 200);
-            QWheelEvent event(over, Form1->PanelMain->mapToGlobal(over), QPoint(), QPoint(0, delta), Qt::NoButton,
-                              Qt::NoModifier, Qt::NoScrollPhase, false);
-            QApplication::sendEvent(Form1->PanelMain, &event);
-        };
-        wheel(120);
+        // Zoom with the real wheel over the GL window: it reaches the main window.
+        WheelOver(Form1->PanelMain, QPoint(300, 300), 1);
         QCOMPARE(Model(core->headModel)->scale[0], 1.1f);
-        wheel(-120);
-        wheel(-120);
+        WheelOver(Form1->PanelMain, QPoint(300, 300), -2);
         QVERIFY(std::abs(Model(core->headModel)->scale[0] - 0.9f) < 1e-6f);
+        // And over the left column too.
+        WheelOver(Form1->PanelLeft, QPoint(40, 400), 1);
+        QCOMPARE(Model(core->eyesModel)->scale[2], 1.0f);
 
         // Editing and back to the 3D view.
         QTest::mouseClick(Form1->ButtonEditProfile, Qt::LeftButton);
