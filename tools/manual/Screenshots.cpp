@@ -1,5 +1,7 @@
 // Takes the manual's screenshots and figures from the real program under Xvfb:
-//   xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/vultari_screenshots docs/manual [front] [profile]
+//   xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/vultari_screenshots docs/manual [front profile [features]]
+// The manual's pictures use renders of the generic head (vultari_driver photos) with the points
+// where the generic head's feature file puts them (build/bin/data/models/head_features.txt).
 // It runs the windows on a private copy of the data tree, walks through the working steps and
 // writes images/*.png and the point tables points-front.html and points-profile.html.
 #include "app/AboutForm.h"
@@ -8,6 +10,7 @@
 #include "app/RenderForm.h"
 #include "app/UnitMain.h"
 #include "core/Vultari.h"
+#include "platform/base/Numbers.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Recognizer.h"
 #include "tests/app/GuiFixture.h"
@@ -21,6 +24,7 @@
 #include <QCheckBox>
 #include <QSlider>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 
@@ -63,23 +67,50 @@ void Figure(const cv::Mat& photo, THPoint* const* points, int count, int left, i
     p.setRenderHint(QPainter::Antialiasing);
     QFont font = ProgramFont(20, true);
     p.setFont(font);
+    std::vector<QPointF> spots;
+    for (int i = 0; i < count; ++i)
+        spots.emplace_back((points[i]->x - crop.x()) * scale, (points[i]->y - crop.y()) * scale);
+    QPointF middle(figure.width() / 2.0, figure.height() / 2.0);
+    // Each label goes outward from the middle of the face, as close to its point as it can be
+    // without covering another label or another point.
+    std::vector<QRectF> taken;
+    auto free = [&](const QRectF& box) {
+        if (!QRectF(figure.rect()).contains(box))
+            return false;
+        for (const QRectF& t : taken)
+            if (t.adjusted(-3, -3, 3, 3).intersects(box))
+                return false;
+        for (const QPointF& spot : spots)
+            if (box.adjusted(-7, -7, 7, 7).contains(spot))
+                return false;
+        return true;
+    };
     for (int i = 0; i < count; ++i) {
-        QPointF at((points[i]->x - crop.x()) * scale, (points[i]->y - crop.y()) * scale);
-        p.setPen(QPen(Qt::black, 3));
-        p.setBrush(QColor(60, 230, 90));
-        p.drawEllipse(at, 6, 6);
-        // Labels fan out so that the close points of an eye or the mouth stay readable.
-        double angle = -2.4 + 0.37 * (i % 17);
-        QPointF label = at + QPointF(std::cos(angle), std::sin(angle)) * (i % 2 ? 46 : 30);
-        p.setPen(QPen(QColor(255, 255, 255, 200), 1.5));
-        p.drawLine(at, label);
-        QString text = QString::number(i);
-        QRectF box(label.x() - 14, label.y() - 13, 28, 26);
+        QPointF at = spots[static_cast<size_t>(i)];
+        QPointF out = at - middle;
+        double base = std::hypot(out.x(), out.y()) < 1 ? -1.5708 : std::atan2(out.y(), out.x());
+        QRectF box;
+        bool placed = false;
+        for (double distance = 30; distance <= 160 && !placed; distance += 10)
+            for (int k = 0; k < 24 && !placed; ++k) {
+                double angle = base + (k % 2 ? 1 : -1) * ((k + 1) / 2) * 0.26;
+                QPointF c = at + QPointF(std::cos(angle), std::sin(angle)) * distance;
+                box = QRectF(c.x() - 15, c.y() - 13, 30, 26);
+                placed = free(box);
+            }
+        taken.push_back(box);
+        p.setPen(QPen(QColor(255, 255, 255, 220), 1.5));
+        p.drawLine(at, box.center());
         p.setPen(Qt::NoPen);
-        p.setBrush(QColor(0, 0, 0, 170));
+        p.setBrush(QColor(0, 0, 0, 190));
         p.drawRoundedRect(box, 5, 5);
         p.setPen(Qt::white);
-        p.drawText(box, Qt::AlignCenter, text);
+        p.drawText(box, Qt::AlignCenter, QString::number(i));
+    }
+    for (const QPointF& spot : spots) {
+        p.setPen(QPen(Qt::black, 2));
+        p.setBrush(QColor(60, 230, 90));
+        p.drawEllipse(spot, 5, 5);
     }
     p.end();
     figure.save(QString::fromStdString((out / "images" / name).string()));
@@ -100,6 +131,30 @@ void Table(THPoint* const* points, int count, const char* name)
     html << "</table>\n";
 }
 
+// Puts the points where they truly are on the renders of the generic head (vultari_driver photos:
+// orthographic, 6 model units above and below the middle), from the generic head's feature file.
+void PlaceTruePoints(THeadAttributes* head, const cv::Mat& frontPhoto, const cv::Mat& sidePhoto, const std::string& file)
+{
+    std::ifstream in(file);
+    std::string kind;
+    int index;
+    double x, y, z, vx, vy;
+    while (in >> kind) {
+        if (kind[0] == '#') {
+            std::getline(in, kind);
+            continue;
+        }
+        in >> index >> x >> y >> z >> vx >> vy;
+        const cv::Mat& photo = kind == "front" ? frontPhoto : sidePhoto;
+        double halfHeight = 6.0, halfWidth = halfHeight * photo.cols / photo.rows;
+        int px = RoundHalfEven((vx / halfWidth + 1) * photo.cols / 2), py = RoundHalfEven((vy / halfHeight + 1) * photo.rows / 2);
+        if (kind == "front" && index >= 0 && index < FrontPoint::Count)
+            head->front[index]->SetPosition(px, py);
+        else if (kind == "profile" && index >= 0 && index < ProfilePoint::Count)
+            head->profile[index]->SetPosition(px, py);
+    }
+}
+
 void HoverOver(THPoint* point, const TBitmap* editBitmap, const cv::Mat& photo)
 {
     int ew = editBitmap->Width(), eh = editBitmap->Height();
@@ -112,7 +167,7 @@ void HoverOver(THPoint* point, const TBitmap* editBitmap, const cv::Mat& photo)
 int main(int argc, char** argv)
 {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: vultari_screenshots MANUAL_FOLDER [FRONT_PHOTO] [PROFILE_PHOTO]\n");
+        std::fprintf(stderr, "usage: vultari_screenshots MANUAL_FOLDER [FRONT_PHOTO PROFILE_PHOTO [FEATURES]]\n");
         return 2;
     }
     QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
@@ -121,6 +176,7 @@ int main(int argc, char** argv)
     fs::create_directories(out / "images");
     std::string front = argc > 2 ? argv[2] : gui::FrontPhoto();
     std::string profile = argc > 3 ? argv[3] : gui::SecondPhoto();
+    std::string truth = argc > 4 ? argv[4] : "";
     fs::path folder = gui::MakeProgramFolder("screenshots");
     gui::CaptureMessages();
 
@@ -137,6 +193,11 @@ int main(int argc, char** argv)
     Form1->ButtonLoadFronImage->click();
     gui::AnswerDialogs({profile});
     Form1->ButtonLoadProfileImage->click();
+    if (!truth.empty() && core->GetProfileOrientation() == 0) {
+        PlaceTruePoints(core->headAttributes, core->recognizer->frontImage, core->recognizer->profileImage, truth);
+        core->DrawThumbnail(Form1->ImageFront->Image(), 0);
+        core->DrawThumbnail(Form1->ImageProfile->Image(), 1);
+    }
     Shot(Form1, "photos-loaded.png");
 
     Form1->ButtonEditFront->click();
