@@ -3,7 +3,13 @@
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 
+#include <dlfcn.h>
+#include <link.h>
+
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 struct GLSurface {
     Display* display = nullptr;
@@ -25,25 +31,60 @@ struct GLRenderContext {
 
 namespace {
 
-// X errors are reported asynchronously and Xlib's default handler ends the process. While the layer
-// creates or destroys something it catches them instead, and syncs to learn whether one happened.
+// Xlib's default error handler ends the process. Errors on the layer's own display connections are
+// caught instead: while the layer creates or destroys something it syncs to learn of them, and at
+// any other time (a swap after the window was destroyed under it) they are reported once and
+// ignored. Errors on other connections go on to the handler that was there before.
+std::vector<Display*> ownDisplays;
+XErrorHandler previousHandler = nullptr;
+bool handlerInstalled = false;
+bool trapping = false;
 int trappedError = 0;
+bool reportedStrayError = false;
 
-int TrapError(Display*, XErrorEvent* event)
+int HandleError(Display* display, XErrorEvent* event)
 {
-    if (trappedError == 0)
-        trappedError = event->error_code;
+    if (std::find(ownDisplays.begin(), ownDisplays.end(), display) == ownDisplays.end())
+        return previousHandler != nullptr ? previousHandler(display, event) : 0;
+    if (trapping) {
+        if (trappedError == 0)
+            trappedError = event->error_code;
+    } else if (!reportedStrayError) {
+        reportedStrayError = true;
+        std::fprintf(stderr, "GL context: X error %d on the drawing surface ignored\n", event->error_code);
+    }
     return 0;
+}
+
+Display* OpenOwnDisplay()
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return nullptr;
+    if (!handlerInstalled) {
+        previousHandler = XSetErrorHandler(HandleError);
+        handlerInstalled = true;
+    }
+    ownDisplays.push_back(display);
+    return display;
+}
+
+void CloseOwnDisplay(Display* display)
+{
+    XSync(display, False);  // errors still on their way arrive while the display is known
+    ownDisplays.erase(std::remove(ownDisplays.begin(), ownDisplays.end(), display), ownDisplays.end());
+    XCloseDisplay(display);
 }
 
 class ErrorTrap {
 public:
     explicit ErrorTrap(Display* display) : display(display)
     {
+        XSync(display, False);  // earlier errors are not this operation's
+        trapping = true;
         trappedError = 0;
-        previous = XSetErrorHandler(TrapError);
     }
-    ~ErrorTrap() { XSetErrorHandler(previous); }
+    ~ErrorTrap() { trapping = false; }
     ErrorTrap(const ErrorTrap&) = delete;
     ErrorTrap& operator=(const ErrorTrap&) = delete;
 
@@ -56,7 +97,6 @@ public:
 
 private:
     Display* display;
-    int (*previous)(Display*, XErrorEvent*) = nullptr;
 };
 
 void Report(const char* what, int errorCode = 0)
@@ -73,7 +113,7 @@ GLSurface* GetSurface(WindowHandle window, int width, int height)
         Report("the drawing area has no pixels");
         return nullptr;
     }
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = OpenOwnDisplay();
     if (display == nullptr) {
         Report("cannot open the X display (is DISPLAY set?)");
         return nullptr;
@@ -95,13 +135,23 @@ GLXFBConfig FirstConfig(Display* display, int drawableType)
     int count = 0;
     GLXFBConfig* configs = glXChooseFBConfig(display, DefaultScreen(display), attributes, &count);
     GLXFBConfig config = nullptr;
-    // A window needs a configuration with an X visual.
-    for (int i = 0; i < count && config == nullptr; ++i) {
-        if ((drawableType & GLX_WINDOW_BIT) == 0) {
-            config = configs[i];
-        } else if (XVisualInfo* visual = glXGetVisualFromFBConfig(display, configs[i])) {
-            XFree(visual);
-            config = configs[i];
+    // The list starts with the deepest colours (10 bits a channel on some servers); 8 bits a
+    // channel is what the program reads back and renders into, so look for it first.
+    for (int pass = 0; pass < 2 && config == nullptr; ++pass) {
+        for (int i = 0; i < count && config == nullptr; ++i) {
+            int red = 0, green = 0, blue = 0;
+            glXGetFBConfigAttrib(display, configs[i], GLX_RED_SIZE, &red);
+            glXGetFBConfigAttrib(display, configs[i], GLX_GREEN_SIZE, &green);
+            glXGetFBConfigAttrib(display, configs[i], GLX_BLUE_SIZE, &blue);
+            if (pass == 0 && (red != 8 || green != 8 || blue != 8))
+                continue;
+            // A window needs a configuration with an X visual.
+            if ((drawableType & GLX_WINDOW_BIT) == 0) {
+                config = configs[i];
+            } else if (XVisualInfo* visual = glXGetVisualFromFBConfig(display, configs[i])) {
+                XFree(visual);
+                config = configs[i];
+            }
         }
     }
     if (configs != nullptr)
@@ -136,7 +186,8 @@ bool CreateWindow(GLSurface* surface, Window parent, bool map)
     if (surface->visual == nullptr)
         return false;
     ErrorTrap trap(surface->display);
-    surface->colormap = XCreateColormap(surface->display, parent, surface->visual->visual, AllocNone);
+    surface->colormap = XCreateColormap(surface->display, RootWindow(surface->display, surface->visual->screen),
+                                        surface->visual->visual, AllocNone);
     XSetWindowAttributes attributes{};
     attributes.colormap = surface->colormap;
     attributes.border_pixel = 0;
@@ -184,6 +235,30 @@ bool SetPixelFormat(GLSurface* surface)
     return CreateWindow(surface, DefaultRootWindow(surface->display), false);
 }
 
+// The driver that the first context loads stays loaded: Mesa unloads it when the display closes,
+// and its LLVM back end is not made to be unloaded and loaded again in one process (nor can a leak
+// checker name an unloaded module).
+void KeepDriverLoaded()
+{
+    static bool kept = false;
+    if (kept)
+        return;
+    kept = true;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void*) {
+            const char* path = info->dlpi_name;
+            if (path == nullptr || *path == '\0')
+                return 0;
+            if (std::strstr(path, "/dri/") != nullptr || std::strstr(path, "libGLX_mesa") != nullptr ||
+                std::strstr(path, "libgallium") != nullptr || std::strstr(path, "libLLVM") != nullptr) {
+                if (void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE))
+                    dlclose(handle);
+            }
+            return 0;
+        },
+        nullptr);
+}
+
 GLRenderContext* CreateContext(GLSurface* surface)
 {
     if (surface == nullptr || surface->config == nullptr)
@@ -198,6 +273,7 @@ GLRenderContext* CreateContext(GLSurface* surface)
             glXDestroyContext(surface->display, context);
         return nullptr;
     }
+    KeepDriverLoaded();
     auto* result = new GLRenderContext;
     result->display = surface->display;
     result->context = context;
@@ -211,6 +287,10 @@ bool MakeCurrent(GLSurface* surface, GLRenderContext* context)
         if (display != nullptr)
             glXMakeContextCurrent(display, None, None, nullptr);
         return surface == nullptr && context == nullptr;
+    }
+    if (surface->drawable == 0) {
+        Report("there is no drawable to make the context current on");
+        return false;
     }
     if (glXGetCurrentContext() == context->context && glXGetCurrentDrawable() == surface->drawable)
         return true;
@@ -226,7 +306,13 @@ bool MakeCurrent(GLSurface* surface, GLRenderContext* context)
 
 void SwapBuffers(GLSurface* surface)
 {
-    if (surface != nullptr && surface->drawable != 0)
+    if (surface == nullptr || surface->drawable == 0)
+        return;
+    // Headless nothing is shown, and what a swap does to a pbuffer or an unmapped window is up to
+    // the driver: the frame stays in the back buffer, where the caller reads it.
+    if (surface->parent == 0)
+        glFlush();
+    else
         glXSwapBuffers(surface->display, surface->drawable);
 }
 
@@ -257,7 +343,7 @@ void ReleaseSurface(GLSurface* surface)
     }
     if (surface->visual != nullptr)
         XFree(surface->visual);
-    XCloseDisplay(surface->display);
+    CloseOwnDisplay(surface->display);
     delete surface;
 }
 
