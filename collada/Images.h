@@ -20,6 +20,6 @@ public:
     // Index of the first entry of `names` equal to this name; -1 when none.
     int IndexOf(std::string_view name) const;
     // One "image" element per entry, its file given as `prefix` followed by the file's name part
-    // (after the last "\\", "/" or ":").
+    // (after its last backslash, "/" or ":").
     std::string ImagesXml(std::string_view prefix) const;
 };

@@ -54,7 +54,8 @@ void AppendSource(std::string& out, const std::string& N, const char* suffix, co
     out += "        </source>\n";
 }
 
-// The file-name part of a stored path: after its last "\", "/" or ":".
+// The file-name part of a stored path: after its last backslash, "/" or ":". The slash counts too,
+// so that a path from any platform gives the file name a reader finds in the texture folder.
 std::string_view FilePart(std::string_view path)
 {
     size_t cut = path.find_last_of("\\/:");
