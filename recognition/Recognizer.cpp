@@ -200,13 +200,20 @@ struct Silhouette {
     }
 };
 
-// Sum over the outline of (cx - x): positive when the silhouette reaches further toward smaller x.
-long long FacingSum(const Silhouette& s)
+// The facing of a silhouette: 0 when it reaches further toward smaller x from its centroid (the
+// sum of cx - x over the outline is positive), 1 when it reaches further the other way. False
+// without evidence: no skin, no outline inside the photo, or a sum of exactly 0.
+bool DecideFacing(const Silhouette& s, int& orientation)
 {
+    if (!s.hasCentroid || s.contour.empty())
+        return false;
     long long sum = 0;
     for (const cv::Point& p : s.contour)
         sum += s.cx - p.x;
-    return sum;
+    if (sum == 0)
+        return false;
+    orientation = sum > 0 ? 0 : 1;
+    return true;
 }
 }
 
@@ -643,16 +650,11 @@ void TRecognizer::DetectProfileOrientation(THeadAttributes* attributes)
         return;
     }
     Silhouette silhouette(profileImage, skinLocus);
-    if (!silhouette.hasCentroid || silhouette.contour.empty())
-        return; // no evidence either way
-    const long long sum = FacingSum(silhouette);
-    if (sum == 0)
-        return;
     int orientation = 0;
-    if (sum < 0) {
+    if (!DecideFacing(silhouette, orientation))
+        return; // the orientation stays as it is
+    if (orientation == 1)
         cv::flip(profileImage, profileImage, 1);
-        orientation = 1;
-    }
     attributes->SetProfileOrientation(orientation, profileImage.cols);
 }
 
@@ -679,17 +681,13 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
 
     // The silhouette serves the facing decision and the placement; a flip mirrors it.
     Silhouette s(profileImage, skinLocus);
-    if (!keepOrientation && s.hasCentroid && !s.contour.empty()) {
-        const long long sum = FacingSum(s);
-        if (sum != 0) {
-            int orientation = 0;
-            if (sum < 0) {
-                cv::flip(profileImage, profileImage, 1);
-                s.Flip();
-                orientation = 1;
-            }
-            attributes->SetProfileOrientation(orientation, W);
+    int orientation = 0;
+    if (!keepOrientation && DecideFacing(s, orientation)) {
+        if (orientation == 1) {
+            cv::flip(profileImage, profileImage, 1);
+            s.Flip();
         }
+        attributes->SetProfileOrientation(orientation, W);
     }
     const bool mirrored = attributes->profileOrientation == 1;
     if (mirrored)

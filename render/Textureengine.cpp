@@ -112,6 +112,8 @@ bool TTexture::Load(const std::string& path, int unit)
     const std::vector<unsigned char> pixels = ReadTextureImage(path, width, height);
 
     glEntryPoints.ActiveTextureARB(static_cast<unsigned>(unit));
+    if (textureId != 0)
+        glCore.DeleteTextures(1, &textureId);  // loaded again: the old name is not left behind
     glCore.GenTextures(1, &textureId);
     glCore.PixelStorei(GL_UNPACK_ALIGNMENT, 1);
     glCore.BindTexture(GL_TEXTURE_2D, textureId);

@@ -3,7 +3,11 @@
 #include <GL/glx.h>
 #include <X11/Xlib.h>
 
+#include <dlfcn.h>
+#include <link.h>
+
 #include <cstdio>
+#include <cstring>
 
 struct GLSurface {
     Display* display = nullptr;
@@ -95,13 +99,23 @@ GLXFBConfig FirstConfig(Display* display, int drawableType)
     int count = 0;
     GLXFBConfig* configs = glXChooseFBConfig(display, DefaultScreen(display), attributes, &count);
     GLXFBConfig config = nullptr;
-    // A window needs a configuration with an X visual.
-    for (int i = 0; i < count && config == nullptr; ++i) {
-        if ((drawableType & GLX_WINDOW_BIT) == 0) {
-            config = configs[i];
-        } else if (XVisualInfo* visual = glXGetVisualFromFBConfig(display, configs[i])) {
-            XFree(visual);
-            config = configs[i];
+    // The list starts with the deepest colours (10 bits a channel on some servers); 8 bits a
+    // channel is what the program reads back and renders into, so look for it first.
+    for (int pass = 0; pass < 2 && config == nullptr; ++pass) {
+        for (int i = 0; i < count && config == nullptr; ++i) {
+            int red = 0, green = 0, blue = 0;
+            glXGetFBConfigAttrib(display, configs[i], GLX_RED_SIZE, &red);
+            glXGetFBConfigAttrib(display, configs[i], GLX_GREEN_SIZE, &green);
+            glXGetFBConfigAttrib(display, configs[i], GLX_BLUE_SIZE, &blue);
+            if (pass == 0 && (red != 8 || green != 8 || blue != 8))
+                continue;
+            // A window needs a configuration with an X visual.
+            if ((drawableType & GLX_WINDOW_BIT) == 0) {
+                config = configs[i];
+            } else if (XVisualInfo* visual = glXGetVisualFromFBConfig(display, configs[i])) {
+                XFree(visual);
+                config = configs[i];
+            }
         }
     }
     if (configs != nullptr)
@@ -184,6 +198,30 @@ bool SetPixelFormat(GLSurface* surface)
     return CreateWindow(surface, DefaultRootWindow(surface->display), false);
 }
 
+// The driver that the first context loads stays loaded: Mesa unloads it when the display closes,
+// and its LLVM back end is not made to be unloaded and loaded again in one process (nor can a leak
+// checker name an unloaded module).
+void KeepDriverLoaded()
+{
+    static bool kept = false;
+    if (kept)
+        return;
+    kept = true;
+    dl_iterate_phdr(
+        [](dl_phdr_info* info, size_t, void*) {
+            const char* path = info->dlpi_name;
+            if (path == nullptr || *path == '\0')
+                return 0;
+            if (std::strstr(path, "/dri/") != nullptr || std::strstr(path, "libGLX_mesa") != nullptr ||
+                std::strstr(path, "libgallium") != nullptr || std::strstr(path, "libLLVM") != nullptr) {
+                if (void* handle = dlopen(path, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE))
+                    dlclose(handle);
+            }
+            return 0;
+        },
+        nullptr);
+}
+
 GLRenderContext* CreateContext(GLSurface* surface)
 {
     if (surface == nullptr || surface->config == nullptr)
@@ -198,6 +236,7 @@ GLRenderContext* CreateContext(GLSurface* surface)
             glXDestroyContext(surface->display, context);
         return nullptr;
     }
+    KeepDriverLoaded();
     auto* result = new GLRenderContext;
     result->display = surface->display;
     result->context = context;
@@ -211,6 +250,10 @@ bool MakeCurrent(GLSurface* surface, GLRenderContext* context)
         if (display != nullptr)
             glXMakeContextCurrent(display, None, None, nullptr);
         return surface == nullptr && context == nullptr;
+    }
+    if (surface->drawable == 0) {
+        Report("there is no drawable to make the context current on");
+        return false;
     }
     if (glXGetCurrentContext() == context->context && glXGetCurrentDrawable() == surface->drawable)
         return true;
@@ -226,7 +269,13 @@ bool MakeCurrent(GLSurface* surface, GLRenderContext* context)
 
 void SwapBuffers(GLSurface* surface)
 {
-    if (surface != nullptr && surface->drawable != 0)
+    if (surface == nullptr || surface->drawable == 0)
+        return;
+    // Headless nothing is shown, and what a swap does to a pbuffer or an unmapped window is up to
+    // the driver: the frame stays in the back buffer, where the caller reads it.
+    if (surface->parent == 0)
+        glFlush();
+    else
         glXSwapBuffers(surface->display, surface->drawable);
 }
 

@@ -29,6 +29,7 @@ struct GLPlatform {
     GLRenderContext* (*CreateContext)(GLSurface* surface);
     // Both null releases the current context.
     bool (*MakeCurrent)(GLSurface* surface, GLRenderContext* context);
+    // Presents the back buffer. Headless it only flushes: the frame stays readable in the back buffer.
     void (*SwapBuffers)(GLSurface* surface);
     void (*DeleteContext)(GLRenderContext* context);
     // Destroys the drawable and closes the display; accepts null.

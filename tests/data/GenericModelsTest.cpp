@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 #include <tuple>
 
@@ -129,6 +130,54 @@ TEST_F(GenericModels, HeadDocumentHasTheNodeMaterialAndTextureTheReconstructionN
         EXPECT_EQ(n->translate, (std::array<float, 3>{0, 0, 0}));
         EXPECT_EQ(n->rotate, (std::array<float, 3>{0, 0, 0}));
         EXPECT_EQ(n->scale, (std::array<float, 3>{1, 1, 1}));
+    }
+}
+
+// Edges of the welded skin used by one triangle only, as loops of corner positions.
+std::vector<std::vector<P3>> OpenLoops(const TGeometry& g) {
+    std::map<std::tuple<float, float, float>, int> id;
+    std::vector<P3> pts;
+    auto key = [&](size_t v) {
+        P3 p = Pos(g, v);
+        auto [it, added] = id.emplace(std::make_tuple(p.x, p.y, p.z), int(pts.size()));
+        if (added) pts.push_back(p);
+        return it->second;
+    };
+    std::map<std::pair<int, int>, int> edges;
+    for (size_t t = 0; t + 2 < g.triangles.size(); t += 3) {
+        int c[3] = {key(t), key(t + 1), key(t + 2)};
+        for (int i = 0; i < 3; ++i) ++edges[{c[i], c[(i + 1) % 3]}];
+    }
+    std::map<int, int> next;
+    for (auto [e, n] : edges) {
+        EXPECT_EQ(n, 1) << "an edge used twice in one direction: a fold";
+        if (!edges.count({e.second, e.first})) next[e.first] = e.second;
+    }
+    std::vector<std::vector<P3>> loops;
+    std::set<int> seen;
+    for (auto [a, b] : next) {
+        if (seen.count(a)) continue;
+        std::vector<P3> loop;
+        for (int c = a; !seen.count(c) && next.count(c); c = next[c]) {
+            seen.insert(c);
+            loop.push_back(pts[c]);
+        }
+        loops.push_back(loop);
+    }
+    return loops;
+}
+
+TEST_F(GenericModels, TheOnlyHolesAreTheTwoEyeOpenings) {
+    auto loops = OpenLoops(Head());
+    ASSERT_EQ(loops.size(), 2u);
+    const double eyes[2][3] = {{-1.023, -0.732, 0.502}, {1.252, -0.732, 0.502}};
+    for (const auto& loop : loops) {
+        double x = 0, y = 0, z = 0;
+        for (P3 p : loop) { x += p.x; y += p.y; z += p.z; }
+        x /= loop.size(); y /= loop.size(); z /= loop.size();
+        const double* e = eyes[x > 0 ? 1 : 0];
+        EXPECT_LT(std::hypot(x - e[0], y - e[1], z - e[2]), 0.4) << "a hole away from the eyes";
+        for (P3 p : loop) EXPECT_LT(Dist(p, e[0], e[1], e[2]), 0.8);
     }
 }
 
@@ -294,6 +343,47 @@ TEST_F(GenericModels, AnchorsSitOnTheirFeatures) {
         EXPECT_LT(std::hypot(f[0] - a[1], f[1] - a[2], f[2] - a[3]), 0.05) << "front point " << a[0];
         EXPECT_DOUBLE_EQ(f[3], f[0]);
         EXPECT_DOUBLE_EQ(f[4], -f[2]);
+    }
+}
+}  // namespace
+
+namespace {
+// Texture coordinates of the head: the fitting of the texture builder looks for the features at
+// fixed references of the layout.
+class GenericLayout : public GenericModels {
+protected:
+    static std::array<double, 4> UvBox(int slot) {  // umin, umax, vmin, vmax
+        std::array<double, 4> b{1e9, -1e9, 1e9, -1e9};
+        const TGeometry& g = Head();
+        for (size_t v = 0; v < Vertices(); ++v) {
+            if (weights[slot][v] <= 0) continue;
+            b[0] = std::min<double>(b[0], g.texCoords[2 * v]);
+            b[1] = std::max<double>(b[1], g.texCoords[2 * v]);
+            b[2] = std::min<double>(b[2], g.texCoords[2 * v + 1]);
+            b[3] = std::max<double>(b[3], g.texCoords[2 * v + 1]);
+        }
+        return b;
+    }
+};
+
+TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
+    const TGeometry& g = Head();
+    size_t tip = 0;
+    for (size_t v = 0; v < Vertices(); ++v)
+        if (weights[0][v] > 0) tip = v;
+    EXPECT_NEAR(g.texCoords[2 * tip], 0.5151004, 0.01);
+    EXPECT_NEAR(g.texCoords[2 * tip + 1], 0.42300156, 0.01);
+    struct Case {
+        int slot;
+        double u, v;
+    };
+    // Eye centres, mouth centre and ear centres against the middle of each feature's outline.
+    const Case cases[] = {{3, 0.4429995, 0.5326073}, {5, 0.5828313, 0.52675647}, {9, 0.5113153, 0.30832553},
+                          {11, 0.20125, 0.5175644}, {13, 0.8056777, 0.5175644}};
+    for (const Case& c : cases) {
+        auto b = UvBox(c.slot);
+        EXPECT_NEAR(0.5 * (b[0] + b[1]), c.u, 0.01) << kWeightNames[c.slot];
+        EXPECT_NEAR(0.5 * (b[2] + b[3]), c.v, 0.01) << kWeightNames[c.slot];
     }
 }
 }  // namespace

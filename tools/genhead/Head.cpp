@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 #include <map>
+#include <set>
 #include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
@@ -122,21 +123,71 @@ Features Measure(const Mesh& head, const Mesh& eyes) {
     return f;
 }
 
-// Removes the lining of each eye socket behind the lids, so the eyeball shows through the opening.
+// Removes the lining of each eye socket behind the lids, so the eyeball shows through the opening:
+// starting from the lining right behind the eyeball, everything connected to it that still faces
+// the eyeball goes. What is left ends in one rim per eye.
 Mesh OpenSockets(const Mesh& head, const Vec3 centre[2], double radius) {
-    std::vector<Vec3> n = head.VertexNormals();
-    return KeepTriangles(head, [&](size_t t) {
+    const size_t nt = head.tris.size();
+    std::vector<Vec3> cen(nt), fn(nt);
+    for (size_t t = 0; t < nt; ++t) {
         const Tri& tr = head.tris[t];
-        Vec3 c = (head.pos[tr[0]] + head.pos[tr[1]] + head.pos[tr[2]]) * (1.0 / 3);
-        Vec3 fn = Unit(Cross(head.pos[tr[1]] - head.pos[tr[0]], head.pos[tr[2]] - head.pos[tr[0]]));
-        for (int s = 0; s < 2; ++s) {
-            Vec3 d = c - centre[s];
-            if (Len(d) > radius * 1.12) continue;
-            // Lining faces the eyeball; skin faces away from it.
-            if (Dot(fn, Unit(d)) < -0.2 && c.y > centre[s].y - radius * 0.75) return false;
+        cen[t] = (head.pos[tr[0]] + head.pos[tr[1]] + head.pos[tr[2]]) * (1.0 / 3);
+        fn[t] = Unit(Cross(head.pos[tr[1]] - head.pos[tr[0]], head.pos[tr[2]] - head.pos[tr[0]]));
+    }
+    std::map<std::pair<int, int>, std::vector<int>> byEdge;
+    for (size_t t = 0; t < nt; ++t)
+        for (int i = 0; i < 3; ++i) {
+            int a = head.tris[t][i], b = head.tris[t][(i + 1) % 3];
+            byEdge[{std::min(a, b), std::max(a, b)}].push_back(int(t));
         }
-        return true;
-    });
+    std::vector<char> remove(nt, 0);
+    for (int s = 0; s < 2; ++s) {
+        auto facing = [&](size_t t, double limit, double reach) {
+            Vec3 d = cen[t] - centre[s];
+            return Len(d) < radius * reach && Dot(fn[t], Unit(d)) < limit;
+        };
+        std::vector<int> stack;
+        for (size_t t = 0; t < nt; ++t)
+            if (facing(t, -0.7, 1.6) && cen[t].y > centre[s].y) {
+                remove[t] = 1;
+                stack.push_back(int(t));
+            }
+        while (!stack.empty()) {
+            int t = stack.back();
+            stack.pop_back();
+            for (int i = 0; i < 3; ++i) {
+                int a = head.tris[t][i], b = head.tris[t][(i + 1) % 3];
+                for (int o : byEdge[{std::min(a, b), std::max(a, b)}])
+                    if (!remove[o] && facing(o, -0.05, 1.6) && cen[o].y > centre[s].y - radius * 0.8) {
+                        remove[o] = 1;
+                        stack.push_back(o);
+                    }
+            }
+        }
+    }
+    return KeepTriangles(head, [&](size_t t) { return !remove[t]; });
+}
+
+// Closes every hole with at most `maxEdges` edges with a fan around its middle.
+void FillSmallHoles(Mesh& m, size_t maxEdges) {
+    std::map<int, int> next;
+    for (auto e : m.BoundaryEdges()) next[e[0]] = e[1];
+    std::set<int> seen;
+    for (auto [start, unused] : next) {
+        (void)unused;
+        if (seen.count(start)) continue;
+        std::vector<int> loop;
+        for (int c = start; !seen.count(c) && next.count(c); c = next[c]) {
+            seen.insert(c);
+            loop.push_back(c);
+        }
+        if (loop.size() > maxEdges || loop.size() < 3) continue;
+        Vec3 c;
+        for (int v : loop) c = c + m.pos[v];
+        int centre = int(m.pos.size());
+        m.pos.push_back(c * (1.0 / loop.size()));
+        for (size_t i = 0; i < loop.size(); ++i) m.tris.push_back({loop[(i + 1) % loop.size()], loop[i], centre});
+    }
 }
 
 // Closes the cut at the bottom of the neck with a flat fan.
@@ -274,6 +325,7 @@ GenericHead BuildHead(const std::string& path) {
     });
     Vec3 centres[2] = {g.leftEyeCentre, g.rightEyeCentre};
     g.head = OpenSockets(cropped, centres, g.eyeRadius);
+    FillSmallHoles(g.head, 16);
     CapNeck(g.head, zCut);
     g.mouth = anchors::kMouth;
     g.nasion = nasion;

@@ -1,0 +1,41 @@
+#include "tests/core/CoreFixture.h"
+
+#include "platform/base/Paths.h"
+#include "platform/image/Graphics.h"
+#include "recognition/Headattributes.h"
+#include "recognition/Recognizer.h"
+
+std::string BuildShaderFolder()
+{
+    static const std::string folder = ProgramFolder() + "data/shaders";
+    return folder;
+}
+
+CoreFixture::CoreFixture(const std::string& tag) : folder((BuildShaderFolder(), tag))
+{
+    WriteSyntheticDataTree(folder.Folder(), BuildShaderFolder());
+    generic = MakeSyntheticHead({});
+    core = std::make_unique<TVultari>(&document, 0, kCoreWidth, kCoreHeight);
+}
+
+CoreFixture::~CoreFixture() { core.reset(); }
+
+void CoreFixture::LoadPhotos(const cv::Scalar& skin)
+{
+    core->recognizer->frontImage = SyntheticPhoto(1200, 1000, skin);
+    core->recognizer->profileImage = SyntheticPhoto(1000, 1000, skin);
+    delete core->frontThumbnail;
+    delete core->frontEditBitmap;
+    delete core->profileThumbnail;
+    delete core->profileEditBitmap;
+    core->frontThumbnail = new TBitmap(200, 167);
+    core->frontEditBitmap = new TBitmap(610, 508);
+    core->profileThumbnail = new TBitmap(200, 200);
+    core->profileEditBitmap = new TBitmap(610, 610);
+    ProjectPoints(generic);
+}
+
+void CoreFixture::ProjectPoints(const TSyntheticHead& head)
+{
+    ProjectFeaturePoints(head, kPixelsPerUnit, *core->headAttributes);
+}

@@ -1,0 +1,286 @@
+// Measuring the generic head and deforming it, on small meshes whose numbers are worked by hand.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "collada/Geometry.h"
+#include "core/Deformation.h"
+#include "core/Vultari.h"
+#include "core/Weightmanager.h"
+#include "recognition/Headattributes.h"
+#include "recognition/Hierarchicaltree.h"
+#include "tests/core/TestHelpers.h"
+
+namespace {
+
+using W = TWeightManager;
+
+// A head of loose vertices with chosen weights.
+struct MiniHead {
+    TGeometry mesh;
+    TWeightManager weights{TWeightManager::NoFiles{}};
+
+    size_t Add(float x, float y, float z, std::initializer_list<std::pair<int, float>> inMaps = {})
+    {
+        const size_t v = mesh.positions.size() / 3;
+        mesh.positions.insert(mesh.positions.end(), {x, y, z});
+        for (auto& map : weights.weights)
+            map.resize(v + 1, 0.0f);
+        for (const auto& [slot, w] : inMaps)
+            weights.weights[slot][v] = w;
+        return v;
+    }
+    float X(size_t v) const { return mesh.positions[3 * v]; }
+    float Y(size_t v) const { return mesh.positions[3 * v + 1]; }
+    float Z(size_t v) const { return mesh.positions[3 * v + 2]; }
+};
+
+TEST(SmallArithmetic, LerpAbsIntSwapInts)
+{
+    EXPECT_FLOAT_EQ(TVultari::Lerp(2, 10, 0.25f), 4.0f);
+    EXPECT_FLOAT_EQ(TVultari::Lerp(2, 10, 0), 2.0f);
+    EXPECT_FLOAT_EQ(TVultari::Lerp(2, 10, 1), 10.0f);
+    EXPECT_EQ(TVultari::AbsInt(-7), 7);
+    EXPECT_EQ(TVultari::AbsInt(7), 7);
+    EXPECT_EQ(TVultari::AbsInt(0), 0);
+    int32_t a = 3, b = 9;
+    TVultari::SwapInts(&a, &b);
+    EXPECT_EQ(a, 9);
+    EXPECT_EQ(b, 3);
+}
+
+TEST(MeasureHead, ExtentsIndicesAndLastMarkedVertices)
+{
+    MiniHead h;
+    h.Add(-2, 1, 3);                                           // 0
+    h.Add(0, -3, 0.5f, {{W::tip_of_the_nose, 1}});             // 1
+    h.Add(0.5f, -2, 0.2f, {{W::tip_of_the_nose, 0.5f}});       // 2: the last marked tip wins
+    h.Add(1, 0, -4, {{W::head_bottom, 1}});                    // 3
+    h.Add(0, 0, -1, {{W::head_bottom, 1}});                    // 4: the last marked chin wins, though higher
+    h.Add(0.3f, -1, -1, {{W::mouth_borders, 1}});              // 5
+    h.Add(-0.3f, -1, -1.5f, {{W::mouth_borders, 1}});          // 6
+    h.Add(0.3f, -1, -1.2f, {{W::mouth_borders, 1}});           // 7: ties the x maximum: the first is kept
+    h.Add(-2.5f, 0.5f, 1, {{W::left_ear_borders, 1}});         // 8
+    h.Add(-2.5f, 1.5f, 0.2f, {{W::left_ear_borders, 1}});      // 9
+    const THeadExtents e = MeasureHead(h.mesh, h.weights);
+    EXPECT_EQ(e.maxX, 1.0f);
+    EXPECT_EQ(e.minX, -2.5f);
+    EXPECT_EQ(e.maxY, 1.5f);
+    EXPECT_EQ(e.minY, -3.0f);
+    EXPECT_EQ(e.maxZ, 3.0f);
+    EXPECT_EQ(e.chinZ, -1.0f);
+    EXPECT_TRUE(e.chinFound);
+    EXPECT_EQ(e.noseTipIndex, 6u);  // x float of vertex 2
+    EXPECT_TRUE(e.mouth.found);
+    EXPECT_EQ(e.mouth.maxA.index, 15u);
+    EXPECT_EQ(e.mouth.minA.index, 18u);
+    EXPECT_EQ(e.mouth.maxB.index, 17u);
+    EXPECT_EQ(e.mouth.minB.index, 20u);
+    EXPECT_EQ(e.ear.maxA.index, 28u);  // y of vertex 9
+    EXPECT_EQ(e.ear.minA.index, 25u);
+    EXPECT_EQ(e.ear.maxB.value, 1.0f);
+    EXPECT_EQ(e.ear.minB.value, 0.2f);
+    EXPECT_FALSE(e.nose.found);
+    EXPECT_EQ(e.nose.maxA.value, -10000.0f);
+    EXPECT_EQ(e.nose.minA.value, 10000.0f);
+}
+
+// Front and profile points of a head 300 px wide and 400 px high in front, 350 px deep and 400 px
+// high in profile, eye 80 px above the nose tip in both.
+void SetPhotoPoints(THeadAttributes& p)
+{
+    SetWorkedAtlasPoints(p);
+    p.front[25]->x = 350, p.front[26]->x = 650;  // width 300
+    p.front[24]->y = 100, p.front[23]->y = 500;  // height 400
+    p.front[16]->y = 360, p.front[1]->y = 280;   // eye height 80
+    p.profile[10]->x = 200, p.profile[11]->x = 550;  // depth 350
+    p.profile[12]->y = 100, p.profile[13]->y = 500;  // height 400
+    p.profile[3]->y = 360, p.profile[1]->y = 280;    // eye height 80
+}
+
+TEST(MeasureScales, WorkedNumbersAndFallbacks)
+{
+    THeadExtents e;
+    e.maxX = 3, e.minX = -3;  // model width 6
+    e.maxZ = 4, e.chinZ = -4;  // model height 8
+    e.maxY = 3.5f, e.minY = -3.5f;  // model depth 7
+    THeadAttributes p;
+    SetPhotoPoints(p);
+    TReconstructionScales s = MeasureScales(e, p);
+    EXPECT_FLOAT_EQ(s.t, 6.0f * 400 / 300 / 8);  // 1
+    EXPECT_FLOAT_EQ(s.u, 350.0f * 8 * 1 / 400 / 7);  // 1
+    EXPECT_FLOAT_EQ(s.v, 6.0f / 300);
+    EXPECT_FLOAT_EQ(s.w, 1.0f);
+
+    p.front[23]->y = 420;  // front height 320: t = 0.8, and u uses that t
+    s = MeasureScales(e, p);
+    EXPECT_FLOAT_EQ(s.t, 0.8f);
+    EXPECT_FLOAT_EQ(s.u, 0.8f);
+    p.profile[1]->y = 300;  // profile eye height 60: w = 80 / 60
+    EXPECT_FLOAT_EQ(MeasureScales(e, p).w, 80.0f / 60.0f);
+
+    // Zero divisors leave their factor at 1.
+    p.front[23]->y = p.front[24]->y;  // front height 0: t = 1, u with t = 1
+    s = MeasureScales(e, p);
+    EXPECT_EQ(s.t, 1.0f);
+    EXPECT_FLOAT_EQ(s.u, 1.0f);
+    p.profile[3]->y = p.profile[1]->y;  // profile eye height 0
+    EXPECT_EQ(MeasureScales(e, p).w, 1.0f);
+    SetPhotoPoints(p);
+    p.front[26]->x = p.front[25]->x;  // front width 0: no t, no v
+    s = MeasureScales(e, p);
+    EXPECT_EQ(s.t, 1.0f);
+    EXPECT_EQ(s.v, 1.0f);
+    EXPECT_TRUE(std::isfinite(s.u));
+    THeadExtents flat = e;
+    flat.maxY = flat.minY = 0;  // model depth 0
+    SetPhotoPoints(p);
+    EXPECT_EQ(MeasureScales(flat, p).u, 1.0f);
+}
+
+// The mini head used by the deformation tests: a tip, a vertex outside every region, a vertex on
+// the left-eye anchor with full weight, a nose region and a profile consistent with t and u.
+struct DeformFixture {
+    MiniHead h;
+    TGeometry leftEye, rightEye, hairs;
+    THeadAttributes points;
+    size_t tip, plain, onEye;
+    TReconstructionScales s;
+
+    DeformFixture()
+    {
+        tip = h.Add(0, -2, 0, {{W::tip_of_the_nose, 1}});
+        plain = h.Add(1.5f, 2, 3);
+        onEye = h.Add(LeftEyeAnchor.x, LeftEyeAnchor.y, LeftEyeAnchor.z, {{W::left_eye, 1}});
+        hairs.positions = {0.5f, 1, 4};
+        s.t = 1.1f;
+        s.u = 1.2f;
+        s.v = 0.01f;
+        s.w = 1;
+        // Points that put every feature where the anchors go under t and u: no displacement.
+        SetWorkedAtlasPoints(points);
+        const float tx = 0, ty = -2, tz = 0;
+        auto fx = [&](float x) { return static_cast<int>(std::lround(500 + (x - tx) / s.v)); };
+        auto fy = [&](float z) { return static_cast<int>(std::lround(300 - s.t * (z - tz) / s.v)); };
+        auto px = [&](float y) { return static_cast<int>(std::lround(300 + s.u * (y - ty) / s.v)); };
+        points.front[16]->SetPosition(fx(tx), fy(tz));
+        points.profile[3]->SetPosition(px(ty), fy(tz));
+        points.front[1]->SetPosition(fx(LeftEyeAnchor.x), fy(LeftEyeAnchor.z));
+        points.profile[1]->SetPosition(px(LeftEyeAnchor.y), fy(LeftEyeAnchor.z));
+    }
+    TDeformationReport Run()
+    {
+        return DeformMeshes(h.mesh, leftEye, rightEye, hairs, MeasureHead(h.mesh, h.weights), points, s, h.weights);
+    }
+};
+
+TEST(DeformMeshes, VertexOutsideEveryRegionIsOnlyScaled)
+{
+    DeformFixture fx;
+    const TDeformationReport r = fx.Run();
+    EXPECT_EQ(r.tipY, -2.0f);
+    EXPECT_NEAR(fx.h.X(fx.plain), 1.5f, 1e-6);
+    EXPECT_NEAR(fx.h.Y(fx.plain), 1.2f * 2, 1e-5);
+    EXPECT_NEAR(fx.h.Z(fx.plain), 1.1f * 3, 1e-5);
+    // The nose tip ends at (tx, u ty, t tz).
+    EXPECT_NEAR(fx.h.Y(fx.tip), 1.2f * -2, 1e-5);
+    // The hair is scaled like the head and never moved by a region.
+    EXPECT_NEAR(fx.hairs.positions[0], 0.5f, 1e-6);
+    EXPECT_NEAR(fx.hairs.positions[1], 1.2f, 1e-5);
+    EXPECT_NEAR(fx.hairs.positions[2], 4.4f, 1e-5);
+}
+
+TEST(DeformMeshes, AnchorsAreNormalisedLikeTheMesh)
+{
+    // A vertex on the left-eye anchor, in a photo whose eye sits where the scaled anchor goes, has
+    // nothing to move: it ends where plain scaling puts it. Anchors moved without the depth and
+    // height scales would shift it by (u - 1) ty and (t - 1) tz.
+    DeformFixture fx;
+    fx.Run();
+    EXPECT_NEAR(fx.h.X(fx.onEye), LeftEyeAnchor.x, 0.006f);
+    EXPECT_NEAR(fx.h.Y(fx.onEye), 1.2f * LeftEyeAnchor.y, 0.006f);
+    EXPECT_NEAR(fx.h.Z(fx.onEye), 1.1f * LeftEyeAnchor.z, 0.006f);
+}
+
+TEST(DeformMeshes, EyeballsFollowByAFixedShareAndSitFurtherBack)
+{
+    DeformFixture fx;
+    fx.leftEye.positions = {LeftEyeAnchor.x, LeftEyeAnchor.y, LeftEyeAnchor.z};
+    fx.rightEye.positions = {RightEyeAnchor.x, RightEyeAnchor.y, RightEyeAnchor.z};
+    fx.s.t = fx.s.u = 1;
+    // Right eye 20 px further right in the photo than the anchor: displacement 0.2 in x.
+    fx.points.front[6]->SetPosition(500 + static_cast<int>(std::lround(RightEyeAnchor.x / 0.01f)) + 20,
+                                    static_cast<int>(std::lround(300 - RightEyeAnchor.z / 0.01f)));
+    fx.points.front[1]->SetPosition(500 + static_cast<int>(std::lround(LeftEyeAnchor.x / 0.01f)),
+                                    static_cast<int>(std::lround(300 - LeftEyeAnchor.z / 0.01f)));
+    fx.points.profile[1]->SetPosition(300 + static_cast<int>(std::lround((LeftEyeAnchor.y + 2) / 0.01f)),
+                                      static_cast<int>(std::lround(300 - LeftEyeAnchor.z / 0.01f)));
+    fx.Run();
+    EXPECT_NEAR(fx.leftEye.positions[1], LeftEyeAnchor.y + 0.4f * 0.25f, 0.004f);
+    EXPECT_NEAR(fx.rightEye.positions[1], RightEyeAnchor.y + 0.45f * 0.3f, 0.004f);
+    EXPECT_NEAR(fx.rightEye.positions[0], RightEyeAnchor.x + 0.45f * 0.2f, 0.004f);
+    EXPECT_NEAR(fx.leftEye.positions[0], LeftEyeAnchor.x, 0.004f);
+}
+
+TEST(DeformMeshes, NoseDepthFactorFromTipAndNoseTopDepth)
+{
+    // Tip at y -2, top of the nose region (its z maximum) at y -1.5: the model nose is 0.5 deep.
+    // The photo's nose is 75 px deep at 0.01 units a pixel: factor 1.5.
+    MiniHead h;
+    const size_t tip = h.Add(0, -2, 0, {{W::tip_of_the_nose, 1}, {W::nose, 1}});
+    h.Add(0, -1.5f, 0.8f, {{W::nose_borders, 1}, {W::nose, 0.5f}});
+    h.Add(0.2f, -1.6f, 0.1f, {{W::nose_borders, 1}});
+    THeadAttributes p;
+    SetWorkedAtlasPoints(p);
+    p.profile[3]->x = 250, p.profile[4]->x = 325;
+    TGeometry none;
+    TReconstructionScales s;
+    s.v = 0.01f;
+    const THeadExtents e = MeasureHead(h.mesh, h.weights);
+    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, e, p, s, h.weights);
+    EXPECT_NEAR(r.noseDepthFactor, 1.5f, 1e-5);
+    // The tip (nose weight 1) is stretched about y = -1.246 before it becomes the origin.
+    EXPECT_NEAR(r.tipY, -1.246f + (-2 + 1.246f) * 1.5f, 1e-5);
+    EXPECT_NEAR(h.Y(tip), r.tipY, 1e-5);
+}
+
+TEST(DeformMeshes, DegenerateRegionsFallBackToOne)
+{
+    // No region map marks anything: every scale is 1 and nothing becomes NaN.
+    MiniHead h;
+    h.Add(0, -2, 0, {{W::tip_of_the_nose, 1}});
+    h.Add(1, 1, 1, {{W::nose, 1}, {W::mouth, 1}, {W::left_ear, 1}});
+    THeadAttributes p;
+    SetWorkedAtlasPoints(p);
+    TGeometry none;
+    TReconstructionScales s;
+    s.v = 0.01f;
+    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, MeasureHead(h.mesh, h.weights), p, s, h.weights);
+    for (float f : {r.noseDepthFactor, r.noseXScale, r.noseZScale, r.mouthXScale, r.mouthZScale, r.earYScale,
+                    r.earZScale, r.leftEyeXScale, r.leftEyeZScale, r.rightEyeXScale, r.rightEyeZScale})
+        EXPECT_EQ(f, 1.0f);
+    for (float c : h.mesh.positions)
+        EXPECT_TRUE(std::isfinite(c));
+}
+
+TEST(DeformMeshes, ShallowEarIsScaledInFloats)
+{
+    // The ear region is 0.5 units deep; a photo ear 75 px deep at 0.01 units a pixel gives 1.5,
+    // not the 1.0 that a depth truncated to whole units (0) would leave.
+    MiniHead h;
+    h.Add(0, -2, 0, {{W::tip_of_the_nose, 1}});
+    h.Add(-2.5f, 2.5f, 0.5f, {{W::left_ear_borders, 1}});
+    h.Add(-2.5f, 3.0f, 0.9f, {{W::left_ear_borders, 1}});
+    THeadAttributes p;
+    SetWorkedAtlasPoints(p);
+    p.profile[6]->x = 465, p.profile[7]->x = 540;
+    p.profile[8]->y = 270, p.profile[9]->y = 310;  // 40 px high against 0.4 units: 1.0
+    TGeometry none;
+    TReconstructionScales s;
+    s.v = 0.01f;
+    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, MeasureHead(h.mesh, h.weights), p, s, h.weights);
+    EXPECT_NEAR(r.earYScale, 1.5f, 1e-5);
+    EXPECT_NEAR(r.earZScale, 1.0f, 1e-5);
+}
+
+}  // namespace

@@ -1,0 +1,470 @@
+// The reconstruction on the synthetic generic head: preconditions, the identity (points of the
+// generic head give the generic head back), known stretches, orientation, defaults, and failures
+// that must leave the previous head, view, points and files exactly as they were.
+#include <gtest/gtest.h>
+
+#include <GL/glew.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "collada/Colladaasset.h"
+#include "core/Weightmanager.h"
+#include "platform/base/Messages.h"
+#include "recognition/Headattributes.h"
+#include "recognition/Hierarchicaltree.h"
+#include "recognition/Recognizer.h"
+#include "render/Colladaengine.h"
+#include "tests/core/CoreFixture.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+TGeometry& Geometry(TVultari& core, int model, int index)
+{
+    return *core.engine->models[static_cast<size_t>(model)]->geometries.geometries[static_cast<size_t>(index)];
+}
+
+std::vector<std::pair<int, int>> Points(const THeadAttributes& a)
+{
+    std::vector<std::pair<int, int>> out;
+    for (const THPoint* p : a.front)
+        out.push_back({p->x, p->y});
+    for (const THPoint* p : a.profile)
+        out.push_back({p->x, p->y});
+    return out;
+}
+
+std::string FileBytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return in ? std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()) : std::string("<none>");
+}
+
+// Largest distance between the head's vertices and the corners of a synthetic head.
+float MaxDistance(const TGeometry& mesh, const TSyntheticHead& head)
+{
+    float worst = 0;
+    for (size_t i = 0; i < head.corners.size(); ++i) {
+        const float dx = mesh.positions[3 * i] - head.corners[i].x, dy = mesh.positions[3 * i + 1] - head.corners[i].y,
+                    dz = mesh.positions[3 * i + 2] - head.corners[i].z;
+        worst = std::max(worst, std::sqrt(dx * dx + dy * dy + dz * dz));
+    }
+    return worst;
+}
+
+class Reconstruct : public ::testing::Test {
+protected:
+    CoreFixture fx{"reconstruct"};
+    TVultari& core = *fx.core;
+    fs::path Textures() const { return fx.folder.Path() / "data/textures"; }
+};
+
+TEST_F(Reconstruct, NeedsBothPhotosAndTheirBitmaps)
+{
+    ScopedMessageCapture messages;
+    core.Reconstruct();
+    ASSERT_EQ(messages.Texts(), std::vector<std::string>{"Error: please reload front head image"});
+    fx.LoadPhotos();
+    delete core.profileEditBitmap;
+    core.profileEditBitmap = nullptr;
+    messages.Clear();
+    const auto before = Points(*core.headAttributes);
+    core.Reconstruct();
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{"Error: please reload profile head image"});
+    delete core.frontThumbnail;
+    core.frontThumbnail = nullptr;
+    messages.Clear();
+    core.Reconstruct();
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{"Error: please reload front head image"});
+    EXPECT_EQ(Points(*core.headAttributes), before);
+    EXPECT_TRUE(core.engine->models.empty());
+    EXPECT_FALSE(core.reconstructed);
+    EXPECT_EQ(core.displayMode, 0);
+}
+
+TEST_F(Reconstruct, PointsOfTheGenericHeadGiveTheGenericHead)
+{
+    fx.LoadPhotos();
+    const auto before = Points(*core.headAttributes);
+    ScopedMessageCapture messages;
+    core.Reconstruct();
+    ASSERT_TRUE(messages.Texts().empty()) << messages.Texts()[0];
+    ASSERT_TRUE(core.reconstructed);
+    EXPECT_EQ(core.displayMode, 3);
+    EXPECT_EQ(core.headModel, 0);
+    EXPECT_EQ(core.eyesModel, 1);
+    EXPECT_EQ(core.hairsModel, 2);
+    ASSERT_EQ(core.engine->models.size(), 3u);
+
+    const TGeometry& head = Geometry(core, core.headModel, 0);
+    ASSERT_EQ(head.positions.size(), 3 * fx.generic.corners.size());
+    EXPECT_LT(MaxDistance(head, fx.generic), 0.02f);
+    // The buffers carry the deformed positions.
+    core.engine->MakeCurrent();
+    std::vector<float> uploaded(head.positions.size());
+    glBindBuffer(GL_ARRAY_BUFFER, head.positionBuffer);
+    glGetBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(uploaded.size() * sizeof(float)), uploaded.data());
+    EXPECT_EQ(uploaded, head.positions);
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+
+    // The eyeballs follow their (unmoved) eye regions and sit 0.4 * 0.25 and 0.45 * 0.3 further back.
+    TColladaAsset* eyesDocument = new TColladaAsset(&fx.document);
+    ASSERT_TRUE(eyesDocument->Load(fx.folder.Folder() + "data/models/eyes.dae"));
+    const TGeometry& loadedRight = *eyesDocument->geometries.geometries[0];
+    const TGeometry& loadedLeft = *eyesDocument->geometries.geometries[1];
+    const TGeometry& right = Geometry(core, core.eyesModel, 0);
+    const TGeometry& left = Geometry(core, core.eyesModel, 1);
+    for (size_t k = 0; k < left.positions.size(); k += 3) {
+        EXPECT_NEAR(left.positions[k], loadedLeft.positions[k], 0.01f);
+        EXPECT_NEAR(left.positions[k + 1], loadedLeft.positions[k + 1] + 0.1f, 0.01f);
+        EXPECT_NEAR(right.positions[k + 1], loadedRight.positions[k + 1] + 0.135f, 0.01f);
+        EXPECT_NEAR(right.positions[k + 2], loadedRight.positions[k + 2], 0.01f);
+    }
+    delete eyesDocument;
+
+    // Node, effect, textures: the head texture on unit 0, the normal map appended on unit 1.
+    TColladaAsset* headAsset = core.engine->models[0];
+    EXPECT_EQ(core.headNode, headAsset->visualScenes.IndexOf("Cube"));
+    const TNode& cube = *headAsset->visualScenes.nodes[static_cast<size_t>(core.headNode)];
+    EXPECT_EQ(core.headEffect, cube.effectIndex);
+    ASSERT_EQ(cube.textures.size(), 2u);
+    const auto& cache = core.engine->textureEngine->textures;
+    EXPECT_EQ(cache[static_cast<size_t>(cube.textures[0])]->textureUnit, GL_TEXTURE0);
+    EXPECT_EQ(cache[static_cast<size_t>(cube.textures[1])]->textureUnit, GL_TEXTURE1);
+    EXPECT_EQ(cube.textures[1], static_cast<int>(cache.size()) - 1);
+    EXPECT_NE(cache[static_cast<size_t>(cube.textures[1])]->fileName.find("normalmap.bmp"), std::string::npos);
+    EXPECT_EQ(core.engine->models[2]->polygonMode, GL_LINE);
+    EXPECT_EQ(headAsset->polygonMode, GL_FILL);
+    for (const char* name : {"headtexture.bmp", "eye.bmp", "normalmap.bmp"})
+        EXPECT_TRUE(fs::exists(Textures() / name)) << name;
+
+    // The run keeps the points (already ordered, not mirrored) and the head's texture
+    // coordinates stay inside the atlas.
+    EXPECT_EQ(Points(*core.headAttributes), before);
+    for (size_t k = 0; k < head.texCoords.size(); ++k) {
+        ASSERT_GE(head.texCoords[k], k % 2 ? 0.01f : 0.0f);
+        ASSERT_LE(head.texCoords[k], 1.0f);
+    }
+}
+
+TEST_F(Reconstruct, SecondRunGivesTheSameHead)
+{
+    fx.LoadPhotos();
+    core.Reconstruct();
+    ASSERT_TRUE(core.reconstructed);
+    const std::vector<float> positions = Geometry(core, 0, 0).positions, texCoords = Geometry(core, 0, 0).texCoords;
+    core.yaw = 30;
+    core.Reconstruct();
+    EXPECT_EQ(Geometry(core, 0, 0).positions, positions);
+    EXPECT_EQ(Geometry(core, 0, 0).texCoords, texCoords);
+    EXPECT_EQ(core.engine->models.size(), 3u);
+    EXPECT_EQ(core.engine->textureEngine->textures.size(), 3u);  // head and hairs share one image, the eyes another
+    EXPECT_EQ(core.yaw, 0.0f);
+}
+
+// Mean distance over the corners whose weight in `slot` is above one half.
+float RegionDistance(const std::vector<float>& positions, const TSyntheticHead& head, int slot)
+{
+    double sum = 0;
+    int count = 0;
+    for (size_t i = 0; i < head.corners.size(); ++i) {
+        if (head.weights[slot][i] <= 0.5f)
+            continue;
+        const float dx = positions[3 * i] - head.corners[i].x, dy = positions[3 * i + 1] - head.corners[i].y,
+                    dz = positions[3 * i + 2] - head.corners[i].z;
+        sum += std::sqrt(dx * dx + dy * dy + dz * dz);
+        ++count;
+    }
+    return count ? static_cast<float>(sum / count) : 0.0f;
+}
+
+TEST_F(Reconstruct, ChangedHeadsComeBackCloserThanTheGenericHead)
+{
+    fx.LoadPhotos();
+    const std::vector<float> generic = Positions(fx.generic);
+    const struct {
+        const char* what;
+        TSyntheticChange change;
+    } table[] = {
+        {"wider", {1.1f, 1, 1, 0, 0}},
+        {"deeper", {1, 1.2f, 1, 0, 0}},
+        {"taller", {1, 1, 1.15f, 0, 0}},
+        {"narrower, deeper and taller", {0.92f, 1.1f, 1.08f, 0, 0}},
+    };
+    for (const auto& row : table) {
+        const TSyntheticHead changed = MakeSyntheticHead(row.change);
+        fx.ProjectPoints(changed);
+        core.Reconstruct();
+        ASSERT_TRUE(core.reconstructed) << row.what;
+        // Photos carry proportions, not a size: compare shapes.
+        const float baseline = ShapeDistance(generic, changed);
+        const float result = ShapeDistance(Geometry(core, 0, 0).positions, changed);
+        EXPECT_LT(result, 0.1f * baseline) << row.what << ": baseline " << baseline;
+    }
+}
+
+TEST_F(Reconstruct, LowerMouthMovesTheMouthRegion)
+{
+    fx.LoadPhotos();
+    TSyntheticChange change;
+    change.mouthDrop = 0.3f;
+    const TSyntheticHead changed = MakeSyntheticHead(change);
+    fx.ProjectPoints(changed);
+    core.Reconstruct();
+    ASSERT_TRUE(core.reconstructed);
+    const float baseline = RegionDistance(Positions(fx.generic), changed, TWeightManager::mouth);
+    const float result = RegionDistance(Geometry(core, 0, 0).positions, changed, TWeightManager::mouth);
+    EXPECT_GT(baseline, 0.15f);
+    EXPECT_LT(result, 0.1f * baseline) << "baseline " << baseline;
+}
+
+TEST_F(Reconstruct, LongerNoseReachesItsTip)
+{
+    fx.LoadPhotos();
+    TSyntheticChange change;
+    change.noseLength = 0.4f;
+    const TSyntheticHead changed = MakeSyntheticHead(change);
+    fx.ProjectPoints(changed);
+    core.Reconstruct();
+    ASSERT_TRUE(core.reconstructed);
+    // The tip corner: the one that tip_of_the_nose marks last.
+    size_t tip = 0;
+    for (size_t i = 0; i < fx.generic.corners.size(); ++i)
+        if (fx.generic.weights[TWeightManager::tip_of_the_nose][i] > 0)
+            tip = i;
+    const float y = Geometry(core, 0, 0).positions[3 * tip + 1];
+    // The tip comes most of the way. It overshoots a little because the head's depth, which gives
+    // the depth scale, runs to the nose tip, so the longer nose deepens the whole head as well.
+    const float baselineError = std::fabs(fx.generic.tipY - changed.tipY);
+    EXPECT_LT(y, fx.generic.tipY - 0.5f * baselineError);
+    EXPECT_LT(std::fabs(y - changed.tipY), 0.4f * baselineError) << "generic " << fx.generic.tipY;
+}
+
+TEST_F(Reconstruct, CombinedChangeComesBackCloser)
+{
+    fx.LoadPhotos();
+    const TSyntheticHead changed = MakeSyntheticHead({1.08f, 1.15f, 1.1f, 0.3f, 0.25f});
+    fx.ProjectPoints(changed);
+    core.Reconstruct();
+    ASSERT_TRUE(core.reconstructed);
+    const float baseline = ShapeDistance(Positions(fx.generic), changed);
+    const float result = ShapeDistance(Geometry(core, 0, 0).positions, changed);
+    EXPECT_LT(result, baseline);
+}
+
+TEST_F(Reconstruct, MirroredProfileGivesTheSameHeadAndStaysMirrored)
+{
+    fx.LoadPhotos();
+    core.Reconstruct();
+    const std::vector<float> leftFacing = Geometry(core, 0, 0).positions;
+    const int width = core.recognizer->profileImage.cols;
+    core.headAttributes->SetProfileOrientation(1, width);
+    const auto mirrored = Points(*core.headAttributes);
+    core.Reconstruct();
+    EXPECT_EQ(Geometry(core, 0, 0).positions, leftFacing);
+    EXPECT_EQ(core.headAttributes->profileOrientation, 1);
+    EXPECT_EQ(Points(*core.headAttributes), mirrored);
+}
+
+TEST_F(Reconstruct, ReversedBordersAreOrderedAndStaySo)
+{
+    fx.LoadPhotos();
+    core.Reconstruct();
+    const std::vector<float> ordered = Geometry(core, 0, 0).positions;
+    THPoint* const* f = core.headAttributes->front;
+    THPoint* const* p = core.headAttributes->profile;
+    std::swap(f[25]->x, f[26]->x);
+    std::swap(f[23]->y, f[24]->y);
+    std::swap(p[10]->x, p[11]->x);
+    std::swap(p[12]->y, p[13]->y);
+    core.Reconstruct();
+    EXPECT_EQ(Geometry(core, 0, 0).positions, ordered);
+    EXPECT_LT(f[25]->x, f[26]->x);
+    EXPECT_LT(f[24]->y, f[23]->y);
+    EXPECT_LT(p[10]->x, p[11]->x);
+    EXPECT_LT(p[12]->y, p[13]->y);
+}
+
+TEST_F(Reconstruct, UnrecognisedPhotosGetTheDefaultPoints)
+{
+    fx.LoadPhotos();
+    for (THPoint* p : core.headAttributes->front)
+        p->SetPosition(0, 0);
+    for (THPoint* p : core.headAttributes->profile)
+        p->SetPosition(0, 0);
+    ScopedMessageCapture messages;
+    core.Reconstruct();
+    EXPECT_TRUE(core.reconstructed);
+    THeadAttributes expected;
+    expected.SetDefaultFrontPositions(1024, 682);
+    expected.SetDefaultProfilePositions(1024, 682, false);
+    EXPECT_EQ(Points(*core.headAttributes), Points(expected));
+    for (float c : Geometry(core, 0, 0).positions)
+        ASSERT_TRUE(std::isfinite(c));
+}
+
+TEST_F(Reconstruct, ImpossibleAtlasKeepsTheEarlierTextureAndStillBuildsTheHead)
+{
+    fx.LoadPhotos();
+    core.Reconstruct();
+    ASSERT_TRUE(core.reconstructed);
+    const std::string atlasBefore = FileBytes(Textures() / "headtexture.bmp");
+    THPoint* const* f = core.headAttributes->front;
+    f[8]->x = f[2]->x;  // the eyes span nothing: no atlas
+    ScopedMessageCapture messages;
+    core.Reconstruct();
+    EXPECT_EQ(messages.Texts().size(), 1u);
+    EXPECT_TRUE(core.reconstructed);
+    EXPECT_EQ(core.displayMode, 3);
+    EXPECT_EQ(FileBytes(Textures() / "headtexture.bmp"), atlasBefore);
+    for (float c : Geometry(core, 0, 0).positions)
+        ASSERT_TRUE(std::isfinite(c));
+}
+
+// Everything a failed run must leave as it was.
+struct TState {
+    std::vector<TColladaAsset*> models;
+    std::vector<float> headPositions;
+    std::vector<unsigned> textureIds;
+    int displayMode, headModel, headNode;
+    float yaw, pitch;
+    bool reconstructed, useTangentAttributes;
+    std::vector<std::pair<int, int>> points;
+    int orientation;
+    std::string atlas, eye, normalMap;
+
+    static TState Of(TVultari& core, const fs::path& textures)
+    {
+        TState s;
+        s.models = core.engine->models;
+        if (!s.models.empty())
+            s.headPositions = Geometry(core, 0, 0).positions;
+        for (TTexture* t : core.engine->textureEngine->textures)
+            s.textureIds.push_back(t->textureId);
+        s.displayMode = core.displayMode;
+        s.headModel = core.headModel;
+        s.headNode = core.headNode;
+        s.yaw = core.yaw;
+        s.pitch = core.pitch;
+        s.reconstructed = core.reconstructed;
+        s.useTangentAttributes = core.engine->useTangentAttributes;
+        s.points = Points(*core.headAttributes);
+        s.orientation = core.headAttributes->profileOrientation;
+        s.atlas = FileBytes(textures / "headtexture.bmp");
+        s.eye = FileBytes(textures / "eye.bmp");
+        s.normalMap = FileBytes(textures / "normalmap.bmp");
+        return s;
+    }
+    void ExpectEqual(const TState& o, const std::string& what) const
+    {
+        EXPECT_EQ(models, o.models) << what;
+        EXPECT_EQ(headPositions, o.headPositions) << what;
+        EXPECT_EQ(textureIds, o.textureIds) << what;
+        EXPECT_EQ(displayMode, o.displayMode) << what;
+        EXPECT_EQ(headModel, o.headModel) << what;
+        EXPECT_EQ(headNode, o.headNode) << what;
+        EXPECT_EQ(yaw, o.yaw) << what;
+        EXPECT_EQ(pitch, o.pitch) << what;
+        EXPECT_EQ(reconstructed, o.reconstructed) << what;
+        EXPECT_EQ(useTangentAttributes, o.useTangentAttributes) << what;
+        EXPECT_EQ(points, o.points) << what;
+        EXPECT_EQ(orientation, o.orientation) << what;
+        EXPECT_TRUE(atlas == o.atlas) << what;
+        EXPECT_TRUE(eye == o.eye) << what;
+        EXPECT_TRUE(normalMap == o.normalMap) << what;
+    }
+};
+
+struct FailureCase {
+    const char* what;
+    const char* messagePart;  // the message must say what went wrong
+    void (*breakIt)(CoreFixture& fx);
+};
+
+void Write(CoreFixture& fx, const char* relative, const std::string& text) { fx.folder.WriteFile(relative, text); }
+
+const FailureCase failures[] = {
+    {"head model missing", "head.dae", [](CoreFixture& fx) { fs::remove(fx.folder.Path() / "data/models/head.dae"); }},
+    {"hairs model malformed", "hairs.dae", [](CoreFixture& fx) { Write(fx, "data/models/hairs.dae", "<COLLADA><oops"); }},
+    {"eyes model without geometries library", "eyes.dae",
+     [](CoreFixture& fx) { Write(fx, "data/models/eyes.dae", "<COLLADA><library_visual_scenes/></COLLADA>"); }},
+    {"eyes model with one geometry", "eyes.dae",
+     [](CoreFixture& fx) {
+         std::string text = FileBytes(fx.folder.Path() / "data/models/eyes.dae");
+         const size_t start = text.find("    <geometry id=\"LeftEye\"");
+         const size_t end = text.find("</geometry>", start) + std::string("</geometry>\n").size();
+         text.erase(start, end - start);
+         Write(fx, "data/models/eyes.dae", text);
+     }},
+    {"head without node Cube", "Cube",
+     [](CoreFixture& fx) { Write(fx, "data/models/head.dae", HeadDocument(fx.generic, false)); }},
+    {"weight map shorter than the head", "mouth.wgh",
+     [](CoreFixture& fx) { fx.core->weightManager->weights[TWeightManager::mouth].resize(100); }},
+    {"eye texture path missing", "missing.bmp",
+     [](CoreFixture& fx) {
+         std::string text = FileBytes(fx.folder.Path() / "data/models/eyes.dae");
+         const size_t at = text.find("data/textures/eye.bmp");
+         text.replace(at, std::string("data/textures/eye.bmp").size(), "data/textures/missing.bmp");
+         Write(fx, "data/models/eyes.dae", text);
+     }},
+    {"front head width 0", "head borders",
+     [](CoreFixture& fx) { fx.core->headAttributes->front[26]->x = fx.core->headAttributes->front[25]->x; }},
+};
+
+TEST_F(Reconstruct, FailuresKeepThePreviousHeadExactly)
+{
+    fx.LoadPhotos();
+    core.Reconstruct();
+    ASSERT_TRUE(core.reconstructed);
+    // Put the view in a state of its own so that a reset would show.
+    core.yaw = 12;
+    core.pitch = -3;
+    core.headAttributes->SetProfileOrientation(1, core.recognizer->profileImage.cols);
+    const std::string good = FileBytes(fx.folder.Path() / "data/models/head.dae");
+    const std::string goodEyes = FileBytes(fx.folder.Path() / "data/models/eyes.dae");
+    const std::string goodHairs = FileBytes(fx.folder.Path() / "data/models/hairs.dae");
+    const std::vector<float> goodMouth = core.weightManager->weights[TWeightManager::mouth];
+
+    for (const FailureCase& c : failures) {
+        c.breakIt(fx);
+        const TState before = TState::Of(core, Textures());
+        ScopedMessageCapture messages;
+        core.Reconstruct();
+        ASSERT_EQ(messages.Texts().size(), 1u) << c.what;
+        EXPECT_NE(messages.Texts()[0].find(c.messagePart), std::string::npos) << c.what << ": " << messages.Texts()[0];
+        TState::Of(core, Textures()).ExpectEqual(before, c.what);
+        // Repair for the next case; the head still draws from its own buffers.
+        Write(fx, "data/models/head.dae", good);
+        Write(fx, "data/models/eyes.dae", goodEyes);
+        Write(fx, "data/models/hairs.dae", goodHairs);
+        core.weightManager->weights[TWeightManager::mouth] = goodMouth;
+        core.headAttributes->SetProfileOrientation(0, core.recognizer->profileImage.cols);
+        ProjectFeaturePoints(fx.generic, kPixelsPerUnit, *core.headAttributes);
+        core.headAttributes->SetProfileOrientation(1, core.recognizer->profileImage.cols);
+    }
+    // And a repaired tree reconstructs again.
+    core.Reconstruct();
+    EXPECT_EQ(core.yaw, 0.0f);
+    EXPECT_LT(MaxDistance(Geometry(core, 0, 0), fx.generic), 0.02f);
+}
+
+TEST_F(Reconstruct, FirstRunThatFailsLeavesNoHeadAndNoFiles)
+{
+    fx.LoadPhotos();
+    Write(fx, "data/models/head.dae", HeadDocument(fx.generic, false));
+    ScopedMessageCapture messages;
+    core.Reconstruct();
+    EXPECT_EQ(messages.Texts().size(), 1u);
+    EXPECT_FALSE(core.reconstructed);
+    EXPECT_EQ(core.displayMode, 0);
+    EXPECT_TRUE(core.engine->models.empty());
+    EXPECT_TRUE(core.engine->textureEngine->textures.empty());
+    for (const char* name : {"headtexture.bmp", "eye.bmp", "normalmap.bmp"})
+        EXPECT_FALSE(fs::exists(Textures() / name)) << name;
+}
+
+}  // namespace

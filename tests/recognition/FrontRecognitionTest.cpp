@@ -1,0 +1,377 @@
+// Front-photo recognition: the geometric rules from given hits on painted photos.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/base/Messages.h"
+#include "tests/recognition/RecognitionFixture.h"
+
+using namespace testdata;
+using namespace FrontPoint;
+
+namespace {
+// A 1000 x 800 photo with a skin-coloured elliptic head; the face is reported at F.
+const cv::Rect F(340, 230, 320, 320); // centre (500, 390); upper half: y < 390
+constexpr int kCx = 500;
+
+cv::Mat HeadPhoto()
+{
+    cv::Mat photo = Plain(1000, 800);
+    cv::ellipse(photo, cv::Point(500, 420), cv::Size(170, 230), 0, 0, 360, kSkin, cv::FILLED);
+    return photo;
+}
+
+// A hit (relative to the face) whose centre in the photo is `c`; even sizes keep the centre exact.
+cv::Rect HitAt(cv::Point c, int w = 40, int h = 30)
+{
+    return {c.x - F.x - w / 2, c.y - F.y - h / 2, w, h};
+}
+
+class FrontRecognitionTest : public ::testing::Test {
+protected:
+    TRecognizer r;
+    THeadAttributes points;
+    FakeDetector fake;
+    ScopedMessageCapture messages;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(r.SkinTableUsable());
+        r.detector = fake.Function();
+        r.frontImage = HeadPhoto();
+        fake.hits[TCascadeKind::FrontFace] = {F};
+    }
+    cv::Point At(int i) const { return points.front[i]->GetPosition(); }
+    bool Run()
+    {
+        const bool ok = r.RecognizeFront(&points);
+        for (THPoint* p : points.front)
+            EXPECT_TRUE(Inside(p, r.frontImage)) << p->name << " at " << p->x << "," << p->y;
+        return ok;
+    }
+};
+
+TEST_F(FrontRecognitionTest, PreconditionsAreCheckedInOrderAndChangeNothing)
+{
+    struct Case {
+        void (*breakIt)(TRecognizer&);
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {[](TRecognizer& x) { x.frontImage.release(); }, "Please load front image before recognition"},
+        {[](TRecognizer& x) { x.frontFaceCascade.reset(); x.eyeCascade.reset(); }, "FrontHead Haar cascade is not loaded"},
+        {[](TRecognizer& x) { x.eyeCascade.reset(); x.mouthCascade.reset(); }, "Eyes Haar cascade is not loaded"},
+        {[](TRecognizer& x) { x.noseCascade.reset(); }, "Nose Haar cascade is not loaded"},
+        {[](TRecognizer& x) { x.mouthCascade.reset(); x.skinLocus.release(); }, "Mouth Haar cascade is not loaded"},
+        {[](TRecognizer& x) { x.skinLocus.release(); }, "Skin colour table is not loaded"},
+    };
+    for (const Case& c : cases) {
+        TRecognizer fresh;
+        fresh.detector = fake.Function();
+        fresh.frontImage = Plain(2600, 1950);
+        c.breakIt(fresh);
+        messages.Clear();
+        points.front[3]->SetPosition(7, 8);
+        EXPECT_FALSE(fresh.RecognizeFront(&points));
+        EXPECT_EQ(messages.Texts(), std::vector<std::string>{c.message});
+        EXPECT_EQ(points.front[3]->GetPosition(), cv::Point(7, 8));
+        EXPECT_EQ(points.front[0]->GetPosition(), cv::Point(0, 0));
+        if (!fresh.frontImage.empty()) {
+            EXPECT_EQ(fresh.frontImage.size(), cv::Size(2600, 1950));
+        }
+    }
+    EXPECT_TRUE(fake.calls.empty());
+}
+
+TEST_F(FrontRecognitionTest, LargePhotoIsShrunkFirstAndSmallOnesAreKept)
+{
+    r.frontImage = Plain(2600, 1950);
+    fake.hits.clear();
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(r.frontImage.size(), cv::Size(1300, 975));
+    ASSERT_FALSE(fake.calls.empty());
+    EXPECT_EQ(fake.calls[0].image, cv::Size(1300, 975));
+    // Defaults are for the shrunk photo: the root is the centre of the default head box.
+    const int L = RoundHalfEven(1300 * 0.3584), R = RoundHalfEven(1300 * 0.6377);
+    EXPECT_EQ(At(HeadCenter).x, RoundHalfEven(L + (R - L) * 0.5));
+
+    const cv::Mat before = r.frontImage.clone();
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(r.frontImage.size(), cv::Size(1300, 975));
+    EXPECT_EQ(cv::norm(before, r.frontImage, cv::NORM_INF), 0.0);
+    EXPECT_TRUE(messages.Texts().empty());
+}
+
+TEST_F(FrontRecognitionTest, DetectionsUseTheFaceRegionAndTheirParameters)
+{
+    ASSERT_TRUE(Run());
+    ASSERT_EQ(fake.calls.size(), 4u);
+    const TCascadeKind order[] = {TCascadeKind::FrontFace, TCascadeKind::Eyes, TCascadeKind::Nose, TCascadeKind::Mouth};
+    for (size_t i = 0; i < 4; ++i) {
+        const DetectCall& c = fake.calls[i];
+        EXPECT_EQ(c.kind, order[i]);
+        EXPECT_EQ(c.type, CV_8UC1);
+        EXPECT_DOUBLE_EQ(c.params.scaleFactor, 1.1);
+        if (i == 0) {
+            EXPECT_EQ(c.image, cv::Size(1000, 800));
+            EXPECT_EQ(c.params.minNeighbors, 3);
+            EXPECT_EQ(c.params.minSize, cv::Size(30, 30));
+            EXPECT_TRUE(c.params.biggestOnly);
+        } else {
+            EXPECT_EQ(c.image, F.size());
+            EXPECT_EQ(c.params.minNeighbors, 2);
+            EXPECT_EQ(c.params.minSize, cv::Size(0, 0));
+            EXPECT_FALSE(c.params.biggestOnly);
+        }
+    }
+}
+
+TEST_F(FrontRecognitionTest, WithoutAFaceTheDefaultHeadBoxStandsIn)
+{
+    fake.hits.clear();
+    ASSERT_TRUE(Run());
+    // Default box of 1000 x 800: x 358..638, y 171..664.
+    const cv::Rect box(358, 171, 280, 493);
+    EXPECT_EQ(At(HeadCenter), cv::Point(498, 418)); // round(417.5) = 418
+    EXPECT_EQ(At(TopHead), cv::Point(358 + 140, int(171 - 49.3)));
+    EXPECT_EQ(At(BottomHead), cv::Point(358 + 140, 171 + 493));
+    // The feature detections search that box.
+    ASSERT_EQ(fake.calls.size(), 4u);
+    EXPECT_EQ(fake.calls[1].image, box.size());
+}
+
+TEST_F(FrontRecognitionTest, HeadBordersComeFromTheSkinOutline)
+{
+    ASSERT_TRUE(Run());
+    // The ellipse spans x 330..670; the scan rows are averaged, so the borders lie inside that
+    // span, near its sides, on the middle row of the face.
+    EXPECT_GT(At(LeftHead).x, 330);
+    EXPECT_LT(At(LeftHead).x, 400);
+    EXPECT_GT(At(RightHead).x, 600);
+    EXPECT_LT(At(RightHead).x, 670);
+    EXPECT_EQ(At(LeftHead).y, F.y + F.height / 2);
+    EXPECT_EQ(At(HeadCenter), cv::Point(kCx, 390));
+    EXPECT_EQ(At(TopHead), cv::Point(F.x + F.width / 2, F.y - 32));
+    EXPECT_EQ(At(BottomHead), cv::Point(F.x + F.width / 2, F.y + F.height));
+    // Symmetric head: symmetric borders within a pixel.
+    EXPECT_NEAR(At(LeftHead).x + At(RightHead).x, 2 * kCx, 1);
+}
+
+TEST_F(FrontRecognitionTest, PhotoWithoutSkinFallsBackToTheFaceSides)
+{
+    // A grey photo has no skin: the borders are the face rectangle's sides, not the defaults.
+    cv::Mat grey(800, 1000, CV_8UC3, cv::Scalar(128, 128, 128));
+    cv::circle(grey, {500, 400}, 150, cv::Scalar(90, 90, 90), cv::FILLED);
+    r.frontImage = grey;
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(At(LeftHead).x, F.x);
+    EXPECT_EQ(At(RightHead).x, F.x + F.width);
+}
+
+TEST_F(FrontRecognitionTest, ScansThatEndAtThePhotoEdgeAddNoOutline)
+{
+    // A face at the left edge: the scan box starts left of the photo, and without skin there the
+    // scan stops at the edge. That is no outline: the border falls back to the face's side.
+    const cv::Rect edgeFace(10, 200, 200, 200); // scan box from x = -5 to 225
+    fake.hits[TCascadeKind::FrontFace] = {edgeFace};
+    cv::Mat photo = Plain(1000, 800);
+    cv::rectangle(photo, cv::Rect(190, 100, 33, 600), kSkin, cv::FILLED); // skin only at x 190..222
+    r.frontImage = photo;
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(At(LeftHead).x, edgeFace.x);
+    EXPECT_EQ(At(RightHead).x, 222);
+    EXPECT_EQ(At(LeftEar).x, At(LeftHead).x) << "no left outline: the ear keeps its estimate";
+}
+
+struct EyeCase {
+    const char* what;
+    std::vector<cv::Rect> hits;
+    cv::Point e1, e2;
+    int left1, right1, left2, right2; // x of the four side borders
+};
+
+void PrintTo(const EyeCase& c, std::ostream* os)
+{
+    *os << c.what;
+}
+
+class EyeChoiceTest : public FrontRecognitionTest, public ::testing::WithParamInterface<EyeCase> {};
+
+TEST_P(EyeChoiceTest, PlacesBothEyesAndTheirSides)
+{
+    const EyeCase& c = GetParam();
+    fake.hits[TCascadeKind::Eyes] = c.hits;
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(At(LeftEyeCenter), c.e1) << c.what;
+    EXPECT_EQ(At(RightEyeCenter), c.e2) << c.what;
+    EXPECT_EQ(At(LeftEyeLeft).x, c.left1) << c.what;
+    EXPECT_EQ(At(LeftEyeRight).x, c.right1) << c.what;
+    EXPECT_EQ(At(RightEyeLeft).x, c.left2) << c.what;
+    EXPECT_EQ(At(RightEyeRight).x, c.right2) << c.what;
+    // The side borders stay on their centre's row; the top and bottom borders followed the centre.
+    EXPECT_EQ(At(LeftEyeLeft).y, c.e1.y);
+    EXPECT_EQ(At(RightEyeRight).y, c.e2.y);
+    EXPECT_EQ(At(LeftEyeTop).x, c.e1.x);
+    EXPECT_EQ(At(RightEyeBottom).x, c.e2.x);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rules, EyeChoiceTest,
+    ::testing::Values(
+        EyeCase{"one hit left of the centre: the right eye is its mirror", {HitAt({460, 330})}, {460, 330}, {540, 330},
+                440, 480, 520, 560},
+        EyeCase{"one hit right of the centre: the left eye is its mirror", {HitAt({540, 330})}, {460, 330}, {540, 330},
+                440, 480, 520, 560},
+        EyeCase{"odd sizes: centres round to even, halves truncate", {HitAt({461, 330}, 41, 31)}, {462, 330},
+                {538, 330}, 441, 482, 518, 559},
+        EyeCase{"two hits: the smaller x is the left eye", {HitAt({540, 330}), HitAt({450, 340})}, {450, 340},
+                {540, 330}, 430, 470, 520, 560},
+        EyeCase{"both left: a third hit on the right replaces the right eye",
+                {HitAt({380, 330}), HitAt({460, 330}), HitAt({550, 335})}, {380, 330}, {550, 335}, 360, 400, 530, 570},
+        EyeCase{"both left without a third: the right eye mirrors the left", {HitAt({380, 330}), HitAt({460, 330})},
+                {380, 330}, {620, 330}, 360, 400, 600, 640},
+        EyeCase{"both right, third also right: the left eye mirrors the right",
+                {HitAt({540, 330}), HitAt({610, 330}), HitAt({560, 335})}, {390, 330}, {610, 330}, 370, 410, 590, 630},
+        EyeCase{"a hit on the middle row of the face is ignored", {HitAt({460, 390}), HitAt({540, 330})}, {460, 330},
+                {540, 330}, 440, 480, 520, 560},
+        EyeCase{"equal x: the first hit is the left eye, then the right is mirrored",
+                {HitAt({460, 330}), HitAt({460, 350}, 40, 40)}, {460, 330}, {540, 330}, 440, 480, 520, 560}));
+
+TEST_F(FrontRecognitionTest, WithoutEyeHitsTheEyesKeepTheirEstimates)
+{
+    fake.hits[TCascadeKind::Eyes] = {HitAt({460, 391}), HitAt({540, 500})}; // both in the lower half
+    ASSERT_TRUE(Run());
+    const int L = At(LeftHead).x, T = At(TopHead).y, HW = At(RightHead).x - L, HH = At(BottomHead).y - T;
+    EXPECT_EQ(At(LeftEyeCenter), cv::Point(RoundHalfEven(L + 0.3139534883 * HW), RoundHalfEven(T + 0.4542253521 * HH)));
+    EXPECT_EQ(At(RightEyeCenter), cv::Point(RoundHalfEven(L + 0.8081395348 * HW), RoundHalfEven(T + 0.4542253521 * HH)));
+    // The borders moved with their centres: the default spacing of 1000 pixels is kept.
+    EXPECT_EQ(At(LeftEyeLeft).x - At(LeftEyeCenter).x, 400 - 433);
+    EXPECT_EQ(At(RightEyeRight).x - At(RightEyeCenter).x, 593 - 566);
+}
+
+class NoseMouthTest : public FrontRecognitionTest {
+protected:
+    void SetUp() override
+    {
+        FrontRecognitionTest::SetUp();
+        // Eyes at (460, 330) and (540, 330): middle 500, eye line 330, distance 80.
+        fake.hits[TCascadeKind::Eyes] = {HitAt({460, 330}), HitAt({540, 330})};
+    }
+};
+
+TEST_F(NoseMouthTest, NoseIsTheCentralHitBelowTheEyes)
+{
+    fake.hits[TCascadeKind::Nose] = {HitAt({500, 320}, 20, 20), HitAt({500, 330}, 20, 20), HitAt({520, 420}, 20, 20),
+                                     HitAt({490, 430}, 20, 20), HitAt({470, 440}, 20, 20)};
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(At(NoseTip), cv::Point(490, 430));
+    const int d = RoundHalfEven((At(RightHead).x - At(LeftHead).x) * 0.1387283236);
+    EXPECT_EQ(At(NoseLeft), cv::Point(490 - d, 430));
+    EXPECT_EQ(At(NoseRight), cv::Point(490 + d, 430));
+    EXPECT_EQ(At(NoseBottom), cv::Point(490, 430 + d / 2));
+    EXPECT_EQ(At(NoseTop).x, 490) << "the top border followed its centre";
+}
+
+TEST_F(NoseMouthTest, NoseAboveTheEyeLineIsNeverChosen)
+{
+    fake.hits[TCascadeKind::Nose] = {HitAt({500, 320}, 20, 20), HitAt({500, 330}, 20, 20)};
+    ASSERT_TRUE(Run());
+    const int L = At(LeftHead).x, T = At(TopHead).y, HW = At(RightHead).x - L, HH = At(BottomHead).y - T;
+    EXPECT_EQ(At(NoseTip), cv::Point(RoundHalfEven(L + 0.5 * HW), RoundHalfEven(T + 0.602112676 * HH)));
+}
+
+TEST_F(NoseMouthTest, MouthHitsCloseToTheNoseOrTheSidesAreNeverChosen)
+{
+    fake.hits[TCascadeKind::Nose] = {HitAt({490, 430}, 20, 20)};
+    ASSERT_TRUE(Run()); // learn the head borders, which do not depend on the hits
+    const int xl = At(LeftHead).x, xr = At(RightHead).x, m = (xr - xl) / 5;
+
+    struct Case {
+        const char* what;
+        std::vector<cv::Rect> hits;
+        bool found;
+        cv::Point mouth;
+        int left, right;
+    };
+    const std::vector<Case> cases = {
+        {"within D/3 rows of the nose", {HitAt({495, 456}, 60, 30)}, false, {}, 0, 0},
+        {"above the nose", {HitAt({495, 400}, 60, 30)}, false, {}, 0, 0},
+        {"on the left margin", {HitAt({xl + m, 520}, 60, 30)}, false, {}, 0, 0},
+        {"on the right margin", {HitAt({xr - m, 520}, 60, 30)}, false, {}, 0, 0},
+        {"just more than D/3 below", {HitAt({495, 457}, 60, 30)}, true, {495, 457}, 465, 525},
+        {"the most central acceptable hit",
+         {HitAt({505, 500}, 60, 30), HitAt({498, 520}, 70, 30), HitAt({499, 450}, 60, 30), HitAt({480, 510}, 60, 30)},
+         true, {498, 520}, 463, 533},
+    };
+    for (const Case& c : cases) {
+        THeadAttributes fresh;
+        fake.hits[TCascadeKind::Mouth] = c.hits;
+        ASSERT_TRUE(r.RecognizeFront(&fresh));
+        const cv::Point M = fresh.front[MouthCenter]->GetPosition();
+        if (c.found) {
+            EXPECT_EQ(M, c.mouth) << c.what;
+            EXPECT_EQ(fresh.front[MouthLeft]->GetPosition(), cv::Point(c.left, M.y)) << c.what;
+            EXPECT_EQ(fresh.front[MouthRight]->GetPosition(), cv::Point(c.right, M.y)) << c.what;
+        } else {
+            const int L = xl, T = fresh.front[TopHead]->y, HW = xr - L, HH = fresh.front[BottomHead]->y - T;
+            EXPECT_EQ(M, cv::Point(RoundHalfEven(L + 0.5 * HW), RoundHalfEven(T + 0.7605633802 * HH))) << c.what;
+            // The side borders keep the places the centre gave them.
+            EXPECT_EQ(fresh.front[MouthLeft]->x - M.x, 449 - 500) << c.what;
+        }
+    }
+}
+
+TEST_F(FrontRecognitionTest, EarIsPlacedHalfwayToTheOutlineInTheEyeToNoseBand)
+{
+    // A head whose left side slants: x = 300 + (y - 150) / 4, so the outline point nearest to
+    // the band's mean is not the list's first one and the ear moves.
+    cv::Mat photo = Plain(1000, 800);
+    std::vector<cv::Point> head = {{300, 150}, {700, 150}, {700, 700}, {300 + 550 / 4, 700}};
+    cv::fillConvexPoly(photo, head, kSkin);
+    r.frontImage = photo;
+    fake.hits[TCascadeKind::Eyes] = {HitAt({460, 330}), HitAt({540, 330})};
+    fake.hits[TCascadeKind::Nose] = {HitAt({500, 450}, 20, 20)};
+    ASSERT_TRUE(Run());
+    const cv::Point ear = At(LeftEar);
+    EXPECT_GT(ear.y, At(LeftEyeTop).y);
+    EXPECT_LT(ear.y, At(NoseTip).y);
+    const int outlineX = 2 * ear.x - At(LeftHead).x; // the ear is halfway between border and outline
+    EXPECT_NEAR(outlineX, 300 + (ear.y - 150) / 4.0, 2.0);
+    EXPECT_NE(ear.x, At(LeftHead).x);
+}
+
+TEST_F(FrontRecognitionTest, EarStaysWhenTheFirstOutlinePointIsTheNearest)
+{
+    // A straight left side: every outline point is equally near the mean, so the first point of
+    // the list stays the best and the ear keeps its estimate (on the left border).
+    cv::Mat photo = Plain(1000, 800);
+    cv::rectangle(photo, cv::Rect(360, 300, 280, 200), kSkin, cv::FILLED);
+    r.frontImage = photo;
+    fake.hits[TCascadeKind::Eyes] = {HitAt({460, 330}), HitAt({540, 330})};
+    fake.hits[TCascadeKind::Nose] = {HitAt({500, 450}, 20, 20)};
+    ASSERT_TRUE(Run());
+    const int T = At(TopHead).y, HH = At(BottomHead).y - T;
+    EXPECT_EQ(At(LeftEar), cv::Point(At(LeftHead).x, RoundHalfEven(T + 0.51 * HH)));
+    EXPECT_EQ(At(RightEar), cv::Point(At(RightHead).x, RoundHalfEven(T + 0.51 * HH)));
+}
+
+TEST_F(FrontRecognitionTest, PointsNearTheEdgeStayInsideThePhoto)
+{
+    // A face in the top-left corner puts the top border above the photo and mirrored eyes
+    // outside it; every point is kept inside (Run checks all 27).
+    fake.hits[TCascadeKind::FrontFace] = {cv::Rect(0, 0, 120, 120)};
+    fake.hits[TCascadeKind::Eyes] = {HitAt({F.x + 2, F.y + 2}, 4, 4)};
+    fake.hits[TCascadeKind::Mouth] = {cv::Rect(-50, 100, 10, 10)};
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(At(TopHead).y, 0);
+}
+
+TEST_F(FrontRecognitionTest, ProfilePointsAreNotTouched)
+{
+    points.profile[4]->SetPosition(11, 12);
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(points.profile[4]->GetPosition(), cv::Point(11, 12));
+    EXPECT_EQ(points.profile[0]->GetPosition(), cv::Point(0, 0));
+}
+}

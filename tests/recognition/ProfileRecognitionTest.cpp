@@ -1,0 +1,272 @@
+// Profile-photo recognition: facing decision, flipping and the placement rules on painted silhouettes.
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "platform/base/Messages.h"
+#include "tests/recognition/RecognitionFixture.h"
+
+using namespace testdata;
+using namespace ProfilePoint;
+
+namespace {
+constexpr int kW = 900, kH = 1000;
+
+// A head looking toward smaller x: forehead, nose root, nose, lips, chin, jaw, neck, back of head.
+cv::Mat LeftFacingHead()
+{
+    cv::Mat photo = Plain(kW, kH);
+    const std::vector<cv::Point> outline = {{400, 110}, {300, 150}, {300, 380}, {320, 400}, {240, 500},
+                                            {310, 530}, {300, 580}, {310, 660}, {360, 720}, {560, 740},
+                                            {560, 999}, {720, 999}, {760, 400}, {600, 120}};
+    cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{outline}, kSkin);
+    return photo;
+}
+
+cv::Mat Flipped(const cv::Mat& photo)
+{
+    cv::Mat out;
+    cv::flip(photo, out, 1);
+    return out;
+}
+
+std::vector<cv::Point> ProfilePositions(const THeadAttributes& a)
+{
+    std::vector<cv::Point> out;
+    for (THPoint* p : a.profile)
+        out.push_back(p->GetPosition());
+    return out;
+}
+
+class ProfileRecognitionTest : public ::testing::Test {
+protected:
+    TRecognizer r;
+    THeadAttributes points;
+    ScopedMessageCapture messages;
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(r.SkinTableUsable());
+        ASSERT_TRUE(r.profileFaceCascade);
+    }
+    cv::Point At(int i) const { return points.profile[i]->GetPosition(); }
+    void ExpectInside()
+    {
+        for (THPoint* p : points.profile)
+            EXPECT_TRUE(Inside(p, r.profileImage)) << p->name << " at " << p->x << "," << p->y;
+    }
+    // The points a fresh set gets from the left-facing head.
+    std::vector<cv::Point> LeftFacingResult()
+    {
+        TRecognizer other;
+        THeadAttributes a;
+        other.profileImage = LeftFacingHead();
+        EXPECT_TRUE(other.RecognizeProfile(&a, false));
+        return ProfilePositions(a);
+    }
+    void ExpectDefaults(bool mirrored, int w, int h)
+    {
+        THeadAttributes d;
+        d.SetDefaultProfilePositions(w, h, false);
+        for (int i = 0; i < Count; ++i) {
+            const cv::Point p = d.profile[i]->GetPosition();
+            EXPECT_EQ(At(i), mirrored ? cv::Point(w - p.x, p.y) : p) << i;
+        }
+    }
+};
+
+TEST_F(ProfileRecognitionTest, LeftFacingHeadGetsItsFeatures)
+{
+    const cv::Mat photo = LeftFacingHead();
+    r.profileImage = photo.clone();
+    ASSERT_TRUE(r.RecognizeProfile(&points, false));
+    EXPECT_EQ(points.profileOrientation, 0);
+    EXPECT_EQ(cv::norm(photo, r.profileImage, cv::NORM_INF), 0.0) << "a left-facing photo is not flipped";
+    ExpectInside();
+    // Tip of the nose: the leftmost face-line point, at the apex (240, 500) within a scan row.
+    EXPECT_GE(At(NoseTip).x, 240);
+    EXPECT_LE(At(NoseTip).x, 252);
+    EXPECT_NEAR(At(NoseTip).y, 500, 12);
+    // Nose root: the top of the rising run above the tip, at the notch (320, 400).
+    EXPECT_NEAR(At(NoseRoot).y, 400, 12);
+    EXPECT_NEAR(At(NoseRoot).x, 318, 6);
+    // Chin: the big step to the right below it (jaw line from 720 to 740).
+    EXPECT_GE(At(BottomHead).y, 700);
+    EXPECT_LE(At(BottomHead).y, 745);
+    // The order of the features down the face and across the head.
+    EXPECT_LT(At(TopHead).y, At(EyeCenter).y);
+    EXPECT_LT(At(EyeCenter).y, At(NoseTip).y);
+    EXPECT_LT(At(NoseTip).y, At(MouthCenter).y);
+    EXPECT_LT(At(MouthCenter).y, At(BottomHead).y);
+    EXPECT_LT(At(LeftHead).x, At(EyeCenter).x);
+    EXPECT_LT(At(EyeCenter).x, At(EarCenter).x);
+    EXPECT_LT(At(EarCenter).x, At(RightHead).x);
+    EXPECT_LT(At(EarLeft).x, At(EarCenter).x);
+    EXPECT_GT(At(EarRight).x, At(EarCenter).x);
+    EXPECT_LT(At(EarTop).y, At(EarCenter).y);
+    EXPECT_GT(At(EarBottom).y, At(EarCenter).y);
+    EXPECT_EQ(At(EarCenter).y, At(EyeCenter).y);
+    // The eye follows the nose root by the fixed fractions of the head.
+    const int HW = At(RightHead).x - At(LeftHead).x, HH = At(BottomHead).y - At(TopHead).y;
+    EXPECT_EQ(At(EyeCenter), cv::Point(At(NoseRoot).x + RoundHalfEven(0.09375 * HW),
+                                       At(NoseRoot).y + RoundHalfEven(0.0226537216 * HH)));
+    EXPECT_TRUE(messages.Texts().empty());
+}
+
+TEST_F(ProfileRecognitionTest, RightFacingHeadIsFlippedAndItsPointsMirrored)
+{
+    const std::vector<cv::Point> left = LeftFacingResult();
+    r.profileImage = Flipped(LeftFacingHead());
+    ASSERT_TRUE(r.RecognizeProfile(&points, false));
+    EXPECT_EQ(points.profileOrientation, 1);
+    EXPECT_EQ(cv::norm(LeftFacingHead(), r.profileImage, cv::NORM_INF), 0.0) << "stored in the left-facing form";
+    for (int i = 0; i < Count; ++i)
+        EXPECT_EQ(At(i), cv::Point(kW - left[size_t(i)].x, left[size_t(i)].y)) << points.profile[i]->name;
+    // The points now match the photo as loaded: the tip lies on the right, near x = 900 - 240.
+    EXPECT_GT(At(NoseTip).x, At(HeadCenter).x);
+}
+
+TEST_F(ProfileRecognitionTest, KeepingTheOrientationSkipsTheFacingDecision)
+{
+    const std::vector<cv::Point> left = LeftFacingResult();
+    r.profileImage = LeftFacingHead(); // the stored form; the user said the photo was mirrored
+    points.profileOrientation = 1;
+    ASSERT_TRUE(r.RecognizeProfile(&points, true));
+    EXPECT_EQ(points.profileOrientation, 1);
+    EXPECT_EQ(cv::norm(LeftFacingHead(), r.profileImage, cv::NORM_INF), 0.0) << "not flipped again";
+    for (int i = 0; i < Count; ++i)
+        EXPECT_EQ(At(i), cv::Point(kW - left[size_t(i)].x, left[size_t(i)].y)) << i;
+
+    // Keeping the flag 0 on a right-facing photo does not flip it either.
+    THeadAttributes other;
+    r.profileImage = Flipped(LeftFacingHead());
+    ASSERT_TRUE(r.RecognizeProfile(&other, true));
+    EXPECT_EQ(other.profileOrientation, 0);
+    EXPECT_EQ(cv::norm(Flipped(LeftFacingHead()), r.profileImage, cv::NORM_INF), 0.0);
+}
+
+TEST_F(ProfileRecognitionTest, OrientationDetectionFlipsOnlyOnEvidence)
+{
+    struct Case {
+        const char* what;
+        cv::Mat photo;
+        int startFlag;
+        int endFlag;
+        bool flipped;
+    };
+    const std::vector<Case> cases = {
+        {"left-facing", LeftFacingHead(), 0, 0, false},
+        {"left-facing, points were mirrored", LeftFacingHead(), 1, 0, false},
+        {"right-facing", Flipped(LeftFacingHead()), 0, 1, true},
+        {"no skin at all keeps the flag", Plain(kW, kH, cv::Scalar(128, 128, 128)), 1, 1, false},
+        {"no skin at all keeps the flag 0", Plain(kW, kH), 0, 0, false},
+        {"skin everywhere: no outline inside the photo", Plain(kW, kH, kSkin), 1, 1, false},
+    };
+    for (const Case& c : cases) {
+        THeadAttributes a;
+        a.SetDefaultProfilePositions(kW, kH, false);
+        a.profileOrientation = c.startFlag;
+        const std::vector<cv::Point> before = ProfilePositions(a);
+        r.profileImage = c.photo.clone();
+        r.DetectProfileOrientation(&a);
+        EXPECT_EQ(a.profileOrientation, c.endFlag) << c.what;
+        const cv::Mat expected = c.flipped ? Flipped(c.photo) : c.photo;
+        EXPECT_EQ(cv::norm(expected, r.profileImage, cv::NORM_INF), 0.0) << c.what;
+        const bool mirrored = c.startFlag != c.endFlag;
+        for (int i = 0; i < Count; ++i)
+            EXPECT_EQ(a.profile[i]->GetPosition(),
+                      mirrored ? cv::Point(kW - before[size_t(i)].x, before[size_t(i)].y) : before[size_t(i)])
+                << c.what << " " << i;
+    }
+    EXPECT_TRUE(messages.Texts().empty());
+}
+
+TEST_F(ProfileRecognitionTest, PhotoWithoutAnOutlineIsRefusedWithoutAMessage)
+{
+    struct Case {
+        const char* what;
+        cv::Mat photo;
+    };
+    for (const Case& c : {Case{"no skin", Plain(kW, kH, cv::Scalar(128, 128, 128))},
+                          Case{"all skin", Plain(kW, kH, kSkin)}}) {
+        for (bool keep : {false, true}) {
+            THeadAttributes a;
+            a.profileOrientation = keep ? 1 : 0;
+            r.profileImage = c.photo.clone();
+            EXPECT_FALSE(r.RecognizeProfile(&a, keep)) << c.what;
+            EXPECT_EQ(a.profileOrientation, keep ? 1 : 0) << c.what;
+            EXPECT_EQ(cv::norm(c.photo, r.profileImage, cv::NORM_INF), 0.0) << c.what;
+            points.profileOrientation = a.profileOrientation;
+            for (int i = 0; i < Count; ++i)
+                points.profile[i]->CopyPosition(a.profile[i]);
+            ExpectDefaults(keep, kW, kH);
+        }
+    }
+    EXPECT_TRUE(messages.Texts().empty());
+}
+
+TEST_F(ProfileRecognitionTest, StraightFaceLineKeepsTheBoxBottomAndPutsTheNoseOnTop)
+{
+    cv::Mat photo = Plain(kW, kH);
+    cv::rectangle(photo, cv::Rect(300, 200, 400, 600), kSkin, cv::FILLED);
+    r.profileImage = photo;
+    ASSERT_TRUE(r.RecognizeProfile(&points, false));
+    ExpectInside();
+    // Every face-line point has x = 300: the upper one wins the tie, and the root is the tip.
+    EXPECT_EQ(At(NoseTip).x, 300);
+    EXPECT_LT(At(NoseTip).y, 200 + 20);
+    EXPECT_EQ(At(NoseRoot), At(NoseTip));
+    // No step to the right below the centroid: the bottom border stays on the head box.
+    // The rays end within one step (5 pixels) past the last skin row, 799.
+    EXPECT_GE(At(BottomHead).y, 800);
+    EXPECT_LE(At(BottomHead).y, 805);
+    EXPECT_EQ(At(BottomHead).x, At(TopHead).x);
+}
+
+TEST_F(ProfileRecognitionTest, ChinIsTheLowestOfEqualStepsToTheRight)
+{
+    // The face line steps 40 pixels to the right at y = 620 and again at y = 720, both below the
+    // centroid. Walking up from the bottom, the first of the equal steps (the lower one) wins.
+    cv::Mat photo = Plain(kW, kH);
+    const std::vector<cv::Point> outline = {{300, 200}, {700, 200}, {700, 800}, {380, 800},
+                                            {380, 720}, {340, 720}, {340, 620}, {300, 620}};
+    cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{outline}, kSkin);
+    r.profileImage = photo;
+    ASSERT_TRUE(r.RecognizeProfile(&points, false));
+    EXPECT_GE(At(BottomHead).y, 705);
+    EXPECT_LT(At(BottomHead).y, 720);
+}
+
+TEST_F(ProfileRecognitionTest, PreconditionsAndShrinking)
+{
+    EXPECT_FALSE(r.RecognizeProfile(&points, false));
+    r.DetectProfileOrientation(&points);
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>(2, "Please load profile image before recognition"));
+    messages.Clear();
+
+    r.profileImage = Plain(1950, 2600);
+    r.profileFaceCascade.reset();
+    EXPECT_FALSE(r.RecognizeProfile(&points, false));
+    EXPECT_EQ(messages.Texts(), std::vector<std::string>{"ProfileHead Haar cascade is not loaded"});
+    EXPECT_EQ(r.profileImage.size(), cv::Size(1950, 2600));
+    EXPECT_EQ(points.profile[0]->GetPosition(), cv::Point(0, 0));
+
+    TRecognizer fresh;
+    fresh.profileImage = Plain(1950, 2600);
+    cv::rectangle(fresh.profileImage, cv::Rect(600, 800, 800, 1000), kSkin, cv::FILLED);
+    EXPECT_TRUE(fresh.RecognizeProfile(&points, false));
+    EXPECT_EQ(fresh.profileImage.size(), cv::Size(975, 1300));
+    for (THPoint* p : points.profile)
+        EXPECT_TRUE(Inside(p, fresh.profileImage)) << p->name;
+}
+
+TEST_F(ProfileRecognitionTest, FrontPointsAreNotTouched)
+{
+    points.front[5]->SetPosition(3, 4);
+    r.profileImage = LeftFacingHead();
+    ASSERT_TRUE(r.RecognizeProfile(&points, false));
+    EXPECT_EQ(points.front[5]->GetPosition(), cv::Point(3, 4));
+    EXPECT_EQ(points.front[0]->GetPosition(), cv::Point(0, 0));
+}
+}
