@@ -6,8 +6,10 @@
 #include <dlfcn.h>
 #include <link.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 struct GLSurface {
     Display* display = nullptr;
@@ -29,25 +31,60 @@ struct GLRenderContext {
 
 namespace {
 
-// X errors are reported asynchronously and Xlib's default handler ends the process. While the layer
-// creates or destroys something it catches them instead, and syncs to learn whether one happened.
+// Xlib's default error handler ends the process. Errors on the layer's own display connections are
+// caught instead: while the layer creates or destroys something it syncs to learn of them, and at
+// any other time (a swap after the window was destroyed under it) they are reported once and
+// ignored. Errors on other connections go on to the handler that was there before.
+std::vector<Display*> ownDisplays;
+XErrorHandler previousHandler = nullptr;
+bool handlerInstalled = false;
+bool trapping = false;
 int trappedError = 0;
+bool reportedStrayError = false;
 
-int TrapError(Display*, XErrorEvent* event)
+int HandleError(Display* display, XErrorEvent* event)
 {
-    if (trappedError == 0)
-        trappedError = event->error_code;
+    if (std::find(ownDisplays.begin(), ownDisplays.end(), display) == ownDisplays.end())
+        return previousHandler != nullptr ? previousHandler(display, event) : 0;
+    if (trapping) {
+        if (trappedError == 0)
+            trappedError = event->error_code;
+    } else if (!reportedStrayError) {
+        reportedStrayError = true;
+        std::fprintf(stderr, "GL context: X error %d on the drawing surface ignored\n", event->error_code);
+    }
     return 0;
+}
+
+Display* OpenOwnDisplay()
+{
+    Display* display = XOpenDisplay(nullptr);
+    if (display == nullptr)
+        return nullptr;
+    if (!handlerInstalled) {
+        previousHandler = XSetErrorHandler(HandleError);
+        handlerInstalled = true;
+    }
+    ownDisplays.push_back(display);
+    return display;
+}
+
+void CloseOwnDisplay(Display* display)
+{
+    XSync(display, False);  // errors still on their way arrive while the display is known
+    ownDisplays.erase(std::remove(ownDisplays.begin(), ownDisplays.end(), display), ownDisplays.end());
+    XCloseDisplay(display);
 }
 
 class ErrorTrap {
 public:
     explicit ErrorTrap(Display* display) : display(display)
     {
+        XSync(display, False);  // earlier errors are not this operation's
+        trapping = true;
         trappedError = 0;
-        previous = XSetErrorHandler(TrapError);
     }
-    ~ErrorTrap() { XSetErrorHandler(previous); }
+    ~ErrorTrap() { trapping = false; }
     ErrorTrap(const ErrorTrap&) = delete;
     ErrorTrap& operator=(const ErrorTrap&) = delete;
 
@@ -60,7 +97,6 @@ public:
 
 private:
     Display* display;
-    int (*previous)(Display*, XErrorEvent*) = nullptr;
 };
 
 void Report(const char* what, int errorCode = 0)
@@ -77,7 +113,7 @@ GLSurface* GetSurface(WindowHandle window, int width, int height)
         Report("the drawing area has no pixels");
         return nullptr;
     }
-    Display* display = XOpenDisplay(nullptr);
+    Display* display = OpenOwnDisplay();
     if (display == nullptr) {
         Report("cannot open the X display (is DISPLAY set?)");
         return nullptr;
@@ -150,7 +186,8 @@ bool CreateWindow(GLSurface* surface, Window parent, bool map)
     if (surface->visual == nullptr)
         return false;
     ErrorTrap trap(surface->display);
-    surface->colormap = XCreateColormap(surface->display, parent, surface->visual->visual, AllocNone);
+    surface->colormap = XCreateColormap(surface->display, RootWindow(surface->display, surface->visual->screen),
+                                        surface->visual->visual, AllocNone);
     XSetWindowAttributes attributes{};
     attributes.colormap = surface->colormap;
     attributes.border_pixel = 0;
@@ -306,7 +343,7 @@ void ReleaseSurface(GLSurface* surface)
     }
     if (surface->visual != nullptr)
         XFree(surface->visual);
-    XCloseDisplay(surface->display);
+    CloseOwnDisplay(surface->display);
     delete surface;
 }
 

@@ -270,7 +270,13 @@ TEST(GLContext, ReleasingAfterTheParentWindowIsGoneIsHarmless)
     Made made = MakeCurrentContext(parent.window, 20, 20);
     ASSERT_NE(made.context, nullptr);
     parent.Destroy();  // takes our child window with it
+    ::testing::internal::CaptureStderr();
+    glClear(GL_COLOR_BUFFER_BIT);
+    glPlatform.SwapBuffers(made.surface);  // the idle loop may draw once more
+    glFinish();
     Release(made);
+    const std::string errors = ::testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("ignored"), std::string::npos) << errors;
     SUCCEED();  // reaching this line is the test: Xlib's default handler would have ended the process
 }
 
@@ -293,6 +299,24 @@ TEST(GLContext, NoDisplayOrNoPixelsGivesNoSurface)
     EXPECT_FALSE(glPlatform.SetPixelFormat(nullptr));
     EXPECT_EQ(glPlatform.CreateContext(nullptr), nullptr);
     glPlatform.ReleaseSurface(nullptr);
+}
+
+TEST(GLContext, ErrorsOnOtherConnectionsStillReachTheHandlerThatWasThereBefore)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // In a fresh process: a handler set before the layer's first display, as the toolkit would.
+    EXPECT_EXIT(
+        {
+            XSetErrorHandler([](Display*, XErrorEvent* event) -> int { std::_Exit(event->error_code == BadWindow ? 3 : 4); });
+            Made made = MakeCurrentContext(0, 8, 8);
+            if (made.context == nullptr)
+                std::_Exit(5);
+            XWindow other(4, 4);
+            XDestroyWindow(other.display, 0x7ffffff0);  // no such window: BadWindow on that connection
+            XSync(other.display, False);
+            std::_Exit(0);
+        },
+        ::testing::ExitedWithCode(3), "");
 }
 
 TEST(GLContext, TwoContextsOneAfterTheOtherEachWork)
