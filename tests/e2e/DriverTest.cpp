@@ -98,6 +98,8 @@ TEST_F(Driver, RealFrontPhotoAndRenderedProfileEndToEnd)
     ASSERT_EQ(run.code, 0) << run.output;
 
     // The 41 points, inside the photos as loaded.
+    const cv::Mat astronaut = cv::imread(kAstronaut);
+    ASSERT_FALSE(astronaut.empty());
     const std::string json = ReadFile(dir / "points.json");
     int front = 0, profile = 0;
     for (size_t at = json.find("{\"set\": "); at != std::string::npos; at = json.find("{\"set\": ", at + 1)) {
@@ -107,7 +109,7 @@ TEST_F(Driver, RealFrontPhotoAndRenderedProfileEndToEnd)
                               set, &index, name, &x, &y), 5)
             << json.substr(at, 80);
         const bool isFront = std::string(set) == "front";
-        const int w = isFront ? 512 : side.cols, h = isFront ? 512 : side.rows;
+        const int w = isFront ? astronaut.cols : side.cols, h = isFront ? astronaut.rows : side.rows;
         EXPECT_GE(x, 0) << name;
         EXPECT_LT(x, w) << name;
         EXPECT_GE(y, 0) << name;
