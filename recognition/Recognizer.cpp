@@ -173,7 +173,7 @@ struct Silhouette {
         const int w = smoothed.cols, h = smoothed.rows;
         for (int i = 0; i < 100; ++i) {
             const float a = float(i) * 0.06283185307179587f;
-            const int sx = RoundHalfEven(5.0 * std::cos(a)), sy = RoundHalfEven(5.0 * std::sin(a));
+            const int sx = RoundHalfEven(5.0 * std::cos(double(a))), sy = RoundHalfEven(5.0 * std::sin(double(a)));
             int x = cx, y = cy;
             while (x >= 0 && x < w && y >= 0 && y < h && smoothed.at<std::uint8_t>(y, x) == 255) {
                 x += sx;

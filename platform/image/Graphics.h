@@ -38,7 +38,9 @@ struct TBrush {
 struct TFont {
     TColor Color = clBlack;
     std::string Name = "DejaVu Sans";
-    int Height = 13; // pixel height of the font (ascent + descent)
+    // Pixel size of the em. DejaVu Sans at 11 gives a 13-pixel text cell and about 6 pixels a
+    // character, the measure the editor's label box is made for.
+    int Height = 11;
 };
 
 struct TRect {

@@ -275,6 +275,7 @@ int main(int argc, char** argv)
     if (!workdir.empty() && !UseWorkdir(workdir))
         return 7;
     const std::string command = argv[1];
+    KeepGLDriverLoaded();
     try {
         if (command == "photos")
             return Photos(options);
