@@ -383,11 +383,14 @@ TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
     // Eye centres, mouth centre and ear centres against the middle of each feature's outline.
     const Case cases[] = {{3, 0.4429995, 0.5326073}, {5, 0.5828313, 0.52675647}, {9, 0.5113153, 0.30832553},
                           {11, 0.20125, 0.5175644}, {13, 0.8056777, 0.5175644}};
+    double worst = std::hypot(g.texCoords[2 * tip] - 0.5151004, g.texCoords[2 * tip + 1] - 0.42300156);
     for (const Case& c : cases) {
         auto b = UvBox(c.slot);
         EXPECT_NEAR(0.5 * (b[0] + b[1]), c.u, 0.01) << kWeightNames[c.slot];
         EXPECT_NEAR(0.5 * (b[2] + b[3]), c.v, 0.01) << kWeightNames[c.slot];
+        worst = std::max(worst, std::hypot(0.5 * (b[0] + b[1]) - c.u, 0.5 * (b[2] + b[3]) - c.v));
     }
+    std::printf("layout references: largest distance to a feature %.4f\n", worst);
 }
 }  // namespace
 

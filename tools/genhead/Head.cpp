@@ -219,14 +219,17 @@ void WindowShift(std::vector<Vec3>& pts, Vec3 from, Vec3 shift, Vec3 sigma) {
     }
 }
 
-// Bends one coordinate beyond `start` quadratically so that `current` lands on `target`;
-// smooth (C1) at `start`, the identity on the other side.
-void Bend(std::vector<Vec3>& pts, double Vec3::*axis, double start, double current, double target) {
-    double a = (target - current) / ((current - start) * (current - start));
-    bool up = current > start;
+// Scales one coordinate beyond `start` so that `current` lands on `target`, the scale easing in
+// over `ease` units so the surface stays smooth at `start`; the identity on the other side.
+void Bend(std::vector<Vec3>& pts, double Vec3::*axis, double start, double current, double target, double ease = 0.9) {
+    const double k = (target - start) / (current - start);
+    const double dir = current > start ? 1.0 : -1.0;
     for (Vec3& p : pts) {
-        double d = p.*axis - start;
-        if ((d > 0) == up && d != 0) p.*axis += a * d * d;
+        double d = (p.*axis - start) * dir;
+        if (d <= 0) continue;
+        double t = std::min(d / ease, 1.0);
+        double s = t * t * (3 - 2 * t);
+        p.*axis = start + dir * d * (1 + (k - 1) * s);
     }
 }
 
