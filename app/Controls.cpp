@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QMouseEvent>
 #include <QPainter>
@@ -110,6 +111,8 @@ bool TFileDialog::Execute(QWidget* parent)
         // Any name may be typed: a file that does not load is reported by the loader.
         dialog.setFileMode(QFileDialog::AnyFile);
     }
+    if (!folder.isEmpty())
+        dialog.setDirectory(folder);
     QStringList filters = NameFilters(Filter);
     if (!filters.isEmpty())
         dialog.setNameFilters(filters);
@@ -121,6 +124,8 @@ bool TFileDialog::Execute(QWidget* parent)
         return false;
     QStringList files = dialog.selectedFiles();
     FileName = files.isEmpty() ? std::string() : QFile::encodeName(files.first()).toStdString();
+    if (!files.isEmpty())
+        folder = QFileInfo(files.first()).absolutePath();
     return true;
 }
 

@@ -4,6 +4,7 @@
 // tests, and the application-wide helpers (pending messages, fonts, error display).
 #include "platform/image/Graphics.h"
 
+#include <QString>
 #include <QWidget>
 
 #include <functional>
@@ -66,6 +67,7 @@ public:
 
 private:
     bool save;
+    QString folder;  // where the last chosen file was: the next showing starts there
 };
 
 // Runs the events that are waiting once, without user input and without an idle call, so a
