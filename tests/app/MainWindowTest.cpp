@@ -21,6 +21,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -547,6 +548,13 @@ private slots:
         TXMLDocument xml;
         xml.LoadFromFile(document.string());
         QCOMPARE(QString::fromStdString(xml.DocumentElement().NodeName()), QString("COLLADA"));
+        // Another program reads it: assimp finds the three models' meshes.
+        QProcess assimp;
+        assimp.start("assimp", {"info", QString::fromStdString(document.string())});
+        QVERIFY(assimp.waitForFinished(60000));
+        QByteArray report = assimp.readAllStandardOutput();
+        QVERIFY2(assimp.exitStatus() == QProcess::NormalExit && assimp.exitCode() == 0, report.constData());
+        QVERIFY2(report.contains("Meshes:"), report.constData());
         QVERIFY(Messages().empty());
     }
 
