@@ -461,6 +461,11 @@ void TForm1::Button1Click()
         return;
     ImageMain->hide();
     core->Reconstruct();
+    // A reconstruction that failed leaves the view as it was: the editor comes back with it.
+    if (core->displayMode == 1 || core->displayMode == 2) {
+        ImageMain->show();
+        ImageMain->raise();
+    }
     Showreconstructedmodel1->setEnabled(core->reconstructed);
     Exportreconstructed3Dheadmode1->setEnabled(core->reconstructed);
     ShowState();

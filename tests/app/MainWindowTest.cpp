@@ -448,6 +448,26 @@ private slots:
         QVERIFY(cv::norm(now, stored, cv::NORM_L1) / double(now.total()) < 8.0);
     }
 
+    // A reconstruction that fails (here: no head width to measure) shows its message and leaves
+    // the editor on screen as it was, with its status line.
+    void failedReconstructionKeepsTheEditor()
+    {
+        Start();
+        LoadFront(FrontPhoto());
+        LoadProfile(SecondPhoto());
+        QTest::mouseClick(Form1->ButtonEditFront, Qt::LeftButton);
+        THPoint** front = Form1->core->headAttributes->front;
+        front[26]->x = front[25]->x;
+        QTest::mouseClick(Form1->Button1, Qt::LeftButton);
+        QCOMPARE(Messages().size(), size_t(1));
+        QVERIFY(!Form1->core->reconstructed);
+        QCOMPARE(Form1->core->displayMode, 1);
+        QVERIFY(Form1->ImageMain->isVisible());
+        QCOMPARE(Form1->LabelInfo->text(), QString("Edit front image points"));
+        QVERIFY(!Form1->Showreconstructedmodel1->isEnabled());
+        QVERIFY(!Form1->Exportreconstructed3Dheadmode1->isEnabled());
+    }
+
     // Reconstruction, the 3D view and its mouse controls, settings, export: the whole road.
     void fullRun()
     {
