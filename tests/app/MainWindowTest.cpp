@@ -496,9 +496,20 @@ private slots:
         QVERIFY(core->grabbedPoint == nullptr);
         QVERIFY2(nose->x > nx, qPrintable(QString("%1 -> %2").arg(nx).arg(nose->x)));
 
+        // Settings confirmed before any head exists reach the head the reconstruction builds.
+        QTimer::singleShot(0, [] {
+            Form2->RadioButton2->setChecked(true);
+            Form2->CheckBox1->setChecked(true);
+            QTest::mouseClick(Form2->Button1, Qt::LeftButton);
+        });
+        Form1->Rendersettings1->trigger();
+        QCOMPARE(core->shaderType, 1);
+
         WatchStatus();
         QTest::mouseClick(Form1->Button1, Qt::LeftButton);
         QCOMPARE(statusSeen, std::vector<std::string>{"Reconstructing 3D head model..."});
+        QCOMPARE(Model(core->headModel)->shaderIndex, core->phongShader);
+        QCOMPARE(Model(core->headModel)->polygonMode, 6913);
         QVERIFY2(Messages().empty(), Messages().empty() ? "" : Messages().front().c_str());
         QVERIFY(core->reconstructed);
         QCOMPARE(core->displayMode, 3);
@@ -537,17 +548,18 @@ private slots:
         QCOMPARE(core->displayMode, 3);
         QVERIFY(!Form1->ImageMain->isVisible());
 
-        // Settings: texture-space diffusion and wireframe through the dialog.
+        // Settings: texture-space diffusion, wireframe off, through the dialog.
         QTimer::singleShot(0, [] {
             Form2->RadioButton4->setChecked(true);
-            Form2->CheckBox1->setChecked(true);
+            Form2->CheckBox1->setChecked(false);
             Form2->TrackBar1->setValue(10);
             QTest::mouseClick(Form2->Button1, Qt::LeftButton);
         });
         Form1->Rendersettings1->trigger();
         QCOMPARE(core->shaderType, 3);
         QCOMPARE(core->lightSpeed, 0.1f);
-        QCOMPARE(Model(core->headModel)->polygonMode, 6913);
+        QCOMPARE(Model(core->headModel)->polygonMode, 6914);
+        QCOMPARE(Model(core->headModel)->shaderIndex, core->textureSpaceShader);
         QTest::qWait(100);
 
         // Export under a name with another extension: written as .dae with its textures.
