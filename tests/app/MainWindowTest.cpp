@@ -7,6 +7,7 @@
 #include "app/UnitMain.h"
 #include "collada/Colladaasset.h"
 #include "core/Vultari.h"
+#include "platform/base/Exception.h"
 #include "platform/base/Paths.h"
 #include "platform/ini/Inifile.h"
 #include "platform/xml/Xmldocument.h"
@@ -110,6 +111,22 @@ char* toString(const Enabling& e)
     return Describe(e);
 }
 }
+
+// Throws from its event handler: what the application object must catch and show.
+class Thrower : public QObject {
+public:
+    int kind = 0;
+    bool event(QEvent* e) override
+    {
+        if (e->type() != QEvent::User)
+            return QObject::event(e);
+        if (kind == 0)
+            throw Exception("Cannot open file \"x.bmp\".");
+        if (kind == 1)
+            throw std::runtime_error("bad thing");
+        throw 42;
+    }
+};
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -840,6 +857,23 @@ private slots:
         QCOMPARE(Form2->size(), QSize(408, 276));
         QCOMPARE(Form2->GroupBox1->title(), QString("Light settings"));
         QCOMPARE(Form2->TrackBar1->maximum(), 20);
+    }
+
+    // An error that a handler lets through is shown by the application and goes no further.
+    void escapedErrorsAreShown()
+    {
+        Start();
+        Thrower thrower;
+        for (int kind = 0; kind < 3; ++kind) {
+            thrower.kind = kind;
+            QEvent posted(QEvent::User);
+            QCoreApplication::sendEvent(&thrower, &posted);  // returns: nothing crosses the loop
+            QCoreApplication::postEvent(&thrower, new QEvent(QEvent::User));
+            QCoreApplication::processEvents();
+        }
+        QCOMPARE(Messages(), (std::vector<std::string>{"Cannot open file \"x.bmp\".", "Cannot open file \"x.bmp\".",
+                                                       "bad thing", "bad thing", "", ""}));
+        QVERIFY(Form1->isVisible());
     }
 
     // "User manual": opened with the desktop's opener; a missing viewer or file is said clearly.
