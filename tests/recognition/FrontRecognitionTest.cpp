@@ -367,6 +367,25 @@ TEST_F(FrontRecognitionTest, PointsNearTheEdgeStayInsideThePhoto)
     EXPECT_EQ(At(TopHead).y, 0);
 }
 
+TEST_F(FrontRecognitionTest, OddFaceAndFeatureRectanglesNeverCrash)
+{
+    // A detector may hand out anything: the face rectangle is clipped before a sub-image is taken
+    // and every point still ends inside the photo (Run checks them).
+    const std::vector<cv::Rect> faces = {{-500, -500, 100, 100}, {900, 700, 400, 400}, {0, 0, 0, 0},
+                                         {500, 400, 0, 300},     {-100, -100, 1400, 1200}, {999, 799, 1, 1}};
+    const std::vector<cv::Rect> junk = {{-30, -30, 10, 10}, {5000, 5000, 40, 40}, {0, 0, 0, 0}, {10, 10, -5, -5}};
+    for (const cv::Rect& face : faces) {
+        THeadAttributes fresh;
+        fake.hits[TCascadeKind::FrontFace] = {face};
+        fake.hits[TCascadeKind::Eyes] = junk;
+        fake.hits[TCascadeKind::Nose] = junk;
+        fake.hits[TCascadeKind::Mouth] = junk;
+        ASSERT_TRUE(r.RecognizeFront(&fresh)) << face;
+        for (THPoint* p : fresh.front)
+            EXPECT_TRUE(Inside(p, r.frontImage)) << face << " " << p->name;
+    }
+}
+
 TEST_F(FrontRecognitionTest, ProfilePointsAreNotTouched)
 {
     points.profile[4]->SetPosition(11, 12);
