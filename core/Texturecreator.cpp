@@ -24,6 +24,13 @@ const char* const AtlasMessage = "Error: the feature points do not describe a fa
 
 // Rounds halves to even, as every real-to-integer conversion of the texture build does.
 int Rounded(double v) { return RoundHalfEven(v); }
+
+// The same rounding for a channel value (0 <= v < 2^51), without a library call: adding and
+// subtracting 1.5 * 2^52 leaves v rounded to an integer in the default round-to-nearest-even mode.
+inline int RoundedChannel(double v)
+{
+    return static_cast<int>((v + 6755399441055744.0) - 6755399441055744.0);
+}
 // Drops the fraction towards zero.
 int Truncated(double v) { return static_cast<int>(v); }
 
@@ -122,7 +129,7 @@ void TTextureCreator::BlendPixel(const cv::Mat& a, const cv::Mat& b, cv::Mat& ta
     uint8_t* d = target.ptr<uint8_t>(dy) + dx * target.channels();
     const double ta = 1.0 - static_cast<double>(t), tb = t;
     for (int c = 0; c < 3; ++c)
-        d[c] = static_cast<uint8_t>(Rounded(pa[c] * ta + pb[c] * tb) & 0xFF);
+        d[c] = static_cast<uint8_t>(RoundedChannel(pa[c] * ta + pb[c] * tb) & 0xFF);
 }
 
 float TTextureCreator::Lerp(float a, float b, float t)
@@ -161,6 +168,43 @@ float TTextureCreator::Falloff(float d)
 // ---------------------------------------------------------------------------------------------
 // Patches and normal map
 
+namespace {
+
+// The weights of a patch of radius r and hardness h over its 2r x 2r square, row by row. They depend
+// only on the offset from the centre, and the patch groups call with few distinct (r, h) pairs, so
+// the last mask is kept (the program works on one thread).
+const std::vector<float>& PatchWeights(int radius, float hardness)
+{
+    static thread_local int cachedRadius = -1;
+    static thread_local float cachedHardness = -1;
+    static thread_local std::vector<float> weights;
+    if (radius == cachedRadius && hardness == cachedHardness)
+        return weights;
+    const float r = static_cast<float>(radius);
+    const float soft = 1.0f - hardness;
+    const int side = 2 * radius;
+    weights.assign(static_cast<size_t>(side) * static_cast<size_t>(side), 0.0f);
+    for (int j = 0; j < side; ++j)
+        for (int i = 0; i < side; ++i) {
+            const float d = TTextureCreator::Distance(0.0f, 0.0f, static_cast<float>(i - radius),
+                                                      static_cast<float>(j - radius));
+            float w;
+            if (soft > 0.0f) {
+                const float ratio = d / r;
+                const float q = (1.0f - ratio) / soft;
+                w = TTextureCreator::Clamp(q, 0.0f, 1.0f);
+            } else {
+                w = d < r ? 1.0f : 0.0f;  // hardness 1: a hard-edged disc
+            }
+            weights[static_cast<size_t>(j) * side + i] = w;
+        }
+    cachedRadius = radius;
+    cachedHardness = hardness;
+    return weights;
+}
+
+}  // namespace
+
 void TTextureCreator::BlendPatch(const cv::Mat& source, cv::Mat& target, int cx, int cy, int tx, int ty, int radius,
                                  float hardness)
 {
@@ -173,39 +217,71 @@ void TTextureCreator::BlendPatch(const cv::Mat& source, cv::Mat& target, int cx,
     if (readable.empty())
         return;
     const cv::Mat work = source(readable).clone();
-    const float r = static_cast<float>(radius);
-    const float soft = 1.0f - hardness;
-    for (int x = readable.x; x < readable.x + readable.width; ++x) {
-        const int X = tx + x - cx;
-        if (X < 0 || X >= target.cols)
+    const std::vector<float>& weights = PatchWeights(radius, hardness);
+    const int side = 2 * radius;
+    // Each target pixel is written once per call from the copy, so rows may go in any order.
+    for (int y = readable.y; y < readable.y + readable.height; ++y) {
+        const int Y = ty + y - cy;
+        if (Y < 0 || Y >= target.rows)
             continue;
-        for (int y = readable.y; y < readable.y + readable.height; ++y) {
-            const int Y = ty + y - cy;
-            if (Y < 0 || Y >= target.rows)
+        const float* rowWeights = weights.data() + static_cast<size_t>(y - square.y) * side;
+        const uint8_t* sourceRow = work.ptr<uint8_t>(y - readable.y);
+        uint8_t* targetRow = target.ptr<uint8_t>(Y);
+        for (int x = readable.x; x < readable.x + readable.width; ++x) {
+            const int X = tx + x - cx;
+            if (X < 0 || X >= target.cols)
                 continue;
-            const float d = Distance(static_cast<float>(cx), static_cast<float>(cy), static_cast<float>(x),
-                                     static_cast<float>(y));
-            float w;
-            if (soft > 0.0f) {
-                const float ratio = d / r;
-                const float q = (1.0f - ratio) / soft;
-                w = Clamp(q, 0.0f, 1.0f);
-            } else {
-                w = d < r ? 1.0f : 0.0f;  // hardness 1: a hard-edged disc
+            const float w = rowWeights[x - square.x];
+            if (w == 0.0f)
+                continue;  // target * 1 rounds to itself
+            const uint8_t* s = sourceRow + (x - readable.x) * work.channels();
+            uint8_t* t = targetRow + X * target.channels();
+            if (w == 1.0f) {
+                t[0] = s[0], t[1] = s[1], t[2] = s[2];
+                continue;
             }
-            const uint8_t* s = work.ptr<uint8_t>(y - readable.y) + (x - readable.x) * work.channels();
-            uint8_t* t = target.ptr<uint8_t>(Y) + X * target.channels();
             const double ws = w, wt = 1.0 - static_cast<double>(w);
             for (int c = 0; c < 3; ++c)
-                t[c] = static_cast<uint8_t>(Rounded(s[c] * ws + t[c] * wt) & 0xFF);
+                t[c] = static_cast<uint8_t>(RoundedChannel(s[c] * ws + t[c] * wt) & 0xFF);
         }
     }
 }
+
+namespace {
+
+// The normal-map pixel of each pair of grey differences (right neighbour, lower neighbour), both in
+// -255..255: the normal depends on nothing else, so each is computed once.
+struct TNormalTable {
+    std::vector<std::array<uint8_t, 3>> pixels;
+    TNormalTable() : pixels(511 * 511)
+    {
+        for (int dq = -255; dq <= 255; ++dq)
+            for (int dp = -255; dp <= 255; ++dp) {
+                const float p = static_cast<float>(dp) * 0.01f;
+                const float q = static_cast<float>(dq) * 0.01f;
+                // (1, 0, p) x (0, 1, q) = (-p, -q, 1), normalised.
+                const float nx = -p, ny = -q, nz = 1.0f;
+                const float length = std::sqrt(nx * nx + ny * ny + nz * nz);
+                const float n[3] = {nx / length, ny / length, nz / length};
+                std::array<uint8_t, 3>& out = pixels[static_cast<size_t>((dq + 255) * 511 + (dp + 255))];
+                out[0] = static_cast<uint8_t>(Rounded(static_cast<double>(n[2]) * 128 + 127) & 0xFF);
+                out[1] = static_cast<uint8_t>(Rounded(static_cast<double>(n[1]) * 128 + 127) & 0xFF);
+                out[2] = static_cast<uint8_t>(Rounded(static_cast<double>(n[0]) * 128 + 127) & 0xFF);
+            }
+    }
+    const std::array<uint8_t, 3>& At(int dp, int dq) const
+    {
+        return pixels[static_cast<size_t>((dq + 255) * 511 + (dp + 255))];
+    }
+};
+
+}  // namespace
 
 cv::Mat TTextureCreator::CreateNormalMap(const cv::Mat& image)
 {
     if (!UsableColourImage(image))
         return cv::Mat();
+    static const TNormalTable table;
     cv::Mat result = image.clone();
     cv::Mat grey;
     cv::cvtColor(image, grey, image.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
@@ -216,16 +292,11 @@ cv::Mat TTextureCreator::CreateNormalMap(const cv::Mat& image)
         uint8_t* out = result.ptr<uint8_t>(y);
         for (int x = 0; x + 1 < grey.cols; ++x) {
             const int g = row[x];
-            const float p = static_cast<float>(row[x + 1] - g) * 0.01f;
-            const float q = static_cast<float>(below[x] - g) * 0.01f;
-            // (1, 0, p) x (0, 1, q) = (-p, -q, 1), normalised.
-            const float nx = -p, ny = -q, nz = 1.0f;
-            const float length = std::sqrt(nx * nx + ny * ny + nz * nz);
-            const float n[3] = {nx / length, ny / length, nz / length};
+            const std::array<uint8_t, 3>& n = table.At(row[x + 1] - g, below[x] - g);
             uint8_t* pixel = out + x * channels;
-            pixel[0] = static_cast<uint8_t>(Rounded(static_cast<double>(n[2]) * 128 + 127) & 0xFF);
-            pixel[1] = static_cast<uint8_t>(Rounded(static_cast<double>(n[1]) * 128 + 127) & 0xFF);
-            pixel[2] = static_cast<uint8_t>(Rounded(static_cast<double>(n[0]) * 128 + 127) & 0xFF);
+            pixel[0] = n[0];
+            pixel[1] = n[1];
+            pixel[2] = n[2];
         }
     }
     return result;

@@ -10,10 +10,13 @@
 #include <sstream>
 #include <tuple>
 
+#include <unistd.h>
+
 #include "collada/Colladaasset.h"
 #include "platform/base/Numbers.h"
 #include "platform/xml/Xmldocument.h"
 #include "tools/genhead/Generic.h"
+#include "tools/genhead/Output.h"
 
 namespace {
 const std::string kData = "data/";  // tests run in the program folder
@@ -385,5 +388,143 @@ TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
         EXPECT_NEAR(0.5 * (b[0] + b[1]), c.u, 0.01) << kWeightNames[c.slot];
         EXPECT_NEAR(0.5 * (b[2] + b[3]), c.v, 0.01) << kWeightNames[c.slot];
     }
+}
+}  // namespace
+
+namespace {
+TEST(GenericEyes, EyeballsShowTheEyeTextureOnTheirFronts) {
+    Model eyes("eyes.dae");
+    ASSERT_TRUE(eyes.loaded);
+    ASSERT_EQ(eyes.asset.geometries.geometries.size(), 2u);
+    ASSERT_EQ(eyes.asset.visualScenes.nodes.size(), 2u);
+    for (const auto& n : eyes.asset.visualScenes.nodes) {
+        ASSERT_GE(n->effectIndex, 0);
+        int image = eyes.asset.effects.effects[n->effectIndex]->imageIndex;
+        ASSERT_GE(image, 0);
+        EXPECT_EQ(eyes.asset.images.files[image], "data/textures/eye.bmp");
+    }
+    EXPECT_EQ(eyes.asset.visualScenes.nodes[0]->geometryIndex, 0);
+    EXPECT_EQ(eyes.asset.visualScenes.nodes[1]->geometryIndex, 1);
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i == 0 ? "right eyeball" : "left eyeball");
+        const TGeometry& e = eyes.Geometry(i);
+        ASSERT_EQ(e.texCoords.size() / 2, e.positions.size() / 3);
+        ASSERT_EQ(e.normals.size(), e.positions.size());
+        double meanX = 0;
+        size_t apex = 0, outer = 0;
+        for (size_t v = 0; v < e.positions.size() / 3; ++v) {
+            P3 p = Pos(e, v);
+            meanX += p.x;
+            if (p.y < Pos(e, apex).y) apex = v;
+            EXPECT_GE(e.texCoords[2 * v], 0.0f);
+            EXPECT_LE(e.texCoords[2 * v], 1.0f);
+            EXPECT_GE(e.texCoords[2 * v + 1], 0.0f);
+            EXPECT_LE(e.texCoords[2 * v + 1], 1.0f);
+        }
+        meanX /= e.positions.size() / 3;
+        EXPECT_EQ(meanX > 0, i == 0) << "geometry 0 is the right eyeball (+x), 1 the left";
+        // The pupil is in the middle of the texture's height and inside its width; u runs from
+        // the outer corner (0) towards the nose on both eyes.
+        EXPECT_NEAR(e.texCoords[2 * apex + 1], 0.5, 0.02);
+        EXPECT_GT(e.texCoords[2 * apex], 0.3f);
+        EXPECT_LT(e.texCoords[2 * apex], 0.7f);
+        P3 a = Pos(e, apex);
+        for (size_t v = 0; v < e.positions.size() / 3; ++v) {
+            P3 p = Pos(e, v);
+            if (p.y < a.y + 0.1f && std::abs(p.z - a.z) < 0.05f && std::abs(p.x - a.x) > std::abs(Pos(e, outer).x - a.x))
+                outer = v;
+        }
+        float towardsNose = i == 0 ? -1.0f : 1.0f;
+        float du = e.texCoords[2 * outer] - e.texCoords[2 * apex];
+        float dx = (Pos(e, outer).x - a.x) * towardsNose;
+        EXPECT_GT(du * dx, 0.0f) << "u grows towards the nose";
+    }
+}
+
+TEST(GenericHair, HairIsATexturedMeshOverTheScalpThatSamplesTheHeadTexture) {
+    Model hairs("hairs.dae");
+    ASSERT_TRUE(hairs.loaded);
+    const TGeometry& h = hairs.Geometry(0);
+    ASSERT_GT(h.triangles.size(), 3000u);
+    ASSERT_EQ(h.texCoords.size() / 2, h.positions.size() / 3);
+    const TNode& n = *hairs.asset.visualScenes.nodes.at(0);
+    ASSERT_GE(n.effectIndex, 0);
+    int image = hairs.asset.effects.effects[n.effectIndex]->imageIndex;
+    ASSERT_GE(image, 0);
+    EXPECT_EQ(hairs.asset.images.files[image], "data/textures/headtexture.bmp");
+    // The texture builder squeezes the hair's coordinates by 0.3 about half their mean and moves
+    // them to a point of the photo's hair: they must stay close to that point.
+    double su = 0, sv = 0;
+    const size_t len = h.texCoords.size();
+    for (size_t k = 0; k < len; k += 2) {
+        su += h.texCoords[k];
+        sv += h.texCoords[k + 1];
+    }
+    double cu = su / len, cv = sv / len;
+    for (size_t k = 0; k < len; k += 2) {
+        EXPECT_LT(std::abs((h.texCoords[k] - cu) * 0.3), 0.02);
+        EXPECT_LT(std::abs((h.texCoords[k + 1] - cv) * 0.3), 0.02);
+    }
+    // Over the scalp: above the eyes or behind the ears, never in front of the face.
+    for (size_t v = 0; v < h.positions.size() / 3; ++v) {
+        P3 p = Pos(h, v);
+        EXPECT_TRUE(p.z > 1.0f || p.y > 1.5f) << "hair vertex " << v << " at " << p.x << " " << p.y << " " << p.z;
+    }
+}
+
+TEST(GenericTextures, PlaceholdersAreTwentyFourBitBitmapsAndTheNormalMapIsFlat) {
+    for (const char* name : {"mark.bmp", "headtexture.bmp", "eye.bmp", "normalmap.bmp"}) {
+        SCOPED_TRACE(name);
+        std::ifstream in(kData + "textures/" + name, std::ios::binary);
+        std::string head(54, '\0');
+        ASSERT_TRUE(in.read(head.data(), 54));
+        EXPECT_EQ(head.substr(0, 2), "BM");
+        int bits = static_cast<unsigned char>(head[28]) | static_cast<unsigned char>(head[29]) << 8;
+        EXPECT_EQ(bits, 24);
+        int w = 0, h = 0;
+        for (int i = 3; i >= 0; --i) {
+            w = w << 8 | static_cast<unsigned char>(head[18 + i]);
+            h = h << 8 | static_cast<unsigned char>(head[22 + i]);
+        }
+        EXPECT_GT(w, 0);
+        EXPECT_NE(h, 0);
+        if (std::string(name) == "eye.bmp") {
+            EXPECT_EQ(w, std::abs(h)) << "the eye texture is square";
+        }
+        if (std::string(name) == "normalmap.bmp") {
+            unsigned offset = 0;
+            for (int i = 3; i >= 0; --i) offset = offset << 8 | static_cast<unsigned char>(head[10 + i]);
+            in.seekg(offset);
+            char px[3];
+            ASSERT_TRUE(in.read(px, 3));
+            EXPECT_EQ(static_cast<unsigned char>(px[0]), 255);  // blue: the normal's z
+            EXPECT_EQ(static_cast<unsigned char>(px[1]), 127);
+            EXPECT_EQ(static_cast<unsigned char>(px[2]), 127);
+        }
+    }
+}
+}  // namespace
+
+namespace {
+// The data tree is a build product: building it again from the same source gives the same bytes.
+TEST(GenericData, TheGeneratorReproducesTheDataTreeByteForByte) {
+    namespace fs = std::filesystem;
+    fs::path out = fs::temp_directory_path() / ("genhead-" + std::to_string(::getpid()));
+    fs::remove_all(out);
+    WriteDataTree(BuildGeneric(VULTARI_HUMAN_ZAE), out.string());
+    int compared = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(out)) {
+        if (!entry.is_regular_file()) continue;
+        fs::path rel = fs::relative(entry.path(), out);
+        std::ifstream a(entry.path(), std::ios::binary), b(fs::path(kData) / rel, std::ios::binary);
+        ASSERT_TRUE(b) << rel << " is missing from the data tree";
+        std::stringstream sa, sb;
+        sa << a.rdbuf();
+        sb << b.rdbuf();
+        EXPECT_TRUE(sa.str() == sb.str()) << rel << " differs";
+        ++compared;
+    }
+    EXPECT_EQ(compared, 3 + 1 + 15 + 4);
+    fs::remove_all(out);
 }
 }  // namespace

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <cstdio>
+#include <cstdlib>
 #include <set>
 
 #include "platform/base/Numbers.h"
@@ -277,6 +279,11 @@ void FitToReferences(GenericData& d, const Atlas& a) {
         for (Vec2 c : r.refs) best = std::min(best, std::hypot(q.u - c.u, q.v - c.v));
         return best;
     };
+    if (std::getenv("GENHEAD_DEBUG")) {
+        std::fprintf(stderr, "layout shift %.4f %.4f\n", g.u, g.v);
+        for (const Region& r : regions)
+            std::fprintf(stderr, "region correction %.4f %.4f\n", r.refs[0].u - (r.photo.u - g.u), r.refs[0].v - (r.photo.v - g.v));
+    }
     for (Vec2& uv : d.headUv) {
         Vec2 q{uv.u - g.u, uv.v - g.v};
         Vec2 out = q;
@@ -331,20 +338,34 @@ void Layout(GenericData& d) {
     FitToReferences(d, a);
 }
 
+// The eye texture is the square the texture builder cuts from the front photo: from the left eye's
+// outer corner across the eye's width, centred on the eye's height. The left eyeball shows it as
+// it is; the right one mirrored, so both outer corners sit at u = 0.
 void EyeUv(GenericData& d) {
-    double width = d.front[3].p.x - d.front[2].p.x;
-    auto uv = [&](const Mesh& eye, Vec3 apex, double mirror) {
+    auto uv = [&](const Mesh& eye, double corner, double width, double z) {
         std::vector<Vec2> out;
         for (const Vec3& p : eye.pos)
-            out.push_back({std::clamp(0.5 + mirror * (p.x - apex.x) / width, 0.0, 1.0),
-                           std::clamp(0.5 + (p.z - apex.z) / width, 0.0, 1.0)});
+            out.push_back({std::clamp((p.x - corner) / width, 0.0, 1.0), std::clamp(0.5 + (p.z - z) / std::abs(width), 0.0, 1.0)});
         return out;
     };
-    d.leftEyeUv = uv(d.g.leftEye, d.g.leftEyeApex, 1.0);
-    d.rightEyeUv = uv(d.g.rightEye, d.g.rightEyeApex, -1.0);
+    d.leftEyeUv = uv(d.g.leftEye, d.front[2].p.x, d.front[3].p.x - d.front[2].p.x, d.front[1].p.z);
+    d.rightEyeUv = uv(d.g.rightEye, d.front[8].p.x, d.front[7].p.x - d.front[8].p.x, d.front[6].p.z);
 }
 
-// Strands over the scalp, each a chain of thin triangles that reads as a line when drawn as lines.
+// Height below which no hair grows, by depth: forehead, temples, above the ears, down to the nape.
+double Hairline(double y) {
+    static const double knots[][2] = {{-3, 2.45}, {0.6, 2.35}, {1.6, 1.9}, {2.1, 1.7}, {3.5, 1.7}, {4.4, -0.6}, {7, -1.3}};
+    for (size_t i = 1; i < std::size(knots); ++i)
+        if (y < knots[i][0]) {
+            double t = (y - knots[i - 1][0]) / (knots[i][0] - knots[i - 1][0]);
+            return knots[i - 1][1] + Smooth(0, 1, t) * (knots[i][1] - knots[i - 1][1]);
+        }
+    return knots[std::size(knots) - 1][1];
+}
+
+// Strands combed over the scalp, each a chain of thin triangles that reads as a line when drawn
+// as lines: from the front they are swept back, on the sides and the back they fall down, and
+// every point keeps a little above the skin.
 void Hair(GenericData& d) {
     const Mesh& m = d.g.head;
     std::vector<Vec3> n = m.VertexNormals();
@@ -353,31 +374,62 @@ void Hair(GenericData& d) {
         seed = seed * 1103515245u + 12345u;
         return ((seed >> 8) & 0xffff) / 65535.0;
     };
-    int strand = 0;
-    for (size_t i = 0; i < m.pos.size(); i += 3) {
-        const Vec3& p = m.pos[i];
-        double hairline = 2.3 - 2.6 * Smooth(-0.5, 3.8, p.y);
-        if (p.z < hairline || (std::abs(p.x) > 2.2 && p.z < 1.8 && p.y < 3.5)) continue;
-        if (n[i].z < -0.3) continue;
-        Vec3 dir = Unit(n[i] * 0.5 + Vec3{0, 0.35, -1} * 0.5);
-        Vec3 cur = p + n[i] * 0.06;
-        double len = 0.28 + 0.12 * rnd();
-        double u0 = 0.02 + 0.06 * rnd();
-        int base = int(d.hair.pos.size());
-        const int segs = 4;
-        for (int k = 0; k <= segs; ++k) {
-            d.hair.pos.push_back(cur);
-            d.hair.pos.push_back(cur + Unit(Cross(dir, n[i])) * 0.03);
-            d.hairUv.push_back({u0, 0.02 + 0.015 * k});
-            d.hairUv.push_back({u0 + 0.005, 0.02 + 0.015 * k});
-            cur = cur + dir * len;
-            dir = Unit(dir + Vec3{0, 0.1, -0.35});
+    auto nearest = [&](Vec3 q) {
+        int best = 0;
+        double bd = 1e18;
+        for (size_t i = 0; i < m.pos.size(); ++i) {
+            Vec3 e = m.pos[i] - q;
+            double dd = Dot(e, e);
+            if (dd < bd) {
+                bd = dd;
+                best = int(i);
+            }
         }
-        for (int k = 0; k < segs; ++k) {
+        return best;
+    };
+    for (size_t ti = 0; ti < m.tris.size(); ++ti) {
+        const Tri& tr = m.tris[ti];
+        double r1 = rnd(), r2 = rnd();
+        if (r1 + r2 > 1) {
+            r1 = 1 - r1;
+            r2 = 1 - r2;
+        }
+        const Vec3 root = m.pos[tr[0]] + (m.pos[tr[1]] - m.pos[tr[0]]) * r1 + (m.pos[tr[2]] - m.pos[tr[0]]) * r2;
+        const Vec3 rn = Unit(n[tr[0]] + n[tr[1]] + n[tr[2]]);
+        if (root.z < Hairline(root.y) || rn.z < -0.2) continue;
+        if (std::abs(root.x) > 2.3 && root.z < 1.8 && root.y < 3.6) continue;  // ears
+        // Flow: back over the top with a parting to +x, down on the sides and the back.
+        double top = Smooth(0.2, 0.75, rn.z);
+        Vec3 flow = Unit(Vec3{0.3, 1.0, 0.0} * top + Vec3{root.x * 0.1, 0.45, -1.0} * (1 - top));
+        const size_t i = size_t(tr[0]);
+        const int segs = 6;
+        const double step = 0.17 + 0.06 * rnd();
+        (void)i;
+        Vec3 cur = root + rn * 0.04;
+        double u0 = 0.01 + 0.04 * rnd();
+        int base = int(d.hair.pos.size());
+        int made = 0;
+        for (int k = 0; k <= segs; ++k) {
+            int v = nearest(cur);
+            double lift = 0.04 + 0.01 * k;
+            double h = Dot(cur - m.pos[v], n[v]);
+            if (h < lift) cur = cur + n[v] * (lift - h);
+            if (k > 0 && (cur.z < Hairline(cur.y) - 0.25 || (cur.y < 0.9 && cur.z < 2.35))) break;
+            Vec3 side = Unit(Cross(flow, n[v])) * 0.025;
+            d.hair.pos.push_back(cur);
+            d.hair.pos.push_back(cur + side);
+            d.hairUv.push_back({u0, 0.01 + 0.006 * k});
+            d.hairUv.push_back({u0 + 0.004, 0.01 + 0.006 * k});
+            ++made;
+            // Follow the skin: take the flow into the tangent plane, then gravity bends it down.
+            Vec3 t = flow - n[v] * Dot(flow, n[v]);
+            flow = Unit(Unit(t) + Vec3{0, 0, -0.2 * (1 - top)});
+            cur = cur + flow * step;
+        }
+        for (int k = 0; k + 1 < made; ++k) {
             int a0 = base + 2 * k, a1 = a0 + 1, b0 = a0 + 2;
             d.hair.tris.push_back({a0, b0, a1});
         }
-        ++strand;
     }
 }
 }  // namespace

@@ -35,4 +35,9 @@ void WritePreviews(const GenericData& d, const std::string& folder) {
     cv::hconcat(textured, row2);
     cv::vconcat(row1, row2, all);
     cv::imwrite(folder + "/generic_head.png", all);
+    std::vector<cv::Mat> hairViews;
+    for (double a : {-35.0, -90.0, 150.0}) hairViews.push_back(RenderPreview({head, l, r, hair}, a, 0, c, 10, 560));
+    cv::Mat hairRow;
+    cv::hconcat(hairViews, hairRow);
+    cv::imwrite(folder + "/generic_hair.png", hairRow);
 }

@@ -1,0 +1,312 @@
+// Photos of the generic head give the generic head back. The generic head is drawn with the
+// project's engine in orthographic front and side views, textured with a skin texture that carries
+// a coloured mark on each feature of the generic texture layout; those views and the head's own
+// feature points are handed to the core as photos and points, and the reconstruction must return
+// the generic positions and texture coordinates, with the marks in the head texture where the
+// layout expects them. Then the three shaders must light that head like skin.
+#include <gtest/gtest.h>
+
+#include <GL/glew.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "collada/Colladaasset.h"
+#include "core/Weightmanager.h"
+#include "core/Vultari.h"
+#include "platform/base/Messages.h"
+#include "platform/base/Numbers.h"
+#include "platform/base/Paths.h"
+#include "recognition/Headattributes.h"
+#include "recognition/Hierarchicaltree.h"
+#include "render/Colladaengine.h"
+#include "tests/core/GenericViews.h"
+#include "tests/core/TestHelpers.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const cv::Vec3b kSkin(140, 160, 210);
+struct Mark {
+    const char* feature;
+    float u, v;
+    cv::Vec3b colour;
+    bool survivesPatches;  // the eyes are painted over with skin (the eyeballs carry the eye texture)
+};
+const Mark kMarks[] = {
+    {"nose tip", 0.5151004f, 0.42300156f, {0, 0, 255}, true},
+    {"mouth", 0.5113153f, 0.30832553f, {255, 0, 255}, true},
+    // One colour for both ears: the side view sees one ear, and both profile parts of the atlas show it.
+    {"left ear", 0.20125f, 0.5175644f, {0, 255, 255}, true},
+    {"right ear", 0.8056777f, 0.5175644f, {0, 255, 255}, true},
+    {"left eye", 0.4429995f, 0.5326073f, {0, 255, 0}, false},
+    {"right eye", 0.5828313f, 0.52675647f, {0, 255, 0}, false},
+};
+
+cv::Mat MarkedSkin()
+{
+    const int size = 1024;
+    cv::Mat texture(size, size, CV_8UC3, cv::Scalar(kSkin[0], kSkin[1], kSkin[2]));
+    for (const Mark& m : kMarks)
+        cv::circle(texture, cv::Point(RoundHalfEven(m.u * size), RoundHalfEven((1 - m.v) * size)), 12,
+                   cv::Scalar(m.colour[0], m.colour[1], m.colour[2]), cv::FILLED);
+    return texture;
+}
+
+struct Shared {
+    std::string error;
+    std::unique_ptr<ScopedProgramFolder> folder;
+    TXMLDocument document;
+    std::unique_ptr<TVultari> core;
+    std::unique_ptr<TColladaAsset> generic;  // the generic head as loaded
+    cv::Mat front, side;
+    std::vector<std::string> messages;
+};
+Shared* shared = nullptr;
+
+class GenericIdentity : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        shared = new Shared;
+        const std::string build = ProgramFolder();
+        TGenericFeatures features;
+        if (!ReadGenericFeatures(build + "data/models/head_features.txt", features, shared->error))
+            return;
+        shared->folder = std::make_unique<ScopedProgramFolder>("identity");
+        const std::string folder = shared->folder->Folder();
+        CopyDataTree(build, folder);
+        cv::imwrite(folder + "data/textures/headtexture.bmp", MarkedSkin());
+        ScopedMessageCapture messages;
+        shared->core = std::make_unique<TVultari>(&shared->document, 0, 697, 647);
+        TColladaEngine& engine = *shared->core->engine;
+
+        // The photos: the generic head and its eyes, unlit, with their own textures.
+        const int head = engine.LoadModel(folder + "data/models/head.dae");
+        const int eyes = engine.LoadModel(folder + "data/models/eyes.dae");
+        if (head < 0 || eyes < 0) {
+            shared->error = "the generic models do not load";
+            return;
+        }
+        engine.LoadTextures("");
+        shared->front = RenderView(engine, {head, eyes}, FrontCamera());
+        shared->side = RenderView(engine, {head, eyes}, SideCamera());
+        if (const char* keep = std::getenv("VULTARI_KEEP_VIEWS")) {
+            cv::imwrite(std::string(keep) + "/identity-front.png", shared->front);
+            cv::imwrite(std::string(keep) + "/identity-side.png", shared->side);
+        }
+        engine.ClearModels();
+        engine.textureEngine->Clear();
+
+        GivePhotos(*shared->core, shared->front, shared->side, features);
+        shared->core->Reconstruct();
+        shared->messages = messages.Texts();
+        if (const char* keep = std::getenv("VULTARI_KEEP_VIEWS"))
+            fs::copy_file(folder + "data/textures/headtexture.bmp", std::string(keep) + "/identity-atlas.bmp",
+                          fs::copy_options::overwrite_existing);
+        shared->generic = std::make_unique<TColladaAsset>(&shared->document);
+        if (!shared->generic->Load(folder + "data/models/head.dae"))
+            shared->error = "the generic head does not load a second time";
+    }
+    static void TearDownTestSuite()
+    {
+        delete shared;
+        shared = nullptr;
+    }
+    void SetUp() override
+    {
+        ASSERT_TRUE(shared->error.empty()) << shared->error;
+        ASSERT_TRUE(shared->messages.empty()) << shared->messages[0];
+        ASSERT_TRUE(shared->core->reconstructed);
+    }
+    TVultari& Core() { return *shared->core; }
+    const TGeometry& Head() { return *Core().engine->models[0]->geometries.geometries[0]; }
+    const TGeometry& GenericHead() { return *shared->generic->geometries.geometries[0]; }
+};
+
+TEST_F(GenericIdentity, PhotosShowTheMarksAtTheFeaturePoints)
+{
+    // The fixture itself: the cameras and the feature file agree, so the photos show the nose mark
+    // at the front nose tip, the ear mark at the profile's ear centre, skin at the head centre.
+    const THeadAttributes& points = *Core().headAttributes;
+    const cv::Vec3b nose = shared->front.at<cv::Vec3b>(points.front[16]->y, points.front[16]->x);
+    const cv::Vec3b ear = shared->side.at<cv::Vec3b>(points.profile[5]->y, points.profile[5]->x);
+    const cv::Vec3b cheek = shared->front.at<cv::Vec3b>(points.front[16]->y, (points.front[16]->x + points.front[25]->x) / 2);
+    EXPECT_LT(cv::norm(cv::Vec3d(nose) - cv::Vec3d(kMarks[0].colour)), 60.0) << nose;
+    EXPECT_LT(cv::norm(cv::Vec3d(ear) - cv::Vec3d(kMarks[2].colour)), 60.0) << ear;
+    EXPECT_LT(cv::norm(cv::Vec3d(cheek) - cv::Vec3d(kSkin)), 30.0) << cheek;
+}
+
+TEST_F(GenericIdentity, PositionsAreTheGenericHead)
+{
+    const std::vector<float>& got = Head().positions;
+    const std::vector<float>& want = GenericHead().positions;
+    ASSERT_EQ(got.size(), want.size());
+    double worst = 0, sum = 0;
+    size_t worstVertex = 0;
+    for (size_t v = 0; v < got.size() / 3; ++v) {
+        double d = 0;
+        for (int c = 0; c < 3; ++c)
+            d += (got[3 * v + c] - want[3 * v + c]) * (got[3 * v + c] - want[3 * v + c]);
+        d = std::sqrt(d);
+        sum += d;
+        if (d > worst)
+            worst = d, worstVertex = v;
+    }
+    EXPECT_LT(worst, 0.02) << "vertex " << worstVertex << " at (" << got[3 * worstVertex] << ", "
+                           << got[3 * worstVertex + 1] << ", " << got[3 * worstVertex + 2] << "), generic ("
+                           << want[3 * worstVertex] << ", " << want[3 * worstVertex + 1] << ", "
+                           << want[3 * worstVertex + 2] << "); mean " << sum / (got.size() / 3);
+}
+
+TEST_F(GenericIdentity, TextureCoordinatesAreTheGenericLayout)
+{
+    const std::vector<float>& got = Head().texCoords;
+    const std::vector<float>& want = GenericHead().texCoords;
+    ASSERT_EQ(got.size(), want.size());
+    double worst = 0, sum = 0;
+    size_t worstIndex = 0;
+    for (size_t k = 0; k < got.size(); ++k) {
+        const double d = std::fabs(got[k] - want[k]);
+        sum += d;
+        if (d > worst)
+            worst = d, worstIndex = k;
+    }
+    EXPECT_LT(worst, 0.02) << "float " << worstIndex << ": " << got[worstIndex] << " against " << want[worstIndex]
+                           << "; mean " << sum / got.size();
+}
+
+// Where a mark's colour is in the atlas: the centre of its pixels in texture coordinates.
+cv::Point2d MarkCentre(const cv::Mat& atlas, const cv::Vec3b& colour, double u0, double u1)
+{
+    double su = 0, sv = 0;
+    int n = 0;
+    for (int y = 0; y < atlas.rows; ++y)
+        for (int x = static_cast<int>(u0 * atlas.cols); x < static_cast<int>(u1 * atlas.cols); ++x)
+            if (cv::norm(cv::Vec3d(atlas.at<cv::Vec3b>(y, x)) - cv::Vec3d(colour)) < 60)
+                su += (x + 0.5) / atlas.cols, sv += 1 - (y + 0.5) / atlas.rows, ++n;
+    return n ? cv::Point2d(su / n, sv / n) : cv::Point2d(-1, -1);
+}
+
+// The atlas near texture coordinate (u, v): the smallest colour distance to `colour` within 4 pixels.
+double NearestColour(const cv::Mat& atlas, double u, double v, const cv::Vec3b& colour)
+{
+    const int x = RoundHalfEven(u * atlas.cols), y = RoundHalfEven((1 - v) * atlas.rows);
+    double best = 1e9;
+    for (int dy = -4; dy <= 4; ++dy)
+        for (int dx = -4; dx <= 4; ++dx) {
+            const int px = std::clamp(x + dx, 0, atlas.cols - 1), py = std::clamp(y + dy, 0, atlas.rows - 1);
+            best = std::min(best, cv::norm(cv::Vec3d(atlas.at<cv::Vec3b>(py, px)) - cv::Vec3d(colour)));
+        }
+    return best;
+}
+
+TEST_F(GenericIdentity, HeadTextureShowsTheFeaturesWhereTheLayoutExpectsThem)
+{
+    const cv::Mat atlas = cv::imread(shared->folder->Folder() + "data/textures/headtexture.bmp", cv::IMREAD_COLOR);
+    ASSERT_FALSE(atlas.empty());
+    for (const Mark& m : kMarks) {
+        if (!m.survivesPatches)
+            continue;
+        const cv::Point2d found = MarkCentre(atlas, m.colour, m.u - 0.1, m.u + 0.1);
+        EXPECT_LT(NearestColour(atlas, m.u, m.v, m.colour), 60.0)
+            << m.feature << ": the layout expects it at (" << m.u << ", " << m.v << "), the atlas has it at ("
+            << found.x << ", " << found.y << ")";
+    }
+}
+
+TEST_F(GenericIdentity, FittedHeadSamplesTheMarksOnItsFeatures)
+{
+    // Whatever the layout's offset, the fitted texture coordinates of the vertex on each feature
+    // must point at that feature in the atlas: that is what makes the drawn head look right.
+    const cv::Mat atlas = cv::imread(shared->folder->Folder() + "data/textures/headtexture.bmp", cv::IMREAD_COLOR);
+    ASSERT_FALSE(atlas.empty());
+    const std::vector<float>& generic = GenericHead().texCoords;
+    const std::vector<float>& fitted = Head().texCoords;
+    for (const Mark& m : kMarks) {
+        if (!m.survivesPatches)
+            continue;
+        size_t nearest = 0;
+        double best = 1e9;
+        for (size_t k = 0; k + 1 < generic.size(); k += 2) {
+            const double d = std::hypot(generic[k] - m.u, generic[k + 1] - m.v);
+            if (d < best)
+                best = d, nearest = k;
+        }
+        ASSERT_LT(best, 0.01) << m.feature << ": no vertex near the mark";
+        EXPECT_LT(NearestColour(atlas, fitted[nearest], fitted[nearest + 1], m.colour), 60.0)
+            << m.feature << " sampled at (" << fitted[nearest] << ", " << fitted[nearest + 1] << ")";
+    }
+}
+
+// The 3D view of the reconstructed head with one shader type and the light at `angle`.
+cv::Mat Frame(TVultari& core, int shaderType, float angle)
+{
+    core.SetRenderSettings(shaderType, 0, true, false, false);
+    core.RenderFrame();  // leaves the head view as the modelview, where the light is placed
+    core.lightAngle = angle;
+    core.LightStep();
+    core.RenderFrame();
+    core.engine->MakeCurrent();
+    cv::Mat rgba(647, 697, CV_8UC4);
+    glReadBuffer(GL_BACK);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, 697, 647, GL_BGRA, GL_UNSIGNED_BYTE, rgba.data);
+    cv::Mat bgr;
+    cv::cvtColor(rgba, bgr, cv::COLOR_BGRA2BGR);
+    cv::flip(bgr, bgr, 0);
+    return bgr;
+}
+
+struct HeadPixels {
+    cv::Scalar mean;
+    double left = 0, right = 0;  // mean brightness of the head's left and right halves
+    int count = 0;
+};
+
+HeadPixels Measure(const cv::Mat& frame)
+{
+    cv::Mat grey, mask;
+    cv::cvtColor(frame, grey, cv::COLOR_BGR2GRAY);
+    mask = grey > 8;
+    HeadPixels h;
+    h.count = cv::countNonZero(mask);
+    h.mean = cv::mean(frame, mask);
+    const cv::Moments m = cv::moments(mask, true);
+    const int cx = m.m00 > 0 ? static_cast<int>(m.m10 / m.m00) : frame.cols / 2;
+    const cv::Rect leftHalf(0, 0, cx, frame.rows), rightHalf(cx, 0, frame.cols - cx, frame.rows);
+    h.left = cv::mean(grey(leftHalf), mask(leftHalf))[0];
+    h.right = cv::mean(grey(rightHalf), mask(rightHalf))[0];
+    return h;
+}
+
+TEST_F(GenericIdentity, ShadersLightTheSkin)
+{
+    TVultari& core = Core();
+    const float pi = 3.14159265f;
+    for (int type : {1, 2, 3}) {
+        const HeadPixels front = Measure(Frame(core, type, 0));
+        ASSERT_GT(front.count, 697 * 647 / 20) << "type " << type << ": the head covers too little of the view";
+        // Skin: red above green above blue, neither black nor blown out.
+        EXPECT_GT(front.mean[2], front.mean[1]) << "type " << type;
+        EXPECT_GT(front.mean[1], front.mean[0]) << "type " << type;
+        const double brightness = (front.mean[0] + front.mean[1] + front.mean[2]) / 3;
+        EXPECT_GT(brightness, 50) << "type " << type;
+        EXPECT_LT(brightness, 235) << "type " << type;
+        // The light from the right lights the right half, from the left the left half.
+        const HeadPixels fromRight = Measure(Frame(core, type, pi / 2));
+        const HeadPixels fromLeft = Measure(Frame(core, type, 3 * pi / 2));
+        EXPECT_GT(fromRight.right, fromRight.left + 10) << "type " << type;
+        EXPECT_GT(fromLeft.left, fromLeft.right + 10) << "type " << type;
+    }
+    core.SetRenderSettings(0, 0, true, false, true);
+}
+
+}  // namespace

@@ -1,0 +1,245 @@
+#include "tests/core/GenericViews.h"
+
+#include <GL/glew.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <opencv2/imgproc.hpp>
+
+#include "core/Vultari.h"
+#include "platform/base/Numbers.h"
+#include "platform/image/Graphics.h"
+#include "recognition/Headattributes.h"
+#include "recognition/Hierarchicaltree.h"
+#include "recognition/Recognizer.h"
+#include "render/Colladaengine.h"
+
+namespace fs = std::filesystem;
+
+bool ReadGenericFeatures(const std::string& path, TGenericFeatures& features, std::string& error)
+{
+    std::ifstream in(path);
+    if (!in) {
+        error = "cannot open " + path;
+        return false;
+    }
+    bool seenFront[27] = {}, seenProfile[14] = {};
+    std::string line;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#')
+            continue;
+        std::istringstream words(line);
+        std::string kind, index, x, y, z;
+        words >> kind >> index >> x >> y >> z;
+        const auto i = ParseInt(index);
+        const auto fx = ParseFloat(x), fy = ParseFloat(y), fz = ParseFloat(z);
+        if (!i || !fx || !fy || !fz) {
+            error = "bad line in " + path + ": " + line;
+            return false;
+        }
+        const cv::Point3f p(*fx, *fy, *fz);
+        if (kind == "front" && *i >= 0 && *i < 27)
+            features.front[static_cast<size_t>(*i)] = p, seenFront[*i] = true;
+        else if (kind == "profile" && *i >= 0 && *i < 14)
+            features.profile[static_cast<size_t>(*i)] = p, seenProfile[*i] = true;
+    }
+    for (int i = 0; i < 27; ++i)
+        if (!seenFront[i]) {
+            error = "front point " + std::to_string(i) + " missing from " + path;
+            return false;
+        }
+    for (int i = 0; i < 14; ++i)
+        if (!seenProfile[i]) {
+            error = "profile point " + std::to_string(i) + " missing from " + path;
+            return false;
+        }
+    return true;
+}
+
+// 150 pixels a unit: the generic head (about 6 x 7 units) fills a photo of 1200 x 1300 pixels, the
+// largest size recognition keeps.
+TViewCamera FrontCamera() { return {1200, 1300, 150.0f, 600.0f, 640.0f, false}; }
+TViewCamera SideCamera() { return {1200, 1300, 150.0f, 520.0f, 640.0f, true}; }
+
+namespace {
+
+int Pixel(float v) { return RoundHalfEven(v); }
+
+cv::Point ToPixel(const TViewCamera& c, const cv::Point3f& p)
+{
+    const float a = c.side ? p.y : p.x;
+    return {Pixel(c.cx + a * c.ppu), Pixel(c.cy - p.z * c.ppu)};
+}
+
+}  // namespace
+
+void FeaturePixels(const TGenericFeatures& features, THeadAttributes& points)
+{
+    const TViewCamera front = FrontCamera(), side = SideCamera();
+    for (int i = 0; i < 27; ++i) {
+        const cv::Point p = ToPixel(front, features.front[static_cast<size_t>(i)]);
+        points.front[i]->SetPosition(p.x, p.y);
+    }
+    for (int i = 0; i < 14; ++i) {
+        const cv::Point p = ToPixel(side, features.profile[static_cast<size_t>(i)]);
+        points.profile[i]->SetPosition(p.x, p.y);
+    }
+    points.profileOrientation = 0;
+}
+
+cv::Mat RenderView(TColladaEngine& engine, const std::vector<int>& models, const TViewCamera& camera)
+{
+    engine.MakeCurrent();
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    GLuint framebuffer = 0, colour = 0, depth = 0;
+    glGenFramebuffers(1, &framebuffer);
+    glGenRenderbuffers(1, &colour);
+    glGenRenderbuffers(1, &depth);
+    glBindRenderbuffer(GL_RENDERBUFFER, colour);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, camera.width, camera.height);
+    glBindRenderbuffer(GL_RENDERBUFFER, depth);
+    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, camera.width, camera.height);
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
+    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
+    glDrawBuffer(GL_COLOR_ATTACHMENT0);
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+
+    glViewport(0, 0, camera.width, camera.height);
+    glMatrixMode(GL_PROJECTION);
+    glPushMatrix();
+    glLoadIdentity();
+    // Eye x runs with the photo's x, eye y with its rows upwards.
+    glOrtho(-camera.cx / camera.ppu, (camera.width - camera.cx) / camera.ppu, (camera.cy - camera.height) / camera.ppu,
+            camera.cy / camera.ppu, -100.0, 100.0);
+    glMatrixMode(GL_MODELVIEW);
+    glPushMatrix();
+    glLoadIdentity();
+    if (camera.side) {
+        // Seen from +x: eye x = model y, eye y = model z, toward the eye = model x.
+        const GLfloat m[16] = {0, 0, 1, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 1};
+        glMultMatrixf(m);
+    } else {
+        // Seen from -y: eye x = model x, eye y = model z.
+        glRotatef(-90, 1, 0, 0);
+    }
+    glClearColor(0.16f, 0.39f, 0.67f, 1.0f);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glEnable(GL_DEPTH_TEST);
+    glDisable(GL_LIGHTING);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
+    engine.shaderEngine->UseShader(-1);
+    const bool textures = engine.useTextures;
+    engine.useTextures = true;
+    for (int model : models)
+        engine.RenderModel(model);
+    engine.useTextures = textures;
+    glFinish();
+
+    cv::Mat rgba(camera.height, camera.width, CV_8UC4);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, camera.width, camera.height, GL_BGRA, GL_UNSIGNED_BYTE, rgba.data);
+    cv::Mat bgr;
+    cv::cvtColor(rgba, bgr, cv::COLOR_BGRA2BGR);
+    cv::flip(bgr, bgr, 0);
+
+    glMatrixMode(GL_PROJECTION);
+    glPopMatrix();
+    glMatrixMode(GL_MODELVIEW);
+    glPopMatrix();
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glDrawBuffer(GL_BACK);
+    glReadBuffer(GL_BACK);
+    glDeleteFramebuffers(1, &framebuffer);
+    glDeleteRenderbuffers(1, &colour);
+    glDeleteRenderbuffers(1, &depth);
+    glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
+    glClearColor(0, 0, 0, 1);
+    return bgr;
+}
+
+void CopyDataTree(const std::string& buildFolder, const std::string& folder)
+{
+    const auto options = fs::copy_options::recursive | fs::copy_options::overwrite_existing;
+    fs::copy(buildFolder + "data", folder + "data", options);
+    if (fs::exists(buildFolder + "haarcascades"))
+        fs::copy(buildFolder + "haarcascades", folder + "haarcascades", options);
+}
+
+void GivePhotos(TVultari& core, const cv::Mat& front, const cv::Mat& profile, const TGenericFeatures& features)
+{
+    core.recognizer->frontImage = front.clone();
+    core.recognizer->profileImage = profile.clone();
+    for (TBitmap** b : {&core.frontThumbnail, &core.frontEditBitmap, &core.profileThumbnail, &core.profileEditBitmap}) {
+        delete *b;
+        *b = nullptr;
+    }
+    core.frontThumbnail = new TBitmap(185, 200);
+    core.frontEditBitmap = new TBitmap(563, 610);
+    core.profileThumbnail = new TBitmap(185, 200);
+    core.profileEditBitmap = new TBitmap(563, 610);
+    FeaturePixels(features, *core.headAttributes);
+}
+
+void THeadChange::Apply(std::vector<float>& positions, const std::vector<float>& nose, const std::vector<float>& mouth) const
+{
+    for (size_t v = 0; 3 * v + 2 < positions.size(); ++v) {
+        const cv::Point3f p = Apply({positions[3 * v], positions[3 * v + 1], positions[3 * v + 2]},
+                                    v < nose.size() ? nose[v] : 0.0f, v < mouth.size() ? mouth[v] : 0.0f);
+        positions[3 * v] = p.x;
+        positions[3 * v + 1] = p.y;
+        positions[3 * v + 2] = p.z;
+    }
+}
+
+cv::Point3f THeadChange::Apply(cv::Point3f p, float nose, float mouth) const
+{
+    p.y -= noseLength * std::max(nose, 0.0f);
+    p.z -= mouthDrop * std::max(mouth, 0.0f);
+    p.x *= width;
+    p.y *= depth;
+    return p;
+}
+
+TMeshDistance MeshDistance(const std::vector<float>& a, const std::vector<float>& b)
+{
+    TMeshDistance d;
+    const size_t n = std::min(a.size(), b.size()) / 3;
+    if (n == 0)
+        return d;
+    double ca[3] = {}, cb[3] = {};
+    for (size_t v = 0; v < n; ++v)
+        for (int c = 0; c < 3; ++c)
+            ca[c] += a[3 * v + c] / n, cb[c] += b[3 * v + c] / n;
+    double ab = 0, aa = 0;
+    for (size_t v = 0; v < n; ++v)
+        for (int c = 0; c < 3; ++c) {
+            const double pa = a[3 * v + c] - ca[c];
+            ab += pa * (b[3 * v + c] - cb[c]);
+            aa += pa * pa;
+        }
+    const double s = aa > 0 ? ab / aa : 1.0;
+    double sum = 0, shapeSum = 0;
+    for (size_t v = 0; v < n; ++v) {
+        double plain = 0, shape = 0;
+        for (int c = 0; c < 3; ++c) {
+            const double e = a[3 * v + c] - b[3 * v + c];
+            const double f = s * (a[3 * v + c] - ca[c]) - (b[3 * v + c] - cb[c]);
+            plain += e * e;
+            shape += f * f;
+        }
+        plain = std::sqrt(plain);
+        shape = std::sqrt(shape);
+        sum += plain;
+        shapeSum += shape;
+        d.max = std::max(d.max, plain);
+        d.shapeMax = std::max(d.shapeMax, shape);
+    }
+    d.mean = sum / n;
+    d.shapeMean = shapeSum / n;
+    return d;
+}
