@@ -232,12 +232,16 @@ TEST_F(GenericModels, NoseTipAndChinMarkTheirCorners) {
     for (size_t i = 0; i < Vertices(); ++i) {
         P3 p = Pos(Head(), i);
         EXPECT_GE(p.y, tip.y) << "corner " << i << " lies in front of the nose tip";
-        if (std::abs(p.x) < 0.3f && p.y < chin.y + 0.5f) {
+        // Under the chin the skin runs back to the throat: nothing in front of the chin is lower.
+        if (std::abs(p.x) < 0.3f && p.y <= chin.y) {
             EXPECT_GE(p.z, chin.z) << "corner " << i << " lies below the chin";
         }
     }
     EXPECT_NEAR(tip.x, 0.0, 0.05);
     EXPECT_NEAR(chin.x, 0.0, 0.05);
+    // The chin is the face's: below the mouth, no further back than the lips are deep.
+    EXPECT_LT(chin.z, -1.521f - 1.0f);
+    EXPECT_LT(chin.y, -0.894f + 1.0f);
 }
 
 TEST_F(GenericModels, IntegerNoseLengthAndEarDepthAreAtLeastOneAndNoExtentIsZero) {
@@ -383,11 +387,14 @@ TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
     // Eye centres, mouth centre and ear centres against the middle of each feature's outline.
     const Case cases[] = {{3, 0.4429995, 0.5326073}, {5, 0.5828313, 0.52675647}, {9, 0.5113153, 0.30832553},
                           {11, 0.20125, 0.5175644}, {13, 0.8056777, 0.5175644}};
+    double worst = std::hypot(g.texCoords[2 * tip] - 0.5151004, g.texCoords[2 * tip + 1] - 0.42300156);
     for (const Case& c : cases) {
         auto b = UvBox(c.slot);
         EXPECT_NEAR(0.5 * (b[0] + b[1]), c.u, 0.01) << kWeightNames[c.slot];
         EXPECT_NEAR(0.5 * (b[2] + b[3]), c.v, 0.01) << kWeightNames[c.slot];
+        worst = std::max(worst, std::hypot(0.5 * (b[0] + b[1]) - c.u, 0.5 * (b[2] + b[3]) - c.v));
     }
+    std::printf("layout references: largest distance to a feature %.4f\n", worst);
 }
 }  // namespace
 

@@ -284,25 +284,50 @@ void FitToReferences(GenericData& d, const Atlas& a) {
         for (const Region& r : regions)
             std::fprintf(stderr, "region correction %.4f %.4f\n", r.refs[0].u - (r.photo.u - g.u), r.refs[0].v - (r.photo.v - g.v));
     }
-    for (Vec2& uv : d.headUv) {
-        Vec2 q{uv.u - g.u, uv.v - g.v};
-        Vec2 out = q;
-        for (int it = 0; it < 8; ++it) {
-            Vec2 next = q;
-            for (const Region& r : regions) {
-                Vec2 c{r.refs[0].u - (r.photo.u - g.u), r.refs[0].v - (r.photo.v - g.v)};
-                double w = Falloff(near(r, out));
-                next.u += r.share.u * c.u * w;
-                next.v += r.share.v * c.v * w;
+    const std::vector<Vec2> projected = d.headUv;
+    auto apply = [&]() {
+        for (size_t i = 0; i < projected.size(); ++i) {
+            Vec2 q{projected[i].u - g.u, projected[i].v - g.v};
+            Vec2 out = q;
+            for (int it = 0; it < 8; ++it) {
+                Vec2 next = q;
+                for (const Region& r : regions) {
+                    Vec2 c{r.refs[0].u - (r.photo.u - g.u), r.refs[0].v - (r.photo.v - g.v)};
+                    double w = Falloff(near(r, out));
+                    next.u += r.share.u * c.u * w;
+                    next.v += r.share.v * c.v * w;
+                }
+                // The builder moves the nose disc (around ref0 after its shift) once more by the
+                // shift; half of that is taken back here, which keeps the tip as near the reference
+                // as the builder's result near the photo's tip.
+                double wn = 0.5 * Falloff(std::hypot(out.u + g.u - ref0.u, out.v + g.v - ref0.v));
+                next.u -= 0.4 * g.u * wn;
+                next.v -= 0.16 * (g.v + 0.02) * wn;
+                out = next;
             }
-            // The builder moves the nose disc (around ref0 after its shift) once more by the shift.
-            double wn = Falloff(std::hypot(out.u + g.u - ref0.u, out.v + g.v - ref0.v));
-            next.u -= 0.4 * g.u * wn;
-            next.v -= 0.16 * (g.v + 0.02) * wn;
-            out = next;
+            d.headUv[i] = out;
         }
-        uv = out;
+    };
+    // An ear is large against the builder's discs, so its rim moves only in part; correct the
+    // ear's target until the middle of its rim lies on the reference.
+    for (int pass = 0; pass < 4; ++pass) {
+        apply();
+        for (int e = 0; e < 2; ++e) {
+            Region& r = regions[3 + e];
+            const auto& rim = d.weights[e ? 13 : 11];
+            double lo[2] = {1e9, 1e9}, hi[2] = {-1e9, -1e9};
+            for (size_t t = 0; t < d.g.head.tris.size(); ++t)
+                for (int k = 0; k < 3; ++k) {
+                    if (rim[d.g.head.tris[t][k]] <= 0) continue;
+                    const Vec2& uv = d.headUv[3 * t + k];
+                    lo[0] = std::min(lo[0], uv.u); hi[0] = std::max(hi[0], uv.u);
+                    lo[1] = std::min(lo[1], uv.v); hi[1] = std::max(hi[1], uv.v);
+                }
+            r.photo.u += 0.5 * (lo[0] + hi[0]) - r.refs[0].u;
+            r.photo.v += 0.5 * (lo[1] + hi[1]) - r.refs[0].v;
+        }
     }
+    apply();
 }
 
 void Layout(GenericData& d) {
