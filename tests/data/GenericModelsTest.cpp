@@ -232,12 +232,16 @@ TEST_F(GenericModels, NoseTipAndChinMarkTheirCorners) {
     for (size_t i = 0; i < Vertices(); ++i) {
         P3 p = Pos(Head(), i);
         EXPECT_GE(p.y, tip.y) << "corner " << i << " lies in front of the nose tip";
-        if (std::abs(p.x) < 0.3f && p.y < chin.y + 0.5f) {
+        // Under the chin the skin runs back to the throat: nothing in front of the chin is lower.
+        if (std::abs(p.x) < 0.3f && p.y <= chin.y) {
             EXPECT_GE(p.z, chin.z) << "corner " << i << " lies below the chin";
         }
     }
     EXPECT_NEAR(tip.x, 0.0, 0.05);
     EXPECT_NEAR(chin.x, 0.0, 0.05);
+    // The chin is the face's: below the mouth, no further back than the lips are deep.
+    EXPECT_LT(chin.z, -1.521f - 1.0f);
+    EXPECT_LT(chin.y, -0.894f + 1.0f);
 }
 
 TEST_F(GenericModels, IntegerNoseLengthAndEarDepthAreAtLeastOneAndNoExtentIsZero) {

@@ -281,7 +281,7 @@ int main(int argc, char** argv)
             return Photos(options);
         if (command == "run")
             return Run(options);
-    } catch (const Exception& e) {
+    } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return 7;
     }

@@ -190,16 +190,17 @@ void FillSmallHoles(Mesh& m, size_t maxEdges) {
     }
 }
 
-// Closes the cut at the bottom of the neck with a flat fan.
-void CapNeck(Mesh& m, double zCut) {
+// Closes the cut at the bottom of the neck with a flat fan; the cut is the plane z = cut(y).
+template <class Cut>
+void CapNeck(Mesh& m, Cut cut) {
     auto edges = m.BoundaryEdges();
     std::map<int, int> next;
     for (auto e : edges)
-        if (m.pos[e[0]].z < zCut + 0.8 && m.pos[e[1]].z < zCut + 0.8) next[e[0]] = e[1];
+        if (m.pos[e[0]].z < cut(m.pos[e[0]].y) + 0.8 && m.pos[e[1]].z < cut(m.pos[e[1]].y) + 0.8) next[e[0]] = e[1];
     if (next.empty()) return;
     Vec3 c;
     for (auto [a, b] : next) {
-        m.pos[a].z = zCut;
+        m.pos[a].z = cut(m.pos[a].y);
         c = c + m.pos[a];
     }
     c = c * (1.0 / next.size());
@@ -219,17 +220,15 @@ void WindowShift(std::vector<Vec3>& pts, Vec3 from, Vec3 shift, Vec3 sigma) {
     }
 }
 
-// Scales one coordinate beyond `start` so that `current` lands on `target`, the scale easing in
-// over `ease` units so the surface stays smooth at `start`; the identity on the other side.
-void Bend(std::vector<Vec3>& pts, double Vec3::*axis, double start, double current, double target, double ease = 0.9) {
-    const double k = (target - start) / (current - start);
-    const double dir = current > start ? 1.0 : -1.0;
+// Moves one coordinate beyond `start` so that `current` lands on `target`: the shift grows
+// smoothly from nothing at `start` to the whole at `current` and stays whole beyond it, so the
+// surface bends without a crease and what lies past `current` (the neck below the chin) keeps
+// its shape.
+void Bend(std::vector<Vec3>& pts, double Vec3::*axis, double start, double current, double target) {
+    const double shift = target - current, span = current - start;
     for (Vec3& p : pts) {
-        double d = (p.*axis - start) * dir;
-        if (d <= 0) continue;
-        double t = std::min(d / ease, 1.0);
-        double s = t * t * (3 - 2 * t);
-        p.*axis = start + dir * d * (1 + (k - 1) * s);
+        double t = std::clamp((p.*axis - start) / span, 0.0, 1.0);
+        p.*axis += shift * t * t * (3 - 2 * t);
     }
 }
 
@@ -321,10 +320,24 @@ GenericHead BuildHead(const std::string& path) {
     }
     g.eyeRadius = f.eyeRadius * s;
     // Crop: the neck ends a little more than a unit below the chin; the cut is made flat and closed.
-    const double zCut = chin.z - 1.3;
+    // The cut rises towards the back, parallel to the jaw, and sits as low as it can while the
+    // neck stays narrower than the head across the ears (the head's width is measured there).
+    double earWidth = 0;
+    for (const Vec3& p : region.pos)
+        if (p.z > chin.z) earWidth = std::max(earWidth, std::abs(p.x));
+    double drop = 2.0;
+    auto zCut = [&](double y) { return chin.z - drop + 0.18 * (y - chin.y); };
+    for (; drop > 0.8; drop -= 0.05) {
+        double widest = 0;
+        for (const Vec3& p : region.pos)
+            if (p.z < chin.z && p.z > zCut(p.y)) widest = std::max(widest, std::abs(p.x));
+        if (widest < earWidth - 0.6) break;
+    }
+    if (std::getenv("GENHEAD_DEBUG")) std::fprintf(stderr, "neck cut %.2f below the chin, ears %.3f wide\n", drop, earWidth);
     Mesh cropped = KeepTriangles(region, [&](size_t t) {
-        const Tri& tr = region.tris[t];
-        return (region.pos[tr[0]].z + region.pos[tr[1]].z + region.pos[tr[2]].z) / 3 > zCut;
+        for (int c : region.tris[t])
+            if (region.pos[c].z < zCut(region.pos[c].y)) return false;
+        return true;
     });
     Vec3 centres[2] = {g.leftEyeCentre, g.rightEyeCentre};
     g.head = OpenSockets(cropped, centres, g.eyeRadius);
@@ -346,13 +359,16 @@ GenericHead BuildHead(const std::string& path) {
         if (std::abs(p.x) < 0.3 && std::abs(p.z - tip.z) < 0.5 && (g.noseTipVertex < 0 || p.y < g.head.pos[g.noseTipVertex].y))
             g.noseTipVertex = int(i);
     }
-    // The chin's lowest corner: lowest of the midline's front part, found from the tracked chin.
-    g.chinVertex = Nearest(g.head.pos, chin);
-    for (int pass = 0; pass < 4; ++pass) {
-        const Vec3 c = g.head.pos[g.chinVertex];
+    // The chin's lowest corner: the lowest midline vertex that still faces forward, where the
+    // chin's outline turns under towards the throat.
+    {
+        std::vector<Vec3> n = g.head.VertexNormals();
+        g.chinVertex = -1;
         for (size_t i = 0; i < g.head.pos.size(); ++i) {
             const Vec3& p = g.head.pos[i];
-            if (std::abs(p.x) < 0.3 && p.y < c.y + 0.5 && p.z < g.head.pos[g.chinVertex].z) g.chinVertex = int(i);
+            if (std::abs(p.x) < 0.3 && n[i].y < -0.35 && p.z < anchors::kMouth.z - 0.8 && Len(p - chin) < 0.8 &&
+                (g.chinVertex < 0 || p.z < g.head.pos[g.chinVertex].z))
+                g.chinVertex = int(i);
         }
     }
     return g;
