@@ -253,6 +253,10 @@ TEST_F(GenericModels, IntegerNoseLengthAndEarDepthAreAtLeastOneAndNoExtentIsZero
     ASSERT_GT(tipIndex, 0u);
     int noseLength = std::abs(static_cast<int>(g.positions[tipIndex - 1] - g.positions[3 * nihi + 2]));
     EXPECT_GE(noseLength, 1);
+    // The z read just before the tip belongs to the tip's own triangle: a neighbour, not whatever
+    // triangle happens to precede it.
+    EXPECT_NE((tipIndex / 3) % 3, 0u);
+    EXPECT_NEAR(g.positions[tipIndex - 1], g.positions[tipIndex + 2], 0.4);
     auto [elo, ehi, eilo, eihi] = Extent(11, 1);
     EXPECT_GE(std::abs(static_cast<int>(ehi - elo)), 1);
     for (int slot : {3, 5, 7, 9, 11, 13, 14})
@@ -533,5 +537,38 @@ TEST(GenericData, TheGeneratorReproducesTheDataTreeByteForByte) {
     }
     EXPECT_EQ(compared, 3 + 1 + 15 + 4);
     fs::remove_all(out);
+}
+}  // namespace
+
+namespace {
+// Seen from its photo, the head's texture must not turn over: a triangle that faces the front or
+// the side photo runs the same way in texture space as on the skin.
+TEST_F(GenericLayout, TrianglesFacingTheirPhotoDoNotTurnOverInTextureSpace) {
+    const TGeometry& g = Head();
+    int face = 0, faceFlipped = 0, facing = 0, flipped = 0;
+    for (size_t t = 0; t + 2 < Vertices(); t += 3) {
+        P3 a = Pos(g, t), b = Pos(g, t + 1), c = Pos(g, t + 2);
+        double e1[3] = {b.x - a.x, b.y - a.y, b.z - a.z}, e2[3] = {c.x - a.x, c.y - a.y, c.z - a.z};
+        double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+        double len = std::hypot(n[0], n[1], n[2]);
+        if (len == 0) continue;
+        for (double& k : n) k /= len;
+        double cx = (a.x + b.x + c.x) / 3, cy = (a.y + b.y + c.y) / 3;
+        const float* uv = &g.texCoords[2 * t];
+        double area = (uv[2] - uv[0]) * (uv[5] - uv[1]) - (uv[4] - uv[0]) * (uv[3] - uv[1]);
+        bool front = -n[1] > 0.5, side = std::abs(n[0]) > 0.5 && n[0] * cx > 0;
+        if (!front && !side) continue;
+        ++facing;
+        flipped += area <= 0;
+        if (front && cy < 0) {
+            ++face;
+            faceFlipped += area <= 0;
+        }
+    }
+    ASSERT_GT(face, 1000);
+    EXPECT_LE(faceFlipped, face / 200) << "the face's texture folds";
+    EXPECT_LE(flipped, facing * 3 / 100) << "the head's texture folds";
+    std::printf("texture space: %d of %d face triangles and %d of %d facing triangles turned over\n", faceFlipped,
+                face, flipped, facing);
 }
 }  // namespace
