@@ -50,6 +50,11 @@ void DestroyForms()
 
 int VultariMain(int argc, char** argv)
 {
+    // The window is laid out in pixels, and the engine's GL window must have exactly the 3D
+    // panel's size: no scaling of logical pixels.
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    qunsetenv("QT_SCALE_FACTOR");
+    qunsetenv("QT_SCREEN_SCALE_FACTORS");
     // The 3D panel needs a native window; its siblings do not.
     QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings);
     TApplication application(argc, argv);
