@@ -105,6 +105,9 @@ std::string TIniFile::ReadString(const std::string& section, const std::string& 
         return def;
     std::string k, v;
     KeyValue(lines[static_cast<size_t>(at)], k, v);
+    // A value in matching quotes reads without them, as the profile functions read it.
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
     return v;
 }
 

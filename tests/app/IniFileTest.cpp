@@ -67,6 +67,10 @@ TEST_F(IniFileTest, ReadIntegerCases)
         {"[light_settings]\n[model]\nshader_type=2\n", "light_settings", "shader_type", 0, 0},
         {"[light_settings]\nshader_type=1\nshader_type=2\n", "light_settings", "shader_type", 0, 1}, // first wins
         {"[light_settings]\nshader_type=1\n[light_settings]\nshader_type=2\n", "light_settings", "shader_type", 0, 1},
+        {"[light_settings]\nshader_type=\"2\"\n", "light_settings", "shader_type", 0, 2},     // quoted
+        {"[light_settings]\nshader_type='3'\n", "light_settings", "shader_type", 0, 3},
+        {"[light_settings]\nshader_type=\"2'\n", "light_settings", "shader_type", 5, 5},     // unmatched
+        {"[light_settings]\nshader_type=3 ; fast\n", "light_settings", "shader_type", 5, 5},  // no comments after values
         {"; comment\n[light_settings]\n; shader_type=3\nshader_type=2", "light_settings", "shader_type", 0, 2}, // no final line end
     };
     for (const ReadCase& c : cases) {
