@@ -5,9 +5,9 @@
 //     key=value
 //
 // Section and key names compare without regard to ASCII case and the first match wins; names and
-// values are trimmed of blanks, and a value in matching quotes reads without them. Integers are decimal; booleans are written as 1 or 0 and read as
-// true for any non-zero integer. A missing file, section or key, or a value that is not a whole
-// number, reads as the caller's default. Lines the class does not understand (comments, other
+// values are trimmed of blanks, and a value in matching quotes reads without them. Integers are
+// decimal; booleans are written as 1 or 0 and read as true for any non-zero integer. A missing
+// file, section or key, or a value that is not a whole number, reads as the caller's default. Lines the class does not understand (comments, other
 // sections, other keys) are kept as they are when the file is rewritten.
 //
 // Every write goes to the file at once: the whole text is written to a temporary file beside it
