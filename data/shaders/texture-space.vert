@@ -15,5 +15,8 @@ void main()
     eyeTangent = gl_NormalMatrix * tangent;
     eyeBinormal = gl_NormalMatrix * binormal;
     gl_TexCoord[0] = gl_MultiTexCoord0;
-    gl_Position = vec4(gl_MultiTexCoord0.st * 2.0 - 1.0, 0.0, 1.0);
+    // Where several surfaces share texture space (the linings of the mouth and the eyes), the one
+    // nearest the camera keeps the texel: the depth is the vertex's depth in the view.
+    vec4 view = ftransform();
+    gl_Position = vec4(gl_MultiTexCoord0.st * 2.0 - 1.0, clamp(view.z / view.w, -1.0, 1.0), 1.0);
 }

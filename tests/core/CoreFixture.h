@@ -15,8 +15,7 @@ constexpr int kCoreWidth = 697;
 constexpr int kCoreHeight = 647;
 constexpr float kPixelsPerUnit = 100.0f;
 
-// The build tree's data folder (beside the test program), captured before a test moves the
-// program folder: the shaders are copied from there.
+// The build tree's shader folder beside the test program: the synthetic tree copies it.
 std::string BuildShaderFolder();
 
 class CoreFixture {

@@ -2,6 +2,8 @@
 // material, offscreen targets, failed construction and destruction order.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <GL/glew.h>
 
 #include <filesystem>
@@ -206,6 +208,7 @@ TEST_F(CoreObject, OffscreenTargets)
 struct MissingFileCase {
     const char* file;
 };
+void PrintTo(const MissingFileCase& c, std::ostream* os) { *os << c.file; }
 
 class CoreMissingFile : public ::testing::TestWithParam<MissingFileCase> {};
 
@@ -234,7 +237,43 @@ INSTANTIATE_TEST_SUITE_P(Table, CoreMissingFile,
                                            MissingFileCase{"data/shaders/normalmapping.frag"},
                                            MissingFileCase{"data/shaders/diffusionfinal.frag"},
                                            MissingFileCase{"data/weights/left_eye.wgh"},
-                                           MissingFileCase{"data/weights/face_borders.wgh"}));
+                                           MissingFileCase{"data/weights/face_borders.wgh"}),
+                         [](const auto& param) {
+                             std::string n;
+                             for (char c : std::string(std::filesystem::path(param.param.file).filename().string()))
+                                 n += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return n + "_" + std::to_string(param.index);
+                         });
+
+// With several files missing, the one named is the first that construction reaches: weight maps
+// (after the engine) before the marker bitmap, the marker before the shader sources, and the
+// shaders in registration order, fragment source after vertex source.
+TEST(CoreConstructionOrder, FirstMissingFileInConstructionOrder)
+{
+    const struct {
+        std::vector<const char*> missing;
+        const char* named;
+    } table[] = {
+        {{"data/textures/mark.bmp", "data/weights/right_ear.wgh"}, "right_ear.wgh"},
+        {{"data/shaders/phong.vert", "data/textures/mark.bmp"}, "mark.bmp"},
+        {{"data/shaders/diffusion.frag", "data/shaders/normalmapping.vert"}, "normalmapping.vert"},
+        {{"data/shaders/texture-space.vert", "data/shaders/phong.frag"}, "phong.frag"},
+    };
+    ScopedProgramFolder folder("order");
+    TXMLDocument document;
+    ScopedMessageCapture messages;
+    for (const auto& row : table) {
+        WriteSyntheticDataTree(folder.Folder(), BuildShaderFolder());
+        for (const char* file : row.missing)
+            std::filesystem::remove(folder.Path() / file);
+        try {
+            TVultari core(&document, 0, 64, 48);
+            ADD_FAILURE() << "construction succeeded without " << row.named;
+        } catch (const Exception& e) {
+            EXPECT_NE(e.Message().find(row.named), std::string::npos) << e.Message();
+        }
+    }
+}
 
 // ---------------------------------------------------------------------------------------------
 // Destruction order

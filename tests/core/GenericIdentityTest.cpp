@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -292,7 +293,10 @@ TEST_F(GenericIdentity, ShadersLightTheSkin)
     TVultari& core = Core();
     const float pi = 3.14159265f;
     for (int type : {1, 2, 3}) {
-        const HeadPixels front = Measure(Frame(core, type, 0));
+        const cv::Mat frame = Frame(core, type, 0);
+        if (const char* keep = std::getenv("VULTARI_KEEP_VIEWS"))
+            cv::imwrite(std::string(keep) + "/shader-" + std::to_string(type) + ".png", frame);
+        const HeadPixels front = Measure(frame);
         ASSERT_GT(front.count, 697 * 647 / 20) << "type " << type << ": the head covers too little of the view";
         // Skin: red above green above blue, neither black nor blown out.
         EXPECT_GT(front.mean[2], front.mean[1]) << "type " << type;
@@ -306,6 +310,17 @@ TEST_F(GenericIdentity, ShadersLightTheSkin)
         EXPECT_GT(fromRight.right, fromRight.left + 10) << "type " << type;
         EXPECT_GT(fromLeft.left, fromLeft.right + 10) << "type " << type;
     }
+    // The diffused light is the same light, only softer: no blotches where surfaces share texture
+    // space. Against the per-pixel Phong frame, few head pixels may be much darker.
+    cv::Mat phong, diffused;
+    cv::cvtColor(Frame(core, 1, 0), phong, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(Frame(core, 3, 0), diffused, cv::COLOR_BGR2GRAY);
+    cv::Mat darker = (phong.clone() - diffused) > 40;
+    const cv::Mat head = phong > 8;
+    darker &= head;
+    const double fraction = static_cast<double>(cv::countNonZero(darker)) / cv::countNonZero(head);
+    std::printf("texture-space diffusion: %.2f %% of the head much darker than Phong\n", 100 * fraction);
+    EXPECT_LT(fraction, 0.02);
     core.SetRenderSettings(0, 0, true, false, true);
 }
 

@@ -136,6 +136,7 @@ TEST_F(Reconstruct, PointsOfTheGenericHeadGiveTheGenericHead)
     EXPECT_EQ(cache[static_cast<size_t>(cube.textures[0])]->textureUnit, GL_TEXTURE0);
     EXPECT_EQ(cache[static_cast<size_t>(cube.textures[1])]->textureUnit, GL_TEXTURE1);
     EXPECT_EQ(cube.textures[1], static_cast<int>(cache.size()) - 1);
+    EXPECT_EQ(core.normalMapTexture, cube.textures[1]);
     EXPECT_NE(cache[static_cast<size_t>(cube.textures[1])]->fileName.find("normalmap.bmp"), std::string::npos);
     EXPECT_EQ(core.engine->models[2]->polygonMode, GL_LINE);
     EXPECT_EQ(headAsset->polygonMode, GL_FILL);

@@ -43,6 +43,10 @@ struct BlendCase {
     float t;
     uint8_t expected;
 };
+void PrintTo(const BlendCase& c, std::ostream* os)
+{
+    *os << int(c.a) << " and " << int(c.b) << " at " << c.t;
+}
 
 class BlendPixelTest : public ::testing::TestWithParam<BlendCase> {};
 
@@ -61,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(Table, BlendPixelTest,
                                            BlendCase{100, 103, 0.5f, 102},  // 101.5 -> 102
                                            BlendCase{0, 255, 0.0f, 0}, BlendCase{0, 255, 1.0f, 255},
                                            BlendCase{10, 20, 0.25f, 12},    // 12.5 -> 12
-                                           BlendCase{100, 200, 2.0f, 44}));  // 300 -> low 8 bits 44
+                                           BlendCase{100, 200, 2.0f, 44}),
+                         [](const auto& param) { return "Case" + std::to_string(param.index); });  // 300 -> low 8 bits 44
 
 TEST(PixelOps, CopyAndBlendIgnorePositionsOutsideTheirImages)
 {

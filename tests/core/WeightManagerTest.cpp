@@ -2,6 +2,8 @@
 // fifteen files are read from the program folder in a fixed order.
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@ struct ParseCase {
     size_t count;
     std::vector<float> expected;
 };
+void PrintTo(const ParseCase& c, std::ostream* os) { *os << c.what; }
 
 class ParseWeightsTest : public ::testing::TestWithParam<ParseCase> {};
 
@@ -42,13 +45,20 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"a number glued to a word stops after the number", "1 2abc 3", 3, {1.0f, 2.0f, 0.0f}},
         ParseCase{"not a number is no weight", "1 nan inf 4", 4, {1.0f, 0.0f, 0.0f, 0.0f}},
         ParseCase{"no text", "", 2, {0.0f, 0.0f}},
-        ParseCase{"count 0", "1 2 3", 0, {}}));
+        ParseCase{"count 0", "1 2 3", 0, {}}),
+                         [](const auto& param) {
+                             std::string n;
+                             for (char c : std::string(param.param.what))
+                                 n += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return n + "_" + std::to_string(param.index);
+                         });
 
 // The count is the file size div 8, whatever the text holds.
 struct SizeCase {
     std::string content;
     size_t expectedCount;
 };
+void PrintTo(const SizeCase& c, std::ostream* os) { *os << c.content.size() << " bytes"; }
 
 class LoadWeightsSizeTest : public ::testing::TestWithParam<SizeCase> {};
 
@@ -66,7 +76,8 @@ INSTANTIATE_TEST_SUITE_P(Table, LoadWeightsSizeTest,
                                            SizeCase{"0.000001", 1},                          // 8 bytes
                                            SizeCase{"1 2 3 4 5 6 7 8", 1},                   // 15 bytes
                                            SizeCase{"1       2       ", 2},                  // 16 bytes
-                                           SizeCase{std::string(100, ' '), 12}));            // 100 bytes
+                                           SizeCase{std::string(100, ' '), 12}),
+                         [](const auto& param) { return "Bytes" + std::to_string(param.param.content.size()); });            // 100 bytes
 
 TEST(LoadWeights, ValuesPaddedToEightBytesReadBack)
 {
@@ -143,6 +154,7 @@ struct MissingCase {
     int missingA, missingB;
     const char* named;
 };
+void PrintTo(const MissingCase& c, std::ostream* os) { *os << c.named; }
 
 class WeightManagerMissingTest : public ::testing::TestWithParam<MissingCase> {};
 
@@ -164,6 +176,12 @@ INSTANTIATE_TEST_SUITE_P(Table, WeightManagerMissingTest,
                                            MissingCase{0, 1, "tip_of_the_nose"},  // then 0, then 1
                                            MissingCase{1, 3, "head_bottom"},
                                            MissingCase{14, -1, "face_borders"},   // last of all
-                                           MissingCase{13, 14, "right_ear_borders"}));
+                                           MissingCase{13, 14, "right_ear_borders"}),
+                         [](const auto& param) {
+                             std::string n;
+                             for (char c : std::string(param.param.named))
+                                 n += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return n + "_" + std::to_string(param.index);
+                         });
 
 }  // namespace
