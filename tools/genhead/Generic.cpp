@@ -338,6 +338,10 @@ void Layout(GenericData& d) {
     const double zChin = d.front[23].p.z;
     const double vChin = a.V(zChin);
     const double yTop = m.pos[d.g.topVertex].y + 0.2, zTop = m.pos[d.g.topVertex].z;
+    // The unrolled back stops 6 pixels short of the atlas edge, and short by the texture builder's
+    // global shift too (the layout is moved against it below), so it stays inside in both.
+    const double shift = std::abs(a.UFront(m.pos[d.g.noseTipVertex].x) - 0.5151004) * a.Wa;
+    const double yEar = anchors::kLeftEar.y, unroll = (a.M - 6 - shift) / a.s;
     d.headUv.clear();
     for (const Tri& t : m.tris) {
         double cxm = (m.pos[t[0]].x + m.pos[t[1]].x + m.pos[t[2]].x) / 3;
@@ -348,9 +352,14 @@ void Layout(GenericData& d) {
             // head (the top of the front photo's outline).
             double y0 = -0.2 + (yTop + 0.1) * Smooth(1.5, zTop - 0.45, p.z);
             double front = 1.0 - Smooth(y0, y0 + 1.1, p.y);
-            double lateral = rightSide ? 1.0 - Smooth(xr - 0.25, xr + 0.25, p.x) : Smooth(xl - 0.25, xl + 0.25, p.x);
+            double lateral = rightSide ? 1.0 - Smooth(xr - 0.45, xr + 0.45, p.x) : Smooth(xl - 0.45, xl + 0.45, p.x);
             double b = 1.0 - front * lateral;
-            double us = rightSide ? a.URight(p.y) : a.ULeft(p.y);
+            // Behind the ears the side photo sees the skull edge-on; the back is unrolled into the
+            // atlas margin (which the texture builder paints with hair), reaching the atlas edge at
+            // the back's middle, so its texture cells keep their size.
+            double around = std::atan2(p.y - yEar, std::max(std::abs(p.x), 1e-9)) * 180.0 / M_PI;
+            double yUnrolled = p.y + unroll * Smooth(20.0, 90.0, around);
+            double us = rightSide ? a.URight(yUnrolled) : a.ULeft(yUnrolled);
             double u = (1 - b) * a.UFront(p.x) + b * us;
             double v = a.V(p.z);
             if (p.z < zChin) {  // the neck folds into the skin band below the chin
@@ -412,8 +421,8 @@ void Hair(GenericData& d) {
         }
         return best;
     };
-    for (size_t ti = 0; ti < m.tris.size(); ++ti) {
-        const Tri& tr = m.tris[ti];
+    for (size_t sample = 0; sample < 2 * m.tris.size(); ++sample) {  // two roots a triangle
+        const Tri& tr = m.tris[sample / 2];
         double r1 = rnd(), r2 = rnd();
         if (r1 + r2 > 1) {
             r1 = 1 - r1;
@@ -450,6 +459,11 @@ void Hair(GenericData& d) {
             Vec3 t = flow - n[v] * Dot(flow, n[v]);
             flow = Unit(Unit(t) + Vec3{0, 0, -0.2 * (1 - top)});
             cur = cur + flow * step;
+        }
+        if (made < 4) {  // stubs at the hairline read as stray marks, not hair
+            d.hair.pos.resize(size_t(base));
+            d.hairUv.resize(size_t(base));
+            continue;
         }
         for (int k = 0; k + 1 < made; ++k) {
             int a0 = base + 2 * k, a1 = a0 + 1, b0 = a0 + 2;

@@ -33,7 +33,8 @@ double BackY(const Mesh& m, double x, double z) {
 }
 
 struct Features {
-    Vec3 eyeApex[2], eyeCentre[2];  // [0] at -x, [1] at +x
+    Vec3 eyeApex[2], eyeCentre[2];  // [0] at -x, [1] at +x; eyeCentre: middle of the eye mesh's box
+    Vec3 eyeHalf;                   // half the box's size
     double eyeRadius = 0;
     Vec3 noseTip, nasion, mouth, chin, top, back;
     Vec3 earCentre[2], earLow[2], earHigh[2];
@@ -54,6 +55,7 @@ Features Measure(const Mesh& head, const Mesh& eyes) {
         f.eyeApex[side] = apex;
         f.eyeCentre[side] = (lo + hi) * 0.5;
         f.eyeRadius = (hi.x - lo.x) * 0.5;
+        f.eyeHalf = (hi - lo) * 0.5;
     }
     const double eyeZ = f.eyeApex[0].z;
     // Midline profile from the front, fine steps.
@@ -168,6 +170,27 @@ Mesh OpenSockets(const Mesh& head, const Vec3 centre[2], double radius) {
     return KeepTriangles(head, [&](size_t t) { return !remove[t]; });
 }
 
+// Keeps the skin around each eye out of the eyeball (an ellipsoid filling the eye mesh's box):
+// where the warp squeezed the socket, lids and cheek would sink behind the eyeball's surface and the
+// eyeball would show through the skin. Skin inside is moved out along the ellipsoid's radius.
+void KeepOutOfEyes(Mesh& m, const Vec3 centre[2], Vec3 half) {
+    const double clearance = 1.02;
+    for (int s = 0; s < 2; ++s) {
+        int inside = 0;
+        double deepest = 1.0;
+        for (Vec3& p : m.pos) {
+            Vec3 d = p - centre[s];
+            double r = std::sqrt(d.x * d.x / (half.x * half.x) + d.y * d.y / (half.y * half.y) + d.z * d.z / (half.z * half.z));
+            if (r >= clearance || r < 1e-9 || d.y > 0) continue;
+            ++inside;
+            deepest = std::min(deepest, r);
+            p = centre[s] + d * (clearance / r);
+        }
+        if (std::getenv("GENHEAD_DEBUG"))
+            std::fprintf(stderr, "eye %d: %d skin vertices moved out of the eyeball, deepest at %.3f of its radius\n", s, inside, deepest);
+    }
+}
+
 // Closes every hole with at most `maxEdges` edges with a fan around its middle.
 void FillSmallHoles(Mesh& m, size_t maxEdges) {
     std::map<int, int> next;
@@ -232,18 +255,6 @@ void Bend(std::vector<Vec3>& pts, double Vec3::*axis, double start, double curre
     }
 }
 
-int Nearest(const std::vector<Vec3>& pts, Vec3 q) {
-    int best = -1;
-    double bd = 1e18;
-    for (size_t i = 0; i < pts.size(); ++i) {
-        double d = Len(pts[i] - q);
-        if (d < bd) {
-            bd = d;
-            best = int(i);
-        }
-    }
-    return best;
-}
 }  // namespace
 
 GenericHead BuildHead(const std::string& path) {
@@ -273,25 +284,38 @@ GenericHead BuildHead(const std::string& path) {
     pts.push_back(f.nasion);
     pts.push_back(f.noseTip);
     pts.push_back(f.chin);
+    pts.push_back(f.mouth);
     for (Vec3& p : pts) p = warp(p);
     Vec3& nasion = pts[nMesh];
     Vec3& tip = pts[nMesh + 1];
     Vec3& chin = pts[nMesh + 2];
+    Vec3& mouth = pts[nMesh + 3];
     // The nose grows in depth as a whole (about the plane of the corneas), then its root comes to
     // the nose anchor and its tip one unit in front of it: the reconstruction measures nose length
     // in whole units.
     {
         const double plane = anchors::kLeftEye.y;
-        const double zc = 0.5 * (nasion.z + tip.z) - 0.15;
+        // Centred on the tip; reaching up to the root, but fading fast below the nostrils so the
+        // lips stay where they are.
+        const double zc = tip.z;
         const double k = (plane - (anchors::kNose.y - 1.0)) / (plane - tip.y);
         for (Vec3& p : pts) {
             if (p.y >= plane) continue;
-            double w = std::exp(-(p.x * p.x / (2 * 0.75 * 0.75) + (p.z - zc) * (p.z - zc) / (2 * 0.85 * 0.85)));
+            const double sz = p.z > zc ? 1.0 : 0.4;
+            double w = std::exp(-(p.x * p.x / (2 * 0.75 * 0.75) + (p.z - zc) * (p.z - zc) / (2 * sz * sz)));
             p.y = plane + (p.y - plane) * (1 + (k - 1) * w);
         }
         WindowShift(pts, nasion, anchors::kNose - nasion, {0.35, 0.5, 0.4});
+        // The tip also comes to the height the builder's reference nose tip has (so the global
+        // shift of its fit stays small); the whole nose moves with it.
         Vec3 tipTarget{0.0, anchors::kNose.y - 1.0, -0.473};
-        WindowShift(pts, tip, tipTarget - tip, {0.45, 0.6, 0.42});
+        if (std::getenv("GENHEAD_DEBUG"))
+            std::fprintf(stderr, "nose tip moved by %.3f %.3f %.3f after the stretch\n", tipTarget.x - tip.x,
+                         tipTarget.y - tip.y, tipTarget.z - tip.z);
+        WindowShift(pts, tip, tipTarget - tip, {0.6, 0.8, 0.6});
+        WindowShift(pts, tip, tipTarget - tip, {0.3, 0.4, 0.3});  // what the wide move left over
+        // The nose's growth carried the lips a little forward: back onto the mouth anchor.
+        WindowShift(pts, mouth, anchors::kMouth - mouth, {0.9, 0.6, 0.4});
     }
     // Crown, chin and back of the skull to the heights and depth of the texture layout.
     double top = -1e9, back = -1e9;
@@ -342,6 +366,7 @@ GenericHead BuildHead(const std::string& path) {
     Vec3 centres[2] = {g.leftEyeCentre, g.rightEyeCentre};
     g.head = OpenSockets(cropped, centres, g.eyeRadius);
     FillSmallHoles(g.head, 16);
+    KeepOutOfEyes(g.head, centres, f.eyeHalf * s);
     CapNeck(g.head, zCut);
     g.mouth = anchors::kMouth;
     g.nasion = nasion;
@@ -358,6 +383,15 @@ GenericHead BuildHead(const std::string& path) {
         const Vec3& p = g.head.pos[i];
         if (std::abs(p.x) < 0.3 && std::abs(p.z - tip.z) < 0.5 && (g.noseTipVertex < 0 || p.y < g.head.pos[g.noseTipVertex].y))
             g.noseTipVertex = int(i);
+    }
+    // The reconstruction takes the z of the float just before the last nose-tip corner as the tip's
+    // height: make that corner the second of its triangle, so the value read is its neighbour's.
+    for (size_t t = g.head.tris.size(); t-- > 0;) {
+        Tri& tr = g.head.tris[t];
+        auto it = std::find(tr.begin(), tr.end(), g.noseTipVertex);
+        if (it == tr.end()) continue;
+        std::rotate(tr.begin(), tr.begin() + ((it - tr.begin() + 2) % 3), tr.end());
+        break;
     }
     // The chin's lowest corner: the lowest midline vertex that still faces forward, where the
     // chin's outline turns under towards the throat.
