@@ -328,12 +328,31 @@ TEST_F(GenericModels, AnchorsSitOnTheirFeatures) {
         EXPECT_NEAR(0.5 * (ylo + yhi), 2.764, 0.05) << kWeightNames[slot];
         EXPECT_NEAR(0.5 * (zlo + zhi), 0.656, 0.05) << kWeightNames[slot];
     }
-    // Mouth: on the midline, inside its outline, on the lips' surface.
+    // Ears: the anchor lies across the ear, between its root and its rim, in the front view.
+    {
+        auto [lo, hi, a, b] = Extent(11, 0);
+        EXPECT_GT(-2.622, lo);
+        EXPECT_LT(-2.622, hi);
+        auto [lo2, hi2, c, d] = Extent(13, 0);
+        EXPECT_GT(2.675, lo2);
+        EXPECT_LT(2.675, hi2);
+    }
+    // Mouth: on the midline, inside its outline, and in the profile where the lips meet: between
+    // the fronts of the upper and the lower lip.
     auto [mxlo, mxhi, e1, e2] = Extent(9, 0);
     auto [mzlo, mzhi, e3, e4] = Extent(9, 2);
     EXPECT_NEAR(0.5 * (mxlo + mxhi), 0.0, 0.05);
     EXPECT_GT(-1.521, mzlo);
     EXPECT_LT(-1.521, mzhi);
+    float upper = 1e9f, lower = 1e9f;
+    for (size_t v = 0; v < Vertices(); ++v) {
+        P3 p = Pos(Head(), v);
+        if (std::abs(p.x) > 0.15f) continue;
+        if (p.z > -1.521f + 0.1f && p.z < -1.521f + 0.35f) upper = std::min(upper, p.y);
+        if (p.z < -1.521f - 0.1f && p.z > -1.521f - 0.35f) lower = std::min(lower, p.y);
+    }
+    EXPECT_GT(-0.894, std::min(upper, lower) - 0.05);
+    EXPECT_LT(-0.894, std::max(upper, lower) + 0.05);
     // The feature points the tool wrote are the mesh's own extremes.
     auto fp = [&](int i) { return features.front[i]; };
     auto [xlo, xhi, i1, i2] = Extent(14, 0);  // any map works for the whole-head extent below
@@ -399,6 +418,12 @@ TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
         worst = std::max(worst, std::hypot(0.5 * (b[0] + b[1]) - c.u, 0.5 * (b[2] + b[3]) - c.v));
     }
     std::printf("layout references: largest distance to a feature %.4f\n", worst);
+    // The texture builder divides by every rim's spans in texture space.
+    for (int slot : {14, 3, 5, 7, 9, 11, 13}) {
+        auto b = UvBox(slot);
+        EXPECT_GT(b[1] - b[0], 0.005) << kWeightNames[slot];
+        EXPECT_GT(b[3] - b[2], 0.005) << kWeightNames[slot];
+    }
 }
 }  // namespace
 
@@ -570,5 +595,51 @@ TEST_F(GenericLayout, TrianglesFacingTheirPhotoDoNotTurnOverInTextureSpace) {
     EXPECT_LE(flipped, facing * 3 / 100) << "the head's texture folds";
     std::printf("texture space: %d of %d face triangles and %d of %d facing triangles turned over\n", faceFlipped,
                 face, flipped, facing);
+}
+}  // namespace
+
+namespace {
+// The layout's sides: the image-left side of the head (-x) on the left of the atlas, the other
+// on the right, the face in the middle, v growing upwards, the back of the head at the edges.
+TEST_F(GenericLayout, AtlasSidesRunAroundTheHead) {
+    const TGeometry& g = Head();
+    float ymax = -1e9f;
+    for (size_t v = 0; v < Vertices(); ++v) ymax = std::max(ymax, Pos(g, v).y);
+    int back = 0;
+    for (size_t v = 0; v < Vertices(); ++v) {
+        P3 p = Pos(g, v);
+        float u = g.texCoords[2 * v], tv = g.texCoords[2 * v + 1];
+        EXPECT_GE(u, 0.0f) << "corner " << v;
+        EXPECT_LE(u, 1.0f) << "corner " << v;
+        EXPECT_GT(tv, 0.0f) << "corner " << v;
+        EXPECT_LE(tv, 1.0f) << "corner " << v;
+        if (p.x < -2.3f) {
+            EXPECT_LT(u, 0.4f) << "corner " << v << " on the image-left side";
+        }
+        if (p.x > 2.3f) {
+            EXPECT_GT(u, 0.6f) << "corner " << v << " on the image-right side";
+        }
+        if (std::abs(p.x) < 1.3f && p.y < -0.3f && std::abs(p.z) < 2.5f) {
+            EXPECT_GT(u, 0.35f) << "corner " << v << " of the face";
+            EXPECT_LT(u, 0.65f) << "corner " << v << " of the face";
+        }
+        if (p.y > ymax - 0.3f && std::abs(p.x) < 0.3f) {
+            ++back;
+            // (the layout is moved against the builder's global shift, about 0.02)
+            EXPECT_TRUE(u < 0.08f || u > 0.92f) << "corner " << v << " at the back of the head has u " << u;
+        }
+    }
+    EXPECT_GT(back, 5);
+    // v grows with height on the face: eyes above the nose tip above the mouth above the chin.
+    auto vAt = [&](int slot) {
+        double sum = 0;
+        int n = 0;
+        for (size_t v = 0; v < Vertices(); ++v)
+            if (weights[slot][v] > 0) { sum += g.texCoords[2 * v + 1]; ++n; }
+        return sum / n;
+    };
+    EXPECT_GT(vAt(3), vAt(0));
+    EXPECT_GT(vAt(0), vAt(9));
+    EXPECT_GT(vAt(9), vAt(1));
 }
 }  // namespace

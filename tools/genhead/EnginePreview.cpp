@@ -5,6 +5,7 @@
 #include <GL/gl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <filesystem>
 #include <string>
@@ -113,7 +114,20 @@ int main(int argc, char** argv) {
                     engine.RenderModel(hairs);
                     glPolygonMode(GL_FRONT_AND_BACK, GL_FILL);
                 }
-                (pass ? textured : shaded).push_back(Frame());
+                cv::Mat frame = Frame();
+                // The head must fill a good part of every view, or the models did not draw.
+                int covered = 0;
+                for (int y = 0; y < frame.rows; ++y)
+                    for (int x = 0; x < frame.cols; ++x) {
+                        cv::Vec3b c = frame.at<cv::Vec3b>(y, x);
+                        covered += std::abs(c[0] - 66) + std::abs(c[1] - 61) + std::abs(c[2] - 61) > 12;
+                    }
+                if (covered < kSize * kSize / 20) {
+                    std::fprintf(stderr, "genhead_preview: the view at %g degrees shows almost nothing (%d pixels)\n",
+                                 yaw, covered);
+                    return 1;
+                }
+                (pass ? textured : shaded).push_back(frame);
             }
         }
         cv::Mat row1, row2, all;

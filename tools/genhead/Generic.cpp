@@ -338,7 +338,10 @@ void Layout(GenericData& d) {
     const double zChin = d.front[23].p.z;
     const double vChin = a.V(zChin);
     const double yTop = m.pos[d.g.topVertex].y + 0.2, zTop = m.pos[d.g.topVertex].z;
-    const double yEar = anchors::kLeftEar.y, unroll = (a.M - 6) / a.s;
+    // The unrolled back stops 6 pixels short of the atlas edge, and short by the texture builder's
+    // global shift too (the layout is moved against it below), so it stays inside in both.
+    const double shift = std::abs(a.UFront(m.pos[d.g.noseTipVertex].x) - 0.5151004) * a.Wa;
+    const double yEar = anchors::kLeftEar.y, unroll = (a.M - 6 - shift) / a.s;
     d.headUv.clear();
     for (const Tri& t : m.tris) {
         double cxm = (m.pos[t[0]].x + m.pos[t[1]].x + m.pos[t[2]].x) / 3;

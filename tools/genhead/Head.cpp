@@ -284,25 +284,38 @@ GenericHead BuildHead(const std::string& path) {
     pts.push_back(f.nasion);
     pts.push_back(f.noseTip);
     pts.push_back(f.chin);
+    pts.push_back(f.mouth);
     for (Vec3& p : pts) p = warp(p);
     Vec3& nasion = pts[nMesh];
     Vec3& tip = pts[nMesh + 1];
     Vec3& chin = pts[nMesh + 2];
+    Vec3& mouth = pts[nMesh + 3];
     // The nose grows in depth as a whole (about the plane of the corneas), then its root comes to
     // the nose anchor and its tip one unit in front of it: the reconstruction measures nose length
     // in whole units.
     {
         const double plane = anchors::kLeftEye.y;
-        const double zc = 0.5 * (nasion.z + tip.z) - 0.15;
+        // Centred on the tip; reaching up to the root, but fading fast below the nostrils so the
+        // lips stay where they are.
+        const double zc = tip.z;
         const double k = (plane - (anchors::kNose.y - 1.0)) / (plane - tip.y);
         for (Vec3& p : pts) {
             if (p.y >= plane) continue;
-            double w = std::exp(-(p.x * p.x / (2 * 0.75 * 0.75) + (p.z - zc) * (p.z - zc) / (2 * 0.85 * 0.85)));
+            const double sz = p.z > zc ? 1.0 : 0.4;
+            double w = std::exp(-(p.x * p.x / (2 * 0.75 * 0.75) + (p.z - zc) * (p.z - zc) / (2 * sz * sz)));
             p.y = plane + (p.y - plane) * (1 + (k - 1) * w);
         }
         WindowShift(pts, nasion, anchors::kNose - nasion, {0.35, 0.5, 0.4});
+        // The tip also comes to the height the builder's reference nose tip has (so the global
+        // shift of its fit stays small); the whole nose moves with it.
         Vec3 tipTarget{0.0, anchors::kNose.y - 1.0, -0.473};
-        WindowShift(pts, tip, tipTarget - tip, {0.45, 0.6, 0.42});
+        if (std::getenv("GENHEAD_DEBUG"))
+            std::fprintf(stderr, "nose tip moved by %.3f %.3f %.3f after the stretch\n", tipTarget.x - tip.x,
+                         tipTarget.y - tip.y, tipTarget.z - tip.z);
+        WindowShift(pts, tip, tipTarget - tip, {0.6, 0.8, 0.6});
+        WindowShift(pts, tip, tipTarget - tip, {0.3, 0.4, 0.3});  // what the wide move left over
+        // The nose's growth carried the lips a little forward: back onto the mouth anchor.
+        WindowShift(pts, mouth, anchors::kMouth - mouth, {0.9, 0.6, 0.4});
     }
     // Crown, chin and back of the skull to the heights and depth of the texture layout.
     double top = -1e9, back = -1e9;
