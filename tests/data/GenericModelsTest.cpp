@@ -12,6 +12,10 @@
 
 #include <unistd.h>
 
+#include <assimp/Importer.hpp>
+#include <assimp/postprocess.h>
+#include <assimp/scene.h>
+
 #include "collada/Colladaasset.h"
 #include "platform/base/Numbers.h"
 #include "platform/xml/Xmldocument.h"
@@ -641,5 +645,34 @@ TEST_F(GenericLayout, AtlasSidesRunAroundTheHead) {
     EXPECT_GT(vAt(3), vAt(0));
     EXPECT_GT(vAt(0), vAt(9));
     EXPECT_GT(vAt(9), vAt(1));
+}
+}  // namespace
+
+namespace {
+// The documents are plain COLLADA: another reader (assimp) finds the same meshes in them.
+TEST(GenericDocuments, AssimpReadsTheSameMeshes) {
+    struct Case {
+        const char* file;
+        size_t meshes;
+    };
+    for (const Case& c : {Case{"head.dae", 1}, Case{"eyes.dae", 2}, Case{"hairs.dae", 1}}) {
+        SCOPED_TRACE(c.file);
+        Model ours(c.file);
+        ASSERT_TRUE(ours.loaded);
+        Assimp::Importer importer;
+        const aiScene* scene = importer.ReadFile(kData + "models/" + c.file, aiProcess_Triangulate);
+        ASSERT_NE(scene, nullptr) << importer.GetErrorString();
+        ASSERT_EQ(scene->mNumMeshes, c.meshes);
+        for (size_t i = 0; i < c.meshes; ++i) {
+            const TGeometry& g = ours.Geometry(i);
+            const aiMesh* m = nullptr;
+            for (unsigned k = 0; k < scene->mNumMeshes; ++k)
+                if (g.name == scene->mMeshes[k]->mName.C_Str()) m = scene->mMeshes[k];
+            ASSERT_NE(m, nullptr) << g.name;
+            EXPECT_EQ(m->mNumFaces, g.triangles.size() / 3);
+            ASSERT_TRUE(m->HasTextureCoords(0));
+            ASSERT_TRUE(m->HasNormals());
+        }
+    }
 }
 }  // namespace

@@ -160,7 +160,8 @@ void Features(GenericData& d) {
     FeaturePoint pcentre{{0, 0.5 * (faceMost.p.y + backMost.p.y), 0.5 * (top.p.z + chin.p.z)}};
     d.profile = {pcentre,
                  {anchors::kRightEye}, {anchors::kMouth}, at(d.g.noseTipVertex), {d.g.nasion},
-                 {anchors::kRightEar}, ext(11, Yn), ext(11, Y), ext(11, Z), ext(11, Zn),
+                 // the side view from +x shows the right ear
+                 {anchors::kRightEar}, ext(13, Yn), ext(13, Y), ext(13, Z), ext(13, Zn),
                  faceMost, backMost, top, chin};
 }
 

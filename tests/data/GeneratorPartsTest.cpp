@@ -1,0 +1,56 @@
+// The generator's geometric building blocks, on small fixtures.
+#include <gtest/gtest.h>
+
+#include "tools/genhead/Mesh.h"
+#include "tools/genhead/Warp.h"
+
+namespace {
+double Dist(Vec3 a, Vec3 b) { return Len(a - b); }
+
+TEST(GeneratorWarp, LandsEveryPairExactlyAndIsASimilarityWhenThePairsAreOne) {
+    const std::vector<Vec3> from{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}};
+    // Pairs related by one similarity (scale 2, shift (1, 2, 3)): the warp is that similarity.
+    std::vector<Vec3> to;
+    for (Vec3 p : from) to.push_back(p * 2.0 + Vec3{1, 2, 3});
+    Warp similar(from, to, {0, 1, 2, 3, 4});
+    EXPECT_NEAR(similar.scale(), 2.0, 1e-12);
+    for (Vec3 p : {Vec3{0.3, -2, 5}, Vec3{10, 10, -4}}) EXPECT_LT(Dist(similar(p), p * 2.0 + Vec3{1, 2, 3}), 1e-9);
+    // Pairs that no similarity relates still land exactly, and points far away follow the similarity
+    // fitted to the chosen pairs up to a bounded bend.
+    to[4] = to[4] + Vec3{0.3, -0.2, 0.1};
+    Warp bent(from, to, {0, 1, 2, 3});
+    for (size_t i = 0; i < from.size(); ++i) EXPECT_LT(Dist(bent(from[i]), to[i]), 1e-9) << "pair " << i;
+    Vec3 mid = bent(Vec3{0.5, 0.5, 0.5});
+    EXPECT_LT(Dist(mid, Vec3{0.5, 0.5, 0.5} * 2.0 + Vec3{1, 2, 3}), 0.4);
+}
+
+TEST(GeneratorMesh, WeldMergesRepeatedPositionsAndDropsCollapsedTriangles) {
+    // Two triangles of a square given with separate corners, plus one that collapses on welding.
+    std::vector<Vec3> pos{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 0}, {1e-9, 0, 0}, {1, 0, 0}};
+    Mesh m = Weld(pos, {{0, 1, 2}, {3, 4, 5}, {6, 7, 8}}, 1e-6);
+    EXPECT_EQ(m.pos.size(), 4u);
+    ASSERT_EQ(m.tris.size(), 2u);
+    // The open square has four boundary edges, running with its triangles.
+    auto edges = m.BoundaryEdges();
+    EXPECT_EQ(edges.size(), 4u);
+    auto nb = m.Neighbours();
+    EXPECT_EQ(nb[m.tris[0][0]].size(), 3u);  // the diagonal's ends see all three others
+    auto n = m.VertexNormals();
+    for (const Vec3& v : n) EXPECT_NEAR(v.z, 1.0, 1e-12);
+}
+
+TEST(GeneratorMesh, RayHitFindsTheNearestTriangleInFront) {
+    Mesh m;
+    m.pos = {{-1, 0, -1}, {1, 0, -1}, {0, 0, 1}, {-1, 2, -1}, {1, 2, -1}, {0, 2, 1}};
+    m.tris = {{0, 1, 2}, {3, 4, 5}};
+    double t = 0;
+    int tri = -1;
+    ASSERT_TRUE(RayHit(m, {0, -5, 0}, {0, 1, 0}, &t, &tri));
+    EXPECT_NEAR(t, 5.0, 1e-12);
+    EXPECT_EQ(tri, 0);
+    ASSERT_TRUE(RayHit(m, {0, 1, 0}, {0, 1, 0}, &t, &tri));
+    EXPECT_EQ(tri, 1);
+    EXPECT_FALSE(RayHit(m, {5, -5, 0}, {0, 1, 0}, &t));
+    EXPECT_FALSE(RayHit(m, {0, 3, 0}, {0, 1, 0}, &t)) << "behind the ray's start";
+}
+}  // namespace
