@@ -291,7 +291,7 @@ TEST_F(Editor, DraggedPointStaysInsideThePhoto)
     LoadPhoto(1, 1220, 916);
     SpreadPoints();
     THeadAttributes& a = *core->headAttributes;
-    THPoint* ear = a.profile[5];
+    THPoint* ear = a.profile[13];  // a point without points below it
     TImage edit(697, 613), front(200, 200), profile(200, 200);
     core->SetEditMode(&edit, 2);
     const int vx = ear->x / 2 + 43, vy = ear->y / 2 + 77;
@@ -305,6 +305,25 @@ TEST_F(Editor, DraggedPointStaysInsideThePhoto)
     EXPECT_EQ(ear->y, 915);
     core->EditViewMouseUp(&edit, &front, &profile, 5000, 5000);
     EXPECT_EQ(ear->x, 1219);
+
+    // A centre drags its borders along: the whole group stays inside.
+    THPoint* centre = a.profile[5];
+    centre->MoveTo(600, 450);
+    a.profile[6]->SetPosition(560, 450);  // 40 to the left
+    a.profile[7]->SetPosition(650, 450);  // 50 to the right
+    a.profile[8]->SetPosition(600, 380);  // 70 above
+    a.profile[9]->SetPosition(600, 540);  // 90 below
+    core->EditViewMouseDown(&edit, &front, &profile, 300 + 43, 225 + 77);
+    ASSERT_EQ(core->grabbedPoint, centre);
+    core->EditViewMouseMove(&edit, &front, &profile, -500, 5000);
+    EXPECT_EQ(centre->x, 40);
+    EXPECT_EQ(centre->y, 915 - 90);
+    EXPECT_EQ(a.profile[6]->x, 0);
+    EXPECT_EQ(a.profile[9]->y, 915);
+    core->EditViewMouseMove(&edit, &front, &profile, 5000, -500);
+    EXPECT_EQ(a.profile[7]->x, 1219);
+    EXPECT_EQ(a.profile[8]->y, 0);
+    core->EditViewMouseUp(&edit, &front, &profile, 5000, -500);
 }
 
 TEST_F(Editor, MissingPhotoIsReportedOnceAndClosesTheEditor)

@@ -3,6 +3,7 @@
 
 #include "collada/Colladaasset.h"
 #include "render/Colladaengine.h"
+#include "tests/render/GLRecorder.h"
 
 #include <GL/glew.h>
 #include <gtest/gtest.h>
@@ -263,4 +264,22 @@ TEST_F(ViewControl, SettingsBeforeAnyHeadAreOnlyStored)
     EXPECT_TRUE(Hairs()->visible);
     EXPECT_EQ(core->useTexture, 1);
     EXPECT_FLOAT_EQ(Light(GL_DIFFUSE)[0], 1.0f);
+}
+
+TEST_F(ViewControl, UseTextureGoesToThreeProgramsInOrder)
+{
+    auto program = [&](int shader) {
+        return Call("glUseProgramObjectARB", core->engine->shaderEngine->shaders.at(static_cast<size_t>(shader))->program);
+    };
+    const std::string none = Call("glUseProgramObjectARB", 0u);
+    for (bool textures : {true, false}) {
+        GLRecorder recorder;
+        recorder.uniformLocations["UseTexture"] = 3;
+        core->SetRenderSettings(2, 0.0f, textures, false, true);
+        const std::string set = Call("glUniform1iv", 3, 1) + (textures ? " 1" : " 0");
+        EXPECT_EQ(recorder.Calls({"glUseProgramObjectARB", "glUniform1iv"}),
+                  (std::vector<std::string>{program(core->normalMappingShader), set, none, program(core->phongShader), set, none,
+                                            program(core->diffusionFinalShader), set, none}));
+        EXPECT_EQ(core->engine->shaderEngine->currentShader, -1);
+    }
 }

@@ -4,6 +4,7 @@
 
 #include "collada/Colladaasset.h"
 #include "render/Colladaengine.h"
+#include "tests/render/GLRecorder.h"
 
 #include <GL/glew.h>
 #include <gtest/gtest.h>
@@ -179,5 +180,67 @@ TEST_F(ViewFrame, DiffusionWithoutHeadNodeOrTextureDrawsOnePass)
         head.visualScenes.nodes[0]->textures = textures;
         core->headNode = node;
         core->headEffect = effect;
+    }
+}
+
+// The exact order of the Part's passes, with the engine's and the pass's GL calls recorded instead
+// of run (the real context stays as it was; only calls through the GL tables are seen).
+class ViewFrameOrder : public ViewFrame {
+protected:
+    std::string Program(int shader)
+    {
+        return Call("glUseProgramObjectARB", core->engine->shaderEngine->shaders.at(static_cast<size_t>(shader))->program);
+    }
+    std::vector<std::string> Record(int type)
+    {
+        core->SetRenderSettings(type, 0.0f, true, false, true);
+        GLRecorder recorder;
+        core->RenderFrame();
+        std::vector<std::string> calls =
+            recorder.Calls({"glBindFramebufferEXT", "glUseProgramObjectARB", "glDrawRangeElements", "SwapBuffers"});
+        for (std::string& c : calls)
+            if (c.rfind("SwapBuffers", 0) == 0)
+                c = "SwapBuffers";
+            else if (c.rfind("glDrawRangeElements", 0) == 0)
+                c = "draw";
+        return calls;
+    }
+};
+
+TEST_F(ViewFrameOrder, OnePassDrawsHeadEyesHairs)
+{
+    const std::vector<std::string> phong = Record(1);
+    EXPECT_EQ(phong, (std::vector<std::string>{Program(core->phongShader), "draw", "draw", "draw", Call("glUseProgramObjectARB", 0u),
+                                               "draw", "SwapBuffers"}));
+    const std::vector<std::string> fixed = Record(0);
+    EXPECT_EQ(fixed, (std::vector<std::string>{"draw", "draw", "draw", "draw", "SwapBuffers"}));
+}
+
+TEST_F(ViewFrameOrder, DiffusionPassesInOrderThenHairsBeforeEyes)
+{
+    const OffscreenTarget* t = core->offscreenTargets;
+    const std::vector<std::string> calls = Record(3);
+    EXPECT_EQ(calls, (std::vector<std::string>{
+                         Call("glBindFramebufferEXT", GL_FRAMEBUFFER_EXT, t[0].framebuffer),
+                         Program(core->textureSpaceShader), "draw",                                 // pass 1: the head
+                         Call("glBindFramebufferEXT", GL_FRAMEBUFFER_EXT, t[1].framebuffer),
+                         Program(core->diffusionShader),                                            // pass 2: the quad
+                         Call("glBindFramebufferEXT", GL_FRAMEBUFFER_EXT, 0u),
+                         Program(core->diffusionFinalShader), "draw",                               // final: the head
+                         Call("glUseProgramObjectARB", 0u), "draw",                                 // hairs
+                         Program(core->phongShader), "draw", "draw",                                // eyes
+                         "SwapBuffers"}));
+}
+
+TEST_F(ViewFrameOrder, NothingOutsideTheView)
+{
+    for (int mode : {0, 1, 2}) {
+        core->displayMode = mode;
+        GLRecorder recorder;
+        for (int type : {0, 1, 2, 3}) {
+            core->shaderType = type;
+            core->RenderFrame();
+        }
+        EXPECT_TRUE(recorder.calls.empty()) << mode << ": " << recorder.calls.front();
     }
 }

@@ -275,12 +275,13 @@ int main(int argc, char** argv)
     if (!workdir.empty() && !UseWorkdir(workdir))
         return 7;
     const std::string command = argv[1];
+    KeepGLDriverLoaded();
     try {
         if (command == "photos")
             return Photos(options);
         if (command == "run")
             return Run(options);
-    } catch (const Exception& e) {
+    } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return 7;
     }

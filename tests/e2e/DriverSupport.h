@@ -19,6 +19,10 @@ const cv::Vec3b kPhotoBackground(170, 100, 40);
 
 enum class ViewSide { Front, Side };
 
+// Call before the first GL context: keeps the GL driver loaded until the process ends, so that a
+// sanitizer build's leak check can attribute (and suppress) the driver's own allocations.
+void KeepGLDriverLoaded();
+
 // Draws the given models of the engine with the fixed pipeline, textured and lit from the camera
 // (a light of its own, not the view's), through an
 // orthographic camera (`halfHeight` model units above and below the centre) into the back buffer
