@@ -339,6 +339,7 @@ void Layout(GenericData& d) {
     // The unrolled back stops 6 pixels short of the atlas edge, and short by the texture builder's
     // global shift too (the layout is moved against it below), so it stays inside in both.
     const double shift = std::abs(a.UFront(m.pos[d.g.noseTipVertex].x) - 0.5151004) * a.Wa;
+    const double zEye = anchors::kLeftEye.z;
     const double yEar = anchors::kLeftEar.y, unroll = (a.M - 6 - shift) / a.s;
     d.headUv.clear();
     for (const Tri& t : m.tris) {
@@ -352,7 +353,9 @@ void Layout(GenericData& d) {
             double front = 1.0 - Smooth(y0, y0 + 1.1, p.y);
             // The eyes keep the front photo up to their outer corners (the builder measures them
             // there); beyond, the layout turns to the side photo across the atlas's cross-fade.
-            double lateral = rightSide ? 1.0 - Smooth(xr + 0.05, xr + 0.95, p.x) : Smooth(xl - 0.95, xl - 0.05, p.x);
+            double out = 0.5 * (1.0 - Smooth(0.8, 1.8, std::abs(p.z - zEye)));
+            double lateral = rightSide ? 1.0 - Smooth(xr - 0.45 + out, xr + 0.45 + out, p.x)
+                                       : Smooth(xl - 0.45 - out, xl + 0.45 - out, p.x);
             double b = 1.0 - front * lateral;
             // Behind the ears the side photo sees the skull edge-on; the back is unrolled into the
             // atlas margin (which the texture builder paints with hair), reaching the atlas edge at
