@@ -4,6 +4,7 @@
 // and check that the head hardly moves and that the fit keeps the layout's scale.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -218,5 +219,135 @@ TEST_F(Identity, TheGlobalTextureFitOfItsOwnPhotosKeepsTheLayoutsScale) {
     double nu = double(f[16].x - f[2].x + Q + M) / Wa, nv = 1.0 - double(f[16].y - f[24].y + M) / Ha;
     EXPECT_LT(std::hypot(nu - 0.5151004, nv - 0.42300156), 0.04);
     std::printf("global fit: scale %.4f %.4f, shift %.4f %.4f (face u %.4f..%.4f v %.4f..%.4f, Wa %d Ha %d Ws %d)\n", su, sv, nu - 0.5151004, nv - 0.42300156, minU, maxU, minV, maxV, Wa, Ha, Ws);
+}
+}  // namespace
+
+namespace {
+// The texture builder's whole fit (global shift and scale, then the disc moves of eyes, nose,
+// mouth and ears, then the clamp) run on photos of the generic head: every feature of the layout
+// must end where those photos have it in the atlas.
+TEST_F(Identity, TheTextureFitOfItsOwnPhotosPutsEveryFeatureOnThePhotos) {
+    auto& f = photos.front;
+    auto& p = photos.profile;
+    int H = std::abs(f[23].y - f[24].y), W = std::abs(f[25].x - f[26].x), E = std::abs(f[2].x - f[8].x);
+    int P = std::abs(p[11].x - p[1].x);
+    int O = RoundHalfEven(W * 0.09), M = RoundHalfEven(H * 0.15), Q = P - O;
+    const double Wa = 2 * M + 2 * Q + E, Ha = 2 * M + H;
+    const double Ws = f[26].x - f[25].x, Hs = f[23].y - f[24].y;
+    struct V2 { double u, v; };
+    auto frontUv = [&](Pt q) { return V2{(q.x - f[2].x + Q + M) / Wa, 1.0 - (q.y - f[24].y + M) / Ha}; };
+    auto leftUv = [&](Pt q) { return V2{(p[11].x + M - q.x) / Wa, 1.0 - (q.y - p[12].y + M) / Ha}; };
+    auto rightUv = [&](Pt q) { return V2{(q.x + Wa - M - p[11].x) / Wa, 1.0 - (q.y - p[12].y + M) / Ha}; };
+    std::vector<float> uv = asset.geometries.geometries[0]->texCoords;
+    auto w = [&](int slot, size_t k) { return maps[slot][k / 2]; };
+    // Extents with their indices, before the fit.
+    const int slots[7] = {14, 3, 5, 7, 9, 11, 13};
+    struct Ext { float maxU = 0, minU = 1, maxV = 0, minV = 1; size_t iMaxU = 0, iMinU = 0, iMaxV = 0, iMinV = 0; };
+    Ext ext[7];
+    for (size_t k = 0; k < uv.size(); ++k)
+        for (int r = 0; r < 7; ++r) {
+            if (w(slots[r], k) <= 0) continue;
+            Ext& e = ext[r];
+            if (k % 2 == 0) {
+                if (uv[k] > e.maxU) { e.maxU = uv[k]; e.iMaxU = k; }
+                if (uv[k] < e.minU) { e.minU = uv[k]; e.iMinU = k; }
+            } else {
+                if (uv[k] > e.maxV) { e.maxV = uv[k]; e.iMaxV = k; }
+                if (uv[k] < e.minV) { e.minV = uv[k]; e.iMinV = k; }
+            }
+        }
+    auto spans = [&](const Ext& e) { return V2{uv[e.iMaxU] - uv[e.iMinU], uv[e.iMaxV] - uv[e.iMinV]}; };
+    const V2 ref0{0.5151004, 0.42300156};
+    const V2 nose = frontUv(f[16]);
+    const V2 offset{nose.u - ref0.u, nose.v - ref0.v};
+    V2 fs = spans(ext[0]);
+    const V2 scale{(Ws / Wa) / fs.u * 1.15, (Hs / Ha) / fs.v};
+    for (size_t k = 0; k < uv.size(); ++k)
+        uv[k] = k % 2 == 0 ? float((uv[k] + offset.u - nose.u) * scale.u + nose.u)
+                           : float((uv[k] + offset.v - nose.v) * scale.v + nose.v);
+    auto moved = [&](V2 r) { return V2{((r.u + offset.u) - nose.u) * scale.u + nose.u, ((r.v + offset.v) - nose.v) * scale.v + nose.v}; };
+    const V2 R[12] = {ref0, {0.4429995, 0.5326073}, {0.5828313, 0.52675647}, {0.5113153, 0.30832553},
+                      {0.46008787, 0.34982827}, {0.5643298, 0.30911008}, {0.20125, 0.5175644},
+                      {0.1882756, 0.5692701}, {0.21176706, 0.44178376}, {0.8056777, 0.5175644},
+                      {0.8114232, 0.5698673}, {0.7936245, 0.4435129}};
+    V2 Rp[12];
+    for (int i = 1; i < 12; ++i) Rp[i] = moved(R[i]);
+    const V2 T[5] = {frontUv(f[1]), frontUv(f[6]), frontUv(f[11]), leftUv(p[5]), rightUv(p[5])};
+    const V2 D[5] = {{T[0].u - Rp[1].u, T[0].v - Rp[1].v}, {T[1].u - Rp[2].u, T[1].v - Rp[2].v},
+                     {T[2].u - Rp[3].u, T[2].v - Rp[3].v}, {T[3].u - Rp[6].u, T[3].v - Rp[6].v},
+                     {T[4].u - Rp[9].u, T[4].v - Rp[9].v}};
+    // Region scales from the spans after the global fit.
+    auto regionScale = [&](int r, int pw, int ph) {
+        V2 s = spans(ext[r]);
+        return V2{(pw / Wa) / s.u, (ph / Ha) / s.v};
+    };
+    V2 sLeft = regionScale(1, f[3].x - f[2].x, f[5].y - f[4].y), sRight = regionScale(2, f[8].x - f[7].x, f[10].y - f[9].y);
+    V2 sNose = regionScale(3, f[18].x - f[17].x, f[20].y - f[19].y), sMouth = regionScale(4, f[13].x - f[12].x, f[15].y - f[14].y);
+    V2 sEarL{1, 1};
+    if (spans(ext[5]).u > 0 && spans(ext[5]).v > 0) sEarL = regionScale(5, p[7].x - p[6].x, p[9].y - p[8].y);
+    V2 sEarR = regionScale(6, p[7].x - p[6].x, p[9].y - p[8].y);
+    const char* names[6] = {"left eye", "right eye", "nose", "mouth", "left ear", "right ear"};
+    const V2 scales[6] = {sLeft, sRight, sNose, sMouth, sEarL, sEarR};
+    for (int i = 0; i < 6; ++i) {
+        EXPECT_NEAR(scales[i].u, 1.0, 0.08) << names[i];
+        EXPECT_NEAR(scales[i].v, 1.0, 0.08) << names[i];
+    }
+    auto falloff = [](double d) { return d < 0.045 ? 1.0 : d < 0.09 ? 2.0 * (1.0 - d / 0.09) : 0.0; };
+    auto dist = [](V2 a, double u, double v) { return std::hypot(a.u - u, a.v - v); };
+    double w1 = 0, w2 = 0, w3 = 0, w4 = 0, w5 = 0, w6 = 0;
+    for (size_t k = 0; k < uv.size(); ++k) {
+        const bool even = k % 2 == 0;
+        if (even) {
+            double u = uv[k], v = uv[k + 1];
+            w1 = falloff(dist(Rp[1], u, v));
+            w2 = falloff(dist(Rp[2], u, v));
+            w3 = falloff(dist(ref0, u, v));
+            w4 = falloff(std::min({dist(Rp[3], u, v), dist(Rp[4], u, v), dist(Rp[5], u, v)}));
+            w5 = falloff(std::min({dist(Rp[6], u, v), dist(Rp[7], u, v), dist(Rp[8], u, v)}));
+            w6 = falloff(std::min({dist(Rp[9], u, v), dist(Rp[10], u, v), dist(Rp[11], u, v)}));
+        }
+        w2 *= 0.7;
+        w1 *= 0.8;
+        w3 *= 0.4;
+        auto pick = [&](V2 a) { return even ? a.u : a.v; };
+        double c = uv[k];
+        auto lerp = [&](double target, double wt) { c = (1 - wt) * c + wt * target; };
+        lerp(c + pick(D[0]), w1); lerp((c - pick(T[0])) * pick(sLeft) + pick(T[0]), w1);
+        lerp(c + pick(D[1]), w2); lerp((c - pick(T[1])) * pick(sRight) + pick(T[1]), w2);
+        lerp(even ? c + offset.u : c + offset.v + 0.02, w3); lerp((c - pick(nose)) * pick(sNose) + pick(nose), w3);
+        lerp(c + pick(D[2]), w4); lerp((c - pick(T[2])) * pick(sMouth) + pick(T[2]), w4);
+        lerp(c + pick(D[3]), w5); lerp((c - pick(T[3])) * pick(sEarL) + pick(T[3]), w5);
+        lerp(c + pick(D[4]), w6); lerp((c - pick(T[4])) * pick(sEarR) + pick(T[4]), w6);
+        uv[k] = float(even ? std::clamp(c, 0.0, 1.0) : std::clamp(c, 0.01, 1.0));
+    }
+    // Where the features ended: the middle of each rim, and the nose tip.
+    auto middle = [&](int slot) {
+        double lo[2] = {1e9, 1e9}, hi[2] = {-1e9, -1e9};
+        for (size_t k = 0; k < uv.size(); ++k)
+            if (w(slot, k) > 0) {
+                lo[k % 2] = std::min<double>(lo[k % 2], uv[k]);
+                hi[k % 2] = std::max<double>(hi[k % 2], uv[k]);
+            }
+        return V2{0.5 * (lo[0] + hi[0]), 0.5 * (lo[1] + hi[1])};
+    };
+    size_t tip = 0;
+    for (size_t v = 0; v < maps[0].size(); ++v)
+        if (maps[0][v] > 0) tip = v;
+    struct Case { const char* what; V2 got, want; };
+    const Case cases[] = {{"nose tip", {uv[2 * tip], uv[2 * tip + 1]}, nose}, {"left eye", middle(3), T[0]},
+                          {"right eye", middle(5), T[1]}, {"mouth", middle(9), T[2]},
+                          {"left ear", middle(11), T[3]}, {"right ear", middle(13), T[4]}};
+    double worst = 0;
+    for (const Case& c : cases) {
+        double d = std::hypot(c.got.u - c.want.u, c.got.v - c.want.v);
+        EXPECT_LT(d, 0.012) << c.what << " ends at " << c.got.u << " " << c.got.v << ", the photos have it at "
+                            << c.want.u << " " << c.want.v;
+        worst = std::max(worst, d);
+    }
+    for (int i = 0; i < 6; ++i) std::printf("  %s scale %.3f %.3f\n", names[i], scales[i].u, scales[i].v);
+    double scaleOff = 0;
+    for (const V2& s : scales) scaleOff = std::max({scaleOff, std::abs(s.u - 1), std::abs(s.v - 1)});
+    std::printf("texture fit of its own photos: features within %.4f of the photos, region scales within %.3f of 1\n",
+                worst, scaleOff);
 }
 }  // namespace

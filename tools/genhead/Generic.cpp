@@ -295,9 +295,10 @@ void FitToReferences(GenericData& d, const Atlas& a) {
                     next.v += r.share.v * c.v * w;
                 }
                 // The builder moves the nose disc (around ref0 after its shift) once more by the
-                // shift; half of that is taken back here, which keeps the tip as near the reference
-                // as the builder's result near the photo's tip.
-                double wn = 0.5 * Falloff(std::hypot(out.u + g.u - ref0.u, out.v + g.v - ref0.v));
+                // shift; a quarter of that is taken back here: more would bring the builder's result
+                // nearer the photo's tip but shrink the nose's outline in the layout against the
+                // photo's nose, which the builder then scales.
+                double wn = 0.25 * Falloff(std::hypot(out.u + g.u - ref0.u, out.v + g.v - ref0.v));
                 next.u -= 0.4 * g.u * wn;
                 next.v -= 0.16 * (g.v + 0.02) * wn;
                 out = next;
@@ -338,6 +339,7 @@ void Layout(GenericData& d) {
     // The unrolled back stops 6 pixels short of the atlas edge, and short by the texture builder's
     // global shift too (the layout is moved against it below), so it stays inside in both.
     const double shift = std::abs(a.UFront(m.pos[d.g.noseTipVertex].x) - 0.5151004) * a.Wa;
+    const double zEye = anchors::kLeftEye.z;
     const double yEar = anchors::kLeftEar.y, unroll = (a.M - 6 - shift) / a.s;
     d.headUv.clear();
     for (const Tri& t : m.tris) {
@@ -349,7 +351,11 @@ void Layout(GenericData& d) {
             // head (the top of the front photo's outline).
             double y0 = -0.2 + (yTop + 0.1) * Smooth(1.5, zTop - 0.45, p.z);
             double front = 1.0 - Smooth(y0, y0 + 1.1, p.y);
-            double lateral = rightSide ? 1.0 - Smooth(xr - 0.45, xr + 0.45, p.x) : Smooth(xl - 0.45, xl + 0.45, p.x);
+            // The eyes keep the front photo up to their outer corners (the builder measures them
+            // there); beyond, the layout turns to the side photo across the atlas's cross-fade.
+            double out = 0.5 * (1.0 - Smooth(0.8, 1.8, std::abs(p.z - zEye)));
+            double lateral = rightSide ? 1.0 - Smooth(xr - 0.45 + out, xr + 0.45 + out, p.x)
+                                       : Smooth(xl - 0.45 - out, xl + 0.45 - out, p.x);
             double b = 1.0 - front * lateral;
             // Behind the ears the side photo sees the skull edge-on; the back is unrolled into the
             // atlas margin (which the texture builder paints with hair), reaching the atlas edge at
