@@ -1,0 +1,153 @@
+// The texture builder's own fit, run on the generic head's own feature points: the atlas it would
+// compose from photos of the generic head must have every feature on the layout's fixed reference,
+// so that its global fit keeps the layout (no shift, scale 1) and its local moves are close to
+// nothing. This calls the builder itself (core), so the data and the code cannot disagree.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "collada/Colladaasset.h"
+#include "core/Texturecreator.h"
+#include "core/Weightmanager.h"
+#include "platform/base/Numbers.h"
+#include "platform/xml/Xmldocument.h"
+#include "recognition/Headattributes.h"
+#include "recognition/Hierarchicaltree.h"
+#include "tools/genhead/Generic.h"
+
+namespace {
+
+// Orthographic photos at 150 pixels a unit, the front view (x, -z) and the side view from +x
+// (y, -z), centred as the identity test's photos are.
+struct Camera {
+    double cx, cy;
+};
+constexpr double kPixelsPerUnit = 150;
+constexpr Camera kFront{600, 640}, kSide{520, 640};
+
+bool ReadPoints(THeadAttributes& points) {
+    std::ifstream in("data/models/head_features.txt");
+    std::string line;
+    int seen = 0;
+    while (std::getline(in, line)) {
+        if (line.empty() || line[0] == '#') continue;
+        std::istringstream l(line);
+        std::string set, index, t[5];
+        l >> set >> index >> t[0] >> t[1] >> t[2] >> t[3] >> t[4];
+        const auto i = ParseInt(index);
+        const auto vx = ParseDouble(t[3]), vy = ParseDouble(t[4]);
+        if (!i || !vx || !vy) return false;
+        const Camera& c = set == "front" ? kFront : kSide;
+        THPoint* p = set == "front" ? (*i < 27 ? points.front[*i] : nullptr) : (*i < 14 ? points.profile[*i] : nullptr);
+        if (!p || *i < 0) return false;
+        p->x = RoundHalfEven(c.cx + kPixelsPerUnit * *vx);
+        p->y = RoundHalfEven(c.cy + kPixelsPerUnit * *vy);
+        ++seen;
+    }
+    return seen == 41;
+}
+
+std::vector<float> ReadMap(const char* name) {
+    std::vector<float> out;
+    TWeightManager::LoadWeights(out, std::string("data/weights/") + name + ".wgh");
+    return out;
+}
+
+class GenericTextureFit : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(asset.Load("data/models/head.dae"));
+        ASSERT_TRUE(ReadPoints(points));
+        for (int slot = 0; slot < TWeightManager::SlotCount; ++slot) maps.weights[slot] = ReadMap(kWeightNames[slot]);
+        // Both photos show the head at one scale, so the builder scales neither.
+        ASSERT_EQ(std::abs(points.front[23]->y - points.front[24]->y), std::abs(points.profile[13]->y - points.profile[12]->y));
+        layout = TTextureCreator::MeasureAtlas(&points);
+        ASSERT_TRUE(layout.valid) << layout.problem;
+    }
+    TTexCoord Front(const THPoint* p) const {
+        return {float(p->x - points.front[2]->x + layout.Q + layout.M) / layout.Wa,
+                1.0f - float(p->y - points.front[24]->y + layout.M) / layout.Ha};
+    }
+    TTexCoord ProfileLeft(const THPoint* p) const {
+        return {float(points.profile[11]->x + layout.M - p->x) / layout.Wa,
+                1.0f - float(p->y - points.profile[12]->y + layout.M) / layout.Ha};
+    }
+    TTexCoord ProfileRight(const THPoint* p) const {
+        return {float(p->x + layout.Wa - layout.M - points.profile[11]->x) / layout.Wa,
+                1.0f - float(p->y - points.profile[12]->y + layout.M) / layout.Ha};
+    }
+    TGeometry& Head() { return *asset.geometries.geometries[0]; }
+
+    TXMLDocument doc;
+    TColladaAsset asset{&doc};
+    THeadAttributes points;
+    TWeightManager maps{TWeightManager::NoFiles{}};
+    TAtlasLayout layout;
+};
+
+TEST_F(GenericTextureFit, TheAtlasOfItsOwnPhotosHasEveryFeatureOnItsReference) {
+    struct Case {
+        const char* feature;
+        TTexCoord atlas, reference;
+    };
+    const THPoint* const* f = points.front;
+    const THPoint* ear = points.profile[5];
+    const Case cases[] = {
+        {"nose tip", Front(f[16]), {0.5151004f, 0.42300156f}},  {"left eye", Front(f[1]), {0.4429995f, 0.5326073f}},
+        {"right eye", Front(f[6]), {0.5828313f, 0.52675647f}},  {"mouth", Front(f[11]), {0.5113153f, 0.30832553f}},
+        {"left ear", ProfileLeft(ear), {0.20125f, 0.5175644f}}, {"right ear", ProfileRight(ear), {0.8056777f, 0.5175644f}},
+    };
+    double worst = 0;
+    for (const Case& c : cases) {
+        const double du = c.atlas.u - c.reference.u, dv = c.atlas.v - c.reference.v;
+        std::printf("  %-9s atlas (%.4f, %.4f), reference (%.4f, %.4f), off by (%+.4f, %+.4f)\n", c.feature, c.atlas.u,
+                    c.atlas.v, c.reference.u, c.reference.v, du, dv);
+        EXPECT_LT(std::abs(du), 0.01) << c.feature;
+        EXPECT_LT(std::abs(dv), 0.01) << c.feature;
+        worst = std::max({worst, std::abs(du), std::abs(dv)});
+    }
+    std::printf("atlas %d x %d: features within %.4f of the references\n", layout.Wa, layout.Ha, worst);
+}
+
+TEST_F(GenericTextureFit, TheGlobalFitOfItsOwnPhotosKeepsTheLayoutsScale) {
+    // The builder's scale: the photo's face size over the face outline's spans in the layout.
+    const std::vector<float>& uv = Head().texCoords;
+    const std::vector<float>& face = maps.weights[TWeightManager::face_borders];
+    float maxU = 0, minU = 1, maxV = 0, minV = 1;
+    for (size_t k = 0; k < uv.size(); ++k) {
+        if (!(face[k / 2] > 0)) continue;
+        if (k % 2 == 0) maxU = std::max(maxU, uv[k]), minU = std::min(minU, uv[k]);
+        else maxV = std::max(maxV, uv[k]), minV = std::min(minV, uv[k]);
+    }
+    const double Ws = points.front[26]->x - points.front[25]->x, Hs = points.front[23]->y - points.front[24]->y;
+    const double su = (Ws / layout.Wa) / (maxU - minU) * 1.15, sv = (Hs / layout.Ha) / (maxV - minV);
+    std::printf("global fit scale %.4f %.4f\n", su, sv);
+    EXPECT_NEAR(su, 1.0, 0.01);
+    EXPECT_NEAR(sv, 1.0, 0.01);
+}
+
+TEST_F(GenericTextureFit, TheWholeFitOfItsOwnPhotosGivesTheLayoutBack) {
+    const std::vector<float> generic = Head().texCoords;
+    TTextureCreator::FitTextureCoordinates(&points, layout, &Head(), nullptr, &maps);
+    const std::vector<float>& fitted = Head().texCoords;
+    ASSERT_EQ(fitted.size(), generic.size());
+    double worst = 0, sum = 0;
+    size_t worstAt = 0;
+    for (size_t k = 0; k < fitted.size(); ++k) {
+        const double d = std::abs(fitted[k] - generic[k]);
+        sum += d;
+        if (d > worst) worst = d, worstAt = k;
+    }
+    std::printf("fit of its own photos: texture coordinates move by at most %.4f (float %zu), mean %.5f\n", worst,
+                worstAt, sum / fitted.size());
+    // The identity test of the reconstruction allows 0.02 for the rendered photos; the exact points
+    // leave room for what rendering and recognition add.
+    EXPECT_LT(worst, 0.015) << "float " << worstAt << ": " << fitted[worstAt] << " against " << generic[worstAt];
+}
+
+}  // namespace
