@@ -14,6 +14,13 @@
 
 namespace {
 constexpr double kUnit = 0.028;  // metres per model unit
+// Where the texture builder's atlas of photos of this head puts the features depends on the
+// crown's height (with the chin's, the face height that sets the atlas's rows), the depth of the
+// back of the head (the profile parts' width) and the eyes' outer corners (where the front band
+// starts and its width). These put the features on the builder's references.
+constexpr double kCrownZ = 4.0;
+constexpr double kBackY = 4.78;
+constexpr double kEyeOpeningShift = -0.3;
 
 // Front-most surface point of the midline at height z (ray from the front), or NaN.
 double FrontY(const Mesh& m, double x, double z) {
@@ -298,7 +305,7 @@ GenericHead BuildHead(const std::string& path) {
         WindowShift(pts, nasion, anchors::kNose - nasion, {0.35, 0.5, 0.4});
         // The tip also comes to the height the builder's reference nose tip has (so the global
         // shift of its fit stays small); the whole nose moves with it.
-        Vec3 tipTarget{0.0, anchors::kNose.y - 1.0, -0.473};
+        Vec3 tipTarget{0.045, anchors::kNose.y - 1.0, -0.408};
         if (std::getenv("GENHEAD_DEBUG"))
             std::fprintf(stderr, "nose tip moved by %.3f %.3f %.3f after the stretch\n", tipTarget.x - tip.x,
                          tipTarget.y - tip.y, tipTarget.z - tip.z);
@@ -307,15 +314,28 @@ GenericHead BuildHead(const std::string& path) {
         // The nose's growth carried the lips a little forward: back onto the mouth anchor.
         WindowShift(pts, mouth, anchors::kMouth - mouth, {0.9, 0.6, 0.4});
     }
+    // The texture builder starts its front band at the outer corner of the left eye and centres the
+    // atlas between the two outer corners; its fixed references have the eyes, nose and mouth a little
+    // to the right of that middle. The skin around each eye opening moves that far to -x (the
+    // eyeballs stay on their anchors), so the corners' middle lies where the references want it.
+    // Each point follows the nearer eye only, so the skin between the eyes is not moved twice.
+    for (Vec3& p : pts) {
+        double w = 0;
+        for (const Vec3& eye : {anchors::kLeftEye, anchors::kRightEye}) {
+            const Vec3 d = p - eye;
+            w = std::max(w, std::exp(-(d.x * d.x / (2 * 0.8 * 0.8) + d.y * d.y / (2 * 0.6 * 0.6) + d.z * d.z / (2 * 0.45 * 0.45))));
+        }
+        p.x += kEyeOpeningShift * w;
+    }
     // Crown, chin and back of the skull to the heights and depth of the texture layout.
     double top = -1e9, back = -1e9;
     for (size_t i = 0; i < nMesh; ++i) {
         top = std::max(top, pts[i].z);
         if (pts[i].z > -0.5) back = std::max(back, pts[i].y);
     }
-    Bend(pts, &Vec3::z, 1.1, top, 3.745);
+    Bend(pts, &Vec3::z, 1.1, top, kCrownZ);
     Bend(pts, &Vec3::z, -1.8, chin.z, -3.284);
-    Bend(pts, &Vec3::y, 3.3, back, 5.3);
+    Bend(pts, &Vec3::y, 3.3, back, kBackY);
     if (std::getenv("GENHEAD_DEBUG")) {
         auto P = [](const char* n, Vec3 p) { std::fprintf(stderr, "dst %-8s %8.3f %8.3f %8.3f\n", n, p.x, p.y, p.z); };
         P("tip", tip); P("nasion", nasion); P("chin", chin); P("top", Vec3{0, 0, top}); P("back", Vec3{0, back, 0});
