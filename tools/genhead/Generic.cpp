@@ -231,6 +231,103 @@ void FaceBorders(GenericData& d, const Atlas& a) {
     face[d.g.topVertex] = 1.0;
 }
 
+// The texture builder finds the features of the layout at fixed references: it first shifts the
+// whole layout so the reference nose tip lands on the photo's, then pulls discs around the other
+// references onto the photo's eyes, mouth and ears (full within 0.045, none beyond 0.09; eyes and
+// nose only by a share). The projected layout is brought to those references with the inverse
+// moves, so the features lie on the references and the builder's moves on photos of this head
+// give the projected layout back.
+double Falloff(double dist) {
+    if (dist < 0.045) return 1.0;
+    if (dist < 0.09) return 2.0 * (1.0 - dist / 0.09);
+    return 0.0;
+}
+
+void FitToReferences(GenericData& d, const Atlas& a) {
+    const Vec2 ref0{0.5151004, 0.42300156};
+    struct Region {
+        std::vector<Vec2> refs;  // the first is the centre the photo feature is matched to
+        Vec2 photo;              // where the photo of this head has the feature
+        Vec2 share;              // the builder's share of the move in u and v
+    };
+    auto front = [&](Vec3 p) { return Vec2{a.UFront(p.x), a.V(p.z)}; };
+    const Vec3 tip = d.g.head.pos[d.g.noseTipVertex];
+    const Vec2 nose = front(tip);
+    const Vec2 g{nose.u - ref0.u, nose.v - ref0.v};
+    // Ears are matched by the middle of their outline, which the builder's ear scale also uses.
+    auto earMiddle = [&](int slot) {
+        Box b;
+        for (size_t i = 0; i < d.g.head.pos.size(); ++i)
+            if (d.weights[slot][i] > 0) b.Add(d.g.head.pos[i]);
+        return (b.lo + b.hi) * 0.5;
+    };
+    const Vec3 leftEar = earMiddle(11), rightEar = earMiddle(13);
+    std::vector<Region> regions = {
+        {{{0.4429995, 0.5326073}}, front(anchors::kLeftEye), {0.8, 0.64}},
+        {{{0.5828313, 0.52675647}}, front(anchors::kRightEye), {0.7, 0.49}},
+        {{{0.5113153, 0.30832553}, {0.46008787, 0.34982827}, {0.5643298, 0.30911008}}, front(anchors::kMouth), {1, 1}},
+        {{{0.20125, 0.5175644}, {0.1882756, 0.5692701}, {0.21176706, 0.44178376}},
+         {a.ULeft(leftEar.y), a.V(leftEar.z)}, {1, 1}},
+        {{{0.8056777, 0.5175644}, {0.8114232, 0.5698673}, {0.7936245, 0.4435129}},
+         {a.URight(rightEar.y), a.V(rightEar.z)}, {1, 1}},
+    };
+    auto near = [](const Region& r, Vec2 q) {
+        double best = 1e9;
+        for (Vec2 c : r.refs) best = std::min(best, std::hypot(q.u - c.u, q.v - c.v));
+        return best;
+    };
+    if (std::getenv("GENHEAD_DEBUG")) {
+        std::fprintf(stderr, "layout shift %.4f %.4f\n", g.u, g.v);
+        for (const Region& r : regions)
+            std::fprintf(stderr, "region correction %.4f %.4f\n", r.refs[0].u - (r.photo.u - g.u), r.refs[0].v - (r.photo.v - g.v));
+    }
+    const std::vector<Vec2> projected = d.headUv;
+    auto apply = [&]() {
+        for (size_t i = 0; i < projected.size(); ++i) {
+            Vec2 q{projected[i].u - g.u, projected[i].v - g.v};
+            Vec2 out = q;
+            for (int it = 0; it < 8; ++it) {
+                Vec2 next = q;
+                for (const Region& r : regions) {
+                    Vec2 c{r.refs[0].u - (r.photo.u - g.u), r.refs[0].v - (r.photo.v - g.v)};
+                    double w = Falloff(near(r, out));
+                    next.u += r.share.u * c.u * w;
+                    next.v += r.share.v * c.v * w;
+                }
+                // The builder moves the nose disc (around ref0 after its shift) once more by the
+                // shift; a quarter of that is taken back here: more would bring the builder's result
+                // nearer the photo's tip but shrink the nose's outline in the layout against the
+                // photo's nose, which the builder then scales.
+                double wn = 0.25 * Falloff(std::hypot(out.u + g.u - ref0.u, out.v + g.v - ref0.v));
+                next.u -= 0.4 * g.u * wn;
+                next.v -= 0.16 * (g.v + 0.02) * wn;
+                out = next;
+            }
+            d.headUv[i] = out;
+        }
+    };
+    // An ear is large against the builder's discs, so its rim moves only in part; correct the
+    // ear's target until the middle of its rim lies on the reference.
+    for (int pass = 0; pass < 4; ++pass) {
+        apply();
+        for (int e = 0; e < 2; ++e) {
+            Region& r = regions[3 + e];
+            const auto& rim = d.weights[e ? 13 : 11];
+            double lo[2] = {1e9, 1e9}, hi[2] = {-1e9, -1e9};
+            for (size_t t = 0; t < d.g.head.tris.size(); ++t)
+                for (int k = 0; k < 3; ++k) {
+                    if (rim[d.g.head.tris[t][k]] <= 0) continue;
+                    const Vec2& uv = d.headUv[3 * t + k];
+                    lo[0] = std::min(lo[0], uv.u); hi[0] = std::max(hi[0], uv.u);
+                    lo[1] = std::min(lo[1], uv.v); hi[1] = std::max(hi[1], uv.v);
+                }
+            r.photo.u += 0.5 * (lo[0] + hi[0]) - r.refs[0].u;
+            r.photo.v += 0.5 * (lo[1] + hi[1]) - r.refs[0].v;
+        }
+    }
+    apply();
+}
+
 void Layout(GenericData& d) {
     const Mesh& m = d.g.head;
     Atlas a = MakeAtlas(d);
@@ -239,9 +336,11 @@ void Layout(GenericData& d) {
     const double zChin = d.front[23].p.z;
     const double vChin = a.V(zChin);
     const double yTop = m.pos[d.g.topVertex].y + 0.2, zTop = m.pos[d.g.topVertex].z;
-    // The unrolled back stops 6 pixels short of the atlas edge.
+    // The unrolled back stops 6 pixels short of the atlas edge, and short by the texture builder's
+    // global shift too (the layout is moved against it below), so it stays inside in both.
+    const double shift = std::abs(a.UFront(m.pos[d.g.noseTipVertex].x) - 0.5151004) * a.Wa;
     const double zEye = anchors::kLeftEye.z;
-    const double yEar = anchors::kLeftEar.y, unroll = (a.M - 6) / a.s;
+    const double yEar = anchors::kLeftEar.y, unroll = (a.M - 6 - shift) / a.s;
     d.headUv.clear();
     for (const Tri& t : m.tris) {
         double cxm = (m.pos[t[0]].x + m.pos[t[1]].x + m.pos[t[2]].x) / 3;
@@ -273,6 +372,7 @@ void Layout(GenericData& d) {
             d.headUv.push_back({u, v});
         }
     }
+    FitToReferences(d, a);
 }
 
 // The eye texture is the square the texture builder cuts from the front photo: from the left eye's

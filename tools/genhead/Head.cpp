@@ -20,7 +20,9 @@ constexpr double kUnit = 0.028;  // metres per model unit
 // starts and its width). These put the features on the builder's references.
 constexpr double kCrownZ = 4.0;
 constexpr double kBackY = 4.78;
-constexpr double kEyeOpeningShift = -0.3;
+// How far the outer corners of the left and the right eye move along x. The right eye's corner
+// moves little: moved further in, its lids would no longer cover the eyeball.
+constexpr double kEyeCornerShift[2] = {-0.35, -0.21};
 
 // Front-most surface point of the midline at height z (ray from the front), or NaN.
 double FrontY(const Mesh& m, double x, double z) {
@@ -240,6 +242,11 @@ void WindowShift(std::vector<Vec3>& pts, Vec3 from, Vec3 shift, Vec3 sigma) {
     }
 }
 
+double Smooth(double e0, double e1, double x) {
+    const double t = std::clamp((x - e0) / (e1 - e0), 0.0, 1.0);
+    return t * t * (3 - 2 * t);
+}
+
 // Moves one coordinate beyond `start` so that `current` lands on `target`: the shift grows
 // smoothly from nothing at `start` to the whole at `current` and stays whole beyond it, so the
 // surface bends without a crease and what lies past `current` (the neck below the chin) keeps
@@ -314,18 +321,18 @@ GenericHead BuildHead(const std::string& path) {
         // The nose's growth carried the lips a little forward: back onto the mouth anchor.
         WindowShift(pts, mouth, anchors::kMouth - mouth, {0.9, 0.6, 0.4});
     }
-    // The texture builder starts its front band at the outer corner of the left eye and centres the
-    // atlas between the two outer corners; its fixed references have the eyes, nose and mouth a little
-    // to the right of that middle. The skin around each eye opening moves that far to -x (the
-    // eyeballs stay on their anchors), so the corners' middle lies where the references want it.
-    // Each point follows the nearer eye only, so the skin between the eyes is not moved twice.
-    for (Vec3& p : pts) {
-        double w = 0;
-        for (const Vec3& eye : {anchors::kLeftEye, anchors::kRightEye}) {
-            const Vec3 d = p - eye;
-            w = std::max(w, std::exp(-(d.x * d.x / (2 * 0.8 * 0.8) + d.y * d.y / (2 * 0.6 * 0.6) + d.z * d.z / (2 * 0.45 * 0.45))));
+    // The texture builder starts its front band at the outer corner of the left eye and centres its
+    // atlas between the two eyes' outer corners; its fixed references have the eyes, nose and mouth
+    // a little to the right of that middle. So both outer corners move towards -x: the left eye's
+    // outward, the right eye's inward. Pupils and inner corners stay where they are.
+    for (int side = 0; side < 2; ++side) {
+        const Vec3 eye = side ? anchors::kRightEye : anchors::kLeftEye;
+        const double outward = side ? 1.0 : -1.0;
+        for (Vec3& p : pts) {
+            const double t = outward * (p.x - eye.x), dy = p.y - eye.y, dz = p.z - eye.z;
+            const double along = t < 0.55 ? Smooth(0.0, 0.55, t) : 1.0 - Smooth(0.55, 1.4, t);
+            p.x += kEyeCornerShift[side] * along * std::exp(-(dy * dy / (2 * 0.6 * 0.6) + dz * dz / (2 * 0.45 * 0.45)));
         }
-        p.x += kEyeOpeningShift * w;
     }
     // Crown, chin and back of the skull to the heights and depth of the texture layout.
     double top = -1e9, back = -1e9;
