@@ -1,4 +1,5 @@
-// The texture builder's own fit, run on the generic head's own feature points: the atlas it would
+// The reconstruction's own measurement and deformation and the texture builder's own fit (core),
+// run on the generic head's own feature points, must give the generic head back. The atlas it would
 // compose from photos of the generic head must have every feature near the layout's fixed
 // reference, so that its global fit keeps the layout (scale 1, a small shift) and its local moves
 // are small. This calls the builder itself (core), so the data and the code cannot disagree.
@@ -18,6 +19,7 @@
 #include <sstream>
 
 #include "collada/Colladaasset.h"
+#include "core/Deformation.h"
 #include "core/Texturecreator.h"
 #include "core/Weightmanager.h"
 #include "platform/base/Numbers.h"
@@ -66,7 +68,7 @@ std::vector<float> ReadMap(const char* name) {
     return out;
 }
 
-class GenericTextureFit : public ::testing::Test {
+class OwnPoints : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(asset.Load("data/models/head.dae"));
@@ -98,7 +100,7 @@ protected:
     TAtlasLayout layout;
 };
 
-TEST_F(GenericTextureFit, TheAtlasOfItsOwnPhotosHasEveryFeatureOnItsReference) {
+TEST_F(OwnPoints, TheAtlasOfItsOwnPhotosHasEveryFeatureOnItsReference) {
     struct Case {
         const char* feature;
         TTexCoord atlas, reference;
@@ -122,7 +124,7 @@ TEST_F(GenericTextureFit, TheAtlasOfItsOwnPhotosHasEveryFeatureOnItsReference) {
     std::printf("atlas %d x %d: features within %.4f of the references\n", layout.Wa, layout.Ha, worst);
 }
 
-TEST_F(GenericTextureFit, TheGlobalFitOfItsOwnPhotosKeepsTheLayoutsScale) {
+TEST_F(OwnPoints, TheGlobalFitOfItsOwnPhotosKeepsTheLayoutsScale) {
     // The builder's scale: the photo's face size over the face outline's spans in the layout.
     const std::vector<float>& uv = Head().texCoords;
     const std::vector<float>& face = maps.weights[TWeightManager::face_borders];
@@ -139,7 +141,7 @@ TEST_F(GenericTextureFit, TheGlobalFitOfItsOwnPhotosKeepsTheLayoutsScale) {
     EXPECT_NEAR(sv, 1.0, 0.01);
 }
 
-TEST_F(GenericTextureFit, TheWholeFitOfItsOwnPhotosGivesTheLayoutBack) {
+TEST_F(OwnPoints, TheWholeFitOfItsOwnPhotosGivesTheLayoutBack) {
     const std::vector<float> generic = Head().texCoords;
     TTextureCreator::FitTextureCoordinates(&points, layout, &Head(), nullptr, &maps);
     const std::vector<float>& fitted = Head().texCoords;
@@ -154,6 +156,69 @@ TEST_F(GenericTextureFit, TheWholeFitOfItsOwnPhotosGivesTheLayoutBack) {
     std::printf("fit of its own photos: texture coordinates move by at most %.4f (float %zu), mean %.5f\n", worst,
                 worstAt, sum / fitted.size());
     EXPECT_LT(worst, kIdentityTolerance) << "float " << worstAt << ": " << fitted[worstAt] << " against " << generic[worstAt];
+}
+
+TEST_F(OwnPoints, TheWholeFitOfItsOwnPhotosPutsEveryFeatureOnThePhotos) {
+    TTextureCreator::FitTextureCoordinates(&points, layout, &Head(), nullptr, &maps);
+    const std::vector<float>& uv = Head().texCoords;
+    // Where the features ended: the middle of each rim, and the nose tip.
+    auto middle = [&](int slot) {
+        double lo[2] = {1e9, 1e9}, hi[2] = {-1e9, -1e9};
+        for (size_t k = 0; k < uv.size(); ++k)
+            if (maps.weights[slot][k / 2] > 0) {
+                lo[k % 2] = std::min<double>(lo[k % 2], uv[k]);
+                hi[k % 2] = std::max<double>(hi[k % 2], uv[k]);
+            }
+        return TTexCoord{float(0.5 * (lo[0] + hi[0])), float(0.5 * (lo[1] + hi[1]))};
+    };
+    size_t tip = 0;
+    for (size_t v = 0; v < maps.weights[0].size(); ++v)
+        if (maps.weights[0][v] > 0) tip = v;
+    const THPoint* const* f = points.front;
+    struct Case {
+        const char* what;
+        TTexCoord got, want;
+    };
+    const Case cases[] = {{"nose tip", {uv[2 * tip], uv[2 * tip + 1]}, Front(f[16])},
+                          {"left eye", middle(3), Front(f[1])},
+                          {"right eye", middle(5), Front(f[6])},
+                          {"mouth", middle(9), Front(f[11])},
+                          {"left ear", middle(11), ProfileLeft(points.profile[5])},
+                          {"right ear", middle(13), ProfileRight(points.profile[5])}};
+    double worst = 0;
+    for (const Case& c : cases) {
+        const double d = std::hypot(c.got.u - c.want.u, c.got.v - c.want.v);
+        EXPECT_LT(d, 0.012) << c.what << " ends at " << c.got.u << " " << c.got.v << ", the photos have it at "
+                            << c.want.u << " " << c.want.v;
+        worst = std::max(worst, d);
+    }
+    std::printf("features end within %.4f of the photos\n", worst);
+}
+
+TEST_F(OwnPoints, ReconstructingTheGenericHeadFromItsOwnPointsMovesItLittle) {
+    TGeometry& head = Head();
+    const std::vector<float> original = head.positions;
+    TGeometry leftEye, rightEye, hairs;
+    const THeadExtents extents = MeasureHead(head, maps);
+    const TReconstructionScales scales = MeasureScales(extents, points);
+    EXPECT_NEAR(scales.t, 1.0, 0.01);
+    EXPECT_NEAR(scales.u, 1.0, 0.01);
+    EXPECT_NEAR(scales.w, 1.0, 0.02);
+    const TDeformationReport r = DeformMeshes(head, leftEye, rightEye, hairs, extents, points, scales, maps);
+    EXPECT_NEAR(r.noseDepthFactor, 1.0, 0.05) << "the nose stretch of its own photos";
+    for (float s : {r.noseXScale, r.noseZScale, r.mouthXScale, r.mouthZScale, r.earZScale, r.earYScale,
+                    r.leftEyeXScale, r.leftEyeZScale, r.rightEyeXScale, r.rightEyeZScale})
+        EXPECT_NEAR(s, 1.0, 0.06);
+    double worst = 0;
+    size_t worstAt = 0;
+    for (size_t k = 0; k + 2 < original.size(); k += 3) {
+        const double d = std::hypot(head.positions[k] - original[k], head.positions[k + 1] - original[k + 1],
+                                    head.positions[k + 2] - original[k + 2]);
+        if (d > worst) worst = d, worstAt = k / 3;
+    }
+    EXPECT_LT(worst, 0.08) << "corner " << worstAt << " moved furthest";
+    std::printf("identity: t %.4f u %.4f w %.4f nose depth %.4f, largest move %.4f units\n", scales.t, scales.u,
+                scales.w, r.noseDepthFactor, worst);
 }
 
 }  // namespace
