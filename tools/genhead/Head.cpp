@@ -22,7 +22,7 @@ constexpr double kCrownZ = 4.0;
 constexpr double kBackY = 4.78;
 // How far the outer corners of the left and the right eye move along x. The right eye's corner
 // moves little: moved further in, its lids would no longer cover the eyeball.
-constexpr double kEyeCornerShift[2] = {-0.35, -0.21};
+constexpr double kEyeCornerShift[2] = {-0.32, -0.27};
 
 // Front-most surface point of the midline at height z (ray from the front), or NaN.
 double FrontY(const Mesh& m, double x, double z) {
