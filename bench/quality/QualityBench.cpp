@@ -80,7 +80,7 @@ int main(int argc, char** argv)
 {
     fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / ("vultari-quality-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    std::printf("quality benchmark in %s (views %d x %d, automatic recognition)\n", dir.c_str(), kViewWidth, kViewHeight);
+    std::printf("quality benchmark in %s (photos %d x %d, automatic recognition)\n", dir.c_str(), kPhotoWidth, kPhotoHeight);
 
     // The undeformed generic head is the baseline every case is measured against as well.
     if (Driver("photos --front " + Q(dir / "generic-front.png") + " --side " + Q(dir / "generic-side.png") + " --mesh " +

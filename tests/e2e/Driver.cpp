@@ -168,8 +168,8 @@ int Photos(const Options& options)
     engine.models[1]->polygonMode = 6914;
     engine.models[2]->polygonMode = 6913;
     const std::vector<int> models = AllModels(engine);
-    if (!WriteImage(front, RenderModelView(engine, models, ViewSide::Front, kViewWidth, kViewHeight)) ||
-        !WriteImage(side, RenderModelView(engine, models, ViewSide::Side, kViewWidth, kViewHeight)))
+    if (!WriteImage(front, RenderModelView(engine, models, ViewSide::Front, kPhotoWidth, kPhotoHeight)) ||
+        !WriteImage(side, RenderModelView(engine, models, ViewSide::Side, kPhotoWidth, kPhotoHeight)))
         return 7;
     const std::string mesh = Option(options, "--mesh");
     if (!mesh.empty() && !WritePositions(mesh, engine.models[0]->geometries.geometries.at(0)->positions))
@@ -226,8 +226,8 @@ int Run(const Options& options)
     const std::string views = Option(options, "--views");
     if (!views.empty()) {
         std::vector<int> models = {core->headModel, core->eyesModel, core->hairsModel};
-        if (!WriteImage(views + "-front.png", RenderModelView(*core->engine, models, ViewSide::Front, kViewWidth, kViewHeight)) ||
-            !WriteImage(views + "-side.png", RenderModelView(*core->engine, models, ViewSide::Side, kViewWidth, kViewHeight)))
+        if (!WriteImage(views + "-front.png", RenderModelView(*core->engine, models, ViewSide::Front, kPhotoWidth, kPhotoHeight)) ||
+            !WriteImage(views + "-side.png", RenderModelView(*core->engine, models, ViewSide::Side, kPhotoWidth, kPhotoHeight)))
             return 7;
     }
     const std::string mesh = Option(options, "--mesh");

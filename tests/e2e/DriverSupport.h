@@ -14,8 +14,19 @@ class TVultari;
 constexpr int kViewWidth = 697;
 constexpr int kViewHeight = 647;
 
+// The size of rendered photos and of the result drawn with the same cameras. The panel's size:
+// larger photos (tried at 1300 x 1207) change which side of the generic head's very shallow nose
+// root the profile's face line finds, not how well the head is found.
+constexpr int kPhotoWidth = kViewWidth;
+constexpr int kPhotoHeight = kViewHeight;
+
 // Background of rendered photos: a blue that no skin table takes for skin (BGR).
 const cv::Vec3b kPhotoBackground(170, 100, 40);
+
+// Light of rendered photos: a flash on the camera and a bright ambient, so that every part of the
+// face keeps a colour the skin table accepts.
+constexpr float kPhotoAmbient = 0.5f;
+constexpr float kPhotoDiffuse = 0.55f;
 
 enum class ViewSide { Front, Side };
 
@@ -24,8 +35,7 @@ enum class ViewSide { Front, Side };
 void KeepGLDriverLoaded();
 
 // Draws the given models of the engine with the fixed pipeline, textured and lit from the camera
-// (a light of its own, not the view's), through an
-// orthographic camera (`halfHeight` model units above and below the centre) into the back buffer
+// (a light of its own, not the view's: see kPhotoAmbient), through an orthographic camera (`halfHeight` model units above and below the centre) into the back buffer
 // and returns it as an 8-bit BGR image, top row first. Front: the face looks at the camera. Side:
 // the face looks to the image's left (the profile's left-facing form). Engine state is restored.
 cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, ViewSide side, int width, int height,
@@ -65,5 +75,5 @@ struct SurfaceDistance {
 SurfaceDistance VertexSetDistance(const std::vector<float>& a, const std::vector<float>& b);
 
 // A known, smooth change of a head: wider, deeper, a longer nose. Applied to the head, eyes and hair
-// positions alike (the nose bump touches only the face's front).
+// positions alike (the nose bump touches only the face's front and fades in over depth).
 void DeformHead(std::vector<float>& positions);
