@@ -19,6 +19,21 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+namespace {
+// Marks a long step (photo load, reconstruction, export) as running for the handler's lifetime, so
+// that input dispatched while its status text shows cannot start a second one inside it.
+class LongStep {
+public:
+    explicit LongStep(bool& flag) : flag(flag) { flag = true; }
+    ~LongStep() { flag = false; }
+    LongStep(const LongStep&) = delete;
+    LongStep& operator=(const LongStep&) = delete;
+
+private:
+    bool& flag;
+};
+}
+
 TForm1* Form1 = nullptr;
 
 namespace {
@@ -330,11 +345,7 @@ void TForm1::ButtonLoadFronImageClick()
         ShowState();
         return;
     }
-    longStep = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{longStep};
+    LongStep step(longStep);
     SetStatus("Loading front image...");
     ProcessPendingMessages();
     std::string fileName = OpenDialog.FileName;
@@ -367,11 +378,7 @@ void TForm1::ButtonLoadProfileImageClick()
         ShowState();
         return;
     }
-    longStep = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{longStep};
+    LongStep step(longStep);
     SetStatus("Loading profile image...");
     ProcessPendingMessages();
     std::string fileName = OpenDialog.FileName;
@@ -450,11 +457,7 @@ void TForm1::Button1Click()
 {
     if (!core || longStep)
         return;
-    longStep = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{longStep};
+    LongStep step(longStep);
     SetStatus("Reconstructing 3D head model...");
     ProcessPendingMessages();
     if (!core)
@@ -556,11 +559,7 @@ void TForm1::Exportreconstructed3Dheadmode1Click()
         ShowState();
         return;
     }
-    longStep = true;
-    struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{longStep};
+    LongStep step(longStep);
     SetStatus("Exporting 3D head model...");
     ProcessPendingMessages();
     std::string fileName = ExportDialog.FileName;

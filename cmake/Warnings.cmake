@@ -21,3 +21,15 @@ function(vultari_test target)
   gtest_discover_tests(${target} WORKING_DIRECTORY ${VULTARI_BIN_DIR} DISCOVERY_TIMEOUT 60
                        PROPERTIES LABELS "${ARG_LABELS}")
 endfunction()
+
+# Adds every subfolder of the current folder that has a CMakeLists.txt, in name order: folders
+# arrive with their subsystems without anyone editing the parent.
+function(vultari_add_subfolders)
+  file(GLOB children LIST_DIRECTORIES true RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}/*")
+  list(SORT children)
+  foreach(child ${children})
+    if(EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt")
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()

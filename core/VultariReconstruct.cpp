@@ -184,6 +184,18 @@ void TVultari::Reconstruct()
     const bool oldUseTangentAttributes = engine->useTangentAttributes;
     const std::string folder = ProgramFolder();
     const TBitmapBackup savedBitmaps(folder);
+    // Any failure drops the half-built head and puts back the previous one exactly, then says why.
+    auto restorePrevious = [&](const std::string& message) {
+        engine->ClearModels();
+        engine->textureEngine->Clear();
+        engine->models = std::move(oldModels);
+        engine->textureEngine->textures = std::move(oldTextures);
+        engine->useTangentAttributes = oldUseTangentAttributes;
+        savedBitmaps.Restore();
+        savedPoints.Restore(points);
+        displayMode = previousDisplayMode;
+        ShowMessage(message);
+    };
 
     try {
         const std::string headPath = folder + "data/models/head.dae";
@@ -269,27 +281,11 @@ void TVultari::Reconstruct()
         headEffect = cube->effectIndex;
         normalMapTexture = normalMap;
     } catch (const TReconstructFailure& failure) {
-        engine->ClearModels();
-        engine->textureEngine->Clear();
-        engine->models = std::move(oldModels);
-        engine->textureEngine->textures = std::move(oldTextures);
-        engine->useTangentAttributes = oldUseTangentAttributes;
-        savedBitmaps.Restore();
-        savedPoints.Restore(points);
-        displayMode = previousDisplayMode;
-        ShowMessage(failure.message);
+        restorePrevious(failure.message);
         return;
     } catch (const std::exception& error) {
         // A file that cannot be read or written (Exception names it), or the image library's error.
-        engine->ClearModels();
-        engine->textureEngine->Clear();
-        engine->models = std::move(oldModels);
-        engine->textureEngine->textures = std::move(oldTextures);
-        engine->useTangentAttributes = oldUseTangentAttributes;
-        savedBitmaps.Restore();
-        savedPoints.Restore(points);
-        displayMode = previousDisplayMode;
-        ShowMessage(error.what());
+        restorePrevious(error.what());
         return;
     }
 
