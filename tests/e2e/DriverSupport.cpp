@@ -44,7 +44,7 @@ cv::Mat ReadFramebuffer(int width, int height)
 }
 
 cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, ViewSide side, int width, int height,
-                        const cv::Vec3b& background, float halfHeight)
+                        const cv::Vec3b& background, float halfHeight, ViewLook look)
 {
     engine.MakeCurrent();
     const bool useShaders = engine.useShaders;
@@ -94,7 +94,11 @@ cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, 
     glLightfv(GL_LIGHT1, GL_DIFFUSE, white);
     glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
     glLightfv(GL_LIGHT1, GL_SPECULAR, none);
-    glEnable(GL_LIGHTING);
+    const bool lit = look == ViewLook::Lit;
+    const bool useTextures = engine.useTextures;
+    engine.useTextures = look != ViewLook::Silhouette;
+    lit ? glEnable(GL_LIGHTING) : glDisable(GL_LIGHTING);
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);  // unlit, the texture is modulated by the current colour
     glDisable(GL_LIGHT0);
     glEnable(GL_LIGHT1);
     glEnable(GL_NORMALIZE);
@@ -134,6 +138,7 @@ cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, 
     glDrawBuffer(GL_BACK);
     glReadBuffer(GL_BACK);
     engine.useShaders = useShaders;
+    engine.useTextures = useTextures;
     for (TTexture* texture : switchedOff)
         texture->enabled = true;
     engine.shaderEngine->UseShader(-1);

@@ -29,6 +29,7 @@ constexpr float kPhotoAmbient = 0.5f;
 constexpr float kPhotoDiffuse = 0.55f;
 
 enum class ViewSide { Front, Side };
+enum class ViewLook { Lit, Unlit, Silhouette };
 
 // Call before the first GL context: keeps the GL driver loaded until the process ends, so that a
 // sanitizer build's leak check can attribute (and suppress) the driver's own allocations.
@@ -38,8 +39,12 @@ void KeepGLDriverLoaded();
 // (a light of its own, not the view's: see kPhotoAmbient), through an orthographic camera (`halfHeight` model units above and below the centre) into the back buffer
 // and returns it as an 8-bit BGR image, top row first. Front: the face looks at the camera. Side:
 // the face looks to the image's left (the profile's left-facing form). Engine state is restored.
+// Unlit draws the textures' own colours: the view of a head whose texture was painted from lit
+// photos, which must not be lit a second time when it is compared with them. Silhouette draws
+// every model white, whatever its texture holds (a texture may show the photo's background).
 cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, ViewSide side, int width, int height,
-                        const cv::Vec3b& background = kPhotoBackground, float halfHeight = 6.0f);
+                        const cv::Vec3b& background = kPhotoBackground, float halfHeight = 6.0f,
+                        ViewLook look = ViewLook::Lit);
 
 // The current read buffer (width x height) as an 8-bit BGR image, top row first.
 cv::Mat ReadFramebuffer(int width, int height);

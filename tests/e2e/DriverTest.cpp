@@ -297,3 +297,36 @@ TEST(DeformHead, IsSmoothAndPullsTheNoseForward)
     EXPECT_FLOAT_EQ(back.y, 3.0f * 1.06f);
     EXPECT_FLOAT_EQ(back.x, 0.0f);
 }
+
+// The result views that the quality benchmark compares with the photos: the same silhouette as the
+// photos' head (drawn white, whatever the texture shows), and colours not lit a second time (the
+// head texture was painted from the lit photos; lit again, the head came out about half as bright).
+TEST_F(Driver, ResultViewsMatchThePhotosSilhouetteAndBrightness)
+{
+    Result photos = RunDriver("photos --front " + Quote(dir / "front.png") + " --side " + Quote(dir / "side.png") +
+                              " --workdir " + Quote(dir / "work-photos"));
+    ASSERT_EQ(photos.code, 0) << photos.output;
+    Result run = RunDriver("run --front " + Quote(dir / "front.png") + " --profile " + Quote(dir / "side.png") + " --views " +
+                           Quote(dir / "result") + " --workdir " + Quote(dir / "work"));
+    ASSERT_EQ(run.code, 0) << run.output;
+    for (const char* view : {"front", "side"}) {
+        const cv::Mat photo = cv::imread((dir / (std::string(view) + ".png")).string());
+        const cv::Mat colour = cv::imread((dir / ("result-" + std::string(view) + ".png")).string());
+        const cv::Mat white = cv::imread((dir / ("result-" + std::string(view) + "-silhouette.png")).string());
+        ASSERT_FALSE(photo.empty());
+        ASSERT_EQ(colour.size(), photo.size()) << view;
+        ASSERT_EQ(white.size(), photo.size()) << view;
+        const cv::Mat head = ForegroundMask(photo, kPhotoBackground), drawn = ForegroundMask(white, kPhotoBackground);
+        EXPECT_GT(MaskIoU(head, drawn), 0.8) << view;
+        // Inside its silhouette the white view is white.
+        cv::Mat grey;
+        cv::cvtColor(white, grey, cv::COLOR_BGR2GRAY);
+        EXPECT_GT(cv::mean(grey, drawn)[0], 250.0) << view;
+        cv::Mat photoGrey, colourGrey;
+        cv::cvtColor(photo, photoGrey, cv::COLOR_BGR2GRAY);
+        cv::cvtColor(colour, colourGrey, cv::COLOR_BGR2GRAY);
+        const double ratio = cv::mean(colourGrey, head)[0] / cv::mean(photoGrey, head)[0];
+        EXPECT_GT(ratio, 0.8) << view << ": the result is drawn darker than the photo";
+        EXPECT_LT(ratio, 1.6) << view;
+    }
+}
