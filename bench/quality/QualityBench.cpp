@@ -59,16 +59,19 @@ struct Views {
     double iouFront = 0, iouSide = 0, psnrFront = 0, psnrSide = 0;
 };
 
-Views Compare(const fs::path& photoFront, const fs::path& photoSide, const fs::path& resultFront, const fs::path& resultSide)
+// The result's silhouettes come from its white views (its texture may show the photos' background),
+// its colours from its unlit views (the texture carries the photos' light already).
+Views Compare(const fs::path& photoFront, const fs::path& photoSide, const std::string& result)
 {
     Views v;
     cv::Mat pf = cv::imread(photoFront.string()), ps = cv::imread(photoSide.string());
-    cv::Mat rf = cv::imread(resultFront.string()), rs = cv::imread(resultSide.string());
-    if (pf.empty() || ps.empty() || rf.empty() || rs.empty())
+    cv::Mat rf = cv::imread(result + "-front.png"), rs = cv::imread(result + "-side.png");
+    cv::Mat sf = cv::imread(result + "-front-silhouette.png"), ss = cv::imread(result + "-side-silhouette.png");
+    if (pf.empty() || ps.empty() || rf.empty() || rs.empty() || sf.empty() || ss.empty())
         return v;
     cv::Mat mpf = ForegroundMask(pf, kPhotoBackground), mps = ForegroundMask(ps, kPhotoBackground);
-    v.iouFront = MaskIoU(mpf, ForegroundMask(rf, kPhotoBackground));
-    v.iouSide = MaskIoU(mps, ForegroundMask(rs, kPhotoBackground));
+    v.iouFront = MaskIoU(mpf, ForegroundMask(sf, kPhotoBackground));
+    v.iouSide = MaskIoU(mps, ForegroundMask(ss, kPhotoBackground));
     v.psnrFront = MaskPsnr(pf, rf, mpf);
     v.psnrSide = MaskPsnr(ps, rs, mps);
     return v;
@@ -80,7 +83,7 @@ int main(int argc, char** argv)
 {
     fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / ("vultari-quality-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    std::printf("quality benchmark in %s (views %d x %d, automatic recognition)\n", dir.c_str(), kViewWidth, kViewHeight);
+    std::printf("quality benchmark in %s (photos %d x %d, automatic recognition)\n", dir.c_str(), kPhotoWidth, kPhotoHeight);
 
     // The undeformed generic head is the baseline every case is measured against as well.
     if (Driver("photos --front " + Q(dir / "generic-front.png") + " --side " + Q(dir / "generic-side.png") + " --mesh " +
@@ -110,7 +113,7 @@ int main(int argc, char** argv)
             continue;
         }
         double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        Views v = Compare(front, side, result.string() + "-front.png", result.string() + "-side.png");
+        Views v = Compare(front, side, result.string());
         const std::vector<float> truth = ReadPositions(known);
         SurfaceDistance d = VertexSetDistance(ReadPositions(mesh), truth);
         SurfaceDistance baseline = VertexSetDistance(generic, truth);

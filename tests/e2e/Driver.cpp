@@ -8,7 +8,9 @@
 //                      [--views PREFIX] [--mesh M.bin] [--fps N] [--workdir DIR]
 //       builds the core object on a headless context of the 3D panel's size, loads both photos,
 //       writes the recognized points, reconstructs, draws one frame per shader type into
-//       PREFIX-shader<N>.png, exports, and with --views draws the result with the photo cameras;
+//       PREFIX-shader<N>.png, exports, and with --views draws the result with the photo cameras
+//       (unlit, PREFIX-front.png and PREFIX-side.png: its texture carries the photos' light; and
+//       white, PREFIX-front-silhouette.png and PREFIX-side-silhouette.png);
 //       --fps N times N frames of each shader type and prints "fps shader T: F".
 //
 // --workdir copies the program's data tree into DIR and runs there, so that the textures the
@@ -168,8 +170,8 @@ int Photos(const Options& options)
     engine.models[1]->polygonMode = 6914;
     engine.models[2]->polygonMode = 6913;
     const std::vector<int> models = AllModels(engine);
-    if (!WriteImage(front, RenderModelView(engine, models, ViewSide::Front, kViewWidth, kViewHeight)) ||
-        !WriteImage(side, RenderModelView(engine, models, ViewSide::Side, kViewWidth, kViewHeight)))
+    if (!WriteImage(front, RenderModelView(engine, models, ViewSide::Front, kPhotoWidth, kPhotoHeight)) ||
+        !WriteImage(side, RenderModelView(engine, models, ViewSide::Side, kPhotoWidth, kPhotoHeight)))
         return 7;
     const std::string mesh = Option(options, "--mesh");
     if (!mesh.empty() && !WritePositions(mesh, engine.models[0]->geometries.geometries.at(0)->positions))
@@ -225,9 +227,15 @@ int Run(const Options& options)
 
     const std::string views = Option(options, "--views");
     if (!views.empty()) {
+        // Unlit: the head texture was painted from the lit photos and carries their light already.
         std::vector<int> models = {core->headModel, core->eyesModel, core->hairsModel};
-        if (!WriteImage(views + "-front.png", RenderModelView(*core->engine, models, ViewSide::Front, kViewWidth, kViewHeight)) ||
-            !WriteImage(views + "-side.png", RenderModelView(*core->engine, models, ViewSide::Side, kViewWidth, kViewHeight)))
+        auto view = [&](ViewSide side, ViewLook look) {
+            return RenderModelView(*core->engine, models, side, kPhotoWidth, kPhotoHeight, kPhotoBackground, 6.0f, look);
+        };
+        if (!WriteImage(views + "-front.png", view(ViewSide::Front, ViewLook::Unlit)) ||
+            !WriteImage(views + "-side.png", view(ViewSide::Side, ViewLook::Unlit)) ||
+            !WriteImage(views + "-front-silhouette.png", view(ViewSide::Front, ViewLook::Silhouette)) ||
+            !WriteImage(views + "-side-silhouette.png", view(ViewSide::Side, ViewLook::Silhouette)))
             return 7;
     }
     const std::string mesh = Option(options, "--mesh");

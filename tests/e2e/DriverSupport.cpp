@@ -44,7 +44,7 @@ cv::Mat ReadFramebuffer(int width, int height)
 }
 
 cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, ViewSide side, int width, int height,
-                        const cv::Vec3b& background, float halfHeight)
+                        const cv::Vec3b& background, float halfHeight, ViewLook look)
 {
     engine.MakeCurrent();
     const bool useShaders = engine.useShaders;
@@ -63,21 +63,42 @@ cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, 
             texture->enabled = false;
             switchedOff.push_back(texture);
         }
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-    glDrawBuffer(GL_BACK);
-    glReadBuffer(GL_BACK);
-    // A soft studio light from above the camera, on its own light so the view's light stays put.
+    // An offscreen target of the requested size: photos may be larger than the window.
+    GLint viewport[4];
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    GLuint target = 0, colour = 0, depth = 0;
+    glGenFramebuffersEXT(1, &target);
+    glGenRenderbuffersEXT(1, &colour);
+    glGenRenderbuffersEXT(1, &depth);
+    glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, colour);
+    glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_RGBA8, width, height);
+    glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, depth);
+    glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_DEPTH_COMPONENT24, width, height);
+    glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, 0);
+    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, target);
+    glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_RENDERBUFFER_EXT, colour);
+    glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_DEPTH_ATTACHMENT_EXT, GL_RENDERBUFFER_EXT, depth);
+    glDrawBuffer(GL_COLOR_ATTACHMENT0_EXT);
+    glReadBuffer(GL_COLOR_ATTACHMENT0_EXT);
+    glViewport(0, 0, width, height);
+    // A flash on the camera with a bright ambient, on its own light so the view's light stays put.
+    // Skin turned away from the light must stay skin-coloured: a dark shadow has too little red
+    // chroma for the skin table, and the outline scan then stops on the cheek instead of the ear.
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
-    const float direction[4] = {0.25f, 0.45f, 1.0f, 0.0f};
-    const float white[4] = {0.85f, 0.85f, 0.85f, 1.0f};
-    const float ambient[4] = {0.35f, 0.35f, 0.35f, 1.0f};
+    const float direction[4] = {0.0f, 0.0f, 1.0f, 0.0f};
+    const float white[4] = {kPhotoDiffuse, kPhotoDiffuse, kPhotoDiffuse, 1.0f};
+    const float ambient[4] = {kPhotoAmbient, kPhotoAmbient, kPhotoAmbient, 1.0f};
     const float none[4] = {0.0f, 0.0f, 0.0f, 1.0f};
     glLightfv(GL_LIGHT1, GL_POSITION, direction);
     glLightfv(GL_LIGHT1, GL_DIFFUSE, white);
     glLightfv(GL_LIGHT1, GL_AMBIENT, ambient);
     glLightfv(GL_LIGHT1, GL_SPECULAR, none);
-    glEnable(GL_LIGHTING);
+    const bool lit = look == ViewLook::Lit;
+    const bool useTextures = engine.useTextures;
+    engine.useTextures = look != ViewLook::Silhouette;
+    lit ? glEnable(GL_LIGHTING) : glDisable(GL_LIGHTING);
+    glColor4f(1.0f, 1.0f, 1.0f, 1.0f);  // unlit, the texture is modulated by the current colour
     glDisable(GL_LIGHT0);
     glEnable(GL_LIGHT1);
     glEnable(GL_NORMALIZE);
@@ -110,7 +131,14 @@ cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, 
     restore(GL_LIGHT1, light1);
     restore(GL_NORMALIZE, normalize);
     glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, static_cast<GLuint>(framebuffer));
+    glDeleteFramebuffersEXT(1, &target);
+    glDeleteRenderbuffersEXT(1, &colour);
+    glDeleteRenderbuffersEXT(1, &depth);
+    glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
+    glDrawBuffer(GL_BACK);
+    glReadBuffer(GL_BACK);
     engine.useShaders = useShaders;
+    engine.useTextures = useTextures;
     for (TTexture* texture : switchedOff)
         texture->enabled = true;
     engine.shaderEngine->UseShader(-1);
@@ -347,10 +375,13 @@ void DeformHead(std::vector<float>& positions)
         float& x = positions[i];
         float& y = positions[i + 1];
         float& z = positions[i + 2];
-        // The nose: the front of the face between the eyes and the mouth, pulled forward smoothly.
-        double r2 = (x * x) / (0.7 * 0.7) + ((z + 0.5) * (z + 0.5)) / (1.0 * 1.0);
-        if (y < -1.0f && r2 < 1.0)
-            y -= static_cast<float>(0.25 * (1.0 - r2) * (1.0 - r2));
+        // The nose: the front of the face between the eyes and the mouth, pulled forward. The pull
+        // fades in over depth as well as across the face, so that neighbouring vertices move alike
+        // and the surface keeps no step (a hard depth limit would cut a ledge into the cheeks).
+        const double r2 = (x * x) / (0.7 * 0.7) + ((z + 0.5) * (z + 0.5)) / (1.0 * 1.0);
+        const double front = std::clamp((-0.9 - y) / 0.4, 0.0, 1.0);  // 0 behind y = -0.9, 1 before y = -1.3
+        if (r2 < 1.0)
+            y -= static_cast<float>(0.25 * (1.0 - r2) * (1.0 - r2) * front * front * (3.0 - 2.0 * front));
         x *= 1.08f;  // wider
         y *= 1.06f;  // deeper
     }

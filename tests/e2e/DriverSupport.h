@@ -14,22 +14,37 @@ class TVultari;
 constexpr int kViewWidth = 697;
 constexpr int kViewHeight = 647;
 
+// The size of rendered photos and of the result drawn with the same cameras. The panel's size:
+// larger photos (tried at 1300 x 1207) change which side of the generic head's very shallow nose
+// root the profile's face line finds, not how well the head is found.
+constexpr int kPhotoWidth = kViewWidth;
+constexpr int kPhotoHeight = kViewHeight;
+
 // Background of rendered photos: a blue that no skin table takes for skin (BGR).
 const cv::Vec3b kPhotoBackground(170, 100, 40);
 
+// Light of rendered photos: a flash on the camera and a bright ambient, so that every part of the
+// face keeps a colour the skin table accepts.
+constexpr float kPhotoAmbient = 0.5f;
+constexpr float kPhotoDiffuse = 0.55f;
+
 enum class ViewSide { Front, Side };
+enum class ViewLook { Lit, Unlit, Silhouette };
 
 // Call before the first GL context: keeps the GL driver loaded until the process ends, so that a
 // sanitizer build's leak check can attribute (and suppress) the driver's own allocations.
 void KeepGLDriverLoaded();
 
 // Draws the given models of the engine with the fixed pipeline, textured and lit from the camera
-// (a light of its own, not the view's), through an
-// orthographic camera (`halfHeight` model units above and below the centre) into the back buffer
+// (a light of its own, not the view's: see kPhotoAmbient), through an orthographic camera (`halfHeight` model units above and below the centre) into the back buffer
 // and returns it as an 8-bit BGR image, top row first. Front: the face looks at the camera. Side:
 // the face looks to the image's left (the profile's left-facing form). Engine state is restored.
+// Unlit draws the textures' own colours: the view of a head whose texture was painted from lit
+// photos, which must not be lit a second time when it is compared with them. Silhouette draws
+// every model white, whatever its texture holds (a texture may show the photo's background).
 cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, ViewSide side, int width, int height,
-                        const cv::Vec3b& background = kPhotoBackground, float halfHeight = 6.0f);
+                        const cv::Vec3b& background = kPhotoBackground, float halfHeight = 6.0f,
+                        ViewLook look = ViewLook::Lit);
 
 // The current read buffer (width x height) as an 8-bit BGR image, top row first.
 cv::Mat ReadFramebuffer(int width, int height);
@@ -65,5 +80,5 @@ struct SurfaceDistance {
 SurfaceDistance VertexSetDistance(const std::vector<float>& a, const std::vector<float>& b);
 
 // A known, smooth change of a head: wider, deeper, a longer nose. Applied to the head, eyes and hair
-// positions alike (the nose bump touches only the face's front).
+// positions alike (the nose bump touches only the face's front and fades in over depth).
 void DeformHead(std::vector<float>& positions);

@@ -195,3 +195,138 @@ TEST_F(Driver, BadInputEndsWithAMessageNotACrash)
         EXPECT_NE(r.output.find(c.message), std::string::npos) << c.arguments << "\n" << r.output;
     }
 }
+
+namespace {
+
+// Rows of a photo in which the skin mask ends more than `slack` pixels inside the silhouette on
+// the side `fromLeft` names (only rows where the silhouette is present count).
+struct SkinEdge {
+    int rows = 0;
+    int short_ = 0;
+};
+
+SkinEdge SkinShortOfSilhouette(const cv::Mat& photo, const cv::Mat& skinTable, int firstRow, int lastRow, bool fromLeft,
+                               int slack)
+{
+    const cv::Mat foreground = ForegroundMask(photo, kPhotoBackground);
+    cv::Mat ycrcb;
+    cv::cvtColor(photo, ycrcb, cv::COLOR_BGR2YCrCb);
+    SkinEdge e;
+    for (int y = firstRow; y <= lastRow; ++y) {
+        int silhouette = -1, skin = -1;
+        for (int i = 0; i < photo.cols; ++i) {
+            const int x = fromLeft ? i : photo.cols - 1 - i;
+            if (silhouette < 0 && foreground.at<uchar>(y, x))
+                silhouette = i;
+            const cv::Vec3b c = ycrcb.at<cv::Vec3b>(y, x);
+            if (skin < 0 && skinTable.at<cv::Vec3b>(c[2], c[1])[0] < 244)  // column Cr, row Cb
+                skin = i;
+        }
+        if (silhouette < 0)
+            continue;
+        ++e.rows;
+        if (skin < 0 || skin - silhouette > slack)
+            ++e.short_;
+    }
+    return e;
+}
+
+} // namespace
+
+// The rendered photos must be skin-coloured out to the head's silhouette on every side the
+// recognizers scan (both sides of the front, the face side of the profile), or the outline stops
+// on a shadowed cheek instead of at the ear or the face line.
+TEST_F(Driver, RenderedPhotosAreSkinUpToTheSilhouette)
+{
+    const cv::Mat table = cv::imread("data/SkinLocusYCrCb.jpg", cv::IMREAD_COLOR);
+    ASSERT_GE(table.cols, 256);
+    ASSERT_GE(table.rows, 256);
+    for (const char* variant : {"", " --deformed"}) {
+        Result photos = RunDriver(std::string("photos") + variant + " --front " + Quote(dir / "front.png") + " --side " +
+                                  Quote(dir / "side.png") + " --workdir " + Quote(dir / "work-photos"));
+        ASSERT_EQ(photos.code, 0) << photos.output;
+        const cv::Mat front = cv::imread((dir / "front.png").string()), side = cv::imread((dir / "side.png").string());
+        ASSERT_FALSE(front.empty());
+        ASSERT_FALSE(side.empty());
+        // Rows from just below the eyes (z = 0.3) to below the mouth (z = -2), 6 units above and
+        // below the photo's middle row.
+        const double perUnit = kPhotoHeight / 12.0;
+        const int first = static_cast<int>(kPhotoHeight / 2.0 - 0.3 * perUnit), last = static_cast<int>(kPhotoHeight / 2.0 + 2.0 * perUnit);
+        struct Side {
+            const char* name;
+            const cv::Mat* photo;
+            bool fromLeft;
+        };
+        for (const Side& s : {Side{"front, image left", &front, true}, Side{"front, image right", &front, false},
+                              Side{"profile, face side", &side, true}}) {
+            const SkinEdge e = SkinShortOfSilhouette(*s.photo, table, first, last, s.fromLeft, 4);
+            EXPECT_GT(e.rows, (last - first) / 2) << variant << " " << s.name;
+            EXPECT_LE(e.short_, e.rows / 10) << variant << " " << s.name << ": " << e.short_ << " of " << e.rows
+                                              << " rows have no skin at the silhouette";
+        }
+    }
+}
+
+// The known change of the quality benchmark must be smooth: two points 0.01 units apart stay
+// about that far apart (a step would tear a ledge into the head that no reconstruction can follow),
+// while the nose really is pulled forward.
+TEST(DeformHead, IsSmoothAndPullsTheNoseForward)
+{
+    auto moved = [](float x, float y, float z) {
+        std::vector<float> p = {x, y, z};
+        DeformHead(p);
+        return cv::Point3f(p[0], p[1], p[2]);
+    };
+    const float h = 0.01f;
+    double worst = 0;
+    for (float x = -1.0f; x <= 1.0f; x += 0.05f)
+        for (float y = -2.5f; y <= 0.0f; y += 0.05f)
+            for (float z = -2.0f; z <= 1.0f; z += 0.05f) {
+                const cv::Point3f p = moved(x, y, z);
+                for (const cv::Point3f& step : {cv::Point3f(h, 0, 0), cv::Point3f(0, h, 0), cv::Point3f(0, 0, h)}) {
+                    const cv::Point3f q = moved(x + step.x, y + step.y, z + step.z);
+                    worst = std::max(worst, cv::norm(q - p) / h);
+                }
+            }
+    EXPECT_LT(worst, 2.5) << "the change stretches some neighbourhood " << worst << " times";
+
+    // The nose tip comes forward (toward -y) beyond the plain depth scale; the back of the head not.
+    const cv::Point3f tip = moved(0.0f, -2.25f, -0.41f);
+    EXPECT_LT(tip.y, -2.25f * 1.06f - 0.2f);
+    const cv::Point3f back = moved(0.0f, 3.0f, 0.5f);
+    EXPECT_FLOAT_EQ(back.y, 3.0f * 1.06f);
+    EXPECT_FLOAT_EQ(back.x, 0.0f);
+}
+
+// The result views that the quality benchmark compares with the photos: the same silhouette as the
+// photos' head (drawn white, whatever the texture shows), and colours not lit a second time (the
+// head texture was painted from the lit photos; lit again, the head came out about half as bright).
+TEST_F(Driver, ResultViewsMatchThePhotosSilhouetteAndBrightness)
+{
+    Result photos = RunDriver("photos --front " + Quote(dir / "front.png") + " --side " + Quote(dir / "side.png") +
+                              " --workdir " + Quote(dir / "work-photos"));
+    ASSERT_EQ(photos.code, 0) << photos.output;
+    Result run = RunDriver("run --front " + Quote(dir / "front.png") + " --profile " + Quote(dir / "side.png") + " --views " +
+                           Quote(dir / "result") + " --workdir " + Quote(dir / "work"));
+    ASSERT_EQ(run.code, 0) << run.output;
+    for (const char* view : {"front", "side"}) {
+        const cv::Mat photo = cv::imread((dir / (std::string(view) + ".png")).string());
+        const cv::Mat colour = cv::imread((dir / ("result-" + std::string(view) + ".png")).string());
+        const cv::Mat white = cv::imread((dir / ("result-" + std::string(view) + "-silhouette.png")).string());
+        ASSERT_FALSE(photo.empty());
+        ASSERT_EQ(colour.size(), photo.size()) << view;
+        ASSERT_EQ(white.size(), photo.size()) << view;
+        const cv::Mat head = ForegroundMask(photo, kPhotoBackground), drawn = ForegroundMask(white, kPhotoBackground);
+        EXPECT_GT(MaskIoU(head, drawn), 0.8) << view;
+        // Inside its silhouette the white view is white.
+        cv::Mat grey;
+        cv::cvtColor(white, grey, cv::COLOR_BGR2GRAY);
+        EXPECT_GT(cv::mean(grey, drawn)[0], 250.0) << view;
+        cv::Mat photoGrey, colourGrey;
+        cv::cvtColor(photo, photoGrey, cv::COLOR_BGR2GRAY);
+        cv::cvtColor(colour, colourGrey, cv::COLOR_BGR2GRAY);
+        const double ratio = cv::mean(colourGrey, head)[0] / cv::mean(photoGrey, head)[0];
+        EXPECT_GT(ratio, 0.8) << view << ": the result is drawn darker than the photo";
+        EXPECT_LT(ratio, 1.6) << view;
+    }
+}
