@@ -7,8 +7,11 @@
 #include <link.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <vector>
 
 struct GLSurface {
@@ -58,7 +61,13 @@ int HandleError(Display* display, XErrorEvent* event)
 
 Display* OpenOwnDisplay()
 {
+    // A busy server can refuse a connection for a moment (its accept queue full while many clients
+    // start at once); a few short retries tell that apart from a display that is not there.
     Display* display = XOpenDisplay(nullptr);
+    for (int attempt = 1; display == nullptr && attempt <= 5 && std::getenv("DISPLAY") != nullptr; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(40 * attempt));
+        display = XOpenDisplay(nullptr);
+    }
     if (display == nullptr)
         return nullptr;
     if (!handlerInstalled) {
