@@ -20,6 +20,7 @@
 #include "platform/base/Numbers.h"
 #include "platform/xml/Xmldocument.h"
 #include "tools/genhead/Generic.h"
+#include "tools/genhead/Mesh.h"
 #include "tools/genhead/Output.h"
 
 namespace {
@@ -38,6 +39,19 @@ struct Model {
 };
 
 P3 Pos(const TGeometry& g, size_t v) { return {g.positions[3 * v], g.positions[3 * v + 1], g.positions[3 * v + 2]}; }
+
+// How far every reconstruction moves each eyeball back (+y) besides following its eye region: its
+// fixed share times its depth offset. Indexed like eyes.dae: 0 the right eyeball, 1 the left.
+constexpr double kPushBack[2] = {0.45 * 0.3, 0.4 * 0.25};
+
+// The front of an eyeball (its smallest y) after the push-back.
+P3 PushedBackApex(const TGeometry& e, double pushBack) {
+    P3 apex{0, 1e9f, 0};
+    for (size_t v = 0; v < e.positions.size() / 3; ++v)
+        if (Pos(e, v).y < apex.y) apex = Pos(e, v);
+    apex.y = static_cast<float>(apex.y + pushBack);
+    return apex;
+}
 double Dist(P3 a, double x, double y, double z) { return std::sqrt((a.x - x) * (a.x - x) + (a.y - y) * (a.y - y) + (a.z - z) * (a.z - z)); }
 
 // A weight map read the way the program's weight manager reads it: size div 8 numbers.
@@ -188,6 +202,94 @@ TEST_F(GenericModels, TheOnlyHolesAreTheTwoEyeOpenings) {
     }
 }
 
+// Looked at from the front, each eyeball (pushed back as every reconstruction pushes it) shows in
+// its opening and nowhere else: no lid or socket skin in front of it inside the rim, and outside the
+// rim it never pokes through the lids.
+TEST_F(GenericModels, EyeballsPushedBackShowInTheirOpeningsAndNowhereElse) {
+    Model eyes("eyes.dae");
+    ASSERT_TRUE(eyes.loaded);
+    ASSERT_EQ(eyes.asset.geometries.geometries.size(), 2u);
+    auto loops = OpenLoops(Head());
+    ASSERT_EQ(loops.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i == 0 ? "right eyeball" : "left eyeball");
+        const TGeometry& e = eyes.Geometry(i);
+        // The eyeball's box in the front view, and the rim of the opening on its side.
+        float x0 = 1e9f, x1 = -1e9f, z0 = 1e9f, z1 = -1e9f;
+        for (size_t v = 0; v < e.positions.size() / 3; ++v) {
+            const P3 p = Pos(e, v);
+            x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), z0 = std::min(z0, p.z), z1 = std::max(z1, p.z);
+        }
+        const float mid = 0.5f * (x0 + x1);
+        const std::vector<P3>* rim = nullptr;
+        for (const auto& loop : loops)
+            if ((loop[0].x > 0) == (mid > 0)) rim = &loop;
+        ASSERT_NE(rim, nullptr);
+        // The skin near the eye and the pushed-back eyeball, for casting rays.
+        auto near = [&](const TGeometry& g, double pushBack) {
+            Mesh m;
+            for (size_t t = 0; t + 2 < g.triangles.size(); t += 3) {
+                bool close = false;
+                for (size_t c = t; c < t + 3; ++c) {
+                    const P3 p = Pos(g, c);
+                    close = close || (p.x > x0 - 0.3f && p.x < x1 + 0.3f && p.z > z0 - 0.3f && p.z < z1 + 0.3f);
+                }
+                if (!close) continue;
+                const int base = int(m.pos.size());
+                for (size_t c = t; c < t + 3; ++c) {
+                    const P3 p = Pos(g, c);
+                    m.pos.push_back({p.x, p.y + pushBack, p.z});
+                }
+                m.tris.push_back({base, base + 1, base + 2});
+            }
+            return m;
+        };
+        const Mesh skin = near(Head(), 0.0), eyeball = near(e, kPushBack[i]);
+        // Inside the rim seen from the front (even-odd), and the distance to it.
+        auto inside = [&](double x, double z) {
+            bool in = false;
+            for (size_t k = 0, j = rim->size() - 1; k < rim->size(); j = k++) {
+                const P3 &a = (*rim)[k], &b = (*rim)[j];
+                if ((a.z > z) != (b.z > z) && x < a.x + (z - a.z) * (b.x - a.x) / (b.z - a.z)) in = !in;
+            }
+            return in;
+        };
+        auto fromRim = [&](double x, double z) {
+            double best = 1e9;
+            for (size_t k = 0, j = rim->size() - 1; k < rim->size(); j = k++) {
+                const P3 &a = (*rim)[k], &b = (*rim)[j];
+                const double ex = b.x - a.x, ez = b.z - a.z, len2 = ex * ex + ez * ez;
+                const double s = len2 > 0 ? std::clamp(((x - a.x) * ex + (z - a.z) * ez) / len2, 0.0, 1.0) : 0.0;
+                best = std::min(best, std::hypot(x - a.x - s * ex, z - a.z - s * ez));
+            }
+            return best;
+        };
+        int shown = 0, covered = 0, missed = 0, hidden = 0, pokesThrough = 0;
+        for (double x = x0 - 0.2; x <= x1 + 0.2; x += 0.02)
+            for (double z = z0 - 0.2; z <= z1 + 0.2; z += 0.02) {
+                if (fromRim(x, z) < 0.03) continue;  // on the rim either may be in front
+                double tSkin = 0, tEye = 0;
+                const bool onSkin = RayHit(skin, {x, -50, z}, {0, 1, 0}, &tSkin);
+                const bool onEye = RayHit(eyeball, {x, -50, z}, {0, 1, 0}, &tEye);
+                const bool skinInFront = onSkin && (!onEye || tSkin < tEye);
+                if (inside(x, z)) {
+                    if (!onEye) ++missed;
+                    else if (skinInFront) ++covered;
+                    else ++shown;
+                } else if (onEye) {
+                    if (skinInFront) ++hidden;
+                    else ++pokesThrough;
+                }
+            }
+        std::printf("eyeball %d: %d rays show it in its opening, %d covered, %d pass beside it; %d hidden around it, "
+                    "%d poke through\n", i, shown, covered, missed, hidden, pokesThrough);
+        EXPECT_GT(shown, 300) << "too little of the eye shows";
+        EXPECT_EQ(covered, 0) << "skin in front of the eyeball inside its opening";
+        EXPECT_GT(hidden, 300) << "the eyeball does not reach behind the lids";
+        EXPECT_EQ(pokesThrough, 0) << "the eyeball shows through the skin outside its opening";
+    }
+}
+
 TEST_F(GenericModels, EveryMapHasOneValueInRangePerHeadCornerAndEightBytesAValue) {
     for (size_t slot = 0; slot < weights.size(); ++slot) {
         SCOPED_TRACE(kWeightNames[slot]);
@@ -313,17 +415,17 @@ TEST_F(GenericModels, FeatureMapsAreOneOnTheirFeatureAndFadeOut) {
 TEST_F(GenericModels, AnchorsSitOnTheirFeatures) {
     ASSERT_EQ(features.front.size(), 27u);
     ASSERT_EQ(features.profile.size(), 14u);
-    // Eyes: the front of each eyeball in eyes.dae (geometry 0 right at +x, 1 left at -x).
+    // Eyes: the front of each eyeball in eyes.dae (geometry 0 right at +x, 1 left at -x), once the
+    // reconstruction has pushed it back; eyes.dae holds it forward by exactly that push-back.
     Model eyes("eyes.dae");
     ASSERT_TRUE(eyes.loaded);
     ASSERT_EQ(eyes.asset.geometries.geometries.size(), 2u);
     const double anchorsEye[2][3] = {{1.252, -0.732, 0.502}, {-1.023, -0.732, 0.502}};
     for (int i = 0; i < 2; ++i) {
-        const TGeometry& e = eyes.Geometry(i);
-        P3 apex{0, 1e9f, 0};
-        for (size_t v = 0; v < e.positions.size() / 3; ++v)
-            if (Pos(e, v).y < apex.y) apex = Pos(e, v);
+        const P3 apex = PushedBackApex(eyes.Geometry(i), kPushBack[i]);
         EXPECT_LT(Dist(apex, anchorsEye[i][0], anchorsEye[i][1], anchorsEye[i][2]), 0.05) << "eyeball " << i;
+        // Half the push-back would still pass the distance above: the depth on its own.
+        EXPECT_NEAR(apex.y, anchorsEye[i][1], 0.01) << "eyeball " << i << " is not forward by its push-back";
     }
     // Ears: the anchor is the middle of the ear's outline in the side view.
     for (int slot : {11, 13}) {

@@ -221,4 +221,46 @@ TEST_F(OwnPoints, ReconstructingTheGenericHeadFromItsOwnPointsMovesItLittle) {
                 scales.w, r.noseDepthFactor, worst);
 }
 
+// The reconstruction of its own photos pushes each eyeball back into its opening: its front ends on
+// the eye anchor that the head's opening was made around, the whole eyeball moved little from there.
+TEST_F(OwnPoints, ReconstructingItsOwnPointsPutsTheEyeballsIntoTheirOpenings) {
+    TXMLDocument eyesDoc;
+    TColladaAsset eyes{&eyesDoc};
+    ASSERT_TRUE(eyes.Load("data/models/eyes.dae"));
+    ASSERT_EQ(eyes.geometries.geometries.size(), 2u);
+    TGeometry& right = *eyes.geometries.geometries[0];
+    TGeometry& left = *eyes.geometries.geometries[1];
+    const std::vector<float> storedRight = right.positions, storedLeft = left.positions;
+    TGeometry hairs;
+    const THeadExtents extents = MeasureHead(Head(), maps);
+    const TReconstructionScales scales = MeasureScales(extents, points);
+    DeformMeshes(Head(), left, right, hairs, extents, points, scales, maps);
+    struct Case {
+        const char* what;
+        const TGeometry& eye;
+        const std::vector<float>& stored;
+        float anchor[3];
+        double pushBack;
+    };
+    const Case cases[] = {{"right eyeball", right, storedRight, {1.252f, -0.732f, 0.502f}, 0.45 * 0.3},
+                          {"left eyeball", left, storedLeft, {-1.023f, -0.732f, 0.502f}, 0.4 * 0.25}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::vector<float>& p = c.eye.positions;
+        ASSERT_EQ(p.size(), c.stored.size());
+        size_t apex = 1;
+        double worst = 0;
+        for (size_t k = 0; k + 2 < p.size(); k += 3) {
+            if (p[k + 1] < p[apex]) apex = k + 1;
+            worst = std::max(worst, std::hypot(p[k] - c.stored[k], p[k + 1] - (c.stored[k + 1] + c.pushBack),
+                                               p[k + 2] - c.stored[k + 2]));
+        }
+        const double d = std::hypot(p[apex - 1] - c.anchor[0], p[apex] - c.anchor[1], p[apex + 1] - c.anchor[2]);
+        EXPECT_LT(d, 0.05) << "the eyeball's front ends at " << p[apex - 1] << " " << p[apex] << " " << p[apex + 1];
+        EXPECT_LT(worst, 0.08) << "the eyeball moved away from its place in the head";
+        std::printf("%s: front %.4f from its anchor (depth %+.4f), largest move from its place %.4f\n", c.what, d,
+                    p[apex] - c.anchor[1], worst);
+    }
+}
+
 }  // namespace

@@ -27,6 +27,7 @@
 #include "platform/xml/Xmldocument.h"
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
+#include "tools/genhead/Head.h"
 
 #include <algorithm>
 #include <chrono>
@@ -158,6 +159,14 @@ int Photos(const Options& options)
     }
     // The models name their images by file; they live in the data tree's textures folder.
     engine.LoadTextures(ProgramFolder() + "data/textures/");
+    // eyes.dae holds each eyeball forward by what every reconstruction pushes it back; the photos
+    // show the head as it is, with the eyeballs in their openings (geometry 0 right, 1 left).
+    {
+        TColladaAsset& eyes = *engine.models[1];
+        for (size_t g = 0; g < 2 && g < eyes.geometries.geometries.size(); ++g)
+            eyeballs::PushBack(eyes.geometries.geometries[g]->positions, eyeballs::kByGeometry[g]);
+        engine.UpdateBuffers(&eyes);
+    }
     if (!Option(options, "--deformed").empty()) {
         for (TColladaAsset* asset : engine.models) {
             for (auto& geometry : asset->geometries.geometries)

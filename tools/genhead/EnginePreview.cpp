@@ -17,6 +17,7 @@
 #include "collada/Colladaasset.h"
 #include "platform/xml/Xmldocument.h"
 #include "render/Colladaengine.h"
+#include "tools/genhead/Head.h"
 
 namespace {
 constexpr int kSize = 400;
@@ -69,6 +70,14 @@ int main(int argc, char** argv) {
         if (head < 0 || eyes < 0 || hairs < 0) {
             std::fprintf(stderr, "genhead_preview: a model did not load\n");
             return 1;
+        }
+        // eyes.dae holds the eyeballs forward by what the reconstruction pushes them back: show them
+        // where every reconstruction puts them, in their openings.
+        {
+            TColladaAsset& e = *engine.models[eyes];
+            for (size_t g = 0; g < 2 && g < e.geometries.geometries.size(); ++g)
+                eyeballs::PushBack(e.geometries.geometries[g]->positions, eyeballs::kByGeometry[g]);
+            engine.UpdateBuffers(&e);
         }
         // The texture cache finds relative image paths in the program's folder; the head shows the
         // checker instead of its texture.

@@ -15,8 +15,33 @@ inline constexpr Vec3 kLeftEar{-2.622, 2.764, 0.656};
 inline constexpr Vec3 kRightEar{2.675, 2.764, 0.656};
 }  // namespace anchors
 
+// Besides following its eye region by a fixed share, the reconstruction always moves each eyeball
+// back (+y) by that share of a fixed depth offset: 0.4 x 0.25 for the left one, 0.45 x 0.3 for the
+// right. eyes.dae therefore keeps each eyeball that far in front of its place in the head, and the
+// reconstruction of photos of this head puts it back into its opening.
+namespace eyeballs {
+inline constexpr double kLeftPushBack = 0.4 * 0.25;
+inline constexpr double kRightPushBack = 0.45 * 0.3;
+
+// An eyeball placed in the head, moved forward by its push-back: as eyes.dae stores it.
+inline Mesh AsStored(Mesh eyeball, double pushBack) {
+    for (Vec3& p : eyeball.pos) p.y -= pushBack;
+    return eyeball;
+}
+
+// Push-back by the geometry index in eyes.dae (0 the right eyeball, 1 the left).
+inline constexpr double kByGeometry[2] = {kRightPushBack, kLeftPushBack};
+
+// Moves a stored eyeball (x, y, z floats a vertex) back to where the reconstruction puts it.
+inline void PushBack(std::vector<float>& positions, double pushBack) {
+    for (size_t k = 1; k < positions.size(); k += 3) positions[k] = static_cast<float>(positions[k] + pushBack);
+}
+}  // namespace eyeballs
+
 struct GenericHead {
     Mesh head;      // skin of head and neck, welded; holes only at the eyes
+    // The eyeballs where they sit in the head after the reconstruction (the skin is shaped around
+    // these); eyes.dae stores them forward by their push-back (eyeballs::AsStored).
     Mesh leftEye;   // eyeball at -x (the front photo's left)
     Mesh rightEye;  // eyeball at +x
     // Feature positions of the finished head.

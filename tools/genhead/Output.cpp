@@ -154,8 +154,11 @@ void WriteDataTree(const GenericData& d, const std::string& rootText) {
     fs::path root(rootText);
     Corners head = Deindex(d.g.head, d.headUv, true, "Head", "Cube", "M");
     WriteFile(root / "models/head.dae", Document({head}, "M", "headtexture", "data/textures/headtexture.bmp"));
-    Corners right = Deindex(d.g.rightEye, d.rightEyeUv, false, "RightEye", "RightEye", "Eye");
-    Corners left = Deindex(d.g.leftEye, d.leftEyeUv, false, "LeftEye", "LeftEye", "Eye");
+    // The reconstruction pushes each eyeball back into its opening.
+    Corners right = Deindex(eyeballs::AsStored(d.g.rightEye, eyeballs::kRightPushBack), d.rightEyeUv, false,
+                            "RightEye", "RightEye", "Eye");
+    Corners left = Deindex(eyeballs::AsStored(d.g.leftEye, eyeballs::kLeftPushBack), d.leftEyeUv, false,
+                           "LeftEye", "LeftEye", "Eye");
     WriteFile(root / "models/eyes.dae", Document({right, left}, "Eye", "eye", "data/textures/eye.bmp"));
     Corners hair = Deindex(d.hair, d.hairUv, false, "Hair", "Hair", "Hair");
     WriteFile(root / "models/hairs.dae", Document({hair}, "Hair", "headtexture", "data/textures/headtexture.bmp"));

@@ -17,6 +17,7 @@ void WritePreviews(const GenericData& d, const std::string& folder) {
         }
     for (int x = 0; x < checker.cols; x += 128) cv::line(checker, {x, 0}, {x, 511}, cv::Scalar(0, 160, 0), 2);
     PreviewMesh head{&d.g.head, {}, false, nullptr, {170, 190, 225}, false};
+    // The eyeballs where the reconstruction puts them (eyes.dae holds them forward of this).
     PreviewMesh l{&d.g.leftEye, d.leftEyeUv, false, nullptr, {235, 235, 240}, false};
     PreviewMesh r{&d.g.rightEye, d.rightEyeUv, false, nullptr, {235, 235, 240}, false};
     PreviewMesh hair{&d.hair, {}, false, nullptr, {40, 60, 90}, true};
