@@ -337,6 +337,18 @@ void TForm1::Timer1Timer()
         core->LightStep();
 }
 
+std::string TForm1::StartFileStep(const TFileDialog& dialog, const char* status, const char* emptyName)
+{
+    SetStatus(status);
+    ProcessPendingMessages();
+    if (dialog.FileName.empty()) {
+        ShowMessage(emptyName);
+        return {};
+    }
+    // The pending messages may have closed the window and taken the core with it.
+    return core ? dialog.FileName : std::string();
+}
+
 void TForm1::ButtonLoadFronImageClick()
 {
     if (!core || longStep)
@@ -346,14 +358,8 @@ void TForm1::ButtonLoadFronImageClick()
         return;
     }
     LongStep step(longStep);
-    SetStatus("Loading front image...");
-    ProcessPendingMessages();
-    std::string fileName = OpenDialog.FileName;
-    if (fileName.empty()) {
-        ShowMessage("Image loading error, please try it again.");
-        return;
-    }
-    if (!core)
+    const std::string fileName = StartFileStep(OpenDialog, "Loading front image...", "Image loading error, please try it again.");
+    if (fileName.empty())
         return;
     bool ok = core->LoadFrontImage(fileName);
     if (ok) {
@@ -379,14 +385,8 @@ void TForm1::ButtonLoadProfileImageClick()
         return;
     }
     LongStep step(longStep);
-    SetStatus("Loading profile image...");
-    ProcessPendingMessages();
-    std::string fileName = OpenDialog.FileName;
-    if (fileName.empty()) {
-        ShowMessage("Image loading error, please try it again.");
-        return;
-    }
-    if (!core)
+    const std::string fileName = StartFileStep(OpenDialog, "Loading profile image...", "Image loading error, please try it again.");
+    if (fileName.empty())
         return;
     bool ok = core->LoadProfileImage(fileName);
     if (ok) {
@@ -560,14 +560,8 @@ void TForm1::Exportreconstructed3Dheadmode1Click()
         return;
     }
     LongStep step(longStep);
-    SetStatus("Exporting 3D head model...");
-    ProcessPendingMessages();
-    std::string fileName = ExportDialog.FileName;
-    if (fileName.empty()) {
-        ShowMessage("Writing file error, please try it again.");
-        return;
-    }
-    if (!core)
+    const std::string fileName = StartFileStep(ExportDialog, "Exporting 3D head model...", "Writing file error, please try it again.");
+    if (fileName.empty())
         return;
     core->ExportCollada(fileName);
     ShowState();

@@ -105,6 +105,9 @@ private:
     // Checks a radio button from code and runs its click handler when that changed its state.
     void CheckRadio(QRadioButton* button);
     void SetStatus(const char* text);
+    // The shared start of a step that works on a chosen file: the status text shown, pending
+    // messages run, then the chosen name; "" (after the message for an empty name) ends the step.
+    std::string StartFileStep(const TFileDialog& dialog, const char* status, const char* emptyName);
     // Without a core object only the commands that do not need one stay enabled.
     void DisableCoreCommands();
 

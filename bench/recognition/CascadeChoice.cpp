@@ -5,6 +5,7 @@
 // 2 neighbours, no minimum size): hits, hits in the upper half of the face on each side of its
 // centre (the ones recognition keeps), and time.
 // Usage: cascade_choice [DEPS_DIR]
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -13,6 +14,33 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
+
+namespace {
+// The photo as recognition searches it: scaled so its larger side is `size` (0: as it is), grey,
+// histogram-equalised.
+cv::Mat EqualisedGrey(const cv::Mat& photo, int size)
+{
+    cv::Mat scaled = photo;
+    if (size > 0) {
+        const double f = double(size) / std::max(photo.cols, photo.rows);
+        cv::resize(photo, scaled, cv::Size(), f, f, cv::INTER_LINEAR);
+    }
+    cv::Mat grey;
+    cv::cvtColor(scaled, grey, cv::COLOR_BGR2GRAY);
+    cv::equalizeHist(grey, grey);
+    return grey;
+}
+
+// "Find the biggest object": the hit of largest area, an empty rectangle for none.
+cv::Rect Largest(const std::vector<cv::Rect>& hits)
+{
+    cv::Rect biggest;
+    for (const cv::Rect& r : hits)
+        if (r.area() > biggest.area())
+            biggest = r;
+    return biggest;
+}
+}
 
 int main(int argc, char** argv)
 {
@@ -39,22 +67,12 @@ int main(int argc, char** argv)
                 continue;
             }
             for (int size : {0, 1300}) {
-                cv::Mat scaled = photo;
-                if (size > 0) {
-                    const double f = double(size) / std::max(photo.cols, photo.rows);
-                    cv::resize(photo, scaled, cv::Size(), f, f, cv::INTER_LINEAR);
-                }
-                cv::Mat grey;
-                cv::cvtColor(scaled, grey, cv::COLOR_BGR2GRAY);
-                cv::equalizeHist(grey, grey);
+                const cv::Mat grey = EqualisedGrey(photo, size);
                 std::vector<cv::Rect> hits;
                 const auto start = std::chrono::steady_clock::now();
                 cascade.detectMultiScale(grey, hits, 1.1, 3, 0, cv::Size(30, 30));
                 const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-                cv::Rect biggest;
-                for (const cv::Rect& r : hits)
-                    if (r.area() > biggest.area())
-                        biggest = r;
+                const cv::Rect biggest = Largest(hits);
                 const std::string file = path.substr(path.find_last_of('/') + 1);
                 std::printf("%-40s %-26s %4dx%-4d hits %2zu  largest (%d,%d %dx%d)  %7.1f ms\n", name.c_str(), file.c_str(),
                             grey.cols, grey.rows, hits.size(), biggest.x, biggest.y, biggest.width, biggest.height, ms);
@@ -78,21 +96,10 @@ int main(int argc, char** argv)
             if (photo.empty())
                 continue;
             for (int size : {0, 1300}) {
-                cv::Mat scaled = photo;
-                if (size > 0) {
-                    const double f = double(size) / std::max(photo.cols, photo.rows);
-                    cv::resize(photo, scaled, cv::Size(), f, f, cv::INTER_LINEAR);
-                }
-                cv::Mat grey;
-                cv::cvtColor(scaled, grey, cv::COLOR_BGR2GRAY);
-                cv::equalizeHist(grey, grey);
+                const cv::Mat grey = EqualisedGrey(photo, size);
                 std::vector<cv::Rect> faces;
                 face.detectMultiScale(grey, faces, 1.1, 3, 0, cv::Size(30, 30));
-                cv::Rect F;
-                for (const cv::Rect& r : faces)
-                    if (r.area() > F.area())
-                        F = r;
-                F &= cv::Rect(0, 0, grey.cols, grey.rows);
+                const cv::Rect F = Largest(faces) & cv::Rect(0, 0, grey.cols, grey.rows);
                 if (F.area() == 0) {
                     std::printf("%-40s no face in %s\n", name.c_str(), path.c_str());
                     continue;
