@@ -4,10 +4,12 @@
 //   vultari_driver photos --front F.png --side S.png [--deformed] [--mesh M.bin] [--workdir DIR]
 //       draws the generic head (or its known deformation) front and side as photos; --mesh writes
 //       the head's vertex positions (float32 x, y, z each).
-//   vultari_driver run --front F --profile P [--points J.json] [--frames PREFIX] [--export D.dae]
-//                      [--views PREFIX] [--mesh M.bin] [--fps N] [--workdir DIR]
+//   vultari_driver run --front F --profile P [--set-points T.json] [--points J.json] [--frames PREFIX]
+//                      [--export D.dae] [--views PREFIX] [--mesh M.bin] [--fps N] [--workdir DIR]
 //       builds the core object on a headless context of the 3D panel's size, loads both photos,
-//       writes the recognized points, reconstructs, draws one frame per shader type into
+//       with --set-points puts every point the file names where it says (the file's format is that
+//       of --points, in the loaded photos' pixels; the quality benchmark's true points), writes the
+//       points, reconstructs, draws one frame per shader type into
 //       PREFIX-shader<N>.png, exports, and with --views draws the result with the photo cameras
 //       (unlit, PREFIX-front.png and PREFIX-side.png: its texture carries the photos' light; and
 //       white, PREFIX-front-silhouette.png and PREFIX-side-silhouette.png);
@@ -35,6 +37,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -52,7 +55,7 @@ int Usage()
 {
     std::fprintf(stderr,
                  "usage: vultari_driver photos --front F.png --side S.png [--deformed] [--mesh M.bin] [--workdir DIR]\n"
-                 "       vultari_driver run --front F --profile P [--points J.json] [--frames PREFIX]\n"
+                 "       vultari_driver run --front F --profile P [--set-points T.json] [--points J.json] [--frames PREFIX]\n"
                  "                          [--export D.dae] [--views PREFIX] [--mesh M.bin] [--fps N] [--workdir DIR]\n");
     return 2;
 }
@@ -208,6 +211,21 @@ int Run(const Options& options)
     const cv::Mat profileLoaded = cv::imread(profilePath, cv::IMREAD_COLOR);
     if (!core->LoadFrontImage(frontPath) || !core->LoadProfileImage(profilePath))
         return 4;
+
+    const std::string setPoints = Option(options, "--set-points");
+    if (!setPoints.empty()) {
+        std::ifstream in(setPoints, std::ios::binary);
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (!in.good() && !in.eof()) {
+            std::fprintf(stderr, "cannot read %s\n", setPoints.c_str());
+            return 2;
+        }
+        if (!ApplyPointsJson(text, *core->headAttributes, core->recognizer->frontImage.size(), frontLoaded.size(),
+                             core->recognizer->profileImage.size(), profileLoaded.size())) {
+            std::fprintf(stderr, "%s is no points file\n", setPoints.c_str());
+            return 2;
+        }
+    }
 
     const std::string pointsPath = Option(options, "--points");
     if (!pointsPath.empty() &&

@@ -11,6 +11,8 @@
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdlib>
 #include <cmath>
 #include <limits>
 #include <unordered_map>
@@ -243,6 +245,172 @@ std::string PointsJson(const THeadAttributes& points, cv::Size frontStored, cv::
     for (int i = 0; i < ProfilePoint::Count; ++i)
         add("profile", i, points.profile[i], profileStored, profileLoaded, i + 1 == ProfilePoint::Count);
     return out + "  ]\n}\n";
+}
+
+namespace {
+
+// Just enough JSON for the points file: objects, arrays, strings and integers.
+class PointsReader {
+public:
+    explicit PointsReader(const std::string& text) : s(text) {}
+
+    // Calls `field(object depth, key, string value, number value, is number)` for every member.
+    template <class Field, class Close>
+    bool Parse(Field field, Close close)
+    {
+        Skip();
+        return Value(0, "", field, close) && (Skip(), at == s.size());
+    }
+
+private:
+    void Skip()
+    {
+        while (at < s.size() && std::isspace(static_cast<unsigned char>(s[at])))
+            ++at;
+    }
+    bool String(std::string& out)
+    {
+        if (at >= s.size() || s[at] != '"')
+            return false;
+        for (++at; at < s.size(); ++at) {
+            char c = s[at];
+            if (c == '"') {
+                ++at;
+                return true;
+            }
+            if (c == '\\') {
+                if (++at >= s.size())
+                    return false;
+                c = s[at];
+                if (c == 'u') {
+                    if (at + 4 >= s.size())
+                        return false;
+                    out += static_cast<char>(std::strtol(s.substr(at + 1, 4).c_str(), nullptr, 16));
+                    at += 4;
+                    continue;
+                }
+            }
+            out += c;
+        }
+        return false;
+    }
+    template <class Field, class Close>
+    bool Value(int depth, const std::string& key, Field& field, Close& close)
+    {
+        Skip();
+        if (at >= s.size())
+            return false;
+        if (s[at] == '{' || s[at] == '[') {
+            const bool object = s[at] == '{';
+            ++at;
+            Skip();
+            const char end = object ? '}' : ']';
+            if (at < s.size() && s[at] == end) {
+                ++at;
+                return !object || close(depth + 1);
+            }
+            for (;;) {
+                std::string name;
+                if (object) {
+                    Skip();
+                    if (!String(name))
+                        return false;
+                    Skip();
+                    if (at >= s.size() || s[at++] != ':')
+                        return false;
+                }
+                if (!Value(depth + 1, name, field, close))
+                    return false;
+                Skip();
+                if (at < s.size() && s[at] == ',') {
+                    ++at;
+                    continue;
+                }
+                if (at < s.size() && s[at] == end) {
+                    ++at;
+                    return !object || close(depth + 1);
+                }
+                return false;
+            }
+        }
+        if (s[at] == '"') {
+            std::string text;
+            return String(text) && field(depth, key, text, 0L, false);
+        }
+        const char* begin = s.c_str() + at;
+        char* end = nullptr;
+        const long number = std::strtol(begin, &end, 10);
+        if (end == begin)
+            return false;
+        at += static_cast<size_t>(end - begin);
+        return field(depth, key, std::string(), number, true);
+    }
+
+    const std::string& s;
+    size_t at = 0;
+};
+
+int ToStored(long value, int stored, int loaded)
+{
+    if (loaded <= 0 || stored == loaded)
+        return static_cast<int>(value);
+    return RoundHalfEven(static_cast<double>(value) * stored / loaded);
+}
+
+} // namespace
+
+bool ApplyPointsJson(const std::string& text, THeadAttributes& points, cv::Size frontStored, cv::Size frontLoaded,
+                     cv::Size profileStored, cv::Size profileLoaded)
+{
+    struct Entry {
+        std::string set;
+        long index = -1, x = 0, y = 0;
+        int seen = 0;
+    };
+    std::vector<Entry> entries;
+    Entry current;
+    long orientation = -1;
+    auto field = [&](int depth, const std::string& key, const std::string& value, long number, bool isNumber) {
+        if (depth == 1 && key == "profileOrientation" && isNumber)
+            orientation = number;
+        if (depth != 3)
+            return true;
+        if (key == "set" && !isNumber)
+            current.set = value, current.seen |= 1;
+        else if (key == "index" && isNumber)
+            current.index = number, current.seen |= 2;
+        else if (key == "x" && isNumber)
+            current.x = number, current.seen |= 4;
+        else if (key == "y" && isNumber)
+            current.y = number, current.seen |= 8;
+        return true;
+    };
+    auto close = [&](int depth) {
+        if (depth == 3) {
+            entries.push_back(current);
+            current = Entry();
+        }
+        return true;
+    };
+    if (!PointsReader(text).Parse(field, close) || entries.empty())
+        return false;
+    for (const Entry& e : entries) {
+        const bool front = e.set == "front", profile = e.set == "profile";
+        const long count = front ? long{FrontPoint::Count} : long{ProfilePoint::Count};
+        if (e.seen != 15 || !(front || profile) || e.index < 0 || e.index >= count)
+            return false;
+    }
+    if (orientation == 0 || orientation == 1)
+        points.profileOrientation = static_cast<int>(orientation);
+    for (const Entry& e : entries) {
+        if (e.set == "front")
+            points.front[e.index]->SetPosition(ToStored(e.x, frontStored.width, frontLoaded.width),
+                                               ToStored(e.y, frontStored.height, frontLoaded.height));
+        else
+            points.profile[e.index]->SetPosition(ToStored(e.x, profileStored.width, profileLoaded.width),
+                                                 ToStored(e.y, profileStored.height, profileLoaded.height));
+    }
+    return true;
 }
 
 // ---- measures --------------------------------------------------------------------------------

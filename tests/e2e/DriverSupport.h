@@ -65,6 +65,13 @@ public:
 std::string PointsJson(const THeadAttributes& points, cv::Size frontStored, cv::Size frontLoaded,
                        cv::Size profileStored, cv::Size profileLoaded);
 
+// Reads a file in PointsJson's format and puts each point it names (by set and index) at its x, y,
+// converted from the loaded photo's pixels to the stored photo's; each point alone, its subtree
+// stays. A "profileOrientation" entry sets the flag as it stands (the points are given in that form).
+// False, with nothing changed, when the text is not such a file or names a point that does not exist.
+bool ApplyPointsJson(const std::string& text, THeadAttributes& points, cv::Size frontStored, cv::Size frontLoaded,
+                     cv::Size profileStored, cv::Size profileLoaded);
+
 // Pixels that differ from `background` by more than `tolerance` in some channel.
 cv::Mat ForegroundMask(const cv::Mat& image, const cv::Vec3b& background, int tolerance = 12);
 // Intersection over union of two masks (1 when both are empty).

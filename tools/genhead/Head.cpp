@@ -348,9 +348,11 @@ GenericHead BuildHead(const std::string& path) {
         P("tip", tip); P("nasion", nasion); P("chin", chin); P("top", Vec3{0, 0, top}); P("back", Vec3{0, back, 0});
         P("mouth", warp(f.mouth));
     }
+    GenericHead g;
+    g.bentAt.assign(pts.begin(), pts.begin() + long(nMesh));
+    for (size_t i = 0; i < nMesh; ++i) g.sourceAt.push_back(warp.Similar(region.pos[i]));
     region.pos.assign(pts.begin(), pts.begin() + long(nMesh));
 
-    GenericHead g;
     for (int side = 0; side < 2; ++side) {
         Mesh eye = KeepTriangles(src.eyes, [&](size_t t) { return (src.eyes.pos[src.eyes.tris[t][0]].x > 0) == (side == 1); });
         Vec3 apex = warp(f.eyeApex[side]);
@@ -358,6 +360,7 @@ GenericHead BuildHead(const std::string& path) {
         (side ? g.rightEye : g.leftEye) = eye;
         (side ? g.rightEyeApex : g.leftEyeApex) = apex;
         (side ? g.rightEyeCentre : g.leftEyeCentre) = apex + (f.eyeCentre[side] - f.eyeApex[side]) * s;
+        g.sourceEyeShift[side] = warp.Similar(f.eyeApex[side]) - apex;
     }
     g.eyeRadius = f.eyeRadius * s;
     // Crop: the neck's cut is made flat and closed. It rises towards the back, parallel to the jaw, and sits as low as it can while the

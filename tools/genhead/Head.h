@@ -56,6 +56,13 @@ struct GenericHead {
     Vec3 leftEar, rightEar;   // ear centres (middle of each ear's extent)
     Vec3 earSize;             // extent of the ear in x, y, z
     double stomionZ = 0;
+    // Where the MakeHuman figure has the head's surface before any bending: for each vertex of the
+    // cropped source region its place in the finished head (`bentAt`) and under the warp's
+    // similarity alone (`sourceAt`), in parallel. Each eyeball moves rigidly: `sourceEyeShift` takes
+    // it from its place in the head to its place on the unbent figure ([0] the left eye at -x).
+    // Not written to the data tree: the quality benchmark makes its known heads from it.
+    std::vector<Vec3> bentAt, sourceAt;
+    Vec3 sourceEyeShift[2];
 };
 
 // Builds the head from the MakeHuman model at `path`. Throws std::runtime_error on failure.

@@ -12,9 +12,10 @@ public:
     Warp(const std::vector<Vec3>& from, const std::vector<Vec3>& to, const std::vector<int>& similarityPairs);
     Vec3 operator()(Vec3 p) const;
     double scale() const { return scale_; }
+    // The similarity part alone: where p goes before the bending.
+    Vec3 Similar(Vec3 p) const { return p * scale_ + shift_; }
 
 private:
-    Vec3 Similar(Vec3 p) const { return p * scale_ + shift_; }
     double scale_ = 1;
     Vec3 shift_;
     std::vector<Vec3> centres_;
