@@ -1,25 +1,48 @@
-// Quality of the whole pipeline, measured with the headless driver: the generic head and a known
-// deformation of it are drawn front and side as photos, reconstructed with automatic recognition,
-// drawn again with the same cameras, and compared with the photos (silhouette IoU, PSNR over the
-// head) and with the known head (vertex-set distance). Then the frame rate of each shader type.
+// Head quality on known heads. Each known head (bench/quality/KnownHeads.h) is drawn front and
+// side as photos with known cameras; the whole program runs headless on them (the driver) with
+// automatic recognition, once with the profile facing left and once mirrored to face right, and
+// once more with every point at its true place (the oracle); each export is read back and
+// measured against the true head in millimetres (tests/e2e/HeadMetric.h), as is the undeformed
+// generic head (and, for the heads made from MakeHuman, the unbent MakeHuman figure itself).
+// Then the frame rate of each shader type.
 //
 //   vultari_quality_bench [work folder]      (default: a fresh folder under /tmp)
+// The work folder keeps every photo, export and view, and montage.png: each head's photos and
+// results side by side.
+#include "bench/quality/KnownHeads.h"
+#include "collada/Colladaasset.h"
+#include "platform/base/Paths.h"
+#include "platform/xml/Xmldocument.h"
+#include "recognition/Headattributes.h"
+#include "render/Colladaengine.h"
 #include "tests/e2e/DriverSupport.h"
+#include "tests/e2e/HeadMetric.h"
 
-#include <chrono>
+#include <GL/glew.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include <unistd.h>
 
 #include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
 
 namespace fs = std::filesystem;
 
 namespace {
+
+constexpr double kMmPerUnit = 28.0;  // one model unit of the generic head
+const char* const kHuman = "/usr/share/assimp/models/Collada/human.zae";
 
 int Driver(const std::string& arguments, std::string* output = nullptr)
 {
@@ -35,19 +58,7 @@ int Driver(const std::string& arguments, std::string* output = nullptr)
     int status = ::pclose(pipe);
     if (output != nullptr)
         *output = text;
-    int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    if (code != 0)
-        std::fprintf(stderr, "driver %s failed (%d):\n%s\n", arguments.c_str(), code, text.c_str());
-    return code;
-}
-
-std::vector<float> ReadPositions(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    std::vector<float> values(static_cast<size_t>(in.tellg()) / sizeof(float));
-    in.seekg(0);
-    in.read(reinterpret_cast<char*>(values.data()), static_cast<std::streamsize>(values.size() * sizeof(float)));
-    return values;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string Q(const fs::path& p)
@@ -55,26 +66,293 @@ std::string Q(const fs::path& p)
     return "'" + p.string() + "'";
 }
 
-struct Views {
-    double iouFront = 0, iouSide = 0, psnrFront = 0, psnrSide = 0;
+std::string ReadText(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// ---- the photos and the truth ------------------------------------------------------------------
+
+// Pixel of a model point in the photos' orthographic cameras (RenderModelView, 6 units above and
+// below the centre): front (x, -z), side (y, -z).
+cv::Point Pixel(double across, double up)
+{
+    const double perUnit = kPhotoHeight / 12.0;
+    return {static_cast<int>(std::lround(kPhotoWidth / 2.0 + across * perUnit - 0.5)),
+            static_cast<int>(std::lround(kPhotoHeight / 2.0 - up * perUnit - 0.5))};
+}
+
+// The true points as the driver's points file; `mirrored` for the profile photo flipped to face right.
+std::string TruthJson(const std::vector<Vec3>& front, const std::vector<Vec3>& profile, bool mirrored)
+{
+    THeadAttributes points;
+    for (int i = 0; i < FrontPoint::Count; ++i) {
+        const cv::Point p = Pixel(front[size_t(i)].x, front[size_t(i)].z);
+        points.front[i]->SetPosition(p.x, p.y);
+    }
+    for (int i = 0; i < ProfilePoint::Count; ++i) {
+        const cv::Point p = Pixel(profile[size_t(i)].y, profile[size_t(i)].z);
+        points.profile[i]->SetPosition(mirrored ? kPhotoWidth - p.x : p.x, p.y);
+    }
+    points.profileOrientation = mirrored ? 1 : 0;
+    const cv::Size size(kPhotoWidth, kPhotoHeight);
+    return PointsJson(points, size, size, size, size);
+}
+
+struct Truth {
+    HeadSurface surface;
+    std::string pointsLeft, pointsRight;  // points files
 };
 
-// The result's silhouettes come from its white views (its texture may show the photos' background),
-// its colours from its unlit views (the texture carries the photos' light already).
-Views Compare(const fs::path& photoFront, const fs::path& photoSide, const std::string& result)
+std::vector<cv::Vec3d> Landmarks(const KnownHeadMaker& maker, const std::vector<float>& head,
+                                 const std::vector<float>& rightEye, const std::vector<float>& leftEye)
 {
-    Views v;
-    cv::Mat pf = cv::imread(photoFront.string()), ps = cv::imread(photoSide.string());
-    cv::Mat rf = cv::imread(result + "-front.png"), rs = cv::imread(result + "-side.png");
-    cv::Mat sf = cv::imread(result + "-front-silhouette.png"), ss = cv::imread(result + "-side-silhouette.png");
-    if (pf.empty() || ps.empty() || rf.empty() || rs.empty() || sf.empty() || ss.empty())
-        return v;
-    cv::Mat mpf = ForegroundMask(pf, kPhotoBackground), mps = ForegroundMask(ps, kPhotoBackground);
-    v.iouFront = MaskIoU(mpf, ForegroundMask(sf, kPhotoBackground));
-    v.iouSide = MaskIoU(mps, ForegroundMask(ss, kPhotoBackground));
-    v.psnrFront = MaskPsnr(pf, rf, mpf);
-    v.psnrSide = MaskPsnr(ps, rs, mps);
-    return v;
+    auto corner = [&](int c) {
+        const size_t i = static_cast<size_t>(c) * 3;
+        return i + 2 < head.size() ? cv::Vec3d(head[i], head[i + 1], head[i + 2]) : cv::Vec3d();
+    };
+    auto centre = [](const std::vector<float>& p) {
+        cv::Vec3d sum;
+        for (size_t i = 0; i + 2 < p.size(); i += 3)
+            sum += cv::Vec3d(p[i], p[i + 1], p[i + 2]);
+        return p.empty() ? sum : sum * (3.0 / double(p.size()));
+    };
+    return {corner(maker.noseTipCorner), centre(leftEye), centre(rightEye), corner(maker.mouthCorner),
+            corner(maker.chinCorner)};
+}
+
+HeadSurface Surface(const KnownHeadMaker& maker, const KnownHeadMeshes& m)
+{
+    return {m.head, Landmarks(maker, m.head, m.rightEye, m.leftEye)};
+}
+
+void SetImage(TColladaEngine& engine, const KnownHeadMeshes& m)
+{
+    auto set = [&](int model, size_t geometry, const std::vector<float>& positions) {
+        auto& g = *engine.models[size_t(model)]->geometries.geometries.at(geometry);
+        if (g.positions.size() == positions.size())
+            g.positions = positions;
+        else
+            std::fprintf(stderr, "model %d geometry %zu: %zu positions, known head has %zu\n", model, geometry,
+                         g.positions.size(), positions.size());
+    };
+    set(0, 0, m.head);
+    auto& head = *engine.models[0]->geometries.geometries.at(0);
+    if (head.normals.size() == m.headNormals.size())
+        head.normals = m.headNormals;
+    set(1, 0, m.rightEye);
+    set(1, 1, m.leftEye);
+    set(2, 0, m.hair);
+    for (TColladaAsset* asset : engine.models)
+        engine.UpdateBuffers(asset);
+}
+
+bool WriteImage(const fs::path& path, const cv::Mat& image)
+{
+    bool ok = !image.empty() && cv::imwrite(path.string(), image);
+    if (!ok)
+        std::fprintf(stderr, "cannot write %s\n", path.c_str());
+    return ok;
+}
+
+// Draws the photos of every known head into its folder and returns the truths.
+bool MakePhotos(const KnownHeadMaker& maker, const fs::path& dir, std::vector<Truth>& truths)
+{
+    TXMLDocument document;
+    TColladaEngine engine(&document, 0, kViewWidth, kViewHeight, 35.0f, 0.1f, 100.0f);
+    glewInit();
+    for (const char* model : {"data/models/head.dae", "data/models/eyes.dae", "data/models/hairs.dae"})
+        if (engine.LoadModel(ProgramFolder() + model) < 0) {
+            std::fprintf(stderr, "cannot read %s\n", model);
+            return false;
+        }
+    engine.models[0]->polygonMode = 6914;
+    engine.models[1]->polygonMode = 6914;
+    engine.models[2]->polygonMode = 6913;  // the hair as lines, as in the program
+    for (const KnownHead& head : KnownHeads()) {
+        const fs::path folder = dir / head.name;
+        fs::create_directories(folder / "textures");
+        if (!WriteImage(folder / "textures/headtexture.bmp", maker.PaintSkin(head.look, 1024)) ||
+            !WriteImage(folder / "textures/eye.bmp", maker.PaintEye(head.look)))
+            return false;
+        const KnownHeadMeshes meshes = maker.Meshes(head.shape);
+        SetImage(engine, meshes);
+        for (TColladaAsset* asset : engine.models)
+            for (auto& node : asset->visualScenes.nodes)
+                node->textures.clear();
+        engine.LoadTextures((folder / "textures").string() + "/");
+        std::vector<int> models = {0, 1};
+        if (head.look.hair)
+            models.push_back(2);
+        const cv::Mat front = RenderModelView(engine, models, ViewSide::Front, kPhotoWidth, kPhotoHeight);
+        const cv::Mat side = RenderModelView(engine, models, ViewSide::Side, kPhotoWidth, kPhotoHeight);
+        cv::Mat mirrored;
+        cv::flip(side, mirrored, 1);
+        if (!WriteImage(folder / "front.png", front) || !WriteImage(folder / "side-left.png", side) ||
+            !WriteImage(folder / "side-right.png", mirrored))
+            return false;
+        Truth t;
+        t.surface = Surface(maker, meshes);
+        const std::vector<Vec3> fp = maker.FrontPoints(head.shape), pp = maker.ProfilePoints(head.shape);
+        t.pointsLeft = TruthJson(fp, pp, false);
+        t.pointsRight = TruthJson(fp, pp, true);
+        std::ofstream(folder / "truth-left.json") << t.pointsLeft;
+        std::ofstream(folder / "truth-right.json") << t.pointsRight;
+        truths.push_back(std::move(t));
+    }
+    return true;
+}
+
+// ---- one reconstruction and its measure --------------------------------------------------------
+
+struct Job {
+    size_t head = 0;
+    std::string kind;  // "auto-left", "auto-right", "oracle"
+    int exitCode = -1;
+    HeadError error;
+    double worstPoint = -1;  // px, recognized against true
+    std::string worstName;
+};
+
+// The head surface and eyes of an export, through the program's own reader, in the node's frame.
+bool ReadExport(const KnownHeadMaker& maker, const fs::path& path, HeadSurface& out)
+{
+    TXMLDocument document;
+    TColladaAsset asset(&document);
+    try {
+        if (!asset.Load(path.string()))
+            return false;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), e.what());
+        return false;
+    }
+    auto positionsOf = [&](const std::string& nodeName) {
+        std::vector<float> p;
+        for (const auto& node : asset.visualScenes.nodes) {
+            if (node->name != nodeName || node->geometryIndex < 0 ||
+                size_t(node->geometryIndex) >= asset.geometries.geometries.size())
+                continue;
+            p = asset.geometries.geometries[size_t(node->geometryIndex)]->positions;
+            // translate, rotate Z, Y, X, then scale, as the node lists them
+            const double rad = M_PI / 180.0;
+            const double ax = node->rotate[0] * rad, ay = node->rotate[1] * rad, az = node->rotate[2] * rad;
+            const cv::Matx33d rx(1, 0, 0, 0, std::cos(ax), -std::sin(ax), 0, std::sin(ax), std::cos(ax));
+            const cv::Matx33d ry(std::cos(ay), 0, std::sin(ay), 0, 1, 0, -std::sin(ay), 0, std::cos(ay));
+            const cv::Matx33d rz(std::cos(az), -std::sin(az), 0, std::sin(az), std::cos(az), 0, 0, 0, 1);
+            const cv::Matx33d r = rz * ry * rx;
+            for (size_t i = 0; i + 2 < p.size(); i += 3) {
+                const cv::Vec3d v = r * cv::Vec3d(p[i] * node->scale[0], p[i + 1] * node->scale[1], p[i + 2] * node->scale[2]);
+                for (int k = 0; k < 3; ++k)
+                    p[i + size_t(k)] = static_cast<float>(v[k] + node->translate[size_t(k)]);
+            }
+            break;
+        }
+        return p;
+    };
+    const std::vector<float> head = positionsOf("Cube"), right = positionsOf("RightEye"), left = positionsOf("LeftEye");
+    if (head.empty())
+        return false;
+    out = {head, Landmarks(maker, head, right, left)};
+    return true;
+}
+
+// Largest distance between recognized and true points, and its point's name.
+void PointError(const std::string& recognized, const std::string& truth, Job& job)
+{
+    THeadAttributes a, b;
+    const cv::Size size(kPhotoWidth, kPhotoHeight);
+    if (!ApplyPointsJson(recognized, a, size, size, size, size) || !ApplyPointsJson(truth, b, size, size, size, size))
+        return;
+    auto check = [&](const THPoint* p, const THPoint* q, const char* set) {
+        const double d = std::hypot(p->x - q->x, p->y - q->y);
+        if (d > job.worstPoint) {
+            job.worstPoint = d;
+            job.worstName = std::string(set) + " " + q->name;
+        }
+    };
+    for (int i = 0; i < FrontPoint::Count; ++i)
+        check(a.front[i], b.front[i], "front");
+    for (int i = 0; i < ProfilePoint::Count; ++i)
+        check(a.profile[i], b.profile[i], "profile");
+}
+
+void RunJob(const KnownHeadMaker& maker, const fs::path& dir, const Truth& truth, Job& job)
+{
+    const fs::path folder = dir / KnownHeads()[job.head].name;
+    const fs::path out = folder / job.kind;
+    fs::create_directories(out);
+    const bool right = job.kind == "auto-right";
+    std::string args = "run --front " + Q(folder / "front.png") + " --profile " +
+                       Q(folder / (right ? "side-right.png" : "side-left.png")) + " --points " + Q(out / "points.json") +
+                       " --views " + Q(out / "result") + " --export " + Q(out / "head.dae") + " --workdir " + Q(out / "work");
+    if (job.kind == "oracle")
+        args += " --set-points " + Q(folder / "truth-left.json");
+    std::string output;
+    job.exitCode = Driver(args, &output);
+    std::ofstream(out / "driver.log") << output;
+    if (job.exitCode != 0)
+        return;
+    HeadSurface result;
+    if (ReadExport(maker, out / "head.dae", result))
+        job.error = CompareHeads(truth.surface, result, kMmPerUnit);
+    PointError(ReadText(out / "points.json"), right ? truth.pointsRight : truth.pointsLeft, job);
+}
+
+void RunAll(const KnownHeadMaker& maker, const fs::path& dir, const std::vector<Truth>& truths, std::vector<Job>& jobs)
+{
+    std::atomic<size_t> next{0};
+    const unsigned workers = std::max(1u, std::min(6u, std::thread::hardware_concurrency()));
+    std::vector<std::thread> pool;
+    for (unsigned w = 0; w < workers; ++w)
+        pool.emplace_back([&] {
+            for (size_t i; (i = next++) < jobs.size();)
+                RunJob(maker, dir, truths[jobs[i].head], jobs[i]);
+        });
+    for (std::thread& t : pool)
+        t.join();
+}
+
+// ---- report ------------------------------------------------------------------------------------
+
+cv::Mat Tile(const fs::path& path, const std::string& caption)
+{
+    cv::Mat image = cv::imread(path.string());
+    if (image.empty())
+        image = cv::Mat(kPhotoHeight, kPhotoWidth, CV_8UC3, cv::Scalar(40, 40, 40));
+    cv::Mat small;
+    cv::resize(image, small, {kPhotoWidth / 3, kPhotoHeight / 3}, 0, 0, cv::INTER_AREA);
+    cv::putText(small, caption, {6, 18}, cv::FONT_HERSHEY_SIMPLEX, 0.45, cv::Scalar(255, 255, 255), 1, cv::LINE_AA);
+    return small;
+}
+
+void WriteMontage(const fs::path& dir)
+{
+    std::vector<cv::Mat> rows;
+    for (const KnownHead& head : KnownHeads()) {
+        const fs::path f = dir / head.name;
+        std::vector<cv::Mat> tiles = {Tile(f / "front.png", head.name + " front"), Tile(f / "side-left.png", "profile"),
+                                      Tile(f / "auto-left/result-front.png", "automatic"),
+                                      Tile(f / "auto-left/result-side.png", "automatic"),
+                                      Tile(f / "auto-right/result-side.png", "automatic, right-facing"),
+                                      Tile(f / "oracle/result-front.png", "true points"),
+                                      Tile(f / "oracle/result-side.png", "true points")};
+        cv::Mat row;
+        cv::hconcat(tiles, row);
+        rows.push_back(row);
+    }
+    cv::Mat all;
+    cv::vconcat(rows, all);
+    WriteImage(dir / "montage.png", all);
+}
+
+std::string Cell(const HeadError& e)
+{
+    char text[48];
+    if (!e.valid)
+        return "    -- /   --";
+    std::snprintf(text, sizeof text, "%5.2f / %5.2f", e.median, e.p95);
+    return text;
 }
 
 } // namespace
@@ -83,49 +361,73 @@ int main(int argc, char** argv)
 {
     fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / ("vultari-quality-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    std::printf("quality benchmark in %s (photos %d x %d, automatic recognition)\n", dir.c_str(), kPhotoWidth, kPhotoHeight);
+    dir = fs::absolute(dir);
+    std::printf("head quality on %zu known heads in %s (photos %d x %d)\n", KnownHeads().size(), dir.c_str(), kPhotoWidth,
+                kPhotoHeight);
+    KeepGLDriverLoaded();
 
-    // The undeformed generic head is the baseline every case is measured against as well.
-    if (Driver("photos --front " + Q(dir / "generic-front.png") + " --side " + Q(dir / "generic-side.png") + " --mesh " +
-               Q(dir / "generic.bin") + " --workdir " + Q(dir / "work-photos")) != 0)
+    GenericData generic;
+    try {
+        generic = BuildGeneric(kHuman);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "cannot build the known heads from %s: %s\n", kHuman, e.what());
         return 1;
-    const std::vector<float> generic = ReadPositions(dir / "generic.bin");
-
-    std::printf("\n%-10s %8s %8s %10s %10s %12s %12s %14s %14s %8s\n", "head", "IoU-f", "IoU-s", "PSNR-f dB",
-                "PSNR-s dB", "dist mean", "dist max", "generic mean", "generic max", "time s");
-    int failures = 0;
-    for (const char* name : {"generic", "deformed"}) {
-        const bool deformed = std::string(name) == "deformed";
-        const fs::path front = dir / (std::string(name) + "-front.png"), side = dir / (std::string(name) + "-side.png");
-        const fs::path known = dir / (std::string(name) + ".bin");
-        if (deformed &&
-            Driver("photos --deformed --front " + Q(front) + " --side " + Q(side) + " --mesh " + Q(known) + " --workdir " +
-                   Q(dir / "work-photos")) != 0) {
-            ++failures;
-            continue;
-        }
-        auto start = std::chrono::steady_clock::now();
-        const fs::path result = dir / (std::string(name) + "-result");
-        const fs::path mesh = dir / (std::string(name) + "-result.bin");
-        if (Driver("run --front " + Q(front) + " --profile " + Q(side) + " --views " + Q(result) + " --mesh " + Q(mesh) +
-                   " --points " + Q(dir / (std::string(name) + "-points.json")) + " --workdir " + Q(dir / ("work-" + std::string(name)))) != 0) {
-            ++failures;
-            continue;
-        }
-        double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        Views v = Compare(front, side, result.string());
-        const std::vector<float> truth = ReadPositions(known);
-        SurfaceDistance d = VertexSetDistance(ReadPositions(mesh), truth);
-        SurfaceDistance baseline = VertexSetDistance(generic, truth);
-        std::printf("%-10s %8.3f %8.3f %10.2f %10.2f %12.4f %12.4f %14.4f %14.4f %8.2f\n", name, v.iouFront, v.iouSide,
-                    v.psnrFront, v.psnrSide, d.mean, d.max, baseline.mean, baseline.max, seconds);
     }
-    std::printf("(distances in model units, about 2.8 cm each; \"generic\" columns: the undeformed generic head "
-                "against the same known head)\n");
+    const KnownHeadMaker maker(generic);
+    std::vector<Truth> truths;
+    if (!MakePhotos(maker, dir, truths))
+        return 1;
+
+    std::vector<Job> jobs;
+    for (size_t h = 0; h < KnownHeads().size(); ++h)
+        for (const char* kind : {"auto-left", "auto-right", "oracle"})
+            jobs.push_back({h, kind});
+    RunAll(maker, dir, truths, jobs);
+    WriteMontage(dir);
+
+    const HeadSurface undeformed = Surface(maker, maker.Meshes(HeadShape{}));
+    HeadShape unbent;
+    unbent.fromSource = true;
+    const HeadSurface figure = Surface(maker, maker.Meshes(unbent));
+    std::printf("\nface median / p95 distance in mm (true face within 95 mm of the nose tip); ratio: automatic "
+                "median over undeformed median, the worse facing\n");
+    std::printf("%-22s %15s %15s %15s %6s %15s %15s  %s\n", "head", "undeformed", "auto left", "auto right", "ratio",
+                "oracle", "MakeHuman", "worst point error (automatic, left | right)");
+    int failures = 0;
+    for (size_t h = 0; h < KnownHeads().size(); ++h) {
+        const Job* job[3];
+        for (const Job& j : jobs)
+            if (j.head == h)
+                job[j.kind == "auto-left" ? 0 : j.kind == "auto-right" ? 1 : 2] = &j;
+        const HeadError base = CompareHeads(truths[h].surface, undeformed, kMmPerUnit);
+        const HeadError source = KnownHeads()[h].shape.fromSource ? CompareHeads(truths[h].surface, figure, kMmPerUnit) : HeadError{};
+        double ratio = 0;  // automatic over undeformed, the worse facing
+        for (int k = 0; k < 2; ++k) {
+            if (job[k]->exitCode != 0 || !job[k]->error.valid)
+                ++failures;
+            if (job[k]->error.valid && base.median > 0)
+                ratio = std::max(ratio, job[k]->error.median / base.median);
+        }
+        char points[160];
+        std::snprintf(points, sizeof points, "%.0f px %s | %.0f px %s", job[0]->worstPoint, job[0]->worstName.c_str(),
+                      job[1]->worstPoint, job[1]->worstName.c_str());
+        char ratioText[16] = "    --";  // the generic head against itself: no baseline to divide by
+        if (base.median > 0.01)
+            std::snprintf(ratioText, sizeof ratioText, "%6.2f", ratio);
+        std::printf("%-22s %15s %15s %15s %6s %15s %15s  %s\n", KnownHeads()[h].name.c_str(), Cell(base).c_str(),
+                    Cell(job[0]->error).c_str(), Cell(job[1]->error).c_str(), ratioText, Cell(job[2]->error).c_str(),
+                    Cell(source).c_str(), points);
+        for (int k = 0; k < 3; ++k)
+            if (job[k]->exitCode != 0)
+                std::printf("  %s: the driver ended with %d (see %s)\n", job[k]->kind.c_str(), job[k]->exitCode,
+                            (dir / KnownHeads()[h].name / job[k]->kind / "driver.log").c_str());
+    }
+    std::printf("montage: %s\n", (dir / "montage.png").c_str());
 
     std::string output;
-    if (Driver("run --front " + Q(dir / "generic-front.png") + " --profile " + Q(dir / "generic-side.png") +
-                   " --fps 30 --workdir " + Q(dir / "work-fps"),
+    const fs::path g = dir / KnownHeads()[0].name;
+    if (Driver("run --front " + Q(g / "front.png") + " --profile " + Q(g / "side-left.png") + " --fps 30 --workdir " +
+                   Q(dir / "work-fps"),
                &output) != 0)
         return 1;
     std::printf("\nRenderFrame frame rate, llvmpipe, %d x %d:\n", kViewWidth, kViewHeight);

@@ -9,7 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <array>
 #include <filesystem>
+#include <vector>
 #include <fstream>
 #include <set>
 #include <sstream>
@@ -328,5 +330,56 @@ TEST_F(Driver, ResultViewsMatchThePhotosSilhouetteAndBrightness)
         const double ratio = cv::mean(colourGrey, head)[0] / cv::mean(photoGrey, head)[0];
         EXPECT_GT(ratio, 0.8) << view << ": the result is drawn darker than the photo";
         EXPECT_LT(ratio, 1.6) << view;
+    }
+}
+
+// The quality benchmark's oracle: every point the file names lands exactly where it says, in the
+// form the file gives (here the profile mirrored, as for a right-facing photo); a file that is
+// not a points file, or names a point that does not exist, ends the run before anything is done.
+TEST_F(Driver, SetPointsPutsEveryPointWhereTheFileSays)
+{
+    Result photos = RunDriver("photos --front " + Quote(dir / "front.png") + " --side " + Quote(dir / "side.png") +
+                              " --workdir " + Quote(dir / "work-photos"));
+    ASSERT_EQ(photos.code, 0) << photos.output;
+    std::string file = "{\n  \"profileOrientation\": 1,\n  \"points\": [\n";
+    std::vector<std::array<int, 4>> expected;  // set (0 front, 1 profile), index, x, y
+    for (int set = 0; set < 2; ++set)
+        for (int i = 0; i < (set ? 14 : 27); ++i) {
+            const int x = 17 + 13 * i + 5 * set, y = 600 - 11 * i - 3 * set;
+            expected.push_back({set, i, x, y});
+            file += std::string("    {\"set\": \"") + (set ? "profile" : "front") + "\", \"index\": " + std::to_string(i) +
+                    ", \"name\": \"a \\\"name\\\" }\", \"x\": " + std::to_string(x) + ", \"y\": " + std::to_string(y) +
+                    "}" + (set == 1 && i == 13 ? "\n" : ",\n");
+        }
+    file += "  ]\n}\n";
+    std::ofstream(dir / "true.json") << file;
+    const std::string run = "run --front " + Quote(dir / "front.png") + " --profile " + Quote(dir / "side.png") +
+                            " --workdir " + Quote(dir / "work") + " --points " + Quote(dir / "points.json") + " --set-points ";
+    Result r = RunDriver(run + Quote(dir / "true.json"));
+    ASSERT_EQ(r.code, 0) << r.output;
+    const std::string points = ReadFile(dir / "points.json");
+    EXPECT_NE(points.find("\"profileOrientation\": 1"), std::string::npos) << points;
+    for (const auto& [set, index, x, y] : expected) {
+        const std::string entry = std::string("{\"set\": \"") + (set ? "profile" : "front") + "\", \"index\": " +
+                                  std::to_string(index) + ",";
+        const size_t at = points.find(entry);
+        ASSERT_NE(at, std::string::npos) << entry;
+        const std::string line = points.substr(at, points.find('\n', at) - at);
+        EXPECT_NE(line.find("\"x\": " + std::to_string(x) + ", \"y\": " + std::to_string(y) + "}"), std::string::npos) << line;
+    }
+
+    const std::pair<const char*, std::string> bad[] = {
+        {"not JSON", "points, please"},
+        {"no such point", "{\"points\": [{\"set\": \"front\", \"index\": 27, \"x\": 1, \"y\": 2}]}"},
+        {"no such set", "{\"points\": [{\"set\": \"side\", \"index\": 0, \"x\": 1, \"y\": 2}]}"},
+        {"a point without y", "{\"points\": [{\"set\": \"front\", \"index\": 0, \"x\": 1}]}"},
+        {"cut short", file.substr(0, file.size() / 2)},
+    };
+    for (const auto& [what, text] : bad) {
+        std::ofstream(dir / "bad.json") << text;
+        fs::remove(dir / "points.json");
+        Result b = RunDriver(run + Quote(dir / "bad.json"));
+        EXPECT_EQ(b.code, 2) << what << "\n" << b.output;
+        EXPECT_FALSE(fs::exists(dir / "points.json")) << what;
     }
 }

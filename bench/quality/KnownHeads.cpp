@@ -1,0 +1,364 @@
+#include "bench/quality/KnownHeads.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include <opencv2/imgproc.hpp>
+
+namespace {
+
+double Smooth01(double t)
+{
+    t = std::clamp(t, 0.0, 1.0);
+    return t * t * (3 - 2 * t);
+}
+
+// min(t, 0) with the corner rounded over about `b`: its slope runs smoothly from 1 to 0.
+double SoftMin0(double t, double b)
+{
+    if (-t / b > 30)
+        return t;
+    return -b * std::log1p(std::exp(-t / b));
+}
+
+double Gauss(Vec3 d, Vec3 sigma)
+{
+    return std::exp(-(d.x * d.x / (2 * sigma.x * sigma.x) + d.y * d.y / (2 * sigma.y * sigma.y) +
+                      d.z * d.z / (2 * sigma.z * sigma.z)));
+}
+
+cv::Vec3b Mix(cv::Vec3b a, cv::Vec3b b, double t)
+{
+    cv::Vec3b out;
+    for (int c = 0; c < 3; ++c)
+        out[c] = cv::saturate_cast<uchar>(a[c] + (b[c] - a[c]) * std::clamp(t, 0.0, 1.0));
+    return out;
+}
+
+cv::Vec3b Times(cv::Vec3b a, double b, double g, double r)
+{
+    return {cv::saturate_cast<uchar>(a[0] * b), cv::saturate_cast<uchar>(a[1] * g), cv::saturate_cast<uchar>(a[2] * r)};
+}
+
+// Features of the generic head the changes and the paint are laid around.
+constexpr Vec3 kNoseTip{0.05, -2.25, -0.35};
+constexpr double kEyePlaneY = -0.732, kEyeZ = 0.502, kMouthZ = -1.521;
+constexpr double kEyeX[2] = {-1.023, 1.252};
+constexpr Vec3 kEars[2] = {{-2.65, 2.764, 0.656}, {2.65, 2.764, 0.656}};
+constexpr Vec3 kScaleCentre{0, 1.0, 0.5};
+
+Vec3 Deform(const HeadShape& s, Vec3 p)
+{
+    // The nose stands further out of (or back into) the face; the cheeks beside it follow a little.
+    {
+        const double sz = p.z > kNoseTip.z ? 1.0 : 0.45;
+        const double w = Gauss({p.x, 0, p.z - kNoseTip.z}, {0.7, 1, sz});
+        p.y += (s.noseDepth - 1) * w * SoftMin0(p.y - kEyePlaneY, 0.15);
+    }
+    if (s.noseLength != 0) {
+        const double front = Smooth01((-0.9 - p.y) / 0.6);
+        p.z -= s.noseLength * Gauss(p - kNoseTip, {0.45, 0.6, 0.45}) * front;
+    }
+    if (s.mouthWidth != 1) {
+        const double front = Smooth01((-0.2 - p.y) / 0.5);
+        p.x *= 1 + (s.mouthWidth - 1) * Gauss({p.x, 0, p.z - kMouthZ}, {1.1, 1, 0.45}) * front;
+    }
+    for (const Vec3& ear : kEars)
+        p = p + s.earShift * Gauss(p - ear, {0.9, 0.9, 0.9});
+    p.z += (s.faceLength - 1) * SoftMin0(p.z - (kEyeZ - 0.15), 0.5);
+    const Vec3 d = p - kScaleCentre;
+    return kScaleCentre + Vec3{d.x * s.scale.x, d.y * s.scale.y, d.z * s.scale.z};
+}
+
+std::vector<float> Flat(const std::vector<Vec3>& corners)
+{
+    std::vector<float> out;
+    out.reserve(corners.size() * 3);
+    for (const Vec3& p : corners)
+        out.insert(out.end(), {float(p.x), float(p.y), float(p.z)});
+    return out;
+}
+
+// BGR skin tones whose shading, from the flash-lit front down to half as bright at the outline,
+// stays inside the skin table.
+const cv::Vec3b kFair{150, 178, 228}, kLight{165, 195, 236}, kMedium{112, 148, 200}, kOlive{100, 140, 186},
+    kTan{88, 118, 168}, kBrown{68, 94, 140};
+const cv::Vec3b kBrownIris{40, 70, 110}, kBlueIris{150, 110, 70}, kGreenIris{80, 120, 90}, kDarkIris{30, 45, 60};
+
+} // namespace
+
+const std::vector<KnownHead>& KnownHeads()
+{
+    static const std::vector<KnownHead> heads = [] {
+        std::vector<KnownHead> h;
+        auto add = [&](const char* name, HeadShape shape, cv::Vec3b skin, cv::Vec3b iris, bool hair,
+                       cv::Vec3b hairColour = {30, 28, 30}) { h.push_back({name, shape, {skin, iris, hair, hairColour}}); };
+        HeadShape generic;
+        add("generic", generic, kFair, kBrownIris, false);
+        HeadShape mh;
+        mh.fromSource = true;
+        add("mh", mh, kLight, kBlueIris, true);
+        HeadShape s = mh;
+        s.scale = {1.07, 1, 1};
+        s.faceLength = 0.92;
+        add("mh-wide-short", s, kMedium, kBrownIris, false);
+        s = mh;
+        s.scale = {0.93, 1, 1};
+        s.faceLength = 1.09;
+        add("mh-narrow-long", s, kTan, kDarkIris, true, {22, 22, 24});
+        s = mh;
+        s.noseDepth = 1.3;
+        s.noseLength = 0.15;
+        s.scale = {1, 1.05, 1};
+        add("mh-big-nose-deep", s, kOlive, kGreenIris, false);
+        s = mh;
+        s.noseDepth = 0.75;
+        s.noseLength = -0.08;
+        s.scale = {1, 0.94, 1};
+        add("mh-small-nose-shallow", s, kLight, kBlueIris, true, {35, 40, 52});
+        s = mh;
+        s.earShift = {0, 0.3, -0.25};
+        add("mh-ears-back-low", s, kBrown, kDarkIris, true, {20, 20, 22});
+        s = mh;
+        s.earShift = {0, -0.3, 0.25};
+        s.mouthWidth = 1.12;
+        add("mh-ears-forward-high", s, kFair, kGreenIris, false);
+        s = mh;
+        s.scale = {1, 1.08, 1.04};
+        s.mouthWidth = 1.15;
+        add("mh-deep-wide-mouth", s, kMedium, kBrownIris, true, {28, 30, 40});
+        return h;
+    }();
+    return heads;
+}
+
+KnownHeadMaker::KnownHeadMaker(const GenericData& generic) : g(generic)
+{
+    bent = g.g.bentAt;
+    for (size_t i = 0; i < bent.size(); ++i)
+        shift.push_back(g.g.sourceAt[i] - bent[i]);
+    Vec3 high{-1e9, -1e9, -1e9};
+    low = {1e9, 1e9, 1e9};
+    for (const Vec3& p : bent) {
+        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
+        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
+    }
+    count = {int((high.x - low.x) / cell) + 1, int((high.y - low.y) / cell) + 1, int((high.z - low.z) / cell) + 1};
+    cells.resize(size_t(count[0]) * size_t(count[1]) * size_t(count[2]));
+    for (size_t i = 0; i < bent.size(); ++i) {
+        const Vec3 d = bent[i] - low;
+        cells[(size_t(d.z / cell) * size_t(count[1]) + size_t(d.y / cell)) * size_t(count[0]) + size_t(d.x / cell)].push_back(int(i));
+    }
+    const Mesh& m = g.g.head;
+    double mouthBest = 1e9;
+    for (size_t t = 0; t < m.tris.size(); ++t)
+        for (int k = 0; k < 3; ++k) {
+            const int v = m.tris[t][k], corner = int(3 * t) + k;
+            if (v == g.g.noseTipVertex && noseTipCorner < 0)
+                noseTipCorner = corner;
+            if (v == g.g.chinVertex && chinCorner < 0)
+                chinCorner = corner;
+            const double d = Len(m.pos[v] - g.front[11].p);
+            if (d < mouthBest) {
+                mouthBest = d;
+                mouthCorner = corner;
+            }
+        }
+}
+
+// The figure's own place of a generic point: exact on the figure's vertices, elsewhere (hair, the
+// few skin vertices the generator moved or added) weighted by the nearest vertices' moves.
+Vec3 KnownHeadMaker::FromSource(Vec3 p) const
+{
+    const Vec3 d = p - low;
+    const int ci = int(std::floor(d.x / cell)), cj = int(std::floor(d.y / cell)), ck = int(std::floor(d.z / cell));
+    for (int reach = 1; reach < 64; reach *= 2) {
+        Vec3 sum;
+        double weights = 0;
+        for (int k = ck - reach; k <= ck + reach; ++k)
+            for (int j = cj - reach; j <= cj + reach; ++j)
+                for (int i = ci - reach; i <= ci + reach; ++i) {
+                    if (i < 0 || j < 0 || k < 0 || i >= count[0] || j >= count[1] || k >= count[2])
+                        continue;
+                    for (int v : cells[(size_t(k) * size_t(count[1]) + size_t(j)) * size_t(count[0]) + size_t(i)]) {
+                        const double r = Len(bent[size_t(v)] - p);
+                        if (r < 1e-6)
+                            return p + shift[size_t(v)];
+                        if (r > reach * cell)
+                            continue;
+                        const double w = 1.0 / (r * r * r * r);
+                        sum = sum + shift[size_t(v)] * w;
+                        weights += w;
+                    }
+                }
+        if (weights > 0)
+            return p + sum * (1.0 / weights);
+    }
+    return p;
+}
+
+Vec3 KnownHeadMaker::Place(const HeadShape& shape, Vec3 p) const
+{
+    return Deform(shape, shape.fromSource ? FromSource(p) : p);
+}
+
+// Eyeballs move whole, with the change at their centres: a changed head keeps round eyes.
+Vec3 KnownHeadMaker::EyeMove(const HeadShape& shape, int side) const
+{
+    const Mesh& eye = side ? g.g.rightEye : g.g.leftEye;
+    Vec3 centre;
+    for (const Vec3& p : eye.pos)
+        centre = centre + p;
+    centre = centre * (1.0 / double(std::max<size_t>(1, eye.pos.size())));
+    Vec3 moved = centre;
+    if (shape.fromSource)
+        moved = moved + g.g.sourceEyeShift[side];
+    return Deform(shape, moved) - centre;
+}
+
+KnownHeadMeshes KnownHeadMaker::Meshes(const HeadShape& shape) const
+{
+    auto corners = [&](const Mesh& m, auto place) {
+        std::vector<Vec3> placed(m.pos.size());
+        for (size_t i = 0; i < m.pos.size(); ++i)
+            placed[i] = place(m.pos[i]);
+        std::vector<Vec3> out;
+        for (const Tri& t : m.tris)
+            for (int v : t)
+                out.push_back(placed[size_t(v)]);
+        return Flat(out);
+    };
+    KnownHeadMeshes out;
+    out.head = corners(g.g.head, [&](Vec3 p) { return Place(shape, p); });
+    Mesh placed = g.g.head;
+    for (Vec3& p : placed.pos)
+        p = Place(shape, p);
+    const std::vector<Vec3> normals = placed.VertexNormals();
+    for (const Tri& t : placed.tris)
+        for (int v : t)
+            out.headNormals.insert(out.headNormals.end(), {float(normals[size_t(v)].x), float(normals[size_t(v)].y), float(normals[size_t(v)].z)});
+    out.hair = corners(g.hair, [&](Vec3 p) { return Place(shape, p); });
+    const Vec3 left = EyeMove(shape, 0), right = EyeMove(shape, 1);
+    out.leftEye = corners(g.g.leftEye, [&](Vec3 p) { return p + left; });
+    out.rightEye = corners(g.g.rightEye, [&](Vec3 p) { return p + right; });
+    return out;
+}
+
+std::vector<Vec3> KnownHeadMaker::FrontPoints(const HeadShape& shape) const
+{
+    std::vector<Vec3> out;
+    for (const FeaturePoint& f : g.front)
+        out.push_back(Place(shape, f.p));
+    return out;
+}
+
+std::vector<Vec3> KnownHeadMaker::ProfilePoints(const HeadShape& shape) const
+{
+    std::vector<Vec3> out;
+    for (const FeaturePoint& f : g.profile)
+        out.push_back(Place(shape, f.p));
+    return out;
+}
+
+cv::Vec3b KnownHeadMaker::SkinColour(const HeadLook& look, Vec3 p) const
+{
+    cv::Vec3b c = look.skin;
+    const double front = Smooth01((-0.2 - p.y) / 0.3);
+    // Brows: an arc above each eye, dark as the hair.
+    const cv::Vec3b brow = Mix(look.skin, {45, 45, 50}, 0.72);
+    for (double x : kEyeX) {
+        const double u = (p.x - x) / 0.62;
+        const double z = kEyeZ + 0.6 + 0.1 * (1 - u * u) - 0.08 * u * u;
+        const double across = 1 - Smooth01((std::abs(u) - 0.85) / 0.2);
+        const double within = 1 - Smooth01((std::abs(p.z - z) - 0.07) / 0.05);
+        c = Mix(c, brow, across * within * front);
+    }
+    // Lips: redder and darker than the skin, with the dark line where they meet.
+    {
+        const double t = std::max(0.0, 1 - (p.x / 0.97) * (p.x / 0.97));
+        const double top = kMouthZ + 0.3 * std::sqrt(t), bottom = kMouthZ - 0.36 * std::sqrt(t);
+        const double inside = std::min(Smooth01((top - p.z) / 0.04), Smooth01((p.z - bottom) / 0.04));
+        c = Mix(c, Times(look.skin, 0.62, 0.58, 0.84), inside * front);
+        const double line = 1 - Smooth01((std::abs(p.z - kMouthZ) - 0.012) / 0.02);
+        c = Mix(c, Times(look.skin, 0.3, 0.28, 0.4), line * inside * front);
+    }
+    if (look.hair) {
+        // The hairline: high on the forehead, lower at the temples, above the ears, down the back
+        // of the head to the nape. The ears stay skin.
+        const double forehead = 2.5 - 0.55 * Smooth01((std::abs(p.x) - 1.3) / 1.0);
+        const double back = Smooth01((p.y - 2.9) / 1.0);
+        const double line = (1 - back) * forehead + back * -0.9;
+        const bool ear = std::abs(p.x) > 2.2 && p.y > 1.9 && p.y < 3.45 && p.z > -0.5 && p.z < 1.7;
+        if (!ear)
+            c = Mix(c, look.hairColour, Smooth01((p.z - line) / 0.08 + 0.5));
+    }
+    return c;
+}
+
+cv::Mat KnownHeadMaker::PaintSkin(const HeadLook& look, int size) const
+{
+    cv::Mat atlas(size, size, CV_8UC3, cv::Scalar(look.skin[0], look.skin[1], look.skin[2]));
+    cv::Mat covered(size, size, CV_8U, cv::Scalar(0));
+    const Mesh& m = g.g.head;
+    for (size_t t = 0; t < m.tris.size(); ++t) {
+        cv::Point2d q[3];
+        Vec3 p[3];
+        for (int k = 0; k < 3; ++k) {
+            const Vec2& uv = g.headUv[3 * t + size_t(k)];
+            q[k] = {uv.u * size - 0.5, (1 - uv.v) * size - 0.5};  // row 0 is the top: v runs up
+            p[k] = m.pos[size_t(m.tris[t][size_t(k)])];
+        }
+        const double area = (q[1].x - q[0].x) * (q[2].y - q[0].y) - (q[2].x - q[0].x) * (q[1].y - q[0].y);
+        if (std::abs(area) < 1e-12)
+            continue;
+        const int x0 = std::max(0, int(std::floor(std::min({q[0].x, q[1].x, q[2].x})))),
+                  x1 = std::min(size - 1, int(std::ceil(std::max({q[0].x, q[1].x, q[2].x})))),
+                  y0 = std::max(0, int(std::floor(std::min({q[0].y, q[1].y, q[2].y})))),
+                  y1 = std::min(size - 1, int(std::ceil(std::max({q[0].y, q[1].y, q[2].y}))));
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x) {
+                auto edge = [&](cv::Point2d a, cv::Point2d b) { return ((b.x - a.x) * (y - a.y) - (x - a.x) * (b.y - a.y)) / area; };
+                const double w0 = edge(q[1], q[2]), w1 = edge(q[2], q[0]), w2 = edge(q[0], q[1]);
+                if (w0 < -1e-9 || w1 < -1e-9 || w2 < -1e-9)
+                    continue;
+                atlas.at<cv::Vec3b>(y, x) = SkinColour(look, p[0] * w0 + p[1] * w1 + p[2] * w2);
+                covered.at<uchar>(y, x) = 255;
+            }
+    }
+    // Texels between triangles take their covered neighbours' colour, so no seam shows skin in hair.
+    for (int pass = 0; pass < 4; ++pass) {
+        cv::Mat next = covered.clone();
+        for (int y = 0; y < size; ++y)
+            for (int x = 0; x < size; ++x) {
+                if (covered.at<uchar>(y, x))
+                    continue;
+                int sum[3] = {0, 0, 0}, n = 0;
+                for (int dy = -1; dy <= 1; ++dy)
+                    for (int dx = -1; dx <= 1; ++dx) {
+                        const int yy = y + dy, xx = x + dx;
+                        if (yy < 0 || xx < 0 || yy >= size || xx >= size || !covered.at<uchar>(yy, xx))
+                            continue;
+                        const cv::Vec3b v = atlas.at<cv::Vec3b>(yy, xx);
+                        for (int c = 0; c < 3; ++c)
+                            sum[c] += v[c];
+                        ++n;
+                    }
+                if (n == 0)
+                    continue;
+                atlas.at<cv::Vec3b>(y, x) = {uchar(sum[0] / n), uchar(sum[1] / n), uchar(sum[2] / n)};
+                next.at<uchar>(y, x) = 255;
+            }
+        covered = next;
+    }
+    return atlas;
+}
+
+// The eye texture's layout: the iris in the middle of the square (as the generic eye texture).
+cv::Mat KnownHeadMaker::PaintEye(const HeadLook& look) const
+{
+    cv::Mat m(64, 64, CV_8UC3, cv::Scalar(225, 230, 235));
+    cv::circle(m, {32, 32}, 13, cv::Scalar(look.iris[0], look.iris[1], look.iris[2]), cv::FILLED, cv::LINE_AA);
+    cv::circle(m, {32, 32}, 5, cv::Scalar(15, 15, 15), cv::FILLED, cv::LINE_AA);
+    return m;
+}

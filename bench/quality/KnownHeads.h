@@ -1,0 +1,79 @@
+#pragma once
+// The quality benchmark's known heads: the generic head itself and smooth changes of the MakeHuman
+// figure it was made from, each with a painted skin (darker brows, lips and irises, some with dark
+// hair over the scalp), so that photos of them can be reconstructed and compared with the truth.
+//
+// Every known head keeps the generic head's triangles, texture layout and feature points: a point
+// of the generic head has one place on every known head. That place is where the unbent MakeHuman
+// figure has it (for the heads made from it), then moved by the head's own smooth change.
+#include <array>
+#include <string>
+#include <vector>
+
+#include <opencv2/core.hpp>
+
+#include "tools/genhead/Generic.h"
+
+// A smooth change of proportions; the neutral values change nothing.
+struct HeadShape {
+    bool fromSource = false;   // the unbent MakeHuman figure, not the generic head
+    Vec3 scale{1, 1, 1};       // the whole head, about the middle between the ears
+    double faceLength = 1;     // everything below the eyes stretched down
+    double noseDepth = 1;      // how far the nose stands out of the face
+    double noseLength = 0;     // the tip moved down (model units)
+    double mouthWidth = 1;
+    Vec3 earShift;             // both ears (y back, z up; model units)
+};
+
+// Colours are blue-green-red, as the photos hold them.
+struct HeadLook {
+    cv::Vec3b skin;
+    cv::Vec3b iris;
+    bool hair = false;  // dark hair painted over the scalp and the back of the head, hair strands drawn
+    cv::Vec3b hairColour{30, 28, 30};
+};
+
+struct KnownHead {
+    std::string name;
+    HeadShape shape;
+    HeadLook look;
+};
+
+// The benchmark's heads: varied proportions, skin tones and hair.
+const std::vector<KnownHead>& KnownHeads();
+
+// Corner positions (x, y, z a corner, three a triangle) in the order of the data tree's models.
+struct KnownHeadMeshes {
+    std::vector<float> head, rightEye, leftEye, hair;
+    std::vector<float> headNormals;  // unit, a corner each, of the changed surface
+};
+
+class KnownHeadMaker {
+public:
+    explicit KnownHeadMaker(const GenericData& generic);
+
+    // Where the generic head's surface point p lies on a head of this shape.
+    Vec3 Place(const HeadShape& shape, Vec3 p) const;
+    KnownHeadMeshes Meshes(const HeadShape& shape) const;
+    // The 27 front and 14 profile feature points of the generic head, placed on the known head.
+    std::vector<Vec3> FrontPoints(const HeadShape& shape) const;
+    std::vector<Vec3> ProfilePoints(const HeadShape& shape) const;
+    // The head texture in the generic layout (size x size texels) and the eye texture.
+    cv::Mat PaintSkin(const HeadLook& look, int size) const;
+    cv::Mat PaintEye(const HeadLook& look) const;
+
+    // Corner indices of the head mesh that every head shares: the nose tip, the mouth, the chin.
+    int noseTipCorner = -1, mouthCorner = -1, chinCorner = -1;
+
+private:
+    Vec3 FromSource(Vec3 p) const;
+    Vec3 EyeMove(const HeadShape& shape, int side) const;  // side 0 the left eye (-x)
+    cv::Vec3b SkinColour(const HeadLook& look, Vec3 p) const;
+
+    const GenericData& g;
+    std::vector<Vec3> bent, shift;  // the figure's vertices as bent into the generic head, and back
+    std::vector<std::vector<int>> cells;
+    Vec3 low;
+    std::array<int, 3> count{};
+    double cell = 0.25;
+};
