@@ -183,7 +183,7 @@ TEST_F(ViewFrame, DiffusionWithoutHeadNodeOrTextureDrawsOnePass)
     }
 }
 
-// The exact order of the Part's passes, with the engine's and the pass's GL calls recorded instead
+// The exact order of a frame's passes, with the engine's and the pass's GL calls recorded instead
 // of run (the real context stays as it was; only calls through the GL tables are seen).
 class ViewFrameOrder : public ViewFrame {
 protected:
