@@ -52,7 +52,9 @@ std::vector<float> ReadPositions(const fs::path& path)
 
 std::string Q(const fs::path& p)
 {
-    return "'" + p.string() + "'";
+    std::string quoted(1, '\'');
+    quoted.append(p.string()).push_back('\'');
+    return quoted;
 }
 
 struct Views {
