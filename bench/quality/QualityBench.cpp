@@ -63,7 +63,9 @@ int Driver(const std::string& arguments, std::string* output = nullptr)
 
 std::string Q(const fs::path& p)
 {
-    return "'" + p.string() + "'";
+    std::string quoted(1, '\'');
+    quoted.append(p.string()).push_back('\'');
+    return quoted;
 }
 
 std::string ReadText(const fs::path& path)

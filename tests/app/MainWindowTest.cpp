@@ -33,6 +33,7 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <cmath>
 #include <fstream>
 #include <sstream>
 
@@ -101,6 +102,23 @@ void WatchStatus()
 }
 
 QImage Picture(TImageBox* box) { return box->Image()->Picture().Image().copy(); }
+
+// What the X server shows of a widget: for the 3D panel, the frames the engine has swapped.
+QImage OnScreen(QWidget* widget)
+{
+    QApplication::processEvents();
+    const QPoint at = widget->mapToGlobal(QPoint(0, 0));
+    return widget->screen()->grabWindow(0, at.x(), at.y(), widget->width(), widget->height()).toImage();
+}
+
+int LitPixels(const QImage& image)
+{
+    int lit = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            lit += qGray(image.pixel(x, y)) > 40 ? 1 : 0;
+    return lit;
+}
 
 }  // namespace
 
@@ -238,48 +256,53 @@ private slots:
         QCOMPARE(f->ImageMain->Image()->Height(), 613);
     }
 
-    // The enabling table through the working steps.
+    // The enabling table through the working steps, a failed reload of each photo included.
     void enablingThroughTheSteps()
     {
         Start();
-        const Enabling atStart{true, false, true, false, false, false, false, false, false, false, false, false};
-        QCOMPARE(Current(), atStart);
         QVERIFY(Form1->RadioButtonLeftOriented->isChecked());
-
-        LoadFront(FrontPhoto());
-        QVERIFY2(Messages().empty(), Messages().empty() ? "" : Messages().front().c_str());
-        const Enabling afterFront{true, true, true, false, false, false, false, true, false, false, false, false};
-        QCOMPARE(Current(), afterFront);
-        QVERIFY(!IsBlank(Picture(Form1->ImageFront)));
-        QCOMPARE(Form1->LabelInfo->text(), QString("Vultari"));
-
-        LoadProfile(SecondPhoto());
-        const Enabling afterBoth{true, true, true, true, true, true, true, true, true, true, false, false};
-        QCOMPARE(Current(), afterBoth);
-        QVERIFY(!IsBlank(Picture(Form1->ImageProfile)));
-        // The orientation buttons show what recognition decided.
-        QCOMPARE(Form1->RadioButtonRightOriented->isChecked(), Form1->core->GetProfileOrientation() == 1);
-
-        // A failed reload of the front photo: its editing and the reconstruction go, the old
-        // thumbnail stays.
-        QImage before = Picture(Form1->ImageFront);
         std::string notAnImage = (folder / "notes.txt").string();
         WriteText(notAnImage, "not a photo");
-        LoadFront(notAnImage);
-        QCOMPARE(Messages(), std::vector<std::string>{"Error: Front image not loaded"});
-        // "Reconstruct" follows what the recognizer still holds after the failed load.
-        bool both = Form1->core->IsFrontLoaded() && Form1->core->IsProfileLoaded();
-        const Enabling afterFailedFront{true, false, true, true, true, true, both, false, true, both, false, false};
-        QCOMPARE(Current(), afterFailedFront);
-        QCOMPARE(Picture(Form1->ImageFront), before);
-
-        // The orientation buttons stay enabled after a failed profile load.
-        Messages().clear();
-        LoadProfile(notAnImage);
-        QCOMPARE(Messages(), std::vector<std::string>{"Error: Profile image not loaded"});
-        both = Form1->core->IsFrontLoaded() && Form1->core->IsProfileLoaded();
-        const Enabling afterFailedProfile{true, false, true, false, true, true, both, false, false, both, false, false};
-        QCOMPARE(Current(), afterFailedProfile);
+        QImage frontThumbnail;
+        struct Step {
+            const char* what;
+            std::function<void()> act;
+            std::vector<std::string> messages;
+            Enabling expected;
+        };
+        // Columns: load front, edit front, load profile, edit profile, left, right, reconstruct;
+        // menu: edit front, edit profile, reconstruct, show, export.
+        const Step steps[] = {
+            {"at start", [] {}, {}, {true, false, true, false, false, false, false, false, false, false, false, false}},
+            {"front loaded", [&] { LoadFront(FrontPhoto()); }, {},
+             {true, true, true, false, false, false, false, true, false, false, false, false}},
+            {"both loaded", [&] { LoadProfile(SecondPhoto()); }, {},
+             {true, true, true, true, true, true, true, true, true, true, false, false}},
+            // The recognizer keeps the photos it holds, so both can still be reconstructed.
+            {"front reload failed",
+             [&] {
+                 frontThumbnail = Picture(Form1->ImageFront);
+                 LoadFront(notAnImage);
+             },
+             {"Error: Front image not loaded"},
+             {true, false, true, true, true, true, true, false, true, true, false, false}},
+            {"profile reload failed", [&] { LoadProfile(notAnImage); }, {"Error: Profile image not loaded"},
+             {true, false, true, false, true, true, true, false, false, true, false, false}},
+        };
+        for (const Step& step : steps) {
+            Messages().clear();
+            step.act();
+            QVERIFY2(Messages() == step.messages, step.what);
+            const Enabling now = Current();
+            if (!(now == step.expected))
+                qInfo("after step \"%s\"", step.what);
+            QCOMPARE(now, step.expected);
+        }
+        QVERIFY(!IsBlank(frontThumbnail));
+        QCOMPARE(Form1->RadioButtonRightOriented->isChecked(), Form1->core->GetProfileOrientation() == 1);
+        QVERIFY(!IsBlank(Picture(Form1->ImageProfile)));
+        QCOMPARE(Picture(Form1->ImageFront), frontThumbnail);  // the failed reload kept the thumbnail
+        QCOMPARE(Form1->LabelInfo->text(), QString("Vultari"));
     }
 
     // Cancelled dialogs change nothing but refresh the status line.
@@ -534,8 +557,15 @@ private slots:
         QVERIFY(!Form1->ImageMain->isVisible());
         QVERIFY(Form1->Showreconstructedmodel1->isEnabled());
         QVERIFY(Form1->Exportreconstructed3Dheadmode1->isEnabled());
-        QTest::qWait(100);  // frames and light ticks run
-        QVERIFY(core->lightAngle >= 0);
+        // The light speed starts at 0: ticks and frames run, the light holds still, and the
+        // window shows the same picture twice.
+        QTest::qWait(100);
+        const float stillAngle = core->lightAngle;
+        const QImage stillFirst = OnScreen(Form1->PanelMain);
+        QTest::qWait(150);
+        QCOMPARE(core->lightAngle, stillAngle);
+        QVERIFY(LitPixels(stillFirst) > 1000);
+        QCOMPARE(OnScreen(Form1->PanelMain), stillFirst);
 
         // Turn with the real mouse on the 3D panel, over the engine's GL window: 0.2 degrees a pixel.
         PointerTo(Form1->PanelMain, QPoint(100, 100));
@@ -577,7 +607,17 @@ private slots:
         QCOMPARE(core->lightSpeed, 0.1f);
         QCOMPARE(Model(core->headModel)->polygonMode, 6914);
         QCOMPARE(Model(core->headModel)->shaderIndex, core->textureSpaceShader);
-        QTest::qWait(100);
+
+        // Speed 10 on the slider: each timer tick moves the light by 0.1 along its orbit, and the
+        // frames that reach the window show the head lit from elsewhere.
+        const float startAngle = core->lightAngle;
+        const QImage startPicture = OnScreen(Form1->PanelMain);
+        QTRY_VERIFY_WITH_TIMEOUT(core->lightAngle - startAngle > 0.35f, 5000);
+        const float ticks = (core->lightAngle - startAngle) / 0.1f;
+        QVERIFY2(std::abs(ticks - std::round(ticks)) < 1e-3f, qPrintable(QString::number(ticks)));
+        QVERIFY(std::abs(core->lightPosition[0] - std::sin(core->lightAngle - 0.1f) * 30.0f) < 1e-3f);
+        QTRY_VERIFY_WITH_TIMEOUT(OnScreen(Form1->PanelMain) != startPicture, 5000);
+        QVERIFY(LitPixels(OnScreen(Form1->PanelMain)) > 1000);
 
         // Export under a name with another extension: written as .dae with its textures.
         fs::path out = folder / "export";

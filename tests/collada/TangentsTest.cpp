@@ -23,8 +23,10 @@ TEST(TangentSpace, WorkedAndMirroredExamples)
         {"mirrored in v", triangle, {0, 0, 1, 0, 0, -1}, up, {1, 0, 0}, {0, -1, 0}},
         {"scaled texture", triangle, {0, 0, 0.25f, 0, 0, 4}, up, {1, 0, 0}, {0, 1, 0}},
         {"rotated texture", triangle, {0, 0, 0, 1, -1, 0}, up, {0, -1, 0}, {1, 0, 0}},
-        // The normal is used as stored: (0, 0, 2) orthogonalises (1, 0, 0) to itself all the same.
-        {"long normal", triangle, {0, 0, 1, 0, 0, 1}, {0, 0, 2, 0, 0, 2, 0, 0, 2}, {1, 0, 0}, {0, 1, 0}},
+        // The normal is used as stored: (0.5, 0, 2) takes 0.5 of itself off (1, 0, 0), leaving
+        // (0.75, 0, -1), where its unit normal would leave about (0.94, 0, -0.24).
+        {"long tilted normal", triangle, {0, 0, 1, 0, 0, 1}, {0.5f, 0, 2, 0.5f, 0, 2, 0.5f, 0, 2}, {0.6f, 0, -0.8f},
+         {0, 1, 0}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);

@@ -23,7 +23,8 @@ struct MiniHead {
     size_t Add(float x, float y, float z, std::initializer_list<std::pair<int, float>> inMaps = {})
     {
         const size_t v = mesh.positions.size() / 3;
-        mesh.positions.insert(mesh.positions.end(), {x, y, z});
+        for (float c : {x, y, z})
+            mesh.positions.push_back(c);
         for (auto& map : weights.weights)
             map.resize(v + 1, 0.0f);
         for (const auto& [slot, w] : inMaps)

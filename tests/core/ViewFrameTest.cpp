@@ -108,14 +108,31 @@ TEST_F(ViewFrame, DiffusionPassesDrawTheHeadAndRestoreTheState)
     cv::absdiff(phong, diffusion, difference);
     EXPECT_GT(cv::norm(difference, cv::NORM_L1), 1000.0) << "the diffusion frame equals the Phong frame";
 
-    // Targets keep the 0.7 grey clear colour where the passes drew nothing.
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, core->offscreenTargets[1].framebuffer);
-    glReadBuffer(GL_COLOR_ATTACHMENT0_EXT);
-    unsigned char pixel[4] = {0, 0, 0, 0};
-    glReadPixels(2, 2, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
-    glReadBuffer(GL_BACK);
-    EXPECT_NEAR(pixel[3], 255, 1);
+    // The scene's head fills texture space; laid out over its middle only, it leaves the targets'
+    // opaque 0.7 grey clear colour around it: in the light map, and in its blur (whose weights
+    // sum to 1) of that even grey.
+    TColladaAsset* headAsset = Model(core->headModel);
+    for (float& t : headAsset->geometries.geometries[0]->texCoords)
+        t = 0.25f + 0.5f * t;
+    core->engine->UpdateBuffers(headAsset);
+    Frame(3);
+    auto read = [&](int target, int x, int y) {
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, core->offscreenTargets[static_cast<size_t>(target)].framebuffer);
+        glReadBuffer(GL_COLOR_ATTACHMENT0_EXT);
+        cv::Vec4b pixel(0, 0, 0, 0);
+        glReadPixels(x, y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, pixel.val);
+        glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, 0);
+        glReadBuffer(GL_BACK);
+        return pixel;
+    };
+    const cv::Vec4b grey(178, 178, 178, 255);
+    for (int target : {0, 1}) {
+        const cv::Vec4b corner = read(target, 2, 2);
+        for (int channel = 0; channel < 4; ++channel)
+            EXPECT_NEAR(corner[channel], grey[channel], 1) << "target " << target << ", channel " << channel;
+    }
+    const cv::Vec4b lit = read(0, kPanelWidth / 2, kPanelHeight / 2);
+    EXPECT_GT(cv::norm(cv::Vec4i(lit) - cv::Vec4i(grey), cv::NORM_INF), 1.0) << "the head's light map is missing";
 }
 
 TEST_F(ViewFrame, HiddenHairsAndDrawOrder)
@@ -183,7 +200,7 @@ TEST_F(ViewFrame, DiffusionWithoutHeadNodeOrTextureDrawsOnePass)
     }
 }
 
-// The exact order of the Part's passes, with the engine's and the pass's GL calls recorded instead
+// The exact order of a frame's passes, with the engine's and the pass's GL calls recorded instead
 // of run (the real context stays as it was; only calls through the GL tables are seen).
 class ViewFrameOrder : public ViewFrame {
 protected:

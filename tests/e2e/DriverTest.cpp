@@ -56,7 +56,9 @@ std::string ReadFile(const fs::path& path)
 
 std::string Quote(const fs::path& p)
 {
-    return "'" + p.string() + "'";
+    std::string quoted(1, '\'');
+    quoted.append(p.string()).push_back('\'');
+    return quoted;
 }
 
 class Driver : public ::testing::Test {

@@ -49,7 +49,9 @@ void GenNames(const char* name, int n, unsigned int* names)
     std::string list;
     for (int i = 0; i < n; ++i) {
         names[i] = NewName();
-        list += (i ? " " : "") + std::to_string(names[i]);
+        if (i)
+            list += ' ';
+        list += std::to_string(names[i]);
     }
     R().Record(Call(name, n) + " -> " + list);
 }
@@ -57,8 +59,11 @@ void GenNames(const char* name, int n, unsigned int* names)
 void DeleteNames(const char* name, int n, const unsigned int* names)
 {
     std::string list;
-    for (int i = 0; i < n; ++i)
-        list += (i ? " " : "") + std::to_string(names[i]);
+    for (int i = 0; i < n; ++i) {
+        if (i)
+            list += ' ';
+        list += std::to_string(names[i]);
+    }
     R().Record(Call(name, n) + " [" + list + "]");
 }
 
@@ -125,7 +130,7 @@ GLEntryPoints RecordingTable()
     table.slot = [](int location, int count, const type* values) {                                  \
         std::string text = Call("gl" #slot, location, count);                                      \
         for (int i = 0; i < (components) * count; ++i)                                              \
-            text += " " + recording::Format(values[i]);                                             \
+            text.append(" ").append(recording::Format(values[i]));                                  \
         R().Record(text);                                                                           \
     };
     VULTARI_UNIFORM(Uniform1iv, int, 1)

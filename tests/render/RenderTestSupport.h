@@ -149,14 +149,20 @@ struct ColladaModel {
     {
         auto list = [](const auto& values) {
             std::string s;
-            for (const auto& v : values)
-                s += (s.empty() ? "" : " ") + Number(v);
+            for (const auto& v : values) {
+                if (!s.empty())
+                    s += ' ';
+                s += Number(v);
+            }
             return s;
         };
         std::string p;
         for (int index : triangles)
-            for (int input = 0; input < 3; ++input)
-                p += (p.empty() ? "" : " ") + std::to_string(index);
+            for (int input = 0; input < 3; ++input) {
+                if (!p.empty())
+                    p += ' ';
+                p += std::to_string(index);
+            }
         std::string s = "<?xml version=\"1.0\"?>\n<COLLADA version=\"1.4.0\">\n";
         if (!imageFile.empty()) {
             s += "<library_effects><effect id=\"M-fx\" name=\"M-fx\"><profile_COMMON>"

@@ -62,7 +62,9 @@ int main(int argc, char** argv)
     QPdfWriter writer(outputName + ".tmp");
     writer.setTitle("Vultari user manual");
     writer.setCreator("Vultari");
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(18, 16, 18, 16),
+    // QTextDocument::print puts its own 2 cm around the text (the page number sits in the bottom one);
+    // the page's margins come on top of that.
+    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(2, 2, 2, 2),
                                      QPageLayout::Millimeter));
     writer.setResolution(150);
     document.print(&writer);

@@ -116,19 +116,26 @@ void Figure(const cv::Mat& photo, THPoint* const* points, int count, int left, i
     figure.save(QString::fromStdString((out / "images" / name).string()));
 }
 
+// The points in two halves side by side, so that a figure and its whole table share one page.
 void Table(THPoint* const* points, int count, const char* name)
 {
     std::ofstream html(out / name);
-    html << "<table border=\"1\" cellpadding=\"3\" cellspacing=\"0\">\n<tr><th>No.</th><th align=\"left\">Point</th>"
-            "<th align=\"left\">Moves with</th></tr>\n";
-    for (int i = 0; i < count; ++i) {
-        html << "<tr><td align=\"center\">" << i << "</td><td>";
-        for (int d = 1; d < Depth(points[i]); ++d)
-            html << "&nbsp;&nbsp;&nbsp;&nbsp;";
-        html << points[i]->name << "</td><td>" << (points[i]->parent ? points[i]->parent->name : std::string("-"))
-             << "</td></tr>\n";
+    int half = (count + 1) / 2;
+    html << "<table border=\"0\" cellpadding=\"0\" cellspacing=\"0\" width=\"100%\" style=\"margin-top: 6px\"><tr>\n";
+    for (int from = 0; from < count; from += half) {
+        html << "<td valign=\"top\" width=\"50%\"" << (from ? " style=\"padding-left: 10px\"" : "") << ">\n"
+             << "<table border=\"1\" cellpadding=\"2\" cellspacing=\"0\" width=\"100%\" style=\"font-size: 8pt\">\n"
+                "<tr><th>No.</th><th align=\"left\">Point</th><th align=\"left\">Moves with</th></tr>\n";
+        for (int i = from; i < count && i < from + half; ++i) {
+            html << "<tr><td align=\"center\">" << i << "</td><td>";
+            for (int d = 1; d < Depth(points[i]); ++d)
+                html << "&nbsp;&nbsp;&nbsp;&nbsp;";
+            html << points[i]->name << "</td><td>"
+                 << (points[i]->parent ? points[i]->parent->name : std::string("-")) << "</td></tr>\n";
+        }
+        html << "</table>\n</td>\n";
     }
-    html << "</table>\n";
+    html << "</tr></table>\n";
 }
 
 // Puts the points where they truly are on the renders of the generic head (vultari_driver photos:
