@@ -3,6 +3,7 @@
 #include "core/VultariExport.h"
 
 #include "collada/Colladaasset.h"
+#include "tests/core/ColladaChecks.h"
 #include "tests/core/ExportFixture.h"
 
 #include <gtest/gtest.h>
@@ -109,8 +110,11 @@ TEST_F(ExportDocument, SkeletonLinesAndModelOrder)
     EXPECT_EQ(text.find('\r'), std::string::npos);
     EXPECT_NE(text.find("\n<library_geometries>\n"), std::string::npos);
     EXPECT_NE(text.find("\n  </library_geometries>\n"), std::string::npos);
-    EXPECT_NE(text.find("    <created>2010-05-01T17:03:21.000000    </created>\n"
-                        "    <modified>2010-05-01T17:03:21.000000    </modified>\n"), std::string::npos);
+    // xs:dateTime values: nothing after the stamp.
+    EXPECT_NE(text.find("    <created>2010-05-01T17:03:21.000000</created>\n"
+                        "    <modified>2010-05-01T17:03:21.000000</modified>\n"), std::string::npos);
+    // The head model's own unit.
+    EXPECT_NE(text.find("\t  <unit meter=\"0.028\" name=\"model_unit\"/>\n\t  <up_axis>Z_UP</up_axis>\n"), std::string::npos);
     // Every section lists head, then eyes, then hairs.
     for (const char* tag : {"<effect id=\"", "<image id=\"", "<material id=\"", "<geometry id=\"", "<node layer=\"L1\" id=\""}) {
         size_t a = text.find(std::string(tag) + fixture.headKey);
@@ -127,6 +131,156 @@ TEST_F(ExportDocument, SkeletonLinesAndModelOrder)
     EXPECT_NE(text.find("<init_from>textures/eye.bmp</init_from>"), std::string::npos);
     EXPECT_EQ(text.find("data/textures"), std::string::npos);
     EXPECT_EQ(text.find('\\'), std::string::npos);
+}
+
+namespace {
+
+// Three models named as the generic ones are: a node and a material named like their geometry, and
+// the hair sampling the head's image under the head's image name.
+struct GenericNames {
+    TXMLDocument xml;
+    TColladaAsset head{&xml}, eyes{&xml}, hairs{&xml};
+    GenericNames()
+    {
+        Add(head, "M", "headtexture", "data/textures/headtexture.bmp", {{"Head", "Cube"}});
+        Add(eyes, "Eye", "eye", "data/textures/eye.bmp", {{"RightEye", "RightEye"}, {"LeftEye", "LeftEye"}});
+        Add(hairs, "Hair", "headtexture", "data/textures/headtexture.bmp", {{"Hair", "Hair"}});
+        head.unitMeter = 0.028;
+        head.unitName = "model_unit";
+    }
+    static void Add(TColladaAsset& a, const std::string& material, const std::string& image, const std::string& file,
+                    const std::vector<std::pair<std::string, std::string>>& meshes)
+    {
+        a.effects.effects.push_back(std::make_unique<TEffect>());
+        a.effects.effects.back()->name = material + "-fx";
+        a.effects.effects.back()->imageName = image;
+        a.images.names.push_back(image);
+        a.images.files.push_back(file);
+        for (const auto& [geometry, node] : meshes) {
+            auto g = std::make_unique<TGeometry>();
+            g->name = geometry;
+            g->positions = {0, 0, 0, 1, 0, 0, 0, 1, 0};
+            g->normals = {0, 0, 1, 0, 0, 1, 0, 0, 1};
+            g->texCoords = {0, 0, 1, 0, 0, 1};
+            g->triangles = {0, 1, 2};
+            a.geometries.geometries.push_back(std::move(g));
+            auto n = std::make_unique<TNode>();
+            n->name = node;
+            n->geometryName = geometry;
+            n->materialName = material;
+            a.visualScenes.nodes.push_back(std::move(n));
+        }
+    }
+};
+
+class ExportFolder : public ::testing::Test {
+protected:
+    fs::path dir;
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("vultari-export-doc-" + std::to_string(::getpid()) + "-" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+    fs::path Save(const std::string& leaf, const std::string& text)
+    {
+        std::ofstream(dir / leaf, std::ios::binary) << text;
+        return dir / leaf;
+    }
+};
+
+} // namespace
+
+TEST_F(ExportFolder, EveryIdOnceWhereTheModelsNamesRepeat)
+{
+    GenericNames m;
+    const std::string text = ColladaDocumentText(m.head, m.eyes, m.hairs, "/out/head.dae", "2010-05-01T17:03:21.000000");
+    const std::vector<std::string> problems = collada_checks::ReferenceProblems(text);
+    EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
+    EXPECT_EQ(collada_checks::SchemaErrors(Save("generic.dae", text), dir), "");
+
+    // The names stay as the models have them; the shared image is written once.
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_string(text.c_str()));
+    pugi::xml_node root = doc.child("COLLADA");
+    auto names = [&](const char* library, const char* element) {
+        std::vector<std::string> out;
+        pugi::xml_node parent = root.child(library);
+        if (std::string(library) == "library_visual_scenes")
+            parent = parent.child("visual_scene");
+        for (pugi::xml_node e : parent.children(element))
+            out.push_back(e.attribute("name").value());
+        return out;
+    };
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(names("library_geometries", "geometry"), (Names{"Head", "RightEye", "LeftEye", "Hair"}));
+    EXPECT_EQ(names("library_visual_scenes", "node"), (Names{"Cube", "RightEye", "LeftEye", "Hair"}));
+    EXPECT_EQ(names("library_materials", "material"), (Names{"M", "Eye", "Hair"}));
+    EXPECT_EQ(names("library_effects", "effect"), (Names{"M-fx", "Eye-fx", "Hair-fx"}));
+    EXPECT_EQ(names("library_images", "image"), (Names{"headtexture", "eye"}));
+}
+
+TEST_F(ExportFolder, TheFixturesDocumentIsValid)
+{
+    ExportFixture fixture;
+    const std::string text = ColladaDocumentText(*fixture.head, *fixture.eyes, *fixture.hairs, "/out/head.dae",
+                                                 "2010-05-01T17:03:21.000000");
+    const std::vector<std::string> problems = collada_checks::ReferenceProblems(text);
+    EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
+    EXPECT_EQ(collada_checks::SchemaErrors(Save("fixture.dae", text), dir), "");
+}
+
+// Each node binds CHANNEL1 to the texture-coordinate set its geometry's triangles carry.
+TEST_F(ExportFolder, TextureBindingNamesTheGeometrysSet)
+{
+    GenericNames m;
+    pugi::xml_document doc;
+    const std::string text = ColladaDocumentText(m.head, m.eyes, m.hairs, "/out/head.dae", "T");
+    ASSERT_TRUE(doc.load_string(text.c_str()));
+    pugi::xml_node root = doc.child("COLLADA");
+    int nodes = 0;
+    for (pugi::xml_node node : root.child("library_visual_scenes").child("visual_scene").children("node")) {
+        SCOPED_TRACE(node.attribute("name").value());
+        const std::string url = node.child("instance_geometry").attribute("url").value();
+        pugi::xml_node geometry = root.child("library_geometries").find_child_by_attribute("geometry", "id", url.substr(1).c_str());
+        ASSERT_TRUE(geometry);
+        pugi::xml_node input = geometry.child("mesh").child("triangles").find_child_by_attribute("input", "semantic", "TEXCOORD");
+        ASSERT_TRUE(input);
+        pugi::xml_node bind = node.child("instance_geometry").child("bind_material").child("technique_common")
+                                  .child("instance_material").child("bind_vertex_input");
+        EXPECT_STREQ(bind.attribute("semantic").value(), "CHANNEL1");
+        ASSERT_TRUE(input.attribute("set")) << "a set that the binding can name";
+        EXPECT_STREQ(bind.attribute("input_set").value(), input.attribute("set").value());
+        ++nodes;
+    }
+    EXPECT_EQ(nodes, 4);
+}
+
+// The program's reader takes back what the export wrote: read and written again, the same text.
+TEST_F(ExportFolder, ReadBackAndWrittenAgainGivesTheSameDocument)
+{
+    for (bool generic : {false, true}) {
+        SCOPED_TRACE(generic ? "generic names" : "fixture");
+        ExportFixture fixture;
+        GenericNames m;
+        const TColladaAsset* models[3] = {fixture.head.get(), fixture.eyes.get(), fixture.hairs.get()};
+        if (generic)
+            models[0] = &m.head, models[1] = &m.eyes, models[2] = &m.hairs;
+        const std::string text = ColladaDocumentText(*models[0], *models[1], *models[2], "/out/head.dae", "T");
+        TXMLDocument xml;
+        TColladaAsset read(&xml), none1(&xml), none2(&xml);
+        ASSERT_TRUE(read.Load(Save("first.dae", text).string()));
+        EXPECT_EQ(read.geometries.geometries.size(), 4u);
+        for (const auto& node : read.visualScenes.nodes) {
+            EXPECT_GE(node->geometryIndex, 0) << node->name;
+            EXPECT_GE(node->effectIndex, 0) << node->name;
+        }
+        for (const auto& effect : read.effects.effects)
+            EXPECT_GE(effect->imageIndex, 0) << effect->name;
+        EXPECT_EQ(ColladaDocumentText(read, none1, none2, "/out/head.dae", "T"), text);
+    }
 }
 
 TEST_F(ExportDocument, PathWithMarkupStaysWellFormed)
