@@ -93,7 +93,7 @@ std::string TGeometry::GeometryXml(const TLibraryVisualScenes& scenes) const
                XmlEscape(material) + "\">\n";
         out += "          <input offset=\"0\" semantic=\"VERTEX\" source=\"#" + N + "-Vertex\"/>\n";
         out += "          <input offset=\"1\" semantic=\"NORMAL\" source=\"#" + N + "-Normals\"/>\n";
-        // Set 0, the set every node binds the effects' CHANNEL1 to.
+        // Set 0, the set every node binds the effects' CHANNEL0 to (readers that go by the digit agree).
         out += "          <input offset=\"2\" semantic=\"TEXCOORD\" source=\"#" + N + "-UV\" set=\"0\"/>\n";
         out += "          <p>";
         // De-indexed: position, normal and texture coordinate of a corner share one index.
@@ -165,7 +165,7 @@ std::string TNode::NodeXml() const
     out += "          <bind_material>\n";
     out += "            <technique_common>\n";
     out += "              <instance_material symbol=\"" + M + "\" target=\"#" + M + kMaterialIdSuffix + "\">\n";
-    out += "                <bind_vertex_input input_semantic=\"TEXCOORD\" input_set=\"0\" semantic=\"CHANNEL1\"/> \n";
+    out += "                <bind_vertex_input input_semantic=\"TEXCOORD\" input_set=\"0\" semantic=\"CHANNEL0\"/> \n";
     out += "              </instance_material>\n";
     out += "            </technique_common>\n";
     out += "          </bind_material>\n";
@@ -213,7 +213,7 @@ std::string TEffect::EffectXml() const
     out += "        \t \t   <color>0.50000 0.50000 0.50000 1</color>\n";
     out += "        \t \t </ambient>\n";
     out += "        \t \t <diffuse>\n";
-    out += "      \t   \t   <texture texcoord=\"CHANNEL1\" texture=\"" + I + "-sampler\"/>\n";
+    out += "      \t   \t   <texture texcoord=\"CHANNEL0\" texture=\"" + I + "-sampler\"/>\n";
     out += "      \t   \t </diffuse>\n";
     out += "      \t   \t <specular>\n";
     out += "      \t   \t   <color>0.10000 0.10000 0.10000 1</color>\n";

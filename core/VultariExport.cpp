@@ -156,8 +156,14 @@ std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& 
 
 StagedFiles::~StagedFiles()
 {
+    Discard();
+}
+
+void StagedFiles::Discard()
+{
     for (const Entry& e : entries)
         ::unlink(e.temp.c_str());
+    entries.clear();
 }
 
 bool StagedFiles::Stage(const std::string& path, const std::function<bool(int fd)>& fill)
@@ -215,8 +221,10 @@ bool StagedFiles::Commit()
     // before anything is renamed.
     for (const Entry& e : entries) {
         struct stat st{};
-        if (::lstat(e.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+        if (::lstat(e.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+            Discard();
             return false;
+        }
     }
     // Each replaced file is kept under a spare name until all are in place, to be put back if a
     // later one fails. A hard link keeps the old file under its own name meanwhile; where the file
@@ -225,14 +233,14 @@ bool StagedFiles::Commit()
         std::string path, kept;  // kept: the spare name of the replaced file; empty when there was none
     };
     std::vector<Done> done;
-    auto putBack = [&done] {
+    auto putBack = [&] {
+        Discard();
         for (auto it = done.rbegin(); it != done.rend(); ++it) {
             if (it->kept.empty()) {
                 ::unlink(it->path.c_str());
                 continue;
             }
-            ::rename(it->kept.c_str(), it->path.c_str());
-            ::unlink(it->kept.c_str());  // still there when both names were one file
+            renameFile(it->kept.c_str(), it->path.c_str());
         }
     };
     for (const Entry& e : entries) {
@@ -245,7 +253,7 @@ bool StagedFiles::Commit()
             if (aside) {
                 ::close(fd);
                 ::unlink(kept.c_str());
-                aside = ::link(e.path.c_str(), kept.c_str()) == 0 || ::rename(e.path.c_str(), kept.c_str()) == 0;
+                aside = ::link(e.path.c_str(), kept.c_str()) == 0 || renameFile(e.path.c_str(), kept.c_str()) == 0;
             }
             if (!aside) {
                 putBack();
@@ -253,10 +261,10 @@ bool StagedFiles::Commit()
             }
             d.kept = kept;
         }
-        if (::rename(e.temp.c_str(), e.path.c_str()) != 0) {
+        if (renameFile(e.temp.c_str(), e.path.c_str()) != 0) {
             if (!d.kept.empty()) {
-                ::rename(d.kept.c_str(), e.path.c_str());
-                ::unlink(d.kept.c_str());
+                renameFile(d.kept.c_str(), e.path.c_str());
+                ::unlink(d.kept.c_str());  // still there when it was a link to the file in place
             }
             putBack();
             return false;

@@ -1,9 +1,11 @@
 #pragma once
 // Pieces of the COLLADA export that work without a core object: the output name, the document
 // text, the time stamp and the all-or-nothing file writer. TVultari::ExportCollada puts them together.
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 class TColladaAsset;
@@ -32,7 +34,9 @@ std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& 
 // it had replaced, and the destructor removes whatever was staged but not committed.
 class StagedFiles {
 public:
-    StagedFiles() = default;
+    // `rename` moves a file into place (the C library's by default; tests make it fail).
+    using RenameFunction = std::function<int(const char* from, const char* to)>;
+    explicit StagedFiles(RenameFunction rename = ::rename) : renameFile(std::move(rename)) {}
     StagedFiles(const StagedFiles&) = delete;
     StagedFiles& operator=(const StagedFiles&) = delete;
     ~StagedFiles();
@@ -43,7 +47,8 @@ public:
     // file `from` (the same file under any name) needs no copy and stages nothing.
     bool Copy(const std::string& from, const std::string& path);
     // Renames every staged file to its final name, in staging order. False, with every final name
-    // as it was before, when any of them cannot be replaced (a folder in the way, for instance).
+    // as it was before and the temporary files removed, when any of them cannot be replaced (a
+    // folder in the way, for instance).
     bool Commit();
 
 private:
@@ -51,6 +56,8 @@ private:
         std::string path, temp;
     };
     bool Stage(const std::string& path, const std::function<bool(int fd)>& fill);
+    void Discard();  // removes every temporary file
+    RenameFunction renameFile;
     std::vector<Entry> entries;
 };
 

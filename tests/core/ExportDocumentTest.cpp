@@ -5,13 +5,16 @@
 #include "collada/Colladaasset.h"
 #include "tests/core/ColladaChecks.h"
 #include "tests/core/ExportFixture.h"
+#include "tests/core/FileSizeLimit.h"
 
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include <sys/stat.h>
@@ -232,7 +235,8 @@ TEST_F(ExportFolder, TheFixturesDocumentIsValid)
     EXPECT_EQ(collada_checks::SchemaErrors(Save("fixture.dae", text), dir), "");
 }
 
-// Each node binds CHANNEL1 to the texture-coordinate set its geometry's triangles carry.
+// Each node binds the texture coordinates its effect samples with to the set its geometry's
+// triangles carry.
 TEST_F(ExportFolder, TextureBindingNamesTheGeometrysSet)
 {
     GenericNames m;
@@ -240,17 +244,25 @@ TEST_F(ExportFolder, TextureBindingNamesTheGeometrysSet)
     const std::string text = ColladaDocumentText(m.head, m.eyes, m.hairs, "/out/head.dae", "T");
     ASSERT_TRUE(doc.load_string(text.c_str()));
     pugi::xml_node root = doc.child("COLLADA");
+    auto byId = [&](const char* library, const char* element, std::string ref) {
+        return root.child(library).find_child_by_attribute(element, "id", ref.substr(ref.empty() ? 0 : 1).c_str());
+    };
     int nodes = 0;
     for (pugi::xml_node node : root.child("library_visual_scenes").child("visual_scene").children("node")) {
         SCOPED_TRACE(node.attribute("name").value());
-        const std::string url = node.child("instance_geometry").attribute("url").value();
-        pugi::xml_node geometry = root.child("library_geometries").find_child_by_attribute("geometry", "id", url.substr(1).c_str());
+        pugi::xml_node instance = node.child("instance_geometry");
+        pugi::xml_node geometry = byId("library_geometries", "geometry", instance.attribute("url").value());
         ASSERT_TRUE(geometry);
         pugi::xml_node input = geometry.child("mesh").child("triangles").find_child_by_attribute("input", "semantic", "TEXCOORD");
         ASSERT_TRUE(input);
-        pugi::xml_node bind = node.child("instance_geometry").child("bind_material").child("technique_common")
-                                  .child("instance_material").child("bind_vertex_input");
-        EXPECT_STREQ(bind.attribute("semantic").value(), "CHANNEL1");
+        pugi::xml_node material = instance.child("bind_material").child("technique_common").child("instance_material");
+        pugi::xml_node bind = material.child("bind_vertex_input");
+        pugi::xml_node effect = byId("library_effects", "effect",
+                                     byId("library_materials", "material", material.attribute("target").value())
+                                         .child("instance_effect").attribute("url").value());
+        ASSERT_TRUE(effect);
+        pugi::xml_node texture = effect.child("profile_COMMON").child("technique").child("phong").child("diffuse").child("texture");
+        EXPECT_STREQ(bind.attribute("semantic").value(), texture.attribute("texcoord").value());
         ASSERT_TRUE(input.attribute("set")) << "a set that the binding can name";
         EXPECT_STREQ(bind.attribute("input_set").value(), input.attribute("set").value());
         ++nodes;
@@ -354,4 +366,103 @@ TEST_F(AtomicWrite, UnwritableFolderIsAFailure)
     // Nobody, root included, creates files in /proc.
     EXPECT_FALSE(WriteFileAtomically("/proc/vultari-export.dae", "x"));
     EXPECT_FALSE(fs::exists("/proc/vultari-export.dae"));
+}
+
+namespace {
+
+// Every file under `dir` with its content, by path relative to `dir`.
+std::map<std::string, std::string> Snapshot(const fs::path& dir)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.is_regular_file())
+            files[fs::relative(e.path(), dir).string()] = ReadFile(e.path());
+    return files;
+}
+
+void Put(const fs::path& path, const std::string& text)
+{
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+} // namespace
+
+// Three final names, two of them taken: whichever rename fails, every name keeps what it held
+// and nothing else is left behind; with none failing, all three hold their new content.
+TEST_F(AtomicWrite, StagedFilesAreReplacedAllOrNone)
+{
+    fs::create_directory(dir / "textures");
+    Put(dir / "source.bmp", "new a");
+    Put(dir / "textures/a.bmp", "old a");
+    Put(dir / "doc.dae", "old doc");
+    const auto before = Snapshot(dir);
+    bool committedOnce = false;
+    for (int failAt = 1; failAt <= 8 && !committedOnce; ++failAt) {
+        SCOPED_TRACE("rename " + std::to_string(failAt) + " fails");
+        int calls = 0;
+        StagedFiles files([&](const char* from, const char* to) {
+            return ++calls == failAt ? (errno = EIO, -1) : std::rename(from, to);
+        });
+        ASSERT_TRUE(files.Copy((dir / "source.bmp").string(), (dir / "textures/a.bmp").string()));
+        ASSERT_TRUE(files.Write((dir / "textures/b.bmp").string(), "new b"));
+        ASSERT_TRUE(files.Write((dir / "doc.dae").string(), "new doc"));
+        const bool committed = files.Commit();
+        if (calls < failAt) {  // no rename failed
+            ASSERT_TRUE(committed);
+            auto expected = before;
+            expected["textures/a.bmp"] = "new a";
+            expected["textures/b.bmp"] = "new b";
+            expected["doc.dae"] = "new doc";
+            EXPECT_EQ(Snapshot(dir), expected);
+            committedOnce = true;
+            continue;
+        }
+        EXPECT_FALSE(committed);
+        EXPECT_EQ(Snapshot(dir), before);
+    }
+    EXPECT_TRUE(committedOnce);
+}
+
+TEST_F(AtomicWrite, AFolderInTheWayStopsTheWholeSet)
+{
+    Put(dir / "a.bmp", "old a");
+    fs::create_directory(dir / "doc.dae");
+    Put(dir / "doc.dae/inside", "kept");
+    const auto before = Snapshot(dir);
+    StagedFiles files;
+    ASSERT_TRUE(files.Write((dir / "a.bmp").string(), "new a"));
+    ASSERT_TRUE(files.Write((dir / "doc.dae").string(), "new doc"));
+    EXPECT_FALSE(files.Commit());
+    EXPECT_EQ(Snapshot(dir), before);
+}
+
+// A file that cannot grow (a full disk) fails the write or copy, leaving no partial file.
+TEST_F(AtomicWrite, AFullDiskLeavesNoPartialFile)
+{
+    const std::string big(64 * 1024, 'x');
+    Put(dir / "big.bmp", big);
+    Put(dir / "doc.dae", "old doc");
+    const auto before = Snapshot(dir);
+    {
+        FileSizeLimit limit(4096);
+        StagedFiles files;
+        EXPECT_FALSE(files.Copy((dir / "big.bmp").string(), (dir / "copy.bmp").string()));
+        EXPECT_FALSE(files.Write((dir / "doc.dae").string(), big));
+        EXPECT_TRUE(files.Commit());  // nothing staged, nothing changes
+    }
+    EXPECT_EQ(Snapshot(dir), before);
+}
+
+// The file itself, under its own or another name, is not copied onto itself.
+TEST_F(AtomicWrite, CopyOntoItselfIsNoCopy)
+{
+    Put(dir / "a.bmp", "same");
+    fs::create_hard_link(dir / "a.bmp", dir / "link.bmp");
+    const auto before = Snapshot(dir);
+    StagedFiles files;
+    for (const fs::path& to : {dir / "a.bmp", dir / "." / "a.bmp", dir / "link.bmp"})
+        EXPECT_TRUE(files.Copy((dir / "a.bmp").string(), to.string())) << to;
+    EXPECT_EQ(Snapshot(dir), before) << "nothing staged";
+    EXPECT_TRUE(files.Commit());
+    EXPECT_EQ(Snapshot(dir), before);
 }
