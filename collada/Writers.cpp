@@ -93,7 +93,8 @@ std::string TGeometry::GeometryXml(const TLibraryVisualScenes& scenes) const
                XmlEscape(material) + "\">\n";
         out += "          <input offset=\"0\" semantic=\"VERTEX\" source=\"#" + N + "-Vertex\"/>\n";
         out += "          <input offset=\"1\" semantic=\"NORMAL\" source=\"#" + N + "-Normals\"/>\n";
-        // Set 0, the set every node binds the effects' CHANNEL0 to (readers that go by the digit agree).
+        // Set 0: every node binds the effects' CHANNEL0 to it, and readers that take the set from
+        // the digit in that name (assimp) find the same one.
         out += "          <input offset=\"2\" semantic=\"TEXCOORD\" source=\"#" + N + "-UV\" set=\"0\"/>\n";
         out += "          <p>";
         // De-indexed: position, normal and texture coordinate of a corner share one index.
@@ -234,7 +235,7 @@ std::string TEffect::EffectXml() const
     // With the A_ONE default a transparency of 1 is fully opaque.
     out += "      \t  \t   <float>1.0</float>\n";
     out += "      \t  \t </transparency>\n";
-    // Readers take a missing index of refraction as a negative one; this is about that of skin.
+    // Some readers (Blender) take a missing index of refraction for a negative one; 1.4 is about skin's.
     out += "      \t  \t <index_of_refraction>\n";
     out += "      \t  \t   <float>1.4</float>\n";
     out += "      \t  \t </index_of_refraction>\n";
