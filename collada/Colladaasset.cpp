@@ -1,5 +1,9 @@
 #include "collada/Colladaasset.h"
 
+#include <cmath>
+
+#include "platform/base/Numbers.h"
+
 TColladaAsset::TColladaAsset(TXMLDocument* document_) : document(document_) {}
 
 TColladaAsset::~TColladaAsset() = default;
@@ -13,6 +17,13 @@ bool TColladaAsset::Load(const std::string& fileName)
     IXMLNode root = document->DocumentElement();
     if (!root)
         return false;
+    if (IXMLNode unit = root.FindChild("asset").FindChild("unit")) {
+        std::optional<double> meter = ParseDouble(unit.Attribute("meter"));
+        if (meter && std::isfinite(*meter) && *meter > 0.0) {
+            unitMeter = *meter;
+            unitName = unit.Attribute("name");
+        }
+    }
     if (IXMLNode e = root.FindChild("library_effects"))
         effects.Load(e);
     if (IXMLNode e = root.FindChild("library_images"))

@@ -29,6 +29,10 @@ public:
     int shaderIndex = -1;    // engine shader for the whole asset; -1 = fixed pipeline
     int polygonMode = -1;    // GL_LINE (6913) or GL_FILL (6914) for both faces; -1 = leave as is
     bool visible = true;
+    // The document's length unit (asset/unit): metres per model unit, and its name as given (empty
+    // when it has none). One metre, the format's default, when the document gives no usable unit.
+    double unitMeter = 1.0;
+    std::string unitName;
 
     // Reads the file and links node -> geometry, node -> effect, effect -> image. False without a
     // root element, "library_geometries" or "library_visual_scenes" (what was read stays). A file

@@ -9,6 +9,12 @@
 #include "platform/xml/Xmlescape.h"
 
 namespace {
+// All ids of a document share one namespace, while names repeat across kinds (a hair mesh, its node
+// and its material may all be "Hair"). Nodes and materials get an id of their own kind; a geometry
+// keeps its name as id, since a node's url names the geometry it instantiates.
+constexpr const char* kNodeIdSuffix = "-node";
+constexpr const char* kMaterialIdSuffix = "-material";
+
 void AppendInt(std::string& out, long long value)
 {
     char buffer[24];
@@ -87,7 +93,9 @@ std::string TGeometry::GeometryXml(const TLibraryVisualScenes& scenes) const
                XmlEscape(material) + "\">\n";
         out += "          <input offset=\"0\" semantic=\"VERTEX\" source=\"#" + N + "-Vertex\"/>\n";
         out += "          <input offset=\"1\" semantic=\"NORMAL\" source=\"#" + N + "-Normals\"/>\n";
-        out += "          <input offset=\"2\" semantic=\"TEXCOORD\" source=\"#" + N + "-UV\"/>\n";
+        // Set 0: every node binds the effects' CHANNEL0 to it, and readers that take the set from
+        // the digit in that name (assimp) find the same one.
+        out += "          <input offset=\"2\" semantic=\"TEXCOORD\" source=\"#" + N + "-UV\" set=\"0\"/>\n";
         out += "          <p>";
         // De-indexed: position, normal and texture coordinate of a corner share one index.
         for (size_t i = 0; i < triangles.size(); ++i) {
@@ -132,7 +140,7 @@ std::string TColladaAsset::MaterialsXml() const
         const std::string& E = effect->name;
         size_t dash = E.rfind('-');
         const std::string I = XmlEscape(dash == std::string::npos ? E : E.substr(0, dash));
-        out += "  \t<material id=\"" + I + "\" name=\"" + I + "\">\n";
+        out += "  \t<material id=\"" + I + kMaterialIdSuffix + "\" name=\"" + I + "\">\n";
         out += "      <instance_effect url=\"#" + XmlEscape(E) + "\"/>\n";
         out += "    </material>\n";
     }
@@ -145,7 +153,7 @@ std::string TNode::NodeXml() const
     const std::string G = XmlEscape(geometryName);
     const std::string M = XmlEscape(materialName);
     std::string out;
-    out += "      <node layer=\"L1\" id=\"" + N + "\" name=\"" + N + "\">\n";
+    out += "      <node layer=\"L1\" id=\"" + N + kNodeIdSuffix + "\" name=\"" + N + "\">\n";
     out += "        <translate sid=\"translate\">" + Float(translate[0]) + " " + Float(translate[1]) + " " +
            Float(translate[2]) + "</translate>\n";
     // Z, Y, X: the order the node reader expects.
@@ -157,8 +165,8 @@ std::string TNode::NodeXml() const
     out += "        <instance_geometry url=\"#" + G + "\">\n";
     out += "          <bind_material>\n";
     out += "            <technique_common>\n";
-    out += "              <instance_material symbol=\"" + M + "\" target=\"#" + M + "\">\n";
-    out += "                <bind_vertex_input input_semantic=\"TEXCOORD\" input_set=\"1\" semantic=\"CHANNEL1\"/> \n";
+    out += "              <instance_material symbol=\"" + M + "\" target=\"#" + M + kMaterialIdSuffix + "\">\n";
+    out += "                <bind_vertex_input input_semantic=\"TEXCOORD\" input_set=\"0\" semantic=\"CHANNEL0\"/> \n";
     out += "              </instance_material>\n";
     out += "            </technique_common>\n";
     out += "          </bind_material>\n";
@@ -206,7 +214,7 @@ std::string TEffect::EffectXml() const
     out += "        \t \t   <color>0.50000 0.50000 0.50000 1</color>\n";
     out += "        \t \t </ambient>\n";
     out += "        \t \t <diffuse>\n";
-    out += "      \t   \t   <texture texcoord=\"CHANNEL1\" texture=\"" + I + "-sampler\"/>\n";
+    out += "      \t   \t   <texture texcoord=\"CHANNEL0\" texture=\"" + I + "-sampler\"/>\n";
     out += "      \t   \t </diffuse>\n";
     out += "      \t   \t <specular>\n";
     out += "      \t   \t   <color>0.10000 0.10000 0.10000 1</color>\n";
@@ -224,8 +232,13 @@ std::string TEffect::EffectXml() const
     out += "      \t  \t   <color>1 1 1 1</color>\n";
     out += "      \t  \t </transparent>\n";
     out += "      \t  \t <transparency>\n";
-    out += "      \t  \t   <float>0.0</float>\n";
+    // With the A_ONE default a transparency of 1 is fully opaque.
+    out += "      \t  \t   <float>1.0</float>\n";
     out += "      \t  \t </transparency>\n";
+    // Some readers (Blender) take a missing index of refraction for a negative one; 1.4 is about skin's.
+    out += "      \t  \t <index_of_refraction>\n";
+    out += "      \t  \t   <float>1.4</float>\n";
+    out += "      \t  \t </index_of_refraction>\n";
     out += "      \t   </phong>\n";
     out += "      \t </technique>\n";
     out += "    \t </profile_COMMON>\n";

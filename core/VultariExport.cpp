@@ -5,6 +5,7 @@
 #include "collada/Colladaasset.h"
 #include "core/Vultari.h"
 #include "platform/base/Messages.h"
+#include "platform/base/Numbers.h"
 #include "platform/base/Paths.h"
 #include "platform/xml/Xmlescape.h"
 #include "render/Colladaengine.h"
@@ -12,6 +13,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -40,7 +42,7 @@ ExportClock& Clock()
     return clock;
 }
 
-bool WriteAll(int fd, const std::string& text)
+bool WriteAll(int fd, std::string_view text)
 {
     const char* data = text.data();
     size_t left = text.size();
@@ -107,9 +109,13 @@ std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& 
     doc += "      <copyright/>\n";
     doc += "      <source_data>file://" + XmlEscape(documentPath) + "</source_data>\n";
     doc += "    </contributor>\n";
-    doc += "    <created>" + timeStamp + "    </created>\n";
-    doc += "    <modified>" + timeStamp + "    </modified>\n";
-    doc += "\t  <unit meter=\"0.01\" name=\"centimeter\"/>\n";
+    doc += "    <created>" + timeStamp + "</created>\n";
+    doc += "    <modified>" + timeStamp + "</modified>\n";
+    // The generic head's data says how long its unit is; the reconstruction keeps that unit.
+    doc += "\t  <unit meter=\"" + FormatG(head.unitMeter) + "\"";
+    if (!head.unitName.empty())
+        doc += " name=\"" + XmlEscape(head.unitName) + "\"";
+    doc += "/>\n";
     doc += "\t  <up_axis>Z_UP</up_axis>\n";
     doc += "  </asset>\n";
     doc += "  <library_effects>\n";
@@ -117,8 +123,15 @@ std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& 
         doc += m->effects.EffectsXml();
     doc += "  </library_effects>\n";
     doc += "  <library_images>\n";
+    // The hair samples the head's texture under the head's image name; one image element serves both.
+    TLibraryImages images;
     for (const TColladaAsset* m : models)
-        doc += m->images.ImagesXml(ExportTexturePrefix);
+        for (size_t i = 0; i < m->images.names.size() && i < m->images.files.size(); ++i)
+            if (images.IndexOf(m->images.names[i]) < 0) {
+                images.names.push_back(m->images.names[i]);
+                images.files.push_back(m->images.files[i]);
+            }
+    doc += images.ImagesXml(ExportTexturePrefix);
     doc += "  </library_images>\n";
     doc += "  <library_materials>\n";
     for (const TColladaAsset* m : models)
@@ -141,22 +154,134 @@ std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& 
     return doc;
 }
 
-bool WriteFileAtomically(const std::string& path, const std::string& text)
+StagedFiles::~StagedFiles()
+{
+    Discard();
+}
+
+void StagedFiles::Discard()
+{
+    for (const Entry& e : entries)
+        ::unlink(e.temp.c_str());
+    entries.clear();
+}
+
+bool StagedFiles::Stage(const std::string& path, const std::function<bool(int fd)>& fill)
 {
     std::string temp = path + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
         return false;
-    bool ok = WriteAll(fd, text) && ::fsync(fd) == 0;
+    bool ok = fill(fd) && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
-    // mkstemp makes the file private; a document is an ordinary file for its reader.
+    // mkstemp makes the file private; an export is a set of ordinary files for their readers.
     mode_t mask = ::umask(0);
     ::umask(mask);
     ok = ok && ::chmod(temp.c_str(), 0666 & ~mask) == 0;
-    ok = ok && std::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok)
+    if (!ok) {
         ::unlink(temp.c_str());
+        return false;
+    }
+    entries.push_back({path, temp});
+    return true;
+}
+
+bool StagedFiles::Write(const std::string& path, const std::string& text)
+{
+    return Stage(path, [&](int fd) { return WriteAll(fd, text); });
+}
+
+bool StagedFiles::Copy(const std::string& from, const std::string& path)
+{
+    std::error_code ec;
+    if (std::filesystem::equivalent(from, path, ec))
+        return true;
+    int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return false;
+    bool ok = Stage(path, [&](int out) {
+        std::string buffer(1 << 16, '\0');
+        for (;;) {
+            ssize_t n = ::read(in, buffer.data(), buffer.size());
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return n == 0;
+            if (!WriteAll(out, std::string_view(buffer.data(), static_cast<size_t>(n))))
+                return false;
+        }
+    });
+    ::close(in);
     return ok;
+}
+
+bool StagedFiles::Commit()
+{
+    // Only files are replaced: a folder (or anything else) under a final name fails the whole set
+    // before anything is renamed.
+    for (const Entry& e : entries) {
+        struct stat st{};
+        if (::lstat(e.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+            Discard();
+            return false;
+        }
+    }
+    // Each replaced file is kept under a spare name until all are in place, to be put back if a
+    // later one fails. A hard link keeps the old file under its own name meanwhile; where the file
+    // system has none, the old file is moved aside for the moment of the rename.
+    struct Done {
+        std::string path, kept;  // kept: the spare name of the replaced file; empty when there was none
+    };
+    std::vector<Done> done;
+    auto putBack = [&] {
+        Discard();
+        for (auto it = done.rbegin(); it != done.rend(); ++it) {
+            if (it->kept.empty()) {
+                ::unlink(it->path.c_str());
+                continue;
+            }
+            renameFile(it->kept.c_str(), it->path.c_str());
+        }
+    };
+    for (const Entry& e : entries) {
+        Done d{e.path, {}};
+        struct stat st{};
+        if (::lstat(e.path.c_str(), &st) == 0) {
+            std::string kept = e.path + ".old-XXXXXX";
+            int fd = ::mkstemp(kept.data());
+            bool aside = fd >= 0;
+            if (aside) {
+                ::close(fd);
+                ::unlink(kept.c_str());
+                aside = ::link(e.path.c_str(), kept.c_str()) == 0 || renameFile(e.path.c_str(), kept.c_str()) == 0;
+            }
+            if (!aside) {
+                putBack();
+                return false;
+            }
+            d.kept = kept;
+        }
+        if (renameFile(e.temp.c_str(), e.path.c_str()) != 0) {
+            if (!d.kept.empty()) {
+                renameFile(d.kept.c_str(), e.path.c_str());
+                ::unlink(d.kept.c_str());  // still there when it was a link to the file in place
+            }
+            putBack();
+            return false;
+        }
+        done.push_back(d);
+    }
+    for (const Done& d : done)
+        if (!d.kept.empty())
+            ::unlink(d.kept.c_str());
+    entries.clear();
+    return true;
+}
+
+bool WriteFileAtomically(const std::string& path, const std::string& text)
+{
+    StagedFiles files;
+    return files.Write(path, text) && files.Commit();
 }
 
 ExportClock SetExportClock(ExportClock clock)
@@ -181,22 +306,24 @@ bool TVultari::ExportCollada(const std::string& path)
     namespace fs = std::filesystem;
     std::error_code ec;
     fs::path textures = fs::path(dir.empty() ? "." : dir) / "textures";
-    fs::create_directory(textures, ec);
+    const bool madeTextures = fs::create_directory(textures, ec);
     if (ec || !fs::is_directory(textures, ec)) {
         ShowMessage(kWriteError);
         return false;
     }
-    for (const char* file : kTextureFiles) {
-        fs::copy_file(ProgramFolder() + "data/textures/" + file, textures / file, fs::copy_options::overwrite_existing, ec);
-        if (ec) {
-            ShowMessage(kWriteError);
-            return false;
-        }
-    }
-
-    std::tm now = Clock() ? Clock()() : LocalNow();
-    std::string text = ColladaDocumentText(*head, *eyes, *hairs, name, ColladaTimeStamp(now));
-    if (!WriteFileAtomically(name, text)) {
+    // Nothing replaces a file of an earlier export until every file of this one is written in full.
+    bool ok = [&] {
+        StagedFiles files;
+        for (const char* file : kTextureFiles)
+            if (!files.Copy(ProgramFolder() + "data/textures/" + file, (textures / file).string()))
+                return false;
+        std::tm now = Clock() ? Clock()() : LocalNow();
+        return files.Write(name, ColladaDocumentText(*head, *eyes, *hairs, name, ColladaTimeStamp(now))) &&
+               files.Commit();
+    }();
+    if (!ok) {
+        if (madeTextures)
+            fs::remove(textures, ec);  // only while empty: what it holds is not ours
         ShowMessage(kWriteError);
         return false;
     }

@@ -1,9 +1,12 @@
 #pragma once
 // Pieces of the COLLADA export that work without a core object: the output name, the document
 // text, the time stamp and the all-or-nothing file writer. TVultari::ExportCollada puts them together.
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class TColladaAsset;
 
@@ -20,9 +23,43 @@ std::string ColladaTimeStamp(const std::tm& time);
 
 // The whole document for the three models in the order head, eyes, hairs; `documentPath` is the
 // ".dae" name written (escaped) into the source_data line. Lines end in "\n"; no line end after
-// the closing tag.
+// the closing tag. The document's unit is the head model's own. An image that an earlier model
+// already brought under the same name is written once: the models share it.
 std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& eyes, const TColladaAsset& hairs,
                                 const std::string& documentPath, const std::string& timeStamp);
+
+// The files of one export, each first written in full under a temporary name beside its final
+// name; Commit then renames them all into place. Until Commit succeeds the final names keep what
+// they held: a failed write or copy removes its temporary file, a failed Commit puts back the files
+// it had replaced, and the destructor removes whatever was staged but not committed.
+class StagedFiles {
+public:
+    // `rename` moves a file into place (the C library's by default; tests make it fail).
+    using RenameFunction = std::function<int(const char* from, const char* to)>;
+    explicit StagedFiles(RenameFunction rename = ::rename) : renameFile(std::move(rename)) {}
+    StagedFiles(const StagedFiles&) = delete;
+    StagedFiles& operator=(const StagedFiles&) = delete;
+    ~StagedFiles();
+
+    // Stages `text` as the new content of `path`. False when it cannot be written in full.
+    bool Write(const std::string& path, const std::string& text);
+    // Stages a copy of the file `from` as the new content of `path`. A `path` that already is the
+    // file `from` (the same file under any name) needs no copy and stages nothing.
+    bool Copy(const std::string& from, const std::string& path);
+    // Renames every staged file to its final name, in staging order. False, with every final name
+    // as it was before and the temporary files removed, when any of them cannot be replaced (a
+    // folder in the way, for instance).
+    bool Commit();
+
+private:
+    struct Entry {
+        std::string path, temp;
+    };
+    bool Stage(const std::string& path, const std::function<bool(int fd)>& fill);
+    void Discard();  // removes every temporary file
+    RenameFunction renameFile;
+    std::vector<Entry> entries;
+};
 
 // Writes `text` to a temporary file beside `path`, flushes and closes it, then renames it over
 // `path`. On any failure the temporary file is removed, `path` is left as it was, and false is returned.

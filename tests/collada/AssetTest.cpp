@@ -83,6 +83,33 @@ TEST_F(Asset, LinksNodesGeometriesEffectsAndImages)
     EXPECT_EQ(asset->geometries.geometries[0]->triangles, (std::vector<int>{0, 1, 2}));
 }
 
+TEST_F(Asset, ReadsTheLengthUnit)
+{
+    struct Case {
+        const char* asset;  // the asset element's text, or none
+        double meter;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"<asset><unit meter=\"0.028\" name=\"model_unit\"/></asset>", 0.028, "model_unit"},
+        {"<asset><unit meter=\" 2.54e-2 \"/></asset>", 0.0254, ""},
+        {"", 1.0, ""},                                                       // no asset: one metre
+        {"<asset><up_axis>Z_UP</up_axis></asset>", 1.0, ""},                 // no unit
+        {"<asset><unit name=\"inch\"/></asset>", 1.0, ""},                  // no value
+        {"<asset><unit meter=\"0,028\" name=\"comma\"/></asset>", 1.0, ""}, // not a number here
+        {"<asset><unit meter=\"-1\" name=\"back\"/></asset>", 1.0, ""},
+        {"<asset><unit meter=\"0\" name=\"none\"/></asset>", 1.0, ""},
+        {"<asset><unit meter=\"inf\" name=\"all\"/></asset>", 1.0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.asset);
+        ASSERT_TRUE(LoadAsset(Document(std::string(c.asset) + "<library_geometries>" + Geometry("G") +
+                                       "</library_geometries>" + Scenes(Node("N", "G", "M")))));
+        EXPECT_DOUBLE_EQ(asset->unitMeter, c.meter);
+        EXPECT_EQ(asset->unitName, c.name);
+    }
+}
+
 TEST_F(Asset, GeometriesAndScenesAloneLoad)
 {
     ASSERT_TRUE(LoadAsset(Document("<library_geometries>" + Geometry("G") + "</library_geometries>" +

@@ -146,7 +146,7 @@ TEST(EffectWriter, ListOfThreeAndEmptyImage)
         library.effects.back()->name = name;
     }
     std::string text = library.EffectsXml();
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 144);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3 * 51);
     EXPECT_LT(text.find("\"A-fx\""), text.find("\"B-fx\""));
     EXPECT_LT(text.find("\"B-fx\""), text.find("\"C-fx\""));
     EXPECT_NE(text.find("<newparam sid=\"-surface\">"), std::string::npos);

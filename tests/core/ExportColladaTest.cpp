@@ -8,6 +8,7 @@
 #include "platform/base/Paths.h"
 #include "render/Colladaengine.h"
 #include "tests/core/ExportFixture.h"
+#include "tests/core/FileSizeLimit.h"
 
 #include <assimp/cimport.h>
 #include <assimp/material.h>
@@ -16,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -146,10 +148,27 @@ TEST_F(ExportColladaFile, AssimpReadsTheDocument)
         EXPECT_TRUE(mesh->HasTextureCoords(0));
         const aiMaterial* material = scene->mMaterials[mesh->mMaterialIndex];
         aiString file;
-        ASSERT_EQ(material->GetTexture(aiTextureType_DIFFUSE, 0, &file), aiReturn_SUCCESS);
+        unsigned channel = 99;
+        ASSERT_EQ(material->GetTexture(aiTextureType_DIFFUSE, 0, &file, nullptr, &channel), aiReturn_SUCCESS);
         textures.insert(file.C_Str());
         EXPECT_TRUE(fs::exists(out.Path() / file.C_Str())) << file.C_Str();
+        // The texture samples coordinates the mesh has.
+        EXPECT_TRUE(mesh->HasTextureCoords(channel)) << "texture on channel " << channel;
+        // Opaque: assimp reads no opacity below 1.
+        float opacity = 1.0f;
+        material->Get(AI_MATKEY_OPACITY, opacity);
+        EXPECT_FLOAT_EQ(opacity, 1.0f) << mesh->mName.C_Str();
+        float refraction = -1.0f;
+        EXPECT_EQ(material->Get(AI_MATKEY_REFRACTI, refraction), aiReturn_SUCCESS);
+        EXPECT_GE(refraction, 1.0f);
     }
+    // The head's unit reaches the scene: model units become metres (beside the turn to y up).
+    aiVector3D scaling, position;
+    aiQuaternion rotation;
+    scene->mRootNode->mTransformation.Decompose(scaling, rotation, position);
+    EXPECT_NEAR(scaling.x, 0.028f, 1e-6f);
+    EXPECT_NEAR(scaling.y, 0.028f, 1e-6f);
+    EXPECT_NEAR(scaling.z, 0.028f, 1e-6f);
     EXPECT_EQ(textures, (std::set<std::string>{"textures/headtexture.bmp", "textures/eye.bmp"}));
     // The values survive the trip: the first head vertex.
     const aiMesh* head = nullptr;
@@ -184,7 +203,7 @@ TEST_F(ExportColladaFile, FailuresAreReportedAndLeaveNoHalfDocument)
         {"a folder where the document goes", [](ExportColladaFile& t) {
              fs::create_directory(t.out.Path() / "head.dae");
              return t.out / "head.dae";
-         }, true},
+         }, false},
         {"no such folder", [](ExportColladaFile& t) { return t.out / "missing/deeper/head.dae"; }, false},
         {"no file name", [](ExportColladaFile& t) { return t.out / ""; }, false},
         {"a model that is not there", [](ExportColladaFile& t) {
@@ -201,10 +220,85 @@ TEST_F(ExportColladaFile, FailuresAreReportedAndLeaveNoHalfDocument)
         EXPECT_EQ(messages.Texts()[0], kWriteError);
         EXPECT_FALSE(fs::is_regular_file(out.Path() / "head.dae"));
         EXPECT_EQ(fs::exists(out.Path() / "textures/eye.bmp"), c.texturesCopied);
+        // Nothing half-written stays: no temporary file, and no textures folder this export made.
+        for (const auto& e : fs::recursive_directory_iterator(out.Path()))
+            EXPECT_EQ(e.path().filename().string().find(".dae."), std::string::npos) << e.path();
+        if (std::string(c.what) != "a file where the textures folder goes") {
+            EXPECT_FALSE(fs::exists(out.Path() / "textures")) << "an empty textures folder stays";
+        }
         // Put everything back for the next case.
         fs::remove_all(out.Path());
         fs::create_directories(out.Path());
         WriteFile(data.Path() / "data/textures/normalmap.bmp", "BM fake normalmap.bmp");
         core->eyesModel = 1;
     }
+}
+
+namespace {
+
+// Every file under `dir` with its content, by path relative to `dir`.
+std::map<std::string, std::string> Snapshot(const fs::path& dir)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& e : fs::recursive_directory_iterator(dir))
+        if (e.is_regular_file())
+            files[fs::relative(e.path(), dir).string()] = ReadFile(e.path());
+    return files;
+}
+
+} // namespace
+
+// A disk that fills up during an export: while a texture is copied, or after the textures while
+// the document is written. The earlier export of the same name stays exactly as it was, and no
+// partial file is left.
+TEST_F(ExportColladaFile, AFullDiskKeepsTheEarlierExport)
+{
+    ASSERT_TRUE(core->ExportCollada(out / "head.dae"));
+    const auto earlier = Snapshot(out.Path());
+    const size_t documentSize = earlier.at("head.dae").size();
+    struct Case {
+        const char* what;
+        size_t headTextureSize;  // of the new reconstruction's head texture
+        size_t limit;            // no file may grow beyond
+    };
+    const Case cases[] = {
+        {"the head texture does not fit", 64 * 1024, 16 * 1024},
+        {"the document does not fit", 100, documentSize / 2},
+    };
+    ASSERT_GT(documentSize / 2, 100u + 32);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteFile(data.Path() / "data/textures/headtexture.bmp", std::string(c.headTextureSize, 'h'));
+        WriteFile(data.Path() / "data/textures/eye.bmp", "BM another eye");
+        core->engine->models[0]->visualScenes.nodes[0]->rotate[2] = 45.0f;
+        ScopedMessageCapture messages;
+        bool exported;
+        {
+            FileSizeLimit limit(c.limit);
+            exported = core->ExportCollada(out / "head.dae");
+        }
+        EXPECT_FALSE(exported);
+        EXPECT_EQ(messages.Texts(), std::vector<std::string>{kWriteError});
+        EXPECT_EQ(Snapshot(out.Path()), earlier);
+    }
+}
+
+// Exported into the program's own data folder, the textures already are where the document
+// points: nothing to copy, and the export succeeds.
+TEST_F(ExportColladaFile, IntoTheProgramsOwnDataFolder)
+{
+    const fs::path dataFolder = data.Path() / "data";
+    ScopedMessageCapture messages;
+    for (const fs::path& name : {dataFolder / "head.dae", data.Path() / "." / "data" / "head.dae"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(core->ExportCollada(name.string()));
+        EXPECT_TRUE(messages.Texts().empty());
+        EXPECT_TRUE(fs::is_regular_file(dataFolder / "head.dae"));
+        for (const char* file : kTextures)
+            EXPECT_EQ(ReadFile(dataFolder / "textures" / file), std::string("BM fake ") + file) << file;
+    }
+    std::set<std::string> entries;
+    for (const auto& e : fs::directory_iterator(dataFolder / "textures"))
+        entries.insert(e.path().filename().string());
+    EXPECT_EQ(entries, (std::set<std::string>(std::begin(kTextures), std::end(kTextures))));
 }

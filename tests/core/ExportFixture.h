@@ -1,7 +1,8 @@
 #pragma once
 // Three small models as a reconstruction leaves them: a head with one deformed triangle pair, two
 // eyes and a hair mesh, each with its effect and image, their nodes turned and scaled. Every name
-// starts with the model's key, so tests can find each model's part of a document.
+// starts with the model's key, so tests can find each model's part of a document. The head's
+// document unit is the generic head's.
 #include "collada/Colladaasset.h"
 #include "platform/xml/Xmldocument.h"
 
@@ -20,6 +21,12 @@ struct ExportFixture {
     std::unique_ptr<TColladaAsset> eyes =
         Make(eyesKey, "data/textures/eye.bmp", {eyesKey + "-right", eyesKey + "-left"}, 1.0f);
     std::unique_ptr<TColladaAsset> hairs = Make(hairsKey, "data/textures/headtexture.bmp", {hairsKey + "-mesh"}, 2.0f);
+
+    ExportFixture()
+    {
+        head->unitMeter = 0.028;
+        head->unitName = "model_unit";
+    }
 
 private:
     std::unique_ptr<TColladaAsset> Make(const std::string& key, const std::string& imageFile,
@@ -45,7 +52,7 @@ private:
             g->triangles = {0, 1, 2, 3, 4, 5};
             asset->geometries.geometries.push_back(std::move(g));
             auto node = std::make_unique<TNode>();
-            node->name = mesh + "-node";
+            node->name = mesh;  // named after its geometry, as in the generic models
             node->translate = {0.0f, shift, 0.0f};
             node->rotate = {-1.0f, 0.0f, 2.0f};  // a turned node: the Z angle is written first
             node->scale = {1.1f, 1.1f, 1.1f};    // a float that prints as 1.1

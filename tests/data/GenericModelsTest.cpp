@@ -19,6 +19,7 @@
 #include "collada/Colladaasset.h"
 #include "platform/base/Numbers.h"
 #include "platform/xml/Xmldocument.h"
+#include "tests/core/ColladaChecks.h"
 #include "tools/genhead/Generic.h"
 #include "tools/genhead/Mesh.h"
 #include "tools/genhead/Output.h"
@@ -776,5 +777,29 @@ TEST(GenericDocuments, AssimpReadsTheSameMeshes) {
             ASSERT_TRUE(m->HasNormals());
         }
     }
+}
+}  // namespace
+
+namespace {
+// The generic documents are valid COLLADA and declare the length of their unit, which every
+// export of a head made from them passes on.
+TEST(GenericDocuments, ValidAndInTheirOwnUnit) {
+    namespace fs = std::filesystem;
+    const fs::path scratch = fs::temp_directory_path() / ("generic-docs-" + std::to_string(::getpid()));
+    fs::create_directories(scratch);
+    for (const char* file : {"head.dae", "eyes.dae", "hairs.dae"}) {
+        SCOPED_TRACE(file);
+        const fs::path path = fs::path(kData) / "models" / file;
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream text;
+        text << in.rdbuf();
+        const std::vector<std::string> problems = collada_checks::ReferenceProblems(text.str());
+        EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
+        EXPECT_EQ(collada_checks::SchemaErrors(path, scratch), "");
+        Model model(file);
+        ASSERT_TRUE(model.loaded);
+        EXPECT_DOUBLE_EQ(model.asset.unitMeter, kMetresPerUnit);
+    }
+    fs::remove_all(scratch);
 }
 }  // namespace

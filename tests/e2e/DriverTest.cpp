@@ -2,12 +2,18 @@
 // head go through recognition, reconstruction, every shader type and the export, which assimp reads.
 #include "tests/e2e/DriverSupport.h"
 
+#include "collada/Colladaasset.h"
+#include "core/VultariExport.h"
+#include "platform/xml/Xmldocument.h"
+#include "tests/core/ColladaChecks.h"
+
 #include <assimp/cimport.h>
 #include <assimp/material.h>
 #include <assimp/postprocess.h>
 #include <assimp/scene.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <array>
 #include <filesystem>
@@ -80,6 +86,73 @@ protected:
 };
 
 const std::string kAstronaut = std::string(VULTARI_DEPS_DIR) + "/python3-skimage/usr/lib/python3/dist-packages/skimage/data/astronaut.png";
+
+} // namespace
+
+namespace {
+
+// What other programs need of an export: the schema, ids and references, opaque materials whose
+// texture samples coordinates the mesh has, a life-size head; and the program's own reader takes
+// it back whole.
+void ExpectAnExportOthersRead(const fs::path& document, const fs::path& scratch)
+{
+    const std::string text = ReadFile(document);
+    EXPECT_EQ(collada_checks::SchemaErrors(document, scratch), "");
+    const std::vector<std::string> problems = collada_checks::ReferenceProblems(text);
+    EXPECT_TRUE(problems.empty()) << ::testing::PrintToString(problems);
+
+    // Vertices in metres, the nodes' transforms and the document's unit applied.
+    const aiScene* scene = aiImportFile(document.c_str(), aiProcess_ValidateDataStructure | aiProcess_PreTransformVertices);
+    ASSERT_NE(scene, nullptr) << aiGetErrorString();
+    for (unsigned i = 0; i < scene->mNumMeshes; ++i) {
+        const aiMesh* mesh = scene->mMeshes[i];
+        SCOPED_TRACE(mesh->mName.C_Str());
+        const aiMaterial* material = scene->mMaterials[mesh->mMaterialIndex];
+        float opacity = 1.0f;
+        material->Get(AI_MATKEY_OPACITY, opacity);
+        EXPECT_FLOAT_EQ(opacity, 1.0f);
+        aiString file;
+        unsigned channel = 99;
+        ASSERT_EQ(material->GetTexture(aiTextureType_DIFFUSE, 0, &file, nullptr, &channel), aiReturn_SUCCESS);
+        EXPECT_TRUE(mesh->HasTextureCoords(channel)) << "texture on channel " << channel;
+        if (std::string(mesh->mName.C_Str()) == "Head") {
+            float low = 1e9f, high = -1e9f;
+            for (unsigned v = 0; v < mesh->mNumVertices; ++v) {
+                low = std::min(low, mesh->mVertices[v].y);  // assimp turns z up into y up
+                high = std::max(high, mesh->mVertices[v].y);
+            }
+            // Crown to the neck's cut: a life-size head, neither a third nor three times of it.
+            EXPECT_GT(high - low, 0.18f);
+            EXPECT_LT(high - low, 0.40f);
+        }
+    }
+    aiReleaseImport(scene);
+
+    TXMLDocument xml;
+    TColladaAsset read(&xml), none1(&xml), none2(&xml);
+    ASSERT_TRUE(read.Load(document.string()));
+    std::vector<std::string> geometries;
+    for (const auto& g : read.geometries.geometries) {
+        geometries.push_back(g->name);
+        EXPECT_FALSE(g->triangles.empty()) << g->name;
+    }
+    EXPECT_EQ(geometries, (std::vector<std::string>{"Head", "RightEye", "LeftEye", "Hair"}));
+    for (const auto& node : read.visualScenes.nodes) {
+        EXPECT_GE(node->geometryIndex, 0) << node->name;
+        ASSERT_GE(node->effectIndex, 0) << node->name;
+        const int image = read.effects.effects[static_cast<size_t>(node->effectIndex)]->imageIndex;
+        ASSERT_GE(image, 0) << node->name;
+        EXPECT_TRUE(fs::exists(document.parent_path() / read.images.files[static_cast<size_t>(image)])) << node->name;
+    }
+    EXPECT_DOUBLE_EQ(read.unitMeter, 0.028);
+    // Written again from what was read, with the same name and time: the same document.
+    const size_t at = text.find("<created>") + 9;
+    const std::string stamp = text.substr(at, text.find("</created>") - at);
+    const std::string again = ColladaDocumentText(read, none1, none2, document.string(), stamp);
+    const size_t differs = std::mismatch(again.begin(), again.end(), text.begin(), text.end()).first - again.begin();
+    EXPECT_TRUE(again == text) << "differs from byte " << differs << ": "
+                               << again.substr(differs > 80 ? differs - 80 : 0, 160);
+}
 
 } // namespace
 
@@ -176,6 +249,7 @@ TEST_F(Driver, RealFrontPhotoAndRenderedProfileEndToEnd)
     EXPECT_TRUE(textures.count("textures/headtexture.bmp"));
     EXPECT_TRUE(textures.count("textures/eye.bmp"));
     aiReleaseImport(scene);
+    ExpectAnExportOthersRead(document, dir);
 }
 
 TEST_F(Driver, BadInputEndsWithAMessageNotACrash)

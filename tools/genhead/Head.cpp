@@ -13,7 +13,6 @@
 #include "tools/genhead/Warp.h"
 
 namespace {
-constexpr double kUnit = 0.028;  // metres per model unit
 // Where the texture builder's atlas of photos of this head puts the features depends on the
 // crown's height (with the chin's, the face height that sets the atlas's rows), the depth of the
 // back of the head (the profile parts' width) and the eyes' outer corners (where the front band
@@ -262,7 +261,7 @@ void Bend(std::vector<Vec3>& pts, double Vec3::*axis, double start, double curre
 }  // namespace
 
 GenericHead BuildHead(const std::string& path) {
-    SourceModel src = LoadSource(path, kUnit);
+    SourceModel src = LoadSource(path, kMetresPerUnit);
     double zTop = -1e9;
     for (const Vec3& p : src.body.pos) zTop = std::max(zTop, p.z);
     Mesh region = KeepTriangles(src.body, [&](size_t t) {

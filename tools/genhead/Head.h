@@ -5,6 +5,9 @@
 
 #include "tools/genhead/Mesh.h"
 
+// Metres per model unit of the generic models; their documents declare it as their unit.
+inline constexpr double kMetresPerUnit = 0.028;
+
 // Positions in the generic head's model space that the reconstruction hard-codes.
 namespace anchors {
 inline constexpr Vec3 kNose{0.0, -1.246, 0.817};  // its y is the depth origin of the nose stretch

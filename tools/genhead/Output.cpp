@@ -94,7 +94,10 @@ std::string Document(const std::vector<Corners>& meshes, const std::string& mate
       << "  <asset>\n    <contributor>\n      <author></author>\n"
       << "      <authoring_tool>Vultari genhead, from the MakeHuman base mesh (CC0)</authoring_tool>\n"
       << "    </contributor>\n"
-      << "\t  <unit meter=\"0.028\" name=\"model unit\"/>\n\t  <up_axis>Z_UP</up_axis>\n  </asset>\n"
+      // A fixed date: the generated tree is the same on every build.
+      << "    <created>2010-01-01T00:00:00</created>\n    <modified>2010-01-01T00:00:00</modified>\n"
+      << "\t  <unit meter=\"" << FormatG(kMetresPerUnit) << "\" name=\"model_unit\"/>\n"
+      << "\t  <up_axis>Z_UP</up_axis>\n  </asset>\n"
       << "  <library_effects>\n" << asset.effects.EffectsXml() << "  </library_effects>\n"
       << "  <library_images>\n" << asset.images.ImagesXml(file.substr(0, slash + 1)) << "  </library_images>\n"
       << "  <library_materials>\n" << asset.MaterialsXml() << "  </library_materials>\n"
