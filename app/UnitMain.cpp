@@ -8,6 +8,7 @@
 #include "platform/xml/Xmldocument.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QLabel>
@@ -315,7 +316,12 @@ void TForm1::closeEvent(QCloseEvent* event)
         Form2->hide();
     if (Form3)
         Form3->hide();
+    // A menu still open goes with the window: without a window manager nothing else closes it.
+    for (int i = 0; i < 16 && QApplication::activePopupWidget(); ++i)
+        QApplication::activePopupWidget()->close();
     event->accept();
+    if (OnClosed)
+        OnClosed();
 }
 
 void TForm1::IdleLoop()

@@ -670,6 +670,75 @@ private slots:
         Form1->FormMouseWheelDown();
     }
 
+    // The program ends after the main window's close step: Exit chosen while a step runs, with a
+    // menu open around the close (without a window manager nothing else closes it).
+    void closeWithAMenuOpenEndsTheLoop_data()
+    {
+        QTest::addColumn<int>("when");  // 0 inside the open dialog, 1 while reconstructing, 2 just after the close
+        QTest::newRow("menu opened inside the open dialog") << 0;
+        QTest::newRow("menu opened while reconstructing") << 1;
+        QTest::newRow("menu opened just after the close") << 2;  // a shown window cancels Qt's own quit
+    }
+
+    void closeWithAMenuOpenEndsTheLoop()
+    {
+        QFETCH(int, when);
+        Start();
+        auto openMenu = [] {
+            Form1->Project1->popup(Form1->menuBar()->mapToGlobal(QPoint(0, Form1->menuBar()->height())));
+        };
+        auto exitWithTheMenuOpen = [openMenu] {
+            Form1->Exit1->trigger();
+            QVERIFY(Form1->isVisible());  // the close waits for the step
+            openMenu();
+        };
+        std::function<void()> poke;
+        if (when == 0) {
+            TFileDialog::Responder = [&](QFileDialog& dialog) {
+                exitWithTheMenuOpen();
+                dialog.reject();
+            };
+            QTimer::singleShot(0, [] { Form1->Loadfrontimage1->trigger(); });
+        } else if (when == 1) {
+            LoadFront(FrontPhoto());
+            LoadProfile(SecondPhoto());
+            QVERIFY(Form1->Reconstruct1->isEnabled());
+            poke = [&] {
+                if (!InPendingMessages()) {
+                    QTimer::singleShot(0, poke);
+                    return;
+                }
+                exitWithTheMenuOpen();
+            };
+            QTimer::singleShot(0, [&] {
+                QTimer::singleShot(0, poke);
+                Form1->Reconstruct1->trigger();
+            });
+        } else {
+            QTimer::singleShot(0, [openMenu] {
+                Form1->Exit1->trigger();
+                QVERIFY(!Form1->isVisible());
+                openMenu();
+            });
+        }
+        bool timedOut = false;
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, [&] {
+            timedOut = true;
+            QCoreApplication::exit(1);
+        });
+        watchdog.start(15000);
+        const int result = RunMessageLoop();
+        QVERIFY2(!timedOut, "the message loop did not end after the main window closed");
+        QCOMPARE(result, 0);
+        QVERIFY(Form1->core == nullptr);
+        QVERIFY(!Form1->isVisible());
+        if (when != 2)
+            QVERIFY(!Form1->Project1->isVisible());  // the menu went with the window
+        QVERIFY(Messages().empty());
+    }
+
     // A close that arrives inside a running handler waits until the handler is done.
     void closeInsideAHandlerWaits()
     {
