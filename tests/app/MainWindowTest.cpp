@@ -739,6 +739,40 @@ private slots:
         QVERIFY(Messages().empty());
     }
 
+    // A name with quotation marks is taken as typed in both dialogs; Qt's own dialog would read
+    // it as a list of names and hand back another file in another folder.
+    void quotesInANameAreTakenLiterally_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("typed");  // typed into the name field, or chosen by the dialog's API
+        QTest::newRow("a\"b typed") << "a\"b.dae" << true;
+        QTest::newRow("quoted typed") << "\"head\".dae" << true;
+        QTest::newRow("two quotes chosen") << "x\"y\"z.dae" << false;
+        QTest::newRow("plain typed") << "plain head.dae" << true;
+    }
+
+    void quotesInANameAreTakenLiterally()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, typed);
+        Start();
+        fs::path sub = folder / "out";
+        fs::create_directories(sub);
+        const std::string wanted = (sub / name.toStdString()).string();
+        AnswerDialogs({wanted}, typed);
+        QVERIFY(Form1->ExportDialog.Execute(Form1));
+        QCOMPARE(QString::fromStdString(Form1->ExportDialog.FileName), QString::fromStdString(wanted));
+
+        // The open dialog loads the photo of that very name.
+        const std::string photo = (sub / (name.toStdString() + ".jpg")).string();
+        fs::copy_file(FrontPhoto(), photo);
+        AnswerDialogs({photo}, typed);
+        QTest::mouseClick(Form1->ButtonLoadFronImage, Qt::LeftButton);
+        QVERIFY2(Messages().empty(), Messages().empty() ? "" : Messages().front().c_str());
+        QCOMPARE(QString::fromStdString(Form1->OpenDialog.FileName), QString::fromStdString(photo));
+        QVERIFY(Form1->ButtonEditFront->isEnabled());
+    }
+
     // A close that arrives inside a running handler waits until the handler is done.
     void closeInsideAHandlerWaits()
     {
