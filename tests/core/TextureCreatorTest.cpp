@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include <opencv2/imgcodecs.hpp>
@@ -182,6 +183,32 @@ TEST(BlendPatch, DegenerateRadiusAndHardnessWriteNoGarbage)
     EXPECT_EQ(At(target, 10, 10)[0], 90);
     EXPECT_EQ(At(target, 13, 13)[0], 90);  // distance 4.2
     EXPECT_EQ(At(target, 5, 10)[0], 10);   // distance 5: the rim stays
+}
+
+TEST(BlendPatch, SquareMostlyOffTheImageKeepsItsFade)
+{
+    // Radius 100 around (-60, 20): only the fading rim reaches the 40 x 40 image.
+    TTextureCreator creator;
+    const cv::Mat source = Uniform(40, 40, 200, 200, 200);
+    cv::Mat target = Uniform(40, 40, 100, 100, 100);
+    creator.BlendPatch(source, target, -60, 20, -60, 20, 100, 0.5f);
+    const struct {
+        int x, y;
+        uint8_t expected;
+    } table[] = {{0, 20, 180},    // distance 60: w = 0.4 / 0.5
+                 {20, 20, 140},   // distance 80: w = 0.4
+                 {39, 20, 102}};  // distance 99: w = 0.02
+    for (const auto& row : table)
+        EXPECT_EQ(At(target, row.x, row.y)[0], row.expected) << row.x << "," << row.y;
+}
+
+TEST(BlendPatch, RadiusFarBeyondTheImageCopiesItsOpaqueCore)
+{
+    TTextureCreator creator;
+    const cv::Mat source = Coded(40, 30, 4);
+    cv::Mat target = Uniform(40, 30, 0, 0, 0);
+    creator.BlendPatch(source, target, 20, 15, 20, 15, 3000, 0.09f);  // opaque within 270
+    EXPECT_EQ(cv::norm(target, source, cv::NORM_INF), 0.0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -487,6 +514,57 @@ TEST(PatchGroups, TinyFaceSkipsTheLoopsInsteadOfLoopingForever)
     EXPECT_EQ(calls[4], 0);
     EXPECT_EQ(calls[5], 0);
     EXPECT_EQ(calls[8], 5);
+}
+
+namespace {
+// The process's peak resident memory since the last ResetPeakMemory, in bytes (0 when unknown).
+void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+double PeakMemory()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) * 1024.0;
+    return 0;
+}
+double CurrentMemory()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stod(line.substr(6)) * 1024.0;
+    return 0;
+}
+}  // namespace
+
+TEST(PatchGroups, EyeBorderDraggedFarDownCostsNoMoreThanTheAtlas)
+{
+    // The eye patches' radius follows the eye height. In a large photo (the worked points four
+    // times over: a 3064 x 2080 atlas) a left eye's bottom border dragged 4000 rows down asks for a
+    // middle patch of radius 3427 whose square reaches into the atlas from below.
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    for (THPoint* p : points.front)
+        p->x *= 4, p->y *= 4;
+    for (THPoint* p : points.profile)
+        p->x *= 4, p->y *= 4;
+    points.front[5]->y += 4000;
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    ASSERT_TRUE(a.valid) << a.problem;
+    ASSERT_EQ(a.Wa, 3064);
+    ASSERT_EQ(a.Ha, 2080);
+    cv::Mat atlas = Coded(a.Wa, a.Ha, 5);
+    TTextureCreator creator;
+    ResetPeakMemory();
+    const double before = CurrentMemory();
+    const std::array<int, 10> calls = creator.PaintPatches(atlas, &points, a, {0.2f, 0.62f});
+    const double grown = PeakMemory() - before;
+    EXPECT_EQ(calls[8], 5);
+    ASSERT_GT(before, 0.0) << "no memory figures on this system";
+    // A few copies of the atlas (19 MB) at most, not a float mask of the whole 6854-pixel square.
+    EXPECT_LT(grown, 64.0 * 1024 * 1024) << "peak grew by " << grown / (1024 * 1024) << " MB";
 }
 
 TEST(EyeTexture, SquareAroundTheLeftEye)
