@@ -372,10 +372,9 @@ void TForm1::ButtonLoadFronImageClick()
         core->DrawThumbnail(ImageFront->Image(), 0);
         if (core->displayMode == 1)
             core->DrawEditView(ImageMain->Image(), 0, 0, 0, false, false);
-        ButtonEditFront->setEnabled(true);
-    } else {
-        ButtonEditFront->setEnabled(false);
     }
+    // Editing follows the photo the recognizer holds: a failed reload keeps the previous one.
+    ButtonEditFront->setEnabled(core->IsFrontLoaded());
     Editfrontimagepoints1->setEnabled(ButtonEditFront->isEnabled());
     Button1->setEnabled(core->IsFrontLoaded() && core->IsProfileLoaded());
     Reconstruct1->setEnabled(Button1->isEnabled());
@@ -404,11 +403,9 @@ void TForm1::ButtonLoadProfileImageClick()
         RadioButtonLeftOriented->setEnabled(true);
         // Checking the other button runs its click, which mirrors only the points (loading is set).
         CheckRadio(core->GetProfileOrientation() == 1 ? RadioButtonRightOriented : RadioButtonLeftOriented);
-        ButtonEditProfile->setEnabled(true);
         core->loading = false;
-    } else {
-        ButtonEditProfile->setEnabled(false);
     }
+    ButtonEditProfile->setEnabled(core->IsProfileLoaded());
     Editprofileimagepoints1->setEnabled(ButtonEditProfile->isEnabled());
     Button1->setEnabled(core->IsFrontLoaded() && core->IsProfileLoaded());
     Reconstruct1->setEnabled(Button1->isEnabled());

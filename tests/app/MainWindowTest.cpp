@@ -260,8 +260,8 @@ private slots:
         // The orientation buttons show what recognition decided.
         QCOMPARE(Form1->RadioButtonRightOriented->isChecked(), Form1->core->GetProfileOrientation() == 1);
 
-        // A failed reload of the front photo: its editing and the reconstruction go, the old
-        // thumbnail stays.
+        // A failed reload of the front photo: the recognizer keeps the old one, and with it its
+        // editing, the reconstruction and the thumbnail.
         QImage before = Picture(Form1->ImageFront);
         std::string notAnImage = (folder / "notes.txt").string();
         WriteText(notAnImage, "not a photo");
@@ -269,7 +269,7 @@ private slots:
         QCOMPARE(Messages(), std::vector<std::string>{"Error: Front image not loaded"});
         // "Reconstruct" follows what the recognizer still holds after the failed load.
         bool both = Form1->core->IsFrontLoaded() && Form1->core->IsProfileLoaded();
-        const Enabling afterFailedFront{true, false, true, true, true, true, both, false, true, both, false, false};
+        const Enabling afterFailedFront{true, true, true, true, true, true, both, true, true, both, false, false};
         QCOMPARE(Current(), afterFailedFront);
         QCOMPARE(Picture(Form1->ImageFront), before);
 
@@ -278,8 +278,55 @@ private slots:
         LoadProfile(notAnImage);
         QCOMPARE(Messages(), std::vector<std::string>{"Error: Profile image not loaded"});
         both = Form1->core->IsFrontLoaded() && Form1->core->IsProfileLoaded();
-        const Enabling afterFailedProfile{true, false, true, false, true, true, both, false, false, both, false, false};
+        const Enabling afterFailedProfile{true, true, true, true, true, true, both, true, true, both, false, false};
         QCOMPARE(Current(), afterFailedProfile);
+    }
+
+    // The "Edit points" commands follow the photo the recognizer holds: a failed reload keeps the
+    // old photo, so its editing stays, like "Reconstruct".
+    void enablingFollowsThePhotosHeld()
+    {
+        Start();
+        const std::string notAnImage = (folder / "notes.txt").string();
+        WriteText(notAnImage, "not a photo");
+        struct Step {
+            bool front;
+            std::string file;
+            const char* message;  // "" when the load works
+            Enabling expected;
+        };
+        const Step steps[] = {
+            {true, notAnImage, "Error: Front image not loaded",
+             {true, false, true, false, false, false, false, false, false, false, false, false}},
+            {true, FrontPhoto(), "", {true, true, true, false, false, false, false, true, false, false, false, false}},
+            {false, notAnImage, "Error: Profile image not loaded",
+             {true, true, true, false, false, false, false, true, false, false, false, false}},
+            {false, SecondPhoto(), "", {true, true, true, true, true, true, true, true, true, true, false, false}},
+            {true, notAnImage, "Error: Front image not loaded",
+             {true, true, true, true, true, true, true, true, true, true, false, false}},
+            {false, notAnImage, "Error: Profile image not loaded",
+             {true, true, true, true, true, true, true, true, true, true, false, false}},
+        };
+        for (const Step& step : steps) {
+            Messages().clear();
+            if (step.front)
+                LoadFront(step.file);
+            else
+                LoadProfile(step.file);
+            const std::vector<std::string> expectedMessages =
+                *step.message ? std::vector<std::string>{step.message} : std::vector<std::string>{};
+            QCOMPARE(Messages(), expectedMessages);
+            QCOMPARE(Current(), step.expected);
+        }
+        // The kept photos can still be edited.
+        QImage kept = Picture(Form1->ImageFront);
+        QTest::mouseClick(Form1->ButtonEditFront, Qt::LeftButton);
+        QCOMPARE(Form1->core->displayMode, 1);
+        Form1->Editprofileimagepoints1->trigger();
+        QCOMPARE(Form1->core->displayMode, 2);
+        QVERIFY(!IsBlank(Picture(Form1->ImageMain)));
+        QCOMPARE(Picture(Form1->ImageFront), kept);
+        QVERIFY(Messages().size() == 1);  // only the last load's
     }
 
     // Cancelled dialogs change nothing but refresh the status line.
