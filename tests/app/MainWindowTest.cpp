@@ -532,6 +532,65 @@ private slots:
         QVERIFY(!Form1->Exportreconstructed3Dheadmode1->isEnabled());
     }
 
+    // A window closed over the 3D panel leaves nothing of itself there, in every display mode:
+    // without a window manager or compositor, no one but the program repaints what it uncovers.
+    void panelRepaintsWhenUncovered_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("no head yet") << 0;
+        QTest::newRow("point editor") << 1;
+        QTest::newRow("head shown") << 3;
+    }
+
+    void panelRepaintsWhenUncovered()
+    {
+        QFETCH(int, mode);
+        Start();
+        if (mode != 0) {
+            LoadFront(FrontPhoto());
+            LoadProfile(SecondPhoto());
+        }
+        if (mode == 1)
+            QTest::mouseClick(Form1->ButtonEditFront, Qt::LeftButton);
+        if (mode == 3)
+            QTest::mouseClick(Form1->Button1, Qt::LeftButton);
+        QCOMPARE(Form1->core->displayMode, mode);
+        QTest::qWait(200);
+
+        // A magenta window over the panel, below the status line, then closed.
+        const QRect area(Form1->PanelMain->mapToGlobal(QPoint(100, 100)), QSize(300, 200));
+        auto shoot = [&] {
+            return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
+        };
+        const QImage before = shoot();
+        QWidget cover(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+        cover.setAttribute(Qt::WA_ShowWithoutActivating);
+        QPalette palette;
+        palette.setColor(QPalette::Window, QColor(255, 0, 255));
+        cover.setPalette(palette);
+        cover.setAutoFillBackground(true);
+        cover.setGeometry(area);
+        cover.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&cover));
+        QTest::qWait(200);
+        auto magentaShare = [&] {
+            const QImage shot = shoot();
+            int magenta = 0;
+            for (int y = 0; y < shot.height(); ++y)
+                for (int x = 0; x < shot.width(); ++x)
+                    magenta += (shot.pixel(x, y) & 0xFFFFFF) == 0xFF00FF;
+            return double(magenta) / (double(area.width()) * area.height());
+        };
+        QVERIFY2(magentaShare() > 0.9, "the covering window did not show");
+        cover.hide();
+        QTest::qWait(300);
+        QCOMPARE(magentaShare(), 0.0);
+        QCOMPARE(shoot(), before);  // as it was (black while no head is shown)
+        if (mode == 0)
+            QCOMPARE(before.pixel(150, 100) & 0xFFFFFF, 0u);
+        QVERIFY(Messages().empty());
+    }
+
     // Reconstruction, the 3D view and its mouse controls, settings, export: the whole road.
     void fullRun()
     {
