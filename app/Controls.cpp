@@ -12,6 +12,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStandardPaths>
 #include <QTimer>
 
 const char* const ApplicationTitle = "Vultari";
@@ -141,8 +142,11 @@ bool TFileDialog::Execute(QWidget* parent)
         // Any name may be typed: a file that does not load is reported by the loader.
         dialog.setFileMode(QFileDialog::AnyFile);
     }
+    // Photos are looked for among the user's pictures first, not beside the program.
     if (!folder.isEmpty())
         dialog.setDirectory(folder);
+    else if (!save)
+        dialog.setDirectory(PhotoFolder());
     QStringList filters = NameFilters(Filter);
     if (!filters.isEmpty())
         dialog.setNameFilters(filters);
@@ -157,6 +161,14 @@ bool TFileDialog::Execute(QWidget* parent)
     if (!files.isEmpty())
         folder = QFileInfo(files.first()).absolutePath();
     return true;
+}
+
+QString PhotoFolder()
+{
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (!pictures.isEmpty() && QFileInfo(pictures).isDir())
+        return pictures;
+    return QDir::homePath();
 }
 
 namespace {

@@ -18,6 +18,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -327,6 +328,65 @@ private slots:
         QVERIFY(!IsBlank(Picture(Form1->ImageMain)));
         QCOMPARE(Picture(Form1->ImageFront), kept);
         QVERIFY(Messages().size() == 1);  // only the last load's
+    }
+
+    // The first open dialog starts in the user's Pictures folder, or at home when there is none;
+    // later ones where the last photo was chosen.
+    void openDialogStartsAmongThePhotos_data()
+    {
+        QTest::addColumn<QString>("userDirs");  // contents of ~/.config/user-dirs.dirs, "" for none
+        QTest::addColumn<QString>("make");      // folder made under the home folder, "" for none
+        QTest::addColumn<QString>("expected");  // under the home folder
+        QTest::newRow("Pictures") << "" << "Pictures" << "Pictures";
+        QTest::newRow("no Pictures") << "" << "" << "";
+        QTest::newRow("named by the desktop") << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n" << "Bilder" << "Bilder";
+        QTest::newRow("named but absent") << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n" << "Pictures" << "";
+    }
+
+    void openDialogStartsAmongThePhotos()
+    {
+        QFETCH(QString, userDirs);
+        QFETCH(QString, make);
+        QFETCH(QString, expected);
+        const fs::path home = folder / "home";
+        fs::create_directories(home);
+        if (!make.isEmpty())
+            fs::create_directories(home / make.toStdString());
+        if (!userDirs.isEmpty()) {
+            fs::create_directories(home / ".config");
+            WriteText(home / ".config" / "user-dirs.dirs", userDirs.toStdString());
+        }
+        // A home of its own for this case, the real one back afterwards.
+        struct Home {
+            QByteArray home = qgetenv("HOME"), config = qgetenv("XDG_CONFIG_HOME");
+            explicit Home(const fs::path& to)
+            {
+                qputenv("HOME", QByteArray::fromStdString(to.string()));
+                qunsetenv("XDG_CONFIG_HOME");
+            }
+            ~Home()
+            {
+                qputenv("HOME", home);
+                if (!config.isNull())
+                    qputenv("XDG_CONFIG_HOME", config);
+            }
+        } temporaryHome(home);
+        const QString wanted = QDir::cleanPath(QString::fromStdString((home / expected.toStdString()).string()));
+        QCOMPARE(QDir::cleanPath(PhotoFolder()), wanted);
+
+        Start();
+        QStringList shown;
+        const std::string photo = (folder / "elsewhere" / "front.jpg").string();
+        fs::create_directories(folder / "elsewhere");
+        fs::copy_file(FrontPhoto(), photo);
+        TFileDialog::Responder = [&](QFileDialog& dialog) {
+            shown << QDir::cleanPath(dialog.directory().absolutePath());
+            dialog.selectFile(QString::fromStdString(photo));
+            QMetaObject::invokeMethod(&dialog, "accept");
+        };
+        QTest::mouseClick(Form1->ButtonLoadFronImage, Qt::LeftButton);
+        QTest::mouseClick(Form1->ButtonLoadProfileImage, Qt::LeftButton);
+        QCOMPARE(shown, QStringList({wanted, QString::fromStdString((folder / "elsewhere").string())}));
     }
 
     // Cancelled dialogs change nothing but refresh the status line.
