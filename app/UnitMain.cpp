@@ -582,6 +582,11 @@ void TForm1::ShowState()
     ProcessPendingMessages();
 }
 
+namespace {
+// xdg-open's exit code when it found no program for the file.
+constexpr int kNoViewerFound = 3;
+}
+
 void TForm1::Documentation1Click()
 {
     QString manual = QFile::decodeName(QByteArray::fromStdString(ProgramFolder() + "user_manual.pdf"));
@@ -589,8 +594,9 @@ void TForm1::Documentation1Click()
         ShowMessage("The user manual was not found: " + QFile::encodeName(manual).toStdString());
         return;
     }
-    // The desktop's opener returns an error when no program shows PDF files; say so instead of
-    // failing silently. It runs on its own, so a long-open viewer does not block the window.
+    // Said only when no viewer could be started: the opener is missing, or it ends with 3, xdg-open's
+    // "no method available". Once a viewer ran, how it ended (closed with an error, killed) is not
+    // ours to report. The opener runs on its own, so a long-open viewer does not block the window.
     auto* opener = new QProcess(this);
     const std::string failure =
         "The user manual could not be opened: no program to show PDF files was found.\n"
@@ -602,7 +608,7 @@ void TForm1::Documentation1Click()
         }
     });
     connect(opener, &QProcess::finished, this, [opener, failure](int exitCode, QProcess::ExitStatus status) {
-        if (status != QProcess::NormalExit || exitCode != 0)
+        if (status == QProcess::NormalExit && exitCode == kNoViewerFound)
             ShowException(failure);
         opener->deleteLater();
     });

@@ -1152,9 +1152,39 @@ private slots:
         QTest::addColumn<bool>("withFile");
         QTest::addColumn<QString>("message");
         QTest::newRow("viewer works") << "true" << true << "";
-        QTest::newRow("no PDF viewer") << "false" << true << "no program to show PDF files";
         QTest::newRow("no opener") << "/nonexistent/xdg-open" << true << "no program to show PDF files";
         QTest::newRow("no manual") << "true" << false << "user manual was not found";
+    }
+
+    // The desktop's opener (xdg-open) ends with 3 when it found no program for the file; anything
+    // else after a viewer started (closed with an error, killed) is the viewer's own business.
+    void userManualViewerEnds_data()
+    {
+        QTest::addColumn<QString>("script");  // the opener's body
+        QTest::addColumn<bool>("message");
+        QTest::newRow("no program found") << "exit 3" << true;
+        QTest::newRow("viewer closed with an error") << "sleep 0.3; exit 4" << false;
+        QTest::newRow("viewer ended with its own code") << "sleep 0.3; exit 1" << false;
+        QTest::newRow("killed") << "sleep 0.3; kill -9 $$" << false;
+        QTest::newRow("viewer closed normally") << "sleep 0.3; exit 0" << false;
+    }
+
+    void userManualViewerEnds()
+    {
+        QFETCH(QString, script);
+        QFETCH(bool, message);
+        WriteText(folder / "user_manual.pdf", "%PDF-1.4\n");
+        const fs::path opener = folder / "opener";
+        WriteText(opener, "#!/bin/sh\n" + script.toStdString() + "\n");
+        fs::permissions(opener, fs::perms::owner_all);
+        Start();
+        Form1->manualViewer = opener.string();
+        Form1->Documentation1->trigger();
+        QTRY_VERIFY(Form1->findChildren<QProcess*>().isEmpty());  // the opener has ended
+        QTest::qWait(100);
+        QCOMPARE(Messages().size(), size_t(message ? 1 : 0));
+        if (message)
+            QVERIFY2(Messages()[0].find("no program to show PDF files") != std::string::npos, Messages()[0].c_str());
     }
 
     void userManual()
