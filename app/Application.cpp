@@ -41,6 +41,19 @@ void CreateForms()
     new TForm3;
 }
 
+int RunMessageLoop()
+{
+    // Qt ends its loop when the last window closes, but a window shown after that (a menu opened
+    // by input still queued, for one) cancels it. The program ends with the main window's close step.
+    if (!Form1 || Form1->Closed())
+        return 0;
+    Form1->OnClosed = [] { QCoreApplication::exit(0); };
+    const int result = QApplication::exec();
+    if (Form1)
+        Form1->OnClosed = nullptr;
+    return result;
+}
+
 void DestroyForms()
 {
     delete Form3;
@@ -62,7 +75,7 @@ int VultariMain(int argc, char** argv)
     Guarded([] {
         CreateForms();
         Form1->show();
-        QApplication::exec();
+        RunMessageLoop();
     });
     DestroyForms();
     SetMessageSink(nullptr);

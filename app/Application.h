@@ -17,6 +17,8 @@ void InstallMessageBoxes();
 // Creates Form1, Form2 and Form3 (in that order). Each create step runs while its window is
 // made, so the core object exists before the settings dialog hands it the saved settings.
 void CreateForms();
+// Runs the message loop until the main window has closed; returns the loop's result.
+int RunMessageLoop();
 // Deletes the three windows (the core object goes with the main window's close step).
 void DestroyForms();
 

@@ -4,12 +4,15 @@
 #include "platform/base/Messages.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QStandardPaths>
 #include <QTimer>
 
 const char* const ApplicationTitle = "Vultari";
@@ -100,9 +103,37 @@ QStringList NameFilters(const std::string& filter)
 }
 }
 
+namespace {
+// Qt's dialog reads quotation marks in the name field as a list of names ("a" "b") and would hand
+// back another file: such a name is taken as typed instead.
+class TNameDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+    QString literalName;  // set when the typed name held a quotation mark
+
+    void accept() override
+    {
+        auto* edit = findChild<QLineEdit*>("fileNameEdit");
+        const QString typed = edit ? edit->text() : QString();
+        if (!typed.contains('"')) {
+            QFileDialog::accept();
+            return;
+        }
+        const QString path = QDir::cleanPath(QDir::isAbsolutePath(typed) ? typed : directory().absoluteFilePath(typed));
+        if (QFileInfo(path).isDir()) {  // as the dialog does with a folder's name: go there
+            setDirectory(path);
+            edit->clear();
+            return;
+        }
+        literalName = path;
+        QDialog::accept();
+    }
+};
+}
+
 bool TFileDialog::Execute(QWidget* parent)
 {
-    QFileDialog dialog(parent, QString::fromStdString(Title));
+    TNameDialog dialog(parent, QString::fromStdString(Title));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     if (save) {
         dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -111,8 +142,11 @@ bool TFileDialog::Execute(QWidget* parent)
         // Any name may be typed: a file that does not load is reported by the loader.
         dialog.setFileMode(QFileDialog::AnyFile);
     }
+    // Photos are looked for among the user's pictures first, not beside the program.
     if (!folder.isEmpty())
         dialog.setDirectory(folder);
+    else if (!save)
+        dialog.setDirectory(PhotoFolder());
     QStringList filters = NameFilters(Filter);
     if (!filters.isEmpty())
         dialog.setNameFilters(filters);
@@ -122,11 +156,19 @@ bool TFileDialog::Execute(QWidget* parent)
     }
     if (dialog.exec() != QDialog::Accepted)
         return false;
-    QStringList files = dialog.selectedFiles();
+    QStringList files = dialog.literalName.isEmpty() ? dialog.selectedFiles() : QStringList{dialog.literalName};
     FileName = files.isEmpty() ? std::string() : QFile::encodeName(files.first()).toStdString();
     if (!files.isEmpty())
         folder = QFileInfo(files.first()).absolutePath();
     return true;
+}
+
+QString PhotoFolder()
+{
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    if (!pictures.isEmpty() && QFileInfo(pictures).isDir())
+        return pictures;
+    return QDir::homePath();
 }
 
 namespace {

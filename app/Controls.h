@@ -67,8 +67,13 @@ public:
 
 private:
     bool save;
-    QString folder;  // where the last chosen file was: the next showing starts there
+    QString folder;  // where the last chosen file was: the next showing starts there (an open
+                     // dialog's first showing starts in PhotoFolder())
 };
+
+// Where the first open dialog starts: the user's Pictures folder (as the desktop names it), or
+// the home folder when there is none.
+QString PhotoFolder();
 
 // Runs the events that are waiting once, without user input and without an idle call, so a
 // status text shows while a long step starts and no second command can begin inside it.

@@ -8,6 +8,7 @@
 #include "platform/xml/Xmldocument.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QLabel>
@@ -315,7 +316,12 @@ void TForm1::closeEvent(QCloseEvent* event)
         Form2->hide();
     if (Form3)
         Form3->hide();
+    // A menu still open goes with the window: without a window manager nothing else closes it.
+    for (int i = 0; i < 16 && QApplication::activePopupWidget(); ++i)
+        QApplication::activePopupWidget()->close();
     event->accept();
+    if (OnClosed)
+        OnClosed();
 }
 
 void TForm1::IdleLoop()
@@ -366,10 +372,9 @@ void TForm1::ButtonLoadFronImageClick()
         core->DrawThumbnail(ImageFront->Image(), 0);
         if (core->displayMode == 1)
             core->DrawEditView(ImageMain->Image(), 0, 0, 0, false, false);
-        ButtonEditFront->setEnabled(true);
-    } else {
-        ButtonEditFront->setEnabled(false);
     }
+    // Editing follows the photo the recognizer holds: a failed reload keeps the previous one.
+    ButtonEditFront->setEnabled(core->IsFrontLoaded());
     Editfrontimagepoints1->setEnabled(ButtonEditFront->isEnabled());
     Button1->setEnabled(core->IsFrontLoaded() && core->IsProfileLoaded());
     Reconstruct1->setEnabled(Button1->isEnabled());
@@ -398,11 +403,9 @@ void TForm1::ButtonLoadProfileImageClick()
         RadioButtonLeftOriented->setEnabled(true);
         // Checking the other button runs its click, which mirrors only the points (loading is set).
         CheckRadio(core->GetProfileOrientation() == 1 ? RadioButtonRightOriented : RadioButtonLeftOriented);
-        ButtonEditProfile->setEnabled(true);
         core->loading = false;
-    } else {
-        ButtonEditProfile->setEnabled(false);
     }
+    ButtonEditProfile->setEnabled(core->IsProfileLoaded());
     Editprofileimagepoints1->setEnabled(ButtonEditProfile->isEnabled());
     Button1->setEnabled(core->IsFrontLoaded() && core->IsProfileLoaded());
     Reconstruct1->setEnabled(Button1->isEnabled());
@@ -579,6 +582,11 @@ void TForm1::ShowState()
     ProcessPendingMessages();
 }
 
+namespace {
+// xdg-open's exit code when it found no program for the file.
+constexpr int kNoViewerFound = 3;
+}
+
 void TForm1::Documentation1Click()
 {
     QString manual = QFile::decodeName(QByteArray::fromStdString(ProgramFolder() + "user_manual.pdf"));
@@ -586,8 +594,9 @@ void TForm1::Documentation1Click()
         ShowMessage("The user manual was not found: " + QFile::encodeName(manual).toStdString());
         return;
     }
-    // The desktop's opener returns an error when no program shows PDF files; say so instead of
-    // failing silently. It runs on its own, so a long-open viewer does not block the window.
+    // Said only when no viewer could be started: the opener is missing, or it ends with 3, xdg-open's
+    // "no method available". Once a viewer ran, how it ended (closed with an error, killed) is not
+    // ours to report. The opener runs on its own, so a long-open viewer does not block the window.
     auto* opener = new QProcess(this);
     const std::string failure =
         "The user manual could not be opened: no program to show PDF files was found.\n"
@@ -599,7 +608,7 @@ void TForm1::Documentation1Click()
         }
     });
     connect(opener, &QProcess::finished, this, [opener, failure](int exitCode, QProcess::ExitStatus status) {
-        if (status != QProcess::NormalExit || exitCode != 0)
+        if (status == QProcess::NormalExit && exitCode == kNoViewerFound)
             ShowException(failure);
         opener->deleteLater();
     });

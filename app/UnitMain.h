@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 
 class QAction;
@@ -91,6 +92,10 @@ public:
 
     // True while a load, reconstruction or export runs; a second one does not start inside it.
     bool Busy() const { return longStep; }
+    // True once the close step has run.
+    bool Closed() const { return closed; }
+    // Runs right after the close step (the message loop ends there).
+    std::function<void()> OnClosed;
 
 protected:
     void closeEvent(QCloseEvent*) override;

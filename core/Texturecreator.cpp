@@ -1,5 +1,6 @@
 #include "core/Texturecreator.h"
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 
@@ -170,24 +171,26 @@ float TTextureCreator::Falloff(float d)
 
 namespace {
 
-// The weights of a patch of radius r and hardness h over its 2r x 2r square, row by row. They depend
-// only on the offset from the centre, and the patch groups call with few distinct (r, h) pairs, so
-// the last mask is kept (the program works on one thread).
-const std::vector<float>& PatchWeights(int radius, float hardness)
+// The weights of a patch of radius r and hardness h over `area`, the part of its 2r x 2r square
+// that lies on the source image (square coordinates), row by row. Only that part is computed: the
+// radius follows the eye height, which a dragged point can make far larger than the atlas, and the
+// mask must never outgrow the image. The weights depend only on the offset from the centre, and
+// the patch groups call with few distinct (r, h, area), so the last mask is kept (one thread).
+const std::vector<float>& PatchWeights(int radius, float hardness, const cv::Rect& area)
 {
     static thread_local int cachedRadius = -1;
     static thread_local float cachedHardness = -1;
+    static thread_local cv::Rect cachedArea;
     static thread_local std::vector<float> weights;
-    if (radius == cachedRadius && hardness == cachedHardness)
+    if (radius == cachedRadius && hardness == cachedHardness && area == cachedArea)
         return weights;
     const float r = static_cast<float>(radius);
     const float soft = 1.0f - hardness;
-    const int side = 2 * radius;
-    weights.assign(static_cast<size_t>(side) * static_cast<size_t>(side), 0.0f);
-    for (int j = 0; j < side; ++j)
-        for (int i = 0; i < side; ++i) {
-            const float d = TTextureCreator::Distance(0.0f, 0.0f, static_cast<float>(i - radius),
-                                                      static_cast<float>(j - radius));
+    weights.assign(static_cast<size_t>(area.width) * static_cast<size_t>(area.height), 0.0f);
+    for (int j = 0; j < area.height; ++j)
+        for (int i = 0; i < area.width; ++i) {
+            const float d = TTextureCreator::Distance(0.0f, 0.0f, static_cast<float>(area.x + i - radius),
+                                                      static_cast<float>(area.y + j - radius));
             float w;
             if (soft > 0.0f) {
                 const float ratio = d / r;
@@ -196,10 +199,11 @@ const std::vector<float>& PatchWeights(int radius, float hardness)
             } else {
                 w = d < r ? 1.0f : 0.0f;  // hardness 1: a hard-edged disc
             }
-            weights[static_cast<size_t>(j) * side + i] = w;
+            weights[static_cast<size_t>(j) * static_cast<size_t>(area.width) + static_cast<size_t>(i)] = w;
         }
     cachedRadius = radius;
     cachedHardness = hardness;
+    cachedArea = area;
     return weights;
 }
 
@@ -210,28 +214,35 @@ void TTextureCreator::BlendPatch(const cv::Mat& source, cv::Mat& target, int cx,
 {
     if (radius <= 0 || !UsableColourImage(source) || !UsableColourImage(target))
         return;
-    // Only the source square is read; copying just that square keeps the pre-call pixels when
-    // source and target are one image, without cloning the whole image for every patch.
-    const cv::Rect square(cx - radius, cy - radius, 2 * radius, 2 * radius);
-    const cv::Rect readable = square & cv::Rect(0, 0, source.cols, source.rows);
-    if (readable.empty())
+    // Only the part of the source square on the source image is read; copying just that part keeps
+    // the pre-call pixels when source and target are one image, without cloning the whole image
+    // for every patch. Its bounds are taken in 64 bits: the radius may be huge.
+    const int64_t left = std::max<int64_t>(0, int64_t{cx} - radius);
+    const int64_t top = std::max<int64_t>(0, int64_t{cy} - radius);
+    const int64_t right = std::min<int64_t>(source.cols, int64_t{cx} + radius);
+    const int64_t bottom = std::min<int64_t>(source.rows, int64_t{cy} + radius);
+    if (left >= right || top >= bottom)
         return;
+    const cv::Rect readable(static_cast<int>(left), static_cast<int>(top), static_cast<int>(right - left),
+                            static_cast<int>(bottom - top));
     const cv::Mat work = source(readable).clone();
-    const std::vector<float>& weights = PatchWeights(radius, hardness);
-    const int side = 2 * radius;
+    // The readable part in square coordinates (the square's corner is (cx - r, cy - r)).
+    const cv::Rect area(static_cast<int>(left - (int64_t{cx} - radius)), static_cast<int>(top - (int64_t{cy} - radius)),
+                        readable.width, readable.height);
+    const std::vector<float>& weights = PatchWeights(radius, hardness, area);
     // Each target pixel is written once per call from the copy, so rows may go in any order.
     for (int y = readable.y; y < readable.y + readable.height; ++y) {
         const int Y = ty + y - cy;
         if (Y < 0 || Y >= target.rows)
             continue;
-        const float* rowWeights = weights.data() + static_cast<size_t>(y - square.y) * side;
+        const float* rowWeights = weights.data() + static_cast<size_t>(y - readable.y) * static_cast<size_t>(readable.width);
         const uint8_t* sourceRow = work.ptr<uint8_t>(y - readable.y);
         uint8_t* targetRow = target.ptr<uint8_t>(Y);
         for (int x = readable.x; x < readable.x + readable.width; ++x) {
             const int X = tx + x - cx;
             if (X < 0 || X >= target.cols)
                 continue;
-            const float w = rowWeights[x - square.x];
+            const float w = rowWeights[x - readable.x];
             if (w == 0.0f)
                 continue;  // target * 1 rounds to itself
             const uint8_t* s = sourceRow + (x - readable.x) * work.channels();

@@ -200,11 +200,13 @@ bool CreateWindow(GLSurface* surface, Window parent, bool map)
     XSetWindowAttributes attributes{};
     attributes.colormap = surface->colormap;
     attributes.border_pixel = 0;
-    attributes.background_pixmap = None;
+    // The server fills what another window uncovers with black: before the first frame (and
+    // whenever no frames are drawn) nobody else repaints it, and the last frame redraws it anyway.
+    attributes.background_pixel = 0;
     attributes.event_mask = 0;  // no input selected: mouse and wheel events go on to the parent
     surface->window = XCreateWindow(surface->display, parent, 0, 0, static_cast<unsigned>(surface->width),
                                     static_cast<unsigned>(surface->height), 0, surface->visual->depth, InputOutput,
-                                    surface->visual->visual, CWColormap | CWBorderPixel | CWBackPixmap | CWEventMask,
+                                    surface->visual->visual, CWColormap | CWBorderPixel | CWBackPixel | CWEventMask,
                                     &attributes);
     if (map)
         XMapWindow(surface->display, surface->window);

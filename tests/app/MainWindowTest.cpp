@@ -18,6 +18,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenu>
@@ -278,16 +279,16 @@ private slots:
              {true, true, true, false, false, false, false, true, false, false, false, false}},
             {"both loaded", [&] { LoadProfile(SecondPhoto()); }, {},
              {true, true, true, true, true, true, true, true, true, true, false, false}},
-            // The recognizer keeps the photos it holds, so both can still be reconstructed.
+            // The recognizer keeps the photos it holds, so both can still be edited and reconstructed.
             {"front reload failed",
              [&] {
                  frontThumbnail = Picture(Form1->ImageFront);
                  LoadFront(notAnImage);
              },
              {"Error: Front image not loaded"},
-             {true, false, true, true, true, true, true, false, true, true, false, false}},
+             {true, true, true, true, true, true, true, true, true, true, false, false}},
             {"profile reload failed", [&] { LoadProfile(notAnImage); }, {"Error: Profile image not loaded"},
-             {true, false, true, false, true, true, true, false, false, true, false, false}},
+             {true, true, true, true, true, true, true, true, true, true, false, false}},
         };
         for (const Step& step : steps) {
             Messages().clear();
@@ -303,6 +304,112 @@ private slots:
         QVERIFY(!IsBlank(Picture(Form1->ImageProfile)));
         QCOMPARE(Picture(Form1->ImageFront), frontThumbnail);  // the failed reload kept the thumbnail
         QCOMPARE(Form1->LabelInfo->text(), QString("Vultari"));
+    }
+
+    // The "Edit points" commands follow the photo the recognizer holds: a failed reload keeps the
+    // old photo, so its editing stays, like "Reconstruct".
+    void enablingFollowsThePhotosHeld()
+    {
+        Start();
+        const std::string notAnImage = (folder / "notes.txt").string();
+        WriteText(notAnImage, "not a photo");
+        struct Step {
+            bool front;
+            std::string file;
+            const char* message;  // "" when the load works
+            Enabling expected;
+        };
+        const Step steps[] = {
+            {true, notAnImage, "Error: Front image not loaded",
+             {true, false, true, false, false, false, false, false, false, false, false, false}},
+            {true, FrontPhoto(), "", {true, true, true, false, false, false, false, true, false, false, false, false}},
+            {false, notAnImage, "Error: Profile image not loaded",
+             {true, true, true, false, false, false, false, true, false, false, false, false}},
+            {false, SecondPhoto(), "", {true, true, true, true, true, true, true, true, true, true, false, false}},
+            {true, notAnImage, "Error: Front image not loaded",
+             {true, true, true, true, true, true, true, true, true, true, false, false}},
+            {false, notAnImage, "Error: Profile image not loaded",
+             {true, true, true, true, true, true, true, true, true, true, false, false}},
+        };
+        for (const Step& step : steps) {
+            Messages().clear();
+            if (step.front)
+                LoadFront(step.file);
+            else
+                LoadProfile(step.file);
+            const std::vector<std::string> expectedMessages =
+                *step.message ? std::vector<std::string>{step.message} : std::vector<std::string>{};
+            QCOMPARE(Messages(), expectedMessages);
+            QCOMPARE(Current(), step.expected);
+        }
+        // The kept photos can still be edited.
+        QImage kept = Picture(Form1->ImageFront);
+        QTest::mouseClick(Form1->ButtonEditFront, Qt::LeftButton);
+        QCOMPARE(Form1->core->displayMode, 1);
+        Form1->Editprofileimagepoints1->trigger();
+        QCOMPARE(Form1->core->displayMode, 2);
+        QVERIFY(!IsBlank(Picture(Form1->ImageMain)));
+        QCOMPARE(Picture(Form1->ImageFront), kept);
+        QVERIFY(Messages().size() == 1);  // only the last load's
+    }
+
+    // The first open dialog starts in the user's Pictures folder, or at home when there is none;
+    // later ones where the last photo was chosen.
+    void openDialogStartsAmongThePhotos_data()
+    {
+        QTest::addColumn<QString>("userDirs");  // contents of ~/.config/user-dirs.dirs, "" for none
+        QTest::addColumn<QString>("make");      // folder made under the home folder, "" for none
+        QTest::addColumn<QString>("expected");  // under the home folder
+        QTest::newRow("Pictures") << "" << "Pictures" << "Pictures";
+        QTest::newRow("no Pictures") << "" << "" << "";
+        QTest::newRow("named by the desktop") << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n" << "Bilder" << "Bilder";
+        QTest::newRow("named but absent") << "XDG_PICTURES_DIR=\"$HOME/Bilder\"\n" << "Pictures" << "";
+    }
+
+    void openDialogStartsAmongThePhotos()
+    {
+        QFETCH(QString, userDirs);
+        QFETCH(QString, make);
+        QFETCH(QString, expected);
+        const fs::path home = folder / "home";
+        fs::create_directories(home);
+        if (!make.isEmpty())
+            fs::create_directories(home / make.toStdString());
+        if (!userDirs.isEmpty()) {
+            fs::create_directories(home / ".config");
+            WriteText(home / ".config" / "user-dirs.dirs", userDirs.toStdString());
+        }
+        // A home of its own for this case, the real one back afterwards.
+        struct Home {
+            QByteArray home = qgetenv("HOME"), config = qgetenv("XDG_CONFIG_HOME");
+            explicit Home(const fs::path& to)
+            {
+                qputenv("HOME", QByteArray::fromStdString(to.string()));
+                qunsetenv("XDG_CONFIG_HOME");
+            }
+            ~Home()
+            {
+                qputenv("HOME", home);
+                if (!config.isNull())
+                    qputenv("XDG_CONFIG_HOME", config);
+            }
+        } temporaryHome(home);
+        const QString wanted = QDir::cleanPath(QString::fromStdString((home / expected.toStdString()).string()));
+        QCOMPARE(QDir::cleanPath(PhotoFolder()), wanted);
+
+        Start();
+        QStringList shown;
+        const std::string photo = (folder / "elsewhere" / "front.jpg").string();
+        fs::create_directories(folder / "elsewhere");
+        fs::copy_file(FrontPhoto(), photo);
+        TFileDialog::Responder = [&](QFileDialog& dialog) {
+            shown << QDir::cleanPath(dialog.directory().absolutePath());
+            dialog.selectFile(QString::fromStdString(photo));
+            QMetaObject::invokeMethod(&dialog, "accept");
+        };
+        QTest::mouseClick(Form1->ButtonLoadFronImage, Qt::LeftButton);
+        QTest::mouseClick(Form1->ButtonLoadProfileImage, Qt::LeftButton);
+        QCOMPARE(shown, QStringList({wanted, QString::fromStdString((folder / "elsewhere").string())}));
     }
 
     // Cancelled dialogs change nothing but refresh the status line.
@@ -508,6 +615,65 @@ private slots:
         QVERIFY(!Form1->Exportreconstructed3Dheadmode1->isEnabled());
     }
 
+    // A window closed over the 3D panel leaves nothing of itself there, in every display mode:
+    // without a window manager or compositor, no one but the program repaints what it uncovers.
+    void panelRepaintsWhenUncovered_data()
+    {
+        QTest::addColumn<int>("mode");
+        QTest::newRow("no head yet") << 0;
+        QTest::newRow("point editor") << 1;
+        QTest::newRow("head shown") << 3;
+    }
+
+    void panelRepaintsWhenUncovered()
+    {
+        QFETCH(int, mode);
+        Start();
+        if (mode != 0) {
+            LoadFront(FrontPhoto());
+            LoadProfile(SecondPhoto());
+        }
+        if (mode == 1)
+            QTest::mouseClick(Form1->ButtonEditFront, Qt::LeftButton);
+        if (mode == 3)
+            QTest::mouseClick(Form1->Button1, Qt::LeftButton);
+        QCOMPARE(Form1->core->displayMode, mode);
+        QTest::qWait(200);
+
+        // A magenta window over the panel, below the status line, then closed.
+        const QRect area(Form1->PanelMain->mapToGlobal(QPoint(100, 100)), QSize(300, 200));
+        auto shoot = [&] {
+            return QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height()).toImage();
+        };
+        const QImage before = shoot();
+        QWidget cover(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+        cover.setAttribute(Qt::WA_ShowWithoutActivating);
+        QPalette palette;
+        palette.setColor(QPalette::Window, QColor(255, 0, 255));
+        cover.setPalette(palette);
+        cover.setAutoFillBackground(true);
+        cover.setGeometry(area);
+        cover.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&cover));
+        QTest::qWait(200);
+        auto magentaShare = [&] {
+            const QImage shot = shoot();
+            int magenta = 0;
+            for (int y = 0; y < shot.height(); ++y)
+                for (int x = 0; x < shot.width(); ++x)
+                    magenta += (shot.pixel(x, y) & 0xFFFFFF) == 0xFF00FF;
+            return double(magenta) / (double(area.width()) * area.height());
+        };
+        QVERIFY2(magentaShare() > 0.9, "the covering window did not show");
+        cover.hide();
+        QTest::qWait(300);
+        QCOMPARE(magentaShare(), 0.0);
+        QCOMPARE(shoot(), before);  // as it was (black while no head is shown)
+        if (mode == 0)
+            QCOMPARE(before.pixel(150, 100) & 0xFFFFFF, 0u);
+        QVERIFY(Messages().empty());
+    }
+
     // Reconstruction, the 3D view and its mouse controls, settings, export: the whole road.
     void fullRun()
     {
@@ -708,6 +874,109 @@ private slots:
         Form1->Timer1Timer();
         Form1->IdleLoop();
         Form1->FormMouseWheelDown();
+    }
+
+    // The program ends after the main window's close step: Exit chosen while a step runs, with a
+    // menu open around the close (without a window manager nothing else closes it).
+    void closeWithAMenuOpenEndsTheLoop_data()
+    {
+        QTest::addColumn<int>("when");  // 0 inside the open dialog, 1 while reconstructing, 2 just after the close
+        QTest::newRow("menu opened inside the open dialog") << 0;
+        QTest::newRow("menu opened while reconstructing") << 1;
+        QTest::newRow("menu opened just after the close") << 2;  // a shown window cancels Qt's own quit
+    }
+
+    void closeWithAMenuOpenEndsTheLoop()
+    {
+        QFETCH(int, when);
+        Start();
+        auto openMenu = [] {
+            Form1->Project1->popup(Form1->menuBar()->mapToGlobal(QPoint(0, Form1->menuBar()->height())));
+        };
+        auto exitWithTheMenuOpen = [openMenu] {
+            Form1->Exit1->trigger();
+            QVERIFY(Form1->isVisible());  // the close waits for the step
+            openMenu();
+        };
+        std::function<void()> poke;
+        if (when == 0) {
+            TFileDialog::Responder = [&](QFileDialog& dialog) {
+                exitWithTheMenuOpen();
+                dialog.reject();
+            };
+            QTimer::singleShot(0, [] { Form1->Loadfrontimage1->trigger(); });
+        } else if (when == 1) {
+            LoadFront(FrontPhoto());
+            LoadProfile(SecondPhoto());
+            QVERIFY(Form1->Reconstruct1->isEnabled());
+            poke = [&] {
+                if (!InPendingMessages()) {
+                    QTimer::singleShot(0, poke);
+                    return;
+                }
+                exitWithTheMenuOpen();
+            };
+            QTimer::singleShot(0, [&] {
+                QTimer::singleShot(0, poke);
+                Form1->Reconstruct1->trigger();
+            });
+        } else {
+            QTimer::singleShot(0, [openMenu] {
+                Form1->Exit1->trigger();
+                QVERIFY(!Form1->isVisible());
+                openMenu();
+            });
+        }
+        bool timedOut = false;
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, [&] {
+            timedOut = true;
+            QCoreApplication::exit(1);
+        });
+        watchdog.start(15000);
+        const int result = RunMessageLoop();
+        QVERIFY2(!timedOut, "the message loop did not end after the main window closed");
+        QCOMPARE(result, 0);
+        QVERIFY(Form1->core == nullptr);
+        QVERIFY(!Form1->isVisible());
+        if (when != 2)
+            QVERIFY(!Form1->Project1->isVisible());  // the menu went with the window
+        QVERIFY(Messages().empty());
+    }
+
+    // A name with quotation marks is taken as typed in both dialogs; Qt's own dialog would read
+    // it as a list of names and hand back another file in another folder.
+    void quotesInANameAreTakenLiterally_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("typed");  // typed into the name field, or chosen by the dialog's API
+        QTest::newRow("a\"b typed") << "a\"b.dae" << true;
+        QTest::newRow("quoted typed") << "\"head\".dae" << true;
+        QTest::newRow("two quotes chosen") << "x\"y\"z.dae" << false;
+        QTest::newRow("plain typed") << "plain head.dae" << true;
+    }
+
+    void quotesInANameAreTakenLiterally()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, typed);
+        Start();
+        fs::path sub = folder / "out";
+        fs::create_directories(sub);
+        const std::string wanted = (sub / name.toStdString()).string();
+        AnswerDialogs({wanted}, typed);
+        QVERIFY(Form1->ExportDialog.Execute(Form1));
+        QCOMPARE(QString::fromStdString(Form1->ExportDialog.FileName), QString::fromStdString(wanted));
+
+        // The open dialog loads the photo of that very name.
+        const std::string photo = (sub / (name.toStdString() + ".jpg")).string();
+        fs::copy_file(FrontPhoto(), photo);
+        AnswerDialogs({photo}, typed);
+        QTest::mouseClick(Form1->ButtonLoadFronImage, Qt::LeftButton);
+        QVERIFY2(Messages().empty(), Messages().empty() ? "" : Messages().front().c_str());
+        QCOMPARE(QString::fromStdString(Form1->OpenDialog.FileName), QString::fromStdString(photo));
+        QVERIFY(Form1->ButtonEditFront->isEnabled());
     }
 
     // A close that arrives inside a running handler waits until the handler is done.
@@ -923,9 +1192,39 @@ private slots:
         QTest::addColumn<bool>("withFile");
         QTest::addColumn<QString>("message");
         QTest::newRow("viewer works") << "true" << true << "";
-        QTest::newRow("no PDF viewer") << "false" << true << "no program to show PDF files";
         QTest::newRow("no opener") << "/nonexistent/xdg-open" << true << "no program to show PDF files";
         QTest::newRow("no manual") << "true" << false << "user manual was not found";
+    }
+
+    // The desktop's opener (xdg-open) ends with 3 when it found no program for the file; anything
+    // else after a viewer started (closed with an error, killed) is the viewer's own business.
+    void userManualViewerEnds_data()
+    {
+        QTest::addColumn<QString>("script");  // the opener's body
+        QTest::addColumn<bool>("message");
+        QTest::newRow("no program found") << "exit 3" << true;
+        QTest::newRow("viewer closed with an error") << "sleep 0.3; exit 4" << false;
+        QTest::newRow("viewer ended with its own code") << "sleep 0.3; exit 1" << false;
+        QTest::newRow("killed") << "sleep 0.3; kill -9 $$" << false;
+        QTest::newRow("viewer closed normally") << "sleep 0.3; exit 0" << false;
+    }
+
+    void userManualViewerEnds()
+    {
+        QFETCH(QString, script);
+        QFETCH(bool, message);
+        WriteText(folder / "user_manual.pdf", "%PDF-1.4\n");
+        const fs::path opener = folder / "opener";
+        WriteText(opener, "#!/bin/sh\n" + script.toStdString() + "\n");
+        fs::permissions(opener, fs::perms::owner_all);
+        Start();
+        Form1->manualViewer = opener.string();
+        Form1->Documentation1->trigger();
+        QTRY_VERIFY(Form1->findChildren<QProcess*>().isEmpty());  // the opener has ended
+        QTest::qWait(100);
+        QCOMPARE(Messages().size(), size_t(message ? 1 : 0));
+        if (message)
+            QVERIFY2(Messages()[0].find("no program to show PDF files") != std::string::npos, Messages()[0].c_str());
     }
 
     void userManual()

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <memory>
 
 #include <opencv2/imgcodecs.hpp>
@@ -182,6 +183,32 @@ TEST(BlendPatch, DegenerateRadiusAndHardnessWriteNoGarbage)
     EXPECT_EQ(At(target, 10, 10)[0], 90);
     EXPECT_EQ(At(target, 13, 13)[0], 90);  // distance 4.2
     EXPECT_EQ(At(target, 5, 10)[0], 10);   // distance 5: the rim stays
+}
+
+TEST(BlendPatch, SquareMostlyOffTheImageKeepsItsFade)
+{
+    // Radius 100 around (-60, 20): only the fading rim reaches the 40 x 40 image.
+    TTextureCreator creator;
+    const cv::Mat source = Uniform(40, 40, 200, 200, 200);
+    cv::Mat target = Uniform(40, 40, 100, 100, 100);
+    creator.BlendPatch(source, target, -60, 20, -60, 20, 100, 0.5f);
+    const struct {
+        int x, y;
+        uint8_t expected;
+    } table[] = {{0, 20, 180},    // distance 60: w = 0.4 / 0.5
+                 {20, 20, 140},   // distance 80: w = 0.4
+                 {39, 20, 102}};  // distance 99: w = 0.02
+    for (const auto& row : table)
+        EXPECT_EQ(At(target, row.x, row.y)[0], row.expected) << row.x << "," << row.y;
+}
+
+TEST(BlendPatch, RadiusFarBeyondTheImageCopiesItsOpaqueCore)
+{
+    TTextureCreator creator;
+    const cv::Mat source = Coded(40, 30, 4);
+    cv::Mat target = Uniform(40, 30, 0, 0, 0);
+    creator.BlendPatch(source, target, 20, 15, 20, 15, 3000, 0.09f);  // opaque within 270
+    EXPECT_EQ(cv::norm(target, source, cv::NORM_INF), 0.0);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -487,6 +514,63 @@ TEST(PatchGroups, TinyFaceSkipsTheLoopsInsteadOfLoopingForever)
     EXPECT_EQ(calls[4], 0);
     EXPECT_EQ(calls[5], 0);
     EXPECT_EQ(calls[8], 5);
+}
+
+namespace {
+// The process's peak resident memory since the last ResetPeakMemory, in bytes (0 when unknown).
+void ResetPeakMemory() { std::ofstream("/proc/self/clear_refs") << "5"; }
+double PeakMemory()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmHWM:", 0) == 0)
+            return std::stod(line.substr(6)) * 1024.0;
+    return 0;
+}
+double CurrentMemory()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stod(line.substr(6)) * 1024.0;
+    return 0;
+}
+}  // namespace
+
+TEST(PatchGroups, EyePatchOfAFarDraggedBorderCostsNoMoreThanTheAtlas)
+{
+    // The eye patches' radius follows the eye height. In a large photo (the worked points four
+    // times over give a 3064 x 2080 atlas) a left eye's bottom border dragged 4000 rows down makes
+    // the middle eye patch: radius 3427, centred below the atlas, its square reaching into it.
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    for (THPoint* p : points.front)
+        p->x *= 4, p->y *= 4;
+    for (THPoint* p : points.profile)
+        p->x *= 4, p->y *= 4;
+    points.front[5]->y += 4000;
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    ASSERT_TRUE(a.valid) << a.problem;
+    ASSERT_EQ(a.Wa, 3064);
+    ASSERT_EQ(a.Ha, 2080);
+    const THPoint* const* f = points.front;
+    const int eyeH = f[5]->y - f[4]->y, half = (f[3]->x - f[2]->x) / 2, anchorX = a.Q + a.M;
+    const int radius = static_cast<int>(std::nearbyint(0.6 * eyeH * 1.4));
+    const int cy = f[5]->y - f[24]->y + a.M + static_cast<int>(std::nearbyint(0.03 * (f[23]->y - f[24]->y)));
+    ASSERT_EQ(radius, 3427);
+    ASSERT_LT(cy - radius, a.Ha);  // the square overlaps the atlas
+
+    cv::Mat atlas = Coded(a.Wa, a.Ha, 5);
+    TTextureCreator creator;
+    ResetPeakMemory();
+    const double before = CurrentMemory();
+    creator.BlendPatch(atlas, atlas, anchorX + half, cy, anchorX + half, f[1]->y - f[24]->y + a.M, radius, 0.09f);
+    const double grown = PeakMemory() - before;
+    ASSERT_GT(before, 0.0) << "no memory figures on this system";
+    // Within a copy and a float mask of the atlas (44 MB), not a mask of the whole 6854-pixel square (188 MB).
+    EXPECT_LT(grown, 44.0 * 1024 * 1024) << "peak grew by " << grown / (1024 * 1024) << " MB";
 }
 
 TEST(EyeTexture, SquareAroundTheLeftEye)
