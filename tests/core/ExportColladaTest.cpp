@@ -234,19 +234,6 @@ TEST_F(ExportColladaFile, FailuresAreReportedAndLeaveNoHalfDocument)
     }
 }
 
-namespace {
-
-// Every file under `dir` with its content, by path relative to `dir`.
-std::map<std::string, std::string> Snapshot(const fs::path& dir)
-{
-    std::map<std::string, std::string> files;
-    for (const auto& e : fs::recursive_directory_iterator(dir))
-        if (e.is_regular_file())
-            files[fs::relative(e.path(), dir).string()] = ReadFile(e.path());
-    return files;
-}
-
-} // namespace
 
 // A disk that fills up during an export: while a texture is copied, or after the textures while
 // the document is written. The earlier export of the same name stays exactly as it was, and no

@@ -370,16 +370,6 @@ TEST_F(AtomicWrite, UnwritableFolderIsAFailure)
 
 namespace {
 
-// Every file under `dir` with its content, by path relative to `dir`.
-std::map<std::string, std::string> Snapshot(const fs::path& dir)
-{
-    std::map<std::string, std::string> files;
-    for (const auto& e : fs::recursive_directory_iterator(dir))
-        if (e.is_regular_file())
-            files[fs::relative(e.path(), dir).string()] = ReadFile(e.path());
-    return files;
-}
-
 void Put(const fs::path& path, const std::string& text)
 {
     std::ofstream(path, std::ios::binary) << text;

@@ -4,6 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <string>
 
 #include <sys/resource.h>
 
@@ -29,3 +34,17 @@ private:
     rlimit before{};
     void (*previousSignal)(int) = SIG_DFL;
 };
+
+// Every file under `dir` with its content, by path relative to `dir`: what a failed write must
+// leave exactly as it was.
+inline std::map<std::string, std::string> Snapshot(const std::filesystem::path& dir)
+{
+    std::map<std::string, std::string> files;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir))
+        if (e.is_regular_file()) {
+            std::ifstream in(e.path(), std::ios::binary);
+            files[std::filesystem::relative(e.path(), dir).string()] =
+                std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        }
+    return files;
+}
