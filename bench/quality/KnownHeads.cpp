@@ -219,29 +219,30 @@ Vec3 KnownHeadMaker::EyeMove(const HeadShape& shape, int side) const
 
 KnownHeadMeshes KnownHeadMaker::Meshes(const HeadShape& shape) const
 {
-    auto corners = [&](const Mesh& m, auto place) {
-        std::vector<Vec3> placed(m.pos.size());
-        for (size_t i = 0; i < m.pos.size(); ++i)
-            placed[i] = place(m.pos[i]);
+    auto placed = [&](const Mesh& m, auto place) {
+        Mesh out = m;
+        for (Vec3& p : out.pos)
+            p = place(p);
+        return out;
+    };
+    auto corners = [](const Mesh& m, const std::vector<Vec3>& values) {
         std::vector<Vec3> out;
         for (const Tri& t : m.tris)
             for (int v : t)
-                out.push_back(placed[size_t(v)]);
+                out.push_back(values[size_t(v)]);
         return Flat(out);
     };
-    KnownHeadMeshes out;
-    out.head = corners(g.g.head, [&](Vec3 p) { return Place(shape, p); });
-    Mesh placed = g.g.head;
-    for (Vec3& p : placed.pos)
-        p = Place(shape, p);
-    const std::vector<Vec3> normals = placed.VertexNormals();
-    for (const Tri& t : placed.tris)
-        for (int v : t)
-            out.headNormals.insert(out.headNormals.end(), {float(normals[size_t(v)].x), float(normals[size_t(v)].y), float(normals[size_t(v)].z)});
-    out.hair = corners(g.hair, [&](Vec3 p) { return Place(shape, p); });
+    auto onHead = [&](Vec3 p) { return Place(shape, p); };
     const Vec3 left = EyeMove(shape, 0), right = EyeMove(shape, 1);
-    out.leftEye = corners(g.g.leftEye, [&](Vec3 p) { return p + left; });
-    out.rightEye = corners(g.g.rightEye, [&](Vec3 p) { return p + right; });
+    const Mesh head = placed(g.g.head, onHead), hair = placed(g.hair, onHead);
+    const Mesh leftEye = placed(g.g.leftEye, [&](Vec3 p) { return p + left; });
+    const Mesh rightEye = placed(g.g.rightEye, [&](Vec3 p) { return p + right; });
+    KnownHeadMeshes out;
+    out.head = corners(head, head.pos);
+    out.headNormals = corners(head, head.VertexNormals());
+    out.hair = corners(hair, hair.pos);
+    out.leftEye = corners(leftEye, leftEye.pos);
+    out.rightEye = corners(rightEye, rightEye.pos);
     return out;
 }
 

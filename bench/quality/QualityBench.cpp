@@ -46,19 +46,7 @@ const char* const kHuman = "/usr/share/assimp/models/Collada/human.zae";
 
 int Driver(const std::string& arguments, std::string* output = nullptr)
 {
-    std::string command = std::string(VULTARI_DRIVER) + " " + arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return -1;
-    std::string text;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        text.append(buffer, n);
-    int status = ::pclose(pipe);
-    if (output != nullptr)
-        *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return RunCommand(std::string(VULTARI_DRIVER) + " " + arguments + " 2>&1", output);
 }
 
 std::string Q(const fs::path& p)

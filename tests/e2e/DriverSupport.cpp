@@ -9,6 +9,10 @@
 #include <GL/glew.h>
 
 #include <dlfcn.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <utility>
 
 #include <algorithm>
 #include <cctype>
@@ -33,6 +37,22 @@ void KeepGLDriverLoaded()
 #endif
 }
 
+
+int RunCommand(const std::string& command, std::string* output)
+{
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr)
+        return -1;
+    std::string text;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        text.append(buffer, n);
+    const int status = ::pclose(pipe);
+    if (output != nullptr)
+        *output = std::move(text);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 cv::Mat ReadFramebuffer(int width, int height)
 {

@@ -31,6 +31,10 @@ constexpr float kPhotoDiffuse = 0.55f;
 enum class ViewSide { Front, Side };
 enum class ViewLook { Lit, Unlit, Silhouette };
 
+// Runs a shell command, collects its standard output (add "2>&1" for its errors too) and returns
+// its exit code, -1 when it could not run or did not exit.
+int RunCommand(const std::string& command, std::string* output = nullptr);
+
 // Call before the first GL context: keeps the GL driver loaded until the process ends, so that a
 // sanitizer build's leak check can attribute (and suppress) the driver's own allocations.
 void KeepGLDriverLoaded();

@@ -39,16 +39,7 @@ struct Result {
 Result RunDriver(const std::string& arguments)
 {
     Result r;
-    std::string command = std::string(VULTARI_DRIVER) + " " + arguments + " 2>&1";
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (pipe == nullptr)
-        return r;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        r.output.append(buffer, n);
-    int status = ::pclose(pipe);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.code = RunCommand(std::string(VULTARI_DRIVER) + " " + arguments + " 2>&1", &r.output);
     return r;
 }
 
