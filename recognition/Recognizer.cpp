@@ -1,4 +1,5 @@
 #include "recognition/Recognizer.h"
+#include "recognition/FrontProportions.h"
 
 #include <algorithm>
 #include <cmath>
@@ -127,11 +128,6 @@ std::vector<cv::Point> Median3Smooth(const std::vector<cv::Point>& list)
 cv::Point CentreOf(const cv::Rect& region, const cv::Rect& hit)
 {
     return {RoundHalfEven(region.x + hit.x + hit.width * 0.5), RoundHalfEven(region.y + hit.y + hit.height * 0.5)};
-}
-
-cv::Rect CentredOn(cv::Point centre, const cv::Rect& sizeOf)
-{
-    return {centre.x - sizeOf.width / 2, centre.y - sizeOf.height / 2, sizeOf.width, sizeOf.height};
 }
 
 void KeepInside(THPoint* const* points, int count, int w, int h)
@@ -401,6 +397,65 @@ std::vector<cv::Rect> TRecognizer::DetectWithCascades(TCascadeKind kind, const c
     return clipped;
 }
 
+namespace {
+// Mean x of an outline list, or the fallback when the list is empty.
+double MeanX(const std::vector<cv::Point>& list, double fallback)
+{
+    long long sum = 0;
+    for (const cv::Point& q : list)
+        sum += q.x;
+    return list.empty() ? fallback : double(float(sum) / float(list.size()));
+}
+
+int HeadWidth(THPoint* const* p)
+{
+    return p[FrontPoint::RightHead]->x - p[FrontPoint::LeftHead]->x;
+}
+
+// The head's box as the model measures it: the x extremes (ears included) from the mean skin
+// outline, the crown and the chin by the generic head's proportions from the face and that width.
+// The photo shows neither crown nor chin reliably (hair, neck), so the height follows the width.
+void PlaceHeadBox(THPoint* const* p, const std::vector<cv::Point>& leftOutline,
+                  const std::vector<cv::Point>& rightOutline, const cv::Rect& F)
+{
+    using namespace FrontPoint;
+    double meanLeft = MeanX(leftOutline, F.x), meanRight = MeanX(rightOutline, F.x + F.width);
+    if (!leftOutline.empty() && !rightOutline.empty()) {
+        const double middle = (meanLeft + meanRight) / 2, half = (meanRight - meanLeft) / 2;
+        meanLeft = middle - half / FrontProportion::OutlineShareOfWidth;
+        meanRight = middle + half / FrontProportion::OutlineShareOfWidth;
+    }
+    const int left = RoundHalfEven(meanLeft), right = RoundHalfEven(meanRight), width = right - left;
+    const int crown = RoundHalfEven(F.y + F.height * 0.5 - FrontProportion::CrownAboveFaceCentre * width);
+    const int height = RoundHalfEven(FrontProportion::HeightPerWidth * width);
+    const int extremeRow = crown + RoundHalfEven(FrontProportion::ExtremesBelowCrown * height);
+    p[LeftHead]->MoveTo(left, extremeRow);
+    p[RightHead]->MoveTo(right, extremeRow);
+    p[TopHead]->MoveTo(F.x + F.width / 2, crown);
+    p[BottomHead]->MoveTo(F.x + F.width / 2, crown + height);
+}
+
+// The feature centres at their places in the head box. The ears keep theirs: the outline at the
+// ear's row is its outer rim, which says little about where the ear's centre lies.
+void EstimateCentres(THPoint* const* p)
+{
+    using namespace FrontPoint;
+    const int L = p[LeftHead]->x, T = p[TopHead]->y;
+    const int HW = HeadWidth(p), HH = p[BottomHead]->y - T;
+    for (const FrontProportion::TShare& s : FrontProportion::CentreShares)
+        p[s.point]->MoveTo(RoundHalfEven(L + s.fx * HW), RoundHalfEven(T + s.fy * HH));
+}
+
+// The borders of one feature around its centre, scaled by the head width.
+void PlaceBorders(THPoint* const* p, int centre)
+{
+    const int width = HeadWidth(p);
+    for (const FrontProportion::TOffset& o : FrontProportion::BorderOffsets)
+        if (o.from == centre)
+            p[o.point]->MoveTo(p[centre]->x + RoundHalfEven(o.dx * width), p[centre]->y + RoundHalfEven(o.dy * width));
+}
+}
+
 bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
 {
     using namespace FrontPoint;
@@ -464,38 +519,9 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     right = Median3Smooth(right);
     left = Median3Smooth(left);
 
-    // Mean outline x over the rows of the default head; without outline, the face's sides.
-    auto meanX = [&](const std::vector<cv::Point>& list, double fallback) {
-        long long sum = 0;
-        int count = 0;
-        for (const cv::Point& q : list)
-            if (q.y >= p[TopHead]->y && q.y <= p[BottomHead]->y) {
-                sum += q.x;
-                ++count;
-            }
-        return count > 0 ? double(float(sum) / float(count)) : fallback;
-    };
-    const double meanLeft = meanX(left, F.x), meanRight = meanX(right, F.x + F.width);
-
     p[HeadCenter]->MoveTo(cx, cy);
-    p[LeftHead]->MoveTo(RoundHalfEven(meanLeft), F.y + F.height / 2);
-    p[RightHead]->MoveTo(RoundHalfEven(meanRight), F.y + F.height / 2);
-    p[TopHead]->MoveTo(F.x + F.width / 2, Trunc(F.y - F.height * 0.1));
-    p[BottomHead]->MoveTo(F.x + F.width / 2, F.y + F.height);
-
-    {
-        const int L = p[LeftHead]->x, T = p[TopHead]->y;
-        const int HW = p[RightHead]->x - L, HH = p[BottomHead]->y - T;
-        auto estimate = [&](int index, double fx, double fy) {
-            p[index]->MoveTo(RoundHalfEven(L + fx * HW), RoundHalfEven(T + fy * HH));
-        };
-        estimate(LeftEyeCenter, 0.3139534883, 0.4542253521);
-        estimate(RightEyeCenter, 0.8081395348, 0.4542253521);
-        estimate(NoseTip, 0.5, 0.602112676);
-        estimate(MouthCenter, 0.5, 0.7605633802);
-        estimate(LeftEar, 0, 0.51);
-        estimate(RightEar, 1, 0.51);
-    }
+    PlaceHeadBox(p, left, right, F);
+    EstimateCentres(p);
 
     // The features are searched in the face region only.
     const cv::Rect region = F & cv::Rect(0, 0, W, H);
@@ -507,68 +533,31 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
 
     // Eyes: hits in the upper half of the face.
     std::vector<cv::Point> eyes;
-    std::vector<cv::Rect> eyeRects;
     for (const cv::Rect& h : detectInFace(TCascadeKind::Eyes)) {
         const cv::Point c = CentreOf(region, h);
-        if (c.y < F.y + F.height / 2) {
+        if (c.y < F.y + F.height / 2)
             eyes.push_back(c);
-            eyeRects.emplace_back(region.x + h.x, region.y + h.y, h.width, h.height);
-        }
     }
-    cv::Point E1, E2;
-    cv::Rect R1, R2;
+    cv::Point E1 = p[LeftEyeCenter]->GetPosition(), E2 = p[RightEyeCenter]->GetPosition();
     auto mirror = [cx](cv::Point e) { return cv::Point(2 * cx - e.x, e.y); };
-    if (eyes.empty()) {
-        E1 = p[LeftEyeCenter]->GetPosition();
-        E2 = p[RightEyeCenter]->GetPosition();
-        R1 = {p[LeftEyeLeft]->x, p[LeftEyeTop]->y, p[LeftEyeRight]->x - p[LeftEyeLeft]->x,
-              p[LeftEyeBottom]->y - p[LeftEyeTop]->y};
-        R2 = {p[RightEyeLeft]->x, p[RightEyeTop]->y, p[RightEyeRight]->x - p[RightEyeLeft]->x,
-              p[RightEyeBottom]->y - p[RightEyeTop]->y};
-    } else {
+    if (!eyes.empty()) {
         if (eyes.size() == 1) {
-            if (eyes[0].x < cx) {
-                E1 = eyes[0];
-                R1 = eyeRects[0];
-                E2 = mirror(E1);
-                R2 = CentredOn(E2, R1);
-            } else {
-                E2 = eyes[0];
-                R2 = eyeRects[0];
-                E1 = mirror(E2);
-                R1 = CentredOn(E1, R2);
-            }
+            E1 = eyes[0].x < cx ? eyes[0] : mirror(eyes[0]);
+            E2 = mirror(E1);
         } else {
             const int l = eyes[1].x < eyes[0].x ? 1 : 0;
             E1 = eyes[l];
-            R1 = eyeRects[l];
             E2 = eyes[1 - l];
-            R2 = eyeRects[1 - l];
         }
-        if (E1.x < cx && E2.x < cx) {
-            if (eyes.size() > 2 && eyes[2].x > cx) {
-                E2 = eyes[2];
-                R2 = eyeRects[2];
-            } else {
-                E2 = mirror(E1);
-                R2 = CentredOn(E2, R1);
-            }
-        } else if (E1.x > cx && E2.x > cx) {
-            if (eyes.size() > 2 && eyes[2].x < cx) {
-                E1 = eyes[2];
-                R1 = eyeRects[2];
-            } else {
-                E1 = mirror(E2);
-                R1 = CentredOn(E1, R2);
-            }
-        }
+        if (E1.x < cx && E2.x < cx)
+            E2 = eyes.size() > 2 && eyes[2].x > cx ? eyes[2] : mirror(E1);
+        else if (E1.x > cx && E2.x > cx)
+            E1 = eyes.size() > 2 && eyes[2].x < cx ? eyes[2] : mirror(E2);
     }
     p[LeftEyeCenter]->MoveTo(E1.x, E1.y);
     p[RightEyeCenter]->MoveTo(E2.x, E2.y);
-    p[LeftEyeLeft]->MoveTo(R1.x, p[LeftEyeLeft]->y);
-    p[LeftEyeRight]->MoveTo(R1.x + R1.width, p[LeftEyeRight]->y);
-    p[RightEyeLeft]->MoveTo(R2.x, p[RightEyeLeft]->y);
-    p[RightEyeRight]->MoveTo(R2.x + R2.width, p[RightEyeRight]->y);
+    PlaceBorders(p, LeftEyeCenter);
+    PlaceBorders(p, RightEyeCenter);
 
     const int D = Abs(E2.x - E1.x);
     const int mx = (E1.x + E2.x) / 2;
@@ -584,10 +573,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     if (N.x == 0 || N.y == 0)
         N = p[NoseTip]->GetPosition();
     p[NoseTip]->MoveTo(N.x, N.y);
-    const int d = RoundHalfEven((p[RightHead]->x - p[LeftHead]->x) * 0.1387283236);
-    p[NoseLeft]->MoveTo(N.x - d, N.y);
-    p[NoseRight]->MoveTo(N.x + d, N.y);
-    p[NoseBottom]->MoveTo(N.x, N.y + d / 2);
+    PlaceBorders(p, NoseTip);
 
     // Mouth: below the nose, well away from it, and not near the head's sides.
     const int margin = (p[RightHead]->x - p[LeftHead]->x) / 5;
@@ -601,39 +587,15 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
             RM = cv::Rect(region.x + h.x, region.y + h.y, h.width, h.height);
         }
     }
-    if (M.x == 0 || M.y == 0) {
-        M = p[MouthCenter]->GetPosition();
-        RM = {p[MouthLeft]->x, p[MouthTop]->y, p[MouthRight]->x - p[MouthLeft]->x, p[MouthBottom]->y - p[MouthTop]->y};
+    const bool mouthFound = M.x != 0 && M.y != 0;
+    if (mouthFound)
+        p[MouthCenter]->MoveTo(M.x, M.y);
+    PlaceBorders(p, MouthCenter);
+    // The mouth rectangle's sides are the corners of the lips.
+    if (mouthFound) {
+        p[MouthLeft]->MoveTo(RM.x, p[MouthLeft]->y);
+        p[MouthRight]->MoveTo(RM.x + RM.width, p[MouthRight]->y);
     }
-    p[MouthCenter]->MoveTo(M.x, M.y);
-    p[MouthLeft]->MoveTo(RM.x, p[MouthLeft]->y);
-    p[MouthRight]->MoveTo(RM.x + RM.width, p[MouthRight]->y);
-
-    // Ears: the outline point of the band between eye top and nose tip nearest to the band's mean x.
-    auto placeEar = [&](const std::vector<cv::Point>& list, int eyeTop, int border, int ear) {
-        if (list.empty())
-            return;
-        const int top = p[eyeTop]->y, bottom = p[NoseTip]->y;
-        long long sum = 0;
-        int count = 0;
-        for (const cv::Point& q : list)
-            if (q.y > top && q.y < bottom) {
-                sum += q.x;
-                ++count;
-            }
-        if (count == 0)
-            return;
-        const float mean = float(sum) / float(count);
-        size_t best = 0;
-        auto distance = [mean](const cv::Point& q) { return std::abs(Trunc(double(float(q.x) - mean))); };
-        for (size_t k = 0; k < list.size(); ++k)
-            if (list[k].y > top && list[k].y < bottom && distance(list[k]) < distance(list[best]))
-                best = k;
-        if (best > 0)
-            p[ear]->MoveTo((list[best].x + p[border]->x) / 2, list[best].y);
-    };
-    placeEar(left, LeftEyeTop, LeftHead, LeftEar);
-    placeEar(right, RightEyeTop, RightHead, RightEar);
 
     KeepInside(p, Count, W, H);
     return true;

@@ -24,6 +24,7 @@
 #include "core/Weightmanager.h"
 #include "platform/base/Numbers.h"
 #include "platform/xml/Xmldocument.h"
+#include "recognition/FrontProportions.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
 #include "tools/genhead/Generic.h"
@@ -260,6 +261,26 @@ TEST_F(OwnPoints, ReconstructingItsOwnPointsPutsTheEyeballsIntoTheirOpenings) {
         EXPECT_LT(worst, 0.08) << "the eyeball moved away from its place in the head";
         std::printf("%s: front %.4f from its anchor (depth %+.4f), largest move from its place %.4f\n", c.what, d,
                     p[apex] - c.anchor[1], worst);
+    }
+}
+
+// The front recognizer places what it does not detect by the generic head's proportions; they
+// must be those of its own points, or the reconstruction of a photo of it would not give it back.
+TEST_F(OwnPoints, TheFrontRecognizersProportionsAreThoseOfItsOwnPoints) {
+    const THPoint* const* f = points.front;
+    const double width = f[26]->x - f[25]->x;
+    const double height = f[23]->y - f[24]->y;
+    // One pixel of the 150-pixel-a-unit photo, in head widths, besides the constants' 4 digits.
+    const double tolerance = 1.0 / width + 1e-4;
+    EXPECT_NEAR(height / width, FrontProportion::HeightPerWidth, 2 * tolerance);
+    EXPECT_NEAR((f[25]->y - f[24]->y) / height, FrontProportion::ExtremesBelowCrown, 2 * tolerance);
+    for (const FrontProportion::TShare& s : FrontProportion::CentreShares) {
+        EXPECT_NEAR((f[s.point]->x - f[25]->x) / width, s.fx, tolerance) << f[s.point]->name;
+        EXPECT_NEAR((f[s.point]->y - f[24]->y) / height, s.fy, tolerance) << f[s.point]->name;
+    }
+    for (const FrontProportion::TOffset& o : FrontProportion::BorderOffsets) {
+        EXPECT_NEAR((f[o.point]->x - f[o.from]->x) / width, o.dx, tolerance) << f[o.point]->name;
+        EXPECT_NEAR((f[o.point]->y - f[o.from]->y) / width, o.dy, tolerance) << f[o.point]->name;
     }
 }
 

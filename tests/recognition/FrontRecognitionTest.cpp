@@ -1,10 +1,12 @@
 // Front-photo recognition: the geometric rules from given hits on painted photos.
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/base/Messages.h"
+#include "recognition/FrontProportions.h"
 #include "tests/recognition/RecognitionFixture.h"
 
 using namespace testdata;
@@ -26,6 +28,29 @@ cv::Mat HeadPhoto()
 cv::Rect HitAt(cv::Point c, int w = 40, int h = 30)
 {
     return {c.x - F.x - w / 2, c.y - F.y - h / 2, w, h};
+}
+
+// Where a border belongs by the generic head's proportions, from its centre and the head width.
+cv::Point Border(const THeadAttributes& a, int border)
+{
+    const int width = a.front[RightHead]->x - a.front[LeftHead]->x;
+    for (const FrontProportion::TOffset& o : FrontProportion::BorderOffsets)
+        if (o.point == border)
+            return a.front[o.from]->GetPosition() + cv::Point(RoundHalfEven(o.dx * width), RoundHalfEven(o.dy * width));
+    ADD_FAILURE() << "no offset for point " << border;
+    return {};
+}
+
+// Where a centre's estimate lies in the head box.
+cv::Point Estimate(const THeadAttributes& a, int centre)
+{
+    const int L = a.front[LeftHead]->x, T = a.front[TopHead]->y;
+    const int HW = a.front[RightHead]->x - L, HH = a.front[BottomHead]->y - T;
+    for (const FrontProportion::TShare& s : FrontProportion::CentreShares)
+        if (s.point == centre)
+            return {RoundHalfEven(L + s.fx * HW), RoundHalfEven(T + s.fy * HH)};
+    ADD_FAILURE() << "no share for point " << centre;
+    return {};
 }
 
 class FrontRecognitionTest : public ::testing::Test {
@@ -134,8 +159,8 @@ TEST_F(FrontRecognitionTest, WithoutAFaceTheDefaultHeadBoxStandsIn)
     // Default box of 1000 x 800: x 358..638, y 171..664.
     const cv::Rect box(358, 171, 280, 493);
     EXPECT_EQ(At(HeadCenter), cv::Point(498, 418)); // round(417.5) = 418
-    EXPECT_EQ(At(TopHead), cv::Point(358 + 140, int(171 - 49.3)));
-    EXPECT_EQ(At(BottomHead), cv::Point(358 + 140, 171 + 493));
+    EXPECT_EQ(At(TopHead).x, 358 + 140);
+    EXPECT_EQ(At(BottomHead).x, 358 + 140);
     // The feature detections search that box.
     ASSERT_EQ(fake.calls.size(), 4u);
     EXPECT_EQ(fake.calls[1].image, box.size());
@@ -144,18 +169,28 @@ TEST_F(FrontRecognitionTest, WithoutAFaceTheDefaultHeadBoxStandsIn)
 TEST_F(FrontRecognitionTest, HeadBordersComeFromTheSkinOutline)
 {
     ASSERT_TRUE(Run());
-    // The ellipse spans x 330..670; the scan rows are averaged, so the borders lie inside that
-    // span, near its sides, on the middle row of the face.
-    EXPECT_GT(At(LeftHead).x, 330);
-    EXPECT_LT(At(LeftHead).x, 400);
-    EXPECT_GT(At(RightHead).x, 600);
-    EXPECT_LT(At(RightHead).x, 670);
-    EXPECT_EQ(At(LeftHead).y, F.y + F.height / 2);
+    // The ellipse (centre 420, half-axes 170 x 230) is met by the scan rows 150 + 4.8 i of the box
+    // from y = 190; the smoothing drops the first and the last. Its mean width over those rows is
+    // the outline's share of the head's extremes.
+    std::vector<int> met;
+    for (int i = 0; i < 100; ++i)
+        if (150 + (i * 480) / 100 > 190)
+            met.push_back(150 + (i * 480) / 100);
+    double sum = 0;
+    for (size_t k = 1; k + 1 < met.size(); ++k)
+        sum += 2 * 170 * std::sqrt(1 - std::pow((met[k] - 420) / 230.0, 2));
+    const double width = sum / double(met.size() - 2) / FrontProportion::OutlineShareOfWidth;
+    EXPECT_NEAR(At(RightHead).x - At(LeftHead).x, width, 4);
+    EXPECT_NEAR(At(LeftHead).x + At(RightHead).x, 2 * kCx, 1) << "a symmetric head has symmetric borders";
     EXPECT_EQ(At(HeadCenter), cv::Point(kCx, 390));
-    EXPECT_EQ(At(TopHead), cv::Point(F.x + F.width / 2, F.y - 32));
-    EXPECT_EQ(At(BottomHead), cv::Point(F.x + F.width / 2, F.y + F.height));
-    // Symmetric head: symmetric borders within a pixel.
-    EXPECT_NEAR(At(LeftHead).x + At(RightHead).x, 2 * kCx, 1);
+    // Crown and chin by the head's proportions, above and below the face's centre.
+    const int w = At(RightHead).x - At(LeftHead).x;
+    EXPECT_EQ(At(TopHead), cv::Point(F.x + F.width / 2, RoundHalfEven(390 - FrontProportion::CrownAboveFaceCentre * w)));
+    EXPECT_EQ(At(BottomHead).y - At(TopHead).y, RoundHalfEven(FrontProportion::HeightPerWidth * w));
+    EXPECT_EQ(At(BottomHead).x, F.x + F.width / 2);
+    EXPECT_EQ(At(LeftHead).y, At(RightHead).y);
+    EXPECT_GT(At(LeftHead).y, At(TopHead).y);
+    EXPECT_LT(At(LeftHead).y, At(LeftEyeCenter).y) << "the extremes are the ears' upper part";
 }
 
 TEST_F(FrontRecognitionTest, PhotoWithoutSkinFallsBackToTheFaceSides)
@@ -180,15 +215,13 @@ TEST_F(FrontRecognitionTest, ScansThatEndAtThePhotoEdgeAddNoOutline)
     r.frontImage = photo;
     ASSERT_TRUE(Run());
     EXPECT_EQ(At(LeftHead).x, edgeFace.x);
-    EXPECT_EQ(At(RightHead).x, 222);
-    EXPECT_EQ(At(LeftEar).x, At(LeftHead).x) << "no left outline: the ear keeps its estimate";
+    EXPECT_EQ(At(RightHead).x, 222) << "one side without outline: the other is not widened either";
 }
 
 struct EyeCase {
     const char* what;
     std::vector<cv::Rect> hits;
     cv::Point e1, e2;
-    int left1, right1, left2, right2; // x of the four side borders
 };
 
 void PrintTo(const EyeCase& c, std::ostream* os)
@@ -198,56 +231,46 @@ void PrintTo(const EyeCase& c, std::ostream* os)
 
 class EyeChoiceTest : public FrontRecognitionTest, public ::testing::WithParamInterface<EyeCase> {};
 
-TEST_P(EyeChoiceTest, PlacesBothEyesAndTheirSides)
+TEST_P(EyeChoiceTest, PlacesBothEyesAndTheirBorders)
 {
     const EyeCase& c = GetParam();
     fake.hits[TCascadeKind::Eyes] = c.hits;
     ASSERT_TRUE(Run());
     EXPECT_EQ(At(LeftEyeCenter), c.e1) << c.what;
     EXPECT_EQ(At(RightEyeCenter), c.e2) << c.what;
-    EXPECT_EQ(At(LeftEyeLeft).x, c.left1) << c.what;
-    EXPECT_EQ(At(LeftEyeRight).x, c.right1) << c.what;
-    EXPECT_EQ(At(RightEyeLeft).x, c.left2) << c.what;
-    EXPECT_EQ(At(RightEyeRight).x, c.right2) << c.what;
-    // The side borders stay on their centre's row; the top and bottom borders followed the centre.
-    EXPECT_EQ(At(LeftEyeLeft).y, c.e1.y);
-    EXPECT_EQ(At(RightEyeRight).y, c.e2.y);
-    EXPECT_EQ(At(LeftEyeTop).x, c.e1.x);
-    EXPECT_EQ(At(RightEyeBottom).x, c.e2.x);
+    // The rim of the opening around the centre, not the rectangle's sides (which take in the brow).
+    for (int b : {LeftEyeLeft, LeftEyeRight, LeftEyeTop, LeftEyeBottom, RightEyeLeft, RightEyeRight, RightEyeTop,
+                  RightEyeBottom})
+        EXPECT_EQ(At(b), Border(points, b)) << c.what << " " << points.front[b]->name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, EyeChoiceTest,
     ::testing::Values(
-        EyeCase{"one hit left of the centre: the right eye is its mirror", {HitAt({460, 330})}, {460, 330}, {540, 330},
-                440, 480, 520, 560},
-        EyeCase{"one hit right of the centre: the left eye is its mirror", {HitAt({540, 330})}, {460, 330}, {540, 330},
-                440, 480, 520, 560},
-        EyeCase{"odd sizes: centres round to even, halves truncate", {HitAt({461, 330}, 41, 31)}, {462, 330},
-                {538, 330}, 441, 482, 518, 559},
+        EyeCase{"one hit left of the centre: the right eye is its mirror", {HitAt({460, 330})}, {460, 330}, {540, 330}},
+        EyeCase{"one hit right of the centre: the left eye is its mirror", {HitAt({540, 330})}, {460, 330}, {540, 330}},
+        EyeCase{"odd sizes: centres round to even", {HitAt({461, 330}, 41, 31)}, {462, 330}, {538, 330}},
         EyeCase{"two hits: the smaller x is the left eye", {HitAt({540, 330}), HitAt({450, 340})}, {450, 340},
-                {540, 330}, 430, 470, 520, 560},
+                {540, 330}},
         EyeCase{"both left: a third hit on the right replaces the right eye",
-                {HitAt({380, 330}), HitAt({460, 330}), HitAt({550, 335})}, {380, 330}, {550, 335}, 360, 400, 530, 570},
+                {HitAt({380, 330}), HitAt({460, 330}), HitAt({550, 335})}, {380, 330}, {550, 335}},
         EyeCase{"both left without a third: the right eye mirrors the left", {HitAt({380, 330}), HitAt({460, 330})},
-                {380, 330}, {620, 330}, 360, 400, 600, 640},
+                {380, 330}, {620, 330}},
         EyeCase{"both right, third also right: the left eye mirrors the right",
-                {HitAt({540, 330}), HitAt({610, 330}), HitAt({560, 335})}, {390, 330}, {610, 330}, 370, 410, 590, 630},
+                {HitAt({540, 330}), HitAt({610, 330}), HitAt({560, 335})}, {390, 330}, {610, 330}},
         EyeCase{"a hit on the middle row of the face is ignored", {HitAt({460, 390}), HitAt({540, 330})}, {460, 330},
-                {540, 330}, 440, 480, 520, 560},
+                {540, 330}},
         EyeCase{"equal x: the first hit is the left eye, then the right is mirrored",
-                {HitAt({460, 330}), HitAt({460, 350}, 40, 40)}, {460, 330}, {540, 330}, 440, 480, 520, 560}));
+                {HitAt({460, 330}), HitAt({460, 350}, 40, 40)}, {460, 330}, {540, 330}}));
 
 TEST_F(FrontRecognitionTest, WithoutEyeHitsTheEyesKeepTheirEstimates)
 {
     fake.hits[TCascadeKind::Eyes] = {HitAt({460, 391}), HitAt({540, 500})}; // both in the lower half
     ASSERT_TRUE(Run());
-    const int L = At(LeftHead).x, T = At(TopHead).y, HW = At(RightHead).x - L, HH = At(BottomHead).y - T;
-    EXPECT_EQ(At(LeftEyeCenter), cv::Point(RoundHalfEven(L + 0.3139534883 * HW), RoundHalfEven(T + 0.4542253521 * HH)));
-    EXPECT_EQ(At(RightEyeCenter), cv::Point(RoundHalfEven(L + 0.8081395348 * HW), RoundHalfEven(T + 0.4542253521 * HH)));
-    // The borders moved with their centres: the default spacing of 1000 pixels is kept.
-    EXPECT_EQ(At(LeftEyeLeft).x - At(LeftEyeCenter).x, 400 - 433);
-    EXPECT_EQ(At(RightEyeRight).x - At(RightEyeCenter).x, 593 - 566);
+    EXPECT_EQ(At(LeftEyeCenter), Estimate(points, LeftEyeCenter));
+    EXPECT_EQ(At(RightEyeCenter), Estimate(points, RightEyeCenter));
+    EXPECT_EQ(At(LeftEyeLeft), Border(points, LeftEyeLeft));
+    EXPECT_EQ(At(RightEyeRight), Border(points, RightEyeRight));
 }
 
 class NoseMouthTest : public FrontRecognitionTest {
@@ -266,19 +289,15 @@ TEST_F(NoseMouthTest, NoseIsTheCentralHitBelowTheEyes)
                                      HitAt({490, 430}, 20, 20), HitAt({470, 440}, 20, 20)};
     ASSERT_TRUE(Run());
     EXPECT_EQ(At(NoseTip), cv::Point(490, 430));
-    const int d = RoundHalfEven((At(RightHead).x - At(LeftHead).x) * 0.1387283236);
-    EXPECT_EQ(At(NoseLeft), cv::Point(490 - d, 430));
-    EXPECT_EQ(At(NoseRight), cv::Point(490 + d, 430));
-    EXPECT_EQ(At(NoseBottom), cv::Point(490, 430 + d / 2));
-    EXPECT_EQ(At(NoseTop).x, 490) << "the top border followed its centre";
+    for (int b : {NoseLeft, NoseRight, NoseTop, NoseBottom})
+        EXPECT_EQ(At(b), Border(points, b)) << points.front[b]->name;
 }
 
 TEST_F(NoseMouthTest, NoseAboveTheEyeLineIsNeverChosen)
 {
     fake.hits[TCascadeKind::Nose] = {HitAt({500, 320}, 20, 20), HitAt({500, 330}, 20, 20)};
     ASSERT_TRUE(Run());
-    const int L = At(LeftHead).x, T = At(TopHead).y, HW = At(RightHead).x - L, HH = At(BottomHead).y - T;
-    EXPECT_EQ(At(NoseTip), cv::Point(RoundHalfEven(L + 0.5 * HW), RoundHalfEven(T + 0.602112676 * HH)));
+    EXPECT_EQ(At(NoseTip), Estimate(points, NoseTip));
 }
 
 TEST_F(NoseMouthTest, MouthHitsCloseToTheNoseOrTheSidesAreNeverChosen)
@@ -311,21 +330,23 @@ TEST_F(NoseMouthTest, MouthHitsCloseToTheNoseOrTheSidesAreNeverChosen)
         const cv::Point M = fresh.front[MouthCenter]->GetPosition();
         if (c.found) {
             EXPECT_EQ(M, c.mouth) << c.what;
-            EXPECT_EQ(fresh.front[MouthLeft]->GetPosition(), cv::Point(c.left, M.y)) << c.what;
-            EXPECT_EQ(fresh.front[MouthRight]->GetPosition(), cv::Point(c.right, M.y)) << c.what;
+            // The rectangle's sides are the lips' corners; top and bottom by the head's proportions.
+            EXPECT_EQ(fresh.front[MouthLeft]->x, c.left) << c.what;
+            EXPECT_EQ(fresh.front[MouthRight]->x, c.right) << c.what;
         } else {
-            const int L = xl, T = fresh.front[TopHead]->y, HW = xr - L, HH = fresh.front[BottomHead]->y - T;
-            EXPECT_EQ(M, cv::Point(RoundHalfEven(L + 0.5 * HW), RoundHalfEven(T + 0.7605633802 * HH))) << c.what;
-            // The side borders keep the places the centre gave them.
-            EXPECT_EQ(fresh.front[MouthLeft]->x - M.x, 449 - 500) << c.what;
+            EXPECT_EQ(M, Estimate(fresh, MouthCenter)) << c.what;
+            for (int b : {MouthLeft, MouthRight})
+                EXPECT_EQ(fresh.front[b]->GetPosition(), Border(fresh, b)) << c.what;
         }
+        for (int b : {MouthTop, MouthBottom})
+            EXPECT_EQ(fresh.front[b]->GetPosition(), Border(fresh, b)) << c.what;
     }
 }
 
-TEST_F(FrontRecognitionTest, EarIsPlacedHalfwayToTheOutlineInTheEyeToNoseBand)
+TEST_F(FrontRecognitionTest, EarsStayAtTheirPlacesInTheHeadBox)
 {
-    // A head whose left side slants: x = 300 + (y - 150) / 4, so the outline point nearest to
-    // the band's mean is not the list's first one and the ear moves.
+    // A head whose left side slants: the outline at the ears' rows says nothing about where the
+    // ears' centres are, so they keep their places in the head box.
     cv::Mat photo = Plain(1000, 800);
     std::vector<cv::Point> head = {{300, 150}, {700, 150}, {700, 700}, {300 + 550 / 4, 700}};
     cv::fillConvexPoly(photo, head, kSkin);
@@ -333,27 +354,31 @@ TEST_F(FrontRecognitionTest, EarIsPlacedHalfwayToTheOutlineInTheEyeToNoseBand)
     fake.hits[TCascadeKind::Eyes] = {HitAt({460, 330}), HitAt({540, 330})};
     fake.hits[TCascadeKind::Nose] = {HitAt({500, 450}, 20, 20)};
     ASSERT_TRUE(Run());
-    const cv::Point ear = At(LeftEar);
-    EXPECT_GT(ear.y, At(LeftEyeTop).y);
-    EXPECT_LT(ear.y, At(NoseTip).y);
-    const int outlineX = 2 * ear.x - At(LeftHead).x; // the ear is halfway between border and outline
-    EXPECT_NEAR(outlineX, 300 + (ear.y - 150) / 4.0, 2.0);
-    EXPECT_NE(ear.x, At(LeftHead).x);
+    EXPECT_EQ(At(LeftEar), Estimate(points, LeftEar));
+    EXPECT_EQ(At(RightEar), Estimate(points, RightEar));
+    EXPECT_GT(At(LeftEar).x, At(LeftHead).x);
+    EXPECT_LT(At(RightEar).x, At(RightHead).x);
 }
 
-TEST_F(FrontRecognitionTest, EarStaysWhenTheFirstOutlinePointIsTheNearest)
+TEST_F(FrontRecognitionTest, PointsFollowTheFaceNotTheFraming)
 {
-    // A straight left side: every outline point is equally near the mean, so the first point of
-    // the list stays the best and the ear keeps its estimate (on the left border).
-    cv::Mat photo = Plain(1000, 800);
-    cv::rectangle(photo, cv::Rect(360, 300, 280, 200), kSkin, cv::FILLED);
-    r.frontImage = photo;
+    // The same head and hits in a larger photo, shifted: every point shifts with them, none keeps a
+    // place that depends on the photo's size.
     fake.hits[TCascadeKind::Eyes] = {HitAt({460, 330}), HitAt({540, 330})};
     fake.hits[TCascadeKind::Nose] = {HitAt({500, 450}, 20, 20)};
+    fake.hits[TCascadeKind::Mouth] = {HitAt({500, 520}, 60, 30)};
     ASSERT_TRUE(Run());
-    const int T = At(TopHead).y, HH = At(BottomHead).y - T;
-    EXPECT_EQ(At(LeftEar), cv::Point(At(LeftHead).x, RoundHalfEven(T + 0.51 * HH)));
-    EXPECT_EQ(At(RightEar), cv::Point(At(RightHead).x, RoundHalfEven(T + 0.51 * HH)));
+    const cv::Point shift(170, 90);
+    cv::Mat larger = Plain(1280, 1000);
+    HeadPhoto().copyTo(larger(cv::Rect(shift, cv::Size(1000, 800))));
+    TRecognizer framed;
+    framed.detector = fake.Function();
+    framed.frontImage = larger;
+    fake.hits[TCascadeKind::FrontFace] = {F + shift};
+    THeadAttributes moved;
+    ASSERT_TRUE(framed.RecognizeFront(&moved));
+    for (int i = 0; i < Count; ++i)
+        EXPECT_EQ(moved.front[i]->GetPosition(), At(i) + shift) << points.front[i]->name;
 }
 
 TEST_F(FrontRecognitionTest, PointsNearTheEdgeStayInsideThePhoto)
