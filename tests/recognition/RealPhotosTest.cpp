@@ -66,6 +66,27 @@ TEST_P(RealPhotoTest, FrontPointsLieWhereTheFaceIs)
     const int width = P(RightHead).x - P(LeftHead).x;
     EXPECT_GT(width, f.width * 0.6);
     EXPECT_LT(width, f.width * 1.6);
+    // Every border lies around its own centre, within a fifth of the head's width.
+    struct Around {
+        int centre, left, right, top, bottom;
+    };
+    for (const Around& g : {Around{LeftEyeCenter, LeftEyeLeft, LeftEyeRight, LeftEyeTop, LeftEyeBottom},
+                            Around{RightEyeCenter, RightEyeLeft, RightEyeRight, RightEyeTop, RightEyeBottom},
+                            Around{NoseTip, NoseLeft, NoseRight, NoseTop, NoseBottom},
+                            Around{MouthCenter, MouthLeft, MouthRight, MouthTop, MouthBottom}}) {
+        const cv::Point c = P(g.centre);
+        const char* name = g.centre == NoseTip ? "nose" : g.centre == MouthCenter ? "mouth" : "eye";
+        EXPECT_LT(P(g.left).x, c.x) << name;
+        EXPECT_GT(P(g.right).x, c.x) << name;
+        EXPECT_LT(P(g.top).y, c.y) << name;
+        EXPECT_GT(P(g.bottom).y, c.y) << name;
+        for (int b : {g.left, g.right, g.top, g.bottom})
+            EXPECT_LT(cv::norm(P(b) - c), width / 5.0) << name;
+    }
+    // Crown and chin: the eyes lie between them near the middle, as on every head.
+    const double eyeShare = double(P(LeftEyeCenter).y - P(TopHead).y) / (P(BottomHead).y - P(TopHead).y);
+    EXPECT_GT(eyeShare, 0.35);
+    EXPECT_LT(eyeShare, 0.6);
 }
 
 TEST_P(RealPhotoTest, BiggestFaceSearchAgreesWithASearchOverEverySize)
