@@ -35,6 +35,10 @@ inline constexpr TShare CentreShares[] = {
     {FrontPoint::LeftEar, 0.0492, 0.4615},       {FrontPoint::RightEar, 0.9483, 0.4615},
 };
 
+// The mouth's centre (the lips' junction) from the tip of the nose, for a mouth the cascade missed:
+// the nose is found far more often, and the face box often ends above a long face's mouth.
+inline constexpr TOffset MouthFromNose = {FrontPoint::MouthCenter, FrontPoint::NoseTip, -0.0082, 0.1989};
+
 // The borders of the eyes, the nose and the mouth from their centres: the extremes of the
 // `_borders` maps of the generic head (an eye's borders are the rim of its opening).
 inline constexpr TOffset BorderOffsets[] = {

@@ -588,8 +588,12 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
         }
     }
     const bool mouthFound = M.x != 0 && M.y != 0;
-    if (mouthFound)
-        p[MouthCenter]->MoveTo(M.x, M.y);
+    if (!mouthFound) {
+        const FrontProportion::TOffset& o = FrontProportion::MouthFromNose;
+        const int width = HeadWidth(p);
+        M = {N.x + RoundHalfEven(o.dx * width), N.y + RoundHalfEven(o.dy * width)};
+    }
+    p[MouthCenter]->MoveTo(M.x, M.y);
     PlaceBorders(p, MouthCenter);
     // The mouth rectangle's sides are the corners of the lips.
     if (mouthFound) {
