@@ -454,6 +454,103 @@ void PlaceBorders(THPoint* const* p, int centre)
         if (o.from == centre)
             p[o.point]->MoveTo(p[centre]->x + RoundHalfEven(o.dx * width), p[centre]->y + RoundHalfEven(o.dy * width));
 }
+
+// Scans rows of a box around the face from both sides toward the first skin pixel; the two
+// outline lists, median-smoothed.
+void ScanOutline(const cv::Mat& mask, const cv::Rect& F, int cx, int cy, std::vector<cv::Point>& left,
+                 std::vector<cv::Point>& right)
+{
+    cv::Rect B;
+    B.width = Trunc(F.width * 1.15);
+    B.height = Trunc(F.height * 1.5);
+    B.x = Trunc(cx - F.width * 0.5 * 1.15);
+    B.y = Trunc(cy - F.height * 0.5 * 1.5);
+    for (int i = 0; i < 100; ++i) {
+        const int y = B.y + (i * B.height) / 100;
+        int x = 0;
+        if (ScanToSkin(mask, B.x, y, +1, B.x + B.width, x) && x < cx)
+            left.emplace_back(x, y);
+        if (ScanToSkin(mask, B.x + B.width, y, -1, B.x, x) && x > cx)
+            right.emplace_back(x, y);
+    }
+    right = Median3Smooth(right);
+    left = Median3Smooth(left);
+}
+
+// The two eyes from the eye hits in the upper half of the face; a missing or misplaced eye is
+// the other's mirror about the face's centre. Without hits E1 and E2 stay as given.
+void ChooseEyes(const std::vector<cv::Rect>& hits, const cv::Rect& region, const cv::Rect& F, int cx, cv::Point& E1,
+                cv::Point& E2)
+{
+    std::vector<cv::Point> eyes;
+    for (const cv::Rect& h : hits) {
+        const cv::Point c = CentreOf(region, h);
+        if (c.y < F.y + F.height / 2)
+            eyes.push_back(c);
+    }
+    if (eyes.empty())
+        return;
+    auto mirror = [cx](cv::Point e) { return cv::Point(2 * cx - e.x, e.y); };
+    if (eyes.size() == 1) {
+        E1 = eyes[0].x < cx ? eyes[0] : mirror(eyes[0]);
+        E2 = mirror(E1);
+    } else {
+        const int l = eyes[1].x < eyes[0].x ? 1 : 0;
+        E1 = eyes[l];
+        E2 = eyes[1 - l];
+    }
+    if (E1.x < cx && E2.x < cx)
+        E2 = eyes.size() > 2 && eyes[2].x > cx ? eyes[2] : mirror(E1);
+    else if (E1.x > cx && E2.x > cx)
+        E1 = eyes.size() > 2 && eyes[2].x < cx ? eyes[2] : mirror(E2);
+}
+
+// The nose hit below the eye line nearest to the eyes' middle, or the estimate.
+cv::Point ChooseNose(const std::vector<cv::Rect>& hits, const cv::Rect& region, cv::Point E1, cv::Point E2,
+                     cv::Point estimate)
+{
+    const int mx = (E1.x + E2.x) / 2, ey = std::max(E1.y, E2.y);
+    cv::Point N(0, 0);
+    for (const cv::Rect& h : hits) {
+        const cv::Point c = CentreOf(region, h);
+        if (TRecognizer::Abs(c.x - mx) < TRecognizer::Abs(N.x - mx) && c.y > ey)
+            N = c;
+    }
+    return N.x == 0 || N.y == 0 ? estimate : N;
+}
+
+// Mouth: the hit nearest to the eyes' middle below the nose, well away from it and from the head's
+// sides; its rectangle's sides are the lips' corners. Without one the lips' junction hangs below
+// the nose by the head's proportions.
+void PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::Rect& region, cv::Point E1,
+                cv::Point E2, cv::Point N)
+{
+    using namespace FrontPoint;
+    const int D = TRecognizer::Abs(E2.x - E1.x), mx = (E1.x + E2.x) / 2;
+    const int width = HeadWidth(p), margin = width / 5;
+    cv::Point M(0, 0);
+    cv::Rect RM;
+    for (const cv::Rect& h : hits) {
+        const cv::Point c = CentreOf(region, h);
+        const bool central = TRecognizer::Abs(c.x - mx) < TRecognizer::Abs(M.x - mx);
+        const bool belowNose = double(TRecognizer::Abs(N.y - c.y)) > double(D) / 3.0 && N.y < c.y;
+        if (central && belowNose && p[LeftHead]->x + margin < c.x && c.x < p[RightHead]->x - margin) {
+            M = c;
+            RM = cv::Rect(region.x + h.x, region.y + h.y, h.width, h.height);
+        }
+    }
+    const bool found = M.x != 0 && M.y != 0;
+    if (!found) {
+        const FrontProportion::TOffset& o = FrontProportion::MouthFromNose;
+        M = {N.x + RoundHalfEven(o.dx * width), N.y + RoundHalfEven(o.dy * width)};
+    }
+    p[MouthCenter]->MoveTo(M.x, M.y);
+    PlaceBorders(p, MouthCenter);
+    if (found) {
+        p[MouthLeft]->MoveTo(RM.x, p[MouthLeft]->y);
+        p[MouthRight]->MoveTo(RM.x + RM.width, p[MouthRight]->y);
+    }
+}
 }
 
 bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
@@ -496,29 +593,12 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
 
     // Face: the largest hit, or the default head box.
     const std::vector<cv::Rect> faces = detector(TCascadeKind::FrontFace, grey, TDetectParams{1.1, 3, {30, 30}, true});
-    cv::Rect F = !faces.empty() ? faces.front()
-                                : cv::Rect(p[LeftHead]->x, p[TopHead]->y, p[RightHead]->x - p[LeftHead]->x,
-                                           p[BottomHead]->y - p[TopHead]->y);
+    const cv::Rect F = !faces.empty() ? faces.front()
+                                      : cv::Rect(p[LeftHead]->x, p[TopHead]->y, p[RightHead]->x - p[LeftHead]->x,
+                                                 p[BottomHead]->y - p[TopHead]->y);
     const int cx = RoundHalfEven(F.x + F.width * 0.5), cy = RoundHalfEven(F.y + F.height * 0.5);
-
-    // Outline: scan rows of a box around the face from both sides toward the first skin pixel.
-    cv::Rect B;
-    B.width = Trunc(F.width * 1.15);
-    B.height = Trunc(F.height * 1.5);
-    B.x = Trunc(cx - F.width * 0.5 * 1.15);
-    B.y = Trunc(cy - F.height * 0.5 * 1.5);
     std::vector<cv::Point> left, right;
-    for (int i = 0; i < 100; ++i) {
-        const int y = B.y + (i * B.height) / 100;
-        int x = 0;
-        if (ScanToSkin(mask, B.x, y, +1, B.x + B.width, x) && x < cx)
-            left.emplace_back(x, y);
-        if (ScanToSkin(mask, B.x + B.width, y, -1, B.x, x) && x > cx)
-            right.emplace_back(x, y);
-    }
-    right = Median3Smooth(right);
-    left = Median3Smooth(left);
-
+    ScanOutline(mask, F, cx, cy, left, right);
     p[HeadCenter]->MoveTo(cx, cy);
     PlaceHeadBox(p, left, right, F);
     EstimateCentres(p);
@@ -531,75 +611,18 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
         return detector(kind, grey(region), TDetectParams{1.1, 2, {0, 0}, false});
     };
 
-    // Eyes: hits in the upper half of the face.
-    std::vector<cv::Point> eyes;
-    for (const cv::Rect& h : detectInFace(TCascadeKind::Eyes)) {
-        const cv::Point c = CentreOf(region, h);
-        if (c.y < F.y + F.height / 2)
-            eyes.push_back(c);
-    }
     cv::Point E1 = p[LeftEyeCenter]->GetPosition(), E2 = p[RightEyeCenter]->GetPosition();
-    auto mirror = [cx](cv::Point e) { return cv::Point(2 * cx - e.x, e.y); };
-    if (!eyes.empty()) {
-        if (eyes.size() == 1) {
-            E1 = eyes[0].x < cx ? eyes[0] : mirror(eyes[0]);
-            E2 = mirror(E1);
-        } else {
-            const int l = eyes[1].x < eyes[0].x ? 1 : 0;
-            E1 = eyes[l];
-            E2 = eyes[1 - l];
-        }
-        if (E1.x < cx && E2.x < cx)
-            E2 = eyes.size() > 2 && eyes[2].x > cx ? eyes[2] : mirror(E1);
-        else if (E1.x > cx && E2.x > cx)
-            E1 = eyes.size() > 2 && eyes[2].x < cx ? eyes[2] : mirror(E2);
-    }
+    ChooseEyes(detectInFace(TCascadeKind::Eyes), region, F, cx, E1, E2);
     p[LeftEyeCenter]->MoveTo(E1.x, E1.y);
     p[RightEyeCenter]->MoveTo(E2.x, E2.y);
     PlaceBorders(p, LeftEyeCenter);
     PlaceBorders(p, RightEyeCenter);
 
-    const int D = Abs(E2.x - E1.x);
-    const int mx = (E1.x + E2.x) / 2;
-    const int ey = std::max(E1.y, E2.y);
-
-    // Nose: the hit below the eye line nearest to the eyes' middle.
-    cv::Point N(0, 0);
-    for (const cv::Rect& h : detectInFace(TCascadeKind::Nose)) {
-        const cv::Point c = CentreOf(region, h);
-        if (Abs(c.x - mx) < Abs(N.x - mx) && c.y > ey)
-            N = c;
-    }
-    if (N.x == 0 || N.y == 0)
-        N = p[NoseTip]->GetPosition();
+    const cv::Point N = ChooseNose(detectInFace(TCascadeKind::Nose), region, E1, E2, p[NoseTip]->GetPosition());
     p[NoseTip]->MoveTo(N.x, N.y);
     PlaceBorders(p, NoseTip);
 
-    // Mouth: below the nose, well away from it, and not near the head's sides.
-    const int margin = (p[RightHead]->x - p[LeftHead]->x) / 5;
-    cv::Point M(0, 0);
-    cv::Rect RM;
-    for (const cv::Rect& h : detectInFace(TCascadeKind::Mouth)) {
-        const cv::Point c = CentreOf(region, h);
-        if (Abs(c.x - mx) < Abs(M.x - mx) && double(Abs(N.y - c.y)) > double(D) / 3.0 && N.y < c.y &&
-            p[LeftHead]->x + margin < c.x && c.x < p[RightHead]->x - margin) {
-            M = c;
-            RM = cv::Rect(region.x + h.x, region.y + h.y, h.width, h.height);
-        }
-    }
-    const bool mouthFound = M.x != 0 && M.y != 0;
-    if (!mouthFound) {
-        const FrontProportion::TOffset& o = FrontProportion::MouthFromNose;
-        const int width = HeadWidth(p);
-        M = {N.x + RoundHalfEven(o.dx * width), N.y + RoundHalfEven(o.dy * width)};
-    }
-    p[MouthCenter]->MoveTo(M.x, M.y);
-    PlaceBorders(p, MouthCenter);
-    // The mouth rectangle's sides are the corners of the lips.
-    if (mouthFound) {
-        p[MouthLeft]->MoveTo(RM.x, p[MouthLeft]->y);
-        p[MouthRight]->MoveTo(RM.x + RM.width, p[MouthRight]->y);
-    }
+    PlaceMouth(p, detectInFace(TCascadeKind::Mouth), region, E1, E2, N);
 
     KeepInside(p, Count, W, H);
     return true;
