@@ -1,5 +1,6 @@
 #include "core/Deformation.h"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
@@ -76,6 +77,123 @@ void MoveEyeball(std::vector<float>& pos, const TVec& anchor, float scaleX, floa
             break;
         }
     }
+}
+
+// How far a region's weighted move may go before the triangles of its fade turn over. With w
+// linear across a triangle and g its gradient in the triangle's plane, a shift by d changes the
+// triangle's normal n into n' with n . n' = |n|^2 (1 + d . g), and a scale by s along axis k about
+// a into one with n . n' = |n|^2 (1 + (s - 1) c), c = (p_k - a_k) g_k + w (1 - n_k^2) at the worst
+// corner (n unit). A move turns a triangle over exactly when that factor falls below 0, and the
+// factor is also how much the triangle grows along the move. Each move keeps the factor within
+// 1 -+ kCarry: a triangle that two full moves share (a fade ring under both the shift and the scale
+// of its region, or where two regions' fades overlap) still keeps its side and stays within 3x.
+constexpr double kCarry = 0.5;
+
+struct TFade {
+    std::vector<TVec> gradients;  // g of every triangle the map touches
+    double lowest[3] = {0, 0, 0}, highest[3] = {0, 0, 0};  // range of c per axis
+};
+
+TFade MeasureFade(const std::vector<float>& pos, const std::vector<int>& triangles, const std::vector<float>& w,
+                  const TVec& anchor)
+{
+    TFade fade;
+    const double a[3] = {anchor.x, anchor.y, anchor.z};
+    const size_t vertices = std::min(pos.size() / 3, w.size());
+    for (size_t t = 0; t + 2 < triangles.size(); t += 3) {
+        const size_t c[3] = {size_t(triangles[t]), size_t(triangles[t + 1]), size_t(triangles[t + 2])};
+        if (std::max({c[0], c[1], c[2]}) >= vertices)
+            continue;
+        const double w0 = w[c[0]], w1 = w[c[1]], w2 = w[c[2]];
+        if (w0 <= 0 && w1 <= 0 && w2 <= 0)
+            continue;
+        double e1[3], e2[3];
+        for (int k = 0; k < 3; ++k) {
+            e1[k] = double(pos[3 * c[1] + k]) - pos[3 * c[0] + k];
+            e2[k] = double(pos[3 * c[2] + k]) - pos[3 * c[0] + k];
+        }
+        const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+        const double area2 = n[0] * n[0] + n[1] * n[1] + n[2] * n[2];
+        if (area2 <= 0)
+            continue;
+        // g = ((w1 - w0) e2 x n + (w2 - w0) n x e1) / |n|^2: g . e1 = w1 - w0, g . e2 = w2 - w0.
+        const double e2n[3] = {e2[1] * n[2] - e2[2] * n[1], e2[2] * n[0] - e2[0] * n[2], e2[0] * n[1] - e2[1] * n[0]};
+        const double ne1[3] = {n[1] * e1[2] - n[2] * e1[1], n[2] * e1[0] - n[0] * e1[2], n[0] * e1[1] - n[1] * e1[0]};
+        double g[3];
+        for (int k = 0; k < 3; ++k)
+            g[k] = ((w1 - w0) * e2n[k] + (w2 - w0) * ne1[k]) / area2;
+        fade.gradients.push_back({float(g[0]), float(g[1]), float(g[2])});
+        for (int k = 0; k < 3; ++k) {
+            const double inPlane = 1.0 - n[k] * n[k] / area2;
+            for (size_t corner : c) {
+                const double value = (double(pos[3 * corner + k]) - a[k]) * g[k] + w[corner] * inPlane;
+                fade.lowest[k] = std::min(fade.lowest[k], value);
+                fade.highest[k] = std::max(fade.highest[k], value);
+            }
+        }
+    }
+    return fade;
+}
+
+// A region's scale along one axis, kept to what its fade carries.
+float Carried(float scale, const TFade& fade, int axis)
+{
+    const double m = static_cast<double>(scale) - 1.0;
+    const double change = std::fabs(m) * std::max(-fade.lowest[axis], fade.highest[axis]);
+    if (change <= kCarry)
+        return scale;
+    return static_cast<float>(1.0 + m * kCarry / change);
+}
+
+// A region's shift, shortened to what its fade carries.
+TVec Carried(const TVec& d, const TFade& fade)
+{
+    double change = 0;
+    for (const TVec& g : fade.gradients)
+        change = std::max(change, std::fabs(double(d.x) * g.x + double(d.y) * g.y + double(d.z) * g.z));
+    if (change <= kCarry)
+        return d;
+    const double f = kCarry / change;
+    return {static_cast<float>(d.x * f), static_cast<float>(d.y * f), static_cast<float>(d.z * f)};
+}
+
+struct TRegionAnchors {
+    TVec mouth, leftEye, rightEye, leftEar, rightEar;
+};
+struct TRegionShifts {
+    TVec *mouth, *leftEye, *rightEye, *leftEar, *rightEar;
+};
+
+// Keeps every region's scales and shift to what its fade carries, on the normalised head. Photos of
+// a head need far less than the fades carry once the maps fade smoothly; points dragged off the
+// face ask for more, and would turn triangles over and stretch them without bound.
+void CarryRegionMoves(const TGeometry& head, const std::vector<float>* map, const TRegionAnchors& anchors,
+                      TDeformationReport& r, const TRegionShifts& d)
+{
+    const std::vector<float>& pos = head.positions;
+    const std::vector<int>& tris = head.triangles;
+    const TFade nose = MeasureFade(pos, tris, map[W::nose], TVec{0, 0, 0});
+    const TFade mouth = MeasureFade(pos, tris, map[W::mouth], anchors.mouth);
+    const TFade leftEye = MeasureFade(pos, tris, map[W::left_eye], anchors.leftEye);
+    const TFade rightEye = MeasureFade(pos, tris, map[W::right_eye], anchors.rightEye);
+    const TFade leftEar = MeasureFade(pos, tris, map[W::left_ear], anchors.leftEar);
+    const TFade rightEar = MeasureFade(pos, tris, map[W::right_ear], anchors.rightEar);
+    r.noseXScale = Carried(r.noseXScale, nose, 0);
+    r.noseZScale = Carried(r.noseZScale, nose, 2);
+    r.mouthXScale = Carried(r.mouthXScale, mouth, 0);
+    r.mouthZScale = Carried(r.mouthZScale, mouth, 2);
+    r.leftEyeXScale = Carried(r.leftEyeXScale, leftEye, 0);
+    r.leftEyeZScale = Carried(r.leftEyeZScale, leftEye, 2);
+    r.rightEyeXScale = Carried(r.rightEyeXScale, rightEye, 0);
+    r.rightEyeZScale = Carried(r.rightEyeZScale, rightEye, 2);
+    // One ear scale serves both ears: each ear's fade bounds it.
+    r.earYScale = Carried(Carried(r.earYScale, leftEar, 1), rightEar, 1);
+    r.earZScale = Carried(Carried(r.earZScale, leftEar, 2), rightEar, 2);
+    *d.mouth = Carried(*d.mouth, mouth);
+    *d.leftEye = Carried(*d.leftEye, leftEye);
+    *d.rightEye = Carried(*d.rightEye, rightEye);
+    *d.leftEar = Carried(*d.leftEar, leftEar);
+    *d.rightEar = Carried(*d.rightEar, rightEar);
 }
 
 }  // namespace
@@ -173,6 +291,8 @@ TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& 
         const double modelNoseLength =
             std::fabs(static_cast<double>(pos[e.noseTipIndex + 1]) - pos[e.nose.maxB.index - 1]);
         r.noseDepthFactor = FactorOr1(photoNoseLength * v * w, modelNoseLength);
+        const TFade noseDepthFade = MeasureFade(pos, head.triangles, map[W::nose], TVec{0, NoseAnchorY, 0});
+        r.noseDepthFactor = Carried(r.noseDepthFactor, noseDepthFade, 1);
     }
 
     // 2. Nose stretch in depth about the plane y = -1.246.
@@ -242,11 +362,15 @@ TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& 
         const float targetZ = static_cast<float>(v * ((Py(P) - Py(f[16])) * -1));
         return TVec{targetX - anchor.x, targetY - anchor.y, targetZ - anchor.z};
     };
-    const TVec mouthD = displacement(f[11], p[2], mouthA);
-    const TVec leftEarD = displacement(f[21], p[5], leftEarA);
-    const TVec rightEarD = displacement(f[22], p[5], rightEarA);
-    const TVec leftEyeD = displacement(f[1], p[1], leftEyeA);
-    const TVec rightEyeD = displacement(f[6], p[1], rightEyeA);
+    TVec mouthD = displacement(f[11], p[2], mouthA);
+    TVec leftEarD = displacement(f[21], p[5], leftEarA);
+    TVec rightEarD = displacement(f[22], p[5], rightEarA);
+    TVec leftEyeD = displacement(f[1], p[1], leftEyeA);
+    TVec rightEyeD = displacement(f[6], p[1], rightEyeA);
+
+    // The guard: no region moves further than its weight map's fade carries.
+    CarryRegionMoves(head, map, {mouthA, leftEyeA, rightEyeA, leftEarA, rightEarA}, r,
+                     {&mouthD, &leftEyeD, &rightEyeD, &leftEarD, &rightEarD});
 
     // 8. Regional moves of the head, each weighted by the vertex's weight in its map.
     const std::vector<float>&noseW = map[W::nose], &leftEyeW = map[W::left_eye], &rightEyeW = map[W::right_eye],

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -621,11 +622,138 @@ std::array<int, 10> TTextureCreator::PaintPatches(cv::Mat& atlas, const THeadAtt
 }
 
 // ---------------------------------------------------------------------------------------------
+// Photo background
+
+namespace {
+
+// Neighbouring pixels of one backdrop differ by at most this much in each channel: a plain or
+// smoothly lit backdrop floods, while its edge against hair or a face stops the flood.
+constexpr int kBackdropStep = 6;
+// The head's outline blends into the backdrop over about this many pixels.
+constexpr int kOutlineBlend = 2;
+// The fill is softened over this many pixels, so that it carries no streaks.
+constexpr int kFillSoftening = 9;
+
+// The median colour of a photo's outermost pixels, per channel.
+cv::Vec3b EdgeMedian(const cv::Mat& photo)
+{
+    std::vector<uint8_t> channel[3];
+    auto add = [&](int x, int y) {
+        const cv::Vec3b c = photo.at<cv::Vec3b>(y, x);
+        for (int k = 0; k < 3; ++k)
+            channel[k].push_back(c[k]);
+    };
+    for (int x = 0; x < photo.cols; ++x) {
+        add(x, 0);
+        add(x, photo.rows - 1);
+    }
+    for (int y = 0; y < photo.rows; ++y) {
+        add(0, y);
+        add(photo.cols - 1, y);
+    }
+    cv::Vec3b median;
+    for (int k = 0; k < 3; ++k) {
+        auto middle = channel[k].begin() + static_cast<long>(channel[k].size() / 2);
+        std::nth_element(channel[k].begin(), middle, channel[k].end());
+        median[k] = *middle;
+    }
+    return median;
+}
+
+// A mask of one photo's background scaled to its work image.
+cv::Mat WorkBackground(const cv::Mat& photo, const cv::Mat& skin, const cv::Mat& work)
+{
+    cv::Mat background = TTextureCreator::BackgroundMask(photo, skin);
+    if (background.empty())
+        return cv::Mat(work.size(), CV_8UC3, cv::Scalar(0, 0, 0));
+    if (background.size() != work.size())
+        cv::resize(background, background, work.size(), 0, 0, cv::INTER_NEAREST);
+    cv::Mat three;
+    cv::cvtColor(background, three, cv::COLOR_GRAY2BGR);
+    return three;
+}
+
+}  // namespace
+
+cv::Mat TTextureCreator::BackgroundMask(const cv::Mat& photo, const cv::Mat& skin)
+{
+    if (photo.empty() || photo.type() != CV_8UC3 || skin.size() != photo.size() || skin.type() != CV_8UC1)
+        return cv::Mat();
+    // The flood's mask is one pixel wider on every side; its non-zero pixels (skin) stop the flood.
+    cv::Mat mask(photo.rows + 2, photo.cols + 2, CV_8UC1, cv::Scalar(0));
+    cv::Mat inner = mask(cv::Rect(1, 1, photo.cols, photo.rows));
+    inner.setTo(1, skin);
+    cv::Mat image = photo;  // read only: the flood writes its mask alone
+    const cv::Scalar step(kBackdropStep, kBackdropStep, kBackdropStep);
+    const int flags = 4 | cv::FLOODFILL_MASK_ONLY | (255 << 8);
+    // The backdrop is what most of the photo's edge shows; the flood starts only there, so that
+    // hair cut off by the edge is no backdrop.
+    const cv::Vec3b backdrop = EdgeMedian(photo);
+    auto flood = [&](int x, int y) {
+        const cv::Vec3b c = photo.at<cv::Vec3b>(y, x);
+        bool seed = inner.at<uint8_t>(y, x) == 0;
+        for (int k = 0; k < 3; ++k)
+            seed = seed && std::abs(int(c[k]) - int(backdrop[k])) <= 2 * kBackdropStep;
+        if (seed)
+            cv::floodFill(image, mask, cv::Point(x, y), cv::Scalar(), nullptr, step, step, flags);
+    };
+    for (int x = 0; x < photo.cols; ++x) {
+        flood(x, 0);
+        flood(x, photo.rows - 1);
+    }
+    for (int y = 0; y < photo.rows; ++y) {
+        flood(0, y);
+        flood(photo.cols - 1, y);
+    }
+    cv::Mat background = inner == 255;
+    // A plain backdrop also shows through gaps that hair closes off from the edge: its colour marks
+    // them wherever it is not skin.
+    cv::Scalar mean, deviation;
+    cv::meanStdDev(photo, mean, deviation, background);
+    if (cv::countNonZero(background) > 0 &&
+        std::max({deviation[0], deviation[1], deviation[2]}) <= kBackdropStep) {
+        cv::Mat plain;
+        cv::inRange(photo, mean - step, mean + step, plain);
+        background.setTo(255, plain & (inner == 0));
+    }
+    const int size = 2 * kOutlineBlend + 1;
+    cv::dilate(background, background, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(size, size)));
+    return background;
+}
+
+void TTextureCreator::KeepBackgroundOut(cv::Mat& atlas, const cv::Mat& background)
+{
+    if (atlas.empty() || atlas.type() != CV_8UC3 || background.size() != atlas.size())
+        return;
+    const cv::Mat marked = background != 0;
+    const int count = cv::countNonZero(marked);
+    if (count == 0 || count == static_cast<int>(atlas.total()))
+        return;
+    // Every unmarked pixel gets a label of its own; every marked pixel, its nearest one's.
+    cv::Mat distance, labels;
+    cv::distanceTransform(marked, distance, labels, cv::DIST_L2, cv::DIST_MASK_5, cv::DIST_LABEL_PIXEL);
+    std::vector<cv::Vec3b> colourOf(atlas.total() - static_cast<size_t>(count) + 1);
+    for (int y = 0; y < atlas.rows; ++y)
+        for (int x = 0; x < atlas.cols; ++x)
+            if (!marked.at<uint8_t>(y, x))
+                colourOf[static_cast<size_t>(labels.at<int>(y, x))] = atlas.at<cv::Vec3b>(y, x);
+    cv::Mat filled = atlas.clone();
+    for (int y = 0; y < atlas.rows; ++y)
+        for (int x = 0; x < atlas.cols; ++x)
+            if (marked.at<uint8_t>(y, x))
+                filled.at<cv::Vec3b>(y, x) = colourOf[static_cast<size_t>(labels.at<int>(y, x))];
+    cv::Mat soft;
+    cv::blur(filled, soft, cv::Size(kFillSoftening, kFillSoftening));
+    soft.copyTo(atlas, marked);
+}
+
+// ---------------------------------------------------------------------------------------------
 // The whole build
 
 cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat& profilePhoto,
                                        const THeadAttributes* attributes, TGeometry* headGeometry,
-                                       TGeometry* hairsGeometry, const TWeightManager* weights)
+                                       TGeometry* hairsGeometry, const TWeightManager* weights,
+                                       const cv::Mat& frontSkin, const cv::Mat& profileSkin)
 {
     if (frontPhoto.empty() || profilePhoto.empty() || !attributes)
         return cv::Mat();
@@ -676,6 +804,14 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
     }
 
     cv::Mat atlas = FillAtlas(frontWork, profileWork, scaled.get(), layout);
+    if (!frontSkin.empty() && !profileSkin.empty()) {
+        // The photos' background, carried into the atlas the way the photos are.
+        const cv::Mat background = FillAtlas(WorkBackground(frontPhoto, frontSkin, frontWork),
+                                             WorkBackground(profilePhoto, profileSkin, profileWork), scaled.get(), layout);
+        cv::Mat marked;
+        cv::extractChannel(background, marked, 0);
+        KeepBackgroundOut(atlas, marked);
+    }
     const TTexCoord hairTarget = FitTextureCoordinates(scaled.get(), layout, headGeometry, hairsGeometry, weights);
 
     const std::string folder = ProgramFolder();

@@ -45,9 +45,22 @@ public:
     // ProgramFolder() + "data/textures/eye.bmp" and "data/textures/normalmap.bmp", and returns the
     // atlas. Returns an empty Mat and changes nothing when a photo or the point set is missing;
     // returns an empty Mat with a message, before anything is changed, when the points cannot
-    // make an atlas. The profile points must be in their left-facing form.
+    // make an atlas. The profile points must be in their left-facing form. With the photos' skin
+    // masks (8-bit, non-zero on skin, each its photo's size), the photos' background is kept out
+    // of the atlas (see KeepBackgroundOut).
     cv::Mat CreateTexture(const cv::Mat& frontPhoto, const cv::Mat& profilePhoto, const THeadAttributes* attributes,
-                          TGeometry* headGeometry, TGeometry* hairsGeometry, const TWeightManager* weights);
+                          TGeometry* headGeometry, TGeometry* hairsGeometry, const TWeightManager* weights,
+                          const cv::Mat& frontSkin = cv::Mat(), const cv::Mat& profileSkin = cv::Mat());
+
+    // A photo's background: the pixels that are not skin and are reached, without a step in colour,
+    // from the places of the photo's edge that show the backdrop (the colour most of the edge
+    // shows), so that hair, brows and eyes, set off from the backdrop by an edge, stay; on a plain
+    // backdrop also every other non-skin pixel of its colour; widened over the blended pixels of
+    // the head's outline.
+    static cv::Mat BackgroundMask(const cv::Mat& photo, const cv::Mat& skin);
+    // Paints every atlas pixel that `background` (atlas-sized, non-zero) marks with the colour of
+    // the nearest unmarked pixel, softened, so that no head texel shows the photo's background.
+    static void KeepBackgroundOut(cv::Mat& atlas, const cv::Mat& background);
 
     // The atlas measures of a (scaled) point set; `valid` false for impossible sets.
     static TAtlasLayout MeasureAtlas(const THeadAttributes* scaled);

@@ -48,36 +48,6 @@ void DrawFaceBox(TCanvas* canvas, int left, int top, int right, int bottom)
     canvas->Rectangle(left, top, right + 1, bottom + 1);
 }
 
-// The offsets of a point's subtree from the point itself, as a box.
-void SubtreeExtent(const THPoint* root, const THPoint* p, int& left, int& top, int& right, int& bottom)
-{
-    left = std::min(left, p->x - root->x);
-    right = std::max(right, p->x - root->x);
-    top = std::min(top, p->y - root->y);
-    bottom = std::max(bottom, p->y - root->y);
-    for (const THPoint* child : p->children)
-        SubtreeExtent(root, child, left, top, right, bottom);
-}
-
-// The mouse position (photo pixels) at which the dragged point and everything that moves with it
-// stay inside the photo; a subtree wider than the photo keeps at least the point itself inside.
-void KeepDragInside(const THPoint* grabbed, int width, int height, int& mx, int& my)
-{
-    int left = 0, top = 0, right = 0, bottom = 0;
-    SubtreeExtent(grabbed, grabbed, left, top, right, bottom);
-    int lowX = -left, highX = width - 1 - right, lowY = -top, highY = height - 1 - bottom;
-    if (lowX > highX) {
-        lowX = 0;
-        highX = width - 1;
-    }
-    if (lowY > highY) {
-        lowY = 0;
-        highY = height - 1;
-    }
-    mx = std::clamp(mx, lowX, highX);
-    my = std::clamp(my, lowY, highY);
-}
-
 template <typename T>
 void Replace(T*& field, T* value)
 {
@@ -215,7 +185,7 @@ void TVultari::DrawEditView(TImage* image, int which, int mouseX, int mouseY, bo
     int mx = RoundHalfEven(static_cast<double>(mouseX - x0) * toPhotoX);
     int my = RoundHalfEven(static_cast<double>(mouseY - y0) * toPhotoY);
     if (grabbedPoint != nullptr)
-        KeepDragInside(grabbedPoint, pw, ph, mx, my);  // a drag never leaves the photo
+        grabbedPoint->KeepDragInside(pw, ph, mx, my);  // a drag never leaves the photo
 
     canvas->Draw(x0, y0, v.editBitmap);
 

@@ -234,7 +234,9 @@ void TVultari::Reconstruct()
 
         // Head texture, eye texture and normal map, and the texture coordinates of head and hair.
         const cv::Mat atlas = textureCreator->CreateTexture(recognizer->frontImage, recognizer->profileImage, points,
-                                                            headMesh, hairsMesh, weightManager);
+                                                            headMesh, hairsMesh, weightManager,
+                                                            recognizer->SkinOf(recognizer->frontImage),
+                                                            recognizer->SkinOf(recognizer->profileImage));
         if (!atlas.empty()) {
             const std::string atlasPath = folder + "data/textures/headtexture.bmp";
             bool written = false;

@@ -1,6 +1,23 @@
 #include "recognition/Hierarchicaltree.h"
 
+#include <algorithm>
+
 #include "platform/base/Numbers.h"
+
+namespace {
+
+// The offsets of a point's subtree from the point itself, as a box.
+void SubtreeExtent(const THPoint* root, const THPoint* p, int& left, int& top, int& right, int& bottom)
+{
+    left = std::min(left, p->x - root->x);
+    right = std::max(right, p->x - root->x);
+    top = std::min(top, p->y - root->y);
+    bottom = std::max(bottom, p->y - root->y);
+    for (const THPoint* child : p->children)
+        SubtreeExtent(root, child, left, top, right, bottom);
+}
+
+}  // namespace
 
 THPoint::THPoint(const std::string& pointName, THPoint* parentPoint, int px, int py)
     : x(px), y(py), name(pointName), parent(parentPoint)
@@ -53,6 +70,23 @@ void THPoint::MoveTo(int px, int py)
     y = py;
     for (THPoint* child : children)
         child->MoveBy(dx, dy);
+}
+
+void THPoint::KeepDragInside(int width, int height, int& mx, int& my) const
+{
+    int left = 0, top = 0, right = 0, bottom = 0;
+    SubtreeExtent(this, this, left, top, right, bottom);
+    int lowX = -left, highX = width - 1 - right, lowY = -top, highY = height - 1 - bottom;
+    if (lowX > highX) {
+        lowX = 0;
+        highX = width - 1;
+    }
+    if (lowY > highY) {
+        lowY = 0;
+        highY = height - 1;
+    }
+    mx = std::clamp(mx, lowX, highX);
+    my = std::clamp(my, lowY, highY);
 }
 
 void THPoint::MirrorX(int width)

@@ -32,6 +32,10 @@ public:
     void MoveBy(int dx, int dy);
     void MoveTo(int x, int y);
     void MirrorX(int width); // x := width - x
+    // The editor's drag: the mouse position (photo pixels) clamped so that this point and everything
+    // that moves with it stay inside a photo of that size; a subtree wider than the photo keeps at
+    // least the point itself inside.
+    void KeepDragInside(int width, int height, int& mouseX, int& mouseY) const;
     cv::Point GetPosition() const { return {x, y}; }
 
     // Draws the marker on this point and (depth - 1 levels of) its subtree, drags `grabbed` onto

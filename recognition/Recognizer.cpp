@@ -341,6 +341,13 @@ bool TRecognizer::SkinTableUsable() const
     return !skinLocus.empty() && skinLocus.depth() == CV_8U && skinLocus.cols >= 256 && skinLocus.rows >= 256;
 }
 
+cv::Mat TRecognizer::SkinOf(const cv::Mat& photo) const
+{
+    if (!SkinTableUsable() || photo.empty() || photo.type() != CV_8UC3)
+        return cv::Mat();
+    return SkinMask(photo, skinLocus);
+}
+
 std::vector<cv::Rect> TRecognizer::DetectWithCascades(TCascadeKind kind, const cv::Mat& grey,
                                                       const TDetectParams& params) const
 {

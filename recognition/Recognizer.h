@@ -70,6 +70,9 @@ public:
 
     // True when the skin table can be read at every (Cr, Cb).
     bool SkinTableUsable() const;
+    // The photo's skin mask by this table (8-bit, 255 where the colour is skin); empty when the
+    // table is not usable.
+    cv::Mat SkinOf(const cv::Mat& photo) const;
 
     // Places the 27 front points on the front photo. False (with a message) when a precondition fails.
     bool RecognizeFront(THeadAttributes* attributes);

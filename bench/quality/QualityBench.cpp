@@ -9,6 +9,7 @@
 //   vultari_quality_bench [work folder]      (default: a fresh folder under /tmp)
 // The work folder keeps every photo, export and view, and montage.png: each head's photos and
 // results side by side.
+#include "bench/quality/KnownHeadPhotos.h"
 #include "bench/quality/KnownHeads.h"
 #include "collada/Colladaasset.h"
 #include "platform/base/Paths.h"
@@ -28,6 +29,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -64,32 +66,6 @@ std::string ReadText(const fs::path& path)
 
 // ---- the photos and the truth ------------------------------------------------------------------
 
-// Pixel of a model point in the photos' orthographic cameras (RenderModelView, 6 units above and
-// below the centre): front (x, -z), side (y, -z).
-cv::Point Pixel(double across, double up)
-{
-    const double perUnit = kPhotoHeight / 12.0;
-    return {static_cast<int>(std::lround(kPhotoWidth / 2.0 + across * perUnit - 0.5)),
-            static_cast<int>(std::lround(kPhotoHeight / 2.0 - up * perUnit - 0.5))};
-}
-
-// The true points as the driver's points file; `mirrored` for the profile photo flipped to face right.
-std::string TruthJson(const std::vector<Vec3>& front, const std::vector<Vec3>& profile, bool mirrored)
-{
-    THeadAttributes points;
-    for (int i = 0; i < FrontPoint::Count; ++i) {
-        const cv::Point p = Pixel(front[size_t(i)].x, front[size_t(i)].z);
-        points.front[i]->SetPosition(p.x, p.y);
-    }
-    for (int i = 0; i < ProfilePoint::Count; ++i) {
-        const cv::Point p = Pixel(profile[size_t(i)].y, profile[size_t(i)].z);
-        points.profile[i]->SetPosition(mirrored ? kPhotoWidth - p.x : p.x, p.y);
-    }
-    points.profileOrientation = mirrored ? 1 : 0;
-    const cv::Size size(kPhotoWidth, kPhotoHeight);
-    return PointsJson(points, size, size, size, size);
-}
-
 struct Truth {
     HeadSurface surface;
     std::string pointsLeft, pointsRight;  // points files
@@ -117,27 +93,6 @@ HeadSurface Surface(const KnownHeadMaker& maker, const KnownHeadMeshes& m)
     return {m.head, Landmarks(maker, m.head, m.rightEye, m.leftEye)};
 }
 
-void SetImage(TColladaEngine& engine, const KnownHeadMeshes& m)
-{
-    auto set = [&](int model, size_t geometry, const std::vector<float>& positions) {
-        auto& g = *engine.models[size_t(model)]->geometries.geometries.at(geometry);
-        if (g.positions.size() == positions.size())
-            g.positions = positions;
-        else
-            std::fprintf(stderr, "model %d geometry %zu: %zu positions, known head has %zu\n", model, geometry,
-                         g.positions.size(), positions.size());
-    };
-    set(0, 0, m.head);
-    auto& head = *engine.models[0]->geometries.geometries.at(0);
-    if (head.normals.size() == m.headNormals.size())
-        head.normals = m.headNormals;
-    set(1, 0, m.rightEye);
-    set(1, 1, m.leftEye);
-    set(2, 0, m.hair);
-    for (TColladaAsset* asset : engine.models)
-        engine.UpdateBuffers(asset);
-}
-
 bool WriteImage(const fs::path& path, const cv::Mat& image)
 {
     bool ok = !image.empty() && cv::imwrite(path.string(), image);
@@ -150,45 +105,18 @@ bool WriteImage(const fs::path& path, const cv::Mat& image)
 bool MakePhotos(const KnownHeadMaker& maker, const fs::path& dir, std::vector<Truth>& truths)
 {
     TXMLDocument document;
-    TColladaEngine engine(&document, 0, kViewWidth, kViewHeight, 35.0f, 0.1f, 100.0f);
-    glewInit();
-    for (const char* model : {"data/models/head.dae", "data/models/eyes.dae", "data/models/hairs.dae"})
-        if (engine.LoadModel(ProgramFolder() + model) < 0) {
-            std::fprintf(stderr, "cannot read %s\n", model);
-            return false;
-        }
-    engine.models[0]->polygonMode = 6914;
-    engine.models[1]->polygonMode = 6914;
-    engine.models[2]->polygonMode = 6913;  // the hair as lines, as in the program
+    const std::unique_ptr<TColladaEngine> engine = KnownHeadEngine(document);
+    if (!engine)
+        return false;
     for (const KnownHead& head : KnownHeads()) {
         const fs::path folder = dir / head.name;
-        fs::create_directories(folder / "textures");
-        if (!WriteImage(folder / "textures/headtexture.bmp", maker.PaintSkin(head.look, 1024)) ||
-            !WriteImage(folder / "textures/eye.bmp", maker.PaintEye(head.look)))
-            return false;
-        const KnownHeadMeshes meshes = maker.Meshes(head.shape);
-        SetImage(engine, meshes);
-        for (TColladaAsset* asset : engine.models)
-            for (auto& node : asset->visualScenes.nodes)
-                node->textures.clear();
-        engine.LoadTextures((folder / "textures").string() + "/");
-        std::vector<int> models = {0, 1};
-        if (head.look.hair)
-            models.push_back(2);
-        const cv::Mat front = RenderModelView(engine, models, ViewSide::Front, kPhotoWidth, kPhotoHeight);
-        const cv::Mat side = RenderModelView(engine, models, ViewSide::Side, kPhotoWidth, kPhotoHeight);
-        cv::Mat mirrored;
-        cv::flip(side, mirrored, 1);
-        if (!WriteImage(folder / "front.png", front) || !WriteImage(folder / "side-left.png", side) ||
-            !WriteImage(folder / "side-right.png", mirrored))
+        KnownHeadMeshes meshes;
+        if (!DrawKnownHead(maker, *engine, head, folder, &meshes))
             return false;
         Truth t;
         t.surface = Surface(maker, meshes);
-        const std::vector<Vec3> fp = maker.FrontPoints(head.shape), pp = maker.ProfilePoints(head.shape);
-        t.pointsLeft = TruthJson(fp, pp, false);
-        t.pointsRight = TruthJson(fp, pp, true);
-        std::ofstream(folder / "truth-left.json") << t.pointsLeft;
-        std::ofstream(folder / "truth-right.json") << t.pointsRight;
+        t.pointsLeft = ReadText(folder / "truth-left.json");
+        t.pointsRight = ReadText(folder / "truth-right.json");
         truths.push_back(std::move(t));
     }
     return true;

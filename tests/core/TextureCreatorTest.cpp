@@ -745,4 +745,55 @@ TEST(CreateTextureRealPhotos, AstronautFrontAndMonaProfile)
     EXPECT_EQ(got, expected);
 }
 
+// A head on a plain backdrop: a skin face, a dark cap of hair reaching the photo's top edge with a
+// pocket of backdrop inside it, and white eyes inside the face.
+struct BackdropPhoto {
+    cv::Mat photo, skin;
+    const cv::Vec3b backdrop{170, 100, 40}, face{120, 150, 220}, hair{30, 28, 30}, eye{240, 240, 240};
+    BackdropPhoto() : photo(200, 200, CV_8UC3, cv::Scalar(170, 100, 40)), skin(200, 200, CV_8UC1, cv::Scalar(0))
+    {
+        cv::circle(photo, {100, 110}, 60, cv::Scalar(face), cv::FILLED);
+        cv::circle(skin, {100, 110}, 60, cv::Scalar(255), cv::FILLED);
+        cv::rectangle(photo, cv::Rect(50, 0, 100, 50), cv::Scalar(hair), cv::FILLED);
+        cv::rectangle(skin, cv::Rect(50, 0, 100, 50), cv::Scalar(0), cv::FILLED);
+        cv::rectangle(photo, cv::Rect(90, 20, 10, 10), cv::Scalar(backdrop), cv::FILLED);  // the pocket
+        cv::circle(photo, {80, 110}, 6, cv::Scalar(eye), cv::FILLED);
+        cv::circle(skin, {80, 110}, 6, cv::Scalar(0), cv::FILLED);
+    }
+};
+
+TEST(PhotoBackground, TheMaskHoldsTheBackdropAndItsPocketsButNotHairEyesOrSkin)
+{
+    const BackdropPhoto p;
+    const cv::Mat background = TTextureCreator::BackgroundMask(p.photo, p.skin);
+    ASSERT_EQ(background.size(), p.photo.size());
+    struct Case {
+        const char* what;
+        cv::Point at;
+        bool marked;
+    };
+    const Case cases[] = {{"backdrop corner", {2, 197}, true},  {"backdrop beside the head", {20, 100}, true},
+                          {"pocket in the hair", {95, 25}, true}, {"hair", {60, 10}, false},
+                          {"face", {100, 140}, false},           {"eye", {80, 110}, false}};
+    for (const Case& c : cases)
+        EXPECT_EQ(background.at<uint8_t>(c.at) != 0, c.marked) << c.what;
+}
+
+TEST(PhotoBackground, KeepingItOutLeavesNoBackdropAndTheRestAsItWas)
+{
+    const BackdropPhoto p;
+    const cv::Mat background = TTextureCreator::BackgroundMask(p.photo, p.skin);
+    cv::Mat atlas = p.photo.clone();
+    TTextureCreator::KeepBackgroundOut(atlas, background);
+    int backdrop = 0, changed = 0;
+    for (int y = 0; y < atlas.rows; ++y)
+        for (int x = 0; x < atlas.cols; ++x) {
+            const cv::Vec3b c = atlas.at<cv::Vec3b>(y, x);
+            backdrop += cv::norm(cv::Vec3i(c) - cv::Vec3i(p.backdrop), cv::NORM_INF) <= 12;
+            changed += !background.at<uint8_t>(y, x) && c != p.photo.at<cv::Vec3b>(y, x);
+        }
+    EXPECT_EQ(backdrop, 0);
+    EXPECT_EQ(changed, 0) << "pixels outside the background changed";
+}
+
 }  // namespace

@@ -20,6 +20,7 @@
 #include "platform/base/Numbers.h"
 #include "platform/xml/Xmldocument.h"
 #include "tests/core/ColladaChecks.h"
+#include "tests/e2e/HeadInvariants.h"
 #include "tools/genhead/Generic.h"
 #include "tools/genhead/Mesh.h"
 #include "tools/genhead/Output.h"
@@ -155,51 +156,18 @@ TEST_F(GenericModels, HeadDocumentHasTheNodeMaterialAndTextureTheReconstructionN
     }
 }
 
-// Edges of the welded skin used by one triangle only, as loops of corner positions.
-std::vector<std::vector<P3>> OpenLoops(const TGeometry& g) {
-    std::map<std::tuple<float, float, float>, int> id;
-    std::vector<P3> pts;
-    auto key = [&](size_t v) {
-        P3 p = Pos(g, v);
-        auto [it, added] = id.emplace(std::make_tuple(p.x, p.y, p.z), int(pts.size()));
-        if (added) pts.push_back(p);
-        return it->second;
-    };
-    std::map<std::pair<int, int>, int> edges;
-    for (size_t t = 0; t + 2 < g.triangles.size(); t += 3) {
-        int c[3] = {key(t), key(t + 1), key(t + 2)};
-        for (int i = 0; i < 3; ++i) ++edges[{c[i], c[(i + 1) % 3]}];
-    }
-    std::map<int, int> next;
-    for (auto [e, n] : edges) {
-        EXPECT_EQ(n, 1) << "an edge used twice in one direction: a fold";
-        if (!edges.count({e.second, e.first})) next[e.first] = e.second;
-    }
-    std::vector<std::vector<P3>> loops;
-    std::set<int> seen;
-    for (auto [a, b] : next) {
-        if (seen.count(a)) continue;
-        std::vector<P3> loop;
-        for (int c = a; !seen.count(c) && next.count(c); c = next[c]) {
-            seen.insert(c);
-            loop.push_back(pts[c]);
-        }
-        loops.push_back(loop);
-    }
-    return loops;
-}
-
 TEST_F(GenericModels, TheOnlyHolesAreTheTwoEyeOpenings) {
-    auto loops = OpenLoops(Head());
+    int folds = -1;
+    auto loops = OpenLoops(Head(), &folds);
+    EXPECT_EQ(folds, 0) << "an edge used twice in one direction: a fold";
     ASSERT_EQ(loops.size(), 2u);
     const double eyes[2][3] = {{-1.023, -0.732, 0.502}, {1.252, -0.732, 0.502}};
     for (const auto& loop : loops) {
-        double x = 0, y = 0, z = 0;
-        for (P3 p : loop) { x += p.x; y += p.y; z += p.z; }
-        x /= loop.size(); y /= loop.size(); z /= loop.size();
-        const double* e = eyes[x > 0 ? 1 : 0];
-        EXPECT_LT(std::hypot(x - e[0], y - e[1], z - e[2]), 0.4) << "a hole away from the eyes";
-        for (P3 p : loop) EXPECT_LT(Dist(p, e[0], e[1], e[2]), 0.8);
+        Vec3 middle;
+        for (Vec3 p : loop) middle = middle + p * (1.0 / double(loop.size()));
+        const double* e = eyes[middle.x > 0 ? 1 : 0];
+        EXPECT_LT(std::hypot(middle.x - e[0], middle.y - e[1], middle.z - e[2]), 0.4) << "a hole away from the eyes";
+        for (Vec3 p : loop) EXPECT_LT(std::hypot(p.x - e[0], p.y - e[1], p.z - e[2]), 0.8);
     }
 }
 
@@ -210,84 +178,15 @@ TEST_F(GenericModels, EyeballsPushedBackShowInTheirOpeningsAndNowhereElse) {
     Model eyes("eyes.dae");
     ASSERT_TRUE(eyes.loaded);
     ASSERT_EQ(eyes.asset.geometries.geometries.size(), 2u);
-    auto loops = OpenLoops(Head());
-    ASSERT_EQ(loops.size(), 2u);
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i == 0 ? "right eyeball" : "left eyeball");
-        const TGeometry& e = eyes.Geometry(i);
-        // The eyeball's box in the front view, and the rim of the opening on its side.
-        float x0 = 1e9f, x1 = -1e9f, z0 = 1e9f, z1 = -1e9f;
-        for (size_t v = 0; v < e.positions.size() / 3; ++v) {
-            const P3 p = Pos(e, v);
-            x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), z0 = std::min(z0, p.z), z1 = std::max(z1, p.z);
-        }
-        const float mid = 0.5f * (x0 + x1);
-        const std::vector<P3>* rim = nullptr;
-        for (const auto& loop : loops)
-            if ((loop[0].x > 0) == (mid > 0)) rim = &loop;
-        ASSERT_NE(rim, nullptr);
-        // The skin near the eye and the pushed-back eyeball, for casting rays.
-        auto near = [&](const TGeometry& g, double pushBack) {
-            Mesh m;
-            for (size_t t = 0; t + 2 < g.triangles.size(); t += 3) {
-                bool close = false;
-                for (size_t c = t; c < t + 3; ++c) {
-                    const P3 p = Pos(g, c);
-                    close = close || (p.x > x0 - 0.3f && p.x < x1 + 0.3f && p.z > z0 - 0.3f && p.z < z1 + 0.3f);
-                }
-                if (!close) continue;
-                const int base = int(m.pos.size());
-                for (size_t c = t; c < t + 3; ++c) {
-                    const P3 p = Pos(g, c);
-                    m.pos.push_back({p.x, p.y + pushBack, p.z});
-                }
-                m.tris.push_back({base, base + 1, base + 2});
-            }
-            return m;
-        };
-        const Mesh skin = near(Head(), 0.0), eyeball = near(e, kPushBack[i]);
-        // Inside the rim seen from the front (even-odd), and the distance to it.
-        auto inside = [&](double x, double z) {
-            bool in = false;
-            for (size_t k = 0, j = rim->size() - 1; k < rim->size(); j = k++) {
-                const P3 &a = (*rim)[k], &b = (*rim)[j];
-                if ((a.z > z) != (b.z > z) && x < a.x + (z - a.z) * (b.x - a.x) / (b.z - a.z)) in = !in;
-            }
-            return in;
-        };
-        auto fromRim = [&](double x, double z) {
-            double best = 1e9;
-            for (size_t k = 0, j = rim->size() - 1; k < rim->size(); j = k++) {
-                const P3 &a = (*rim)[k], &b = (*rim)[j];
-                const double ex = b.x - a.x, ez = b.z - a.z, len2 = ex * ex + ez * ez;
-                const double s = len2 > 0 ? std::clamp(((x - a.x) * ex + (z - a.z) * ez) / len2, 0.0, 1.0) : 0.0;
-                best = std::min(best, std::hypot(x - a.x - s * ex, z - a.z - s * ez));
-            }
-            return best;
-        };
-        int shown = 0, covered = 0, missed = 0, hidden = 0, pokesThrough = 0;
-        for (double x = x0 - 0.2; x <= x1 + 0.2; x += 0.02)
-            for (double z = z0 - 0.2; z <= z1 + 0.2; z += 0.02) {
-                if (fromRim(x, z) < 0.03) continue;  // on the rim either may be in front
-                double tSkin = 0, tEye = 0;
-                const bool onSkin = RayHit(skin, {x, -50, z}, {0, 1, 0}, &tSkin);
-                const bool onEye = RayHit(eyeball, {x, -50, z}, {0, 1, 0}, &tEye);
-                const bool skinInFront = onSkin && (!onEye || tSkin < tEye);
-                if (inside(x, z)) {
-                    if (!onEye) ++missed;
-                    else if (skinInFront) ++covered;
-                    else ++shown;
-                } else if (onEye) {
-                    if (skinInFront) ++hidden;
-                    else ++pokesThrough;
-                }
-            }
-        std::printf("eyeball %d: %d rays show it in its opening, %d covered, %d pass beside it; %d hidden around it, "
-                    "%d poke through\n", i, shown, covered, missed, hidden, pokesThrough);
-        EXPECT_GT(shown, 300) << "too little of the eye shows";
-        EXPECT_EQ(covered, 0) << "skin in front of the eyeball inside its opening";
-        EXPECT_GT(hidden, 300) << "the eyeball does not reach behind the lids";
-        EXPECT_EQ(pokesThrough, 0) << "the eyeball shows through the skin outside its opening";
+        const EyeballView view = LookAtEyeball(Head(), eyes.Geometry(i).positions, kPushBack[i]);
+        std::printf("eyeball %d: %s\n", i, view.Describe().c_str());
+        ASSERT_TRUE(view.rimFound);
+        EXPECT_GT(view.shown, 300) << "too little of the eye shows";
+        EXPECT_EQ(view.covered, 0) << "skin in front of the eyeball inside its opening";
+        EXPECT_GT(view.hidden, 300) << "the eyeball does not reach behind the lids";
+        EXPECT_EQ(view.pokesThrough, 0) << "the eyeball shows through the skin outside its opening";
     }
 }
 

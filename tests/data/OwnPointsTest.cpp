@@ -27,6 +27,7 @@
 #include "recognition/FrontProportions.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
+#include "tests/e2e/HeadInvariants.h"
 #include "tools/genhead/Generic.h"
 
 namespace {
@@ -259,6 +260,10 @@ TEST_F(OwnPoints, ReconstructingItsOwnPointsPutsTheEyeballsIntoTheirOpenings) {
         const double d = std::hypot(p[apex - 1] - c.anchor[0], p[apex] - c.anchor[1], p[apex + 1] - c.anchor[2]);
         EXPECT_LT(d, 0.05) << "the eyeball's front ends at " << p[apex - 1] << " " << p[apex] << " " << p[apex + 1];
         EXPECT_LT(worst, 0.08) << "the eyeball moved away from its place in the head";
+        // Seen from the front, the eyeball fills its opening in the deformed head and shows nowhere else.
+        const EyeballView view = LookAtEyeball(Head(), p);
+        EXPECT_TRUE(view.InItsOpening()) << view.Describe();
+        std::printf("%s: %s\n", c.what, view.Describe().c_str());
         std::printf("%s: front %.4f from its anchor (depth %+.4f), largest move from its place %.4f\n", c.what, d,
                     p[apex] - c.anchor[1], worst);
     }
