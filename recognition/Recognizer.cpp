@@ -200,6 +200,52 @@ struct Silhouette {
     }
 };
 
+// Chin on a face line (left-facing, top row first): walking up from the bottom to the centroid row,
+// the largest step back to the right after which the line stays back, as it does when it runs into
+// the throat: no point below the step comes forward past the step's middle. An open mouth is a step
+// back that the lower lip and the chin undo, so it is not taken. Returns the index of the point
+// above the step (the earlier walk position wins ties), or 0 when there is none.
+size_t ChinIndex(const std::vector<cv::Point>& line, int cy)
+{
+    int bestJump = 0;
+    size_t chin = 0;
+    int frontmostBelow = line.back().x;
+    for (size_t k = line.size() - 1; k >= 1; --k) {
+        if (line[k].y < cy)
+            break;
+        frontmostBelow = std::min(frontmostBelow, line[k].x);
+        const int jump = line[k].x - line[k - 1].x;
+        const bool staysBack = 2 * (frontmostBelow - line[k - 1].x) > jump;
+        if (jump > 0 && jump > bestJump && staysBack) {
+            bestJump = jump;
+            chin = k - 1;
+        }
+    }
+    return chin;
+}
+
+// The nose root lies below the brow. On the generic head the brow (where its nose root search ends,
+// one unit above the eye) is 1.85 units above the nose tip, 0.2555 of its 7.246-unit height from
+// crown to chin.
+constexpr double kBrowOverTip = 0.2555;
+
+// Nose root on a face line: from the tip upward, the point where the line stops receding, that is
+// where the next two rows up are no further back (one flat row is only sampling), and never above
+// the brow, so that a sloping forehead is not climbed to the crown. headHeight in pixels.
+size_t NoseRootIndex(const std::vector<cv::Point>& line, size_t tip, int headHeight)
+{
+    const double limit = line[tip].y - kBrowOverTip * headHeight;
+    auto recedes = [&](size_t k, size_t from) { return line[k].y >= limit && line[k].x > line[from].x; };
+    size_t root = tip;
+    for (size_t k = tip; k-- > 0;) {
+        if (recedes(k, root))
+            root = k;
+        else if (!(k > 0 && recedes(k - 1, root)))
+            break;
+    }
+    return root;
+}
+
 // The facing of a silhouette: 0 when it reaches further toward smaller x from its centroid (the
 // sum of cx - x over the outline is positive), 1 when it reaches further the other way. False
 // without evidence: no skin, no outline inside the photo, or a sum of exactly 0.
@@ -737,19 +783,8 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     p[TopHead]->MoveTo(R0.x + R0.width / 2, R0.y);
     p[BottomHead]->MoveTo(R0.x + R0.width / 2, R0.y + R0.height);
 
-    // Chin: the largest step back to the right below the centroid row, walking up from the bottom.
     if (line.size() > 1) {
-        int bestJump = 0;
-        size_t chin = 0;
-        for (size_t k = line.size() - 1; k >= 1; --k) {
-            if (line[k].y < cy)
-                break;
-            const int jump = line[k].x - line[k - 1].x;
-            if (jump > 0 && jump > bestJump) {
-                bestJump = jump;
-                chin = k - 1;
-            }
-        }
+        const size_t chin = ChinIndex(line, cy);
         if (chin != 0)
             p[BottomHead]->MoveTo(p[BottomHead]->x, line[chin].y);
     }
@@ -761,13 +796,7 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
             tip = k;
     p[NoseTip]->MoveTo(line[tip].x, line[tip].y);
 
-    // Nose root: the top of the run above the tip along which x never decreases.
-    size_t root = tip;
-    for (size_t k = tip + 1; k-- > 0;) {
-        if (line[k].x < line[root].x)
-            break;
-        root = k;
-    }
+    const size_t root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y);
     p[NoseRoot]->MoveTo(line[root].x, line[root].y);
 
     const int HW = p[RightHead]->x - p[LeftHead]->x;

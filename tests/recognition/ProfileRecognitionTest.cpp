@@ -238,6 +238,56 @@ TEST_F(ProfileRecognitionTest, ChinIsTheLowestOfEqualStepsToTheRight)
     EXPECT_LT(At(BottomHead).y, 720);
 }
 
+TEST_F(ProfileRecognitionTest, OpenMouthIsNotTakenForTheChin)
+{
+    // The open mouth steps 85 pixels back at y = 575, more than the chin's step into the throat
+    // (70 pixels over the jaw's underside at y = 720), but the lower lip comes forward again.
+    cv::Mat photo = Plain(kW, kH);
+    const std::vector<cv::Point> outline = {{400, 110}, {300, 150}, {300, 380}, {320, 400}, {240, 500}, {300, 540},
+                                            {300, 570}, {385, 575}, {385, 615}, {305, 620}, {305, 660}, {320, 720},
+                                            {390, 730}, {390, 999}, {720, 999}, {760, 400}, {600, 120}};
+    cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{outline}, kSkin);
+    r.profileImage = photo;
+    ASSERT_TRUE(r.RecognizeProfile(&points, false));
+    EXPECT_GE(At(BottomHead).y, 700);
+    EXPECT_LE(At(BottomHead).y, 740);
+}
+
+TEST_F(ProfileRecognitionTest, NoseRootStopsWhereTheFaceLineStopsReceding)
+{
+    // Nose tip at (240, 500) and a notch at (320, 400) in each; the foreheads differ above it.
+    struct Case {
+        const char* what;
+        std::vector<cv::Point> forehead; // from the notch up to the crown at y = 110
+        int rootYLow, rootYHigh;         // the nose root's row lies in [low, high]
+    };
+    const std::vector<Case> cases = {
+        // The brow comes forward above the notch: the root is the notch.
+        {"brow", {{300, 380}, {300, 150}}, 388, 412},
+        // The line stands upright above the notch, then recedes to the crown: the root is where it
+        // stopped receding, not the crown.
+        {"upright forehead", {{320, 300}, {330, 250}, {400, 150}}, 388, 412},
+        // The forehead keeps receding from the notch to the crown: the root stops at the brow's
+        // height above the tip, a quarter of the head's height (crown 110 to chin about 720).
+        {"sloping forehead", {{470, 130}}, 330, 412},
+    };
+    for (const Case& c : cases) {
+        std::vector<cv::Point> outline = {{320, 400}, {240, 500}, {310, 530}, {300, 580}, {310, 660}, {360, 720},
+                                          {560, 740}, {560, 999}, {720, 999}, {760, 400}, {600, 120}, {480, 110}};
+        outline.insert(outline.end(), c.forehead.rbegin(), c.forehead.rend());
+        cv::Mat photo = Plain(kW, kH);
+        cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{outline}, kSkin);
+        THeadAttributes a;
+        r.profileImage = photo;
+        ASSERT_TRUE(r.RecognizeProfile(&a, false)) << c.what;
+        const cv::Point tip = a.profile[NoseTip]->GetPosition(), root = a.profile[NoseRoot]->GetPosition();
+        EXPECT_NEAR(tip.y, 500, 12) << c.what;
+        EXPECT_GE(root.y, c.rootYLow) << c.what;
+        EXPECT_LE(root.y, c.rootYHigh) << c.what;
+        EXPECT_GE(root.x, 300) << c.what << ": at least as deep as the notch's bridge";
+    }
+}
+
 TEST_F(ProfileRecognitionTest, PreconditionsAndShrinking)
 {
     EXPECT_FALSE(r.RecognizeProfile(&points, false));
