@@ -182,6 +182,94 @@ TEST_F(ProfileRecognitionTest, OrientationDetectionFlipsOnlyOnEvidence)
     EXPECT_TRUE(messages.Texts().empty());
 }
 
+// Drawn heads that look toward smaller x, each tried as drawn and mirrored.
+TEST_F(ProfileRecognitionTest, FacingIsFoundOnHeadsOfEveryShape)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::vector<cv::Point>> shapes;
+        int tipX; // where the tip of the nose is drawn
+    };
+    const std::vector<cv::Point> head = {{400, 110}, {300, 150}, {300, 380}, {320, 400}, {240, 500},
+                                         {310, 530}, {300, 580}, {310, 660}, {360, 720}, {560, 740},
+                                         {560, 999}, {720, 999}, {760, 400}, {600, 120}};
+    // Skin only where hair does not cover it: forehead, face, the skin behind the ear, the neck.
+    const std::vector<cv::Point> underHair = {{330, 260}, {300, 380}, {320, 400}, {240, 500}, {310, 530},
+                                              {300, 580}, {310, 660}, {360, 720}, {560, 740}, {560, 999},
+                                              {700, 999}, {640, 560}, {560, 470}, {520, 300}};
+    // The outline of a rendered bald head, its nose drawn 60 pixels longer and its neck cut short.
+    // Rays that run far along a nose outweigh the broad back of the head: the sum over the outline
+    // points to the back.
+    const std::vector<cv::Point> longNose = {
+        {371, 101}, {332, 137}, {300, 202}, {295, 232}, {308, 234}, {326, 250}, {297, 245}, {295, 287}, {191, 342},
+        {195, 354}, {280, 366}, {274, 387}, {290, 399}, {283, 416}, {299, 433}, {303, 463}, {322, 477}, {389, 482},
+        {406, 489}, {421, 512}, {427, 520}, {520, 520}, {631, 520}, {611, 454}, {609, 401}, {614, 377}, {662, 303},
+        {671, 274}, {676, 207}, {667, 171}, {654, 148}, {604, 99},  {544, 77},  {488, 72},  {439, 76}};
+    const std::vector<Case> cases = {
+        {"bald head on a neck", {head}, 240},
+        {"bare shoulder", {head, {{560, 860}, {890, 860}, {890, 960}, {560, 960}}}, 240},
+        {"hair over the skull", {underHair}, 240},
+        {"long nose, short neck", {longNose}, 191},
+    };
+    for (const Case& c : cases) {
+        cv::Mat photo = Plain(kW, kH);
+        cv::fillPoly(photo, c.shapes, kSkin);
+        for (bool mirrored : {false, true}) {
+            const std::string what = std::string(c.what) + (mirrored ? ", mirrored" : "");
+            THeadAttributes a;
+            r.profileImage = mirrored ? Flipped(photo) : photo.clone();
+            ASSERT_TRUE(r.RecognizeProfile(&a, false)) << what;
+            EXPECT_EQ(a.profileOrientation, mirrored ? 1 : 0) << what;
+            EXPECT_EQ(cv::norm(photo, r.profileImage, cv::NORM_INF), 0.0) << what << ": stored left-facing";
+            // The tip of the nose is at the drawn apex, in the photo as loaded.
+            const cv::Point tip = a.profile[NoseTip]->GetPosition();
+            EXPECT_GE(mirrored ? kW - tip.x : tip.x, c.tipX) << what;
+            EXPECT_LE(mirrored ? kW - tip.x : tip.x, c.tipX + 12) << what;
+        }
+    }
+}
+
+TEST_F(ProfileRecognitionTest, ProfileFaceCascadeBreaksATie)
+{
+    // An upright ellipse on a neck under its middle: the neck does not tell the facing. A dark
+    // square on the photo's left tells the detector's calls on the photo from those on its mirror.
+    cv::Mat tie = Plain(kW, kH);
+    cv::ellipse(tie, {450, 450}, {200, 300}, 0, 0, 360, kSkin, cv::FILLED);
+    cv::rectangle(tie, cv::Rect(370, 700, 160, 299), kSkin, cv::FILLED);
+    cv::Mat head = LeftFacingHead();
+    for (cv::Mat* m : {&tie, &head})
+        cv::rectangle(*m, cv::Rect(20, 20, 60, 60), cv::Scalar(0, 0, 0), cv::FILLED);
+    struct Case {
+        const char* what;
+        const cv::Mat& photo;
+        int hitsAsIs, hitsMirrored;
+        int startFlag, endFlag;
+    };
+    const std::vector<Case> cases = {
+        {"faces in the photo", tie, 2, 0, 1, 0},
+        {"faces in its mirror image", tie, 1, 3, 0, 1},
+        // The neck decides where it lies clearly behind the centroid; the cascade is not asked.
+        {"a neck under the back of the head", head, 0, 3, 1, 0},
+    };
+    for (const Case& c : cases) {
+        int calls = 0;
+        r.detector = [&](TCascadeKind kind, const cv::Mat& grey, const TDetectParams&) {
+            EXPECT_EQ(kind, TCascadeKind::ProfileFace);
+            ++calls;
+            const bool asIs = grey.at<std::uint8_t>(50, 50) < grey.at<std::uint8_t>(50, kW - 50);
+            return std::vector<cv::Rect>(size_t(asIs ? c.hitsAsIs : c.hitsMirrored), cv::Rect(300, 300, 200, 200));
+        };
+        THeadAttributes a;
+        a.profileOrientation = c.startFlag;
+        r.profileImage = c.photo.clone();
+        r.DetectProfileOrientation(&a);
+        EXPECT_EQ(a.profileOrientation, c.endFlag) << c.what;
+        EXPECT_EQ(calls, &c.photo == &tie ? 2 : 0) << c.what;
+        const bool flipped = c.startFlag == 0 && c.endFlag == 1;
+        EXPECT_EQ(cv::norm(flipped ? Flipped(c.photo) : c.photo, r.profileImage, cv::NORM_INF), 0.0) << c.what;
+    }
+}
+
 TEST_F(ProfileRecognitionTest, PhotoWithoutAnOutlineIsRefusedWithoutAMessage)
 {
     struct Case {
