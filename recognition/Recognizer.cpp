@@ -246,6 +246,66 @@ size_t NoseRootIndex(const std::vector<cv::Point>& line, size_t tip, int headHei
     return root;
 }
 
+// The generic head's own profile points in its side view (data/models/head_features.txt: model
+// units, x toward the back of the head, y downward): what each recognized profile point means.
+struct ViewPoint {
+    double x, y;
+};
+constexpr ViewPoint kGenericTip{-2.2504, 0.348876}, kGenericRoot{-1.24606, -0.822504}, kGenericChin{-0.359773, 3.2462},
+    kGenericEye{-0.732, -0.502}, kGenericTop{3.40657, -4.0}, kGenericBack{4.78, -2.3355}, kGenericEar{2.764, -0.656},
+    kGenericEarLeft{2.22642, -0.656381}, kGenericEarRight{3.2364, -0.884842}, kGenericEarTop{2.71215, -1.52839},
+    kGenericEarBottom{2.5797, 0.250399};
+
+// The generic head's side view laid over a profile photo by the features the face line shows
+// reliably: the nose root and tip where they were found, the photo's nose-root-to-chin height for
+// the generic head's. Points hidden under hair or lost in the background (ears, the back and the
+// top of the skull) and the eye, which the silhouette does not show, are placed from it.
+struct GenericScale {
+    cv::Point root, tip;
+    double perUnit; // photo pixels a model unit
+
+    GenericScale(cv::Point noseRoot, cv::Point noseTip, int chinY)
+        : root(noseRoot), tip(noseTip), perUnit(double(chinY - noseRoot.y) / (kGenericChin.y - kGenericRoot.y))
+    {
+    }
+    // A generic point placed by its offset from the nose root, or from the tip of the nose.
+    cv::Point FromRoot(ViewPoint q) const { return At(root, kGenericRoot, q); }
+    cv::Point FromTip(ViewPoint q) const { return At(tip, kGenericTip, q); }
+
+private:
+    cv::Point At(cv::Point origin, ViewPoint from, ViewPoint q) const
+    {
+        return {origin.x + RoundHalfEven((q.x - from.x) * perUnit), origin.y + RoundHalfEven((q.y - from.y) * perUnit)};
+    }
+};
+
+// The points that the silhouette does not show, placed where they are on the generic head laid
+// over the photo (GenericScale): the eye's depth, the ear, the back and the top of the skull, which
+// hair covers and the background hides on real photos. The head borders then mean what the generic
+// head's own points mean: left the tip of the nose, right the back of the skull, top the crown,
+// bottom the chin (when the face line showed one). The skin box's back and top are the hairline on
+// a head with hair. The eye's height is the person's own and feeds the profile-to-front factor of
+// the reconstruction: the generic head's eye sits a third of a unit below its nose root, where the
+// heads made from its source have theirs about level with it, so the eye keeps its small offset
+// below the root, a fiftieth of the skin box's height (boxHeight).
+void PlaceByGenericHead(THPoint* const* p, bool chinFound, int boxHeight)
+{
+    using namespace ProfilePoint;
+    const GenericScale g(p[NoseRoot]->GetPosition(), p[NoseTip]->GetPosition(), p[BottomHead]->y);
+    auto place = [](THPoint* point, cv::Point at) { point->MoveTo(at.x, at.y); };
+    place(p[EyeCenter], {g.FromRoot(kGenericEye).x, p[NoseRoot]->y + RoundHalfEven(0.0226537216 * boxHeight)});
+    place(p[EarCenter], g.FromRoot(kGenericEar));
+    place(p[EarLeft], g.FromRoot(kGenericEarLeft));
+    place(p[EarRight], g.FromRoot(kGenericEarRight));
+    place(p[EarTop], g.FromRoot(kGenericEarTop));
+    place(p[EarBottom], g.FromRoot(kGenericEarBottom));
+    if (!chinFound)
+        return; // without a chin there is no scale: the borders stay on the skin box
+    place(p[LeftHead], p[NoseTip]->GetPosition());
+    place(p[RightHead], g.FromTip(kGenericBack));
+    place(p[TopHead], g.FromRoot(kGenericTop));
+}
+
 // Where the neck is, against the silhouette's centroid: the mean x of the skin in the lowest tenth
 // of the outline's box, minus cx. The neck carries the head behind the face, so it lies behind the
 // centroid by a tenth to a quarter of the head's depth on the benchmark's heads, bald or with hair.
@@ -836,10 +896,13 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     p[TopHead]->MoveTo(R0.x + R0.width / 2, R0.y);
     p[BottomHead]->MoveTo(R0.x + R0.width / 2, R0.y + R0.height);
 
+    bool chinFound = false;
     if (line.size() > 1) {
         const size_t chin = ChinIndex(line, cy);
-        if (chin != 0)
-            p[BottomHead]->MoveTo(p[BottomHead]->x, line[chin].y);
+        if (chin != 0) {
+            p[BottomHead]->MoveTo(line[chin].x, line[chin].y);
+            chinFound = true;
+        }
     }
 
     // Tip of the nose: the leftmost face-line point (the upper one on a tie).
@@ -852,17 +915,12 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     const size_t root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y);
     p[NoseRoot]->MoveTo(line[root].x, line[root].y);
 
+    // The mouth by the fixed fractions of the skin box.
     const int HW = p[RightHead]->x - p[LeftHead]->x;
     const int HH = p[BottomHead]->y - p[TopHead]->y;
-    p[EyeCenter]->MoveTo(p[NoseRoot]->x + RoundHalfEven(0.09375 * HW), p[NoseRoot]->y + RoundHalfEven(0.0226537216 * HH));
     p[MouthCenter]->MoveTo(p[LeftHead]->x + RoundHalfEven(0.1111111111 * HW),
                            p[BottomHead]->y - RoundHalfEven(0.18770226537 * HH));
-    p[EarCenter]->MoveTo(Trunc(p[EyeCenter]->x + 0.529880478 * HW), p[EyeCenter]->y);
-    const cv::Point E = p[EarCenter]->GetPosition();
-    p[EarLeft]->MoveTo(Trunc(E.x - 0.0876494023 * HW), E.y);
-    p[EarRight]->MoveTo(Trunc(E.x + 0.0996015936 * HW), E.y);
-    p[EarTop]->MoveTo(E.x, Trunc(E.y - 0.1443661971 * HH));
-    p[EarBottom]->MoveTo(E.x, Trunc(E.y + 0.1373239436 * HH));
+    PlaceByGenericHead(p, chinFound, HH);
 
     return finish(true);
 }
