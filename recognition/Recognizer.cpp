@@ -224,9 +224,9 @@ size_t ChinIndex(const std::vector<cv::Point>& line, int cy)
     return chin;
 }
 
-// The nose root lies below the brow. On the generic head the brow (where its nose root search ends,
-// one unit above the eye) is 1.85 units above the nose tip, 0.2555 of its 7.246-unit height from
-// crown to chin.
+// The nose root lies below the brow. On the generic head the brow, one unit above the eye (the top
+// of the band in which its nose root was taken), is 1.85 units above the nose tip: 0.2555 of its
+// 7.246-unit height from crown to chin.
 constexpr double kBrowOverTip = 0.2555;
 
 // Nose root on a face line: from the tip upward, the point where the line stops receding, that is
@@ -287,7 +287,7 @@ private:
 // a head with hair. The eye's height is the person's own and feeds the profile-to-front factor of
 // the reconstruction: the generic head's eye sits a third of a unit below its nose root, where the
 // heads made from its source have theirs about level with it, so the eye keeps its small offset
-// below the root, a fiftieth of the skin box's height (boxHeight).
+// below the root, 0.0227 of the skin box's height (boxHeight).
 void PlaceByGenericHead(THPoint* const* p, bool chinFound, int boxHeight)
 {
     using namespace ProfilePoint;
