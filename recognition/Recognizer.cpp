@@ -196,13 +196,157 @@ struct Silhouette {
     }
 };
 
-// The facing of a silhouette: 0 when it reaches further toward smaller x from its centroid (the
-// sum of cx - x over the outline is positive), 1 when it reaches further the other way. False
-// without evidence: no skin, no outline inside the photo, or a sum of exactly 0.
-bool DecideFacing(const Silhouette& s, int& orientation)
+// Chin on a face line (left-facing, top row first): walking up from the bottom to the centroid row,
+// the largest step back to the right after which the line stays back, as it does when it runs into
+// the throat: no point below the step comes forward past the step's middle. An open mouth is a step
+// back that the lower lip and the chin undo, so it is not taken. Returns the index of the point
+// above the step (the earlier walk position wins ties), or 0 when there is none.
+size_t ChinIndex(const std::vector<cv::Point>& line, int cy)
+{
+    int bestJump = 0;
+    size_t chin = 0;
+    int frontmostBelow = line.back().x;
+    for (size_t k = line.size() - 1; k >= 1; --k) {
+        if (line[k].y < cy)
+            break;
+        frontmostBelow = std::min(frontmostBelow, line[k].x);
+        const int jump = line[k].x - line[k - 1].x;
+        const bool staysBack = 2 * (frontmostBelow - line[k - 1].x) > jump;
+        if (jump > 0 && jump > bestJump && staysBack) {
+            bestJump = jump;
+            chin = k - 1;
+        }
+    }
+    return chin;
+}
+
+// The nose root lies below the brow. On the generic head the brow, one unit above the eye (the top
+// of the band in which its nose root was taken), is 1.85 units above the nose tip: 0.2555 of its
+// 7.246-unit height from crown to chin.
+constexpr double kBrowOverTip = 0.2555;
+
+// Nose root on a face line: from the tip upward, the point where the line stops receding, that is
+// where the next two rows up are no further back (one flat row is only sampling), and never above
+// the brow, so that a sloping forehead is not climbed to the crown. headHeight in pixels.
+size_t NoseRootIndex(const std::vector<cv::Point>& line, size_t tip, int headHeight)
+{
+    const double limit = line[tip].y - kBrowOverTip * headHeight;
+    auto recedes = [&](size_t k, size_t from) { return line[k].y >= limit && line[k].x > line[from].x; };
+    size_t root = tip;
+    for (size_t k = tip; k-- > 0;) {
+        if (recedes(k, root))
+            root = k;
+        else if (!(k > 0 && recedes(k - 1, root)))
+            break;
+    }
+    return root;
+}
+
+// The generic head's own profile points in its side view (data/models/head_features.txt: model
+// units, x toward the back of the head, y downward): what each recognized profile point means.
+struct ViewPoint {
+    double x, y;
+};
+constexpr ViewPoint kGenericTip{-2.2504, 0.348876}, kGenericRoot{-1.24606, -0.822504}, kGenericChin{-0.359773, 3.2462},
+    kGenericEye{-0.732, -0.502}, kGenericTop{3.40657, -4.0}, kGenericBack{4.78, -2.3355}, kGenericEar{2.764, -0.656},
+    kGenericEarLeft{2.22642, -0.656381}, kGenericEarRight{3.2364, -0.884842}, kGenericEarTop{2.71215, -1.52839},
+    kGenericEarBottom{2.5797, 0.250399};
+
+// The generic head's side view laid over a profile photo by the features the face line shows
+// reliably: the nose root and tip where they were found, the photo's nose-root-to-chin height for
+// the generic head's. Points hidden under hair or lost in the background (ears, the back and the
+// top of the skull) and the eye, which the silhouette does not show, are placed from it.
+struct GenericScale {
+    cv::Point root, tip;
+    double perUnit; // photo pixels a model unit
+
+    GenericScale(cv::Point noseRoot, cv::Point noseTip, int chinY)
+        : root(noseRoot), tip(noseTip), perUnit(double(chinY - noseRoot.y) / (kGenericChin.y - kGenericRoot.y))
+    {
+    }
+    // A generic point placed by its offset from the nose root, or from the tip of the nose.
+    cv::Point FromRoot(ViewPoint q) const { return At(root, kGenericRoot, q); }
+    cv::Point FromTip(ViewPoint q) const { return At(tip, kGenericTip, q); }
+
+private:
+    cv::Point At(cv::Point origin, ViewPoint from, ViewPoint q) const
+    {
+        return {origin.x + RoundHalfEven((q.x - from.x) * perUnit), origin.y + RoundHalfEven((q.y - from.y) * perUnit)};
+    }
+};
+
+// The points that the silhouette does not show, placed where they are on the generic head laid
+// over the photo (GenericScale): the eye's depth, the ear, the back and the top of the skull, which
+// hair covers and the background hides on real photos. The head borders then mean what the generic
+// head's own points mean: left the tip of the nose, right the back of the skull, top the crown,
+// bottom the chin (when the face line showed one). The skin box's back and top are the hairline on
+// a head with hair. The eye's height is the person's own and feeds the profile-to-front factor of
+// the reconstruction: the generic head's eye sits a third of a unit below its nose root, where the
+// heads made from its source have theirs about level with it, so the eye keeps its small offset
+// below the root, 0.0227 of the skin box's height (boxHeight).
+void PlaceByGenericHead(THPoint* const* p, bool chinFound, int boxHeight)
+{
+    using namespace ProfilePoint;
+    const GenericScale g(p[NoseRoot]->GetPosition(), p[NoseTip]->GetPosition(), p[BottomHead]->y);
+    auto place = [](THPoint* point, cv::Point at) { point->MoveTo(at.x, at.y); };
+    place(p[EyeCenter], {g.FromRoot(kGenericEye).x, p[NoseRoot]->y + RoundHalfEven(0.0226537216 * boxHeight)});
+    place(p[EarCenter], g.FromRoot(kGenericEar));
+    place(p[EarLeft], g.FromRoot(kGenericEarLeft));
+    place(p[EarRight], g.FromRoot(kGenericEarRight));
+    place(p[EarTop], g.FromRoot(kGenericEarTop));
+    place(p[EarBottom], g.FromRoot(kGenericEarBottom));
+    if (!chinFound)
+        return; // without a chin there is no scale: the borders stay on the skin box
+    place(p[LeftHead], p[NoseTip]->GetPosition());
+    place(p[RightHead], g.FromTip(kGenericBack));
+    place(p[TopHead], g.FromRoot(kGenericTop));
+}
+
+// Where the neck is, against the silhouette's centroid: the mean x of the skin in the lowest tenth
+// of the outline's box, minus cx. The neck carries the head behind the face, so it lies behind the
+// centroid by a tenth to a quarter of the head's depth on the benchmark's heads, bald or with hair.
+// Decisive when that is at least a twentieth of the box's width; 0 otherwise.
+int NeckLead(const Silhouette& s)
+{
+    int minX = s.smoothed.cols, maxX = 0, minY = s.smoothed.rows, maxY = 0;
+    for (const cv::Point& q : s.contour) {
+        minX = std::min(minX, q.x);
+        maxX = std::max(maxX, q.x);
+        minY = std::min(minY, q.y);
+        maxY = std::max(maxY, q.y);
+    }
+    long long sum = 0, count = 0;
+    for (int y = std::max(maxY - (maxY - minY) / 10, 0); y <= maxY; ++y) {
+        const std::uint8_t* row = s.smoothed.ptr<std::uint8_t>(y);
+        for (int x = 0; x < s.smoothed.cols; ++x)
+            if (row[x] == 255) {
+                sum += x;
+                ++count;
+            }
+    }
+    if (count == 0)
+        return 0;
+    const int lead = RoundHalfEven(double(sum) / double(count)) - s.cx;
+    return 20 * std::abs(lead) >= maxX - minX ? lead : 0;
+}
+
+// The facing of a silhouette: 0 when the face looks toward smaller x, 1 the other way. The neck
+// decides (the face is on the side away from it); when it does not, the profile-face cascade breaks
+// the tie (profileFaceVote: +1 for toward smaller x, -1 the other way, 0 no preference); last, the
+// silhouette's reach: toward smaller x when the sum of cx - x over the outline is positive. False
+// without evidence: no skin, no outline inside the photo, or no cue at all.
+bool DecideFacing(const Silhouette& s, const std::function<int()>& profileFaceVote, int& orientation)
 {
     if (!s.hasCentroid || s.contour.empty())
         return false;
+    if (const int neck = NeckLead(s); neck != 0) {
+        orientation = neck > 0 ? 0 : 1;
+        return true;
+    }
+    if (const int vote = profileFaceVote(); vote != 0) {
+        orientation = vote > 0 ? 0 : 1;
+        return true;
+    }
     long long sum = 0;
     for (const cv::Point& p : s.contour)
         sum += s.cx - p.x;
@@ -357,6 +501,7 @@ std::vector<cv::Rect> TRecognizer::DetectWithCascades(TCascadeKind kind, const c
     case TCascadeKind::Eyes: cascade = eyeCascade.get(); break;
     case TCascadeKind::Nose: cascade = noseCascade.get(); break;
     case TCascadeKind::Mouth: cascade = mouthCascade.get(); break;
+    case TCascadeKind::ProfileFace: cascade = profileFaceCascade.get(); break;
     }
     std::vector<cv::Rect> hits;
     if (cascade == nullptr || cascade->empty() || grey.empty())
@@ -635,6 +780,20 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     return true;
 }
 
+int TRecognizer::ProfileFaceVote(const cv::Mat& photo) const
+{
+    cv::Mat grey, mirrored;
+    cv::cvtColor(photo, grey, cv::COLOR_BGR2GRAY);
+    cv::flip(grey, mirrored, 1);
+    // A profile face fills a good part of a profile photo; smaller windows cost much and add only
+    // false hits.
+    const int side = std::min(grey.cols, grey.rows) / 8;
+    const TDetectParams params{1.1, 2, {side, side}, false};
+    const size_t asIs = detector(TCascadeKind::ProfileFace, grey, params).size();
+    const size_t flipped = detector(TCascadeKind::ProfileFace, mirrored, params).size();
+    return asIs > flipped ? 1 : asIs < flipped ? -1 : 0;
+}
+
 void TRecognizer::DetectProfileOrientation(THeadAttributes* attributes)
 {
     if (profileImage.empty()) {
@@ -647,7 +806,7 @@ void TRecognizer::DetectProfileOrientation(THeadAttributes* attributes)
     }
     Silhouette silhouette(profileImage, skinLocus);
     int orientation = 0;
-    if (!DecideFacing(silhouette, orientation))
+    if (!DecideFacing(silhouette, [this] { return ProfileFaceVote(profileImage); }, orientation))
         return; // the orientation stays as it is
     if (orientation == 1)
         cv::flip(profileImage, profileImage, 1);
@@ -678,7 +837,7 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     // The silhouette serves the facing decision and the placement; a flip mirrors it.
     Silhouette s(profileImage, skinLocus);
     int orientation = 0;
-    if (!keepOrientation && DecideFacing(s, orientation)) {
+    if (!keepOrientation && DecideFacing(s, [this] { return ProfileFaceVote(profileImage); }, orientation)) {
         if (orientation == 1) {
             cv::flip(profileImage, profileImage, 1);
             s.Flip();
@@ -733,21 +892,13 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     p[TopHead]->MoveTo(R0.x + R0.width / 2, R0.y);
     p[BottomHead]->MoveTo(R0.x + R0.width / 2, R0.y + R0.height);
 
-    // Chin: the largest step back to the right below the centroid row, walking up from the bottom.
+    bool chinFound = false;
     if (line.size() > 1) {
-        int bestJump = 0;
-        size_t chin = 0;
-        for (size_t k = line.size() - 1; k >= 1; --k) {
-            if (line[k].y < cy)
-                break;
-            const int jump = line[k].x - line[k - 1].x;
-            if (jump > 0 && jump > bestJump) {
-                bestJump = jump;
-                chin = k - 1;
-            }
+        const size_t chin = ChinIndex(line, cy);
+        if (chin != 0) {
+            p[BottomHead]->MoveTo(line[chin].x, line[chin].y);
+            chinFound = true;
         }
-        if (chin != 0)
-            p[BottomHead]->MoveTo(p[BottomHead]->x, line[chin].y);
     }
 
     // Tip of the nose: the leftmost face-line point (the upper one on a tie).
@@ -757,26 +908,15 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
             tip = k;
     p[NoseTip]->MoveTo(line[tip].x, line[tip].y);
 
-    // Nose root: the top of the run above the tip along which x never decreases.
-    size_t root = tip;
-    for (size_t k = tip + 1; k-- > 0;) {
-        if (line[k].x < line[root].x)
-            break;
-        root = k;
-    }
+    const size_t root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y);
     p[NoseRoot]->MoveTo(line[root].x, line[root].y);
 
+    // The mouth by the fixed fractions of the skin box.
     const int HW = p[RightHead]->x - p[LeftHead]->x;
     const int HH = p[BottomHead]->y - p[TopHead]->y;
-    p[EyeCenter]->MoveTo(p[NoseRoot]->x + RoundHalfEven(0.09375 * HW), p[NoseRoot]->y + RoundHalfEven(0.0226537216 * HH));
     p[MouthCenter]->MoveTo(p[LeftHead]->x + RoundHalfEven(0.1111111111 * HW),
                            p[BottomHead]->y - RoundHalfEven(0.18770226537 * HH));
-    p[EarCenter]->MoveTo(Trunc(p[EyeCenter]->x + 0.529880478 * HW), p[EyeCenter]->y);
-    const cv::Point E = p[EarCenter]->GetPosition();
-    p[EarLeft]->MoveTo(Trunc(E.x - 0.0876494023 * HW), E.y);
-    p[EarRight]->MoveTo(Trunc(E.x + 0.0996015936 * HW), E.y);
-    p[EarTop]->MoveTo(E.x, Trunc(E.y - 0.1443661971 * HH));
-    p[EarBottom]->MoveTo(E.x, Trunc(E.y + 0.1373239436 * HH));
+    PlaceByGenericHead(p, chinFound, HH);
 
     return finish(true);
 }

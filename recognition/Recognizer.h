@@ -13,7 +13,7 @@
 #include "recognition/Headattributes.h"
 
 // Which cascade a detection uses.
-enum class TCascadeKind { FrontFace, Eyes, Nose, Mouth };
+enum class TCascadeKind { FrontFace, Eyes, Nose, Mouth, ProfileFace };
 
 struct TDetectParams {
     double scaleFactor = 1.1;
@@ -32,7 +32,7 @@ public:
     // for skin colours. Empty when the file was missing; unusable when smaller than 256 x 256.
     cv::Mat skinLocus;
     std::unique_ptr<cv::CascadeClassifier> frontFaceCascade;   // null when it failed to load
-    std::unique_ptr<cv::CascadeClassifier> profileFaceCascade; // only tested for presence
+    std::unique_ptr<cv::CascadeClassifier> profileFaceCascade; // breaks ties of the profile facing
     std::unique_ptr<cv::CascadeClassifier> eyeCascade;
     std::unique_ptr<cv::CascadeClassifier> noseCascade;
     std::unique_ptr<cv::CascadeClassifier> mouthCascade;
@@ -84,4 +84,7 @@ public:
 
 private:
     std::vector<cv::Rect> DetectWithCascades(TCascadeKind kind, const cv::Mat& grey, const TDetectParams& params) const;
+    // The profile-face cascade finds faces that look toward smaller x: +1 when it finds more of them
+    // in the photo than in its mirror image, -1 when fewer, 0 when as many.
+    int ProfileFaceVote(const cv::Mat& photo) const;
 };

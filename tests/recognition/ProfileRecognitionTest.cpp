@@ -1,10 +1,14 @@
 // Profile-photo recognition: facing decision, flipping and the placement rules on painted silhouettes.
+#include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/base/Messages.h"
+#include "platform/base/Paths.h"
 #include "tests/recognition/RecognitionFixture.h"
 
 using namespace testdata;
@@ -22,6 +26,23 @@ cv::Mat LeftFacingHead()
                                             {560, 999}, {720, 999}, {760, 400}, {600, 120}};
     cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{outline}, kSkin);
     return photo;
+}
+
+// The generic head's own profile points in its side view (model units, x toward the back, y down).
+std::map<int, cv::Point2d> GenericProfileView()
+{
+    std::map<int, cv::Point2d> out;
+    std::ifstream in(ProgramFolder() + "data/models/head_features.txt");
+    std::string line;
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string set;
+        int index = 0;
+        double x = 0, y = 0, z = 0, vx = 0, vy = 0;
+        if (fields >> set >> index >> x >> y >> z >> vx >> vy && set == "profile")
+            out[index] = {vx, vy};
+    }
+    return out;
 }
 
 cv::Mat Flipped(const cv::Mat& photo)
@@ -106,11 +127,31 @@ TEST_F(ProfileRecognitionTest, LeftFacingHeadGetsItsFeatures)
     EXPECT_GT(At(EarRight).x, At(EarCenter).x);
     EXPECT_LT(At(EarTop).y, At(EarCenter).y);
     EXPECT_GT(At(EarBottom).y, At(EarCenter).y);
-    EXPECT_EQ(At(EarCenter).y, At(EyeCenter).y);
-    // The eye follows the nose root by the fixed fractions of the head.
-    const int HW = At(RightHead).x - At(LeftHead).x, HH = At(BottomHead).y - At(TopHead).y;
-    EXPECT_EQ(At(EyeCenter), cv::Point(At(NoseRoot).x + RoundHalfEven(0.09375 * HW),
-                                       At(NoseRoot).y + RoundHalfEven(0.0226537216 * HH)));
+    // The eye keeps a small offset below the nose root.
+    EXPECT_GE(At(EyeCenter).y, At(NoseRoot).y);
+    EXPECT_LE(At(EyeCenter).y, At(NoseRoot).y + 20);
+    // The head borders mean what the generic head's own points mean: the tip of the nose, the chin.
+    EXPECT_EQ(At(LeftHead), At(NoseTip));
+    EXPECT_LT(At(BottomHead).x, At(HeadCenter).x);
+    // What the silhouette does not show sits where the generic head has it, scaled by the nose
+    // root's height over the chin: the eye's depth, the ear, the back and the top of the skull.
+    const std::map<int, cv::Point2d> g = GenericProfileView();
+    ASSERT_EQ(g.size(), size_t(Count));
+    const double k = double(At(BottomHead).y - At(NoseRoot).y) / (g.at(BottomHead).y - g.at(NoseRoot).y);
+    auto expectOffset = [&](int index, int from, bool x, bool y) {
+        const cv::Point2d expected = (g.at(index) - g.at(from)) * k;
+        if (x) {
+            EXPECT_NEAR(At(index).x - At(from).x, expected.x, 1.0) << points.profile[index]->name;
+        }
+        if (y) {
+            EXPECT_NEAR(At(index).y - At(from).y, expected.y, 1.0) << points.profile[index]->name;
+        }
+    };
+    expectOffset(EyeCenter, NoseRoot, true, false);
+    for (int ear : {EarCenter, EarLeft, EarRight, EarTop, EarBottom})
+        expectOffset(ear, NoseRoot, true, true);
+    expectOffset(RightHead, NoseTip, true, true);
+    expectOffset(TopHead, NoseRoot, true, true);
     EXPECT_TRUE(messages.Texts().empty());
 }
 
@@ -182,6 +223,94 @@ TEST_F(ProfileRecognitionTest, OrientationDetectionFlipsOnlyOnEvidence)
     EXPECT_TRUE(messages.Texts().empty());
 }
 
+// Drawn heads that look toward smaller x, each tried as drawn and mirrored.
+TEST_F(ProfileRecognitionTest, FacingIsFoundOnHeadsOfEveryShape)
+{
+    struct Case {
+        const char* what;
+        std::vector<std::vector<cv::Point>> shapes;
+        int tipX; // where the tip of the nose is drawn
+    };
+    const std::vector<cv::Point> head = {{400, 110}, {300, 150}, {300, 380}, {320, 400}, {240, 500},
+                                         {310, 530}, {300, 580}, {310, 660}, {360, 720}, {560, 740},
+                                         {560, 999}, {720, 999}, {760, 400}, {600, 120}};
+    // Skin only where hair does not cover it: forehead, face, the skin behind the ear, the neck.
+    const std::vector<cv::Point> underHair = {{330, 260}, {300, 380}, {320, 400}, {240, 500}, {310, 530},
+                                              {300, 580}, {310, 660}, {360, 720}, {560, 740}, {560, 999},
+                                              {700, 999}, {640, 560}, {560, 470}, {520, 300}};
+    // The outline of a rendered bald head, its nose drawn 60 pixels longer and its neck cut short.
+    // Rays that run far along a nose outweigh the broad back of the head: the sum over the outline
+    // points to the back.
+    const std::vector<cv::Point> longNose = {
+        {371, 101}, {332, 137}, {300, 202}, {295, 232}, {308, 234}, {326, 250}, {297, 245}, {295, 287}, {191, 342},
+        {195, 354}, {280, 366}, {274, 387}, {290, 399}, {283, 416}, {299, 433}, {303, 463}, {322, 477}, {389, 482},
+        {406, 489}, {421, 512}, {427, 520}, {520, 520}, {631, 520}, {611, 454}, {609, 401}, {614, 377}, {662, 303},
+        {671, 274}, {676, 207}, {667, 171}, {654, 148}, {604, 99},  {544, 77},  {488, 72},  {439, 76}};
+    const std::vector<Case> cases = {
+        {"bald head on a neck", {head}, 240},
+        {"bare shoulder", {head, {{560, 860}, {890, 860}, {890, 960}, {560, 960}}}, 240},
+        {"hair over the skull", {underHair}, 240},
+        {"long nose, short neck", {longNose}, 191},
+    };
+    for (const Case& c : cases) {
+        cv::Mat photo = Plain(kW, kH);
+        cv::fillPoly(photo, c.shapes, kSkin);
+        for (bool mirrored : {false, true}) {
+            const std::string what = std::string(c.what) + (mirrored ? ", mirrored" : "");
+            THeadAttributes a;
+            r.profileImage = mirrored ? Flipped(photo) : photo.clone();
+            ASSERT_TRUE(r.RecognizeProfile(&a, false)) << what;
+            EXPECT_EQ(a.profileOrientation, mirrored ? 1 : 0) << what;
+            EXPECT_EQ(cv::norm(photo, r.profileImage, cv::NORM_INF), 0.0) << what << ": stored left-facing";
+            // The tip of the nose is at the drawn apex, in the photo as loaded.
+            const cv::Point tip = a.profile[NoseTip]->GetPosition();
+            EXPECT_GE(mirrored ? kW - tip.x : tip.x, c.tipX) << what;
+            EXPECT_LE(mirrored ? kW - tip.x : tip.x, c.tipX + 12) << what;
+        }
+    }
+}
+
+TEST_F(ProfileRecognitionTest, ProfileFaceCascadeBreaksATie)
+{
+    // An upright ellipse on a neck under its middle: the neck does not tell the facing. A dark
+    // square on the photo's left tells the detector's calls on the photo from those on its mirror.
+    cv::Mat tie = Plain(kW, kH);
+    cv::ellipse(tie, {450, 450}, {200, 300}, 0, 0, 360, kSkin, cv::FILLED);
+    cv::rectangle(tie, cv::Rect(370, 700, 160, 299), kSkin, cv::FILLED);
+    cv::Mat head = LeftFacingHead();
+    for (cv::Mat* m : {&tie, &head})
+        cv::rectangle(*m, cv::Rect(20, 20, 60, 60), cv::Scalar(0, 0, 0), cv::FILLED);
+    struct Case {
+        const char* what;
+        const cv::Mat& photo;
+        int hitsAsIs, hitsMirrored;
+        int startFlag, endFlag;
+    };
+    const std::vector<Case> cases = {
+        {"faces in the photo", tie, 2, 0, 1, 0},
+        {"faces in its mirror image", tie, 1, 3, 0, 1},
+        // The neck decides where it lies clearly behind the centroid; the cascade is not asked.
+        {"a neck under the back of the head", head, 0, 3, 1, 0},
+    };
+    for (const Case& c : cases) {
+        int calls = 0;
+        r.detector = [&](TCascadeKind kind, const cv::Mat& grey, const TDetectParams&) {
+            EXPECT_EQ(kind, TCascadeKind::ProfileFace);
+            ++calls;
+            const bool asIs = grey.at<std::uint8_t>(50, 50) < grey.at<std::uint8_t>(50, kW - 50);
+            return std::vector<cv::Rect>(size_t(asIs ? c.hitsAsIs : c.hitsMirrored), cv::Rect(300, 300, 200, 200));
+        };
+        THeadAttributes a;
+        a.profileOrientation = c.startFlag;
+        r.profileImage = c.photo.clone();
+        r.DetectProfileOrientation(&a);
+        EXPECT_EQ(a.profileOrientation, c.endFlag) << c.what;
+        EXPECT_EQ(calls, &c.photo == &tie ? 2 : 0) << c.what;
+        const bool flipped = c.startFlag == 0 && c.endFlag == 1;
+        EXPECT_EQ(cv::norm(flipped ? Flipped(c.photo) : c.photo, r.profileImage, cv::NORM_INF), 0.0) << c.what;
+    }
+}
+
 TEST_F(ProfileRecognitionTest, PhotoWithoutAnOutlineIsRefusedWithoutAMessage)
 {
     struct Case {
@@ -236,6 +365,56 @@ TEST_F(ProfileRecognitionTest, ChinIsTheLowestOfEqualStepsToTheRight)
     ASSERT_TRUE(r.RecognizeProfile(&points, false));
     EXPECT_GE(At(BottomHead).y, 705);
     EXPECT_LT(At(BottomHead).y, 720);
+}
+
+TEST_F(ProfileRecognitionTest, OpenMouthIsNotTakenForTheChin)
+{
+    // The open mouth steps 85 pixels back at y = 575, more than the chin's step into the throat
+    // (70 pixels over the jaw's underside at y = 720), but the lower lip comes forward again.
+    cv::Mat photo = Plain(kW, kH);
+    const std::vector<cv::Point> outline = {{400, 110}, {300, 150}, {300, 380}, {320, 400}, {240, 500}, {300, 540},
+                                            {300, 570}, {385, 575}, {385, 615}, {305, 620}, {305, 660}, {320, 720},
+                                            {390, 730}, {390, 999}, {720, 999}, {760, 400}, {600, 120}};
+    cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{outline}, kSkin);
+    r.profileImage = photo;
+    ASSERT_TRUE(r.RecognizeProfile(&points, false));
+    EXPECT_GE(At(BottomHead).y, 700);
+    EXPECT_LE(At(BottomHead).y, 740);
+}
+
+TEST_F(ProfileRecognitionTest, NoseRootStopsWhereTheFaceLineStopsReceding)
+{
+    // Nose tip at (240, 500) and a notch at (320, 400) in each; the foreheads differ above it.
+    struct Case {
+        const char* what;
+        std::vector<cv::Point> forehead; // from the notch up to the crown at y = 110
+        int rootYLow, rootYHigh;         // the nose root's row lies in [low, high]
+    };
+    const std::vector<Case> cases = {
+        // The brow comes forward above the notch: the root is the notch.
+        {"brow", {{300, 380}, {300, 150}}, 388, 412},
+        // The line stands upright above the notch, then recedes to the crown: the root is where it
+        // stopped receding, not the crown.
+        {"upright forehead", {{320, 300}, {330, 250}, {400, 150}}, 388, 412},
+        // The forehead keeps receding from the notch to the crown: the root stops at the brow's
+        // height above the tip, a quarter of the head's height (crown 110 to chin about 720).
+        {"sloping forehead", {{470, 130}}, 330, 412},
+    };
+    for (const Case& c : cases) {
+        std::vector<cv::Point> outline = {{320, 400}, {240, 500}, {310, 530}, {300, 580}, {310, 660}, {360, 720},
+                                          {560, 740}, {560, 999}, {720, 999}, {760, 400}, {600, 120}, {480, 110}};
+        outline.insert(outline.end(), c.forehead.rbegin(), c.forehead.rend());
+        cv::Mat photo = Plain(kW, kH);
+        cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{outline}, kSkin);
+        THeadAttributes a;
+        r.profileImage = photo;
+        ASSERT_TRUE(r.RecognizeProfile(&a, false)) << c.what;
+        const cv::Point tip = a.profile[NoseTip]->GetPosition(), root = a.profile[NoseRoot]->GetPosition();
+        EXPECT_NEAR(tip.y, 500, 12) << c.what;
+        EXPECT_GE(root.y, c.rootYLow) << c.what;
+        EXPECT_LE(root.y, c.rootYHigh) << c.what;
+        EXPECT_GE(root.x, 300) << c.what << ": at least as deep as the notch's bridge";
+    }
 }
 
 TEST_F(ProfileRecognitionTest, PreconditionsAndShrinking)
