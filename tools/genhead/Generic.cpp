@@ -41,6 +41,9 @@ bool SeenFromFront(const Mesh& m, const std::vector<Vec3>& n, int i) {
     return -50 + t > p.y - 0.03;
 }
 
+// The shares by which the reconstruction moves each eyeball with its eye region.
+constexpr double kLeftEyeballShare = 0.4, kRightEyeballShare = 0.45;
+
 void Weights(GenericData& d) {
     const Mesh& m = d.g.head;
     const size_t n = m.pos.size();
@@ -70,36 +73,39 @@ void Weights(GenericData& d) {
         }
         Vec3 c = (box.lo + box.hi) * 0.5;
         double a = (box.hi.x - box.lo.x) * 0.5, b = a * 0.7;
+        // The eyeball follows its region only by a fixed share: lids and socket move by that share
+        // too, so the eyeball stays in its opening; outward the share fades to nothing.
+        const double share = side ? kRightEyeballShare : kLeftEyeballShare;
         for (size_t i = 0; i < n; ++i) {
             const Vec3& p = m.pos[i];
-            if (p.y > c.y + 1.4) continue;
             double r = std::hypot((p.x - c.x) / a, (p.z - c.z) / b);
-            region[i] = 1.0 - Smooth(1.15, 1.9, r);
+            region[i] = share * (1.0 - Smooth(1.15, 1.9, r)) * (1.0 - Smooth(c.y + 0.8, c.y + 1.6, p.y));
         }
     }
     // Nose: an ellipse in the front view from the root down to below the nostrils.
-    const Vec3 tip = m.pos[d.g.noseTipVertex];
-    const double noseTop = d.g.nasion.z - 0.05, noseBottom = tip.z - 0.62;
-    const double nzc = 0.5 * (noseTop + noseBottom), nb = 0.5 * (noseTop - noseBottom), na = 0.62;
+    // The nose's midline runs from its root to its tip (the bend to the anchors may lean it a little);
+    // its outline's top is the root, where the reconstruction measures the nose's depth from.
+    const Vec3 tip = m.pos[d.g.noseTipVertex], root = d.g.nasion;
+    const double noseBottom = tip.z - 0.62;
+    const double nb = 0.5 * (root.z - noseBottom) / 1.02, nzc = root.z - 1.02 * nb, na = 0.62;
+    auto midX = [&](double z) { return tip.x + (root.x - tip.x) * std::clamp((z - tip.z) / (root.z - tip.z), 0.0, 1.0); };
     for (size_t i = 0; i < n; ++i) {
         const Vec3& p = m.pos[i];
-        if (p.y > -0.3) continue;
-        double r = std::hypot(p.x / na, (p.z - nzc) / nb);
-        d.weights[6][i] = 1.0 - Smooth(0.85, 1.25, r);
-        if (r > 0.9 && r < 1.02 && SeenFromFront(m, normals, int(i))) d.weights[7][i] = 1.0;
+        double r = std::hypot((p.x - midX(p.z)) / na, (p.z - nzc) / nb);
+        d.weights[6][i] = (1.0 - Smooth(0.85, 1.25, r)) * (1.0 - Smooth(-0.6, 0.0, p.y));
+        if (r > 0.9 && r < 1.02 && p.y < 0 && SeenFromFront(m, normals, int(i))) d.weights[7][i] = 1.0;
     }
     // Mouth: the lips around the mouth anchor.
     const Vec3 mc = anchors::kMouth;
     const double ma = 0.95, mbUp = 0.33, mbDown = 0.42;
     for (size_t i = 0; i < n; ++i) {
         const Vec3& p = m.pos[i];
-        if (p.y > 0.4) continue;
         double b = p.z > mc.z ? mbUp : mbDown;
         double r = std::hypot((p.x - mc.x) / ma, (p.z - mc.z) / b);
-        d.weights[8][i] = 1.0 - Smooth(1.0, 1.6, r);
-        if (r > 0.9 && r < 1.05 && SeenFromFront(m, normals, int(i))) d.weights[9][i] = 1.0;
+        d.weights[8][i] = (1.0 - Smooth(1.0, 1.6, r)) * (1.0 - Smooth(0.0, 0.6, p.y));
+        if (r > 0.9 && r < 1.05 && p.y < 0.4 && SeenFromFront(m, normals, int(i))) d.weights[9][i] = 1.0;
     }
-    // Ears: what stands out sideways around each ear centre.
+    // Ears: the whole ear, and a ring of the skull around it that takes up the ear's move.
     for (int side = 0; side < 2; ++side) {
         Vec3 c = side ? anchors::kRightEar : anchors::kLeftEar;
         double sy = d.g.earSize.y * 0.5 + 0.08, sz = d.g.earSize.z * 0.5 + 0.08;
@@ -109,7 +115,7 @@ void Weights(GenericData& d) {
             const Vec3& p = m.pos[i];
             double ax = side ? p.x : -p.x;
             double r = std::hypot((p.y - c.y) / sy, (p.z - c.z) / sz);
-            double w = (1.0 - Smooth(1.0, 1.5, r)) * Smooth(2.0, 2.4, ax);
+            double w = (1.0 - Smooth(1.0, 1.9, r)) * Smooth(1.0, 1.8, ax);
             region[i] = w;
             if (r > 0.78 && r <= 1.0 && ax > 2.4) border[i] = 1.0;
         }
@@ -298,7 +304,7 @@ void FitToReferences(GenericData& d, const Atlas& a) {
                 // shift; a quarter of that is taken back here: more would bring the builder's result
                 // nearer the photo's tip but shrink the nose's outline in the layout against the
                 // photo's nose, which the builder then scales.
-                double wn = 0.25 * Falloff(std::hypot(out.u + g.u - ref0.u, out.v + g.v - ref0.v));
+                double wn = (std::getenv("GH_NOSEBACK") ? atof(std::getenv("GH_NOSEBACK")) : 0.25) * Falloff(std::hypot(out.u + g.u - ref0.u, out.v + g.v - ref0.v));
                 next.u -= 0.4 * g.u * wn;
                 next.v -= 0.16 * (g.v + 0.02) * wn;
                 out = next;
