@@ -86,7 +86,8 @@ void Weights(GenericData& d) {
     // The nose's midline runs from its root to its tip (the bend to the anchors may lean it a little);
     // its outline's top is the root, where the reconstruction measures the nose's depth from.
     const Vec3 tip = m.pos[d.g.noseTipVertex], root = d.g.nasion;
-    const double noseBottom = tip.z - 0.62;
+    // Its bottom: halfway from the tip down to the lip junction, below the nostrils.
+    const double noseBottom = tip.z - 0.5 * (tip.z - anchors::kMouth.z);
     const double nb = 0.5 * (root.z - noseBottom) / 1.02, nzc = root.z - 1.02 * nb, na = 0.62;
     auto midX = [&](double z) { return tip.x + (root.x - tip.x) * std::clamp((z - tip.z) / (root.z - tip.z), 0.0, 1.0); };
     for (size_t i = 0; i < n; ++i) {
@@ -111,13 +112,21 @@ void Weights(GenericData& d) {
         double sy = d.g.earSize.y * 0.5 + 0.08, sz = d.g.earSize.z * 0.5 + 0.08;
         auto& region = d.weights[side ? 12 : 10];
         auto& border = d.weights[side ? 13 : 11];
-        for (size_t i = 0; i < n; ++i) {
-            const Vec3& p = m.pos[i];
-            double ax = side ? p.x : -p.x;
-            double r = std::hypot((p.y - c.y) / sy, (p.z - c.z) / sz);
-            double w = (1.0 - Smooth(1.0, 1.9, r)) * Smooth(1.0, 1.8, ax);
-            region[i] = w;
-            if (r > 0.78 && r <= 1.0 && ax > 2.4) border[i] = 1.0;
+        // The rim is the part of the ring that stands out from the skull; where the ear leans, that
+        // part is lopsided, so the ring moves until the rim's middle is on the anchor.
+        const Vec3 anchor = c;
+        for (int pass = 0; pass < 3; ++pass) {
+            Box outline;
+            for (size_t i = 0; i < n; ++i) {
+                const Vec3& p = m.pos[i];
+                double ax = side ? p.x : -p.x;
+                double r = std::hypot((p.y - c.y) / sy, (p.z - c.z) / sz);
+                region[i] = (1.0 - Smooth(1.0, 1.9, r)) * Smooth(1.0, 1.8, ax);
+                border[i] = r > 0.78 && r <= 1.0 && ax > 2.4 ? 1.0 : 0.0;
+                if (border[i] > 0) outline.Add(p);
+            }
+            c.y += anchor.y - 0.5 * (outline.lo.y + outline.hi.y);
+            c.z += anchor.z - 0.5 * (outline.lo.z + outline.hi.z);
         }
     }
 }
@@ -304,7 +313,7 @@ void FitToReferences(GenericData& d, const Atlas& a) {
                 // shift; a quarter of that is taken back here: more would bring the builder's result
                 // nearer the photo's tip but shrink the nose's outline in the layout against the
                 // photo's nose, which the builder then scales.
-                double wn = (std::getenv("GH_NOSEBACK") ? atof(std::getenv("GH_NOSEBACK")) : 0.25) * Falloff(std::hypot(out.u + g.u - ref0.u, out.v + g.v - ref0.v));
+                double wn = 0.25 * Falloff(std::hypot(out.u + g.u - ref0.u, out.v + g.v - ref0.v));
                 next.u -= 0.4 * g.u * wn;
                 next.v -= 0.16 * (g.v + 0.02) * wn;
                 out = next;

@@ -21,8 +21,6 @@ namespace {
 // its bumps): about the eye's opening, so each eye, the mouth and each ear move nearly whole while
 // the skull between them keeps the source's shape.
 constexpr double kBendReach = 0.8;
-// Height of the nose tip: where the texture builder's reference nose tip has it.
-constexpr double kNoseTipZ = -0.408;
 // How far the outer corners of the left and the right eye move along x. The right eye's corner
 // moves little: moved further in, its lids would no longer cover the eyeball.
 constexpr double kEyeCornerShift[2] = {-0.32, -0.27};
@@ -169,6 +167,19 @@ Mesh OpenSockets(const Mesh& head, const Vec3 centre[2], double radius) {
             }
         }
     }
+    // A removed triangle held by kept ones on two of its edges is a notch in the rim, not part of
+    // the opening: it stays, so the rim runs without pinched little holes.
+    for (int pass = 0; pass < 2; ++pass)
+        for (size_t t = 0; t < nt; ++t) {
+            if (!remove[t]) continue;
+            int held = 0;
+            for (int i = 0; i < 3; ++i) {
+                int a = head.tris[t][i], b = head.tris[t][(i + 1) % 3];
+                for (int o : byEdge[{std::min(a, b), std::max(a, b)}])
+                    if (o != int(t) && !remove[o]) ++held;
+            }
+            if (held >= 2) remove[t] = 0;
+        }
     return KeepTriangles(head, [&](size_t t) { return !remove[t]; });
 }
 
@@ -250,18 +261,6 @@ double Smooth(double e0, double e1, double x) {
     return t * t * (3 - 2 * t);
 }
 
-// Moves one coordinate beyond `start` so that `current` lands on `target`: the shift grows
-// smoothly from nothing at `start` to the whole at `current` and stays whole beyond it, so the
-// surface bends without a crease and what lies past `current` (the neck below the chin) keeps
-// its shape.
-void Bend(std::vector<Vec3>& pts, double Vec3::*axis, double start, double current, double target) {
-    const double shift = target - current, span = current - start;
-    for (Vec3& p : pts) {
-        double t = std::clamp((p.*axis - start) / span, 0.0, 1.0);
-        p.*axis += shift * t * t * (3 - 2 * t);
-    }
-}
-
 // The warp that takes the features onto their anchors (see Warp), bending with the given reach.
 Warp FitToAnchors(const Features& f, double reach) {
     return Warp({f.eyeApex[0], f.eyeApex[1], f.mouth, f.earCentre[0], f.earCentre[1]},
@@ -273,6 +272,17 @@ Warp FitToAnchors(const Features& f, double reach) {
 void Turn(std::vector<Vec3>& pts, double angle) {
     const double c = std::cos(angle), s = std::sin(angle);
     for (Vec3& p : pts) p = {p.x, c * p.y - s * p.z, s * p.y + c * p.z};
+}
+
+// Nods the head forward by `angle` the way a neck does: everything above `full` turns whole about
+// the line through `pivot` along x, the neck below fades to no turn at `none`, so the neck stays
+// upright and its back does not swing out behind the skull.
+void Nod(std::vector<Vec3>& pts, double angle, Vec3 pivot, double full, double none) {
+    for (Vec3& p : pts) {
+        std::vector<Vec3> one{p - pivot};
+        Turn(one, angle * Smooth(none, full, p.z));
+        p = pivot + one[0];
+    }
 }
 
 // Moves each eyeball (the eye mesh's halves at -x and +x) to where its centre goes under the turn,
@@ -330,8 +340,13 @@ GenericHead BuildHead(const std::string& path) {
     // follows only takes up the difference in proportions. The eyeballs keep looking straight
     // ahead; only their places turn with the head.
     Features f = Measure(region, src.eyes);
-    const double tilt = std::getenv("GH_NOTILT") ? 0.0 : FitToAnchors(f, kBendReach).pitch();
-    Turn(region.pos, tilt);
+    // The head nods about a line across at the ears' depth and the chin's height.
+    const Vec3 pivot{0, f.earCentre[0].y, f.chin.z};
+    for (Vec3& p : region.pos) p = p - pivot;
+    for (Vec3& p : src.eyes.pos) p = p - pivot;
+    f = Measure(region, src.eyes);
+    const double tilt = FitToAnchors(f, kBendReach).pitch();
+    Nod(region.pos, tilt, {}, 0.0, -1.5);
     TurnEyes(src.eyes, tilt);
     f = Turned(f, tilt, Measure(region, src.eyes));
     if (std::getenv("GENHEAD_DEBUG")) {
@@ -367,7 +382,7 @@ GenericHead BuildHead(const std::string& path) {
     // The nose root comes onto the plane the reconstruction stretches the nose about, so the
     // stretch keeps the root where it is and moves the tip by the whole change of the nose's depth.
     // The whole nose moves with its root, so it keeps the depth and shape it has in the source.
-    if (!std::getenv("GH_NONOSE")) {
+    {
         const double shift = anchors::kNose.y - nasion.y;
         if (std::getenv("GENHEAD_DEBUG"))
             std::fprintf(stderr, "nose moved by %.3f in depth; %.3f deep\n", shift, nasion.y - tip.y);
@@ -375,7 +390,7 @@ GenericHead BuildHead(const std::string& path) {
         for (Vec3& p : pts) {
             const double t = std::clamp(Dot(p - root, along) / Dot(along, along), 0.0, 1.0);
             const double d = Len(p - (root + along * t));
-            p.y += shift * (1.0 - Smooth(0.2, 0.9, d));
+            p.y += shift * (1.0 - Smooth(0.2, 0.6, d));
         }
         WindowShift(pts, mouth, anchors::kMouth - mouth, {0.9, 0.6, 0.4});  // the lips back onto their anchor
     }
@@ -389,7 +404,7 @@ GenericHead BuildHead(const std::string& path) {
         for (Vec3& p : pts) {
             const double t = outward * (p.x - eye.x), dy = p.y - eye.y, dz = p.z - eye.z;
             const double along = t < 0.55 ? Smooth(0.0, 0.55, t) : 1.0 - Smooth(0.55, 1.4, t);
-            if (!std::getenv("GH_NOCORNER")) p.x += kEyeCornerShift[side] * along * std::exp(-(dy * dy / (2 * 0.6 * 0.6) + dz * dz / (2 * 0.45 * 0.45)));
+            p.x += kEyeCornerShift[side] * along * std::exp(-(dy * dy / (2 * 0.6 * 0.6) + dz * dz / (2 * 0.45 * 0.45)));
         }
     }
     double top = -1e9, back = -1e9;

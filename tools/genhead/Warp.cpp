@@ -1,7 +1,6 @@
 #include "tools/genhead/Warp.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <stdexcept>
 
 namespace {
@@ -46,7 +45,7 @@ Warp::Warp(const std::vector<Vec3>& from, const std::vector<Vec3>& to, const std
         across += a.x * b.x;
         den += Dot(a, a);
     }
-    pitch_ = std::getenv("GH_NOTILT") ? 0.0 : std::atan2(turn, along);
+    pitch_ = std::atan2(turn, along);
     scale_ = (across + std::cos(pitch_) * along + std::sin(pitch_) * turn) / den;
     shift_ = ct - Linear(cf);
 
