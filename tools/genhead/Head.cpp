@@ -23,7 +23,7 @@ namespace {
 constexpr double kBendReach = 0.8;
 // How far the outer corners of the left and the right eye move along x. The right eye's corner
 // moves little: moved further in, its lids would no longer cover the eyeball.
-constexpr double kEyeCornerShift[2] = {-0.32, -0.27};
+constexpr double kEyeCornerShift[2] = {0.0, 0.0};
 
 // Front-most surface point of the midline at height z (ray from the front), or NaN.
 double FrontY(const Mesh& m, double x, double z) {
