@@ -5,9 +5,17 @@
 #include <map>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <set>
 
+#include <stdexcept>
+
+#include "collada/Geometry.h"
+#include "core/Texturecreator.h"
+#include "core/Weightmanager.h"
 #include "platform/base/Numbers.h"
+#include "recognition/Headattributes.h"
+#include "recognition/Hierarchicaltree.h"
 
 namespace {
 double Smooth(double e0, double e1, double x) {
@@ -41,6 +49,9 @@ bool SeenFromFront(const Mesh& m, const std::vector<Vec3>& n, int i) {
     return -50 + t > p.y - 0.03;
 }
 
+// The shares by which the reconstruction moves each eyeball with its eye region.
+constexpr double kLeftEyeballShare = 0.4, kRightEyeballShare = 0.45;
+
 void Weights(GenericData& d) {
     const Mesh& m = d.g.head;
     const size_t n = m.pos.size();
@@ -70,61 +81,80 @@ void Weights(GenericData& d) {
         }
         Vec3 c = (box.lo + box.hi) * 0.5;
         double a = (box.hi.x - box.lo.x) * 0.5, b = a * 0.7;
+        // The eyeball follows its region only by a fixed share: lids and socket move by that share
+        // too, so the eyeball stays in its opening; outward the share fades to nothing.
+        const double share = side ? kRightEyeballShare : kLeftEyeballShare;
         for (size_t i = 0; i < n; ++i) {
             const Vec3& p = m.pos[i];
-            if (p.y > c.y + 1.4) continue;
             double r = std::hypot((p.x - c.x) / a, (p.z - c.z) / b);
-            region[i] = 1.0 - Smooth(1.15, 1.9, r);
+            region[i] = share * (1.0 - Smooth(1.15, 1.9, r)) * (1.0 - Smooth(c.y + 0.8, c.y + 1.6, p.y));
         }
     }
     // Nose: an ellipse in the front view from the root down to below the nostrils.
-    const Vec3 tip = m.pos[d.g.noseTipVertex];
-    const double noseTop = d.g.nasion.z - 0.05, noseBottom = tip.z - 0.62;
-    const double nzc = 0.5 * (noseTop + noseBottom), nb = 0.5 * (noseTop - noseBottom), na = 0.62;
+    // The nose's midline runs from its root to its tip (the bend to the anchors may lean it a little);
+    // its outline's top is the root, where the reconstruction measures the nose's depth from.
+    const Vec3 tip = m.pos[d.g.noseTipVertex], root = d.g.nasion;
+    // Its bottom: halfway from the tip down to the lip junction, below the nostrils.
+    const double noseBottom = tip.z - 0.5 * (tip.z - anchors::kMouth.z);
+    const double nb = 0.5 * (root.z - noseBottom) / 1.02, nzc = root.z - 1.02 * nb, na = 0.62;
+    auto midX = [&](double z) { return tip.x + (root.x - tip.x) * std::clamp((z - tip.z) / (root.z - tip.z), 0.0, 1.0); };
     for (size_t i = 0; i < n; ++i) {
         const Vec3& p = m.pos[i];
-        if (p.y > -0.3) continue;
-        double r = std::hypot(p.x / na, (p.z - nzc) / nb);
-        d.weights[6][i] = 1.0 - Smooth(0.85, 1.25, r);
-        if (r > 0.9 && r < 1.02 && SeenFromFront(m, normals, int(i))) d.weights[7][i] = 1.0;
+        double r = std::hypot((p.x - midX(p.z)) / na, (p.z - nzc) / nb);
+        d.weights[6][i] = (1.0 - Smooth(0.85, 1.25, r)) * (1.0 - Smooth(-0.6, 0.0, p.y));
+        if (r > 0.9 && r < 1.02 && p.y < 0 && SeenFromFront(m, normals, int(i))) d.weights[7][i] = 1.0;
     }
     // Mouth: the lips around the mouth anchor.
     const Vec3 mc = anchors::kMouth;
     const double ma = 0.95, mbUp = 0.33, mbDown = 0.42;
     for (size_t i = 0; i < n; ++i) {
         const Vec3& p = m.pos[i];
-        if (p.y > 0.4) continue;
         double b = p.z > mc.z ? mbUp : mbDown;
         double r = std::hypot((p.x - mc.x) / ma, (p.z - mc.z) / b);
-        d.weights[8][i] = 1.0 - Smooth(1.0, 1.6, r);
-        if (r > 0.9 && r < 1.05 && SeenFromFront(m, normals, int(i))) d.weights[9][i] = 1.0;
+        d.weights[8][i] = (1.0 - Smooth(1.0, 1.6, r)) * (1.0 - Smooth(0.0, 0.6, p.y));
+        if (r > 0.9 && r < 1.05 && p.y < 0.4 && SeenFromFront(m, normals, int(i))) d.weights[9][i] = 1.0;
     }
-    // Ears: what stands out sideways around each ear centre.
+    // Ears: the whole ear, and a ring of the skull around it that takes up the ear's move.
     for (int side = 0; side < 2; ++side) {
         Vec3 c = side ? anchors::kRightEar : anchors::kLeftEar;
         double sy = d.g.earSize.y * 0.5 + 0.08, sz = d.g.earSize.z * 0.5 + 0.08;
         auto& region = d.weights[side ? 12 : 10];
         auto& border = d.weights[side ? 13 : 11];
-        for (size_t i = 0; i < n; ++i) {
-            const Vec3& p = m.pos[i];
-            double ax = side ? p.x : -p.x;
-            double r = std::hypot((p.y - c.y) / sy, (p.z - c.z) / sz);
-            double w = (1.0 - Smooth(1.0, 1.5, r)) * Smooth(2.0, 2.4, ax);
-            region[i] = w;
-            if (r > 0.78 && r <= 1.0 && ax > 2.4) border[i] = 1.0;
+        // The rim is the part of the ring that stands out from the skull; where the ear leans, that
+        // part is lopsided, so the ring moves until the rim's middle is on the anchor.
+        const Vec3 anchor = c;
+        for (int pass = 0; pass < 3; ++pass) {
+            Box outline;
+            for (size_t i = 0; i < n; ++i) {
+                const Vec3& p = m.pos[i];
+                double ax = side ? p.x : -p.x;
+                double r = std::hypot((p.y - c.y) / sy, (p.z - c.z) / sz);
+                region[i] = (1.0 - Smooth(1.0, 1.9, r)) * Smooth(1.0, 1.8, ax);
+                border[i] = r > 0.78 && r <= 1.0 && ax > 2.4 ? 1.0 : 0.0;
+                if (border[i] > 0) outline.Add(p);
+            }
+            c.y += anchor.y - 0.5 * (outline.lo.y + outline.hi.y);
+            c.z += anchor.z - 0.5 * (outline.lo.z + outline.hi.z);
         }
     }
 }
 
 // Where regions meet, their maps share the move instead of adding up to more than a whole one.
 void LimitOverlap(GenericData& d) {
-    const int slots[] = {2, 4, 6, 8, 10, 12};
+    const int regionSlots[] = {2, 4, 6, 8, 10, 12};
     for (size_t i = 0; i < d.g.head.pos.size(); ++i) {
         double sum = 0;
-        for (int s : slots) sum += d.weights[s][i];
+        for (int s : regionSlots) sum += d.weights[s][i];
         if (sum > 1.0)
-            for (int s : slots) d.weights[s][i] /= sum;
+            for (int s : regionSlots) d.weights[s][i] /= sum;
     }
+}
+
+// Every map keeps only what its file holds (five decimals), so what the generator derives from the
+// maps (feature points, the texture builder's fit) sees what the reconstruction reads.
+void AtFilePrecision(GenericData& d) {
+    for (auto& map : d.weights)
+        for (double& w : map) w = std::round(std::clamp(w, 0.0, 1.0) * 1e5) / 1e5;
 }
 
 int Px(double v) { return RoundHalfEven(v); }
@@ -199,21 +229,35 @@ Atlas MakeAtlas(const GenericData& d) {
     return a;
 }
 
-// The face outline: over the crown and down the temples along the coronal line whose side-view
-// texture coordinates span what the texture builder's global fit expects of a head of this
-// width (1.15 head widths in u), then along the jaw to the chin. Its v span runs from the crown to
-// the chin, the head height of the front photo.
+// The face outline: over the crown and down the temples along the coronal band whose texture
+// coordinates (in the projected layout) span what the texture builder's global fit expects of a
+// head of this width (1.15 head widths in u), then along the jaw to the chin. Its v span runs from
+// the crown to the chin, the head height of the front photo. The band's depth is searched, as
+// the side-view coordinates blend into the front's near the face.
 void FaceBorders(GenericData& d, const Atlas& a) {
     const Mesh& m = d.g.head;
     auto& face = d.weights[14];
-    const double ymax = d.profile[11].p.y;
-    const double yt = ymax - (a.Wa - 1.15 * a.W - 2.0 * a.M) / (2.0 * a.s);
     const double zJaw = anchors::kMouth.z;
-    std::vector<Vec3> n = m.VertexNormals();
-    for (size_t i = 0; i < m.pos.size(); ++i) {
-        const Vec3& p = m.pos[i];
-        if (p.y <= yt && p.y > yt - 0.2 && p.z > zJaw && std::abs(p.x) > 0.5) face[i] = 1.0;
+    std::vector<double> u(m.pos.size(), 0.5);
+    for (size_t t = 0; t < m.tris.size(); ++t)
+        for (int k = 0; k < 3; ++k) u[size_t(m.tris[t][k])] = d.headUv[3 * t + size_t(k)].u;
+    auto inBand = [&](const Vec3& p, double yt) { return p.y <= yt && p.y > yt - 0.2 && p.z > zJaw && std::abs(p.x) > 0.5; };
+    auto span = [&](double yt) {
+        double lo = 1e9, hi = -1e9;
+        for (size_t i = 0; i < m.pos.size(); ++i)
+            if (inBand(m.pos[i], yt)) lo = std::min(lo, u[i]), hi = std::max(hi, u[i]);
+        return hi - lo;
+    };
+    const double want = 1.15 * a.W / a.Wa;
+    double near = d.profile[1].p.y, far = d.profile[11].p.y, yt = far;
+    for (int it = 0; it < 40; ++it) {
+        const double mid = 0.5 * (near + far);
+        (span(mid) < want ? near : far) = mid;
+        if (std::abs(span(mid) - want) < std::abs(span(yt) - want)) yt = mid;
     }
+    for (size_t i = 0; i < m.pos.size(); ++i)
+        if (inBand(m.pos[i], yt)) face[i] = 1.0;
+    const std::vector<Vec3> n = m.VertexNormals();
     // Jaw: per height, the outermost front-facing vertex on each side.
     const double zChin = d.front[23].p.z;
     for (double z = zChin; z < zJaw + 0.3; z += 0.12)
@@ -231,107 +275,118 @@ void FaceBorders(GenericData& d, const Atlas& a) {
     face[d.g.topVertex] = 1.0;
 }
 
-// The texture builder finds the features of the layout at fixed references: it first shifts the
-// whole layout so the reference nose tip lands on the photo's, then pulls discs around the other
-// references onto the photo's eyes, mouth and ears (full within 0.045, none beyond 0.09; eyes and
-// nose only by a share). The projected layout is brought to those references with the inverse
-// moves, so the features lie on the references and the builder's moves on photos of this head
-// give the projected layout back.
-double Falloff(double dist) {
-    if (dist < 0.045) return 1.0;
-    if (dist < 0.09) return 2.0 * (1.0 - dist / 0.09);
-    return 0.0;
+// The generic head's own feature points in the pixels of the notional photos of the atlas.
+void OwnPoints(const GenericData& d, const Atlas& a, THeadAttributes& points) {
+    for (size_t i = 0; i < d.front.size(); ++i)
+        points.front[i]->SetPosition(Px(a.FrontX(d.front[i].p.x)), Px(a.PhotoY(d.front[i].p.z)));
+    for (size_t i = 0; i < d.profile.size(); ++i)
+        points.profile[i]->SetPosition(Px(a.ProfileX(d.profile[i].p.y)), Px(a.PhotoY(d.profile[i].p.z)));
 }
 
-void FitToReferences(GenericData& d, const Atlas& a) {
+// The maps per triangle corner, as the reconstruction reads them.
+TWeightManager CornerMaps(const GenericData& d) {
+    TWeightManager maps{TWeightManager::NoFiles{}};
+    for (size_t slot = 0; slot < d.weights.size(); ++slot)
+        for (const Tri& t : d.g.head.tris)
+            for (int v : t) maps.weights[slot].push_back(static_cast<float>(d.weights[slot][size_t(v)]));
+    return maps;
+}
+
+// The texture builder's fit of photos of this head applied to a layout: its global shift and scale
+// around the nose tip, then its local moves of discs around fixed references.
+std::vector<Vec2> BuilderFit(const std::vector<Vec2>& layout, const THeadAttributes& points, const TAtlasLayout& atlas,
+                             const TWeightManager& maps) {
+    TGeometry head;
+    for (const Vec2& c : layout) {
+        head.texCoords.push_back(static_cast<float>(c.u));
+        head.texCoords.push_back(static_cast<float>(c.v));
+    }
+    TTextureCreator::FitTextureCoordinates(&points, atlas, &head, nullptr, &maps);
+    std::vector<Vec2> out(layout.size());
+    for (size_t i = 0; i < out.size(); ++i) out[i] = {head.texCoords[2 * i], head.texCoords[2 * i + 1]};
+    return out;
+}
+
+// The u and v spans of the face outline in a layout, as the builder's global fit reads them.
+Vec2 OutlineSpan(const std::vector<Vec2>& uv, const std::vector<float>& outline) {
+    double lo[2] = {1e9, 1e9}, hi[2] = {-1e9, -1e9};
+    for (size_t i = 0; i < uv.size(); ++i)
+        if (outline[i] > 0) {
+            lo[0] = std::min(lo[0], uv[i].u);
+            hi[0] = std::max(hi[0], uv[i].u);
+            lo[1] = std::min(lo[1], uv[i].v);
+            hi[1] = std::max(hi[1], uv[i].v);
+        }
+    return {hi[0] - lo[0], hi[1] - lo[1]};
+}
+
+// One Newton step for every corner towards a layout whose fit is `target`. The fit of one corner
+// depends only on that corner and on the outlines' spans, which a shift of all corners keeps, so
+// shifting all corners at once gives every corner's derivatives. Where the builder's disc folds the
+// atlas over (no usable derivative), a corner takes the plain step. Returns the largest miss.
+double NewtonStep(std::vector<Vec2>& layout, const std::vector<Vec2>& target,
+                  const std::function<std::vector<Vec2>(const std::vector<Vec2>&)>& fit) {
+    constexpr double kDelta = 2e-4, kLongest = 0.03;
+    auto shifted = [&](Vec2 by) {
+        std::vector<Vec2> s = layout;
+        for (Vec2& c : s) c = {c.u + by.u, c.v + by.v};
+        return fit(s);
+    };
+    const std::vector<Vec2> f = fit(layout), fu = shifted({kDelta, 0}), fv = shifted({0, kDelta});
+    double worst = 0;
+    for (size_t i = 0; i < layout.size(); ++i) {
+        const Vec2 r{target[i].u - f[i].u, target[i].v - f[i].v};
+        worst = std::max({worst, std::abs(r.u), std::abs(r.v)});
+        const double a11 = (fu[i].u - f[i].u) / kDelta, a21 = (fu[i].v - f[i].v) / kDelta;
+        const double a12 = (fv[i].u - f[i].u) / kDelta, a22 = (fv[i].v - f[i].v) / kDelta;
+        const double det = a11 * a22 - a12 * a21;
+        Vec2 step = r;
+        if (det > 0.1) step = {(a22 * r.u - a12 * r.v) / det, (a11 * r.v - a21 * r.u) / det};
+        const double len = std::hypot(step.u, step.v);
+        if (len > kLongest) step = {step.u * kLongest / len, step.v * kLongest / len};
+        layout[i] = {layout[i].u + step.u, layout[i].v + step.v};
+    }
+    return worst;
+}
+
+// The builder moves each feature of the layout from its fixed reference onto the photo's feature.
+// The layout is that fit undone: starting from the projection of the head into the atlas of its own
+// photos, every corner is solved so that the builder's real fit of those photos gives the projection
+// back. The builder's global scale is the photo's face size over the layout's outline; a layout
+// shrunk by Newton steps against a scale above 1 would raise that scale further, so after each step
+// the layout is scaled about the reference nose tip until the builder's scale is 1.
+void UndoBuilderFit(GenericData& d, const Atlas& a) {
+    THeadAttributes points;
+    OwnPoints(d, a, points);
+    const TAtlasLayout atlas = TTextureCreator::MeasureAtlas(&points);
+    if (!atlas.valid || atlas.Wa != a.Wa || atlas.Ha != a.Ha)
+        throw std::runtime_error("the texture builder measures another atlas for the generic head's photos");
+    const TWeightManager maps = CornerMaps(d);
+    const std::vector<float>& outline = maps.weights[14];
     const Vec2 ref0{0.5151004, 0.42300156};
-    struct Region {
-        std::vector<Vec2> refs;  // the first is the centre the photo feature is matched to
-        Vec2 photo;              // where the photo of this head has the feature
-        Vec2 share;              // the builder's share of the move in u and v
-    };
-    auto front = [&](Vec3 p) { return Vec2{a.UFront(p.x), a.V(p.z)}; };
-    const Vec3 tip = d.g.head.pos[d.g.noseTipVertex];
-    const Vec2 nose = front(tip);
-    const Vec2 g{nose.u - ref0.u, nose.v - ref0.v};
-    // Ears are matched by the middle of their outline, which the builder's ear scale also uses.
-    auto earMiddle = [&](int slot) {
-        Box b;
-        for (size_t i = 0; i < d.g.head.pos.size(); ++i)
-            if (d.weights[slot][i] > 0) b.Add(d.g.head.pos[i]);
-        return (b.lo + b.hi) * 0.5;
-    };
-    const Vec3 leftEar = earMiddle(11), rightEar = earMiddle(13);
-    std::vector<Region> regions = {
-        {{{0.4429995, 0.5326073}}, front(anchors::kLeftEye), {0.8, 0.64}},
-        {{{0.5828313, 0.52675647}}, front(anchors::kRightEye), {0.7, 0.49}},
-        {{{0.5113153, 0.30832553}, {0.46008787, 0.34982827}, {0.5643298, 0.30911008}}, front(anchors::kMouth), {1, 1}},
-        {{{0.20125, 0.5175644}, {0.1882756, 0.5692701}, {0.21176706, 0.44178376}},
-         {a.ULeft(leftEar.y), a.V(leftEar.z)}, {1, 1}},
-        {{{0.8056777, 0.5175644}, {0.8114232, 0.5698673}, {0.7936245, 0.4435129}},
-         {a.URight(rightEar.y), a.V(rightEar.z)}, {1, 1}},
-    };
-    auto near = [](const Region& r, Vec2 q) {
-        double best = 1e9;
-        for (Vec2 c : r.refs) best = std::min(best, std::hypot(q.u - c.u, q.v - c.v));
-        return best;
-    };
-    if (std::getenv("GENHEAD_DEBUG")) {
-        std::fprintf(stderr, "layout shift %.4f %.4f\n", g.u, g.v);
-        for (const Region& r : regions)
-            std::fprintf(stderr, "region correction %.4f %.4f\n", r.refs[0].u - (r.photo.u - g.u), r.refs[0].v - (r.photo.v - g.v));
-    }
+    const Vec2 face{1.15 * (points.front[26]->x - points.front[25]->x) / double(atlas.Wa),
+                    double(points.front[23]->y - points.front[24]->y) / double(atlas.Ha)};
+    auto fit = [&](const std::vector<Vec2>& layout) { return BuilderFit(layout, points, atlas, maps); };
+
     const std::vector<Vec2> projected = d.headUv;
-    auto apply = [&]() {
-        for (size_t i = 0; i < projected.size(); ++i) {
-            Vec2 q{projected[i].u - g.u, projected[i].v - g.v};
-            Vec2 out = q;
-            for (int it = 0; it < 8; ++it) {
-                Vec2 next = q;
-                for (const Region& r : regions) {
-                    Vec2 c{r.refs[0].u - (r.photo.u - g.u), r.refs[0].v - (r.photo.v - g.v)};
-                    double w = Falloff(near(r, out));
-                    next.u += r.share.u * c.u * w;
-                    next.v += r.share.v * c.v * w;
-                }
-                // The builder moves the nose disc (around ref0 after its shift) once more by the
-                // shift; a quarter of that is taken back here: more would bring the builder's result
-                // nearer the photo's tip but shrink the nose's outline in the layout against the
-                // photo's nose, which the builder then scales.
-                double wn = 0.25 * Falloff(std::hypot(out.u + g.u - ref0.u, out.v + g.v - ref0.v));
-                next.u -= 0.4 * g.u * wn;
-                next.v -= 0.16 * (g.v + 0.02) * wn;
-                out = next;
-            }
-            d.headUv[i] = out;
-        }
-    };
-    // An ear is large against the builder's discs, so its rim moves only in part; correct the
-    // ear's target until the middle of its rim lies on the reference.
-    for (int pass = 0; pass < 4; ++pass) {
-        apply();
-        for (int e = 0; e < 2; ++e) {
-            Region& r = regions[3 + e];
-            const auto& rim = d.weights[e ? 13 : 11];
-            double lo[2] = {1e9, 1e9}, hi[2] = {-1e9, -1e9};
-            for (size_t t = 0; t < d.g.head.tris.size(); ++t)
-                for (int k = 0; k < 3; ++k) {
-                    if (rim[d.g.head.tris[t][k]] <= 0) continue;
-                    const Vec2& uv = d.headUv[3 * t + k];
-                    lo[0] = std::min(lo[0], uv.u); hi[0] = std::max(hi[0], uv.u);
-                    lo[1] = std::min(lo[1], uv.v); hi[1] = std::max(hi[1], uv.v);
-                }
-            r.photo.u += 0.5 * (lo[0] + hi[0]) - r.refs[0].u;
-            r.photo.v += 0.5 * (lo[1] + hi[1]) - r.refs[0].v;
-        }
+    const Vec2 tip{a.UFront(d.front[16].p.x), a.V(d.front[16].p.z)};
+    std::vector<Vec2> layout = projected;
+    for (Vec2& c : layout) c = {c.u - (tip.u - ref0.u), c.v - (tip.v - ref0.v)};
+    for (int it = 0; it < 16; ++it) {
+        const double worst = NewtonStep(layout, projected, fit);
+        const Vec2 span = OutlineSpan(layout, outline);
+        for (Vec2& c : layout)
+            c = {ref0.u + (c.u - ref0.u) * face.u / span.u, ref0.v + (c.v - ref0.v) * face.v / span.v};
+        if (std::getenv("GENHEAD_DEBUG"))
+            std::fprintf(stderr, "layout step %d: the fit misses by %.5f, outline scale %.4f %.4f\n", it, worst,
+                         face.u / span.u, face.v / span.v);
     }
-    apply();
+    d.headUv = layout;
 }
 
 void Layout(GenericData& d) {
     const Mesh& m = d.g.head;
     Atlas a = MakeAtlas(d);
-    FaceBorders(d, a);
     const double xl = d.front[2].p.x, xr = d.front[8].p.x;
     const double zChin = d.front[23].p.z;
     const double vChin = a.V(zChin);
@@ -372,7 +427,8 @@ void Layout(GenericData& d) {
             d.headUv.push_back({u, v});
         }
     }
-    FitToReferences(d, a);
+    FaceBorders(d, a);
+    UndoBuilderFit(d, a);
 }
 
 // The eye texture is the square the texture builder cuts from the front photo: from the left eye's
@@ -479,6 +535,7 @@ GenericData BuildGeneric(const std::string& sourcePath) {
     d.g = BuildHead(sourcePath);
     Weights(d);
     LimitOverlap(d);
+    AtFilePrecision(d);
     Features(d);
     Layout(d);
     EyeUv(d);

@@ -17,11 +17,13 @@ namespace {
 // crown's height (with the chin's, the face height that sets the atlas's rows), the depth of the
 // back of the head (the profile parts' width) and the eyes' outer corners (where the front band
 // starts and its width). These put the features on the builder's references.
-constexpr double kCrownZ = 4.0;
-constexpr double kBackY = 4.78;
+// How far the bend that brings the features onto the anchors reaches (the standard deviation of
+// its bumps): about the eye's opening, so each eye, the mouth and each ear move nearly whole while
+// the skull between them keeps the source's shape.
+constexpr double kBendReach = 0.8;
 // How far the outer corners of the left and the right eye move along x. The right eye's corner
 // moves little: moved further in, its lids would no longer cover the eyeball.
-constexpr double kEyeCornerShift[2] = {-0.32, -0.27};
+constexpr double kEyeCornerShift[2] = {0.0, 0.0};
 
 // Front-most surface point of the midline at height z (ray from the front), or NaN.
 double FrontY(const Mesh& m, double x, double z) {
@@ -165,6 +167,19 @@ Mesh OpenSockets(const Mesh& head, const Vec3 centre[2], double radius) {
             }
         }
     }
+    // A removed triangle held by kept ones on two of its edges is a notch in the rim, not part of
+    // the opening: it stays, so the rim runs without pinched little holes.
+    for (int pass = 0; pass < 2; ++pass)
+        for (size_t t = 0; t < nt; ++t) {
+            if (!remove[t]) continue;
+            int held = 0;
+            for (int i = 0; i < 3; ++i) {
+                int a = head.tris[t][i], b = head.tris[t][(i + 1) % 3];
+                for (int o : byEdge[{std::min(a, b), std::max(a, b)}])
+                    if (o != int(t) && !remove[o]) ++held;
+            }
+            if (held >= 2) remove[t] = 0;
+        }
     return KeepTriangles(head, [&](size_t t) { return !remove[t]; });
 }
 
@@ -246,16 +261,67 @@ double Smooth(double e0, double e1, double x) {
     return t * t * (3 - 2 * t);
 }
 
-// Moves one coordinate beyond `start` so that `current` lands on `target`: the shift grows
-// smoothly from nothing at `start` to the whole at `current` and stays whole beyond it, so the
-// surface bends without a crease and what lies past `current` (the neck below the chin) keeps
-// its shape.
-void Bend(std::vector<Vec3>& pts, double Vec3::*axis, double start, double current, double target) {
-    const double shift = target - current, span = current - start;
+// The warp that takes the features onto their anchors (see Warp), bending with the given reach.
+Warp FitToAnchors(const Features& f, double reach) {
+    return Warp({f.eyeApex[0], f.eyeApex[1], f.mouth, f.earCentre[0], f.earCentre[1]},
+                {anchors::kLeftEye, anchors::kRightEye, anchors::kMouth, anchors::kLeftEar, anchors::kRightEar},
+                {0, 1, 2, 3, 4}, reach);
+}
+
+// Turns points about the x axis by `angle` (radians; positive turns +y towards +z).
+void Turn(std::vector<Vec3>& pts, double angle) {
+    const double c = std::cos(angle), s = std::sin(angle);
+    for (Vec3& p : pts) p = {p.x, c * p.y - s * p.z, s * p.y + c * p.z};
+}
+
+// Nods the head forward by `angle` the way a neck does: everything above `full` turns whole about
+// the line through `pivot` along x, the neck below fades to no turn at `none`, so the neck stays
+// upright and its back does not swing out behind the skull.
+void Nod(std::vector<Vec3>& pts, double angle, Vec3 pivot, double full, double none) {
     for (Vec3& p : pts) {
-        double t = std::clamp((p.*axis - start) / span, 0.0, 1.0);
-        p.*axis += shift * t * t * (3 - 2 * t);
+        std::vector<Vec3> one{p - pivot};
+        Turn(one, angle * Smooth(none, full, p.z));
+        p = pivot + one[0];
     }
+}
+
+// Moves each eyeball (the eye mesh's halves at -x and +x) to where its centre goes under the turn,
+// without turning it.
+void TurnEyes(Mesh& eyes, double angle) {
+    for (int side = 0; side < 2; ++side) {
+        Vec3 lo{1e9, 1e9, 1e9}, hi{-1e9, -1e9, -1e9};
+        for (const Vec3& p : eyes.pos)
+            if ((p.x > 0) == (side == 1)) {
+                lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
+                hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
+            }
+        std::vector<Vec3> centre{(lo + hi) * 0.5};
+        Turn(centre, angle);
+        const Vec3 move = centre[0] - (lo + hi) * 0.5;
+        for (Vec3& p : eyes.pos)
+            if ((p.x > 0) == (side == 1)) p = p + move;
+    }
+}
+
+// The features of the turned head: points turn with it and each eyeball moves with its centre;
+// the ears' extents are measured afresh on the turned head (`turned`), as their boxes do not turn.
+Features Turned(Features f, double angle, const Features& turned) {
+    std::vector<Vec3> pts{f.noseTip, f.nasion, f.mouth, f.chin, f.top, f.back, f.eyeCentre[0], f.eyeCentre[1]};
+    Turn(pts, angle);
+    for (int side = 0; side < 2; ++side) {
+        f.eyeApex[side] = f.eyeApex[side] + (pts[6 + side] - f.eyeCentre[side]);
+        f.eyeCentre[side] = pts[6 + side];
+        f.earCentre[side] = turned.earCentre[side];
+        f.earLow[side] = turned.earLow[side];
+        f.earHigh[side] = turned.earHigh[side];
+    }
+    f.noseTip = pts[0];
+    f.nasion = pts[1];
+    f.mouth = pts[2];
+    f.chin = pts[3];
+    f.top = pts[4];
+    f.back = pts[5];
+    return f;
 }
 
 }  // namespace
@@ -269,18 +335,38 @@ GenericHead BuildHead(const std::string& path) {
             if (src.body.pos[c].z < zTop - 11) return false;
         return true;
     });
+    // The anchors hold the head tilted forward against MakeHuman's figure (the ears higher against
+    // the eyes, the mouth further back): the head is turned by that tilt first, so the bend that
+    // follows only takes up the difference in proportions. The eyeballs keep looking straight
+    // ahead; only their places turn with the head.
     Features f = Measure(region, src.eyes);
+    // The head nods about a line across at the ears' depth and the chin's height.
+    const Vec3 pivot{0, f.earCentre[0].y, f.chin.z};
+    for (Vec3& p : region.pos) p = p - pivot;
+    for (Vec3& p : src.eyes.pos) p = p - pivot;
+    f = Measure(region, src.eyes);
+    const double tilt = FitToAnchors(f, kBendReach).pitch();
+    Nod(region.pos, tilt, {}, 0.0, -1.5);
+    TurnEyes(src.eyes, tilt);
+    f = Turned(f, tilt, Measure(region, src.eyes));
     if (std::getenv("GENHEAD_DEBUG")) {
+        std::fprintf(stderr, "head turned forward by %.2f degrees\n", tilt * 180 / M_PI);
         auto P = [](const char* n, Vec3 p) { std::fprintf(stderr, "src %-8s %8.3f %8.3f %8.3f\n", n, p.x, p.y, p.z); };
         P("tip", f.noseTip); P("nasion", f.nasion); P("mouth", f.mouth); P("chin", f.chin); P("top", f.top);
         P("back", f.back); P("eyeL", f.eyeApex[0]); P("earL", f.earCentre[0]);
     }
-
-    // Eyes, mouth and ears land exactly on their anchors; the space between bends smoothly.
+    // Eyes, mouth and ears land exactly on their anchors; the space near each bends with it.
+    Warp warp = FitToAnchors(f, kBendReach);
     std::vector<Vec3> from{f.eyeApex[0], f.eyeApex[1], f.mouth, f.earCentre[0], f.earCentre[1]};
     std::vector<Vec3> to{anchors::kLeftEye, anchors::kRightEye, anchors::kMouth, anchors::kLeftEar, anchors::kRightEar};
-    Warp warp(from, to, {0, 1, 2, 3, 4});
     const double s = warp.scale();
+    if (std::getenv("GENHEAD_DEBUG")) {
+        std::fprintf(stderr, "similarity scale %.4f, turn about x %.2f degrees\n", s, warp.pitch() * 180 / M_PI);
+        for (size_t i = 0; i < from.size(); ++i) {
+            const Vec3 r = to[i] - warp.Similar(from[i]);
+            std::fprintf(stderr, "bend at anchor %zu: %.3f %.3f %.3f\n", i, r.x, r.y, r.z);
+        }
+    }
     // Track the features through every later step as extra points at the end of the list.
     std::vector<Vec3> pts = region.pos;
     const size_t nMesh = pts.size();
@@ -293,32 +379,20 @@ GenericHead BuildHead(const std::string& path) {
     Vec3& tip = pts[nMesh + 1];
     Vec3& chin = pts[nMesh + 2];
     Vec3& mouth = pts[nMesh + 3];
-    // The nose grows in depth as a whole (about the plane of the corneas), then its root comes to
-    // the nose anchor and its tip one unit in front of it: the reconstruction measures nose length
-    // in whole units.
+    // The nose root comes onto the plane the reconstruction stretches the nose about, so the
+    // stretch keeps the root where it is and moves the tip by the whole change of the nose's depth.
+    // The whole nose moves with its root, so it keeps the depth and shape it has in the source.
     {
-        const double plane = anchors::kLeftEye.y;
-        // Centred on the tip; reaching up to the root, but fading fast below the nostrils so the
-        // lips stay where they are.
-        const double zc = tip.z;
-        const double k = (plane - (anchors::kNose.y - 1.0)) / (plane - tip.y);
-        for (Vec3& p : pts) {
-            if (p.y >= plane) continue;
-            const double sz = p.z > zc ? 1.0 : 0.4;
-            double w = std::exp(-(p.x * p.x / (2 * 0.75 * 0.75) + (p.z - zc) * (p.z - zc) / (2 * sz * sz)));
-            p.y = plane + (p.y - plane) * (1 + (k - 1) * w);
-        }
-        WindowShift(pts, nasion, anchors::kNose - nasion, {0.35, 0.5, 0.4});
-        // The tip also comes to the height the builder's reference nose tip has (so the global
-        // shift of its fit stays small); the whole nose moves with it.
-        Vec3 tipTarget{0.045, anchors::kNose.y - 1.0, -0.408};
+        const double shift = anchors::kNose.y - nasion.y;
         if (std::getenv("GENHEAD_DEBUG"))
-            std::fprintf(stderr, "nose tip moved by %.3f %.3f %.3f after the stretch\n", tipTarget.x - tip.x,
-                         tipTarget.y - tip.y, tipTarget.z - tip.z);
-        WindowShift(pts, tip, tipTarget - tip, {0.6, 0.8, 0.6});
-        WindowShift(pts, tip, tipTarget - tip, {0.3, 0.4, 0.3});  // what the wide move left over
-        // The nose's growth carried the lips a little forward: back onto the mouth anchor.
-        WindowShift(pts, mouth, anchors::kMouth - mouth, {0.9, 0.6, 0.4});
+            std::fprintf(stderr, "nose moved by %.3f in depth; %.3f deep\n", shift, nasion.y - tip.y);
+        const Vec3 root = nasion, along = tip - nasion;
+        for (Vec3& p : pts) {
+            const double t = std::clamp(Dot(p - root, along) / Dot(along, along), 0.0, 1.0);
+            const double d = Len(p - (root + along * t));
+            p.y += shift * (1.0 - Smooth(0.2, 0.6, d));
+        }
+        WindowShift(pts, mouth, anchors::kMouth - mouth, {0.9, 0.6, 0.4});  // the lips back onto their anchor
     }
     // The texture builder starts its front band at the outer corner of the left eye and centres its
     // atlas between the two eyes' outer corners; its fixed references have the eyes, nose and mouth
@@ -333,15 +407,11 @@ GenericHead BuildHead(const std::string& path) {
             p.x += kEyeCornerShift[side] * along * std::exp(-(dy * dy / (2 * 0.6 * 0.6) + dz * dz / (2 * 0.45 * 0.45)));
         }
     }
-    // Crown, chin and back of the skull to the heights and depth of the texture layout.
     double top = -1e9, back = -1e9;
     for (size_t i = 0; i < nMesh; ++i) {
         top = std::max(top, pts[i].z);
         if (pts[i].z > -0.5) back = std::max(back, pts[i].y);
     }
-    Bend(pts, &Vec3::z, 1.1, top, kCrownZ);
-    Bend(pts, &Vec3::z, -1.8, chin.z, -3.284);
-    Bend(pts, &Vec3::y, 3.3, back, kBackY);
     if (std::getenv("GENHEAD_DEBUG")) {
         auto P = [](const char* n, Vec3 p) { std::fprintf(stderr, "dst %-8s %8.3f %8.3f %8.3f\n", n, p.x, p.y, p.z); };
         P("tip", tip); P("nasion", nasion); P("chin", chin); P("top", Vec3{0, 0, top}); P("back", Vec3{0, back, 0});
@@ -386,6 +456,22 @@ GenericHead BuildHead(const std::string& path) {
     FillSmallHoles(g.head, 16);
     KeepOutOfEyes(g.head, centres, f.eyeHalf * s);
     CapNeck(g.head, zCut);
+    if (std::getenv("GENHEAD_DEBUG")) {
+        std::map<int, int> next;
+        for (auto e : g.head.BoundaryEdges()) next[e[0]] = e[1];
+        std::set<int> seen;
+        for (const auto& entry : next) {
+            if (seen.count(entry.first)) continue;
+            Vec3 c;
+            int n = 0;
+            for (int v = entry.first; !seen.count(v) && next.count(v); v = next[v], ++n) {
+                seen.insert(v);
+                c = c + g.head.pos[v];
+            }
+            c = c * (1.0 / n);
+            std::fprintf(stderr, "hole of %d edges around %.2f %.2f %.2f\n", n, c.x, c.y, c.z);
+        }
+    }
     g.mouth = anchors::kMouth;
     g.nasion = nasion;
     g.stomionZ = g.mouth.z;

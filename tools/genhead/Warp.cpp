@@ -26,8 +26,10 @@ std::vector<double> Solve(std::vector<std::vector<double>> a, std::vector<double
 }
 }  // namespace
 
-Warp::Warp(const std::vector<Vec3>& from, const std::vector<Vec3>& to, const std::vector<int>& similarityPairs) {
-    // Least-squares uniform scale and shift (no rotation: the axes already agree).
+Warp::Warp(const std::vector<Vec3>& from, const std::vector<Vec3>& to, const std::vector<int>& similarityPairs,
+           double reach) {
+    // Least-squares scale, turn about x and shift. Across (x) the axes already agree; the turn
+    // takes up a different tilt of the head between the source and the targets.
     Vec3 cf, ct;
     for (int i : similarityPairs) {
         cf = cf + from[i];
@@ -35,23 +37,25 @@ Warp::Warp(const std::vector<Vec3>& from, const std::vector<Vec3>& to, const std
     }
     cf = cf * (1.0 / similarityPairs.size());
     ct = ct * (1.0 / similarityPairs.size());
-    double num = 0, den = 0;
+    double along = 0, turn = 0, across = 0, den = 0;
     for (int i : similarityPairs) {
-        num += Dot(from[i] - cf, to[i] - ct);
-        den += Dot(from[i] - cf, from[i] - cf);
+        const Vec3 a = from[i] - cf, b = to[i] - ct;
+        along += a.y * b.y + a.z * b.z;
+        turn += a.y * b.z - a.z * b.y;
+        across += a.x * b.x;
+        den += Dot(a, a);
     }
-    scale_ = num / den;
-    shift_ = ct - cf * scale_;
+    pitch_ = std::atan2(turn, along);
+    scale_ = (across + std::cos(pitch_) * along + std::sin(pitch_) * turn) / den;
+    shift_ = ct - Linear(cf);
 
+    reach_ = reach;
     const size_t n = from.size();
     centres_ = from;
-    std::vector<std::vector<double>> a(n + 1, std::vector<double>(n + 1, 0.0));
-    for (size_t i = 0; i < n; ++i) {
-        for (size_t j = 0; j < n; ++j) a[i][j] = Len(from[i] - from[j]);
-        a[i][n] = 1;
-        a[n][i] = 1;
-    }
-    std::vector<double> rx(n + 1, 0), ry(n + 1, 0), rz(n + 1, 0);
+    std::vector<std::vector<double>> a(n, std::vector<double>(n, 0.0));
+    for (size_t i = 0; i < n; ++i)
+        for (size_t j = 0; j < n; ++j) a[i][j] = Bump(from[i], from[j]);
+    std::vector<double> rx(n, 0), ry(n, 0), rz(n, 0);
     for (size_t i = 0; i < n; ++i) {
         Vec3 r = to[i] - Similar(from[i]);
         rx[i] = r.x;
@@ -61,11 +65,15 @@ Warp::Warp(const std::vector<Vec3>& from, const std::vector<Vec3>& to, const std
     auto wx = Solve(a, rx), wy = Solve(a, ry), wz = Solve(a, rz);
     weights_.resize(n);
     for (size_t i = 0; i < n; ++i) weights_[i] = {wx[i], wy[i], wz[i]};
-    constant_ = {wx[n], wy[n], wz[n]};
+}
+
+double Warp::Bump(Vec3 p, Vec3 centre) const {
+    const Vec3 d = p - centre;
+    return std::exp(-Dot(d, d) / (2 * reach_ * reach_));
 }
 
 Vec3 Warp::operator()(Vec3 p) const {
-    Vec3 out = Similar(p) + constant_;
-    for (size_t i = 0; i < centres_.size(); ++i) out = out + weights_[i] * Len(p - centres_[i]);
+    Vec3 out = Similar(p);
+    for (size_t i = 0; i < centres_.size(); ++i) out = out + weights_[i] * Bump(p, centres_[i]);
     return out;
 }
