@@ -13,9 +13,9 @@ constexpr double OutlineShareOfWidth = 0.749;
 // Crown above the face rectangle's centre, and crown to chin, in head widths (the crown from the
 // generic head's front photo; the height from its own points: 7.2462 / 5.89168 model units).
 constexpr double CrownAboveFaceCentre = 0.660;
-constexpr double HeightPerWidth = 1.2299;
+constexpr double HeightPerWidth = 1.3829;
 // The row of the x extremes (the ears' upper part), as a share of the height below the crown.
-constexpr double ExtremesBelowCrown = 0.3917;
+constexpr double ExtremesBelowCrown = 0.4749;
 
 // A point's place relative to another, in head widths (x right, y down as in the photo).
 struct TOffset {
@@ -30,33 +30,33 @@ struct TShare {
     double fx, fy;
 };
 inline constexpr TShare CentreShares[] = {
-    {FrontPoint::LeftEyeCenter, 0.3206, 0.4827}, {FrontPoint::RightEyeCenter, 0.7068, 0.4827},
-    {FrontPoint::NoseTip, 0.5024, 0.6002},       {FrontPoint::MouthCenter, 0.4943, 0.7619},
-    {FrontPoint::LeftEar, 0.0492, 0.4615},       {FrontPoint::RightEar, 0.9483, 0.4615},
+    {FrontPoint::LeftEyeCenter, 0.3213, 0.5741}, {FrontPoint::RightEyeCenter, 0.7045, 0.5741},
+    {FrontPoint::NoseTip, 0.5013, 0.7236},       {FrontPoint::MouthCenter, 0.4936, 0.8205},
+    {FrontPoint::LeftEar, 0.0519, 0.5553},       {FrontPoint::RightEar, 0.9442, 0.5553},
 };
 
 // The mouth's centre (the lips' junction) from the tip of the nose, for a mouth the cascade missed:
 // the nose is found far more often, and the face box often ends above a long face's mouth.
-inline constexpr TOffset MouthFromNose = {FrontPoint::MouthCenter, FrontPoint::NoseTip, -0.0082, 0.1989};
+inline constexpr TOffset MouthFromNose = {FrontPoint::MouthCenter, FrontPoint::NoseTip, -0.0077, 0.1340};
 
 // The borders of the eyes, the nose and the mouth from their centres: the extremes of the
 // `_borders` maps of the generic head (an eye's borders are the rim of its opening).
 inline constexpr TOffset BorderOffsets[] = {
-    {FrontPoint::LeftEyeLeft, FrontPoint::LeftEyeCenter, -0.1212, -0.0158},
-    {FrontPoint::LeftEyeRight, FrontPoint::LeftEyeCenter, 0.0698, 0.0005},
-    {FrontPoint::LeftEyeTop, FrontPoint::LeftEyeCenter, -0.0663, -0.0239},
-    {FrontPoint::LeftEyeBottom, FrontPoint::LeftEyeCenter, -0.0044, 0.0248},
-    {FrontPoint::RightEyeLeft, FrontPoint::RightEyeCenter, -0.0748, 0.0005},
-    {FrontPoint::RightEyeRight, FrontPoint::RightEyeCenter, 0.0788, -0.0252},
-    {FrontPoint::RightEyeTop, FrontPoint::RightEyeCenter, 0.0674, -0.0295},
-    {FrontPoint::RightEyeBottom, FrontPoint::RightEyeCenter, 0.0009, 0.0249},
-    {FrontPoint::MouthLeft, FrontPoint::MouthCenter, -0.1648, 0.0153},
-    {FrontPoint::MouthRight, FrontPoint::MouthCenter, 0.1637, -0.0072},
-    {FrontPoint::MouthTop, FrontPoint::MouthCenter, 0.0337, -0.0574},
-    {FrontPoint::MouthBottom, FrontPoint::MouthCenter, -0.0003, 0.0664},
-    {FrontPoint::NoseLeft, FrontPoint::NoseTip, -0.1090, -0.0298},
-    {FrontPoint::NoseRight, FrontPoint::NoseTip, 0.0924, -0.0447},
-    {FrontPoint::NoseTop, FrontPoint::NoseTip, -0.0081, -0.1801},
-    {FrontPoint::NoseBottom, FrontPoint::NoseTip, -0.0035, 0.1039},
+    {FrontPoint::LeftEyeLeft, FrontPoint::LeftEyeCenter, -0.0895, -0.0001},
+    {FrontPoint::LeftEyeRight, FrontPoint::LeftEyeCenter, 0.0675, 0.0206},
+    {FrontPoint::LeftEyeTop, FrontPoint::LeftEyeCenter, -0.0263, -0.0077},
+    {FrontPoint::LeftEyeBottom, FrontPoint::LeftEyeCenter, -0.0043, 0.0416},
+    {FrontPoint::RightEyeLeft, FrontPoint::RightEyeCenter, -0.0681, 0.0204},
+    {FrontPoint::RightEyeRight, FrontPoint::RightEyeCenter, 0.0886, 0.0001},
+    {FrontPoint::RightEyeTop, FrontPoint::RightEyeCenter, 0.0257, -0.0077},
+    {FrontPoint::RightEyeBottom, FrontPoint::RightEyeCenter, 0.0031, 0.0416},
+    {FrontPoint::MouthLeft, FrontPoint::MouthCenter, -0.1629, 0.0033},
+    {FrontPoint::MouthRight, FrontPoint::MouthCenter, 0.1624, 0.0076},
+    {FrontPoint::MouthTop, FrontPoint::MouthCenter, -0.0261, -0.0543},
+    {FrontPoint::MouthBottom, FrontPoint::MouthCenter, -0.1016, 0.0555},
+    {FrontPoint::NoseLeft, FrontPoint::NoseTip, -0.0973, -0.0317},
+    {FrontPoint::NoseRight, FrontPoint::NoseTip, 0.1066, -0.0645},
+    {FrontPoint::NoseTop, FrontPoint::NoseTip, 0.0097, -0.1984},
+    {FrontPoint::NoseBottom, FrontPoint::NoseTip, -0.0056, 0.0665},
 };
 }

@@ -221,9 +221,9 @@ size_t ChinIndex(const std::vector<cv::Point>& line, int cy)
 }
 
 // The nose root lies below the brow. On the generic head the brow, one unit above the eye (the top
-// of the band in which its nose root was taken), is 1.85 units above the nose tip: 0.2555 of its
-// 7.246-unit height from crown to chin.
-constexpr double kBrowOverTip = 0.2555;
+// of the band in which its nose root was taken), is 2.23 units above the nose tip: 0.2713 of its
+// 8.21-unit height from crown to chin.
+constexpr double kBrowOverTip = 0.2713;
 
 // Nose root on a face line: from the tip upward, the point where the line stops receding, that is
 // where the next two rows up are no further back (one flat row is only sampling), and never above
@@ -247,10 +247,10 @@ size_t NoseRootIndex(const std::vector<cv::Point>& line, size_t tip, int headHei
 struct ViewPoint {
     double x, y;
 };
-constexpr ViewPoint kGenericTip{-2.2504, 0.348876}, kGenericRoot{-1.24606, -0.822504}, kGenericChin{-0.359773, 3.2462},
-    kGenericEye{-0.732, -0.502}, kGenericTop{3.40657, -4.0}, kGenericBack{4.78, -2.3355}, kGenericEar{2.764, -0.656},
-    kGenericEarLeft{2.22642, -0.656381}, kGenericEarRight{3.2364, -0.884842}, kGenericEarTop{2.71215, -1.52839},
-    kGenericEarBottom{2.5797, 0.250399};
+constexpr ViewPoint kGenericTip{-1.70392, 0.725471}, kGenericRoot{-1.246, -0.456191}, kGenericChin{0.0362084, 2.99467},
+    kGenericEye{-0.732, -0.502}, kGenericTop{2.51911, -5.21508}, kGenericBack{5.87946, 3.3965}, kGenericEar{2.764, -0.656},
+    kGenericEarLeft{2.28661, -0.906195}, kGenericEarRight{3.10932, -1.30257}, kGenericEarTop{2.89631, -1.55034},
+    kGenericEarBottom{2.75952, 0.253365};
 
 // The generic head's side view laid over a profile photo by the features the face line shows
 // reliably: the nose root and tip where they were found, the photo's nose-root-to-chin height for
@@ -281,9 +281,8 @@ private:
 // head's own points mean: left the tip of the nose, right the back of the skull, top the crown,
 // bottom the chin (when the face line showed one). The skin box's back and top are the hairline on
 // a head with hair. The eye's height is the person's own and feeds the profile-to-front factor of
-// the reconstruction: the generic head's eye sits a third of a unit below its nose root, where the
-// heads made from its source have theirs about level with it, so the eye keeps its small offset
-// below the root, 0.0227 of the skin box's height (boxHeight).
+// the reconstruction, so it keeps its small offset below the root, 0.0227 of the skin box's height
+// (boxHeight), rather than the generic head's own, which only the generic head's photos would match.
 void PlaceByGenericHead(THPoint* const* p, bool chinFound, int boxHeight)
 {
     using namespace ProfilePoint;
