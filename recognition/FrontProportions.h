@@ -7,12 +7,13 @@
 
 namespace FrontProportion {
 // The mean skin outline of the front scan (inside the ears above, the narrower neck below) is this
-// share of the head's full width: the generic head's own front photo gives 0.749, and the known
-// heads made from the source figure 0.749 to 0.776.
-constexpr double OutlineShareOfWidth = 0.749;
+// share of the head's full width: the generic head's own front photo gives 0.784, and the known
+// heads made from the source figure 0.72 to 0.79.
+constexpr double OutlineShareOfWidth = 0.784;
 // Crown above the face rectangle's centre, and crown to chin, in head widths (the crown from the
-// generic head's front photo; the height from its own points: 7.2462 / 5.89168 model units).
-constexpr double CrownAboveFaceCentre = 0.660;
+// generic head's front photo, 0.78 to 0.85 on the known heads made from the source figure; the
+// height from its own points: 8.2098 / 5.9366 model units).
+constexpr double CrownAboveFaceCentre = 0.885;
 constexpr double HeightPerWidth = 1.3829;
 // The row of the x extremes (the ears' upper part), as a share of the height below the crown.
 constexpr double ExtremesBelowCrown = 0.4749;
