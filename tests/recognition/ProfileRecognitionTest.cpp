@@ -16,14 +16,17 @@ using namespace ProfilePoint;
 
 namespace {
 constexpr int kW = 900, kH = 1000;
+// The drawn head's photo has room behind and above it for the back and the top of the generic head
+// laid over it.
+constexpr int kHeadW = 1100, kHeadH = 1100;
 
 // A head looking toward smaller x: forehead, nose root, nose, lips, chin, jaw, neck, back of head.
 cv::Mat LeftFacingHead()
 {
-    cv::Mat photo = Plain(kW, kH);
-    const std::vector<cv::Point> outline = {{400, 110}, {300, 150}, {300, 380}, {320, 400}, {240, 500},
-                                            {310, 530}, {300, 580}, {310, 660}, {360, 720}, {560, 740},
-                                            {560, 999}, {720, 999}, {760, 400}, {600, 120}};
+    cv::Mat photo = Plain(kHeadW, kHeadH);
+    const std::vector<cv::Point> outline = {{400, 210}, {300, 250}, {300, 480}, {320, 500}, {240, 600},
+                                            {310, 630}, {300, 680}, {310, 760}, {360, 820}, {560, 840},
+                                            {560, kHeadH - 1}, {720, kHeadH - 1}, {760, 500}, {600, 220}};
     cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{outline}, kSkin);
     return photo;
 }
@@ -105,16 +108,16 @@ TEST_F(ProfileRecognitionTest, LeftFacingHeadGetsItsFeatures)
     EXPECT_EQ(points.profileOrientation, 0);
     EXPECT_EQ(cv::norm(photo, r.profileImage, cv::NORM_INF), 0.0) << "a left-facing photo is not flipped";
     ExpectInside();
-    // Tip of the nose: the leftmost face-line point, at the apex (240, 500) within a scan row.
+    // Tip of the nose: the leftmost face-line point, at the apex (240, 600) within a scan row.
     EXPECT_GE(At(NoseTip).x, 240);
     EXPECT_LE(At(NoseTip).x, 252);
-    EXPECT_NEAR(At(NoseTip).y, 500, 12);
-    // Nose root: the top of the rising run above the tip, at the notch (320, 400).
-    EXPECT_NEAR(At(NoseRoot).y, 400, 12);
+    EXPECT_NEAR(At(NoseTip).y, 600, 12);
+    // Nose root: the top of the rising run above the tip, at the notch (320, 500).
+    EXPECT_NEAR(At(NoseRoot).y, 500, 12);
     EXPECT_NEAR(At(NoseRoot).x, 318, 6);
-    // Chin: the big step to the right below it (jaw line from 720 to 740).
-    EXPECT_GE(At(BottomHead).y, 700);
-    EXPECT_LE(At(BottomHead).y, 745);
+    // Chin: the big step to the right below it (jaw line from 820 to 840).
+    EXPECT_GE(At(BottomHead).y, 800);
+    EXPECT_LE(At(BottomHead).y, 845);
     // The order of the features down the face and across the head.
     EXPECT_LT(At(TopHead).y, At(EyeCenter).y);
     EXPECT_LT(At(EyeCenter).y, At(NoseTip).y);
@@ -163,8 +166,8 @@ TEST_F(ProfileRecognitionTest, RightFacingHeadIsFlippedAndItsPointsMirrored)
     EXPECT_EQ(points.profileOrientation, 1);
     EXPECT_EQ(cv::norm(LeftFacingHead(), r.profileImage, cv::NORM_INF), 0.0) << "stored in the left-facing form";
     for (int i = 0; i < Count; ++i)
-        EXPECT_EQ(At(i), cv::Point(kW - left[size_t(i)].x, left[size_t(i)].y)) << points.profile[i]->name;
-    // The points now match the photo as loaded: the tip lies on the right, near x = 900 - 240.
+        EXPECT_EQ(At(i), cv::Point(kHeadW - left[size_t(i)].x, left[size_t(i)].y)) << points.profile[i]->name;
+    // The points now match the photo as loaded: the tip lies on the right, near x = 1100 - 240.
     EXPECT_GT(At(NoseTip).x, At(HeadCenter).x);
 }
 
@@ -177,7 +180,7 @@ TEST_F(ProfileRecognitionTest, KeepingTheOrientationSkipsTheFacingDecision)
     EXPECT_EQ(points.profileOrientation, 1);
     EXPECT_EQ(cv::norm(LeftFacingHead(), r.profileImage, cv::NORM_INF), 0.0) << "not flipped again";
     for (int i = 0; i < Count; ++i)
-        EXPECT_EQ(At(i), cv::Point(kW - left[size_t(i)].x, left[size_t(i)].y)) << i;
+        EXPECT_EQ(At(i), cv::Point(kHeadW - left[size_t(i)].x, left[size_t(i)].y)) << i;
 
     // Keeping the flag 0 on a right-facing photo does not flip it either.
     THeadAttributes other;
@@ -206,7 +209,7 @@ TEST_F(ProfileRecognitionTest, OrientationDetectionFlipsOnlyOnEvidence)
     };
     for (const Case& c : cases) {
         THeadAttributes a;
-        a.SetDefaultProfilePositions(kW, kH, false);
+        a.SetDefaultProfilePositions(c.photo.cols, c.photo.rows, false);
         a.profileOrientation = c.startFlag;
         const std::vector<cv::Point> before = ProfilePositions(a);
         r.profileImage = c.photo.clone();
@@ -217,7 +220,7 @@ TEST_F(ProfileRecognitionTest, OrientationDetectionFlipsOnlyOnEvidence)
         const bool mirrored = c.startFlag != c.endFlag;
         for (int i = 0; i < Count; ++i)
             EXPECT_EQ(a.profile[i]->GetPosition(),
-                      mirrored ? cv::Point(kW - before[size_t(i)].x, before[size_t(i)].y) : before[size_t(i)])
+                      mirrored ? cv::Point(c.photo.cols - before[size_t(i)].x, before[size_t(i)].y) : before[size_t(i)])
                 << c.what << " " << i;
     }
     EXPECT_TRUE(messages.Texts().empty());
