@@ -220,6 +220,19 @@ size_t ChinIndex(const std::vector<cv::Point>& line, int cy)
     return chin;
 }
 
+// Moves the bottom border onto the chin of the face line below row `fromRow`; false (the border
+// left as it is) when the line shows none.
+bool PlaceChin(const std::vector<cv::Point>& line, int fromRow, THPoint* bottom)
+{
+    if (line.size() < 2)
+        return false;
+    const size_t chin = ChinIndex(line, fromRow);
+    if (chin == 0)
+        return false;
+    bottom->MoveTo(line[chin].x, line[chin].y);
+    return true;
+}
+
 // The nose root lies below the brow. On the generic head the brow, one unit above the eye (the top
 // of the band in which its nose root was taken), is 2.23 units above the nose tip: 0.2713 of its
 // 8.21-unit height from crown to chin.
@@ -891,14 +904,7 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     p[TopHead]->MoveTo(R0.x + R0.width / 2, R0.y);
     p[BottomHead]->MoveTo(R0.x + R0.width / 2, R0.y + R0.height);
 
-    bool chinFound = false;
-    if (line.size() > 1) {
-        const size_t chin = ChinIndex(line, cy);
-        if (chin != 0) {
-            p[BottomHead]->MoveTo(line[chin].x, line[chin].y);
-            chinFound = true;
-        }
-    }
+    bool chinFound = PlaceChin(line, cy, p[BottomHead]);
 
     // Tip of the nose: the leftmost face-line point (the upper one on a tie).
     size_t tip = 0;
@@ -907,7 +913,16 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
             tip = k;
     p[NoseTip]->MoveTo(line[tip].x, line[tip].y);
 
-    const size_t root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y);
+    size_t root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y);
+    // A chin less than a nose's height below the tip of the nose is the lips: on the generic head the
+    // chin lies 1.9 nose heights (root to tip) below the tip, the lips' junction 0.67. Look further
+    // down, and take the nose root again for the head's new height.
+    const int belowNose = line[tip].y + (line[tip].y - line[root].y);
+    if (chinFound && p[BottomHead]->y < belowNose) {
+        p[BottomHead]->MoveTo(R0.x + R0.width / 2, R0.y + R0.height);
+        chinFound = PlaceChin(line, std::max(cy, belowNose), p[BottomHead]);
+        root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y);
+    }
     p[NoseRoot]->MoveTo(line[root].x, line[root].y);
 
     // The mouth by the fixed fractions of the skin box.

@@ -370,19 +370,35 @@ TEST_F(ProfileRecognitionTest, ChinIsTheLowestOfEqualStepsToTheRight)
     EXPECT_LT(At(BottomHead).y, 720);
 }
 
-TEST_F(ProfileRecognitionTest, OpenMouthIsNotTakenForTheChin)
+TEST_F(ProfileRecognitionTest, NeitherMouthNorLipsAreTakenForTheChin)
 {
-    // The open mouth steps 85 pixels back at y = 575, more than the chin's step into the throat
-    // (70 pixels over the jaw's underside at y = 720), but the lower lip comes forward again.
-    cv::Mat photo = Plain(kW, kH);
-    const std::vector<cv::Point> outline = {{400, 110}, {300, 150}, {300, 380}, {320, 400}, {240, 500}, {300, 540},
-                                            {300, 570}, {385, 575}, {385, 615}, {305, 620}, {305, 660}, {320, 720},
-                                            {390, 730}, {390, 999}, {720, 999}, {760, 400}, {600, 120}};
-    cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{outline}, kSkin);
-    r.profileImage = photo;
-    ASSERT_TRUE(r.RecognizeProfile(&points, false));
-    EXPECT_GE(At(BottomHead).y, 700);
-    EXPECT_LE(At(BottomHead).y, 740);
+    // Nose tip at (240, 500) under a notch at (320, 400); the chin's step into the throat lies near
+    // y = 725 in each.
+    struct Case {
+        const char* what;
+        std::vector<cv::Point> outline;
+    };
+    const std::vector<Case> cases = {
+        // The open mouth steps 85 pixels back at y = 575, more than the chin's step (70 pixels over
+        // the jaw's underside at y = 720), but the lower lip comes forward again.
+        {"open mouth",
+         {{400, 110}, {300, 150}, {300, 380}, {320, 400}, {240, 500}, {300, 540}, {300, 570}, {385, 575}, {385, 615},
+          {305, 620}, {305, 660}, {320, 720}, {390, 730}, {390, 999}, {720, 999}, {760, 400}, {600, 120}}},
+        // Full lips over a receding chin: the face steps 80 pixels back under the lips and stays
+        // back, more than the chin's 60-pixel step, but the lips lie within a nose's height of the tip.
+        {"lips over a receding chin",
+         {{400, 110}, {300, 150}, {300, 380}, {320, 400}, {240, 500}, {300, 540}, {300, 555}, {380, 560}, {380, 700},
+          {390, 720}, {450, 730}, {450, 999}, {720, 999}, {760, 400}, {600, 120}}},
+    };
+    for (const Case& c : cases) {
+        cv::Mat photo = Plain(kW, kH);
+        cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{c.outline}, kSkin);
+        r.profileImage = photo;
+        THeadAttributes fresh;
+        ASSERT_TRUE(r.RecognizeProfile(&fresh, false)) << c.what;
+        EXPECT_GE(fresh.profile[BottomHead]->y, 700) << c.what;
+        EXPECT_LE(fresh.profile[BottomHead]->y, 740) << c.what;
+    }
 }
 
 TEST_F(ProfileRecognitionTest, NoseRootStopsWhereTheFaceLineStopsReceding)
