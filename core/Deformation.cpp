@@ -41,6 +41,18 @@ float FactorOr1(double numerator, double divisor)
     return std::isfinite(f) ? f : 1.0f;
 }
 
+// How far the head's height and depth may differ, for its width, from the generic head's: a factor
+// of 1.5 either way. Adult heads differ in these proportions by about a fifth; a photo that asks for
+// more has a misplaced head border (dragged onto the face, say). Scaled that unevenly, the nose's
+// depth stretch, guarded on the unscaled head, would turn triangles over, and the eyeballs' fixed
+// push-back behind the lids would shrink to nothing against the deepened head.
+constexpr double kMostProportion = 1.5;
+
+float Proportion(float scale)
+{
+    return static_cast<float>(std::clamp(static_cast<double>(scale), 1.0 / kMostProportion, kMostProportion));
+}
+
 int Px(const THPoint* p) { return p->x; }
 int Py(const THPoint* p) { return p->y; }
 
@@ -261,9 +273,9 @@ TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes
 
     TReconstructionScales s;
     if (frontWidth != 0 && frontHeight != 0 && modelWidth != 0 && modelHeight != 0)
-        s.t = FactorOr1(static_cast<double>(modelWidth) * frontHeight / frontWidth, modelHeight);
+        s.t = Proportion(FactorOr1(static_cast<double>(modelWidth) * frontHeight / frontWidth, modelHeight));
     if (profileDepth != 0 && profileHeight != 0 && modelDepth != 0 && modelHeight != 0)
-        s.u = FactorOr1(static_cast<double>(profileDepth) * modelHeight * s.t / profileHeight, modelDepth);
+        s.u = Proportion(FactorOr1(static_cast<double>(profileDepth) * modelHeight * s.t / profileHeight, modelDepth));
     s.v = FactorOr1(modelWidth, frontWidth);
 
     const int frontEyeHeight = TVultari::AbsInt(Py(f[1]) - Py(f[16]));

@@ -66,7 +66,8 @@ THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights);
 
 // t, u, v and w from the head's extents and the photo points (head borders already ordered).
 // Every divisor that is 0 leaves its factor at 1; a front head width of 0 leaves v at 1 (the
-// reconstruction refuses such points before it gets here).
+// reconstruction refuses such points before it gets here). t and u are kept within a factor of 1.5
+// of the generic head's proportions, which every head has.
 TReconstructionScales MeasureScales(const THeadExtents& extents, const THeadAttributes& points);
 
 // Moves the four meshes in place. The head's maps must cover every vertex of the head; the

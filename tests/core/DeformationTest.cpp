@@ -139,6 +139,43 @@ TEST(MeasureScales, WorkedNumbersAndFallbacks)
     EXPECT_EQ(MeasureScales(flat, p).u, 1.0f);
 }
 
+// Head borders that no head has (one dragged onto the face) would scale the head's height and depth
+// far beyond any head's proportions: t and u stop at 1.5 times or 1 / 1.5 of the generic's, u
+// measured with the t that is kept. Proportions within that range pass unchanged (above).
+TEST(MeasureScales, ProportionsNoHeadHasAreKeptToTheMost)
+{
+    THeadExtents e;
+    e.maxX = 3, e.minX = -3;  // model width 6
+    e.maxZ = 4, e.chinZ = -4;  // model height 8
+    e.maxY = 3.5f, e.minY = -3.5f;  // model depth 7
+    struct Borders {
+        const char* what;
+        int frontLeft, frontRight, frontTop, frontBottom, profileLeft, profileRight;
+        float t, u;
+    };
+    const Borders cases[] = {
+        {"front borders a fifth apart: the head 5 x as tall", 350, 410, 100, 500, 200, 550, 1.5f, 1.5f},
+        {"front borders over the photo: the head a fifth as tall", 0, 1500, 100, 500, 200, 550, 1 / 1.5f, 1 / 1.5f},
+        {"front borders a fifth apart, a shallow profile: u from the t kept", 350, 410, 100, 500, 200, 480, 1.5f, 1.2f},
+        {"a tall head with a deep profile: u stops, t does not", 350, 590, 100, 500, 200, 650, 1.25f, 1.5f},
+        {"front top and bottom borders almost together", 350, 650, 290, 310, 200, 550, 1 / 1.5f, 1 / 1.5f},
+        {"profile borders almost together", 350, 650, 100, 500, 540, 550, 1.0f, 1 / 1.5f},
+        {"profile borders over the photo", 350, 650, 100, 500, 0, 1500, 1.0f, 1.5f},
+    };
+    for (const Borders& c : cases) {
+        SCOPED_TRACE(c.what);
+        THeadAttributes p;
+        SetPhotoPoints(p);
+        p.front[25]->x = c.frontLeft, p.front[26]->x = c.frontRight;
+        p.front[24]->y = c.frontTop, p.front[23]->y = c.frontBottom;
+        p.profile[10]->x = c.profileLeft, p.profile[11]->x = c.profileRight;
+        const TReconstructionScales s = MeasureScales(e, p);
+        EXPECT_FLOAT_EQ(s.t, c.t);
+        EXPECT_FLOAT_EQ(s.u, c.u);
+        EXPECT_FLOAT_EQ(s.v, 6.0f / float(c.frontRight - c.frontLeft));  // v keeps the photo's own measure
+    }
+}
+
 // The mini head used by the deformation tests: a tip, a vertex outside every region, a vertex on
 // the left-eye anchor with full weight, a nose region and a profile consistent with t and u.
 struct DeformFixture {
