@@ -352,9 +352,12 @@ double NewtonStep(std::vector<Vec2>& layout, const std::vector<Vec2>& target,
 // The builder moves each feature of the layout from its fixed reference onto the photo's feature.
 // The layout is that fit undone: starting from the projection of the head into the atlas of its own
 // photos, every corner is solved so that the builder's real fit of those photos gives the projection
-// back. The builder's global scale is the photo's face size over the layout's outline; a layout
-// shrunk by Newton steps against a scale above 1 would raise that scale further, so after each step
-// the layout is scaled about the reference nose tip until the builder's scale is 1.
+// back. The builder's global scale is the photo's face size over the face outline's spans in the
+// layout, and it scales every corner: the outline keeps its projected place (moved with the nose
+// tip onto its reference), so that scale stays 1 and the Newton steps solve for the builder's local
+// moves alone. Stepping the outline too let the corners the discs reach widen it with every step,
+// and the rescaling that followed dragged all corners off their solution (the left ear ended 0.022
+// off its photo).
 void UndoBuilderFit(GenericData& d, const Atlas& a) {
     THeadAttributes points;
     OwnPoints(d, a, points);
@@ -372,11 +375,12 @@ void UndoBuilderFit(GenericData& d, const Atlas& a) {
     const Vec2 tip{a.UFront(d.front[16].p.x), a.V(d.front[16].p.z)};
     std::vector<Vec2> layout = projected;
     for (Vec2& c : layout) c = {c.u - (tip.u - ref0.u), c.v - (tip.v - ref0.v)};
+    const std::vector<Vec2> outlineAt = layout;
     for (int it = 0; it < 16; ++it) {
         const double worst = NewtonStep(layout, projected, fit);
+        for (size_t i = 0; i < layout.size(); ++i)
+            if (outline[i] > 0) layout[i] = outlineAt[i];
         const Vec2 span = OutlineSpan(layout, outline);
-        for (Vec2& c : layout)
-            c = {ref0.u + (c.u - ref0.u) * face.u / span.u, ref0.v + (c.v - ref0.v) * face.v / span.v};
         if (std::getenv("GENHEAD_DEBUG"))
             std::fprintf(stderr, "layout step %d: the fit misses by %.5f, outline scale %.4f %.4f\n", it, worst,
                          face.u / span.u, face.v / span.v);
