@@ -51,18 +51,7 @@ int Driver(const std::string& arguments, std::string* output = nullptr)
     return RunCommand(std::string(VULTARI_DRIVER) + " " + arguments + " 2>&1", output);
 }
 
-std::string Q(const fs::path& p)
-{
-    std::string quoted(1, '\'');
-    quoted.append(p.string()).push_back('\'');
-    return quoted;
-}
-
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+std::string Q(const fs::path& p) { return ShellQuoted(p.string()); }
 
 // ---- the photos and the truth ------------------------------------------------------------------
 
@@ -115,8 +104,8 @@ bool MakePhotos(const KnownHeadMaker& maker, const fs::path& dir, std::vector<Tr
             return false;
         Truth t;
         t.surface = Surface(maker, meshes);
-        t.pointsLeft = ReadText(folder / "truth-left.json");
-        t.pointsRight = ReadText(folder / "truth-right.json");
+        t.pointsLeft = ReadWholeFile((folder / "truth-left.json").string());
+        t.pointsRight = ReadWholeFile((folder / "truth-right.json").string());
         truths.push_back(std::move(t));
     }
     return true;
@@ -214,7 +203,7 @@ void RunJob(const KnownHeadMaker& maker, const fs::path& dir, const Truth& truth
     HeadSurface result;
     if (ReadExport(maker, out / "head.dae", result))
         job.error = CompareHeads(truth.surface, result, kMmPerUnit);
-    PointError(ReadText(out / "points.json"), right ? truth.pointsRight : truth.pointsLeft, job);
+    PointError(ReadWholeFile((out / "points.json").string()), right ? truth.pointsRight : truth.pointsLeft, job);
 }
 
 void RunAll(const KnownHeadMaker& maker, const fs::path& dir, const std::vector<Truth>& truths, std::vector<Job>& jobs)

@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <utility>
 
 #include <algorithm>
@@ -37,6 +39,19 @@ void KeepGLDriverLoaded()
 #endif
 }
 
+
+std::string ShellQuoted(const std::string& path)
+{
+    std::string quoted(1, '\'');
+    quoted.append(path).push_back('\'');
+    return quoted;
+}
+
+std::string ReadWholeFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
 
 int RunCommand(const std::string& command, std::string* output)
 {

@@ -35,6 +35,12 @@ enum class ViewLook { Lit, Unlit, Silhouette };
 // its exit code, -1 when it could not run or did not exit.
 int RunCommand(const std::string& command, std::string* output = nullptr);
 
+// A path in single quotes for such a command.
+std::string ShellQuoted(const std::string& path);
+
+// The whole file as bytes; empty when it cannot be read.
+std::string ReadWholeFile(const std::string& path);
+
 // Call before the first GL context: keeps the GL driver loaded until the process ends, so that a
 // sanitizer build's leak check can attribute (and suppress) the driver's own allocations.
 void KeepGLDriverLoaded();

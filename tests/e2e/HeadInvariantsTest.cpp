@@ -56,18 +56,7 @@ struct Case {
     std::vector<Drag> drags = {};
 };
 
-std::string Q(const fs::path& p)
-{
-    std::string quoted(1, '\'');
-    quoted.append(p.string()).push_back('\'');
-    return quoted;
-}
-
-std::string ReadText(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+std::string Q(const fs::path& p) { return ShellQuoted(p.string()); }
 
 const KnownHead* FindHead(const std::string& name)
 {
@@ -155,7 +144,7 @@ TEST_P(HeadInvariants, TheHeadStaysWhole)
     std::string args = "run --front " + Q(front) + " --profile " + Q(photos / "side-left.png") + " --points " +
                        Q(dir / "points.json") + " --export " + Q(dir / "out/head.dae") + " --workdir " + Q(dir / "work");
     if (c.points != Points::Recognized) {
-        std::string truth = ReadText(photos / "truth-left.json");
+        std::string truth = ReadWholeFile((photos / "truth-left.json").string());
         if (c.points == Points::Dragged)
             truth = DraggedPoints(truth, c.drags);
         ASSERT_FALSE(truth.empty());
