@@ -634,6 +634,20 @@ constexpr int kOutlineBlend = 2;
 // The fill is softened over this many pixels, so that it carries no streaks.
 constexpr int kFillSoftening = 9;
 
+// Calls visit(x, y) for every pixel on the photo's edge (corners twice).
+template <class Visit>
+void ForEachEdgePixel(const cv::Mat& photo, Visit visit)
+{
+    for (int x = 0; x < photo.cols; ++x) {
+        visit(x, 0);
+        visit(x, photo.rows - 1);
+    }
+    for (int y = 0; y < photo.rows; ++y) {
+        visit(0, y);
+        visit(photo.cols - 1, y);
+    }
+}
+
 // The median colour of a photo's outermost pixels, per channel.
 cv::Vec3b EdgeMedian(const cv::Mat& photo)
 {
@@ -643,14 +657,7 @@ cv::Vec3b EdgeMedian(const cv::Mat& photo)
         for (int k = 0; k < 3; ++k)
             channel[k].push_back(c[k]);
     };
-    for (int x = 0; x < photo.cols; ++x) {
-        add(x, 0);
-        add(x, photo.rows - 1);
-    }
-    for (int y = 0; y < photo.rows; ++y) {
-        add(0, y);
-        add(photo.cols - 1, y);
-    }
+    ForEachEdgePixel(photo, add);
     cv::Vec3b median;
     for (int k = 0; k < 3; ++k) {
         auto middle = channel[k].begin() + static_cast<long>(channel[k].size() / 2);
@@ -697,14 +704,7 @@ cv::Mat TTextureCreator::BackgroundMask(const cv::Mat& photo, const cv::Mat& ski
         if (seed)
             cv::floodFill(image, mask, cv::Point(x, y), cv::Scalar(), nullptr, step, step, flags);
     };
-    for (int x = 0; x < photo.cols; ++x) {
-        flood(x, 0);
-        flood(x, photo.rows - 1);
-    }
-    for (int y = 0; y < photo.rows; ++y) {
-        flood(0, y);
-        flood(photo.cols - 1, y);
-    }
+    ForEachEdgePixel(photo, flood);
     cv::Mat background = inner == 255;
     // A plain backdrop also shows through gaps that hair closes off from the edge: its colour marks
     // them wherever it is not skin.
