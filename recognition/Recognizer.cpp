@@ -260,10 +260,10 @@ size_t NoseRootIndex(const std::vector<cv::Point>& line, size_t tip, int headHei
 struct ViewPoint {
     double x, y;
 };
-constexpr ViewPoint kGenericTip{-1.70392, 0.725471}, kGenericRoot{-1.246, -0.456191}, kGenericChin{0.0362084, 2.99467},
+constexpr ViewPoint kGenericTip{-1.69837, 0.725471}, kGenericRoot{-1.246, -0.456191}, kGenericChin{0.0362422, 2.99467},
     kGenericEye{-0.732, -0.502}, kGenericTop{2.51911, -5.21508}, kGenericBack{5.87946, 3.3965}, kGenericEar{2.764, -0.656},
-    kGenericEarLeft{2.28661, -0.906195}, kGenericEarRight{3.10932, -1.30257}, kGenericEarTop{2.89631, -1.55034},
-    kGenericEarBottom{2.75952, 0.253365};
+    kGenericEarLeft{2.26176, -0.738752}, kGenericEarRight{3.21168, -1.05058}, kGenericEarTop{2.68648, -1.59214},
+    kGenericEarBottom{2.70276, 0.282428};
 
 // The generic head's side view laid over a profile photo by the features the face line shows
 // reliably: the nose root and tip where they were found, the photo's nose-root-to-chin height for

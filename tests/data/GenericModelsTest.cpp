@@ -424,9 +424,10 @@ TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
         int slot;
         double u, v;
     };
-    // Eye centres, mouth centre and ear centres against the middle of each feature's outline.
+    // Eye centres, mouth centre and the right ear's centre against the middle of each feature's
+    // outline.
     const Case cases[] = {{3, 0.4429995, 0.5326073}, {5, 0.5828313, 0.52675647}, {9, 0.5113153, 0.30832553},
-                          {11, 0.20125, 0.5175644}, {13, 0.8056777, 0.5175644}};
+                          {13, 0.8056777, 0.5175644}};
     double worst = std::hypot(g.texCoords[2 * tip] - 0.5151004, g.texCoords[2 * tip + 1] - 0.42300156);
     for (const Case& c : cases) {
         auto b = UvBox(c.slot);
@@ -435,6 +436,15 @@ TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
         worst = std::max(worst, std::hypot(0.5 * (b[0] + b[1]) - c.u, 0.5 * (b[2] + b[3]) - c.v));
     }
     std::printf("layout references: largest distance to a feature %.4f\n", worst);
+    // The left ear is fitted to the mirrored photo of the right one, so its place in the layout is
+    // that fit undone, not its reference (OwnPoints checks where the fit puts it); the builder
+    // still finds the ear at its reference: inside the ear's outline across, at its middle up.
+    {
+        auto b = UvBox(11);
+        EXPECT_GT(0.20125, b[0]);
+        EXPECT_LT(0.20125, b[1]);
+        EXPECT_NEAR(0.5 * (b[2] + b[3]), 0.5175644, 0.01);
+    }
     // The texture builder divides by every rim's spans in texture space.
     for (int slot : {14, 3, 5, 7, 9, 11, 13}) {
         auto b = UvBox(slot);

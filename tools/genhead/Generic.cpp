@@ -40,6 +40,17 @@ int Extreme(const Mesh& m, const std::vector<double>& map, K key) {
     return best;
 }
 
+// The ears' extent in the side view, over both: what stands out sideways beyond its anchor near
+// each ear anchor (the skull stays inside that).
+Box EarBox(const Mesh& m) {
+    Box b;
+    for (const Vec3& anchor : {anchors::kLeftEar, anchors::kRightEar})
+        for (const Vec3& p : m.pos)
+            if (p.x * anchor.x > anchor.x * anchor.x && std::abs(p.y - anchor.y) < 1.2 && std::abs(p.z - anchor.z) < 1.6)
+                b.Add(p);
+    return b;
+}
+
 // Whether vertex i is what a viewer in front (looking along +y) sees at its (x, z).
 bool SeenFromFront(const Mesh& m, const std::vector<Vec3>& n, int i) {
     if (n[i].y > -0.05) return false;
@@ -114,10 +125,13 @@ void Weights(GenericData& d) {
         d.weights[8][i] = (1.0 - Smooth(1.0, 1.6, r)) * (1.0 - Smooth(0.0, 0.6, p.y));
         if (r > 0.9 && r < 1.05 && p.y < 0.4 && SeenFromFront(m, normals, int(i))) d.weights[9][i] = 1.0;
     }
-    // Ears: the whole ear, and a ring of the skull around it that takes up the ear's move.
+    // Ears: the whole ear, and a ring of the skull around it that takes up the ear's move. Both
+    // rings have the size of the ears as the finished head has them, so each ring's rim reaches
+    // round the whole ear and both rims have one size.
+    const Box ears = EarBox(m);
     for (int side = 0; side < 2; ++side) {
         Vec3 c = side ? anchors::kRightEar : anchors::kLeftEar;
-        double sy = d.g.earSize.y * 0.5 + 0.08, sz = d.g.earSize.z * 0.5 + 0.08;
+        double sy = (ears.hi.y - ears.lo.y) * 0.5 + 0.08, sz = (ears.hi.z - ears.lo.z) * 0.5 + 0.08;
         auto& region = d.weights[side ? 12 : 10];
         auto& border = d.weights[side ? 13 : 11];
         // The rim is the part of the ring that stands out from the skull; where the ear leans, that

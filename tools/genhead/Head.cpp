@@ -261,6 +261,32 @@ double Smooth(double e0, double e1, double x) {
     return t * t * (3 - 2 * t);
 }
 
+// The lips' front in the profile: the further back of the upper and the lower lip's fronts, each
+// the most forward midline point in a band above or below the mouth anchor.
+double LipsFront(const std::vector<Vec3>& pts, size_t count) {
+    const Vec3 a = anchors::kMouth;
+    double upper = 1e9, lower = 1e9;
+    for (size_t i = 0; i < count; ++i) {
+        const Vec3& p = pts[i];
+        if (std::abs(p.x) > 0.15) continue;
+        if (p.z > a.z + 0.1 && p.z < a.z + 0.35) upper = std::min(upper, p.y);
+        if (p.z < a.z - 0.1 && p.z > a.z - 0.35) lower = std::min(lower, p.y);
+    }
+    return std::max(upper, lower);
+}
+
+// The warp and the nose's move leave the lips in front of the mouth anchor, which the profile has
+// between the lips' fronts; the lips move back until the anchor is there, with the skin close
+// around them.
+void LipsOntoAnchor(std::vector<Vec3>& pts, size_t count) {
+    for (int pass = 0; pass < 2; ++pass) {
+        const double miss = anchors::kMouth.y - LipsFront(pts, count);
+        if (std::getenv("GENHEAD_DEBUG"))
+            std::fprintf(stderr, "lips' front off the mouth anchor by %.3f in depth\n", miss);
+        WindowShift(pts, anchors::kMouth, {0, miss, 0}, {0.9, 0.6, 0.4});
+    }
+}
+
 // The warp that takes the features onto their anchors (see Warp), bending with the given reach.
 Warp FitToAnchors(const Features& f, double reach) {
     return Warp({f.eyeApex[0], f.eyeApex[1], f.mouth, f.earCentre[0], f.earCentre[1]},
@@ -373,12 +399,10 @@ GenericHead BuildHead(const std::string& path) {
     pts.push_back(f.nasion);
     pts.push_back(f.noseTip);
     pts.push_back(f.chin);
-    pts.push_back(f.mouth);
     for (Vec3& p : pts) p = warp(p);
     Vec3& nasion = pts[nMesh];
     Vec3& tip = pts[nMesh + 1];
     Vec3& chin = pts[nMesh + 2];
-    Vec3& mouth = pts[nMesh + 3];
     // The nose root comes onto the plane the reconstruction stretches the nose about, so the
     // stretch keeps the root where it is and moves the tip by the whole change of the nose's depth.
     // The whole nose moves with its root, so it keeps the depth and shape it has in the source.
@@ -392,8 +416,8 @@ GenericHead BuildHead(const std::string& path) {
             const double d = Len(p - (root + along * t));
             p.y += shift * (1.0 - Smooth(0.2, 0.6, d));
         }
-        WindowShift(pts, mouth, anchors::kMouth - mouth, {0.9, 0.6, 0.4});  // the lips back onto their anchor
     }
+    LipsOntoAnchor(pts, nMesh);
     // The texture builder starts its front band at the outer corner of the left eye and centres its
     // atlas between the two eyes' outer corners; its fixed references have the eyes, nose and mouth
     // a little to the right of that middle. So both outer corners move towards -x: the left eye's
