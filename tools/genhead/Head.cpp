@@ -21,9 +21,6 @@ namespace {
 // its bumps): about the eye's opening, so each eye, the mouth and each ear move nearly whole while
 // the skull between them keeps the source's shape.
 constexpr double kBendReach = 0.8;
-// How far the outer corners of the left and the right eye move along x. The right eye's corner
-// moves little: moved further in, its lids would no longer cover the eyeball.
-constexpr double kEyeCornerShift[2] = {0.0, 0.0};
 
 // Front-most surface point of the midline at height z (ray from the front), or NaN.
 double FrontY(const Mesh& m, double x, double z) {
@@ -418,19 +415,6 @@ GenericHead BuildHead(const std::string& path) {
         }
     }
     LipsOntoAnchor(pts, nMesh);
-    // The texture builder starts its front band at the outer corner of the left eye and centres its
-    // atlas between the two eyes' outer corners; its fixed references have the eyes, nose and mouth
-    // a little to the right of that middle. So both outer corners move towards -x: the left eye's
-    // outward, the right eye's inward. Pupils and inner corners stay where they are.
-    for (int side = 0; side < 2; ++side) {
-        const Vec3 eye = side ? anchors::kRightEye : anchors::kLeftEye;
-        const double outward = side ? 1.0 : -1.0;
-        for (Vec3& p : pts) {
-            const double t = outward * (p.x - eye.x), dy = p.y - eye.y, dz = p.z - eye.z;
-            const double along = t < 0.55 ? Smooth(0.0, 0.55, t) : 1.0 - Smooth(0.55, 1.4, t);
-            p.x += kEyeCornerShift[side] * along * std::exp(-(dy * dy / (2 * 0.6 * 0.6) + dz * dz / (2 * 0.45 * 0.45)));
-        }
-    }
     double top = -1e9, back = -1e9;
     for (size_t i = 0; i < nMesh; ++i) {
         top = std::max(top, pts[i].z);
