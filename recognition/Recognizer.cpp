@@ -289,19 +289,17 @@ private:
 };
 
 // The points that the silhouette does not show, placed where they are on the generic head laid
-// over the photo (GenericScale): the eye's depth, the ear, the back and the top of the skull, which
+// over the photo (GenericScale): the eye, the ear, the back and the top of the skull, which
 // hair covers and the background hides on real photos. The head borders then mean what the generic
 // head's own points mean: left the tip of the nose, right the back of the skull, top the crown,
 // bottom the chin (when the face line showed one). The skin box's back and top are the hairline on
-// a head with hair. The eye's height is the person's own and feeds the profile-to-front factor of
-// the reconstruction, so it keeps its small offset below the root, 0.0227 of the skin box's height
-// (boxHeight), rather than the generic head's own, which only the generic head's photos would match.
-void PlaceByGenericHead(THPoint* const* p, bool chinFound, int boxHeight)
+// a head with hair.
+void PlaceByGenericHead(THPoint* const* p, bool chinFound)
 {
     using namespace ProfilePoint;
     const GenericScale g(p[NoseRoot]->GetPosition(), p[NoseTip]->GetPosition(), p[BottomHead]->y);
     auto place = [](THPoint* point, cv::Point at) { point->MoveTo(at.x, at.y); };
-    place(p[EyeCenter], {g.FromRoot(kGenericEye).x, p[NoseRoot]->y + RoundHalfEven(0.0226537216 * boxHeight)});
+    place(p[EyeCenter], g.FromRoot(kGenericEye));
     place(p[EarCenter], g.FromRoot(kGenericEar));
     place(p[EarLeft], g.FromRoot(kGenericEarLeft));
     place(p[EarRight], g.FromRoot(kGenericEarRight));
@@ -930,7 +928,7 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     const int HH = p[BottomHead]->y - p[TopHead]->y;
     p[MouthCenter]->MoveTo(p[LeftHead]->x + RoundHalfEven(0.1111111111 * HW),
                            p[BottomHead]->y - RoundHalfEven(0.18770226537 * HH));
-    PlaceByGenericHead(p, chinFound, HH);
+    PlaceByGenericHead(p, chinFound);
 
     return finish(true);
 }
