@@ -66,6 +66,27 @@ Vec3 Deform(const HeadShape& s, Vec3 p)
     }
     for (const Vec3& ear : kEars)
         p = p + s.earShift * Gauss(p - ear, {0.9, 0.9, 0.9});
+    if (s.faceRelief != 1) {
+        // Depth in front of the cheeks' plane scaled, the plane's corner rounded.
+        constexpr double kCheekPlaneY = -0.2;
+        p.y += (s.faceRelief - 1) * SoftMin0(p.y - kCheekPlaneY, 0.2);
+    }
+    if (s.jawWidth != 1) {
+        // Widest at the jaw's angles, nothing above the nose; the back of the head keeps its width.
+        const double below = Smooth01((kNoseTip.z - p.z) / 1.2), front = 1 - Smooth01((p.y - 1.8) / 1.2);
+        p.x *= 1 + (s.jawWidth - 1) * below * front;
+    }
+    if (s.asymmetry != 0) {
+        const double front = 1 - Smooth01((p.y - 0.5) / 1.5), side = std::tanh(p.x / 1.2);
+        p.z += s.asymmetry * side * front;
+        p.y -= 0.5 * s.asymmetry * side * front;
+    }
+    if (s.skullDepth != 1) {
+        // Behind the ears only: the face keeps its place.
+        constexpr double kBehindY = 2.4;
+        p.y -= (s.skullDepth - 1) * SoftMin0(kBehindY - p.y, 0.3);
+    }
+    p.z += (s.lowerFace - 1) * SoftMin0(p.z - kNoseTip.z, 0.3);
     p.z += (s.faceLength - 1) * SoftMin0(p.z - (kEyeZ - 0.15), 0.5);
     const Vec3 d = p - kScaleCentre;
     return kScaleCentre + Vec3{d.x * s.scale.x, d.y * s.scale.y, d.z * s.scale.z};
@@ -128,6 +149,33 @@ const std::vector<KnownHead>& KnownHeads()
         s.scale = {1, 1.08, 1.04};
         s.mouthWidth = 1.15;
         add("mh-deep-wide-mouth", s, kMedium, kBrownIris, true, {28, 30, 40});
+        // Shapes beyond small warps: a long lower face, deep and flat skulls, a flat face, an
+        // asymmetric face, and a heavy jaw with a prominent nose on a long lower face.
+        s = mh;
+        s.lowerFace = 1.2;
+        add("mh-long-lower-face", s, kOlive, kBrownIris, true, {26, 24, 28});
+        s = mh;
+        s.skullDepth = 1.25;
+        s.scale = {0.97, 1, 1.03};
+        add("mh-deep-skull", s, kFair, kBlueIris, false);
+        s = mh;
+        s.skullDepth = 0.8;
+        s.scale = {1.04, 1, 0.97};
+        add("mh-flat-skull", s, kTan, kDarkIris, true, {20, 22, 26});
+        s = mh;
+        s.faceRelief = 0.75;
+        s.noseDepth = 0.85;
+        add("mh-flat-face", s, kBrown, kDarkIris, false);
+        s = mh;
+        s.asymmetry = 0.12;
+        add("mh-asymmetric", s, kLight, kGreenIris, true, {40, 50, 70});
+        s = mh;
+        s.jawWidth = 1.22;
+        s.lowerFace = 1.1;
+        s.noseDepth = 1.2;
+        s.noseLength = 0.1;
+        s.faceRelief = 1.12;
+        add("mh-heavy-jaw", s, kMedium, kBrownIris, false);
         return h;
     }();
     return heads;

@@ -23,6 +23,11 @@ struct HeadShape {
     double noseLength = 0;     // the tip moved down (model units)
     double mouthWidth = 1;
     Vec3 earShift;             // both ears (y back, z up; model units)
+    double lowerFace = 1;      // everything below the nose tip stretched down (the chin and jaw with it)
+    double skullDepth = 1;     // the back of the head further back (deeper) or forward (flatter)
+    double faceRelief = 1;     // how far the face stands out in front of the cheeks (below 1: flatter)
+    double asymmetry = 0;      // the face's +x half raised and brought forward, its -x half lowered and set back
+    double jawWidth = 1;       // the lower face widened toward the jaw's angles
 };
 
 // Colours are blue-green-red, as the photos hold them.

@@ -11,6 +11,7 @@
 // results side by side.
 #include "bench/quality/KnownHeadPhotos.h"
 #include "bench/quality/KnownHeads.h"
+#include "bench/quality/Likeness.h"
 #include "collada/Colladaasset.h"
 #include "platform/base/Paths.h"
 #include "platform/xml/Xmldocument.h"
@@ -55,8 +56,23 @@ std::string Q(const fs::path& p) { return ShellQuoted(p.string()); }
 
 // ---- the photos and the truth ------------------------------------------------------------------
 
+// VULTARI_BENCH_SHORT set (and not "0"): only the first two heads, for a quick check.
+const std::vector<KnownHead>& BenchHeads()
+{
+    static const std::vector<KnownHead> heads = [] {
+        const char* flag = std::getenv("VULTARI_BENCH_SHORT");
+        std::vector<KnownHead> all = KnownHeads();
+        if (flag && *flag && std::string(flag) != "0" && all.size() > 2)
+            all.resize(2);
+        return all;
+    }();
+    return heads;
+}
+
 struct Truth {
     HeadSurface surface;
+    HeadCorners corners;
+    std::vector<Vec3> front;  // the 27 true front points in 3D
     std::string pointsLeft, pointsRight;  // points files
 };
 
@@ -97,13 +113,15 @@ bool MakePhotos(const KnownHeadMaker& maker, const fs::path& dir, std::vector<Tr
     const std::unique_ptr<TColladaEngine> engine = KnownHeadEngine(document);
     if (!engine)
         return false;
-    for (const KnownHead& head : KnownHeads()) {
+    for (const KnownHead& head : BenchHeads()) {
         const fs::path folder = dir / head.name;
         KnownHeadMeshes meshes;
         if (!DrawKnownHead(maker, *engine, head, folder, &meshes))
             return false;
         Truth t;
         t.surface = Surface(maker, meshes);
+        t.corners = {meshes.head, meshes.leftEye, meshes.rightEye};
+        t.front = maker.FrontPoints(head.shape);
         t.pointsLeft = ReadWholeFile((folder / "truth-left.json").string());
         t.pointsRight = ReadWholeFile((folder / "truth-right.json").string());
         truths.push_back(std::move(t));
@@ -120,10 +138,21 @@ struct Job {
     HeadError error;
     double worstPoint = -1;  // px, recognized against true
     std::string worstName;
+    PhotoLikeness front, side;
+    Registration atFront, atSide;
+    RegionReach reach;
+    SeamStep seam;
+};
+
+// What every job's likeness measures share: the anchors, the undeformed head and its source.
+struct LikenessContext {
+    const GenericData* generic = nullptr;
+    LikenessAnchors anchors;
+    HeadCorners undeformed;
 };
 
 // The head surface and eyes of an export, through the program's own reader, in the node's frame.
-bool ReadExport(const KnownHeadMaker& maker, const fs::path& path, HeadSurface& out)
+bool ReadExport(const KnownHeadMaker& maker, const fs::path& path, HeadSurface& out, HeadCorners* corners = nullptr)
 {
     TXMLDocument document;
     TColladaAsset asset(&document);
@@ -161,6 +190,8 @@ bool ReadExport(const KnownHeadMaker& maker, const fs::path& path, HeadSurface& 
     if (head.empty())
         return false;
     out = {head, Landmarks(maker, head, right, left)};
+    if (corners)
+        *corners = {head, left, right};
     return true;
 }
 
@@ -184,9 +215,37 @@ void PointError(const std::string& recognized, const std::string& truth, Job& jo
         check(a.profile[i], b.profile[i], "profile");
 }
 
-void RunJob(const KnownHeadMaker& maker, const fs::path& dir, const Truth& truth, Job& job)
+// The points a run reconstructed from, as its points file holds them.
+bool ReadPoints(const fs::path& path, THeadAttributes& points)
 {
-    const fs::path folder = dir / KnownHeads()[job.head].name;
+    const cv::Size size(kPhotoWidth, kPhotoHeight);
+    return ApplyPointsJson(ReadWholeFile(path.string()), points, size, size, size, size);
+}
+
+void MeasureLikeness(const LikenessContext& c, const fs::path& out, const fs::path& folder, const Truth& truth,
+                     const HeadCorners& result, bool mirrored, Job& job)
+{
+    constexpr double kFaceRadius = 95.0 / kMmPerUnit;  // the shape measure's face
+    job.front = ComparePhoto(cv::imread((folder / "front.png").string()), cv::imread((out / "result-front.png").string()),
+                             truth.corners, c.anchors, truth.front, false, kFaceRadius);
+    // The result is drawn facing left whichever way its profile photo faced.
+    job.side = ComparePhoto(cv::imread((folder / "side-left.png").string()), cv::imread((out / "result-side.png").string()),
+                            truth.corners, c.anchors, truth.front, true, kFaceRadius);
+    job.atFront = CompareRegistration(truth.corners, result, c.anchors, false);
+    job.atSide = CompareRegistration(truth.corners, result, c.anchors, true);
+    THeadAttributes points;
+    if (ReadPoints(out / "points.json", points)) {
+        job.reach = MeasureReach(*c.generic, c.undeformed, result, c.anchors, points, mirrored);
+        cv::Mat shown;
+        job.seam = MeasureSeam(cv::imread((out / "work/data/textures/headtexture.bmp").string()), points, &shown);
+        if (!shown.empty())
+            WriteImage(out / "seam.png", shown);
+    }
+}
+
+void RunJob(const KnownHeadMaker& maker, const LikenessContext& likeness, const fs::path& dir, const Truth& truth, Job& job)
+{
+    const fs::path folder = dir / BenchHeads()[job.head].name;
     const fs::path out = folder / job.kind;
     fs::create_directories(out);
     const bool right = job.kind == "auto-right";
@@ -201,12 +260,16 @@ void RunJob(const KnownHeadMaker& maker, const fs::path& dir, const Truth& truth
     if (job.exitCode != 0)
         return;
     HeadSurface result;
-    if (ReadExport(maker, out / "head.dae", result))
+    HeadCorners corners;
+    if (ReadExport(maker, out / "head.dae", result, &corners)) {
         job.error = CompareHeads(truth.surface, result, kMmPerUnit);
+        MeasureLikeness(likeness, out, folder, truth, corners, right, job);
+    }
     PointError(ReadWholeFile((out / "points.json").string()), right ? truth.pointsRight : truth.pointsLeft, job);
 }
 
-void RunAll(const KnownHeadMaker& maker, const fs::path& dir, const std::vector<Truth>& truths, std::vector<Job>& jobs)
+void RunAll(const KnownHeadMaker& maker, const LikenessContext& likeness, const fs::path& dir, const std::vector<Truth>& truths,
+            std::vector<Job>& jobs)
 {
     std::atomic<size_t> next{0};
     const unsigned workers = std::max(1u, std::min(6u, std::thread::hardware_concurrency()));
@@ -214,7 +277,7 @@ void RunAll(const KnownHeadMaker& maker, const fs::path& dir, const std::vector<
     for (unsigned w = 0; w < workers; ++w)
         pool.emplace_back([&] {
             for (size_t i; (i = next++) < jobs.size();)
-                RunJob(maker, dir, truths[jobs[i].head], jobs[i]);
+                RunJob(maker, likeness, dir, truths[jobs[i].head], jobs[i]);
         });
     for (std::thread& t : pool)
         t.join();
@@ -236,7 +299,7 @@ cv::Mat Tile(const fs::path& path, const std::string& caption)
 void WriteMontage(const fs::path& dir)
 {
     std::vector<cv::Mat> rows;
-    for (const KnownHead& head : KnownHeads()) {
+    for (const KnownHead& head : BenchHeads()) {
         const fs::path f = dir / head.name;
         std::vector<cv::Mat> tiles = {Tile(f / "front.png", head.name + " front"), Tile(f / "side-left.png", "profile"),
                                       Tile(f / "auto-left/result-front.png", "automatic"),
@@ -251,6 +314,68 @@ void WriteMontage(const fs::path& dir)
     cv::Mat all;
     cv::vconcat(rows, all);
     WriteImage(dir / "montage.png", all);
+}
+
+// Eyes and mouth close up, per head: the photo, the automatic result, the result from the true points.
+void WriteCloseUps(const fs::path& dir, const std::vector<Truth>& truths)
+{
+    constexpr int kHeight = 150;
+    std::vector<cv::Mat> rows;
+    for (size_t h = 0; h < BenchHeads().size(); ++h) {
+        const fs::path f = dir / BenchHeads()[h].name;
+        std::vector<cv::Mat> tiles;
+        for (const bool eyes : {true, false})
+            for (const auto& [file, caption] : {std::pair<std::string, std::string>{"front.png", BenchHeads()[h].name + " photo"},
+                                                {"auto-left/result-front.png", "automatic"},
+                                                {"oracle/result-front.png", "true points"}}) {
+                const cv::Mat image = cv::imread((f / file).string());
+                cv::Mat tile = eyes ? EyesCloseUp(image, truths[h].front, kHeight) : MouthCloseUp(image, truths[h].front, kHeight);
+                cv::putText(tile, caption, {6, 16}, cv::FONT_HERSHEY_SIMPLEX, 0.45, cv::Scalar(255, 255, 255), 1, cv::LINE_AA);
+                tiles.push_back(tile);
+            }
+        cv::Mat row;
+        cv::hconcat(tiles, row);
+        if (!rows.empty() && row.cols != rows.front().cols)
+            cv::resize(row, row, {rows.front().cols, row.rows});
+        rows.push_back(row);
+    }
+    cv::Mat all;
+    cv::vconcat(rows, all);
+    WriteImage(dir / "closeups.png", all);
+}
+
+// A measure or "--" where there is none (NaN; below zero too when `signedValue` is false).
+std::string Number(double v, const char* format = "%6.1f", bool signedValue = false)
+{
+    char text[32];
+    if (std::isnan(v) || (!signedValue && v < 0))
+        return "    --";
+    std::snprintf(text, sizeof text, format, v);
+    return text;
+}
+
+void PrintLikeness(const std::vector<Job>& jobs)
+{
+    std::printf("\nphotometric likeness: mean CIE76 dE inside the true face mask, the result drawn unlit by the photo's "
+                "camera against the photo (all / eye boxes / mouth box); seam: the head texture's colour step across "
+                "the front/profile fade (and the same step inside the front part)\n");
+    std::printf("%-22s %-10s %20s %20s %15s\n", "head", "run", "front all/eyes/mouth", "side all/eyes/mouth", "seam / inside");
+    for (const Job& j : jobs)
+        std::printf("%-22s %-10s %6s %6s %6s %6s %6s %6s %6s / %6s\n", BenchHeads()[j.head].name.c_str(), j.kind.c_str(),
+                    Number(j.front.all).c_str(), Number(j.front.eyes).c_str(), Number(j.front.mouth).c_str(),
+                    Number(j.side.all).c_str(), Number(j.side.eyes).c_str(), Number(j.side.mouth).c_str(),
+                    Number(j.seam.step).c_str(), Number(j.seam.inside).c_str());
+    std::printf("\nregistration: where the result draws each feature against where the photo shows it, %% of the eye "
+                "distance (the worse of a pair); reach: of each region's requested move, %% the mesh made\n");
+    std::printf("%-22s %-10s %27s %27s %27s\n", "head", "run", "front eyes/mouth/nose/chin", "side eyes/mouth/nose/chin",
+                "reach eyes/nose/mouth/ears");
+    for (const Job& j : jobs)
+        std::printf("%-22s %-10s %6s %6s %6s %6s %6s %6s %6s %6s %6s %6s %6s %6s\n", BenchHeads()[j.head].name.c_str(),
+                    j.kind.c_str(), Number(j.atFront.eyes).c_str(), Number(j.atFront.mouth).c_str(),
+                    Number(j.atFront.nose).c_str(), Number(j.atFront.chin).c_str(), Number(j.atSide.eyes).c_str(),
+                    Number(j.atSide.mouth).c_str(), Number(j.atSide.nose).c_str(), Number(j.atSide.chin).c_str(),
+                    Number(j.reach.eyes, "%6.0f", true).c_str(), Number(j.reach.nose, "%6.0f", true).c_str(),
+                    Number(j.reach.mouth, "%6.0f", true).c_str(), Number(j.reach.ears, "%6.0f", true).c_str());
 }
 
 std::string Cell(const HeadError& e)
@@ -269,7 +394,7 @@ int main(int argc, char** argv)
     fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / ("vultari-quality-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     dir = fs::absolute(dir);
-    std::printf("head quality on %zu known heads in %s (photos %d x %d)\n", KnownHeads().size(), dir.c_str(), kPhotoWidth,
+    std::printf("head quality on %zu known heads in %s (photos %d x %d)\n", BenchHeads().size(), dir.c_str(), kPhotoWidth,
                 kPhotoHeight);
     KeepGLDriverLoaded();
 
@@ -286,11 +411,19 @@ int main(int argc, char** argv)
         return 1;
 
     std::vector<Job> jobs;
-    for (size_t h = 0; h < KnownHeads().size(); ++h)
+    for (size_t h = 0; h < BenchHeads().size(); ++h)
         for (const char* kind : {"auto-left", "auto-right", "oracle"})
             jobs.push_back({h, kind});
-    RunAll(maker, dir, truths, jobs);
+    LikenessContext likeness;
+    likeness.generic = &generic;
+    {
+        const KnownHeadMeshes m = maker.Meshes(HeadShape{});
+        likeness.undeformed = {m.head, m.leftEye, m.rightEye};
+        likeness.anchors = FindAnchors(maker, generic, likeness.undeformed);
+    }
+    RunAll(maker, likeness, dir, truths, jobs);
     WriteMontage(dir);
+    WriteCloseUps(dir, truths);
 
     const HeadSurface undeformed = Surface(maker, maker.Meshes(HeadShape{}));
     HeadShape unbent;
@@ -301,13 +434,13 @@ int main(int argc, char** argv)
     std::printf("%-22s %15s %15s %15s %6s %15s %15s  %s\n", "head", "undeformed", "auto left", "auto right", "ratio",
                 "oracle", "MakeHuman", "worst point error (automatic, left | right)");
     int failures = 0;
-    for (size_t h = 0; h < KnownHeads().size(); ++h) {
+    for (size_t h = 0; h < BenchHeads().size(); ++h) {
         const Job* job[3];
         for (const Job& j : jobs)
             if (j.head == h)
                 job[j.kind == "auto-left" ? 0 : j.kind == "auto-right" ? 1 : 2] = &j;
         const HeadError base = CompareHeads(truths[h].surface, undeformed, kMmPerUnit);
-        const HeadError source = KnownHeads()[h].shape.fromSource ? CompareHeads(truths[h].surface, figure, kMmPerUnit) : HeadError{};
+        const HeadError source = BenchHeads()[h].shape.fromSource ? CompareHeads(truths[h].surface, figure, kMmPerUnit) : HeadError{};
         double ratio = 0;  // automatic over undeformed, the worse facing
         for (int k = 0; k < 2; ++k) {
             if (job[k]->exitCode != 0 || !job[k]->error.valid)
@@ -321,18 +454,20 @@ int main(int argc, char** argv)
         char ratioText[16] = "    --";  // the generic head against itself: no baseline to divide by
         if (base.median > 0.01)
             std::snprintf(ratioText, sizeof ratioText, "%6.2f", ratio);
-        std::printf("%-22s %15s %15s %15s %6s %15s %15s  %s\n", KnownHeads()[h].name.c_str(), Cell(base).c_str(),
+        std::printf("%-22s %15s %15s %15s %6s %15s %15s  %s\n", BenchHeads()[h].name.c_str(), Cell(base).c_str(),
                     Cell(job[0]->error).c_str(), Cell(job[1]->error).c_str(), ratioText, Cell(job[2]->error).c_str(),
                     Cell(source).c_str(), points);
         for (int k = 0; k < 3; ++k)
             if (job[k]->exitCode != 0)
                 std::printf("  %s: the driver ended with %d (see %s)\n", job[k]->kind.c_str(), job[k]->exitCode,
-                            (dir / KnownHeads()[h].name / job[k]->kind / "driver.log").c_str());
+                            (dir / BenchHeads()[h].name / job[k]->kind / "driver.log").c_str());
     }
     std::printf("montage: %s\n", (dir / "montage.png").c_str());
+    PrintLikeness(jobs);
+    std::printf("close-ups of eyes and mouth: %s\n", (dir / "closeups.png").c_str());
 
     std::string output;
-    const fs::path g = dir / KnownHeads()[0].name;
+    const fs::path g = dir / BenchHeads()[0].name;
     if (Driver("run --front " + Q(g / "front.png") + " --profile " + Q(g / "side-left.png") + " --fps 30 --workdir " +
                    Q(dir / "work-fps"),
                &output) != 0)
