@@ -167,7 +167,7 @@ const std::vector<KnownHead>& KnownHeads()
         s.noseDepth = 0.85;
         add("mh-flat-face", s, kBrown, kDarkIris, false);
         s = mh;
-        s.asymmetry = 0.12;
+        s.asymmetry = 0.2;
         add("mh-asymmetric", s, kLight, kGreenIris, true, {40, 50, 70});
         s = mh;
         s.jawWidth = 1.22;
