@@ -138,7 +138,7 @@ LikenessAnchors FindAnchors(const KnownHeadMaker& maker, const GenericData& gene
 
 PhotoLikeness ComparePhoto(const cv::Mat& photo, const cv::Mat& result, const HeadCorners& truth,
                            const LikenessAnchors& anchors, const std::vector<Vec3>& truthFront, bool side,
-                           double faceRadius)
+                           double faceRadius, cv::Mat* shown)
 {
     PhotoLikeness out;
     if (photo.empty() || result.empty() || photo.size() != result.size() || photo.type() != CV_8UC3 ||
@@ -173,6 +173,15 @@ PhotoLikeness ComparePhoto(const cv::Mat& photo, const cv::Mat& result, const He
         .setTo(255);
     out.eyes = MeanDeltaE(a, b, eyes & face);
     out.mouth = MeanDeltaE(a, b, mouth & face);
+    if (shown) {
+        *shown = result.clone();
+        for (const auto& [mask, colour] : {std::pair<cv::Mat, cv::Scalar>{face, {0, 255, 0}}, {eyes & face, {0, 255, 255}},
+                                          {mouth & face, {0, 0, 255}}}) {
+            std::vector<std::vector<cv::Point>> outline;
+            cv::findContours(mask.clone(), outline, cv::RETR_EXTERNAL, cv::CHAIN_APPROX_NONE);
+            cv::drawContours(*shown, outline, -1, colour, 1);
+        }
+    }
     return out;
 }
 

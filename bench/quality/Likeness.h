@@ -34,10 +34,11 @@ struct PhotoLikeness {
 };
 // The result drawn unlit by the photo's camera against the photo; `truthCorners` gives the true face
 // mask (its triangles within `faceRadius` model units of the nose tip), `truthFront` the 27 true
-// front points in 3D (the boxes around eyes and mouth). `side`: the profile camera.
+// front points in 3D (the boxes around eyes and mouth). `side`: the profile camera. `shown`, when
+// given: the result with the mask's outline (green) and the boxes (eyes yellow, mouth red).
 PhotoLikeness ComparePhoto(const cv::Mat& photo, const cv::Mat& result, const HeadCorners& truth,
                            const LikenessAnchors& anchors, const std::vector<Vec3>& truthFront, bool side,
-                           double faceRadius);
+                           double faceRadius, cv::Mat* shown = nullptr);
 
 // Where the result's features are drawn against the truth's, % of the true eye distance (the
 // worse of each pair); front and profile cameras.

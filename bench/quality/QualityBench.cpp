@@ -226,17 +226,21 @@ void MeasureLikeness(const LikenessContext& c, const fs::path& out, const fs::pa
                      const HeadCorners& result, bool mirrored, Job& job)
 {
     constexpr double kFaceRadius = 95.0 / kMmPerUnit;  // the shape measure's face
+    cv::Mat shown;
     job.front = ComparePhoto(cv::imread((folder / "front.png").string()), cv::imread((out / "result-front.png").string()),
-                             truth.corners, c.anchors, truth.front, false, kFaceRadius);
+                             truth.corners, c.anchors, truth.front, false, kFaceRadius, &shown);
+    if (!shown.empty())
+        WriteImage(out / "likeness-front.png", shown);
     // The result is drawn facing left whichever way its profile photo faced.
     job.side = ComparePhoto(cv::imread((folder / "side-left.png").string()), cv::imread((out / "result-side.png").string()),
-                            truth.corners, c.anchors, truth.front, true, kFaceRadius);
+                            truth.corners, c.anchors, truth.front, true, kFaceRadius, &shown);
+    if (!shown.empty())
+        WriteImage(out / "likeness-side.png", shown);
     job.atFront = CompareRegistration(truth.corners, result, c.anchors, false);
     job.atSide = CompareRegistration(truth.corners, result, c.anchors, true);
     THeadAttributes points;
     if (ReadPoints(out / "points.json", points)) {
         job.reach = MeasureReach(*c.generic, c.undeformed, result, c.anchors, points, mirrored);
-        cv::Mat shown;
         job.seam = MeasureSeam(cv::imread((out / "work/data/textures/headtexture.bmp").string()), points, &shown);
         if (!shown.empty())
             WriteImage(out / "seam.png", shown);
