@@ -77,7 +77,7 @@ int main(int argc, char** argv)
 
     // Time spent inside the cascades, through the detection seam.
     double detectMs = 0;
-    double kindMs[4] = {0, 0, 0, 0};
+    double kindMs[5] = {0, 0, 0, 0, 0};  // one a cascade kind, the profile face included
     const TDetector cascades = recognizer.detector;
     recognizer.detector = [&](TCascadeKind kind, const cv::Mat& grey, const TDetectParams& params) {
         const auto start = Clock::now();
