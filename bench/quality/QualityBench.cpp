@@ -287,6 +287,50 @@ void RunAll(const KnownHeadMaker& maker, const LikenessContext& likeness, const 
         t.join();
 }
 
+// The texture seam on the real front photos, each beside a known head's drawn profile (the known
+// heads' even paint hides a band that real skin shows).
+struct RealRun {
+    std::string name, front, profileHead;
+    int exitCode = -1;
+    SeamStep seam;
+};
+
+std::vector<RealRun> RunRealPhotos(const fs::path& dir)
+{
+    const std::string deps = VULTARI_DEPS_DIR;
+    std::vector<RealRun> runs = {
+        {"astronaut", deps + "/python3-skimage/usr/lib/python3/dist-packages/skimage/data/astronaut.png", "generic"},
+        {"grace hopper", deps + "/facedetect/usr/share/doc/facedetect/examples/grace_hopper_512x512.jpg", "mh"},
+        {"mona", deps + "/node-opencv/usr/share/doc/node-opencv/examples/files/mona.png", "mh"},
+    };
+    std::vector<std::thread> pool;
+    for (RealRun& r : runs)
+        pool.emplace_back([&dir, &r] {
+            const fs::path out = dir / "real" / r.name;
+            fs::create_directories(out);
+            std::string output;
+            r.exitCode = Driver("run --front " + ShellQuoted(r.front) + " --profile " + Q(dir / r.profileHead / "side-left.png") +
+                                    " --points " + Q(out / "points.json") + " --views " + Q(out / "result") + " --workdir " +
+                                    Q(out / "work"),
+                                &output);
+            std::ofstream(out / "driver.log") << output;
+            THeadAttributes points;
+            // The points file is in the photo's pixels as loaded; the atlas is laid out on the stored ones.
+            const cv::Mat front = cv::imread(r.front), profile = cv::imread((dir / r.profileHead / "side-left.png").string());
+            if (r.exitCode != 0 || front.empty() || profile.empty() ||
+                !ApplyPointsJson(ReadWholeFile((out / "points.json").string()), points, front.size(), front.size(),
+                                 profile.size(), profile.size()))
+                return;
+            cv::Mat shown;
+            r.seam = MeasureSeam(cv::imread((out / "work/data/textures/headtexture.bmp").string()), points, &shown);
+            if (!shown.empty())
+                WriteImage(out / "seam.png", shown);
+        });
+    for (std::thread& t : pool)
+        t.join();
+    return runs;
+}
+
 // ---- report ------------------------------------------------------------------------------------
 
 cv::Mat Tile(const fs::path& path, const std::string& caption)
@@ -469,6 +513,14 @@ int main(int argc, char** argv)
     std::printf("montage: %s\n", (dir / "montage.png").c_str());
     PrintLikeness(jobs);
     std::printf("close-ups of eyes and mouth: %s\n", (dir / "closeups.png").c_str());
+    std::printf("\nseam on real front photos beside a drawn profile (dE across the fade / the same step inside the front part)\n");
+    for (const RealRun& r : RunRealPhotos(dir)) {
+        std::printf("%-14s (profile of %-8s) %6s / %6s", r.name.c_str(), r.profileHead.c_str(), Number(r.seam.step).c_str(),
+                    Number(r.seam.inside).c_str());
+        if (r.exitCode != 0)
+            std::printf("  the driver ended with %d (see %s)", r.exitCode, (dir / "real" / r.name / "driver.log").c_str());
+        std::printf("\n");
+    }
 
     std::string output;
     const fs::path g = dir / BenchHeads()[0].name;
