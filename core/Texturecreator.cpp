@@ -375,6 +375,171 @@ cv::Mat TTextureCreator::FillAtlas(const cv::Mat& frontWork, const cv::Mat& prof
 }
 
 // ---------------------------------------------------------------------------------------------
+// Seams
+
+namespace {
+
+// The cross-fade between the front and the profile parts is this many head widths wide. The front
+// photo leaves about 0.2 head widths of face beyond each eye's outer corner, so the fade stays on
+// the face.
+constexpr double kSeamFade = 0.15;
+// A spread ratio beyond these would amplify noise or flatten the skin's shading.
+constexpr double kMinSpreadRatio = 0.5, kMaxSpreadRatio = 2.0;
+// Fewer skin pixels than this next to a seam give no match there.
+constexpr int kMinSeamSamples = 20;
+
+double SmoothStep(double t)
+{
+    t = std::clamp(t, 0.0, 1.0);
+    return t * t * (3 - 2 * t);
+}
+
+// Mean and spread of the CIE Lab colours of `image` in `area` (clipped to it), over the pixels that
+// `skin` marks (all of them when `skin` is empty or marks none there).
+struct TLabStats {
+    cv::Vec3d mean, spread;
+    int count = 0;
+};
+
+TLabStats SkinStats(const cv::Mat& image, const cv::Mat& skin, cv::Rect area)
+{
+    TLabStats stats;
+    area &= cv::Rect(0, 0, image.cols, image.rows);
+    if (area.empty())
+        return stats;
+    cv::Mat lab;
+    image(area).convertTo(lab, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    cv::Mat mask;
+    if (!skin.empty() && skin.size() == image.size())
+        mask = skin(area) != 0;
+    if (mask.empty() || cv::countNonZero(mask) < kMinSeamSamples)
+        mask = cv::Mat(area.size(), CV_8U, cv::Scalar(255));
+    cv::Scalar mean, spread;
+    cv::meanStdDev(lab, mean, spread, mask);
+    stats.count = cv::countNonZero(mask);
+    for (int k = 0; k < 3; ++k) {
+        stats.mean[k] = mean[k];
+        stats.spread[k] = spread[k];
+    }
+    return stats;
+}
+
+// `image`'s pixels in `area` with each Lab channel moved from `from`'s mean and spread to `to`'s.
+cv::Mat TransferColours(const cv::Mat& image, cv::Rect area, const TLabStats& from, const TLabStats& to)
+{
+    cv::Mat lab;
+    image(area).convertTo(lab, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    std::vector<cv::Mat> channel;
+    cv::split(lab, channel);
+    for (int k = 0; k < 3; ++k) {
+        const double ratio = from.spread[k] > 1e-6
+                                 ? std::clamp(to.spread[k] / from.spread[k], kMinSpreadRatio, kMaxSpreadRatio)
+                                 : 1.0;
+        channel[static_cast<size_t>(k)].convertTo(channel[static_cast<size_t>(k)], CV_32F, ratio,
+                                                  to.mean[k] - from.mean[k] * ratio);
+    }
+    cv::merge(channel, lab);
+    cv::cvtColor(lab, lab, cv::COLOR_Lab2BGR);
+    cv::Mat out;
+    lab.convertTo(out, CV_8U, 255.0);
+    return out;
+}
+
+}  // namespace
+
+void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const cv::Mat& profileWork,
+                                 const THeadAttributes* c, const TAtlasLayout& a, bool matchColours,
+                                 const cv::Mat& frontSkin, const cv::Mat& profileSkin)
+{
+    if (!a.valid || atlas.size() != cv::Size(a.Wa, a.Ha) || atlas.type() != CV_8UC3 || !UsableColourImage(frontWork) ||
+        !UsableColourImage(profileWork))
+        return;
+    const THPoint* const* f = c->front;
+    const THPoint* const* p = c->profile;
+    const int M = a.M, Q = a.Q, E = a.E, O = a.O;
+    const int fade = std::max(a.S, Rounded(a.W * kSeamFade));
+    // The match fades out across the rest of the profile part, to the back of the head, so that
+    // the profile's own colours return without a step.
+    const int matchFade = matchColours ? std::max(0, Q + M - fade) : 0;
+    // Atlas rows and the rows of both photos: the same offsets as the fill.
+    const int frontRow = f[24]->y - M, profileRow = p[12]->y - M;
+    // The profile columns of both seams: the profile runs from the eye centre plus the overlap to
+    // the back of the head on both sides (mirrored on the left).
+    const int seamColumn = p[1]->x + O;
+
+    struct Side {
+        int inner;            // the front part's first (left) or one past its last (right) column
+        int frontColumn;      // the front photo's column at `inner`
+        int direction;        // -1: the profile part lies left of the seam, +1: right
+        int eyeTop;           // the front photo's row of the eye's top border
+        cv::Mat matched;      // the profile's columns next to the seam, colour-matched; empty: none
+        cv::Rect matchedArea; // where `matched` lies in the profile work image
+    };
+    Side sides[2] = {{Q + M, f[2]->x, -1, std::min(f[4]->y, f[5]->y), {}, {}},
+                     {Q + M + E, f[8]->x, +1, std::min(f[9]->y, f[10]->y), {}, {}}};
+
+    if (matchColours) {
+        // The skin beside each seam: from the eye's top down to the mouth, across the fade's width.
+        for (Side& s : sides) {
+            const int top = s.eyeTop, bottom = std::max(f[11]->y, s.eyeTop + 1);
+            const int frontLeft = s.direction < 0 ? s.frontColumn - fade : s.frontColumn;
+            const TLabStats front = SkinStats(frontWork, frontSkin, cv::Rect(frontLeft, top, fade, bottom - top));
+            const int profileTop = top - frontRow + profileRow;
+            const TLabStats profile =
+                SkinStats(profileWork, profileSkin, cv::Rect(seamColumn, profileTop, fade, bottom - top));
+            if (front.count < kMinSeamSamples || profile.count < kMinSeamSamples)
+                continue;
+            s.matchedArea =
+                cv::Rect(seamColumn, 0, fade + matchFade + 1, profileWork.rows) & cv::Rect(0, 0, profileWork.cols, profileWork.rows);
+            if (!s.matchedArea.empty())
+                s.matched = TransferColours(profileWork, s.matchedArea, profile, front);
+        }
+    }
+
+    for (const Side& s : sides) {
+        for (int k = 0; k < fade + matchFade; ++k) {
+            // k counts atlas columns away from the front part: 0 .. fade - 1 the cross-fade, then
+            // the profile part over which the colour match fades out.
+            const int x = s.direction < 0 ? s.inner - 1 - k : s.inner + k;
+            if (x < 0 || x >= a.Wa)
+                continue;
+            const int profileX = seamColumn + k + (s.direction < 0 ? 1 : 0);
+            const int frontX = s.frontColumn + (s.direction < 0 ? -1 - k : k);
+            const float frontShare = k < fade ? static_cast<float>((fade - k - 0.5) / fade) : 0.0f;
+            const float match = static_cast<float>(k < fade ? 1.0 : 1.0 - SmoothStep(double(k - fade) / std::max(1, matchFade)));
+            for (int y = 0; y < a.Ha; ++y) {
+                const int fy = y + frontRow, py = y + profileRow;
+                const bool hasProfile = Inside(profileWork, profileX, py);
+                const bool hasFront = frontShare > 0 && Inside(frontWork, frontX, fy);
+                if (!hasProfile && !hasFront)
+                    continue;
+                float colour[3];
+                if (hasProfile) {
+                    const uint8_t* pp = profileWork.ptr<uint8_t>(py) + profileX * profileWork.channels();
+                    for (int ch = 0; ch < 3; ++ch)
+                        colour[ch] = pp[ch];
+                    if (!s.matched.empty() && s.matchedArea.contains({profileX, py})) {
+                        const cv::Vec3b m = s.matched.at<cv::Vec3b>(py - s.matchedArea.y, profileX - s.matchedArea.x);
+                        for (int ch = 0; ch < 3; ++ch)
+                            colour[ch] += match * (m[ch] - colour[ch]);
+                    }
+                }
+                if (hasFront) {
+                    const uint8_t* fp = frontWork.ptr<uint8_t>(fy) + frontX * frontWork.channels();
+                    for (int ch = 0; ch < 3; ++ch)
+                        colour[ch] = hasProfile ? colour[ch] + frontShare * (fp[ch] - colour[ch]) : fp[ch];
+                }
+                uint8_t* d = atlas.ptr<uint8_t>(y) + x * 3;
+                for (int ch = 0; ch < 3; ++ch)
+                    d[ch] = static_cast<uint8_t>(std::clamp(RoundedChannel(colour[ch]), 0, 255));
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Texture coordinates
 
 TTexCoord TTextureCreator::FitTextureCoordinates(const THeadAttributes* c, const TAtlasLayout& a,
@@ -680,6 +845,18 @@ cv::Mat WorkBackground(const cv::Mat& photo, const cv::Mat& skin, const cv::Mat&
     return three;
 }
 
+// A photo's skin mask scaled to its work image; empty when there is none.
+cv::Mat WorkSkin(const cv::Mat& skin, const cv::Mat& work)
+{
+    if (skin.empty() || skin.type() != CV_8UC1)
+        return cv::Mat();
+    if (skin.size() == work.size())
+        return skin;
+    cv::Mat scaled;
+    cv::resize(skin, scaled, work.size(), 0, 0, cv::INTER_NEAREST);
+    return scaled;
+}
+
 }  // namespace
 
 cv::Mat TTextureCreator::BackgroundMask(const cv::Mat& photo, const cv::Mat& skin)
@@ -804,10 +981,14 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
     }
 
     cv::Mat atlas = FillAtlas(frontWork, profileWork, scaled.get(), layout);
+    BlendSeams(atlas, frontWork, profileWork, scaled.get(), layout, true, WorkSkin(frontSkin, frontWork),
+               WorkSkin(profileSkin, profileWork));
     if (!frontSkin.empty() && !profileSkin.empty()) {
         // The photos' background, carried into the atlas the way the photos are.
-        const cv::Mat background = FillAtlas(WorkBackground(frontPhoto, frontSkin, frontWork),
-                                             WorkBackground(profilePhoto, profileSkin, profileWork), scaled.get(), layout);
+        const cv::Mat frontBackground = WorkBackground(frontPhoto, frontSkin, frontWork);
+        const cv::Mat profileBackground = WorkBackground(profilePhoto, profileSkin, profileWork);
+        cv::Mat background = FillAtlas(frontBackground, profileBackground, scaled.get(), layout);
+        BlendSeams(background, frontBackground, profileBackground, scaled.get(), layout, false);
         cv::Mat marked;
         cv::extractChannel(background, marked, 0);
         KeepBackgroundOut(atlas, marked);

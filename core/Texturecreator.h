@@ -67,6 +67,14 @@ public:
     // Composes the atlas (cleared black, then filled) from the two work images.
     static cv::Mat FillAtlas(const cv::Mat& frontWork, const cv::Mat& profileWork, const THeadAttributes* scaled,
                              const TAtlasLayout& layout);
+    // Redraws the atlas where its front and profile parts meet: a cross-fade 0.15 head widths wide
+    // from each eye's outer corner outwards, and with `matchColours` the profile's colours moved
+    // (per channel in CIE Lab, mean and spread) to those of the front's skin beside the seam, fully
+    // in the fade and fading out across the profile part to the back of the head. The skin masks (work
+    // image sized, non-zero on skin; optional) choose the pixels the colours are measured on.
+    static void BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const cv::Mat& profileWork,
+                           const THeadAttributes* scaled, const TAtlasLayout& layout, bool matchColours,
+                           const cv::Mat& frontSkin = cv::Mat(), const cv::Mat& profileSkin = cv::Mat());
     // Fits the head's texture coordinates to the atlas (extents, global fit, local warps, clamp) and
     // the hair's to the hair area; returns hairTarget, the hair patch source in texture space.
     static TTexCoord FitTextureCoordinates(const THeadAttributes* scaled, const TAtlasLayout& layout,

@@ -2,6 +2,7 @@
 // texture-coordinate fitting, the patch groups and the whole build on real photos.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -362,6 +363,94 @@ TEST(AtlasFill, PixelsWithoutASourceAreBlack)
     EXPECT_EQ(At(atlas, 300, 400), cv::Vec3b(0, 0, 0));   // front rows end at 150
     EXPECT_EQ(At(atlas, 765, 10), cv::Vec3b(0, 0, 0));    // profile columns end at 300
     EXPECT_EQ(At(atlas, 300, 10), cv::Vec3b(50, 60, 70));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Seams
+
+// A skin-coloured photo, lit from the left, with a fine texture so that its colours have a spread.
+cv::Mat Skin(int w, int h, cv::Vec3d bgr)
+{
+    cv::Mat m(h, w, CV_8UC3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double light = 1.0 - 0.15 * x / w + 0.02 * (((x * 7 + y * 13) % 11) - 5);
+            for (int c = 0; c < 3; ++c)
+                m.at<cv::Vec3b>(y, x)[c] = cv::saturate_cast<uint8_t>(bgr[c] * light);
+        }
+    return m;
+}
+
+cv::Vec3d MeanLab(const cv::Mat& atlas, cv::Rect area)
+{
+    cv::Mat lab;
+    atlas(area).convertTo(lab, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    const cv::Scalar m = cv::mean(lab);
+    return {m[0], m[1], m[2]};
+}
+
+// The colour step (CIE Lab distance) across each seam: the front part's first columns against
+// the profile's just beyond the cross-fade `fade`, over the rows from the eyes to the mouth.
+std::array<double, 2> SeamSteps(const cv::Mat& atlas, const TAtlasLayout& a, int fade)
+{
+    const int strip = 10, top = 270 - 100 + a.M, height = 150;
+    const int left = a.Q + a.M, right = a.Q + a.M + a.E;
+    return {cv::norm(MeanLab(atlas, {left, top, strip, height}) - MeanLab(atlas, {left - fade - strip, top, strip, height})),
+            cv::norm(MeanLab(atlas, {right - strip, top, strip, height}) - MeanLab(atlas, {right + fade, top, strip, height}))};
+}
+
+TEST(AtlasSeams, TheProfileTakesTheFrontsColourAtTheSeamAndKeepsItsOwnAtTheBack)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Mat front = Skin(1000, 700, {120, 150, 205}), profile = Skin(900, 700, {95, 115, 150});
+    const int fade = 45;  // 0.15 head widths of 300
+    cv::Mat plain = TC::FillAtlas(front, profile, &points, a);
+    const std::array<double, 2> before = SeamSteps(plain, a, fade);
+    cv::Mat matched = plain.clone();
+    TC::BlendSeams(matched, front, profile, &points, a, true);
+    const std::array<double, 2> after = SeamSteps(matched, a, fade);
+    for (int side = 0; side < 2; ++side) {
+        SCOPED_TRACE(side == 0 ? "left seam" : "right seam");
+        EXPECT_GT(before[side], 10.0) << "the photos differ: the plain fill shows a step";
+        EXPECT_LT(after[side], 2.0);
+    }
+    // At the back of the head the profile keeps its own colours.
+    for (int x : {0, 3, a.Wa - 4, a.Wa - 1})
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(At(matched, x, 250)[c], At(plain, x, 250)[c], 2) << x;
+}
+
+TEST(AtlasSeams, TheCrossFadeRunsFromTheEyeCornerOutwardsOverItsWholeWidth)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Mat front = Coded(1000, 700, 1), profile = Coded(900, 700, 2);
+    cv::Mat atlas = TC::FillAtlas(front, profile, &points, a);
+    TC::BlendSeams(atlas, front, profile, &points, a, false);
+    const int M = 60, Q = 223, E = 200, O = 27, e = Q + M + E, fade = 45;
+    const int f2x = 400, f8x = 600, f24y = 100, p11x = 550, p1x = 300, p12y = 100, y = 77;
+    auto code = [](int x, int yy, int tag) { return cv::Vec3d(x % 256, yy % 256, tag); };
+    auto expectBlend = [&](int x, cv::Vec3d profilePixel, cv::Vec3d frontPixel, double frontShare) {
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(At(atlas, x, y)[c], profilePixel[c] + frontShare * (frontPixel[c] - profilePixel[c]), 0.51)
+                << "column " << x << " channel " << c;
+    };
+    for (int k : {0, 20, fade - 1}) {
+        const double share = (fade - k - 0.5) / fade;
+        // Left: the mirrored profile against the front photo left of the left eye's outer corner.
+        const int xl = Q + M - 1 - k;
+        expectBlend(xl, code(p11x + M - xl, y + p12y - M, 2), code(xl + f2x - M - Q, y + f24y - M, 1), share);
+        // Right: the front right of the right eye's outer corner against the profile.
+        const int xr = e + k;
+        expectBlend(xr, code(xr + p1x + O - e, y + p12y - M, 2), code(xr + f8x - E - M - Q, y + f24y - M, 1), share);
+    }
+    // Beyond the fade the profile alone, the front part untouched.
+    EXPECT_EQ(At(atlas, Q + M - fade - 1, y), cv::Vec3b(static_cast<uint8_t>((p11x + M - (Q + M - fade - 1)) % 256), y + p12y - M, 2));
+    EXPECT_EQ(At(atlas, Q + M, y), cv::Vec3b(static_cast<uint8_t>(f2x % 256), y + f24y - M, 1));
 }
 
 // ---------------------------------------------------------------------------------------------
