@@ -454,6 +454,82 @@ TEST(AtlasSeams, TheCrossFadeRunsFromTheEyeCornerOutwardsOverItsWholeWidth)
 }
 
 // ---------------------------------------------------------------------------------------------
+// Hair and chin-band sources
+
+// An atlas of the worked layout: profile parts in `side`, the front part (x 283..482) in `skin`.
+cv::Mat WorkedAtlas(const TAtlasLayout& a, cv::Scalar side, cv::Scalar skin)
+{
+    cv::Mat atlas(a.Ha, a.Wa, CV_8UC3, side);
+    atlas(cv::Rect(a.Q + a.M, 0, a.E, a.Ha)).setTo(skin);
+    return atlas;
+}
+
+TEST(PatchSources, TheBandBelowTheChinTakesSkinFromBetweenTheLipAndTheChin)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Scalar side(150, 120, 100), skin(120, 150, 205), lips(60, 40, 190);
+    cv::Mat atlas = WorkedAtlas(a, side, skin);
+    // Lips from the upper to the lower border (rows 405..435 of the photo: atlas 365..395), and a
+    // mole at the mouth's left end that makes that part of the chin uneven.
+    atlas(cv::Rect(460 - 400 + 283, 365, 80, 31)).setTo(lips);
+    cv::circle(atlas, {460 - 400 + 283, 427}, 6, cv::Scalar(40, 50, 60), cv::FILLED);
+    int radius = 0;
+    const cv::Point chin = TC::ChinSkin(atlas, cv::Mat(), &points, a, &radius);
+    ASSERT_GE(chin.x, 0);
+    EXPECT_EQ(chin.y, (435 + 500) / 2 - 100 + 60);
+    EXPECT_EQ(radius, (500 - 435) * 2 / 5);
+    EXPECT_GT(cv::norm(chin - cv::Point(343, 427)), radius) << "the disc takes in the mole";
+
+    TC creator;
+    auto band = [&](const TPatchSources& sources) {
+        cv::Mat painted = atlas.clone();
+        creator.PaintPatches(painted, &points, a, {0.2f, 0.62f}, sources);
+        // Below the chin (rows beyond Hs + M = 460), away from the jaw patches.
+        return cv::mean(painted(cv::Rect(300, 480, 160, 40)));
+    };
+    TPatchSources own;
+    own.chin = chin;
+    own.chinRadius = radius;
+    const cv::Scalar before = band(TPatchSources()), after = band(own);
+    EXPECT_GT(cv::norm(before - skin), 40) << "the fixture's default source lies in the profile part";
+    EXPECT_LT(cv::norm(after - skin), 3);
+}
+
+TEST(PatchSources, TheFrontsHairLineIsFoundAboveTheForeheadWhateverItsLight)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Scalar skin(120, 150, 205), brightSkin(160, 195, 250);
+    struct Case {
+        const char* what;
+        cv::Scalar hair;
+    };
+    const Case cases[] = {{"dark hair", cv::Scalar(30, 35, 45)}, {"blond hair", cv::Scalar(90, 175, 200)}};
+    for (const Case& c : cases) {
+        cv::Mat atlas = WorkedAtlas(a, cv::Scalar(150, 120, 100), skin);
+        const int front = a.Q + a.M;
+        // The hair down to row 130 of the atlas, a brightly lit forehead below it to the eyes (row 230).
+        atlas(cv::Rect(front, 0, a.E, 130)).setTo(c.hair);
+        atlas(cv::Rect(front, 130, a.E, 100)).setTo(brightSkin);
+        const cv::Point hair = TC::FrontHair(atlas, cv::Mat(), &points, a);
+        ASSERT_GE(hair.x, 0) << c.what;
+        EXPECT_EQ(hair.x, 500 - 400 + front) << c.what;
+        // In the hair, below the top of the head (row M = 60).
+        EXPECT_LT(hair.y, 130) << c.what;
+        EXPECT_GE(hair.y, a.M) << c.what;
+        const cv::Vec3b at = atlas.at<cv::Vec3b>(hair);
+        EXPECT_EQ(cv::Scalar(at[0], at[1], at[2]), c.hair) << c.what;
+    }
+    // A bald head: no hair line at all.
+    cv::Mat bald = WorkedAtlas(a, cv::Scalar(150, 120, 100), skin);
+    bald(cv::Rect(a.Q + a.M, 0, a.E, 230)).setTo(brightSkin);
+    EXPECT_EQ(TC::FrontHair(bald, cv::Mat(), &points, a), cv::Point(-1, -1));
+}
+
+// ---------------------------------------------------------------------------------------------
 // Texture coordinates
 
 // A head geometry of loose vertices (texture coordinates only) and weights for it.
@@ -866,6 +942,22 @@ TEST(PhotoBackground, TheMaskHoldsTheBackdropAndItsPocketsButNotHairEyesOrSkin)
                           {"face", {100, 140}, false},           {"eye", {80, 110}, false}};
     for (const Case& c : cases)
         EXPECT_EQ(background.at<uint8_t>(c.at) != 0, c.marked) << c.what;
+}
+
+TEST(PhotoBackground, TheFillTakesNoColourFromTheOutlinesFringe)
+{
+    // Hair left, backdrop right, between them three columns where the photo mixed the two; the
+    // mask marks the backdrop alone.
+    const cv::Vec3b hair{30, 28, 30}, backdrop{170, 100, 40}, fringe{100, 64, 35};
+    cv::Mat atlas(60, 60, CV_8UC3, cv::Scalar(hair[0], hair[1], hair[2]));
+    atlas(cv::Rect(30, 0, 3, 60)).setTo(cv::Scalar(fringe[0], fringe[1], fringe[2]));
+    atlas(cv::Rect(33, 0, 27, 60)).setTo(cv::Scalar(backdrop[0], backdrop[1], backdrop[2]));
+    cv::Mat background(60, 60, CV_8UC1, cv::Scalar(0));
+    background(cv::Rect(33, 0, 27, 60)).setTo(255);
+    TTextureCreator::KeepBackgroundOut(atlas, background);
+    for (int y = 0; y < 60; ++y)
+        for (int x = 40; x < 60; ++x)
+            ASSERT_LE(cv::norm(cv::Vec3i(atlas.at<cv::Vec3b>(y, x)) - cv::Vec3i(hair), cv::NORM_INF), 2) << x << ", " << y;
 }
 
 TEST(PhotoBackground, KeepingItOutLeavesNoBackdropAndTheRestAsItWas)
