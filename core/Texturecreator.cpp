@@ -395,7 +395,7 @@ double SmoothStep(double t)
 }
 
 // Mean and spread of the CIE Lab colours of `image` in `area` (clipped to it), over the pixels that
-// `skin` marks (all of them when `skin` is empty or marks none there).
+// `skin` marks (all of them when `skin` is empty); no pixels counted when too few are skin.
 struct TLabStats {
     cv::Vec3d mean, spread;
     int count = 0;
@@ -410,11 +410,15 @@ TLabStats SkinStats(const cv::Mat& image, const cv::Mat& skin, cv::Rect area)
     cv::Mat lab;
     image(area).convertTo(lab, CV_32F, 1.0 / 255.0);
     cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    // With a skin mask, only its skin counts: beside a seam that shows none (points dragged off
+    // the face) there is nothing to match.
     cv::Mat mask;
     if (!skin.empty() && skin.size() == image.size())
         mask = skin(area) != 0;
-    if (mask.empty() || cv::countNonZero(mask) < kMinSeamSamples)
+    else
         mask = cv::Mat(area.size(), CV_8U, cv::Scalar(255));
+    if (cv::countNonZero(mask) < kMinSeamSamples)
+        return stats;
     cv::Scalar mean, spread;
     cv::meanStdDev(lab, mean, spread, mask);
     stats.count = cv::countNonZero(mask);
