@@ -375,6 +375,186 @@ cv::Mat TTextureCreator::FillAtlas(const cv::Mat& frontWork, const cv::Mat& prof
 }
 
 // ---------------------------------------------------------------------------------------------
+// Seams
+
+namespace {
+
+// The cross-fade between the front and the profile parts is this many head widths wide. The front
+// photo leaves about 0.2 head widths of face beyond each eye's outer corner, so the fade stays on
+// the face.
+constexpr double kSeamFade = 0.15;
+// A spread ratio beyond these would amplify noise or flatten the skin's shading.
+constexpr double kMinSpreadRatio = 0.5, kMaxSpreadRatio = 2.0;
+// Fewer skin pixels than this next to a seam give no match there.
+constexpr int kMinSeamSamples = 20;
+
+double SmoothStep(double t)
+{
+    t = std::clamp(t, 0.0, 1.0);
+    return t * t * (3 - 2 * t);
+}
+
+// Mean and spread of the CIE Lab colours of `image` in `area` (clipped to it), over the pixels that
+// `skin` marks (all of them when `skin` is empty); no pixels counted when too few are skin.
+struct TLabStats {
+    cv::Vec3d mean, spread;
+    int count = 0;
+};
+
+TLabStats SkinStats(const cv::Mat& image, const cv::Mat& skin, cv::Rect area)
+{
+    TLabStats stats;
+    area &= cv::Rect(0, 0, image.cols, image.rows);
+    if (area.empty())
+        return stats;
+    cv::Mat lab;
+    image(area).convertTo(lab, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    // With a skin mask, only its skin counts: beside a seam that shows none (points dragged off
+    // the face) there is nothing to match.
+    cv::Mat mask;
+    if (!skin.empty() && skin.size() == image.size())
+        mask = skin(area) != 0;
+    else
+        mask = cv::Mat(area.size(), CV_8U, cv::Scalar(255));
+    if (cv::countNonZero(mask) < kMinSeamSamples)
+        return stats;
+    cv::Scalar mean, spread;
+    cv::meanStdDev(lab, mean, spread, mask);
+    stats.count = cv::countNonZero(mask);
+    for (int k = 0; k < 3; ++k) {
+        stats.mean[k] = mean[k];
+        stats.spread[k] = spread[k];
+    }
+    return stats;
+}
+
+// `image`'s pixels in `area` with each Lab channel moved from `from`'s mean and spread to `to`'s.
+cv::Mat TransferColours(const cv::Mat& image, cv::Rect area, const TLabStats& from, const TLabStats& to)
+{
+    cv::Mat lab;
+    image(area).convertTo(lab, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    std::vector<cv::Mat> channel;
+    cv::split(lab, channel);
+    for (int k = 0; k < 3; ++k) {
+        const double ratio = from.spread[k] > 1e-6
+                                 ? std::clamp(to.spread[k] / from.spread[k], kMinSpreadRatio, kMaxSpreadRatio)
+                                 : 1.0;
+        channel[static_cast<size_t>(k)].convertTo(channel[static_cast<size_t>(k)], CV_32F, ratio,
+                                                  to.mean[k] - from.mean[k] * ratio);
+    }
+    cv::merge(channel, lab);
+    cv::cvtColor(lab, lab, cv::COLOR_Lab2BGR);
+    cv::Mat out;
+    lab.convertTo(out, CV_8U, 255.0);
+    return out;
+}
+
+}  // namespace
+
+void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const cv::Mat& profileWork,
+                                 const THeadAttributes* c, const TAtlasLayout& a, bool matchColours,
+                                 const cv::Mat& frontSkin, const cv::Mat& profileSkin)
+{
+    if (!a.valid || atlas.size() != cv::Size(a.Wa, a.Ha) || atlas.type() != CV_8UC3 || !UsableColourImage(frontWork) ||
+        !UsableColourImage(profileWork))
+        return;
+    const THPoint* const* f = c->front;
+    const THPoint* const* p = c->profile;
+    const int M = a.M, Q = a.Q, E = a.E, O = a.O;
+    const int fade = std::max(a.S, Rounded(a.W * kSeamFade));
+    // The match fades out across the rest of the profile part, to the back of the head, so that
+    // the profile's own colours return without a step.
+    const int matchFade = matchColours ? std::max(0, Q + M - fade) : 0;
+    // Atlas rows and the rows of both photos: the same offsets as the fill.
+    const int frontRow = f[24]->y - M, profileRow = p[12]->y - M;
+    // The profile columns of both seams: the profile runs from the eye centre plus the overlap to
+    // the back of the head on both sides (mirrored on the left).
+    const int seamColumn = p[1]->x + O;
+
+    struct Side {
+        int inner;            // the front part's first (left) or one past its last (right) column
+        int frontColumn;      // the front photo's column at `inner`
+        int direction;        // -1: the profile part lies left of the seam, +1: right
+        int eyeTop;           // the front photo's row of the eye's top border
+        cv::Mat matched;      // the profile's columns next to the seam, colour-matched; empty: none
+        cv::Rect matchedArea; // where `matched` lies in the profile work image
+        cv::Mat skinWeight;   // over `matchedArea`: how much of the match each pixel takes; empty: all
+    };
+    Side sides[2] = {{Q + M, f[2]->x, -1, std::min(f[4]->y, f[5]->y), {}, {}, {}},
+                     {Q + M + E, f[8]->x, +1, std::min(f[9]->y, f[10]->y), {}, {}, {}}};
+
+    if (matchColours) {
+        // The skin beside each seam: from the eye's top down to the mouth, across the fade's width.
+        for (Side& s : sides) {
+            const int top = s.eyeTop, bottom = std::max(f[11]->y, s.eyeTop + 1);
+            const int frontLeft = s.direction < 0 ? s.frontColumn - fade : s.frontColumn;
+            const TLabStats front = SkinStats(frontWork, frontSkin, cv::Rect(frontLeft, top, fade, bottom - top));
+            const int profileTop = top - frontRow + profileRow;
+            const TLabStats profile =
+                SkinStats(profileWork, profileSkin, cv::Rect(seamColumn, profileTop, fade, bottom - top));
+            if (front.count < kMinSeamSamples || profile.count < kMinSeamSamples)
+                continue;
+            s.matchedArea =
+                cv::Rect(seamColumn, 0, fade + matchFade + 1, profileWork.rows) & cv::Rect(0, 0, profileWork.cols, profileWork.rows);
+            if (!s.matchedArea.empty())
+                s.matched = TransferColours(profileWork, s.matchedArea, profile, front);
+            // Only the profile's skin takes the face's colour: its hair keeps its own. The mask is
+            // softened so that the match has no edge of its own.
+            if (!s.matched.empty() && !profileSkin.empty() && profileSkin.size() == profileWork.size()) {
+                profileSkin(s.matchedArea).convertTo(s.skinWeight, CV_32F, 1.0 / 255.0);
+                s.skinWeight.setTo(1.0f, s.skinWeight > 0);
+                const int blur = 2 * std::max(1, fade / 6) + 1;
+                cv::GaussianBlur(s.skinWeight, s.skinWeight, cv::Size(blur, blur), 0);
+            }
+        }
+    }
+
+    for (const Side& s : sides) {
+        for (int k = 0; k < fade + matchFade; ++k) {
+            // k counts atlas columns away from the front part: 0 .. fade - 1 the cross-fade, then
+            // the profile part over which the colour match fades out.
+            const int x = s.direction < 0 ? s.inner - 1 - k : s.inner + k;
+            if (x < 0 || x >= a.Wa)
+                continue;
+            const int profileX = seamColumn + k + (s.direction < 0 ? 1 : 0);
+            const int frontX = s.frontColumn + (s.direction < 0 ? -1 - k : k);
+            const float frontShare = k < fade ? static_cast<float>((fade - k - 0.5) / fade) : 0.0f;
+            const float match = static_cast<float>(k < fade ? 1.0 : 1.0 - SmoothStep(double(k - fade) / std::max(1, matchFade)));
+            for (int y = 0; y < a.Ha; ++y) {
+                const int fy = y + frontRow, py = y + profileRow;
+                const bool hasProfile = Inside(profileWork, profileX, py);
+                const bool hasFront = frontShare > 0 && Inside(frontWork, frontX, fy);
+                if (!hasProfile && !hasFront)
+                    continue;
+                float colour[3];
+                if (hasProfile) {
+                    const uint8_t* pp = profileWork.ptr<uint8_t>(py) + profileX * profileWork.channels();
+                    for (int ch = 0; ch < 3; ++ch)
+                        colour[ch] = pp[ch];
+                    if (!s.matched.empty() && s.matchedArea.contains({profileX, py})) {
+                        const cv::Point at(profileX - s.matchedArea.x, py - s.matchedArea.y);
+                        const cv::Vec3b m = s.matched.at<cv::Vec3b>(at);
+                        const float w = s.skinWeight.empty() ? match : match * s.skinWeight.at<float>(at);
+                        for (int ch = 0; ch < 3; ++ch)
+                            colour[ch] += w * (m[ch] - colour[ch]);
+                    }
+                }
+                if (hasFront) {
+                    const uint8_t* fp = frontWork.ptr<uint8_t>(fy) + frontX * frontWork.channels();
+                    for (int ch = 0; ch < 3; ++ch)
+                        colour[ch] = hasProfile ? colour[ch] + frontShare * (fp[ch] - colour[ch]) : fp[ch];
+                }
+                uint8_t* d = atlas.ptr<uint8_t>(y) + x * 3;
+                for (int ch = 0; ch < 3; ++ch)
+                    d[ch] = static_cast<uint8_t>(std::clamp(RoundedChannel(colour[ch]), 0, 255));
+            }
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Texture coordinates
 
 TTexCoord TTextureCreator::FitTextureCoordinates(const THeadAttributes* c, const TAtlasLayout& a,
@@ -546,7 +726,134 @@ cv::Mat TTextureCreator::CreateEyeTexture(const cv::Mat& frontPhoto, const THead
     return eye;
 }
 
-std::array<int, 10> TTextureCreator::PaintPatches(cv::Mat& atlas, const THeadAttributes* c, const TAtlasLayout& a, TTexCoord hairTarget)
+namespace {
+
+// The offsets of the disc of `radius`, every `step` pixels.
+std::vector<cv::Point> Disc(int radius, int step)
+{
+    std::vector<cv::Point> disc;
+    for (int dy = -radius; dy <= radius; dy += step)
+        for (int dx = -radius; dx <= radius; dx += step)
+            if (dx * dx + dy * dy <= radius * radius)
+                disc.push_back({dx, dy});
+    return disc;
+}
+
+// A pixel this much darker (CIE Lab L) than the face's skin, or this far from its hue and
+// saturation (a, b), is no skin of the forehead.
+constexpr double kHairFromSkin = 18.0;
+constexpr double kHairHueFromSkin = 12.0;
+
+// The radius the hair source is judged over: the part of a patch of radius Hs / 8 that
+// is laid on at more than about half its weight.
+int SourceRadius(const THeadAttributes* c) { return std::max(2, (c->front[23]->y - c->front[24]->y) * 7 / 80); }
+
+}  // namespace
+
+double TTextureCreator::SkinShare(const cv::Mat& skin, cv::Point centre, int radius)
+{
+    if (skin.empty() || radius <= 0)
+        return 0.0;
+    int inside = 0, onSkin = 0;
+    for (const cv::Point& d : Disc(radius, std::max(1, radius / 8))) {
+        const cv::Point q = centre + d;
+        if (!Inside(skin, q.x, q.y))
+            continue;
+        ++inside;
+        onSkin += skin.at<uint8_t>(q) != 0;
+    }
+    return inside > 0 ? double(onSkin) / inside : 0.0;
+}
+
+cv::Point TTextureCreator::FrontHair(const cv::Mat& atlas, const cv::Mat& background, const THeadAttributes* c,
+                                     const TAtlasLayout& a)
+{
+    const THPoint* const* f = c->front;
+    if (!UsableColourImage(atlas) || atlas.size() != cv::Size(a.Wa, a.Ha))
+        return {-1, -1};
+    auto atlasX = [&](int x) { return x - f[2]->x + a.Q + a.M; };
+    auto atlasY = [&](int y) { return y - f[24]->y + a.M; };
+    cv::Mat lab;
+    atlas.convertTo(lab, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    // The face's skin colour: between the eye centres, from below the eyes to the mouth.
+    const int top = atlasY(std::max(f[5]->y, f[10]->y)), bottom = atlasY(f[11]->y);
+    const cv::Rect cheeks = cv::Rect(atlasX(f[1]->x), top, f[6]->x - f[1]->x, bottom - top) & cv::Rect(0, 0, a.Wa, a.Ha);
+    if (cheeks.empty())
+        return {-1, -1};
+    const cv::Scalar skin = cv::mean(lab(cheeks));
+    const int r = SourceRadius(c);
+    const int x = atlasX(f[16]->x);
+    const int eyes = atlasY(std::min(f[4]->y, f[9]->y));
+    const std::vector<cv::Point> disc = Disc(r, std::max(1, r / 8));
+    // Up from the eyes over the forehead: the first disc that is mostly not of the skin's colour is
+    // the hair line (the brows are too thin to fill one); above it, half a radius further, the hair
+    // itself. The disc stays below the top of the head, beyond which the photo shows what is behind it.
+    for (int y = eyes - r; y >= a.M + r; --y) {
+        int inside = 0, hair = 0;
+        for (const cv::Point& d : disc) {
+            const cv::Point q{x + d.x, y + d.y};
+            if (!Inside(lab, q.x, q.y))
+                continue;
+            ++inside;
+            const bool backdrop = !background.empty() && background.at<uint8_t>(q) != 0;
+            // Darker than the skin, or of another hue; a forehead in brighter light is still skin.
+            const cv::Vec3f v = lab.at<cv::Vec3f>(q);
+            const bool darker = v[0] < skin[0] - kHairFromSkin;
+            const bool otherHue = std::hypot(v[1] - skin[1], v[2] - skin[2]) > kHairHueFromSkin;
+            hair += !backdrop && (darker || otherHue);
+        }
+        if (inside > 0 && hair >= 0.6 * inside)
+            return {x, std::max(a.M + r, y - r / 2)};
+    }
+    return {-1, -1};
+}
+
+cv::Point TTextureCreator::ChinSkin(const cv::Mat& atlas, const cv::Mat& skin, const THeadAttributes* c,
+                                    const TAtlasLayout& a, int* radius)
+{
+    const THPoint* const* f = c->front;
+    if (!UsableColourImage(atlas) || atlas.size() != cv::Size(a.Wa, a.Ha))
+        return {-1, -1};
+    auto atlasX = [&](int x) { return x - f[2]->x + a.Q + a.M; };
+    auto atlasY = [&](int y) { return y - f[24]->y + a.M; };
+    // The skin between the lower lip and the chin: a disc that fits between them, anywhere across
+    // the mouth's width at their middle height.
+    const int lip = std::max(f[15]->y, f[11]->y), chin = f[23]->y;
+    const int r = std::clamp((chin - lip) * 2 / 5, 2, std::max(2, (f[23]->y - f[24]->y) / 8));
+    const int y = atlasY((lip + chin) / 2);
+    const int x0 = atlasX(std::min(f[12]->x, f[13]->x)), x1 = atlasX(std::max(f[12]->x, f[13]->x));
+    cv::Mat lab;
+    atlas.convertTo(lab, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    const std::vector<cv::Point> disc = Disc(r, std::max(1, r / 8));
+    cv::Point best{-1, -1};
+    double bestSpread = 1e300;
+    for (int x = x0; x <= x1; x += std::max(1, r / 4)) {
+        if (x - r < 0 || y - r < 0 || x + r >= a.Wa || y + r >= a.Ha)
+            continue;
+        if (!skin.empty() && SkinShare(skin, {x, y}, r) < 0.9)
+            continue;
+        cv::Vec3d sum(0, 0, 0), sum2(0, 0, 0);
+        for (const cv::Point& d : disc) {
+            const cv::Vec3f v = lab.at<cv::Vec3f>(y + d.y, x + d.x);
+            for (int k = 0; k < 3; ++k)
+                sum[k] += v[k], sum2[k] += double(v[k]) * v[k];
+        }
+        const double n = static_cast<double>(disc.size());
+        double spread = 0;
+        for (int k = 0; k < 3; ++k)
+            spread += std::sqrt(std::max(0.0, sum2[k] / n - (sum[k] / n) * (sum[k] / n)));
+        if (spread < bestSpread)
+            bestSpread = spread, best = {x, y};
+    }
+    if (radius)
+        *radius = best.x >= 0 ? r : 0;
+    return best;
+}
+
+std::array<int, 10> TTextureCreator::PaintPatches(cv::Mat& atlas, const THeadAttributes* c, const TAtlasLayout& a, TTexCoord hairTarget,
+                                                  const TPatchSources& sources)
 {
     const THPoint* const* f = c->front;
     const int Wa = a.Wa, Ha = a.Ha, M = a.M;
@@ -556,8 +863,12 @@ std::array<int, 10> TTextureCreator::PaintPatches(cv::Mat& atlas, const THeadAtt
     const int r8 = Hs / 8;
     const int ws8 = Ws / 8;
     const int midY = (f[16]->y + f[11]->y) / 2 - f[24]->y + M;
-    const int hx = Rounded(static_cast<double>(hairTarget.u) * Wa);
-    const int hy = Rounded((1.0 - static_cast<double>(hairTarget.v) - 0.15) * Ha);
+    const int hx = sources.hair.x >= 0 ? sources.hair.x : Rounded(static_cast<double>(hairTarget.u) * Wa);
+    const int hy = sources.hair.x >= 0 ? sources.hair.y : Rounded((1.0 - static_cast<double>(hairTarget.v) - 0.15) * Ha);
+    const bool ownChin = sources.chin.x >= 0 && sources.chinRadius > 0;
+    const cv::Point chin = ownChin ? sources.chin : cv::Point(anchorX - Ws / 6, midY);
+    // Skin from between the lip and the chin comes in smaller patches, laid as densely.
+    const int chinRadius = ownChin ? sources.chinRadius : r8;
     const int eyeW = f[3]->x - f[2]->x, half = eyeW / 2, eyeH = Abs(f[5]->y - f[4]->y);
     const int ey = f[5]->y - f[24]->y + M;
     const int eyeW2 = f[8]->x - f[7]->x, half2 = eyeW2 / 2, eyeH2 = Abs(f[10]->y - f[9]->y);
@@ -572,11 +883,11 @@ std::array<int, 10> TTextureCreator::PaintPatches(cv::Mat& atlas, const THeadAtt
 
     // A step of 0 (a face under 8 pixels) would never end these loops: such groups are skipped.
     group = 0;
-    // 1: cheek skin into the band below the chin.
-    if (r8 > 0)
-        for (int x = 0; x < Wa; x += r8)
-            for (int y = Ha; y > Hs + M; y -= r8)
-                patch(anchorX - Ws / 6, midY, x, y, r8, 0.3f);
+    // 1: skin into the band below the chin.
+    if (chinRadius > 0)
+        for (int x = 0; x < Wa; x += chinRadius)
+            for (int y = Ha; y > Hs + M; y -= chinRadius)
+                patch(chin.x, chin.y, x, y, chinRadius, 0.3f);
     group = 1;
     // 2, 3: cheek skin on the two jaw corners.
     const int jawY = Truncated(Hs + M - 0.05 * Hs);
@@ -633,6 +944,8 @@ constexpr int kBackdropStep = 6;
 constexpr int kOutlineBlend = 2;
 // The fill is softened over this many pixels, so that it carries no streaks.
 constexpr int kFillSoftening = 9;
+// Beyond the marked background, the outline's pixels still mix in the backdrop over about this many.
+constexpr int kFringe = 3;
 
 // Calls visit(x, y) for every pixel on the photo's edge (corners twice).
 template <class Visit>
@@ -678,6 +991,18 @@ cv::Mat WorkBackground(const cv::Mat& photo, const cv::Mat& skin, const cv::Mat&
     cv::Mat three;
     cv::cvtColor(background, three, cv::COLOR_GRAY2BGR);
     return three;
+}
+
+// A photo's skin mask scaled to its work image; empty when there is none.
+cv::Mat WorkSkin(const cv::Mat& skin, const cv::Mat& work)
+{
+    if (skin.empty() || skin.type() != CV_8UC1)
+        return cv::Mat();
+    if (skin.size() == work.size())
+        return skin;
+    cv::Mat scaled;
+    cv::resize(skin, scaled, work.size(), 0, 0, cv::INTER_NEAREST);
+    return scaled;
 }
 
 }  // namespace
@@ -729,13 +1054,20 @@ void TTextureCreator::KeepBackgroundOut(cv::Mat& atlas, const cv::Mat& backgroun
     const int count = cv::countNonZero(marked);
     if (count == 0 || count == static_cast<int>(atlas.total()))
         return;
-    // Every unmarked pixel gets a label of its own; every marked pixel, its nearest one's.
+    // The fill's colours come from beyond the outline's fringe, whose pixels mix the backdrop into
+    // the hair or skin: taken from there, the fill would carry the backdrop's tint onto the crown.
+    // Every source pixel gets a label of its own; every marked pixel, its nearest one's.
+    cv::Mat notSource;
+    const int fringe = 2 * kFringe + 1;
+    cv::dilate(marked, notSource, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(fringe, fringe)));
+    if (cv::countNonZero(notSource) == static_cast<int>(atlas.total()))
+        notSource = marked;
     cv::Mat distance, labels;
-    cv::distanceTransform(marked, distance, labels, cv::DIST_L2, cv::DIST_MASK_5, cv::DIST_LABEL_PIXEL);
-    std::vector<cv::Vec3b> colourOf(atlas.total() - static_cast<size_t>(count) + 1);
+    cv::distanceTransform(notSource, distance, labels, cv::DIST_L2, cv::DIST_MASK_5, cv::DIST_LABEL_PIXEL);
+    std::vector<cv::Vec3b> colourOf(atlas.total() - static_cast<size_t>(cv::countNonZero(notSource)) + 1);
     for (int y = 0; y < atlas.rows; ++y)
         for (int x = 0; x < atlas.cols; ++x)
-            if (!marked.at<uint8_t>(y, x))
+            if (!notSource.at<uint8_t>(y, x))
                 colourOf[static_cast<size_t>(labels.at<int>(y, x))] = atlas.at<cv::Vec3b>(y, x);
     cv::Mat filled = atlas.clone();
     for (int y = 0; y < atlas.rows; ++y)
@@ -803,23 +1135,67 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
         return cv::Mat();
     }
 
+    const cv::Mat frontSkinWork = WorkSkin(frontSkin, frontWork), profileSkinWork = WorkSkin(profileSkin, profileWork);
     cv::Mat atlas = FillAtlas(frontWork, profileWork, scaled.get(), layout);
-    if (!frontSkin.empty() && !profileSkin.empty()) {
-        // The photos' background, carried into the atlas the way the photos are.
-        const cv::Mat background = FillAtlas(WorkBackground(frontPhoto, frontSkin, frontWork),
-                                             WorkBackground(profilePhoto, profileSkin, profileWork), scaled.get(), layout);
-        cv::Mat marked;
-        cv::extractChannel(background, marked, 0);
-        KeepBackgroundOut(atlas, marked);
+    BlendSeams(atlas, frontWork, profileWork, scaled.get(), layout, true, frontSkinWork, profileSkinWork);
+    // The photos' background and skin, carried into the atlas the way the photos are.
+    auto carried = [&](const cv::Mat& front, const cv::Mat& profile) {
+        cv::Mat both = FillAtlas(front, profile, scaled.get(), layout);
+        BlendSeams(both, front, profile, scaled.get(), layout, false);
+        cv::Mat one;
+        cv::extractChannel(both, one, 0);
+        return one;
+    };
+    cv::Mat background, skinAtlas;
+    if (!frontSkinWork.empty() && !profileSkinWork.empty()) {
+        background = carried(WorkBackground(frontPhoto, frontSkin, frontWork),
+                             WorkBackground(profilePhoto, profileSkin, profileWork));
+        KeepBackgroundOut(atlas, background);
+        cv::Mat frontSkin3, profileSkin3;
+        cv::cvtColor(frontSkinWork, frontSkin3, cv::COLOR_GRAY2BGR);
+        cv::cvtColor(profileSkinWork, profileSkin3, cv::COLOR_GRAY2BGR);
+        skinAtlas = carried(frontSkin3, profileSkin3) >= 128;
     }
-    const TTexCoord hairTarget = FitTextureCoordinates(scaled.get(), layout, headGeometry, hairsGeometry, weights);
+    const TTexCoord fittedHair = FitTextureCoordinates(scaled.get(), layout, headGeometry, hairsGeometry, weights);
+    const TTexCoord hairTarget = fittedHair;
+
+    // Where the profile above the ear shows skin, the hair takes its colour from the front photo's
+    // hair above the forehead; the band below the chin takes skin from near the chin.
+    TPatchSources sources;
+    sources.chin = ChinSkin(atlas, skinAtlas, scaled.get(), layout, &sources.chinRadius);
+    if (!skinAtlas.empty()) {
+        const int r = SourceRadius(scaled.get());
+        const cv::Point strands(Rounded(double(fittedHair.u) * layout.Wa), Rounded((1.0 - double(fittedHair.v)) * layout.Ha));
+        const cv::Point patches(strands.x, Rounded((1.0 - double(fittedHair.v) - 0.15) * layout.Ha));
+        // The strands and the hair patches take the first of: the patches' own source, the
+        // strands' own place, the front photo's hair line, that shows no skin.
+        const bool strandsOnSkin = SkinShare(skinAtlas, strands, r) >= 0.5;
+        const bool patchesOnSkin = SkinShare(skinAtlas, patches, r) >= 0.5;
+        cv::Point hair{-1, -1};
+        if (!patchesOnSkin)
+            hair = patches;
+        else if (!strandsOnSkin)
+            hair = strands;
+        else
+            hair = FrontHair(atlas, background, scaled.get(), layout);
+        if (hair.x >= 0) {
+            if (patchesOnSkin)
+                sources.hair = hair;
+            if (strandsOnSkin) {
+                const TTexCoord to = AtlasCoord(hair.x, hair.y, layout);
+                if (hairsGeometry)
+                    for (size_t k = 0; k < hairsGeometry->texCoords.size(); ++k)
+                        hairsGeometry->texCoords[k] += k % 2 == 0 ? to.u - fittedHair.u : to.v - fittedHair.v;
+            }
+        }
+    }
 
     const std::string folder = ProgramFolder();
     const cv::Mat eye = CreateEyeTexture(frontPhoto, attributes);
     if (!eye.empty())
         SaveBitmap(folder + "data/textures/eye.bmp", eye);
 
-    PaintPatches(atlas, scaled.get(), layout, hairTarget);
+    PaintPatches(atlas, scaled.get(), layout, hairTarget, sources);
 
     const cv::Mat normalMap = CreateNormalMap(atlas);
     if (!normalMap.empty())

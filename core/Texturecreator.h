@@ -39,6 +39,14 @@ struct TTexCoord {
     float u = 0, v = 0;
 };
 
+// Where the patch groups take their hair and their chin-band skin from, in atlas pixels; a
+// negative coordinate keeps the group's own source.
+struct TPatchSources {
+    cv::Point hair{-1, -1};
+    cv::Point chin{-1, -1};
+    int chinRadius = 0;  // the chin band's patches, with `chin`
+};
+
 class TTextureCreator {
 public:
     // The whole build. Rewrites head->texCoords and hairs->texCoords in place, writes
@@ -67,6 +75,15 @@ public:
     // Composes the atlas (cleared black, then filled) from the two work images.
     static cv::Mat FillAtlas(const cv::Mat& frontWork, const cv::Mat& profileWork, const THeadAttributes* scaled,
                              const TAtlasLayout& layout);
+    // Redraws the atlas where its front and profile parts meet: a cross-fade 0.15 head widths wide
+    // from each eye's outer corner outwards, and with `matchColours` the profile's colours moved
+    // (per channel in CIE Lab, mean and spread) to those of the front's skin beside the seam, fully
+    // in the fade and fading out across the profile part to the back of the head. The skin masks (work
+    // image sized, non-zero on skin; optional) choose the pixels the colours are measured on, and
+    // the profile's skin mask the pixels that take the match (its hair keeps its colours).
+    static void BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const cv::Mat& profileWork,
+                           const THeadAttributes* scaled, const TAtlasLayout& layout, bool matchColours,
+                           const cv::Mat& frontSkin = cv::Mat(), const cv::Mat& profileSkin = cv::Mat());
     // Fits the head's texture coordinates to the atlas (extents, global fit, local warps, clamp) and
     // the hair's to the hair area; returns hairTarget, the hair patch source in texture space.
     static TTexCoord FitTextureCoordinates(const THeadAttributes* scaled, const TAtlasLayout& layout,
@@ -77,7 +94,23 @@ public:
     static cv::Mat CreateEyeTexture(const cv::Mat& frontPhoto, const THeadAttributes* attributes);
     // The ten patch groups over the atlas; returns the number of BlendPatch calls of each group.
     // Groups whose loop step would be 0 (a face under 8 pixels) are skipped.
-    std::array<int, 10> PaintPatches(cv::Mat& atlas, const THeadAttributes* scaled, const TAtlasLayout& layout, TTexCoord hairTarget);
+    std::array<int, 10> PaintPatches(cv::Mat& atlas, const THeadAttributes* scaled, const TAtlasLayout& layout, TTexCoord hairTarget,
+                                     const TPatchSources& sources = TPatchSources());
+    // The share of `skin`'s pixels (atlas-sized, non-zero on skin) in the disc of `radius` around
+    // `centre`; 0 for a disc off the atlas.
+    static double SkinShare(const cv::Mat& skin, cv::Point centre, int radius);
+    // The front photo's hair above the forehead: over the nose tip, going up from the eyes, the
+    // first disc of 0.7 x (face height / 8) whose pixels are 60 % neither of the face's skin colour
+    // (CIE Lab, between the eyes and the mouth) nor background: the hair line; the point half a
+    // radius above it and below the top of the head, or (-1, -1) when there is none.
+    static cv::Point FrontHair(const cv::Mat& atlas, const cv::Mat& background, const THeadAttributes* scaled,
+                               const TAtlasLayout& layout);
+    // Skin near the chin for the band below it: the centre of the most even disc (spread of its Lab
+    // colours) that fits between the lower lip and the chin, across the mouth's width at their
+    // middle height, and is 90 % skin (when `skin`, atlas-sized, is given); its radius in `radius`.
+    // (-1, -1) when none fits.
+    static cv::Point ChinSkin(const cv::Mat& atlas, const cv::Mat& skin, const THeadAttributes* scaled,
+                              const TAtlasLayout& layout, int* radius = nullptr);
 
     // Feathered copy of the round patch of radius r around (cx, cy) in source onto (tx, ty) in
     // target: opaque within hardness * r, fading to nothing at r. Reads source as it was before the

@@ -2,6 +2,7 @@
 // texture-coordinate fitting, the patch groups and the whole build on real photos.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -362,6 +363,170 @@ TEST(AtlasFill, PixelsWithoutASourceAreBlack)
     EXPECT_EQ(At(atlas, 300, 400), cv::Vec3b(0, 0, 0));   // front rows end at 150
     EXPECT_EQ(At(atlas, 765, 10), cv::Vec3b(0, 0, 0));    // profile columns end at 300
     EXPECT_EQ(At(atlas, 300, 10), cv::Vec3b(50, 60, 70));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Seams
+
+// A skin-coloured photo, lit from the left, with a fine texture so that its colours have a spread.
+cv::Mat Skin(int w, int h, cv::Vec3d bgr)
+{
+    cv::Mat m(h, w, CV_8UC3);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const double light = 1.0 - 0.15 * x / w + 0.02 * (((x * 7 + y * 13) % 11) - 5);
+            for (int c = 0; c < 3; ++c)
+                m.at<cv::Vec3b>(y, x)[c] = cv::saturate_cast<uint8_t>(bgr[c] * light);
+        }
+    return m;
+}
+
+cv::Vec3d MeanLab(const cv::Mat& atlas, cv::Rect area)
+{
+    cv::Mat lab;
+    atlas(area).convertTo(lab, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    const cv::Scalar m = cv::mean(lab);
+    return {m[0], m[1], m[2]};
+}
+
+// The colour step (CIE Lab distance) across each seam: the front part's first columns against
+// the profile's just beyond the cross-fade `fade`, over the rows from the eyes to the mouth.
+std::array<double, 2> SeamSteps(const cv::Mat& atlas, const TAtlasLayout& a, int fade)
+{
+    const int strip = 10, top = 270 - 100 + a.M, height = 150;
+    const int left = a.Q + a.M, right = a.Q + a.M + a.E;
+    return {cv::norm(MeanLab(atlas, {left, top, strip, height}) - MeanLab(atlas, {left - fade - strip, top, strip, height})),
+            cv::norm(MeanLab(atlas, {right - strip, top, strip, height}) - MeanLab(atlas, {right + fade, top, strip, height}))};
+}
+
+TEST(AtlasSeams, TheProfileTakesTheFrontsColourAtTheSeamAndKeepsItsOwnAtTheBack)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Mat front = Skin(1000, 700, {120, 150, 205}), profile = Skin(900, 700, {95, 115, 150});
+    const int fade = 45;  // 0.15 head widths of 300
+    cv::Mat plain = TC::FillAtlas(front, profile, &points, a);
+    const std::array<double, 2> before = SeamSteps(plain, a, fade);
+    cv::Mat matched = plain.clone();
+    TC::BlendSeams(matched, front, profile, &points, a, true);
+    const std::array<double, 2> after = SeamSteps(matched, a, fade);
+    for (int side = 0; side < 2; ++side) {
+        SCOPED_TRACE(side == 0 ? "left seam" : "right seam");
+        EXPECT_GT(before[side], 10.0) << "the photos differ: the plain fill shows a step";
+        EXPECT_LT(after[side], 2.0);
+    }
+    // At the back of the head the profile keeps its own colours.
+    for (int x : {0, 3, a.Wa - 4, a.Wa - 1})
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(At(matched, x, 250)[c], At(plain, x, 250)[c], 2) << x;
+}
+
+TEST(AtlasSeams, TheCrossFadeRunsFromTheEyeCornerOutwardsOverItsWholeWidth)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Mat front = Coded(1000, 700, 1), profile = Coded(900, 700, 2);
+    cv::Mat atlas = TC::FillAtlas(front, profile, &points, a);
+    TC::BlendSeams(atlas, front, profile, &points, a, false);
+    const int M = 60, Q = 223, E = 200, O = 27, e = Q + M + E, fade = 45;
+    const int f2x = 400, f8x = 600, f24y = 100, p11x = 550, p1x = 300, p12y = 100, y = 77;
+    auto code = [](int x, int yy, int tag) { return cv::Vec3d(x % 256, yy % 256, tag); };
+    auto expectBlend = [&](int x, cv::Vec3d profilePixel, cv::Vec3d frontPixel, double frontShare) {
+        for (int c = 0; c < 3; ++c)
+            EXPECT_NEAR(At(atlas, x, y)[c], profilePixel[c] + frontShare * (frontPixel[c] - profilePixel[c]), 0.51)
+                << "column " << x << " channel " << c;
+    };
+    for (int k : {0, 20, fade - 1}) {
+        const double share = (fade - k - 0.5) / fade;
+        // Left: the mirrored profile against the front photo left of the left eye's outer corner.
+        const int xl = Q + M - 1 - k;
+        expectBlend(xl, code(p11x + M - xl, y + p12y - M, 2), code(xl + f2x - M - Q, y + f24y - M, 1), share);
+        // Right: the front right of the right eye's outer corner against the profile.
+        const int xr = e + k;
+        expectBlend(xr, code(xr + p1x + O - e, y + p12y - M, 2), code(xr + f8x - E - M - Q, y + f24y - M, 1), share);
+    }
+    // Beyond the fade the profile alone, the front part untouched.
+    EXPECT_EQ(At(atlas, Q + M - fade - 1, y), cv::Vec3b(static_cast<uint8_t>((p11x + M - (Q + M - fade - 1)) % 256), y + p12y - M, 2));
+    EXPECT_EQ(At(atlas, Q + M, y), cv::Vec3b(static_cast<uint8_t>(f2x % 256), y + f24y - M, 1));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Hair and chin-band sources
+
+// An atlas of the worked layout: profile parts in `side`, the front part (x 283..482) in `skin`.
+cv::Mat WorkedAtlas(const TAtlasLayout& a, cv::Scalar side, cv::Scalar skin)
+{
+    cv::Mat atlas(a.Ha, a.Wa, CV_8UC3, side);
+    atlas(cv::Rect(a.Q + a.M, 0, a.E, a.Ha)).setTo(skin);
+    return atlas;
+}
+
+TEST(PatchSources, TheBandBelowTheChinTakesSkinFromBetweenTheLipAndTheChin)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Scalar side(150, 120, 100), skin(120, 150, 205), lips(60, 40, 190);
+    cv::Mat atlas = WorkedAtlas(a, side, skin);
+    // Lips from the upper to the lower border (rows 405..435 of the photo: atlas 365..395), and a
+    // mole at the mouth's left end that makes that part of the chin uneven.
+    atlas(cv::Rect(460 - 400 + 283, 365, 80, 31)).setTo(lips);
+    cv::circle(atlas, {460 - 400 + 283, 427}, 6, cv::Scalar(40, 50, 60), cv::FILLED);
+    int radius = 0;
+    const cv::Point chin = TC::ChinSkin(atlas, cv::Mat(), &points, a, &radius);
+    ASSERT_GE(chin.x, 0);
+    EXPECT_EQ(chin.y, (435 + 500) / 2 - 100 + 60);
+    EXPECT_EQ(radius, (500 - 435) * 2 / 5);
+    EXPECT_GT(cv::norm(chin - cv::Point(343, 427)), radius) << "the disc takes in the mole";
+
+    TC creator;
+    auto band = [&](const TPatchSources& sources) {
+        cv::Mat painted = atlas.clone();
+        creator.PaintPatches(painted, &points, a, {0.2f, 0.62f}, sources);
+        // Below the chin (rows beyond Hs + M = 460), away from the jaw patches.
+        return cv::mean(painted(cv::Rect(300, 480, 160, 40)));
+    };
+    TPatchSources own;
+    own.chin = chin;
+    own.chinRadius = radius;
+    const cv::Scalar before = band(TPatchSources()), after = band(own);
+    EXPECT_GT(cv::norm(before - skin), 40) << "the fixture's default source lies in the profile part";
+    EXPECT_LT(cv::norm(after - skin), 3);
+}
+
+TEST(PatchSources, TheFrontsHairLineIsFoundAboveTheForeheadWhateverItsLight)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Scalar skin(120, 150, 205), brightSkin(160, 195, 250);
+    struct Case {
+        const char* what;
+        cv::Scalar hair;
+    };
+    const Case cases[] = {{"dark hair", cv::Scalar(30, 35, 45)}, {"blond hair", cv::Scalar(90, 175, 200)}};
+    for (const Case& c : cases) {
+        cv::Mat atlas = WorkedAtlas(a, cv::Scalar(150, 120, 100), skin);
+        const int front = a.Q + a.M;
+        // The hair down to row 130 of the atlas, a brightly lit forehead below it to the eyes (row 230).
+        atlas(cv::Rect(front, 0, a.E, 130)).setTo(c.hair);
+        atlas(cv::Rect(front, 130, a.E, 100)).setTo(brightSkin);
+        const cv::Point hair = TC::FrontHair(atlas, cv::Mat(), &points, a);
+        ASSERT_GE(hair.x, 0) << c.what;
+        EXPECT_EQ(hair.x, 500 - 400 + front) << c.what;
+        // In the hair, below the top of the head (row M = 60).
+        EXPECT_LT(hair.y, 130) << c.what;
+        EXPECT_GE(hair.y, a.M) << c.what;
+        const cv::Vec3b at = atlas.at<cv::Vec3b>(hair);
+        EXPECT_EQ(cv::Scalar(at[0], at[1], at[2]), c.hair) << c.what;
+    }
+    // A bald head: no hair line at all.
+    cv::Mat bald = WorkedAtlas(a, cv::Scalar(150, 120, 100), skin);
+    bald(cv::Rect(a.Q + a.M, 0, a.E, 230)).setTo(brightSkin);
+    EXPECT_EQ(TC::FrontHair(bald, cv::Mat(), &points, a), cv::Point(-1, -1));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -777,6 +942,22 @@ TEST(PhotoBackground, TheMaskHoldsTheBackdropAndItsPocketsButNotHairEyesOrSkin)
                           {"face", {100, 140}, false},           {"eye", {80, 110}, false}};
     for (const Case& c : cases)
         EXPECT_EQ(background.at<uint8_t>(c.at) != 0, c.marked) << c.what;
+}
+
+TEST(PhotoBackground, TheFillTakesNoColourFromTheOutlinesFringe)
+{
+    // Hair left, backdrop right, between them three columns where the photo mixed the two; the
+    // mask marks the backdrop alone.
+    const cv::Vec3b hair{30, 28, 30}, backdrop{170, 100, 40}, fringe{100, 64, 35};
+    cv::Mat atlas(60, 60, CV_8UC3, cv::Scalar(hair[0], hair[1], hair[2]));
+    atlas(cv::Rect(30, 0, 3, 60)).setTo(cv::Scalar(fringe[0], fringe[1], fringe[2]));
+    atlas(cv::Rect(33, 0, 27, 60)).setTo(cv::Scalar(backdrop[0], backdrop[1], backdrop[2]));
+    cv::Mat background(60, 60, CV_8UC1, cv::Scalar(0));
+    background(cv::Rect(33, 0, 27, 60)).setTo(255);
+    TTextureCreator::KeepBackgroundOut(atlas, background);
+    for (int y = 0; y < 60; ++y)
+        for (int x = 40; x < 60; ++x)
+            ASSERT_LE(cv::norm(cv::Vec3i(atlas.at<cv::Vec3b>(y, x)) - cv::Vec3i(hair), cv::NORM_INF), 2) << x << ", " << y;
 }
 
 TEST(PhotoBackground, KeepingItOutLeavesNoBackdropAndTheRestAsItWas)

@@ -190,6 +190,26 @@ TEST_F(GenericModels, EyeballsPushedBackShowInTheirOpeningsAndNowhereElse) {
     }
 }
 
+// The eye texture is cut from the front photo centred on its eye: what each eyeball shows through
+// its opening must be the middle of that cut, corner to corner across and centred in height, or the
+// iris sits at an edge of the opening and the eyeball shows lid and skin.
+TEST_F(GenericModels, EyeballsShowTheMiddleOfTheEyeTextureThroughTheirOpenings) {
+    Model eyes("eyes.dae");
+    ASSERT_TRUE(eyes.loaded);
+    ASSERT_EQ(eyes.asset.geometries.geometries.size(), 2u);
+    for (int i = 0; i < 2; ++i) {
+        SCOPED_TRACE(i == 0 ? "right eyeball" : "left eyeball");
+        const EyeTextureSeen seen = SeenEyeTexture(Head(), eyes.Geometry(i), kPushBack[i]);
+        std::printf("eyeball %d shows %s\n", i, seen.Describe().c_str());
+        ASSERT_GT(seen.rays, 300);
+        EXPECT_NEAR(0.5 * (seen.v0 + seen.v1), 0.5, 0.03) << "the opening shows the cut off its middle height";
+        EXPECT_NEAR(0.5 * (seen.u0 + seen.u1), 0.5, 0.05) << "the opening shows the cut off its middle across";
+        // Corner to corner: the opening spans nearly the whole width of the cut, and less than its height.
+        EXPECT_GT(seen.u1 - seen.u0, 0.8);
+        EXPECT_LT(seen.v1 - seen.v0, 0.6);
+    }
+}
+
 TEST_F(GenericModels, EveryMapHasOneValueInRangePerHeadCornerAndEightBytesAValue) {
     for (size_t slot = 0; slot < weights.size(); ++slot) {
         SCOPED_TRACE(kWeightNames[slot]);
@@ -486,9 +506,11 @@ TEST(GenericEyes, EyeballsShowTheEyeTextureOnTheirFronts) {
         }
         meanX /= e.positions.size() / 3;
         EXPECT_EQ(meanX > 0, i == 0) << "geometry 0 is the right eyeball (+x), 1 the left";
-        // The pupil is in the middle of the texture's height and inside its width; u runs from
-        // the outer corner (0) towards the nose on both eyes.
-        EXPECT_NEAR(e.texCoords[2 * apex + 1], 0.5, 0.02);
+        // The front of the eyeball lies inside the texture's middle, upper in it than the opening's
+        // middle (the generic lids open below the cornea's apex; what the opening shows is checked
+        // above); u runs from the outer corner (0) towards the nose on both eyes.
+        EXPECT_GT(e.texCoords[2 * apex + 1], 0.5f);
+        EXPECT_LT(e.texCoords[2 * apex + 1], 0.7f);
         EXPECT_GT(e.texCoords[2 * apex], 0.3f);
         EXPECT_LT(e.texCoords[2 * apex], 0.7f);
         P3 a = Pos(e, apex);

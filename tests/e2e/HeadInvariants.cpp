@@ -189,28 +189,44 @@ double FromLoop(const std::vector<Vec3>& rim, double x, double z)
 
 }  // namespace
 
-EyeballView LookAtEyeball(const TGeometry& head, const std::vector<float>& eyeball, double pushBack)
-{
-    EyeballView view;
+namespace {
+
+// An eyeball's extent in the front view and the opening it sits in: the open loop of the head whose
+// middle lies nearest the eyeball's, seen from the front (empty when the head has none).
+struct EyeOpening {
     double x0 = 1e9, x1 = -1e9, z0 = 1e9, z1 = -1e9;
+    std::vector<Vec3> rim;
+};
+
+EyeOpening FindOpening(const TGeometry& head, const std::vector<float>& eyeball)
+{
+    EyeOpening o;
     for (size_t v = 0; v + 2 < eyeball.size(); v += 3) {
-        x0 = std::min<double>(x0, eyeball[v]), x1 = std::max<double>(x1, eyeball[v]);
-        z0 = std::min<double>(z0, eyeball[v + 2]), z1 = std::max<double>(z1, eyeball[v + 2]);
+        o.x0 = std::min<double>(o.x0, eyeball[v]), o.x1 = std::max<double>(o.x1, eyeball[v]);
+        o.z0 = std::min<double>(o.z0, eyeball[v + 2]), o.z1 = std::max<double>(o.z1, eyeball[v + 2]);
     }
-    // The opening is the open loop whose middle lies nearest the eyeball's, seen from the front.
-    const double mx = 0.5 * (x0 + x1), mz = 0.5 * (z0 + z1);
-    const std::vector<Vec3>* rim = nullptr;
+    const double mx = 0.5 * (o.x0 + o.x1), mz = 0.5 * (o.z0 + o.z1);
     double nearest = 1e9;
-    const std::vector<std::vector<Vec3>> loops = OpenLoops(head);
-    for (const auto& loop : loops) {
+    for (auto& loop : OpenLoops(head)) {
         Vec3 middle;
         for (const Vec3& p : loop)
             middle = middle + p * (1.0 / double(loop.size()));
         const double d = std::hypot(middle.x - mx, middle.z - mz);
         if (!loop.empty() && d < nearest)
-            nearest = d, rim = &loop;
+            nearest = d, o.rim = std::move(loop);
     }
-    if (!rim)
+    return o;
+}
+
+}  // namespace
+
+EyeballView LookAtEyeball(const TGeometry& head, const std::vector<float>& eyeball, double pushBack)
+{
+    EyeballView view;
+    const EyeOpening opening = FindOpening(head, eyeball);
+    const double x0 = opening.x0, x1 = opening.x1, z0 = opening.z0, z1 = opening.z1;
+    const std::vector<Vec3>* rim = &opening.rim;
+    if (rim->empty())
         return view;
     view.rimFound = true;
     const double margin = 0.3;
@@ -239,6 +255,65 @@ EyeballView LookAtEyeball(const TGeometry& head, const std::vector<float>& eyeba
             }
         }
     return view;
+}
+
+EyeTextureSeen SeenEyeTexture(const TGeometry& head, const TGeometry& eyeball, double pushBack)
+{
+    EyeTextureSeen seen;
+    const EyeOpening opening = FindOpening(head, eyeball.positions);
+    const size_t corners = std::min(eyeball.positions.size() / 3, eyeball.texCoords.size() / 2);
+    if (opening.rim.empty() || corners < 3)
+        return seen;
+    const double margin = 0.3;
+    const Mesh skin = Near(head.positions, &head.triangles, opening.x0 - margin, opening.x1 + margin,
+                           opening.z0 - margin, opening.z1 + margin, 0.0);
+    // The eyeball's corners are de-indexed: corners 3t, 3t + 1, 3t + 2 are triangle t.
+    Mesh ball;
+    for (size_t c = 0; c < corners; ++c)
+        ball.pos.push_back(Corner(eyeball.positions, c) + Vec3{0, pushBack, 0});
+    for (size_t t = 0; t + 2 < corners; t += 3)
+        ball.tris.push_back({int(t), int(t + 1), int(t + 2)});
+    double sumU = 0, sumV = 0;
+    for (double x = opening.x0 - 0.2; x <= opening.x1 + 0.2; x += 0.02)
+        for (double z = opening.z0 - 0.2; z <= opening.z1 + 0.2; z += 0.02) {
+            if (!InsideLoop(opening.rim, x, z) || FromLoop(opening.rim, x, z) < 0.03)
+                continue;
+            double tSkin = 0, tEye = 0;
+            int triangle = -1;
+            if (!RayHit(ball, {x, -50, z}, {0, 1, 0}, &tEye, &triangle))
+                continue;
+            if (RayHit(skin, {x, -50, z}, {0, 1, 0}, &tSkin) && tSkin < tEye)
+                continue;
+            // The texture coordinate at the hit, interpolated across the triangle in the front view.
+            const Tri& tr = ball.tris[size_t(triangle)];
+            const Vec3 a = ball.pos[size_t(tr[0])], b = ball.pos[size_t(tr[1])], c = ball.pos[size_t(tr[2])];
+            const double det = (b.x - a.x) * (c.z - a.z) - (c.x - a.x) * (b.z - a.z);
+            if (std::abs(det) < 1e-12)
+                continue;
+            const double wb = ((x - a.x) * (c.z - a.z) - (c.x - a.x) * (z - a.z)) / det;
+            const double wc = ((b.x - a.x) * (z - a.z) - (x - a.x) * (b.z - a.z)) / det;
+            const double wa = 1 - wb - wc;
+            auto uv = [&](int k) {
+                return wa * eyeball.texCoords[2 * size_t(tr[0]) + size_t(k)] +
+                       wb * eyeball.texCoords[2 * size_t(tr[1]) + size_t(k)] +
+                       wc * eyeball.texCoords[2 * size_t(tr[2]) + size_t(k)];
+            };
+            const double u = uv(0), v = uv(1);
+            seen.u0 = std::min(seen.u0, u), seen.u1 = std::max(seen.u1, u);
+            seen.v0 = std::min(seen.v0, v), seen.v1 = std::max(seen.v1, v);
+            sumU += u, sumV += v;
+            ++seen.rays;
+        }
+    if (seen.rays > 0)
+        seen.meanU = sumU / seen.rays, seen.meanV = sumV / seen.rays;
+    return seen;
+}
+
+std::string EyeTextureSeen::Describe() const
+{
+    // Rows of the eye image are counted from its top: row 1 - v.
+    return Format("%d rays; u %.3f..%.3f (middle %.3f), rows %.3f..%.3f (middle %.3f)", rays, u0, u1, 0.5 * (u0 + u1),
+                  1 - v1, 1 - v0, 1 - 0.5 * (v0 + v1));
 }
 
 std::string EyeballView::Describe() const

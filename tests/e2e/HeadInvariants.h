@@ -54,6 +54,16 @@ struct EyeballView {
 // `eyeball`: its corner positions, moved back by `pushBack` before the rays are cast.
 EyeballView LookAtEyeball(const TGeometry& head, const std::vector<float>& eyeball, double pushBack = 0);
 
+// The part of an eyeball's texture that shows through its opening, seen from the front (rays as in
+// LookAtEyeball, the eyeball's texture coordinates interpolated at each hit).
+struct EyeTextureSeen {
+    int rays = 0;
+    double u0 = 1e9, u1 = -1e9, v0 = 1e9, v1 = -1e9;  // extent of the coordinates seen
+    double meanU = 0, meanV = 0;
+    std::string Describe() const;
+};
+EyeTextureSeen SeenEyeTexture(const TGeometry& head, const TGeometry& eyeball, double pushBack = 0);
+
 // Atlas texels that the head's triangles cover in texture space and that show the photo's
 // background colour (every channel within `tolerance`).
 struct AtlasBackground {

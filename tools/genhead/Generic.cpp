@@ -450,8 +450,12 @@ void Layout(GenericData& d) {
 }
 
 // The eye texture is the square the texture builder cuts from the front photo: from the left eye's
-// outer corner across the eye's width, centred on the eye's height. The left eyeball shows it as
-// it is; the right one mirrored, so both outer corners sit at u = 0.
+// outer corner across the eye's width, centred on the photo's eye centre, the pupil, which sits in
+// the middle of the opening's height. The eyeball is mapped the same way from its opening: corner
+// to corner across, centred on the middle between the opening's top and bottom, so that the
+// opening shows the photo's opening with the iris in its middle (the generic eye centre lies low in
+// the opening). The left eyeball shows it as it is; the right one mirrored, so both outer corners
+// sit at u = 0.
 void EyeUv(GenericData& d) {
     auto uv = [&](const Mesh& eye, double corner, double width, double z) {
         std::vector<Vec2> out;
@@ -459,8 +463,9 @@ void EyeUv(GenericData& d) {
             out.push_back({std::clamp((p.x - corner) / width, 0.0, 1.0), std::clamp(0.5 + (p.z - z) / std::abs(width), 0.0, 1.0)});
         return out;
     };
-    d.leftEyeUv = uv(d.g.leftEye, d.front[2].p.x, d.front[3].p.x - d.front[2].p.x, d.front[1].p.z);
-    d.rightEyeUv = uv(d.g.rightEye, d.front[8].p.x, d.front[7].p.x - d.front[8].p.x, d.front[6].p.z);
+    auto middle = [&](int top, int bottom) { return 0.5 * (d.front[size_t(top)].p.z + d.front[size_t(bottom)].p.z); };
+    d.leftEyeUv = uv(d.g.leftEye, d.front[2].p.x, d.front[3].p.x - d.front[2].p.x, middle(4, 5));
+    d.rightEyeUv = uv(d.g.rightEye, d.front[8].p.x, d.front[7].p.x - d.front[8].p.x, middle(9, 10));
 }
 
 // Height below which no hair grows, by depth: forehead, temples, above the ears, down to the nape.
