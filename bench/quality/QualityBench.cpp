@@ -17,6 +17,7 @@
 #include "recognition/Headattributes.h"
 #include "render/Colladaengine.h"
 #include "tests/e2e/DriverSupport.h"
+#include "tests/e2e/HeadInvariants.h"
 #include "tests/e2e/HeadMetric.h"
 
 #include <GL/glew.h>
@@ -120,10 +121,11 @@ struct Job {
     HeadError error;
     double worstPoint = -1;  // px, recognized against true
     std::string worstName;
+    NormalDeviation normals;  // of the exported head
 };
 
 // The head surface and eyes of an export, through the program's own reader, in the node's frame.
-bool ReadExport(const KnownHeadMaker& maker, const fs::path& path, HeadSurface& out)
+bool ReadExport(const KnownHeadMaker& maker, const fs::path& path, HeadSurface& out, NormalDeviation* normals = nullptr)
 {
     TXMLDocument document;
     TColladaAsset asset(&document);
@@ -160,6 +162,10 @@ bool ReadExport(const KnownHeadMaker& maker, const fs::path& path, HeadSurface& 
     const std::vector<float> head = positionsOf("Cube"), right = positionsOf("RightEye"), left = positionsOf("LeftEye");
     if (head.empty())
         return false;
+    for (const auto& node : asset.visualScenes.nodes)
+        if (normals && node->name == "Cube" && node->geometryIndex >= 0 &&
+            size_t(node->geometryIndex) < asset.geometries.geometries.size())
+            *normals = MeasureNormals(*asset.geometries.geometries[size_t(node->geometryIndex)]);
     out = {head, Landmarks(maker, head, right, left)};
     return true;
 }
@@ -201,7 +207,7 @@ void RunJob(const KnownHeadMaker& maker, const fs::path& dir, const Truth& truth
     if (job.exitCode != 0)
         return;
     HeadSurface result;
-    if (ReadExport(maker, out / "head.dae", result))
+    if (ReadExport(maker, out / "head.dae", result, &job.normals))
         job.error = CompareHeads(truth.surface, result, kMmPerUnit);
     PointError(ReadWholeFile((out / "points.json").string()), right ? truth.pointsRight : truth.pointsLeft, job);
 }
@@ -329,6 +335,10 @@ int main(int argc, char** argv)
                 std::printf("  %s: the driver ended with %d (see %s)\n", job[k]->kind.c_str(), job[k]->exitCode,
                             (dir / KnownHeads()[h].name / job[k]->kind / "driver.log").c_str());
     }
+    std::printf("\nstored head normals against the exported surface's, degrees p95 / max (automatic left, right; true points)\n");
+    for (const Job& j : jobs)
+        std::printf(j.kind == "auto-left" ? "%-22s %5.1f / %5.1f" : "%s   %5.1f / %5.1f%s", j.kind == "auto-left" ? KnownHeads()[j.head].name.c_str() : "",
+                    j.normals.p95, j.normals.max, j.kind == "oracle" ? "\n" : "");
     std::printf("montage: %s\n", (dir / "montage.png").c_str());
 
     std::string output;
