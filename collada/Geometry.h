@@ -60,6 +60,14 @@ public:
     // divide into whole corners and primitives) is emptied rather than read out of bounds.
     bool Unweld();
 
+    // Unit normals from the current positions: every corner gets the normalised sum of the face
+    // normals (counter-clockwise winding, weighted by area) of all triangles with a corner that
+    // shares its position and its stored normal (within 1 degree). A mesh moved after loading so
+    // gets its surface's normals again, smooth where its stored normals were shared and hard where
+    // they differed. A corner whose triangles have no area keeps its normal. False, and nothing
+    // changes, without triangles, positions or normals.
+    bool RecomputeNormals();
+
     // Per-vertex unit tangent (direction of increasing u) and binormal (along v, rebuilt from
     // tangent x normal); false, and nothing changes, without triangles, positions, texCoords or normals.
     bool ComputeTangentSpace();

@@ -15,6 +15,7 @@
 
 #include "collada/Colladaasset.h"
 #include "core/Deformation.h"
+#include "core/Surfaceframes.h"
 #include "core/Texturecreator.h"
 #include "core/Vultari.h"
 #include "core/Weightmanager.h"
@@ -255,6 +256,9 @@ void TVultari::Reconstruct()
         // Measurements and the deformation.
         const TReconstructionScales scales = MeasureScales(extents, *points);
         DeformMeshes(*headMesh, *leftEyeMesh, *rightEyeMesh, *hairsMesh, extents, *points, scales, *weightManager);
+        // The view's lighting and the export need the moved surface's normals, not the generic head's.
+        for (TGeometry* mesh : {headMesh, leftEyeMesh, rightEyeMesh})
+            RecomputeSurfaceFrames(*mesh);
 
         const int normalMap = engine->textureEngine->LoadTexture(folder + "data/textures/normalmap.bmp", GL_TEXTURE1);
         cube->textures.push_back(normalMap);

@@ -18,6 +18,7 @@
 #include "recognition/Headattributes.h"
 #include "render/Colladaengine.h"
 #include "tests/e2e/DriverSupport.h"
+#include "tests/e2e/HeadInvariants.h"
 #include "tests/e2e/HeadMetric.h"
 
 #include <GL/glew.h>
@@ -142,6 +143,7 @@ struct Job {
     Registration atFront, atSide;
     RegionReach reach;
     SeamStep seam;
+    NormalDeviation normals;  // of the exported head
 };
 
 // What every job's likeness measures share: the anchors, the undeformed head and its source.
@@ -152,7 +154,8 @@ struct LikenessContext {
 };
 
 // The head surface and eyes of an export, through the program's own reader, in the node's frame.
-bool ReadExport(const KnownHeadMaker& maker, const fs::path& path, HeadSurface& out, HeadCorners* corners = nullptr)
+bool ReadExport(const KnownHeadMaker& maker, const fs::path& path, HeadSurface& out, HeadCorners* corners = nullptr,
+                NormalDeviation* normals = nullptr)
 {
     TXMLDocument document;
     TColladaAsset asset(&document);
@@ -189,6 +192,10 @@ bool ReadExport(const KnownHeadMaker& maker, const fs::path& path, HeadSurface& 
     const std::vector<float> head = positionsOf("Cube"), right = positionsOf("RightEye"), left = positionsOf("LeftEye");
     if (head.empty())
         return false;
+    for (const auto& node : asset.visualScenes.nodes)
+        if (normals && node->name == "Cube" && node->geometryIndex >= 0 &&
+            size_t(node->geometryIndex) < asset.geometries.geometries.size())
+            *normals = MeasureNormals(*asset.geometries.geometries[size_t(node->geometryIndex)]);
     out = {head, Landmarks(maker, head, right, left)};
     if (corners)
         *corners = {head, left, right};
@@ -265,7 +272,7 @@ void RunJob(const KnownHeadMaker& maker, const LikenessContext& likeness, const 
         return;
     HeadSurface result;
     HeadCorners corners;
-    if (ReadExport(maker, out / "head.dae", result, &corners)) {
+    if (ReadExport(maker, out / "head.dae", result, &corners, &job.normals)) {
         job.error = CompareHeads(truth.surface, result, kMmPerUnit);
         MeasureLikeness(likeness, out, folder, truth, corners, right, job);
     }
@@ -510,6 +517,10 @@ int main(int argc, char** argv)
                 std::printf("  %s: the driver ended with %d (see %s)\n", job[k]->kind.c_str(), job[k]->exitCode,
                             (dir / BenchHeads()[h].name / job[k]->kind / "driver.log").c_str());
     }
+    std::printf("\nstored head normals against the exported surface's, degrees p95 / max (automatic left, right; true points)\n");
+    for (const Job& j : jobs)
+        std::printf(j.kind == "auto-left" ? "%-22s %5.1f / %5.1f" : "%s   %5.1f / %5.1f%s", j.kind == "auto-left" ? BenchHeads()[j.head].name.c_str() : "",
+                    j.normals.p95, j.normals.max, j.kind == "oracle" ? "\n" : "");
     std::printf("montage: %s\n", (dir / "montage.png").c_str());
     PrintLikeness(jobs);
     std::printf("close-ups of eyes and mouth: %s\n", (dir / "closeups.png").c_str());

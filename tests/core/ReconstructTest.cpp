@@ -5,6 +5,7 @@
 
 #include <GL/glew.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -18,6 +19,7 @@
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
 #include "tests/core/CoreFixture.h"
+#include "tests/e2e/HeadInvariants.h"
 
 namespace {
 
@@ -255,6 +257,80 @@ TEST_F(Reconstruct, CombinedChangeComesBackCloser)
     const float baseline = ShapeDistance(Positions(fx.generic), changed);
     const float result = ShapeDistance(Geometry(core, 0, 0).positions, changed);
     EXPECT_LT(result, baseline);
+}
+
+// What a buffer of the current context holds, as floats.
+std::vector<float> Uploaded(unsigned int buffer, size_t count)
+{
+    std::vector<float> out(count);
+    glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    glGetBufferSubData(GL_ARRAY_BUFFER, 0, static_cast<GLsizeiptr>(count * sizeof(float)), out.data());
+    glBindBuffer(GL_ARRAY_BUFFER, 0);
+    return out;
+}
+
+TEST_F(Reconstruct, MovedHeadIsShadedByItsOwnSurface)
+{
+    fx.LoadPhotos();
+    const struct {
+        const char* what;
+        TSyntheticChange change;
+    } table[] = {
+        {"narrower, deeper and taller", {0.92f, 1.1f, 1.08f, 0, 0}},
+        {"longer nose, lower mouth", {1.08f, 1.15f, 1.1f, 0.3f, 0.25f}},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        fx.ProjectPoints(MakeSyntheticHead(row.change));
+        core.Reconstruct();
+        ASSERT_TRUE(core.reconstructed);
+        TGeometry& head = Geometry(core, core.headModel, 0);
+        const std::pair<const char*, TGeometry*> meshes[] = {
+            {"head", &head}, {"right eyeball", &Geometry(core, core.eyesModel, 0)}, {"left eyeball", &Geometry(core, core.eyesModel, 1)}};
+        core.engine->MakeCurrent();
+        for (const auto& [what, mesh] : meshes) {
+            const NormalDeviation normals = MeasureNormals(*mesh);
+            EXPECT_GT(normals.corners, 0) << what;
+            EXPECT_LT(normals.p95, 5.0) << what << ": " << normals.Describe();
+            EXPECT_LT(normals.max, 5.0) << what << ": " << normals.Describe();
+            // The view draws what the export writes.
+            EXPECT_EQ(Uploaded(mesh->normalBuffer, mesh->normals.size()), mesh->normals) << what;
+        }
+        // The head's tangent frames stand on its new normals and follow its new texture
+        // coordinates: each tangent is its triangle's direction of increasing u, taken across the
+        // normal, and the binormal lies across the normal too.
+        ASSERT_EQ(head.tangents.size(), head.normals.size());
+        ASSERT_EQ(head.binormals.size(), head.normals.size());
+        double worstTangent = 0, worstAcross = 0;
+        for (size_t t = 0; t + 2 < head.triangles.size(); t += 3) {
+            const float* p = &head.positions[3 * t];
+            const float* uv = &head.texCoords[2 * t];
+            const double dU1 = uv[2] - uv[0], dV1 = uv[3] - uv[1], dU2 = uv[4] - uv[0], dV2 = uv[5] - uv[1];
+            const double det = dU1 * dV2 - dU2 * dV1;
+            if (std::fabs(det) < 1e-9)
+                continue;
+            double u[3];
+            for (int c = 0; c < 3; ++c)
+                u[c] = (dV2 * (p[3 + c] - p[c]) - dV1 * (p[6 + c] - p[c])) / det;
+            for (size_t k = 3 * t; k < 3 * t + 9; k += 3) {
+                const float* n = &head.normals[k];
+                const float* tangent = &head.tangents[k];
+                const float* b = &head.binormals[k];
+                const double along = n[0] * u[0] + n[1] * u[1] + n[2] * u[2];
+                const double a[3] = {u[0] - along * n[0], u[1] - along * n[1], u[2] - along * n[2]};
+                const double length = std::sqrt(a[0] * a[0] + a[1] * a[1] + a[2] * a[2]);
+                if (length < 1e-6)
+                    continue;
+                const double cosine = (a[0] * tangent[0] + a[1] * tangent[1] + a[2] * tangent[2]) / length;
+                worstTangent = std::max(worstTangent, std::acos(std::clamp(cosine, -1.0, 1.0)) * 180 / M_PI);
+                worstAcross = std::max({worstAcross, std::fabs(double(n[0] * tangent[0] + n[1] * tangent[1] + n[2] * tangent[2])),
+                                        std::fabs(double(n[0] * b[0] + n[1] * b[1] + n[2] * b[2]))});
+            }
+        }
+        EXPECT_LT(worstTangent, 0.5) << "degrees";
+        EXPECT_LT(worstAcross, 1e-4);
+        EXPECT_EQ(Uploaded(head.tangentBuffer, head.tangents.size()), head.tangents);
+    }
 }
 
 TEST_F(Reconstruct, MirroredProfileGivesTheSameHeadAndStaysMirrored)

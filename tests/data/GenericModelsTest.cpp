@@ -2,6 +2,7 @@
 // checks every fact the reconstruction and the texture builder rely on.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -168,6 +169,27 @@ TEST_F(GenericModels, TheOnlyHolesAreTheTwoEyeOpenings) {
         const double* e = eyes[middle.x > 0 ? 1 : 0];
         EXPECT_LT(std::hypot(middle.x - e[0], middle.y - e[1], middle.z - e[2]), 0.4) << "a hole away from the eyes";
         for (Vec3 p : loop) EXPECT_LT(std::hypot(p.x - e[0], p.y - e[1], p.z - e[2]), 0.8);
+    }
+}
+
+// Every reconstruction recomputes the head's and eyeballs' normals from their moved positions; the
+// generator's normals follow the same rule, so an unmoved head keeps the shading it was made with.
+TEST(GenericNormals, RecomputedFromTheUnmovedModelsTheyStayAsGenerated) {
+    for (const char* file : {"head.dae", "eyes.dae"}) {
+        Model model(file);
+        ASSERT_TRUE(model.loaded) << file;
+        for (auto& g : model.asset.geometries.geometries) {
+            SCOPED_TRACE(std::string(file) + " " + g->name);
+            const std::vector<float> stored = g->normals;
+            ASSERT_TRUE(g->RecomputeNormals());
+            double worst = 0;
+            for (size_t k = 0; k + 2 < stored.size(); k += 3) {
+                const double dot = stored[k] * g->normals[k] + stored[k + 1] * g->normals[k + 1] + stored[k + 2] * g->normals[k + 2];
+                const double length = std::sqrt(stored[k] * stored[k] + stored[k + 1] * stored[k + 1] + stored[k + 2] * stored[k + 2]);
+                worst = std::max(worst, std::acos(std::clamp(dot / length, -1.0, 1.0)) * 180 / M_PI);
+            }
+            EXPECT_LT(worst, 0.5) << "degrees";
+        }
     }
 }
 

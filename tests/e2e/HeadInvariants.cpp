@@ -376,3 +376,43 @@ std::string AtlasBackground::Describe() const
     return Format("%d of %d skin texels show the background (one at %d %d)", backgroundTexels, skinTexels, first.x,
                   first.y);
 }
+
+NormalDeviation MeasureNormals(const TGeometry& g)
+{
+    NormalDeviation out;
+    const size_t corners = std::min(g.positions.size(), g.normals.size()) / 3;
+    std::map<std::tuple<float, float, float>, Vec3> around;
+    auto key = [&](size_t c) { return std::make_tuple(g.positions[3 * c], g.positions[3 * c + 1], g.positions[3 * c + 2]); };
+    for (size_t t = 0; t + 2 < g.triangles.size(); t += 3) {
+        const size_t c[3] = {size_t(g.triangles[t]), size_t(g.triangles[t + 1]), size_t(g.triangles[t + 2])};
+        if (c[0] >= corners || c[1] >= corners || c[2] >= corners)
+            continue;
+        const Vec3 p[3] = {Corner(g.positions, c[0]), Corner(g.positions, c[1]), Corner(g.positions, c[2])};
+        // Twice the triangle's area along its normal: the generic head's own normals are such sums.
+        const Vec3 face = Cross(p[1] - p[0], p[2] - p[0]);
+        for (size_t corner : c)
+            around[key(corner)] = around[key(corner)] + face;
+    }
+    std::vector<double> angles;
+    for (size_t c = 0; c < corners; ++c) {
+        const auto it = around.find(key(c));
+        if (it == around.end() || Len(it->second) <= 0)
+            continue;
+        const Vec3 stored = Corner(g.normals, c);
+        const double n = Len(stored);
+        const double cosine = n > 0 ? Dot(stored, Unit(it->second)) / n : -1.0;
+        angles.push_back(std::acos(std::clamp(cosine, -1.0, 1.0)) * 180.0 / M_PI);
+    }
+    out.corners = int(angles.size());
+    if (angles.empty())
+        return out;
+    std::sort(angles.begin(), angles.end());
+    out.p95 = angles[std::min(angles.size() - 1, size_t(0.95 * double(angles.size())))];
+    out.max = angles.back();
+    return out;
+}
+
+std::string NormalDeviation::Describe() const
+{
+    return Format("stored normals against the surface's over %d corners: p95 %.1f deg, max %.1f deg", corners, p95, max);
+}

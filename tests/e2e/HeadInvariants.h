@@ -76,3 +76,15 @@ struct AtlasBackground {
 cv::Mat HeadTexels(const TGeometry& head, cv::Size atlas);
 AtlasBackground FindBackgroundInSkin(const cv::Mat& atlas, const TGeometry& head, const cv::Vec3b& background,
                                      int tolerance = 12);
+
+// How far a mesh's stored normals are from its surface's, in degrees: per corner, the angle between
+// its stored normal and the sum of the face normals, each weighted by its triangle's area, of every
+// triangle with a corner at its position (the rule the generic head's normals follow; the skin and
+// the eyeballs are smooth everywhere). A stored normal of no length counts as 180 degrees off.
+struct NormalDeviation {
+    int corners = 0;  // corners measured (those whose surroundings have an area)
+    double p95 = 0;
+    double max = 0;
+    std::string Describe() const;
+};
+NormalDeviation MeasureNormals(const TGeometry& g);

@@ -178,6 +178,13 @@ TEST_P(HeadInvariants, TheHeadStaysWhole)
         std::printf("%s: %s: %s\n", c.name, what, view.Describe().c_str());
     }
 
+    // Lit by the surface it has now, not by the generic head's.
+    for (const auto& [what, mesh] : {std::pair{"head", head3d}, std::pair{"left eyeball", left}, std::pair{"right eyeball", right}}) {
+        const NormalDeviation normals = MeasureNormals(*mesh);
+        EXPECT_LT(normals.p95, 5.0) << what << ": " << normals.Describe();
+        std::printf("%s: %s: %s\n", c.name, what, normals.Describe().c_str());
+    }
+
     const cv::Mat atlas = cv::imread((dir / "out/textures/headtexture.bmp").string(), cv::IMREAD_COLOR);
     ASSERT_FALSE(atlas.empty());
     // The drawn profile's background; a real front photo's own background has no one colour.
