@@ -48,6 +48,14 @@ void DrawFaceBox(TCanvas* canvas, int left, int top, int right, int bottom)
     canvas->Rectangle(left, top, right + 1, bottom + 1);
 }
 
+// A file refused before decoding says why after the usual text, and which photo stays.
+std::string RefusedPhotoMessage(const std::string& text, const std::string& problem, bool kept, const char* kind)
+{
+    if (problem.empty())
+        return text;
+    return text + ": the photo " + problem + "." + (kept ? std::string(" The ") + kind + " photo loaded before stays." : "");
+}
+
 template <typename T>
 void Replace(T*& field, T* value)
 {
@@ -61,8 +69,9 @@ void Replace(T*& field, T* value)
 
 bool TVultari::LoadFrontImage(const std::string& path)
 {
-    if (recognizer == nullptr || !recognizer->LoadFrontImage(path)) {
-        ShowMessage("Error: Front image not loaded");
+    std::string problem;
+    if (recognizer == nullptr || !recognizer->LoadFrontImage(path, &problem)) {
+        ShowMessage(RefusedPhotoMessage("Error: Front image not loaded", problem, IsFrontLoaded(), "front"));
         return false;
     }
     Replace(frontThumbnail, recognizer->ResizedBitmap(recognizer->frontImage, kThumbnailSize, true).release());
@@ -73,8 +82,9 @@ bool TVultari::LoadFrontImage(const std::string& path)
 
 bool TVultari::LoadProfileImage(const std::string& path)
 {
-    if (recognizer == nullptr || !recognizer->LoadProfileImage(path)) {
-        ShowMessage("Error: Profile image not loaded");
+    std::string problem;
+    if (recognizer == nullptr || !recognizer->LoadProfileImage(path, &problem)) {
+        ShowMessage(RefusedPhotoMessage("Error: Profile image not loaded", problem, IsProfileLoaded(), "profile"));
         return false;
     }
     // The bitmaps show the photo as loaded; the points stay in that photo's coordinates.

@@ -13,6 +13,7 @@
 #include "platform/base/Messages.h"
 #include "platform/base/Numbers.h"
 #include "platform/base/Paths.h"
+#include "platform/image/PhotoFile.h"
 
 namespace {
 const char* const kSkinTablePath = "data/SkinLocusYCrCb.jpg";
@@ -51,19 +52,28 @@ std::unique_ptr<cv::CascadeClassifier> LoadCascade(const std::string& relativePa
     return nullptr;
 }
 
-bool ReadPhoto(const std::string& path, cv::Mat& out)
+// The file is checked before the decoder sees it; the decoded size is checked again for the
+// formats whose header the check does not read.
+bool ReadPhoto(const std::string& path, cv::Mat& out, std::string* problem)
 {
-    try {
-        cv::Mat loaded = cv::imread(path, cv::IMREAD_COLOR);
-        if (loaded.empty() || loaded.type() != CV_8UC3)
-            return false;
-        out = loaded;
-        return true;
-    } catch (const cv::Exception&) {
-        return false;
-    } catch (const std::bad_alloc&) {
-        return false;
+    std::string why = PhotoFileProblem(path);
+    if (why.empty()) {
+        try {
+            cv::Mat loaded = cv::imread(path, cv::IMREAD_COLOR);
+            if (!loaded.empty() && loaded.type() == CV_8UC3) {
+                why = PhotoSizeProblem(loaded.cols, loaded.rows);
+                if (why.empty()) {
+                    out = loaded;
+                    return true;
+                }
+            }
+        } catch (const cv::Exception&) {
+        } catch (const std::bad_alloc&) {
+        }
     }
+    if (problem)
+        *problem = why;
+    return false;
 }
 
 // Skin colours by (Cr, Cb), read once per recognition from the table's channel 0.
@@ -399,14 +409,14 @@ TRecognizer::TRecognizer()
 
 TRecognizer::~TRecognizer() = default;
 
-bool TRecognizer::LoadFrontImage(const std::string& path)
+bool TRecognizer::LoadFrontImage(const std::string& path, std::string* problem)
 {
-    return ReadPhoto(path, frontImage);
+    return ReadPhoto(path, frontImage, problem);
 }
 
-bool TRecognizer::LoadProfileImage(const std::string& path)
+bool TRecognizer::LoadProfileImage(const std::string& path, std::string* problem)
 {
-    return ReadPhoto(path, profileImage);
+    return ReadPhoto(path, profileImage, problem);
 }
 
 int TRecognizer::GetPixel(const cv::Mat& image, int x, int y, int channel)
