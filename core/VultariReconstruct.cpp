@@ -156,10 +156,12 @@ void TVultari::Reconstruct()
     const int profileWidth = recognizer->profileImage.cols;
     if (mirrored)
         points->SetProfileOrientation(0, profileWidth);
+    // Points never placed get the defaults for the photo they belong to: any other frame puts
+    // them beside a smaller photo, whose texture would then be cut from outside it.
     if (points->front[0]->x == 0)
-        points->SetDefaultFrontPositions(1024, 682);
+        points->SetDefaultFrontPositions(recognizer->frontImage.cols, recognizer->frontImage.rows);
     if (points->profile[0]->x == 0)
-        points->SetDefaultProfilePositions(1024, 682, false);
+        points->SetDefaultProfilePositions(profileWidth, recognizer->profileImage.rows, false);
     SwapIfGreater(points->front[25]->x, points->front[26]->x);
     SwapIfGreater(points->profile[10]->x, points->profile[11]->x);
     SwapIfGreater(points->front[24]->y, points->front[23]->y);

@@ -10,6 +10,9 @@
 #include <fstream>
 #include <iterator>
 
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
 #include "collada/Colladaasset.h"
 #include "core/Weightmanager.h"
 #include "platform/base/Messages.h"
@@ -290,22 +293,36 @@ TEST_F(Reconstruct, ReversedBordersAreOrderedAndStaySo)
     EXPECT_LT(p[12]->y, p[13]->y);
 }
 
-TEST_F(Reconstruct, UnrecognisedPhotosGetTheDefaultPoints)
+// Points never placed get the defaults for each photo's own size, so the head texture is cut from
+// the photos (all skin here) and not from the black beyond a smaller photo's edge.
+TEST_F(Reconstruct, UnrecognisedPhotosGetTheDefaultPointsOfTheirSize)
 {
-    fx.LoadPhotos();
-    for (THPoint* p : core.headAttributes->front)
-        p->SetPosition(0, 0);
-    for (THPoint* p : core.headAttributes->profile)
-        p->SetPosition(0, 0);
-    ScopedMessageCapture messages;
-    core.Reconstruct();
-    EXPECT_TRUE(core.reconstructed);
-    THeadAttributes expected;
-    expected.SetDefaultFrontPositions(1024, 682);
-    expected.SetDefaultProfilePositions(1024, 682, false);
-    EXPECT_EQ(Points(*core.headAttributes), Points(expected));
-    for (float c : Geometry(core, 0, 0).positions)
-        ASSERT_TRUE(std::isfinite(c));
+    const cv::Size sizes[][2] = {{{400, 300}, {300, 400}}, {{1200, 1000}, {1000, 1000}}, {{2400, 1600}, {1600, 2000}}};
+    for (const auto& size : sizes) {
+        fx.LoadPhotos();
+        const cv::Scalar skin(120, 150, 210);
+        core.recognizer->frontImage = cv::Mat(size[0], CV_8UC3, skin);
+        core.recognizer->profileImage = cv::Mat(size[1], CV_8UC3, skin);
+        for (THPoint* p : core.headAttributes->front)
+            p->SetPosition(0, 0);
+        for (THPoint* p : core.headAttributes->profile)
+            p->SetPosition(0, 0);
+        ScopedMessageCapture messages;
+        core.Reconstruct();
+        EXPECT_TRUE(core.reconstructed) << size[0];
+        THeadAttributes expected;
+        expected.SetDefaultFrontPositions(size[0].width, size[0].height);
+        expected.SetDefaultProfilePositions(size[1].width, size[1].height, false);
+        EXPECT_EQ(Points(*core.headAttributes), Points(expected)) << size[0];
+        for (float c : Geometry(core, 0, 0).positions)
+            ASSERT_TRUE(std::isfinite(c));
+        const cv::Mat atlas = cv::imread((Textures() / "headtexture.bmp").string(), cv::IMREAD_COLOR);
+        ASSERT_FALSE(atlas.empty()) << size[0];
+        cv::Mat grey, black;
+        cv::cvtColor(atlas, grey, cv::COLOR_BGR2GRAY);
+        const double blackShare = cv::countNonZero(grey < 20) / static_cast<double>(grey.total());
+        EXPECT_LT(blackShare, 0.05) << size[0] << ": " << 100 * blackShare << " % of the head texture is black";
+    }
 }
 
 TEST_F(Reconstruct, ImpossibleAtlasKeepsTheEarlierTextureAndStillBuildsTheHead)
