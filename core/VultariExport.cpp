@@ -1,5 +1,5 @@
 // COLLADA export of the reconstructed head: the three models in one document, their textures copied
-// into a "textures" folder beside it.
+// into a "textures" folder beside it under names of that document's own.
 #include "core/VultariExport.h"
 
 #include "collada/Colladaasset.h"
@@ -10,6 +10,7 @@
 #include "platform/xml/Xmlescape.h"
 #include "render/Colladaengine.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -87,6 +88,45 @@ std::string ColladaExportFolder(const std::string& path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::string PercentEncodedPath(const std::string& path)
+{
+    static const char* const hex = "0123456789ABCDEF";
+    std::string out;
+    for (char c : path) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (std::isalnum(b) && b < 0x80)
+            out += c;
+        else if (c == '-' || c == '.' || c == '_' || c == '~' || c == '/')
+            out += c;
+        else {
+            out += '%';
+            out += hex[b >> 4];
+            out += hex[b & 0x0F];
+        }
+    }
+    return out;
+}
+
+std::string ColladaSourceUri(const std::string& documentPath)
+{
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(documentPath, ec);
+    if (ec)
+        absolute = documentPath;
+    return "file://" + PercentEncodedPath(absolute.lexically_normal().string());
+}
+
+std::string ColladaTextureName(const std::string& documentPath, const std::string& file)
+{
+    std::string stem = documentPath.substr(documentPath.rfind('/') == std::string::npos ? 0 : documentPath.rfind('/') + 1);
+    if (stem.size() > 4 && stem.ends_with(".dae"))
+        stem.resize(stem.size() - 4);
+    // A document read back and written again already names its own copies.
+    if (file.starts_with(stem + "-"))
+        return file;
+    return stem + "-" + file;
+}
+
 std::string ColladaTimeStamp(const std::tm& time)
 {
     char text[80];
@@ -107,7 +147,7 @@ std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& 
     doc += std::string("      <authoring_tool>Vultari from ") + kMakerAddress + "</authoring_tool>\n";
     doc += "      <comments/>\n";
     doc += "      <copyright/>\n";
-    doc += "      <source_data>file://" + XmlEscape(documentPath) + "</source_data>\n";
+    doc += "      <source_data>" + XmlEscape(ColladaSourceUri(documentPath)) + "</source_data>\n";
     doc += "    </contributor>\n";
     doc += "    <created>" + timeStamp + "</created>\n";
     doc += "    <modified>" + timeStamp + "</modified>\n";
@@ -124,12 +164,16 @@ std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& 
     doc += "  </library_effects>\n";
     doc += "  <library_images>\n";
     // The hair samples the head's texture under the head's image name; one image element serves both.
+    // Each image names this document's own copy of its file, as a relative URI.
     TLibraryImages images;
     for (const TColladaAsset* m : models)
         for (size_t i = 0; i < m->images.names.size() && i < m->images.files.size(); ++i)
             if (images.IndexOf(m->images.names[i]) < 0) {
+                const std::string& file = m->images.files[i];
+                const size_t cut = file.find_last_of("\\/:");
                 images.names.push_back(m->images.names[i]);
-                images.files.push_back(m->images.files[i]);
+                images.files.push_back(
+                    PercentEncodedPath(ColladaTextureName(documentPath, cut == std::string::npos ? file : file.substr(cut + 1))));
             }
     doc += images.ImagesXml(ExportTexturePrefix);
     doc += "  </library_images>\n";
@@ -315,7 +359,7 @@ bool TVultari::ExportCollada(const std::string& path)
     bool ok = [&] {
         StagedFiles files;
         for (const char* file : kTextureFiles)
-            if (!files.Copy(ProgramFolder() + "data/textures/" + file, (textures / file).string()))
+            if (!files.Copy(ProgramFolder() + "data/textures/" + file, (textures / ColladaTextureName(name, file)).string()))
                 return false;
         std::tm now = Clock() ? Clock()() : LocalNow();
         return files.Write(name, ColladaDocumentText(*head, *eyes, *hairs, name, ColladaTimeStamp(now))) &&

@@ -18,11 +18,24 @@ std::string ColladaExportName(const std::string& path);
 // The folder part of a path up to and including its last "/"; empty when it has none.
 std::string ColladaExportFolder(const std::string& path);
 
+// A path as a URI path: every byte but letters, digits, "-", ".", "_", "~" and "/" as %XX.
+std::string PercentEncodedPath(const std::string& path);
+
+// The document's "file://" URI; a relative path is taken from the current folder.
+std::string ColladaSourceUri(const std::string& documentPath);
+
+// The name of one texture copy of a document in its "textures" folder: the document's file name
+// without ".dae", "-", the texture's file name. "/out/head.dae", "eye.bmp" -> "head-eye.bmp"; so
+// two documents exported into one folder keep their own textures. A texture name that already
+// starts so is kept.
+std::string ColladaTextureName(const std::string& documentPath, const std::string& file);
+
 // "%Y-%m-%dT%H:%M:%S.000000" of a broken-down local time.
 std::string ColladaTimeStamp(const std::tm& time);
 
 // The whole document for the three models in the order head, eyes, hairs; `documentPath` is the
-// ".dae" name written (escaped) into the source_data line. Lines end in "\n"; no line end after
+// ".dae" name: its URI is the source_data line, and each image names the document's own copy of its
+// file in "textures" (ColladaTextureName, percent-encoded). Lines end in "\n"; no line end after
 // the closing tag. The document's unit is the head model's own. An image that an earlier model
 // already brought under the same name is written once: the models share it.
 std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& eyes, const TColladaAsset& hairs,

@@ -353,8 +353,8 @@ private slots:
         QVERIFY(Messages().size() == 1);  // only the last load's
     }
 
-    // The first open dialog starts in the user's Pictures folder, or at home when there is none;
-    // later ones where the last photo was chosen.
+    // The first open and export dialogs start in the user's Pictures folder, or at home when there
+    // is none; later ones where the last file was chosen.
     void openDialogStartsAmongThePhotos_data()
     {
         QTest::addColumn<QString>("userDirs");  // contents of ~/.config/user-dirs.dirs, "" for none
@@ -410,6 +410,23 @@ private slots:
         QTest::mouseClick(Form1->ButtonLoadFronImage, Qt::LeftButton);
         QTest::mouseClick(Form1->ButtonLoadProfileImage, Qt::LeftButton);
         QCOMPARE(shown, QStringList({wanted, QString::fromStdString((folder / "elsewhere").string())}));
+
+        // The export's dialog too: not where the photos were opened, and later where it last saved.
+        shown.clear();
+        const fs::path saved = folder / "saved";
+        fs::create_directories(saved);
+        TFileDialog::Responder = [&](QFileDialog& dialog) {
+            shown << QDir::cleanPath(dialog.directory().absolutePath());
+            if (shown.size() == 1) {
+                dialog.selectFile(QString::fromStdString((saved / "head.dae").string()));
+                QMetaObject::invokeMethod(&dialog, "accept");
+            } else {
+                dialog.reject();
+            }
+        };
+        Form1->Exportreconstructed3Dheadmode1Click();
+        Form1->Exportreconstructed3Dheadmode1Click();
+        QCOMPARE(shown, QStringList({wanted, QString::fromStdString(saved.string())}));
     }
 
     // Cancelled dialogs change nothing but refresh the status line.
@@ -796,7 +813,7 @@ private slots:
         fs::path document = out / "my head.dae";
         QVERIFY(fs::exists(document));
         for (const char* texture : {"headtexture.bmp", "normalmap.bmp", "eye.bmp"})
-            QVERIFY2(fs::file_size(out / "textures" / texture) > 54, texture);
+            QVERIFY2(fs::file_size(out / "textures" / ("my head-" + std::string(texture))) > 54, texture);
         std::string text = ReadText(document);
         QVERIFY(text.rfind("<?xml", 0) == 0);
         QVERIFY(text.size() > 10 && text.substr(text.size() - 10) == "</COLLADA>");

@@ -118,7 +118,7 @@ TEST_F(ExportColladaFile, DocumentAndTexturesBesideIt)
     const std::string text = ReadFile(out.Path() / "head.dae");
     EXPECT_EQ(text, Golden());
     for (const char* file : kTextures)
-        EXPECT_EQ(ReadFile(out.Path() / "textures" / file), std::string("BM fake ") + file) << file;
+        EXPECT_EQ(ReadFile(out.Path() / "textures" / ("head-" + std::string(file))), std::string("BM fake ") + file) << file;
     // Only the document, its folder of textures, and no temporary file.
     std::set<std::string> entries;
     for (const auto& e : fs::directory_iterator(out.Path()))
@@ -129,7 +129,7 @@ TEST_F(ExportColladaFile, DocumentAndTexturesBesideIt)
     WriteFile(data.Path() / "data/textures/eye.bmp", "BM newer eye");
     core->engine->models[0]->visualScenes.nodes[0]->rotate[2] = 33.0f;
     ASSERT_TRUE(core->ExportCollada(out / "head"));
-    EXPECT_EQ(ReadFile(out.Path() / "textures/eye.bmp"), "BM newer eye");
+    EXPECT_EQ(ReadFile(out.Path() / "textures/head-eye.bmp"), "BM newer eye");
     EXPECT_NE(ReadFile(out.Path() / "head.dae").find("<rotate sid=\"rotateZ\">0 0 1 33</rotate>"), std::string::npos);
 }
 
@@ -169,7 +169,7 @@ TEST_F(ExportColladaFile, AssimpReadsTheDocument)
     EXPECT_NEAR(scaling.x, 0.028f, 1e-6f);
     EXPECT_NEAR(scaling.y, 0.028f, 1e-6f);
     EXPECT_NEAR(scaling.z, 0.028f, 1e-6f);
-    EXPECT_EQ(textures, (std::set<std::string>{"textures/headtexture.bmp", "textures/eye.bmp"}));
+    EXPECT_EQ(textures, (std::set<std::string>{"textures/head-headtexture.bmp", "textures/head-eye.bmp"}));
     // The values survive the trip: the first head vertex.
     const aiMesh* head = nullptr;
     for (unsigned i = 0; i < scene->mNumMeshes; ++i)
@@ -219,7 +219,7 @@ TEST_F(ExportColladaFile, FailuresAreReportedAndLeaveNoHalfDocument)
         ASSERT_EQ(messages.Texts().size(), 1u);
         EXPECT_EQ(messages.Texts()[0], kWriteError);
         EXPECT_FALSE(fs::is_regular_file(out.Path() / "head.dae"));
-        EXPECT_EQ(fs::exists(out.Path() / "textures/eye.bmp"), c.texturesCopied);
+        EXPECT_EQ(fs::exists(out.Path() / "textures/head-eye.bmp"), c.texturesCopied);
         // Nothing half-written stays: no temporary file, and no textures folder this export made.
         for (const auto& e : fs::recursive_directory_iterator(out.Path()))
             EXPECT_EQ(e.path().filename().string().find(".dae."), std::string::npos) << e.path();
@@ -270,8 +270,8 @@ TEST_F(ExportColladaFile, AFullDiskKeepsTheEarlierExport)
     }
 }
 
-// Exported into the program's own data folder, the textures already are where the document
-// points: nothing to copy, and the export succeeds.
+// Exported into the program's own data folder, the document gets copies of its own there and the
+// program's textures stay as they are.
 TEST_F(ExportColladaFile, IntoTheProgramsOwnDataFolder)
 {
     const fs::path dataFolder = data.Path() / "data";
@@ -281,11 +281,51 @@ TEST_F(ExportColladaFile, IntoTheProgramsOwnDataFolder)
         EXPECT_TRUE(core->ExportCollada(name.string()));
         EXPECT_TRUE(messages.Texts().empty());
         EXPECT_TRUE(fs::is_regular_file(dataFolder / "head.dae"));
-        for (const char* file : kTextures)
+        for (const char* file : kTextures) {
             EXPECT_EQ(ReadFile(dataFolder / "textures" / file), std::string("BM fake ") + file) << file;
+            EXPECT_EQ(ReadFile(dataFolder / "textures" / ("head-" + std::string(file))), std::string("BM fake ") + file) << file;
+        }
     }
     std::set<std::string> entries;
     for (const auto& e : fs::directory_iterator(dataFolder / "textures"))
         entries.insert(e.path().filename().string());
-    EXPECT_EQ(entries, (std::set<std::string>(std::begin(kTextures), std::end(kTextures))));
+    std::set<std::string> expected;
+    for (const char* file : kTextures)
+        expected.insert({file, "head-" + std::string(file)});
+    EXPECT_EQ(entries, expected);
+}
+
+// Documents exported one after the other into one folder, each from another reconstruction: each
+// still shows its own textures, as another program reads it.
+TEST_F(ExportColladaFile, EachDocumentKeepsItsOwnTextures)
+{
+    const std::vector<std::string> names = {"a.dae", "b.dae", "with space #1 100%.dae", "Kopf ü 头.dae"};
+    for (size_t i = 0; i < names.size(); ++i) {
+        for (const char* file : kTextures)
+            WriteFile(data.Path() / "data/textures" / file, "BM " + std::to_string(i) + " " + file);
+        ASSERT_TRUE(core->ExportCollada(out / names[i])) << names[i];
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(names[i]);
+        const std::string path = out / names[i];
+        const aiScene* scene = aiImportFile(path.c_str(), aiProcess_ValidateDataStructure);
+        ASSERT_NE(scene, nullptr) << aiGetErrorString();
+        std::map<std::string, std::string> shown;  // texture file -> its content
+        for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+            aiString file;
+            const aiMaterial* material = scene->mMaterials[scene->mMeshes[m]->mMaterialIndex];
+            ASSERT_EQ(material->GetTexture(aiTextureType_DIFFUSE, 0, &file), aiReturn_SUCCESS);
+            shown[file.C_Str()] = ReadFile(out.Path() / file.C_Str());
+        }
+        aiReleaseImport(scene);
+        std::set<std::string> contents;
+        for (const auto& [file, content] : shown)
+            contents.insert(content);
+        EXPECT_EQ(contents, (std::set<std::string>{"BM " + std::to_string(i) + " headtexture.bmp",
+                                                   "BM " + std::to_string(i) + " eye.bmp"}));
+    }
+    size_t copies = 0;
+    for (const auto& e : fs::directory_iterator(out.Path() / "textures"))
+        copies += e.is_regular_file();
+    EXPECT_EQ(copies, 3 * names.size());
 }

@@ -220,7 +220,7 @@ TEST_F(Driver, RealFrontPhotoAndRenderedProfileEndToEnd)
     const fs::path document = dir / "out/head.dae";
     ASSERT_TRUE(fs::exists(document));
     for (const char* file : {"headtexture.bmp", "normalmap.bmp", "eye.bmp"}) {
-        cv::Mat texture = cv::imread((dir / "out/textures" / file).string());
+        cv::Mat texture = cv::imread((dir / "out/textures" / ("head-" + std::string(file))).string());
         EXPECT_FALSE(texture.empty()) << file;
     }
     const aiScene* scene = aiImportFile(document.c_str(), aiProcess_ValidateDataStructure);
@@ -240,8 +240,8 @@ TEST_F(Driver, RealFrontPhotoAndRenderedProfileEndToEnd)
         }
     }
     EXPECT_EQ(withTexture, scene->mNumMeshes);
-    EXPECT_TRUE(textures.count("textures/headtexture.bmp"));
-    EXPECT_TRUE(textures.count("textures/eye.bmp"));
+    EXPECT_TRUE(textures.count("textures/head-headtexture.bmp"));
+    EXPECT_TRUE(textures.count("textures/head-eye.bmp"));
     aiReleaseImport(scene);
     ExpectAnExportOthersRead(document, dir);
 }
