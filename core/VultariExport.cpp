@@ -13,6 +13,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -210,21 +211,35 @@ void StagedFiles::Discard()
     entries.clear();
 }
 
+bool StagedFiles::Failed(const std::string& path, int error, bool reading)
+{
+    problem = ExportProblem{path, error, reading};
+    return false;
+}
+
 bool StagedFiles::Stage(const std::string& path, const std::function<bool(int fd)>& fill)
 {
     std::string temp = path + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
-        return false;
-    bool ok = fill(fd) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
+        return Failed(path, errno);
+    // The first error is the one to report; a fill that failed has recorded its own.
+    problem = ExportProblem{};
+    int error = 0;
+    if (!fill(fd))
+        error = problem.error != 0 ? problem.error : errno;
+    else if (::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
     // mkstemp makes the file private; an export is a set of ordinary files for their readers.
     mode_t mask = ::umask(0);
     ::umask(mask);
-    ok = ok && ::chmod(temp.c_str(), 0666 & ~mask) == 0;
-    if (!ok) {
+    if (error == 0 && ::chmod(temp.c_str(), 0666 & ~mask) != 0)
+        error = errno;
+    if (error != 0) {
         ::unlink(temp.c_str());
-        return false;
+        return problem.reading ? false : Failed(path, error);
     }
     entries.push_back({path, temp});
     return true;
@@ -242,15 +257,17 @@ bool StagedFiles::Copy(const std::string& from, const std::string& path)
         return true;
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
-        return false;
+        return Failed(from, errno, true);
     bool ok = Stage(path, [&](int out) {
         std::string buffer(1 << 16, '\0');
         for (;;) {
             ssize_t n = ::read(in, buffer.data(), buffer.size());
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n <= 0)
-                return n == 0;
+            if (n < 0)
+                return Failed(from, errno, true);
+            if (n == 0)
+                return true;
             if (!WriteAll(out, std::string_view(buffer.data(), static_cast<size_t>(n))))
                 return false;
         }
@@ -266,8 +283,9 @@ bool StagedFiles::Commit()
     for (const Entry& e : entries) {
         struct stat st{};
         if (::lstat(e.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+            const std::string path = e.path;  // Discard drops the entries
             Discard();
-            return false;
+            return Failed(path, S_ISDIR(st.st_mode) ? EISDIR : EEXIST);
         }
     }
     // Each replaced file is kept under a spare name until all are in place, to be put back if a
@@ -300,12 +318,14 @@ bool StagedFiles::Commit()
                 aside = ::link(e.path.c_str(), kept.c_str()) == 0 || renameFile(e.path.c_str(), kept.c_str()) == 0;
             }
             if (!aside) {
+                Failed(e.path, errno);
                 putBack();
                 return false;
             }
             d.kept = kept;
         }
         if (renameFile(e.temp.c_str(), e.path.c_str()) != 0) {
+            Failed(e.path, errno);
             if (!d.kept.empty()) {
                 renameFile(d.kept.c_str(), e.path.c_str());
                 ::unlink(d.kept.c_str());  // still there when it was a link to the file in place
@@ -320,6 +340,20 @@ bool StagedFiles::Commit()
             ::unlink(d.kept.c_str());
     entries.clear();
     return true;
+}
+
+std::string ExportFailureMessage(const ExportProblem& problem, const std::string& folder)
+{
+    const std::string failed = "Error: the model was not exported: ";
+    const std::string kept = " The files already there are kept.";
+    const std::string reason = std::strerror(problem.error);
+    if (problem.reading)
+        return failed + "\"" + problem.path + "\" cannot be read (" + reason + ")." + kept;
+    if (problem.error == ENOENT)
+        return failed + "the folder \"" + (folder.empty() ? std::string(".") : folder) + "\" does not exist.";
+    if (problem.error == ENOSPC || problem.error == EDQUOT)
+        return failed + "the disk is full." + kept;
+    return failed + "\"" + problem.path + "\" cannot be written (" + reason + ")." + kept;
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text)
@@ -351,24 +385,28 @@ bool TVultari::ExportCollada(const std::string& path)
     std::error_code ec;
     fs::path textures = fs::path(dir.empty() ? "." : dir) / "textures";
     const bool madeTextures = fs::create_directory(textures, ec);
-    if (ec || !fs::is_directory(textures, ec)) {
-        ShowMessage(kWriteError);
+    if (ec || !fs::is_directory(textures)) {
+        ShowMessage(ExportFailureMessage({textures.string(), ec ? ec.value() : ENOTDIR}, dir));
         return false;
     }
     // Nothing replaces a file of an earlier export until every file of this one is written in full.
+    ExportProblem problem;
     bool ok = [&] {
         StagedFiles files;
+        bool done = true;
         for (const char* file : kTextureFiles)
-            if (!files.Copy(ProgramFolder() + "data/textures/" + file, (textures / ColladaTextureName(name, file)).string()))
-                return false;
+            if (done && !files.Copy(ProgramFolder() + "data/textures/" + file, (textures / ColladaTextureName(name, file)).string()))
+                done = false;
         std::tm now = Clock() ? Clock()() : LocalNow();
-        return files.Write(name, ColladaDocumentText(*head, *eyes, *hairs, name, ColladaTimeStamp(now))) &&
+        done = done && files.Write(name, ColladaDocumentText(*head, *eyes, *hairs, name, ColladaTimeStamp(now))) &&
                files.Commit();
+        problem = files.Problem();
+        return done;
     }();
     if (!ok) {
         if (madeTextures)
             fs::remove(textures, ec);  // only while empty: what it holds is not ours
-        ShowMessage(kWriteError);
+        ShowMessage(ExportFailureMessage(problem, dir));
         return false;
     }
     return true;

@@ -41,6 +41,18 @@ std::string ColladaTimeStamp(const std::tm& time);
 std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& eyes, const TColladaAsset& hairs,
                                 const std::string& documentPath, const std::string& timeStamp);
 
+// Why a file of an export could not be made: the file (or, for a missing folder, the path that
+// needed it), the system's error number, and whether it was a source being read.
+struct ExportProblem {
+    std::string path;
+    int error = 0;
+    bool reading = false;
+};
+
+// The message for a failed export into `folder`: a missing folder, a full disk, an unreadable
+// source and any other write error each say so. Nothing of an earlier export is lost in any case.
+std::string ExportFailureMessage(const ExportProblem& problem, const std::string& folder);
+
 // The files of one export, each first written in full under a temporary name beside its final
 // name; Commit then renames them all into place. Until Commit succeeds the final names keep what
 // they held: a failed write or copy removes its temporary file, a failed Commit puts back the files
@@ -63,6 +75,8 @@ public:
     // as it was before and the temporary files removed, when any of them cannot be replaced (a
     // folder in the way, for instance).
     bool Commit();
+    // What made the last failed call fail.
+    const ExportProblem& Problem() const { return problem; }
 
 private:
     struct Entry {
@@ -70,8 +84,10 @@ private:
     };
     bool Stage(const std::string& path, const std::function<bool(int fd)>& fill);
     void Discard();  // removes every temporary file
+    bool Failed(const std::string& path, int error, bool reading = false);  // records it; false
     RenameFunction renameFile;
     std::vector<Entry> entries;
+    ExportProblem problem;
 };
 
 // Writes `text` to a temporary file beside `path`, flushes and closes it, then renames it over
