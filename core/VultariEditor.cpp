@@ -15,6 +15,12 @@
 
 namespace {
 
+const char* const kNoFrontFace =
+    "No face was found in the front photo; its points were placed at default positions. Check them in the point editor.";
+const char* const kNoProfileOutline =
+    "No skin outline was found in the profile photo; its points were placed at default positions. Check them in the "
+    "point editor.";
+
 constexpr int kThumbnailSize = 200;
 constexpr int kEditSize = 610;
 
@@ -77,6 +83,8 @@ bool TVultari::LoadFrontImage(const std::string& path)
     Replace(frontThumbnail, recognizer->ResizedBitmap(recognizer->frontImage, kThumbnailSize, true).release());
     Replace(frontEditBitmap, recognizer->ResizedBitmap(recognizer->frontImage, kEditSize, true).release());
     recognizer->RecognizeFront(headAttributes);
+    if (recognizer->frontFaceMissing)
+        ShowMessage(kNoFrontFace);
     return true;
 }
 
@@ -91,6 +99,8 @@ bool TVultari::LoadProfileImage(const std::string& path)
     Replace(profileThumbnail, recognizer->ResizedBitmap(recognizer->profileImage, kThumbnailSize, true).release());
     Replace(profileEditBitmap, recognizer->ResizedBitmap(recognizer->profileImage, kEditSize, true).release());
     recognizer->RecognizeProfile(headAttributes, false);
+    if (recognizer->profileOutlineMissing)
+        ShowMessage(kNoProfileOutline);
     return true;
 }
 

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "collada/Colladaasset.h"
@@ -108,6 +109,18 @@ struct TReconstructFailure {
 };
 
 [[noreturn]] void Fail(const std::string& message) { throw TReconstructFailure{message}; }
+
+// The same picture, as loaded or mirrored (the profile photo may have been turned to face left).
+bool SamePicture(const cv::Mat& front, const cv::Mat& profile)
+{
+    if (front.size() != profile.size() || front.type() != profile.type())
+        return false;
+    if (cv::norm(front, profile, cv::NORM_INF) == 0)
+        return true;
+    cv::Mat mirrored;
+    cv::flip(profile, mirrored, 1);
+    return cv::norm(front, mirrored, cv::NORM_INF) == 0;
+}
 
 // Loads one model into the engine's registry; a file that does not read as an asset stops the run.
 int Load(TColladaEngine* engine, const std::string& path, bool withTangents, int tangent, int binormal)
@@ -301,4 +314,7 @@ void TVultari::Reconstruct()
     displayMode = dm3DView;
     reconstructed = true;
     ApplyShaders();
+    if (SamePicture(recognizer->frontImage, recognizer->profileImage))
+        ShowMessage("The front and profile photos are the same picture, so the side of the head is painted from the "
+                    "front view. Load a photo taken from the side and reconstruct again.");
 }

@@ -728,6 +728,7 @@ void PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::
 bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
 {
     using namespace FrontPoint;
+    frontFaceMissing = false;
     if (frontImage.empty()) {
         ShowMessage("Please load front image before recognition");
         return false;
@@ -765,6 +766,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
 
     // Face: the largest hit, or the default head box.
     const std::vector<cv::Rect> faces = detector(TCascadeKind::FrontFace, grey, TDetectParams{1.1, 3, {30, 30}, true});
+    frontFaceMissing = faces.empty();
     const cv::Rect F = !faces.empty() ? faces.front()
                                       : cv::Rect(p[LeftHead]->x, p[TopHead]->y, p[RightHead]->x - p[LeftHead]->x,
                                                  p[BottomHead]->y - p[TopHead]->y);
@@ -836,6 +838,7 @@ void TRecognizer::DetectProfileOrientation(THeadAttributes* attributes)
 bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrientation)
 {
     using namespace ProfilePoint;
+    profileOutlineMissing = false;
     if (profileImage.empty()) {
         ShowMessage("Please load profile image before recognition");
         return false;
@@ -874,8 +877,10 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
         return result;
     };
 
-    if (!s.hasCentroid || s.contour.empty())
+    if (!s.hasCentroid || s.contour.empty()) {
+        profileOutlineMissing = true;
         return finish(false);
+    }
     const int cx = s.cx, cy = s.cy;
     p[HeadCenter]->MoveTo(cx, cy);
 
@@ -904,8 +909,10 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
             line.emplace_back(x, y);
     }
     line = Median3Smooth(line);
-    if (line.empty())
+    if (line.empty()) {
+        profileOutlineMissing = true;
         return finish(false);
+    }
 
     p[LeftHead]->MoveTo(R0.x, R0.y + R0.height / 2);
     p[RightHead]->MoveTo(R0.x + R0.width, R0.y + R0.height / 2);

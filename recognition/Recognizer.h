@@ -43,6 +43,12 @@ public:
     // Runs the cascades of this recognizer; replace it to feed given hits.
     TDetector detector;
 
+    // What the last recognition of each photo missed: the front's face (the default head box then
+    // stands in), or the profile's skin outline or face line (its points then stay at their
+    // defaults). False also when a recognition stopped before it looked (with its message).
+    bool frontFaceMissing = false;
+    bool profileOutlineMissing = false;
+
     // Loads the skin table and the five cascades from the program folder, with one message for
     // each that is missing. The object is usable in any case.
     TRecognizer();

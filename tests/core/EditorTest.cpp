@@ -12,6 +12,7 @@
 
 #include <QGuiApplication>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <functional>
@@ -221,6 +222,40 @@ TEST_F(Editor, RefusedPhotosSayWhyAndKeepThePreviousOne)
             EXPECT_EQ(cv::norm(now, before, cv::NORM_L1), 0.0) << c.what;
             EXPECT_EQ(which == 0 ? core->frontThumbnail : core->profileThumbnail, thumbnail) << c.what;
             EXPECT_EQ(which == 0 ? core->headAttributes->front[0]->x : core->headAttributes->profile[0]->x, rootX) << c.what;
+        }
+    }
+}
+
+// A photo in which recognition finds no face (front) or no skin (profile) still loads, with the
+// points at their defaults, and says so; a photo with a face says nothing of the kind.
+TEST_F(Editor, PhotosWithoutAFaceOrSkinSaySo)
+{
+    const std::string noFace =
+        "No face was found in the front photo; its points were placed at default positions. Check them in the point editor.";
+    const std::string noSkin =
+        "No skin outline was found in the profile photo; its points were placed at default positions. Check them in the "
+        "point editor.";
+    const std::string grey = WriteImage(folder, "grey.png", cv::Mat(300, 400, CV_8UC3, kGrey));
+    const std::string astronaut =
+        std::string(VULTARI_DEPS_DIR) + "/python3-skimage/usr/lib/python3/dist-packages/skimage/data/astronaut.png";
+    struct Case {
+        int which;
+        std::string file;
+        std::string message;  // empty: none of the two
+    };
+    const Case cases[] = {{0, grey, noFace}, {1, grey, noSkin}, {0, astronaut, ""}, {1, astronaut, ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.which) + " " + c.file);
+        ScopedMessageCapture messages;
+        ASSERT_TRUE(c.which == 0 ? core->LoadFrontImage(c.file) : core->LoadProfileImage(c.file));
+        int told = 0;
+        for (const std::string& text : messages.Texts())
+            told += text == noFace || text == noSkin;
+        if (c.message.empty()) {
+            EXPECT_EQ(told, 0) << ::testing::PrintToString(messages.Texts());
+        } else {
+            EXPECT_EQ(told, 1) << ::testing::PrintToString(messages.Texts());
+            EXPECT_NE(std::find(messages.Texts().begin(), messages.Texts().end(), c.message), messages.Texts().end());
         }
     }
 }

@@ -325,6 +325,37 @@ TEST_F(Reconstruct, UnrecognisedPhotosGetTheDefaultPointsOfTheirSize)
     }
 }
 
+// The same picture as front and profile (as loaded, or mirrored into the profile's facing): the
+// head is built and the user is told why its side shows a face.
+TEST_F(Reconstruct, TheSamePhotoAsFrontAndProfileIsNamed)
+{
+    const std::string same = "The front and profile photos are the same picture, so the side of the head is painted "
+                             "from the front view. Load a photo taken from the side and reconstruct again.";
+    struct Case {
+        const char* what;
+        bool mirrored, same;
+    };
+    const Case cases[] = {{"different photos", false, false}, {"the same photo", false, true}, {"mirrored", true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fx.LoadPhotos();
+        if (c.same) {
+            cv::Mat front = fx.core->recognizer->frontImage.clone();
+            front(cv::Rect(0, 0, front.cols / 3, front.rows)).setTo(cv::Scalar(30, 40, 50));  // not symmetric
+            core.recognizer->frontImage = front;
+            if (c.mirrored)
+                cv::flip(front, core.recognizer->profileImage, 1);
+            else
+                core.recognizer->profileImage = front.clone();
+        }
+        ScopedMessageCapture messages;
+        core.Reconstruct();
+        EXPECT_TRUE(core.reconstructed);
+        EXPECT_EQ(core.displayMode, 3);
+        EXPECT_EQ(messages.Texts(), c.same ? std::vector<std::string>{same} : std::vector<std::string>{});
+    }
+}
+
 TEST_F(Reconstruct, ImpossibleAtlasKeepsTheEarlierTextureAndStillBuildsTheHead)
 {
     fx.LoadPhotos();
