@@ -1156,7 +1156,7 @@ private slots:
         Form2->show();
         Form2->RadioButton2->setChecked(true);
         QTest::mouseClick(Form2->Button1, Qt::LeftButton);
-        QCOMPARE(Messages(), std::vector<std::string>{"Unable to write to " + ini.string()});
+        QCOMPARE(Messages(), std::vector<std::string>{"Unable to write to " + ini.string() + " (Is a directory)"});
         QVERIFY(Form2->isVisible());
         QCOMPARE(Form1->core->shaderType, 1);
         QTest::mouseClick(Form2->Button2, Qt::LeftButton);  // Cancel still closes it
