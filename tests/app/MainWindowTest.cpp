@@ -38,6 +38,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 using namespace gui;
 
@@ -313,6 +315,8 @@ private slots:
         Start();
         const std::string notAnImage = (folder / "notes.txt").string();
         WriteText(notAnImage, "not a photo");
+        const std::string pipe = (folder / "pipe.jpg").string();
+        QCOMPARE(::mkfifo(pipe.c_str(), 0600), 0);
         struct Step {
             bool front;
             std::string file;
@@ -329,6 +333,12 @@ private slots:
             {true, notAnImage, "Error: Front image not loaded",
              {true, true, true, true, true, true, true, true, true, true, false, false}},
             {false, notAnImage, "Error: Profile image not loaded",
+             {true, true, true, true, true, true, true, true, true, true, false, false}},
+            // A pipe named like a photo is refused before it is opened: no wait for a writer.
+            {true, pipe, "Error: Front image not loaded: the photo is not a regular file. The front photo loaded before stays.",
+             {true, true, true, true, true, true, true, true, true, true, false, false}},
+            {false, pipe,
+             "Error: Profile image not loaded: the photo is not a regular file. The profile photo loaded before stays.",
              {true, true, true, true, true, true, true, true, true, true, false, false}},
         };
         for (const Step& step : steps) {
