@@ -142,11 +142,9 @@ bool TFileDialog::Execute(QWidget* parent)
         // Any name may be typed: a file that does not load is reported by the loader.
         dialog.setFileMode(QFileDialog::AnyFile);
     }
-    // Photos are looked for among the user's pictures first, not beside the program.
-    if (!folder.isEmpty())
-        dialog.setDirectory(folder);
-    else if (!save)
-        dialog.setDirectory(PhotoFolder());
+    // Photos are looked for, and heads saved, among the user's pictures first: not beside the
+    // program, nor wherever another dialog was last.
+    dialog.setDirectory(folder.isEmpty() ? PhotoFolder() : folder);
     QStringList filters = NameFilters(Filter);
     if (!filters.isEmpty())
         dialog.setNameFilters(filters);

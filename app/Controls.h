@@ -67,11 +67,11 @@ public:
 
 private:
     bool save;
-    QString folder;  // where the last chosen file was: the next showing starts there (an open
-                     // dialog's first showing starts in PhotoFolder())
+    QString folder;  // where the last chosen file was: the next showing starts there (the first
+                     // showing starts in PhotoFolder())
 };
 
-// Where the first open dialog starts: the user's Pictures folder (as the desktop names it), or
+// Where the first open or save dialog starts: the user's Pictures folder (as the desktop names it), or
 // the home folder when there is none.
 QString PhotoFolder();
 

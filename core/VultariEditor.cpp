@@ -15,6 +15,12 @@
 
 namespace {
 
+const char* const kNoFrontFace =
+    "No face was found in the front photo; its points were placed at default positions. Check them in the point editor.";
+const char* const kNoProfileOutline =
+    "No skin outline was found in the profile photo; its points were placed at default positions. Check them in the "
+    "point editor.";
+
 constexpr int kThumbnailSize = 200;
 constexpr int kEditSize = 610;
 
@@ -48,6 +54,14 @@ void DrawFaceBox(TCanvas* canvas, int left, int top, int right, int bottom)
     canvas->Rectangle(left, top, right + 1, bottom + 1);
 }
 
+// A file refused before decoding says why after the usual text, and which photo stays.
+std::string RefusedPhotoMessage(const std::string& text, const std::string& problem, bool kept, const char* kind)
+{
+    if (problem.empty())
+        return text;
+    return text + ": the photo " + problem + "." + (kept ? std::string(" The ") + kind + " photo loaded before stays." : "");
+}
+
 template <typename T>
 void Replace(T*& field, T* value)
 {
@@ -61,26 +75,32 @@ void Replace(T*& field, T* value)
 
 bool TVultari::LoadFrontImage(const std::string& path)
 {
-    if (recognizer == nullptr || !recognizer->LoadFrontImage(path)) {
-        ShowMessage("Error: Front image not loaded");
+    std::string problem;
+    if (recognizer == nullptr || !recognizer->LoadFrontImage(path, &problem)) {
+        ShowMessage(RefusedPhotoMessage("Error: Front image not loaded", problem, IsFrontLoaded(), "front"));
         return false;
     }
     Replace(frontThumbnail, recognizer->ResizedBitmap(recognizer->frontImage, kThumbnailSize, true).release());
     Replace(frontEditBitmap, recognizer->ResizedBitmap(recognizer->frontImage, kEditSize, true).release());
     recognizer->RecognizeFront(headAttributes);
+    if (recognizer->frontFaceMissing)
+        ShowMessage(kNoFrontFace);
     return true;
 }
 
 bool TVultari::LoadProfileImage(const std::string& path)
 {
-    if (recognizer == nullptr || !recognizer->LoadProfileImage(path)) {
-        ShowMessage("Error: Profile image not loaded");
+    std::string problem;
+    if (recognizer == nullptr || !recognizer->LoadProfileImage(path, &problem)) {
+        ShowMessage(RefusedPhotoMessage("Error: Profile image not loaded", problem, IsProfileLoaded(), "profile"));
         return false;
     }
     // The bitmaps show the photo as loaded; the points stay in that photo's coordinates.
     Replace(profileThumbnail, recognizer->ResizedBitmap(recognizer->profileImage, kThumbnailSize, true).release());
     Replace(profileEditBitmap, recognizer->ResizedBitmap(recognizer->profileImage, kEditSize, true).release());
     recognizer->RecognizeProfile(headAttributes, false);
+    if (recognizer->profileOutlineMissing)
+        ShowMessage(kNoProfileOutline);
     return true;
 }
 

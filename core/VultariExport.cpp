@@ -1,5 +1,5 @@
 // COLLADA export of the reconstructed head: the three models in one document, their textures copied
-// into a "textures" folder beside it.
+// into a "textures" folder beside it under names of that document's own.
 #include "core/VultariExport.h"
 
 #include "collada/Colladaasset.h"
@@ -10,8 +10,10 @@
 #include "platform/xml/Xmlescape.h"
 #include "render/Colladaengine.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -87,6 +89,45 @@ std::string ColladaExportFolder(const std::string& path)
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+std::string PercentEncodedPath(const std::string& path)
+{
+    static const char* const hex = "0123456789ABCDEF";
+    std::string out;
+    for (char c : path) {
+        const unsigned char b = static_cast<unsigned char>(c);
+        if (std::isalnum(b) && b < 0x80)
+            out += c;
+        else if (c == '-' || c == '.' || c == '_' || c == '~' || c == '/')
+            out += c;
+        else {
+            out += '%';
+            out += hex[b >> 4];
+            out += hex[b & 0x0F];
+        }
+    }
+    return out;
+}
+
+std::string ColladaSourceUri(const std::string& documentPath)
+{
+    std::error_code ec;
+    std::filesystem::path absolute = std::filesystem::absolute(documentPath, ec);
+    if (ec)
+        absolute = documentPath;
+    return "file://" + PercentEncodedPath(absolute.lexically_normal().string());
+}
+
+std::string ColladaTextureName(const std::string& documentPath, const std::string& file)
+{
+    std::string stem = documentPath.substr(documentPath.rfind('/') == std::string::npos ? 0 : documentPath.rfind('/') + 1);
+    if (stem.size() > 4 && stem.ends_with(".dae"))
+        stem.resize(stem.size() - 4);
+    // A document read back and written again already names its own copies.
+    if (file.starts_with(stem + "-"))
+        return file;
+    return stem + "-" + file;
+}
+
 std::string ColladaTimeStamp(const std::tm& time)
 {
     char text[80];
@@ -107,7 +148,7 @@ std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& 
     doc += std::string("      <authoring_tool>Vultari from ") + kMakerAddress + "</authoring_tool>\n";
     doc += "      <comments/>\n";
     doc += "      <copyright/>\n";
-    doc += "      <source_data>file://" + XmlEscape(documentPath) + "</source_data>\n";
+    doc += "      <source_data>" + XmlEscape(ColladaSourceUri(documentPath)) + "</source_data>\n";
     doc += "    </contributor>\n";
     doc += "    <created>" + timeStamp + "</created>\n";
     doc += "    <modified>" + timeStamp + "</modified>\n";
@@ -124,12 +165,16 @@ std::string ColladaDocumentText(const TColladaAsset& head, const TColladaAsset& 
     doc += "  </library_effects>\n";
     doc += "  <library_images>\n";
     // The hair samples the head's texture under the head's image name; one image element serves both.
+    // Each image names this document's own copy of its file, as a relative URI.
     TLibraryImages images;
     for (const TColladaAsset* m : models)
         for (size_t i = 0; i < m->images.names.size() && i < m->images.files.size(); ++i)
             if (images.IndexOf(m->images.names[i]) < 0) {
+                const std::string& file = m->images.files[i];
+                const size_t cut = file.find_last_of("\\/:");
                 images.names.push_back(m->images.names[i]);
-                images.files.push_back(m->images.files[i]);
+                images.files.push_back(
+                    PercentEncodedPath(ColladaTextureName(documentPath, cut == std::string::npos ? file : file.substr(cut + 1))));
             }
     doc += images.ImagesXml(ExportTexturePrefix);
     doc += "  </library_images>\n";
@@ -166,21 +211,35 @@ void StagedFiles::Discard()
     entries.clear();
 }
 
+bool StagedFiles::Failed(const std::string& path, int error, bool reading)
+{
+    problem = ExportProblem{path, error, reading};
+    return false;
+}
+
 bool StagedFiles::Stage(const std::string& path, const std::function<bool(int fd)>& fill)
 {
     std::string temp = path + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
     if (fd < 0)
-        return false;
-    bool ok = fill(fd) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
+        return Failed(path, errno);
+    // The first error is the one to report; a fill that failed has recorded its own.
+    problem = ExportProblem{};
+    int error = 0;
+    if (!fill(fd))
+        error = problem.error != 0 ? problem.error : errno;
+    else if (::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
     // mkstemp makes the file private; an export is a set of ordinary files for their readers.
     mode_t mask = ::umask(0);
     ::umask(mask);
-    ok = ok && ::chmod(temp.c_str(), 0666 & ~mask) == 0;
-    if (!ok) {
+    if (error == 0 && ::chmod(temp.c_str(), 0666 & ~mask) != 0)
+        error = errno;
+    if (error != 0) {
         ::unlink(temp.c_str());
-        return false;
+        return problem.reading ? false : Failed(path, error);
     }
     entries.push_back({path, temp});
     return true;
@@ -198,15 +257,17 @@ bool StagedFiles::Copy(const std::string& from, const std::string& path)
         return true;
     int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
-        return false;
+        return Failed(from, errno, true);
     bool ok = Stage(path, [&](int out) {
         std::string buffer(1 << 16, '\0');
         for (;;) {
             ssize_t n = ::read(in, buffer.data(), buffer.size());
             if (n < 0 && errno == EINTR)
                 continue;
-            if (n <= 0)
-                return n == 0;
+            if (n < 0)
+                return Failed(from, errno, true);
+            if (n == 0)
+                return true;
             if (!WriteAll(out, std::string_view(buffer.data(), static_cast<size_t>(n))))
                 return false;
         }
@@ -222,8 +283,9 @@ bool StagedFiles::Commit()
     for (const Entry& e : entries) {
         struct stat st{};
         if (::lstat(e.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) {
+            const std::string path = e.path;  // Discard drops the entries
             Discard();
-            return false;
+            return Failed(path, S_ISDIR(st.st_mode) ? EISDIR : EEXIST);
         }
     }
     // Each replaced file is kept under a spare name until all are in place, to be put back if a
@@ -256,12 +318,14 @@ bool StagedFiles::Commit()
                 aside = ::link(e.path.c_str(), kept.c_str()) == 0 || renameFile(e.path.c_str(), kept.c_str()) == 0;
             }
             if (!aside) {
+                Failed(e.path, errno);
                 putBack();
                 return false;
             }
             d.kept = kept;
         }
         if (renameFile(e.temp.c_str(), e.path.c_str()) != 0) {
+            Failed(e.path, errno);
             if (!d.kept.empty()) {
                 renameFile(d.kept.c_str(), e.path.c_str());
                 ::unlink(d.kept.c_str());  // still there when it was a link to the file in place
@@ -276,6 +340,20 @@ bool StagedFiles::Commit()
             ::unlink(d.kept.c_str());
     entries.clear();
     return true;
+}
+
+std::string ExportFailureMessage(const ExportProblem& problem, const std::string& folder)
+{
+    const std::string failed = "Error: the model was not exported: ";
+    const std::string kept = " The files already there are kept.";
+    const std::string reason = std::strerror(problem.error);
+    if (problem.reading)
+        return failed + "\"" + problem.path + "\" cannot be read (" + reason + ")." + kept;
+    if (problem.error == ENOENT)
+        return failed + "the folder \"" + (folder.empty() ? std::string(".") : folder) + "\" does not exist.";
+    if (problem.error == ENOSPC || problem.error == EDQUOT)
+        return failed + "the disk is full." + kept;
+    return failed + "\"" + problem.path + "\" cannot be written (" + reason + ")." + kept;
 }
 
 bool WriteFileAtomically(const std::string& path, const std::string& text)
@@ -307,24 +385,28 @@ bool TVultari::ExportCollada(const std::string& path)
     std::error_code ec;
     fs::path textures = fs::path(dir.empty() ? "." : dir) / "textures";
     const bool madeTextures = fs::create_directory(textures, ec);
-    if (ec || !fs::is_directory(textures, ec)) {
-        ShowMessage(kWriteError);
+    if (ec || !fs::is_directory(textures)) {
+        ShowMessage(ExportFailureMessage({textures.string(), ec ? ec.value() : ENOTDIR}, dir));
         return false;
     }
     // Nothing replaces a file of an earlier export until every file of this one is written in full.
+    ExportProblem problem;
     bool ok = [&] {
         StagedFiles files;
+        bool done = true;
         for (const char* file : kTextureFiles)
-            if (!files.Copy(ProgramFolder() + "data/textures/" + file, (textures / file).string()))
-                return false;
+            if (done && !files.Copy(ProgramFolder() + "data/textures/" + file, (textures / ColladaTextureName(name, file)).string()))
+                done = false;
         std::tm now = Clock() ? Clock()() : LocalNow();
-        return files.Write(name, ColladaDocumentText(*head, *eyes, *hairs, name, ColladaTimeStamp(now))) &&
+        done = done && files.Write(name, ColladaDocumentText(*head, *eyes, *hairs, name, ColladaTimeStamp(now))) &&
                files.Commit();
+        problem = files.Problem();
+        return done;
     }();
     if (!ok) {
         if (madeTextures)
             fs::remove(textures, ec);  // only while empty: what it holds is not ours
-        ShowMessage(kWriteError);
+        ShowMessage(ExportFailureMessage(problem, dir));
         return false;
     }
     return true;

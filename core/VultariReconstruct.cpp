@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "collada/Colladaasset.h"
@@ -110,6 +111,18 @@ struct TReconstructFailure {
 
 [[noreturn]] void Fail(const std::string& message) { throw TReconstructFailure{message}; }
 
+// The same picture, as loaded or mirrored (the profile photo may have been turned to face left).
+bool SamePicture(const cv::Mat& front, const cv::Mat& profile)
+{
+    if (front.size() != profile.size() || front.type() != profile.type())
+        return false;
+    if (cv::norm(front, profile, cv::NORM_INF) == 0)
+        return true;
+    cv::Mat mirrored;
+    cv::flip(profile, mirrored, 1);
+    return cv::norm(front, mirrored, cv::NORM_INF) == 0;
+}
+
 // Loads one model into the engine's registry; a file that does not read as an asset stops the run.
 int Load(TColladaEngine* engine, const std::string& path, bool withTangents, int tangent, int binormal)
 {
@@ -157,10 +170,12 @@ void TVultari::Reconstruct()
     const int profileWidth = recognizer->profileImage.cols;
     if (mirrored)
         points->SetProfileOrientation(0, profileWidth);
+    // Points never placed get the defaults for the photo they belong to: any other frame puts
+    // them beside a smaller photo, whose texture would then be cut from outside it.
     if (points->front[0]->x == 0)
-        points->SetDefaultFrontPositions(1024, 682);
+        points->SetDefaultFrontPositions(recognizer->frontImage.cols, recognizer->frontImage.rows);
     if (points->profile[0]->x == 0)
-        points->SetDefaultProfilePositions(1024, 682, false);
+        points->SetDefaultProfilePositions(profileWidth, recognizer->profileImage.rows, false);
     SwapIfGreater(points->front[25]->x, points->front[26]->x);
     SwapIfGreater(points->profile[10]->x, points->profile[11]->x);
     SwapIfGreater(points->front[24]->y, points->front[23]->y);
@@ -303,4 +318,7 @@ void TVultari::Reconstruct()
     displayMode = dm3DView;
     reconstructed = true;
     ApplyShaders();
+    if (SamePicture(recognizer->frontImage, recognizer->profileImage))
+        ShowMessage("The front and profile photos are the same picture, so the side of the head is painted from the "
+                    "front view. Load a photo taken from the side and reconstruct again.");
 }

@@ -13,6 +13,7 @@
 #include "platform/base/Messages.h"
 #include "platform/base/Numbers.h"
 #include "platform/base/Paths.h"
+#include "platform/image/PhotoFile.h"
 
 namespace {
 const char* const kSkinTablePath = "data/SkinLocusYCrCb.jpg";
@@ -51,19 +52,28 @@ std::unique_ptr<cv::CascadeClassifier> LoadCascade(const std::string& relativePa
     return nullptr;
 }
 
-bool ReadPhoto(const std::string& path, cv::Mat& out)
+// The file is checked before the decoder sees it; the decoded size is checked again for the
+// formats whose header the check does not read.
+bool ReadPhoto(const std::string& path, cv::Mat& out, std::string* problem)
 {
-    try {
-        cv::Mat loaded = cv::imread(path, cv::IMREAD_COLOR);
-        if (loaded.empty() || loaded.type() != CV_8UC3)
-            return false;
-        out = loaded;
-        return true;
-    } catch (const cv::Exception&) {
-        return false;
-    } catch (const std::bad_alloc&) {
-        return false;
+    std::string why = PhotoFileProblem(path);
+    if (why.empty()) {
+        try {
+            cv::Mat loaded = cv::imread(path, cv::IMREAD_COLOR);
+            if (!loaded.empty() && loaded.type() == CV_8UC3) {
+                why = PhotoSizeProblem(loaded.cols, loaded.rows);
+                if (why.empty()) {
+                    out = loaded;
+                    return true;
+                }
+            }
+        } catch (const cv::Exception&) {
+        } catch (const std::bad_alloc&) {
+        }
     }
+    if (problem)
+        *problem = why;
+    return false;
 }
 
 // Skin colours by (Cr, Cb), read once per recognition from the table's channel 0.
@@ -399,14 +409,14 @@ TRecognizer::TRecognizer()
 
 TRecognizer::~TRecognizer() = default;
 
-bool TRecognizer::LoadFrontImage(const std::string& path)
+bool TRecognizer::LoadFrontImage(const std::string& path, std::string* problem)
 {
-    return ReadPhoto(path, frontImage);
+    return ReadPhoto(path, frontImage, problem);
 }
 
-bool TRecognizer::LoadProfileImage(const std::string& path)
+bool TRecognizer::LoadProfileImage(const std::string& path, std::string* problem)
 {
-    return ReadPhoto(path, profileImage);
+    return ReadPhoto(path, profileImage, problem);
 }
 
 int TRecognizer::GetPixel(const cv::Mat& image, int x, int y, int channel)
@@ -718,6 +728,7 @@ void PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::
 bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
 {
     using namespace FrontPoint;
+    frontFaceMissing = false;
     if (frontImage.empty()) {
         ShowMessage("Please load front image before recognition");
         return false;
@@ -755,6 +766,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
 
     // Face: the largest hit, or the default head box.
     const std::vector<cv::Rect> faces = detector(TCascadeKind::FrontFace, grey, TDetectParams{1.1, 3, {30, 30}, true});
+    frontFaceMissing = faces.empty();
     const cv::Rect F = !faces.empty() ? faces.front()
                                       : cv::Rect(p[LeftHead]->x, p[TopHead]->y, p[RightHead]->x - p[LeftHead]->x,
                                                  p[BottomHead]->y - p[TopHead]->y);
@@ -826,6 +838,7 @@ void TRecognizer::DetectProfileOrientation(THeadAttributes* attributes)
 bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrientation)
 {
     using namespace ProfilePoint;
+    profileOutlineMissing = false;
     if (profileImage.empty()) {
         ShowMessage("Please load profile image before recognition");
         return false;
@@ -864,8 +877,10 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
         return result;
     };
 
-    if (!s.hasCentroid || s.contour.empty())
+    if (!s.hasCentroid || s.contour.empty()) {
+        profileOutlineMissing = true;
         return finish(false);
+    }
     const int cx = s.cx, cy = s.cy;
     p[HeadCenter]->MoveTo(cx, cy);
 
@@ -894,8 +909,10 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
             line.emplace_back(x, y);
     }
     line = Median3Smooth(line);
-    if (line.empty())
+    if (line.empty()) {
+        profileOutlineMissing = true;
         return finish(false);
+    }
 
     p[LeftHead]->MoveTo(R0.x, R0.y + R0.height / 2);
     p[RightHead]->MoveTo(R0.x + R0.width, R0.y + R0.height / 2);

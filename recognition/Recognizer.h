@@ -43,6 +43,12 @@ public:
     // Runs the cascades of this recognizer; replace it to feed given hits.
     TDetector detector;
 
+    // What the last recognition of each photo missed: the front's face (the default head box then
+    // stands in), or the profile's skin outline or face line (its points then stay at their
+    // defaults). False also when a recognition stopped before it looked (with its message).
+    bool frontFaceMissing = false;
+    bool profileOutlineMissing = false;
+
     // Loads the skin table and the five cascades from the program folder, with one message for
     // each that is missing. The object is usable in any case.
     TRecognizer();
@@ -50,9 +56,11 @@ public:
     TRecognizer(const TRecognizer&) = delete;
     TRecognizer& operator=(const TRecognizer&) = delete;
 
-    // Loads a photo as 8-bit BGR. On failure returns false and keeps the previous photo.
-    bool LoadFrontImage(const std::string& path);
-    bool LoadProfileImage(const std::string& path);
+    // Loads a photo as 8-bit BGR. On failure returns false and keeps the previous photo; a file
+    // refused before decoding (not a regular file, a size outside the limits of PhotoFile.h) puts
+    // the reason into `problem`, which stays empty for a file that does not decode.
+    bool LoadFrontImage(const std::string& path, std::string* problem = nullptr);
+    bool LoadProfileImage(const std::string& path, std::string* problem = nullptr);
 
     // Byte at column x, row y, channel of an 8-bit image. No bounds check: callers stay inside.
     static int GetPixel(const cv::Mat& image, int x, int y, int channel);

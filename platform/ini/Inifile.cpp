@@ -5,6 +5,8 @@
 
 #include <climits>
 #include <cstdio>
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <optional>
 #include <unistd.h>
@@ -168,26 +170,32 @@ void TIniFile::WriteBool(const std::string& section, const std::string& key, boo
 
 void TIniFile::Save(const std::vector<std::string>& text) const
 {
-    const Exception failure("Unable to write to " + fileName);
+    // The reason is the system's own: a full disk and a missing folder read differently.
+    auto failure = [this](int error) {
+        return Exception("Unable to write to " + fileName + " (" + std::strerror(error) + ")");
+    };
     // A settings file the user made read-only stays untouched, even though the rename below could
     // replace it.
     if (access(fileName.c_str(), F_OK) == 0 && access(fileName.c_str(), W_OK) != 0)
-        throw failure;
+        throw failure(errno);
     std::string temporary = fileName + ".tmp";
     {
+        errno = 0;
         std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
         if (!out)
-            throw failure;
+            throw failure(errno != 0 ? errno : EIO);
         for (const std::string& line : text)
             out << line << '\n';
         out.close();
         if (out.fail()) {
+            const int error = errno != 0 ? errno : EIO;
             std::remove(temporary.c_str());
-            throw failure;
+            throw failure(error);
         }
     }
     if (std::rename(temporary.c_str(), fileName.c_str()) != 0) {
+        const int error = errno;
         std::remove(temporary.c_str());
-        throw failure;
+        throw failure(error);
     }
 }

@@ -5,7 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
+#include <sys/mount.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -146,14 +148,50 @@ TEST_F(IniFileTest, UnwritableFileThrowsAndKeepsState)
         blocked.WriteInteger("light_settings", "shader_type", 1);
         FAIL() << "no exception";
     } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "Unable to write to " + path);
+        EXPECT_EQ(e.Message(), "Unable to write to " + path + " (Is a directory)");
     }
     EXPECT_FALSE(blocked.ValueExists("light_settings", "shader_type"));  // nothing half-applied
     EXPECT_FALSE(fs::exists(path + ".tmp"));
 
-    TIniFile nowhere((folder / "no-such-folder" / "Vultari.ini").string());
-    EXPECT_THROW(nowhere.WriteBool("model", "wireframe", true), Exception);
+    // A missing folder says so.
+    const std::string lost = (folder / "no-such-folder" / "Vultari.ini").string();
+    TIniFile nowhere(lost);
+    try {
+        nowhere.WriteBool("model", "wireframe", true);
+        FAIL() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + lost + " (No such file or directory)");
+    }
     EXPECT_FALSE(nowhere.ValueExists("model", "wireframe"));
+}
+
+// A full disk says so, and the file keeps what it held (mounting a small file system needs root).
+TEST_F(IniFileTest, AFullDiskIsNamedAsSuch)
+{
+    const fs::path disk = folder / "disk";
+    fs::create_directories(disk);
+    if (::geteuid() != 0 || ::mount("vultari-test", disk.c_str(), "tmpfs", 0, "size=16k") != 0)
+        GTEST_SKIP() << "a 16 kB file system cannot be mounted here";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount(path.c_str()); }
+    } unmount{disk.string()};
+    const std::string file = (disk / "Vultari.ini").string();
+    TIniFile ini(file);
+    ini.WriteInteger("light_settings", "shader_type", 1);
+    const std::string before = [&] {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }();
+    try {
+        ini.WriteString("model", "notes", std::string(64 * 1024, 'n'));
+        FAIL() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Unable to write to " + file + " (No space left on device)");
+    }
+    std::ifstream in(file, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), before);
+    EXPECT_FALSE(fs::exists(file + ".tmp"));
 }
 
 TEST_F(IniFileTest, FailedWriteLeavesTheOldFileIntact)

@@ -38,6 +38,8 @@
 #include <fstream>
 #include <sstream>
 
+#include <sys/stat.h>
+
 namespace fs = std::filesystem;
 using namespace gui;
 
@@ -313,6 +315,8 @@ private slots:
         Start();
         const std::string notAnImage = (folder / "notes.txt").string();
         WriteText(notAnImage, "not a photo");
+        const std::string pipe = (folder / "pipe.jpg").string();
+        QCOMPARE(::mkfifo(pipe.c_str(), 0600), 0);
         struct Step {
             bool front;
             std::string file;
@@ -329,6 +333,12 @@ private slots:
             {true, notAnImage, "Error: Front image not loaded",
              {true, true, true, true, true, true, true, true, true, true, false, false}},
             {false, notAnImage, "Error: Profile image not loaded",
+             {true, true, true, true, true, true, true, true, true, true, false, false}},
+            // A pipe named like a photo is refused before it is opened: no wait for a writer.
+            {true, pipe, "Error: Front image not loaded: the photo is not a regular file. The front photo loaded before stays.",
+             {true, true, true, true, true, true, true, true, true, true, false, false}},
+            {false, pipe,
+             "Error: Profile image not loaded: the photo is not a regular file. The profile photo loaded before stays.",
              {true, true, true, true, true, true, true, true, true, true, false, false}},
         };
         for (const Step& step : steps) {
@@ -353,8 +363,8 @@ private slots:
         QVERIFY(Messages().size() == 1);  // only the last load's
     }
 
-    // The first open dialog starts in the user's Pictures folder, or at home when there is none;
-    // later ones where the last photo was chosen.
+    // The first open and export dialogs start in the user's Pictures folder, or at home when there
+    // is none; later ones where the last file was chosen.
     void openDialogStartsAmongThePhotos_data()
     {
         QTest::addColumn<QString>("userDirs");  // contents of ~/.config/user-dirs.dirs, "" for none
@@ -410,6 +420,23 @@ private slots:
         QTest::mouseClick(Form1->ButtonLoadFronImage, Qt::LeftButton);
         QTest::mouseClick(Form1->ButtonLoadProfileImage, Qt::LeftButton);
         QCOMPARE(shown, QStringList({wanted, QString::fromStdString((folder / "elsewhere").string())}));
+
+        // The export's dialog too: not where the photos were opened, and later where it last saved.
+        shown.clear();
+        const fs::path saved = folder / "saved";
+        fs::create_directories(saved);
+        TFileDialog::Responder = [&](QFileDialog& dialog) {
+            shown << QDir::cleanPath(dialog.directory().absolutePath());
+            if (shown.size() == 1) {
+                dialog.selectFile(QString::fromStdString((saved / "head.dae").string()));
+                QMetaObject::invokeMethod(&dialog, "accept");
+            } else {
+                dialog.reject();
+            }
+        };
+        Form1->Exportreconstructed3Dheadmode1Click();
+        Form1->Exportreconstructed3Dheadmode1Click();
+        QCOMPARE(shown, QStringList({wanted, QString::fromStdString(saved.string())}));
     }
 
     // Cancelled dialogs change nothing but refresh the status line.
@@ -796,7 +823,7 @@ private slots:
         fs::path document = out / "my head.dae";
         QVERIFY(fs::exists(document));
         for (const char* texture : {"headtexture.bmp", "normalmap.bmp", "eye.bmp"})
-            QVERIFY2(fs::file_size(out / "textures" / texture) > 54, texture);
+            QVERIFY2(fs::file_size(out / "textures" / ("my head-" + std::string(texture))) > 54, texture);
         std::string text = ReadText(document);
         QVERIFY(text.rfind("<?xml", 0) == 0);
         QVERIFY(text.size() > 10 && text.substr(text.size() - 10) == "</COLLADA>");
@@ -1139,7 +1166,7 @@ private slots:
         Form2->show();
         Form2->RadioButton2->setChecked(true);
         QTest::mouseClick(Form2->Button1, Qt::LeftButton);
-        QCOMPARE(Messages(), std::vector<std::string>{"Unable to write to " + ini.string()});
+        QCOMPARE(Messages(), std::vector<std::string>{"Unable to write to " + ini.string() + " (Is a directory)"});
         QVERIFY(Form2->isVisible());
         QCOMPARE(Form1->core->shaderType, 1);
         QTest::mouseClick(Form2->Button2, Qt::LeftButton);  // Cancel still closes it

@@ -12,6 +12,17 @@
 
 #include <QGuiApplication>
 
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <future>
+#include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <opencv2/imgcodecs.hpp>
 
 namespace {
@@ -130,6 +141,123 @@ TEST_F(Editor, FailedLoadKeepsTheBitmaps)
     EXPECT_EQ(messages.Texts()[1], "Error: Profile image not loaded");
     EXPECT_EQ(core->frontThumbnail, thumbnail);
     EXPECT_EQ(core->frontEditBitmap, edit);
+}
+
+namespace {
+
+// A small JPEG whose frame header declares a picture of width x height.
+std::string JpegDeclaring(const TempFolder& folder, const std::string& name, int width, int height)
+{
+    std::vector<uchar> bytes;
+    cv::Mat noise(16, 16, CV_8UC3);
+    cv::randu(noise, 0, 255);
+    cv::imencode(".jpg", noise, bytes);
+    for (size_t i = 2; i + 8 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
+            bytes[i + 5] = uchar(height >> 8), bytes[i + 6] = uchar(height & 0xFF);
+            bytes[i + 7] = uchar(width >> 8), bytes[i + 8] = uchar(width & 0xFF);
+            break;
+        }
+    const std::string file = folder / name;
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    return file;
+}
+
+// A load that blocks (a FIFO opened for reading waits for a writer) is ended by a writer after a
+// few seconds and then reported as blocked; the load's result is otherwise returned.
+std::optional<bool> LoadWithin(const std::function<bool()>& load, const std::string& fifo)
+{
+    auto result = std::async(std::launch::async, load);
+    if (result.wait_for(std::chrono::seconds(5)) == std::future_status::ready)
+        return result.get();
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+    if (writer >= 0)
+        ::close(writer);
+    result.wait();
+    return std::nullopt;
+}
+
+} // namespace
+
+TEST_F(Editor, RefusedPhotosSayWhyAndKeepThePreviousOne)
+{
+    const std::string fifo = folder / "pipe.jpg";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    std::filesystem::create_directory(folder.Path() / "folder.png");
+    struct Case {
+        const char* what;
+        std::string file;
+        std::string reason;
+    };
+    const Case cases[] = {
+        {"a FIFO", fifo, "is not a regular file"},
+        {"a folder", folder / "folder.png", "is a folder, not a picture file"},
+        {"a small file declaring a huge photo", JpegDeclaring(folder, "huge.jpg", 12128, 32320),
+         "is 12128 x 32320 pixels; photos of at most 64 megapixels are read"},
+        {"a photo of one pixel", WriteImage(folder, "dot.png", cv::Mat(1, 1, CV_8UC3, kGrey)),
+         "is 1 x 1 pixels; a photo needs at least 16 pixels on each side"},
+        {"a photo one pixel wide", WriteImage(folder, "line.png", cv::Mat(4000, 1, CV_8UC3, kGrey)),
+         "is 1 x 4000 pixels; a photo needs at least 16 pixels on each side"},
+    };
+    for (int which = 0; which < 2; ++which) {
+        LoadPhoto(which, 400, 300);
+        const cv::Mat before = (which == 0 ? core->recognizer->frontImage : core->recognizer->profileImage).clone();
+        TBitmap* thumbnail = which == 0 ? core->frontThumbnail : core->profileThumbnail;
+        const int rootX = which == 0 ? core->headAttributes->front[0]->x : core->headAttributes->profile[0]->x;
+        for (const Case& c : cases) {
+            ScopedMessageCapture messages;
+            const std::optional<bool> loaded = LoadWithin(
+                [&] { return which == 0 ? core->LoadFrontImage(c.file) : core->LoadProfileImage(c.file); }, fifo);
+            if (!loaded) {
+                ADD_FAILURE() << c.what << ": the load blocked";
+                continue;
+            }
+            EXPECT_FALSE(*loaded) << c.what;
+            const std::string expected = which == 0
+                ? "Error: Front image not loaded: the photo " + c.reason + ". The front photo loaded before stays."
+                : "Error: Profile image not loaded: the photo " + c.reason + ". The profile photo loaded before stays.";
+            EXPECT_EQ(messages.Texts(), std::vector<std::string>{expected}) << c.what;
+            const cv::Mat& now = which == 0 ? core->recognizer->frontImage : core->recognizer->profileImage;
+            ASSERT_EQ(now.size(), before.size()) << c.what;
+            EXPECT_EQ(cv::norm(now, before, cv::NORM_L1), 0.0) << c.what;
+            EXPECT_EQ(which == 0 ? core->frontThumbnail : core->profileThumbnail, thumbnail) << c.what;
+            EXPECT_EQ(which == 0 ? core->headAttributes->front[0]->x : core->headAttributes->profile[0]->x, rootX) << c.what;
+        }
+    }
+}
+
+// A photo in which recognition finds no face (front) or no skin (profile) still loads, with the
+// points at their defaults, and says so; a photo with a face says nothing of the kind.
+TEST_F(Editor, PhotosWithoutAFaceOrSkinSaySo)
+{
+    const std::string noFace =
+        "No face was found in the front photo; its points were placed at default positions. Check them in the point editor.";
+    const std::string noSkin =
+        "No skin outline was found in the profile photo; its points were placed at default positions. Check them in the "
+        "point editor.";
+    const std::string grey = WriteImage(folder, "grey.png", cv::Mat(300, 400, CV_8UC3, kGrey));
+    const std::string astronaut =
+        std::string(VULTARI_DEPS_DIR) + "/python3-skimage/usr/lib/python3/dist-packages/skimage/data/astronaut.png";
+    struct Case {
+        int which;
+        std::string file;
+        std::string message;  // empty: none of the two
+    };
+    const Case cases[] = {{0, grey, noFace}, {1, grey, noSkin}, {0, astronaut, ""}, {1, astronaut, ""}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.which) + " " + c.file);
+        ScopedMessageCapture messages;
+        ASSERT_TRUE(c.which == 0 ? core->LoadFrontImage(c.file) : core->LoadProfileImage(c.file));
+        int told = 0;
+        for (const std::string& text : messages.Texts())
+            told += text == noFace || text == noSkin;
+        if (c.message.empty()) {
+            EXPECT_EQ(told, 0) << ::testing::PrintToString(messages.Texts());
+        } else {
+            EXPECT_EQ(told, 1) << ::testing::PrintToString(messages.Texts());
+            EXPECT_NE(std::find(messages.Texts().begin(), messages.Texts().end(), c.message), messages.Texts().end());
+        }
+    }
 }
 
 TEST_F(Editor, ThumbnailAndEditorOffsets)

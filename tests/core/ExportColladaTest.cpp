@@ -21,6 +21,9 @@
 #include <set>
 #include <sstream>
 
+#include <sys/mount.h>
+#include <unistd.h>
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -118,7 +121,7 @@ TEST_F(ExportColladaFile, DocumentAndTexturesBesideIt)
     const std::string text = ReadFile(out.Path() / "head.dae");
     EXPECT_EQ(text, Golden());
     for (const char* file : kTextures)
-        EXPECT_EQ(ReadFile(out.Path() / "textures" / file), std::string("BM fake ") + file) << file;
+        EXPECT_EQ(ReadFile(out.Path() / "textures" / ("head-" + std::string(file))), std::string("BM fake ") + file) << file;
     // Only the document, its folder of textures, and no temporary file.
     std::set<std::string> entries;
     for (const auto& e : fs::directory_iterator(out.Path()))
@@ -129,7 +132,7 @@ TEST_F(ExportColladaFile, DocumentAndTexturesBesideIt)
     WriteFile(data.Path() / "data/textures/eye.bmp", "BM newer eye");
     core->engine->models[0]->visualScenes.nodes[0]->rotate[2] = 33.0f;
     ASSERT_TRUE(core->ExportCollada(out / "head"));
-    EXPECT_EQ(ReadFile(out.Path() / "textures/eye.bmp"), "BM newer eye");
+    EXPECT_EQ(ReadFile(out.Path() / "textures/head-eye.bmp"), "BM newer eye");
     EXPECT_NE(ReadFile(out.Path() / "head.dae").find("<rotate sid=\"rotateZ\">0 0 1 33</rotate>"), std::string::npos);
 }
 
@@ -169,7 +172,7 @@ TEST_F(ExportColladaFile, AssimpReadsTheDocument)
     EXPECT_NEAR(scaling.x, 0.028f, 1e-6f);
     EXPECT_NEAR(scaling.y, 0.028f, 1e-6f);
     EXPECT_NEAR(scaling.z, 0.028f, 1e-6f);
-    EXPECT_EQ(textures, (std::set<std::string>{"textures/headtexture.bmp", "textures/eye.bmp"}));
+    EXPECT_EQ(textures, (std::set<std::string>{"textures/head-headtexture.bmp", "textures/head-eye.bmp"}));
     // The values survive the trip: the first head vertex.
     const aiMesh* head = nullptr;
     for (unsigned i = 0; i < scene->mNumMeshes; ++i)
@@ -184,42 +187,46 @@ TEST_F(ExportColladaFile, AssimpReadsTheDocument)
     aiReleaseImport(scene);
 }
 
+// Each failure says what went wrong: a missing folder is not a full disk, a texture that cannot be
+// read is not a document that cannot be written.
 TEST_F(ExportColladaFile, FailuresAreReportedAndLeaveNoHalfDocument)
 {
+    const std::string failed = "Error: the model was not exported: ";
+    const std::string kept = " The files already there are kept.";
     struct Case {
         const char* what;
         std::string (*prepare)(ExportColladaFile&);  // returns the path to export to
-        bool texturesCopied;
+        std::string message;
     };
     const Case cases[] = {
         {"missing texture", [](ExportColladaFile& t) {
              fs::remove(t.data.Path() / "data/textures/normalmap.bmp");
              return t.out / "head.dae";
-         }, false},
+         }, failed + "\"" + (data.Path() / "data/textures/normalmap.bmp").string() + "\" cannot be read (No such file or directory)." + kept},
         {"a file where the textures folder goes", [](ExportColladaFile& t) {
              WriteFile(t.out.Path() / "textures", "in the way");
              return t.out / "head.dae";
-         }, false},
+         }, failed + "\"" + (out.Path() / "textures").string() + "\" cannot be written (File exists)." + kept},
         {"a folder where the document goes", [](ExportColladaFile& t) {
              fs::create_directory(t.out.Path() / "head.dae");
              return t.out / "head.dae";
-         }, false},
-        {"no such folder", [](ExportColladaFile& t) { return t.out / "missing/deeper/head.dae"; }, false},
-        {"no file name", [](ExportColladaFile& t) { return t.out / ""; }, false},
+         }, failed + "\"" + (out.Path() / "head.dae").string() + "\" cannot be written (Is a directory)." + kept},
+        {"no such folder", [](ExportColladaFile& t) { return t.out / "missing/deeper/head.dae"; },
+         failed + "the folder \"" + (out.Path() / "missing/deeper/").string() + "\" does not exist."},
+        {"no file name", [](ExportColladaFile& t) { return t.out / ""; }, kWriteError},
         {"a model that is not there", [](ExportColladaFile& t) {
              t.core->eyesModel = 9;
              return t.out / "head.dae";
-         }, false},
+         }, kWriteError},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         ScopedMessageCapture messages;
         std::string path = c.prepare(*this);
         EXPECT_FALSE(core->ExportCollada(path));
-        ASSERT_EQ(messages.Texts().size(), 1u);
-        EXPECT_EQ(messages.Texts()[0], kWriteError);
+        EXPECT_EQ(messages.Texts(), std::vector<std::string>{c.message});
         EXPECT_FALSE(fs::is_regular_file(out.Path() / "head.dae"));
-        EXPECT_EQ(fs::exists(out.Path() / "textures/eye.bmp"), c.texturesCopied);
+        EXPECT_FALSE(fs::exists(out.Path() / "textures/head-eye.bmp"));
         // Nothing half-written stays: no temporary file, and no textures folder this export made.
         for (const auto& e : fs::recursive_directory_iterator(out.Path()))
             EXPECT_EQ(e.path().filename().string().find(".dae."), std::string::npos) << e.path();
@@ -237,7 +244,7 @@ TEST_F(ExportColladaFile, FailuresAreReportedAndLeaveNoHalfDocument)
 
 // A disk that fills up during an export: while a texture is copied, or after the textures while
 // the document is written. The earlier export of the same name stays exactly as it was, and no
-// partial file is left.
+// partial file is left. A file-size limit stands in for the disk here; the real disk is below.
 TEST_F(ExportColladaFile, AFullDiskKeepsTheEarlierExport)
 {
     ASSERT_TRUE(core->ExportCollada(out / "head.dae"));
@@ -247,10 +254,11 @@ TEST_F(ExportColladaFile, AFullDiskKeepsTheEarlierExport)
         const char* what;
         size_t headTextureSize;  // of the new reconstruction's head texture
         size_t limit;            // no file may grow beyond
+        std::string file;        // the one that did not fit
     };
     const Case cases[] = {
-        {"the head texture does not fit", 64 * 1024, 16 * 1024},
-        {"the document does not fit", 100, documentSize / 2},
+        {"the head texture does not fit", 64 * 1024, 16 * 1024, "textures/head-headtexture.bmp"},
+        {"the document does not fit", 100, documentSize / 2, "head.dae"},
     };
     ASSERT_GT(documentSize / 2, 100u + 32);
     for (const Case& c : cases) {
@@ -265,13 +273,35 @@ TEST_F(ExportColladaFile, AFullDiskKeepsTheEarlierExport)
             exported = core->ExportCollada(out / "head.dae");
         }
         EXPECT_FALSE(exported);
-        EXPECT_EQ(messages.Texts(), std::vector<std::string>{kWriteError});
+        EXPECT_EQ(messages.Texts(), std::vector<std::string>{"Error: the model was not exported: \"" + (out / c.file) +
+                                                             "\" cannot be written (File too large). The files already there are kept."});
         EXPECT_EQ(Snapshot(out.Path()), earlier);
     }
 }
 
-// Exported into the program's own data folder, the textures already are where the document
-// points: nothing to copy, and the export succeeds.
+// A real full disk: a small file system of its own (mounting one needs root).
+TEST_F(ExportColladaFile, AFullDiskIsNamedAsSuch)
+{
+    const fs::path disk = out.Path() / "disk";
+    fs::create_directories(disk);
+    if (::geteuid() != 0 || ::mount("vultari-test", disk.c_str(), "tmpfs", 0, "size=64k") != 0)
+        GTEST_SKIP() << "a 64 kB file system cannot be mounted here";
+    struct Unmount {
+        std::string path;
+        ~Unmount() { ::umount(path.c_str()); }
+    } unmount{disk.string()};
+    ASSERT_TRUE(core->ExportCollada((disk / "head.dae").string()));
+    const auto earlier = Snapshot(disk);
+    WriteFile(data.Path() / "data/textures/headtexture.bmp", std::string(200 * 1024, 'h'));
+    ScopedMessageCapture messages;
+    EXPECT_FALSE(core->ExportCollada((disk / "head.dae").string()));
+    EXPECT_EQ(messages.Texts(),
+              std::vector<std::string>{"Error: the model was not exported: the disk is full. The files already there are kept."});
+    EXPECT_EQ(Snapshot(disk), earlier);
+}
+
+// Exported into the program's own data folder, the document gets copies of its own there and the
+// program's textures stay as they are.
 TEST_F(ExportColladaFile, IntoTheProgramsOwnDataFolder)
 {
     const fs::path dataFolder = data.Path() / "data";
@@ -281,11 +311,51 @@ TEST_F(ExportColladaFile, IntoTheProgramsOwnDataFolder)
         EXPECT_TRUE(core->ExportCollada(name.string()));
         EXPECT_TRUE(messages.Texts().empty());
         EXPECT_TRUE(fs::is_regular_file(dataFolder / "head.dae"));
-        for (const char* file : kTextures)
+        for (const char* file : kTextures) {
             EXPECT_EQ(ReadFile(dataFolder / "textures" / file), std::string("BM fake ") + file) << file;
+            EXPECT_EQ(ReadFile(dataFolder / "textures" / ("head-" + std::string(file))), std::string("BM fake ") + file) << file;
+        }
     }
     std::set<std::string> entries;
     for (const auto& e : fs::directory_iterator(dataFolder / "textures"))
         entries.insert(e.path().filename().string());
-    EXPECT_EQ(entries, (std::set<std::string>(std::begin(kTextures), std::end(kTextures))));
+    std::set<std::string> expected;
+    for (const char* file : kTextures)
+        expected.insert({file, "head-" + std::string(file)});
+    EXPECT_EQ(entries, expected);
+}
+
+// Documents exported one after the other into one folder, each from another reconstruction: each
+// still shows its own textures, as another program reads it.
+TEST_F(ExportColladaFile, EachDocumentKeepsItsOwnTextures)
+{
+    const std::vector<std::string> names = {"a.dae", "b.dae", "with space #1 100%.dae", "Kopf ü 头.dae"};
+    for (size_t i = 0; i < names.size(); ++i) {
+        for (const char* file : kTextures)
+            WriteFile(data.Path() / "data/textures" / file, "BM " + std::to_string(i) + " " + file);
+        ASSERT_TRUE(core->ExportCollada(out / names[i])) << names[i];
+    }
+    for (size_t i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(names[i]);
+        const std::string path = out / names[i];
+        const aiScene* scene = aiImportFile(path.c_str(), aiProcess_ValidateDataStructure);
+        ASSERT_NE(scene, nullptr) << aiGetErrorString();
+        std::map<std::string, std::string> shown;  // texture file -> its content
+        for (unsigned m = 0; m < scene->mNumMeshes; ++m) {
+            aiString file;
+            const aiMaterial* material = scene->mMaterials[scene->mMeshes[m]->mMaterialIndex];
+            ASSERT_EQ(material->GetTexture(aiTextureType_DIFFUSE, 0, &file), aiReturn_SUCCESS);
+            shown[file.C_Str()] = ReadFile(out.Path() / file.C_Str());
+        }
+        aiReleaseImport(scene);
+        std::set<std::string> contents;
+        for (const auto& [file, content] : shown)
+            contents.insert(content);
+        EXPECT_EQ(contents, (std::set<std::string>{"BM " + std::to_string(i) + " headtexture.bmp",
+                                                   "BM " + std::to_string(i) + " eye.bmp"}));
+    }
+    size_t copies = 0;
+    for (const auto& e : fs::directory_iterator(out.Path() / "textures"))
+        copies += e.is_regular_file();
+    EXPECT_EQ(copies, 3 * names.size());
 }

@@ -10,11 +10,14 @@
 #include <gtest/gtest.h>
 #include <pugixml.hpp>
 
+#include <QUrl>
+
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include <sys/stat.h>
@@ -129,9 +132,9 @@ TEST_F(ExportDocument, SkeletonLinesAndModelOrder)
         EXPECT_LT(a, b) << tag;
         EXPECT_LT(b, c) << tag;
     }
-    // Images point into the copied textures folder beside the document.
-    EXPECT_NE(text.find("<init_from>textures/headtexture.bmp</init_from>"), std::string::npos);
-    EXPECT_NE(text.find("<init_from>textures/eye.bmp</init_from>"), std::string::npos);
+    // Images point to the document's own copies in the textures folder beside it.
+    EXPECT_NE(text.find("<init_from>textures/head-headtexture.bmp</init_from>"), std::string::npos);
+    EXPECT_NE(text.find("<init_from>textures/head-eye.bmp</init_from>"), std::string::npos);
     EXPECT_EQ(text.find("data/textures"), std::string::npos);
     EXPECT_EQ(text.find('\\'), std::string::npos);
 }
@@ -295,15 +298,53 @@ TEST_F(ExportFolder, ReadBackAndWrittenAgainGivesTheSameDocument)
     }
 }
 
-TEST_F(ExportDocument, PathWithMarkupStaysWellFormed)
+// The source and every image are URIs that a URI reader takes back to the files: the document
+// itself, and its own texture copies beside it.
+TEST_F(ExportDocument, SourceAndImagesAreUrisOfTheFiles)
 {
-    std::string text = Text("/tmp/a&b/<head>\".dae");
-    EXPECT_NE(text.find("<source_data>file:///tmp/a&amp;b/&lt;head&gt;&quot;.dae</source_data>"), std::string::npos);
-    pugi::xml_document doc;
-    pugi::xml_parse_result result = doc.load_string(text.c_str());
-    ASSERT_TRUE(result) << result.description();
-    EXPECT_STREQ(doc.child("COLLADA").child("asset").child("contributor").child_value("source_data"),
-                 "file:///tmp/a&b/<head>\".dae");
+    const std::string cwd = std::filesystem::current_path().string();
+    struct Case {
+        std::string path;      // as the export is given it
+        std::string absolute;  // the file it names
+        std::string stem;
+    };
+    const Case cases[] = {
+        {"/out/head.dae", "/out/head.dae", "head"},
+        {"/tmp/a&b/<head>\".dae", "/tmp/a&b/<head>\".dae", "<head>\""},
+        {"/tmp/with space/head #1?.dae", "/tmp/with space/head #1?.dae", "head #1?"},
+        {"/tmp/100%/50%25.dae", "/tmp/100%/50%25.dae", "50%25"},
+        {"/tmp/Größe/头 部.dae", "/tmp/Größe/头 部.dae", "头 部"},
+        {"out/my head.dae", cwd + "/out/my head.dae", "my head"},
+        {"head.dae", cwd + "/head.dae", "head"},
+    };
+    // Characters a URI may hold at all (RFC 3986); anything else must have been encoded.
+    const std::string uriCharacters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~:/?#[]@!$&'()*+,;=%";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string text = Text(c.path);
+        pugi::xml_document doc;
+        const pugi::xml_parse_result result = doc.load_string(text.c_str());
+        ASSERT_TRUE(result) << result.description();
+        const std::string source = doc.child("COLLADA").child("asset").child("contributor").child_value("source_data");
+        EXPECT_EQ(source.find_first_not_of(uriCharacters), std::string::npos) << source;
+        const QUrl sourceUrl(QString::fromStdString(source), QUrl::StrictMode);
+        ASSERT_TRUE(sourceUrl.isValid()) << source << ": " << sourceUrl.errorString().toStdString();
+        EXPECT_EQ(sourceUrl.scheme().toStdString(), "file");
+        EXPECT_TRUE(sourceUrl.host().isEmpty()) << source;
+        EXPECT_EQ(sourceUrl.toLocalFile().toStdString(), c.absolute);
+
+        std::set<std::string> images;
+        for (pugi::xml_node image : doc.child("COLLADA").child("library_images").children("image")) {
+            const std::string uri = image.child_value("init_from");
+            EXPECT_EQ(uri.find_first_not_of(uriCharacters), std::string::npos) << uri;
+            const QUrl relative(QString::fromStdString(uri), QUrl::StrictMode);
+            ASSERT_TRUE(relative.isValid()) << uri << ": " << relative.errorString().toStdString();
+            EXPECT_TRUE(relative.isRelative()) << uri;
+            images.insert(sourceUrl.resolved(relative).toLocalFile().toStdString());
+        }
+        const std::string folder = c.absolute.substr(0, c.absolute.rfind('/') + 1) + "textures/";
+        EXPECT_EQ(images, (std::set<std::string>{folder + c.stem + "-headtexture.bmp", folder + c.stem + "-eye.bmp"}));
+    }
 }
 
 TEST_F(ExportDocument, ModelsWithoutContentLeaveOnlyTheWrappers)

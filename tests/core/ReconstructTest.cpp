@@ -11,6 +11,9 @@
 #include <fstream>
 #include <iterator>
 
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
 #include "collada/Colladaasset.h"
 #include "core/Weightmanager.h"
 #include "platform/base/Messages.h"
@@ -366,22 +369,67 @@ TEST_F(Reconstruct, ReversedBordersAreOrderedAndStaySo)
     EXPECT_LT(p[12]->y, p[13]->y);
 }
 
-TEST_F(Reconstruct, UnrecognisedPhotosGetTheDefaultPoints)
+// Points never placed get the defaults for each photo's own size, so the head texture is cut from
+// the photos (all skin here) and not from the black beyond a smaller photo's edge.
+TEST_F(Reconstruct, UnrecognisedPhotosGetTheDefaultPointsOfTheirSize)
 {
-    fx.LoadPhotos();
-    for (THPoint* p : core.headAttributes->front)
-        p->SetPosition(0, 0);
-    for (THPoint* p : core.headAttributes->profile)
-        p->SetPosition(0, 0);
-    ScopedMessageCapture messages;
-    core.Reconstruct();
-    EXPECT_TRUE(core.reconstructed);
-    THeadAttributes expected;
-    expected.SetDefaultFrontPositions(1024, 682);
-    expected.SetDefaultProfilePositions(1024, 682, false);
-    EXPECT_EQ(Points(*core.headAttributes), Points(expected));
-    for (float c : Geometry(core, 0, 0).positions)
-        ASSERT_TRUE(std::isfinite(c));
+    const cv::Size sizes[][2] = {{{400, 300}, {300, 400}}, {{1200, 1000}, {1000, 1000}}, {{2400, 1600}, {1600, 2000}}};
+    for (const auto& size : sizes) {
+        fx.LoadPhotos();
+        const cv::Scalar skin(120, 150, 210);
+        core.recognizer->frontImage = cv::Mat(size[0], CV_8UC3, skin);
+        core.recognizer->profileImage = cv::Mat(size[1], CV_8UC3, skin);
+        for (THPoint* p : core.headAttributes->front)
+            p->SetPosition(0, 0);
+        for (THPoint* p : core.headAttributes->profile)
+            p->SetPosition(0, 0);
+        ScopedMessageCapture messages;
+        core.Reconstruct();
+        EXPECT_TRUE(core.reconstructed) << size[0];
+        THeadAttributes expected;
+        expected.SetDefaultFrontPositions(size[0].width, size[0].height);
+        expected.SetDefaultProfilePositions(size[1].width, size[1].height, false);
+        EXPECT_EQ(Points(*core.headAttributes), Points(expected)) << size[0];
+        for (float c : Geometry(core, 0, 0).positions)
+            ASSERT_TRUE(std::isfinite(c));
+        const cv::Mat atlas = cv::imread((Textures() / "headtexture.bmp").string(), cv::IMREAD_COLOR);
+        ASSERT_FALSE(atlas.empty()) << size[0];
+        cv::Mat grey, black;
+        cv::cvtColor(atlas, grey, cv::COLOR_BGR2GRAY);
+        const double blackShare = cv::countNonZero(grey < 20) / static_cast<double>(grey.total());
+        EXPECT_LT(blackShare, 0.05) << size[0] << ": " << 100 * blackShare << " % of the head texture is black";
+    }
+}
+
+// The same picture as front and profile (as loaded, or mirrored into the profile's facing): the
+// head is built and the user is told why its side shows a face.
+TEST_F(Reconstruct, TheSamePhotoAsFrontAndProfileIsNamed)
+{
+    const std::string same = "The front and profile photos are the same picture, so the side of the head is painted "
+                             "from the front view. Load a photo taken from the side and reconstruct again.";
+    struct Case {
+        const char* what;
+        bool mirrored, same;
+    };
+    const Case cases[] = {{"different photos", false, false}, {"the same photo", false, true}, {"mirrored", true, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        fx.LoadPhotos();
+        if (c.same) {
+            cv::Mat front = fx.core->recognizer->frontImage.clone();
+            front(cv::Rect(0, 0, front.cols / 3, front.rows)).setTo(cv::Scalar(30, 40, 50));  // not symmetric
+            core.recognizer->frontImage = front;
+            if (c.mirrored)
+                cv::flip(front, core.recognizer->profileImage, 1);
+            else
+                core.recognizer->profileImage = front.clone();
+        }
+        ScopedMessageCapture messages;
+        core.Reconstruct();
+        EXPECT_TRUE(core.reconstructed);
+        EXPECT_EQ(core.displayMode, 3);
+        EXPECT_EQ(messages.Texts(), c.same ? std::vector<std::string>{same} : std::vector<std::string>{});
+    }
 }
 
 TEST_F(Reconstruct, ImpossibleAtlasKeepsTheEarlierTextureAndStillBuildsTheHead)

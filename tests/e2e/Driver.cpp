@@ -138,6 +138,21 @@ bool WritePositions(const std::string& path, const std::vector<float>& positions
     return static_cast<bool>(out);
 }
 
+// The size of a photo as the decoder gives it; false when it does not decode.
+bool LoadedSize(const std::string& path, cv::Size& size)
+{
+    try {
+        const cv::Mat photo = cv::imread(path, cv::IMREAD_COLOR);
+        size = photo.size();
+        if (photo.empty())
+            std::fprintf(stderr, "cannot read %s\n", path.c_str());
+        return !photo.empty();
+    } catch (const cv::Exception& e) {
+        std::fprintf(stderr, "cannot read %s: %s\n", path.c_str(), e.what());
+        return false;
+    }
+}
+
 std::vector<int> AllModels(const TColladaEngine& engine)
 {
     std::vector<int> all;
@@ -207,9 +222,12 @@ int Run(const Options& options)
     // The render-settings dialog hands its settings over at start-up.
     core->SetRenderSettings(1, 0.0f, true, false, true);
 
-    const cv::Mat frontLoaded = cv::imread(frontPath, cv::IMREAD_COLOR);
-    const cv::Mat profileLoaded = cv::imread(profilePath, cv::IMREAD_COLOR);
+    // The core checks each file before it is decoded; the sizes as loaded (before recognition
+    // shrinks the photos) are read only from photos it accepted.
     if (!core->LoadFrontImage(frontPath) || !core->LoadProfileImage(profilePath))
+        return 4;
+    cv::Size frontLoaded, profileLoaded;
+    if (!LoadedSize(frontPath, frontLoaded) || !LoadedSize(profilePath, profileLoaded))
         return 4;
 
     const std::string setPoints = Option(options, "--set-points");
@@ -220,8 +238,8 @@ int Run(const Options& options)
             std::fprintf(stderr, "cannot read %s\n", setPoints.c_str());
             return 2;
         }
-        if (!ApplyPointsJson(text, *core->headAttributes, core->recognizer->frontImage.size(), frontLoaded.size(),
-                             core->recognizer->profileImage.size(), profileLoaded.size())) {
+        if (!ApplyPointsJson(text, *core->headAttributes, core->recognizer->frontImage.size(), frontLoaded,
+                             core->recognizer->profileImage.size(), profileLoaded)) {
             std::fprintf(stderr, "%s is no points file\n", setPoints.c_str());
             return 2;
         }
@@ -229,8 +247,8 @@ int Run(const Options& options)
 
     const std::string pointsPath = Option(options, "--points");
     if (!pointsPath.empty() &&
-        !WriteText(pointsPath, PointsJson(*core->headAttributes, core->recognizer->frontImage.size(), frontLoaded.size(),
-                                          core->recognizer->profileImage.size(), profileLoaded.size())))
+        !WriteText(pointsPath, PointsJson(*core->headAttributes, core->recognizer->frontImage.size(), frontLoaded,
+                                          core->recognizer->profileImage.size(), profileLoaded)))
         return 7;
 
     core->Reconstruct();

@@ -22,6 +22,7 @@
 #include <set>
 #include <sstream>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <opencv2/imgcodecs.hpp>
@@ -36,10 +37,12 @@ struct Result {
     std::string output;  // standard output and error
 };
 
-Result RunDriver(const std::string& arguments)
+// With `seconds`, a run that takes longer is ended (code 124).
+Result RunDriver(const std::string& arguments, int seconds = 0)
 {
     Result r;
-    r.code = RunCommand(std::string(VULTARI_DRIVER) + " " + arguments + " 2>&1", &r.output);
+    const std::string limit = seconds > 0 ? "timeout " + std::to_string(seconds) + " " : "";
+    r.code = RunCommand(limit + VULTARI_DRIVER + " " + arguments + " 2>&1", &r.output);
     return r;
 }
 
@@ -217,7 +220,7 @@ TEST_F(Driver, RealFrontPhotoAndRenderedProfileEndToEnd)
     const fs::path document = dir / "out/head.dae";
     ASSERT_TRUE(fs::exists(document));
     for (const char* file : {"headtexture.bmp", "normalmap.bmp", "eye.bmp"}) {
-        cv::Mat texture = cv::imread((dir / "out/textures" / file).string());
+        cv::Mat texture = cv::imread((dir / "out/textures" / ("head-" + std::string(file))).string());
         EXPECT_FALSE(texture.empty()) << file;
     }
     const aiScene* scene = aiImportFile(document.c_str(), aiProcess_ValidateDataStructure);
@@ -237,16 +240,36 @@ TEST_F(Driver, RealFrontPhotoAndRenderedProfileEndToEnd)
         }
     }
     EXPECT_EQ(withTexture, scene->mNumMeshes);
-    EXPECT_TRUE(textures.count("textures/headtexture.bmp"));
-    EXPECT_TRUE(textures.count("textures/eye.bmp"));
+    EXPECT_TRUE(textures.count("textures/head-headtexture.bmp"));
+    EXPECT_TRUE(textures.count("textures/head-eye.bmp"));
     aiReleaseImport(scene);
     ExpectAnExportOthersRead(document, dir);
+}
+
+// A small JPEG whose frame header declares width x height pixels.
+void WriteJpegDeclaring(const fs::path& path, int width, int height)
+{
+    std::vector<uchar> bytes;
+    cv::Mat noise(16, 16, CV_8UC3);
+    cv::randu(noise, 0, 255);
+    cv::imencode(".jpg", noise, bytes);
+    for (size_t i = 2; i + 8 < bytes.size(); ++i)
+        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
+            bytes[i + 5] = uchar(height >> 8), bytes[i + 6] = uchar(height & 0xFF);
+            bytes[i + 7] = uchar(width >> 8), bytes[i + 8] = uchar(width & 0xFF);
+            break;
+        }
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 TEST_F(Driver, BadInputEndsWithAMessageNotACrash)
 {
     const fs::path garbage = dir / "garbage.png";
     std::ofstream(garbage) << "this is not a picture";
+    // Over the program's limit; and over the image library's own, where its reader throws.
+    WriteJpegDeclaring(dir / "huge.jpg", 12128, 32320);
+    WriteJpegDeclaring(dir / "huger.jpg", 65000, 65000);
+    ASSERT_EQ(::mkfifo((dir / "pipe.jpg").c_str(), 0600), 0);
     struct Case {
         std::string arguments;
         int code;
@@ -255,11 +278,17 @@ TEST_F(Driver, BadInputEndsWithAMessageNotACrash)
     const Case cases[] = {
         {"run --front " + Quote(dir / "none.png") + " --profile " + Quote(garbage), 4, "Error: Front image not loaded"},
         {"run --front " + Quote(kAstronaut) + " --profile " + Quote(garbage), 4, "Error: Profile image not loaded"},
+        {"run --front " + Quote(dir / "huge.jpg") + " --profile " + Quote(kAstronaut), 4,
+         "Error: Front image not loaded: the photo is 12128 x 32320 pixels"},
+        {"run --front " + Quote(kAstronaut) + " --profile " + Quote(dir / "huger.jpg"), 4,
+         "Error: Profile image not loaded: the photo is 65000 x 65000 pixels"},
+        {"run --front " + Quote(dir / "pipe.jpg") + " --profile " + Quote(kAstronaut), 4,
+         "Error: Front image not loaded: the photo is not a regular file"},
         {"run --front", 2, "usage"},
         {"fly", 2, "usage"},
     };
     for (const Case& c : cases) {
-        Result r = RunDriver(c.arguments + " --workdir " + Quote(dir / "work"));
+        Result r = RunDriver(c.arguments + " --workdir " + Quote(dir / "work"), 60);
         EXPECT_EQ(r.code, c.code) << c.arguments << "\n" << r.output;
         EXPECT_NE(r.output.find(c.message), std::string::npos) << c.arguments << "\n" << r.output;
     }

@@ -185,7 +185,7 @@ TEST_P(HeadInvariants, TheHeadStaysWhole)
         std::printf("%s: %s: %s\n", c.name, what, normals.Describe().c_str());
     }
 
-    const cv::Mat atlas = cv::imread((dir / "out/textures/headtexture.bmp").string(), cv::IMREAD_COLOR);
+    const cv::Mat atlas = cv::imread((dir / "out/textures/head-headtexture.bmp").string(), cv::IMREAD_COLOR);
     ASSERT_FALSE(atlas.empty());
     // The drawn profile's background; a real front photo's own background has no one colour.
     const AtlasBackground found = FindBackgroundInSkin(atlas, *head3d, kPhotoBackground);
