@@ -9,6 +9,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "collada/Colladaasset.h"
+#include "core/NearestFill.h"
 #include "core/Weightmanager.h"
 #include "platform/base/Exception.h"
 #include "platform/base/Messages.h"
@@ -729,19 +730,7 @@ void TTextureCreator::KeepBackgroundOut(cv::Mat& atlas, const cv::Mat& backgroun
     const int count = cv::countNonZero(marked);
     if (count == 0 || count == static_cast<int>(atlas.total()))
         return;
-    // Every unmarked pixel gets a label of its own; every marked pixel, its nearest one's.
-    cv::Mat distance, labels;
-    cv::distanceTransform(marked, distance, labels, cv::DIST_L2, cv::DIST_MASK_5, cv::DIST_LABEL_PIXEL);
-    std::vector<cv::Vec3b> colourOf(atlas.total() - static_cast<size_t>(count) + 1);
-    for (int y = 0; y < atlas.rows; ++y)
-        for (int x = 0; x < atlas.cols; ++x)
-            if (!marked.at<uint8_t>(y, x))
-                colourOf[static_cast<size_t>(labels.at<int>(y, x))] = atlas.at<cv::Vec3b>(y, x);
-    cv::Mat filled = atlas.clone();
-    for (int y = 0; y < atlas.rows; ++y)
-        for (int x = 0; x < atlas.cols; ++x)
-            if (marked.at<uint8_t>(y, x))
-                filled.at<cv::Vec3b>(y, x) = colourOf[static_cast<size_t>(labels.at<int>(y, x))];
+    const cv::Mat filled = FillFromNearestUnmarked(atlas, marked);
     cv::Mat soft;
     cv::blur(filled, soft, cv::Size(kFillSoftening, kFillSoftening));
     soft.copyTo(atlas, marked);

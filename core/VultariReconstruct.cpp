@@ -4,6 +4,7 @@
 // ones wait aside, and only a complete new head replaces them.
 #include <GL/glew.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -75,9 +76,14 @@ public:
     {
         for (const char* name : {"data/textures/headtexture.bmp", "data/textures/eye.bmp", "data/textures/normalmap.bmp"}) {
             TFile file{folder + name, std::nullopt};
-            std::ifstream in(file.path, std::ios::binary);
-            if (in)
-                file.bytes = std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            // Read whole: these files are megabytes, too many for a character-by-character copy.
+            std::ifstream in(file.path, std::ios::binary | std::ios::ate);
+            if (in) {
+                std::string bytes(static_cast<size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+                in.seekg(0);
+                if (in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
+                    file.bytes = std::move(bytes);
+            }
             files.push_back(std::move(file));
         }
     }
