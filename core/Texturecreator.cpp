@@ -742,7 +742,7 @@ void TTextureCreator::KeepBackgroundOut(cv::Mat& atlas, const cv::Mat& backgroun
 cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat& profilePhoto,
                                        const THeadAttributes* attributes, TGeometry* headGeometry,
                                        TGeometry* hairsGeometry, const TWeightManager* weights,
-                                       const cv::Mat& frontSkin, const cv::Mat& profileSkin)
+                                       const cv::Mat& frontSkin, const cv::Mat& profileSkin, cv::Mat* normalMapOut)
 {
     if (frontPhoto.empty() || profilePhoto.empty() || !attributes)
         return cv::Mat();
@@ -813,5 +813,7 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
     const cv::Mat normalMap = CreateNormalMap(atlas);
     if (!normalMap.empty())
         SaveBitmap(folder + "data/textures/normalmap.bmp", normalMap);
+    if (normalMapOut)
+        *normalMapOut = normalMap;
     return atlas;
 }

@@ -135,6 +135,20 @@ TGeometry* GeometryOf(TColladaAsset* asset, size_t index, size_t needed, const s
     return asset->geometries.geometries[index].get();
 }
 
+// An image just written to `written` goes into the texture cache as it is, under every name by
+// which the models refer to that file, so that their texture upload need not read it back.
+void ProvideTexture(TColladaEngine* engine, const std::string& written, int unit, const cv::Mat& image)
+{
+    if (image.empty())
+        return;
+    for (TColladaAsset* model : engine->models)
+        for (const std::string& file : model->images.files) {
+            std::error_code ec;
+            if (std::filesystem::equivalent(ResolveDataPath(file), written, ec) && !ec)
+                engine->textureEngine->LoadTexture(file, unit, image);
+        }
+}
+
 void SwapIfGreater(int& a, int& b)
 {
     if (a > b)
@@ -239,12 +253,14 @@ void TVultari::Reconstruct()
                  ".wgh\" marks no vertex");
 
         // Head texture, eye texture and normal map, and the texture coordinates of head and hair.
+        cv::Mat normalMapImage;
         const cv::Mat atlas = textureCreator->CreateTexture(recognizer->frontImage, recognizer->profileImage, points,
                                                             headMesh, hairsMesh, weightManager,
                                                             recognizer->SkinOf(recognizer->frontImage),
-                                                            recognizer->SkinOf(recognizer->profileImage));
+                                                            recognizer->SkinOf(recognizer->profileImage), &normalMapImage);
+        const std::string atlasPath = folder + "data/textures/headtexture.bmp";
+        const std::string normalMapPath = folder + "data/textures/normalmap.bmp";
         if (!atlas.empty()) {
-            const std::string atlasPath = folder + "data/textures/headtexture.bmp";
             bool written = false;
             try {
                 written = cv::imwrite(atlasPath, atlas);
@@ -253,6 +269,7 @@ void TVultari::Reconstruct()
             }
             if (!written)
                 throw FileOpenError(atlasPath, "The file cannot be written");
+            ProvideTexture(engine, atlasPath, GL_TEXTURE0, atlas);
         }
         engine->LoadTextures("");
         if (cube->textures.empty())
@@ -262,7 +279,9 @@ void TVultari::Reconstruct()
         const TReconstructionScales scales = MeasureScales(extents, *points);
         DeformMeshes(*headMesh, *leftEyeMesh, *rightEyeMesh, *hairsMesh, extents, *points, scales, *weightManager);
 
-        const int normalMap = engine->textureEngine->LoadTexture(folder + "data/textures/normalmap.bmp", GL_TEXTURE1);
+        const int normalMap = normalMapImage.empty()
+                                  ? engine->textureEngine->LoadTexture(normalMapPath, GL_TEXTURE1)
+                                  : engine->textureEngine->LoadTexture(normalMapPath, GL_TEXTURE1, normalMapImage);
         cube->textures.push_back(normalMap);
 
         headAsset->polygonMode = GL_FILL;
