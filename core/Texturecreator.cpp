@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -792,11 +793,17 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
         return cv::Mat();
     }
 
+    // The photos' background, carried into the atlas the way the photos are; found meanwhile, as
+    // it reads only the photos.
+    std::future<cv::Mat> backgroundAtlas;
+    if (!frontSkin.empty() && !profileSkin.empty())
+        backgroundAtlas = std::async(std::launch::async, [&] {
+            return FillAtlas(WorkBackground(frontPhoto, frontSkin, frontWork),
+                             WorkBackground(profilePhoto, profileSkin, profileWork), scaled.get(), layout);
+        });
     cv::Mat atlas = FillAtlas(frontWork, profileWork, scaled.get(), layout);
-    if (!frontSkin.empty() && !profileSkin.empty()) {
-        // The photos' background, carried into the atlas the way the photos are.
-        const cv::Mat background = FillAtlas(WorkBackground(frontPhoto, frontSkin, frontWork),
-                                             WorkBackground(profilePhoto, profileSkin, profileWork), scaled.get(), layout);
+    if (backgroundAtlas.valid()) {
+        const cv::Mat background = backgroundAtlas.get();
         cv::Mat marked;
         cv::extractChannel(background, marked, 0);
         KeepBackgroundOut(atlas, marked);

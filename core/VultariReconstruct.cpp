@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <optional>
 #include <sstream>
@@ -135,18 +136,34 @@ TGeometry* GeometryOf(TColladaAsset* asset, size_t index, size_t needed, const s
     return asset->geometries.geometries[index].get();
 }
 
-// An image just written to `written` goes into the texture cache as it is, under every name by
-// which the models refer to that file, so that their texture upload need not read it back.
-void ProvideTexture(TColladaEngine* engine, const std::string& written, int unit, const cv::Mat& image)
+// An image being written to `written` goes into the texture cache as it is, under every name by
+// which the models refer to that file, so that their texture upload need not read it back. False
+// when no model refers to it.
+bool ProvideTexture(TColladaEngine* engine, const std::string& written, int unit, const cv::Mat& image)
 {
-    if (image.empty())
-        return;
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(written, ec);
+    if (image.empty() || ec)
+        return false;
+    bool provided = false;
     for (TColladaAsset* model : engine->models)
         for (const std::string& file : model->images.files) {
-            std::error_code ec;
-            if (std::filesystem::equivalent(ResolveDataPath(file), written, ec) && !ec)
+            const std::filesystem::path named = std::filesystem::weakly_canonical(ResolveDataPath(file), ec);
+            if (!ec && named == target) {
                 engine->textureEngine->LoadTexture(file, unit, image);
+                provided = true;
+            }
         }
+    return provided;
+}
+
+bool WriteImage(const std::string& path, const cv::Mat& image)
+{
+    try {
+        return cv::imwrite(path, image);
+    } catch (const cv::Exception&) {
+        return false;
+    }
 }
 
 void SwapIfGreater(int& a, int& b)
@@ -260,16 +277,13 @@ void TVultari::Reconstruct()
                                                             recognizer->SkinOf(recognizer->profileImage), &normalMapImage);
         const std::string atlasPath = folder + "data/textures/headtexture.bmp";
         const std::string normalMapPath = folder + "data/textures/normalmap.bmp";
+        // The atlas is written meanwhile: the upload and the deformation do not read the file. A
+        // failure leaves this block only after the write has ended (the future waits).
+        std::future<bool> atlasWritten;
         if (!atlas.empty()) {
-            bool written = false;
-            try {
-                written = cv::imwrite(atlasPath, atlas);
-            } catch (const cv::Exception&) {
-                written = false;
-            }
-            if (!written)
-                throw FileOpenError(atlasPath, "The file cannot be written");
-            ProvideTexture(engine, atlasPath, GL_TEXTURE0, atlas);
+            atlasWritten = std::async(std::launch::async, [&atlas, &atlasPath] { return WriteImage(atlasPath, atlas); });
+            if (!ProvideTexture(engine, atlasPath, GL_TEXTURE0, atlas))
+                atlasWritten.wait();  // a model reads the file itself
         }
         engine->LoadTextures("");
         if (cube->textures.empty())
@@ -290,6 +304,9 @@ void TVultari::Reconstruct()
         engine->UpdateBuffers(headAsset);
         engine->UpdateBuffers(Model(engine, newEyes));
         engine->UpdateBuffers(Model(engine, newHairs));
+
+        if (atlasWritten.valid() && !atlasWritten.get())
+            throw FileOpenError(atlasPath, "The file cannot be written");
 
         // The new head is complete: the old one goes.
         std::vector<TColladaAsset*> newModels = std::move(engine->models);
