@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <future>
 #include <memory>
 #include <vector>
 
@@ -9,6 +10,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "collada/Colladaasset.h"
+#include "core/NearestFill.h"
 #include "core/Weightmanager.h"
 #include "platform/base/Exception.h"
 #include "platform/base/Messages.h"
@@ -1056,24 +1058,12 @@ void TTextureCreator::KeepBackgroundOut(cv::Mat& atlas, const cv::Mat& backgroun
         return;
     // The fill's colours come from beyond the outline's fringe, whose pixels mix the backdrop into
     // the hair or skin: taken from there, the fill would carry the backdrop's tint onto the crown.
-    // Every source pixel gets a label of its own; every marked pixel, its nearest one's.
     cv::Mat notSource;
     const int fringe = 2 * kFringe + 1;
     cv::dilate(marked, notSource, cv::getStructuringElement(cv::MORPH_ELLIPSE, cv::Size(fringe, fringe)));
     if (cv::countNonZero(notSource) == static_cast<int>(atlas.total()))
         notSource = marked;
-    cv::Mat distance, labels;
-    cv::distanceTransform(notSource, distance, labels, cv::DIST_L2, cv::DIST_MASK_5, cv::DIST_LABEL_PIXEL);
-    std::vector<cv::Vec3b> colourOf(atlas.total() - static_cast<size_t>(cv::countNonZero(notSource)) + 1);
-    for (int y = 0; y < atlas.rows; ++y)
-        for (int x = 0; x < atlas.cols; ++x)
-            if (!notSource.at<uint8_t>(y, x))
-                colourOf[static_cast<size_t>(labels.at<int>(y, x))] = atlas.at<cv::Vec3b>(y, x);
-    cv::Mat filled = atlas.clone();
-    for (int y = 0; y < atlas.rows; ++y)
-        for (int x = 0; x < atlas.cols; ++x)
-            if (marked.at<uint8_t>(y, x))
-                filled.at<cv::Vec3b>(y, x) = colourOf[static_cast<size_t>(labels.at<int>(y, x))];
+    const cv::Mat filled = FillFromNearestUnmarked(atlas, notSource);
     cv::Mat soft;
     cv::blur(filled, soft, cv::Size(kFillSoftening, kFillSoftening));
     soft.copyTo(atlas, marked);
@@ -1085,7 +1075,7 @@ void TTextureCreator::KeepBackgroundOut(cv::Mat& atlas, const cv::Mat& backgroun
 cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat& profilePhoto,
                                        const THeadAttributes* attributes, TGeometry* headGeometry,
                                        TGeometry* hairsGeometry, const TWeightManager* weights,
-                                       const cv::Mat& frontSkin, const cv::Mat& profileSkin)
+                                       const cv::Mat& frontSkin, const cv::Mat& profileSkin, cv::Mat* normalMapOut)
 {
     if (frontPhoto.empty() || profilePhoto.empty() || !attributes)
         return cv::Mat();
@@ -1200,5 +1190,7 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
     const cv::Mat normalMap = CreateNormalMap(atlas);
     if (!normalMap.empty())
         SaveBitmap(folder + "data/textures/normalmap.bmp", normalMap);
+    if (normalMapOut)
+        *normalMapOut = normalMap;
     return atlas;
 }

@@ -55,10 +55,12 @@ public:
     // returns an empty Mat with a message, before anything is changed, when the points cannot
     // make an atlas. The profile points must be in their left-facing form. With the photos' skin
     // masks (8-bit, non-zero on skin, each its photo's size), the photos' background is kept out
-    // of the atlas (see KeepBackgroundOut).
+    // of the atlas (see KeepBackgroundOut). With `normalMapOut`, the normal map written is also
+    // handed back there.
     cv::Mat CreateTexture(const cv::Mat& frontPhoto, const cv::Mat& profilePhoto, const THeadAttributes* attributes,
                           TGeometry* headGeometry, TGeometry* hairsGeometry, const TWeightManager* weights,
-                          const cv::Mat& frontSkin = cv::Mat(), const cv::Mat& profileSkin = cv::Mat());
+                          const cv::Mat& frontSkin = cv::Mat(), const cv::Mat& profileSkin = cv::Mat(),
+                          cv::Mat* normalMapOut = nullptr);
 
     // A photo's background: the pixels that are not skin and are reached, without a step in colour,
     // from the places of the photo's edge that show the backdrop (the colour most of the edge

@@ -4,8 +4,10 @@
 // ones wait aside, and only a complete new head replaces them.
 #include <GL/glew.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <optional>
 #include <sstream>
@@ -77,9 +79,14 @@ public:
     {
         for (const char* name : {"data/textures/headtexture.bmp", "data/textures/eye.bmp", "data/textures/normalmap.bmp"}) {
             TFile file{folder + name, std::nullopt};
-            std::ifstream in(file.path, std::ios::binary);
-            if (in)
-                file.bytes = std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            // Read whole: these files are megabytes, too many for a character-by-character copy.
+            std::ifstream in(file.path, std::ios::binary | std::ios::ate);
+            if (in) {
+                std::string bytes(static_cast<size_t>(std::max<std::streamoff>(in.tellg(), 0)), '\0');
+                in.seekg(0);
+                if (in.read(bytes.data(), static_cast<std::streamsize>(bytes.size())))
+                    file.bytes = std::move(bytes);
+            }
             files.push_back(std::move(file));
         }
     }
@@ -141,6 +148,36 @@ TGeometry* GeometryOf(TColladaAsset* asset, size_t index, size_t needed, const s
         Fail("Error: the model \"" + path + "\" has " + std::to_string(asset->geometries.geometries.size()) +
              " geometries; it needs " + std::to_string(needed));
     return asset->geometries.geometries[index].get();
+}
+
+// An image being written to `written` goes into the texture cache as it is, under every name by
+// which the models refer to that file, so that their texture upload need not read it back. False
+// when no model refers to it.
+bool ProvideTexture(TColladaEngine* engine, const std::string& written, int unit, const cv::Mat& image)
+{
+    std::error_code ec;
+    const std::filesystem::path target = std::filesystem::weakly_canonical(written, ec);
+    if (image.empty() || ec)
+        return false;
+    bool provided = false;
+    for (TColladaAsset* model : engine->models)
+        for (const std::string& file : model->images.files) {
+            const std::filesystem::path named = std::filesystem::weakly_canonical(ResolveDataPath(file), ec);
+            if (!ec && named == target) {
+                engine->textureEngine->LoadTexture(file, unit, image);
+                provided = true;
+            }
+        }
+    return provided;
+}
+
+bool WriteImage(const std::string& path, const cv::Mat& image)
+{
+    try {
+        return cv::imwrite(path, image);
+    } catch (const cv::Exception&) {
+        return false;
+    }
 }
 
 void SwapIfGreater(int& a, int& b)
@@ -249,20 +286,20 @@ void TVultari::Reconstruct()
                  ".wgh\" marks no vertex");
 
         // Head texture, eye texture and normal map, and the texture coordinates of head and hair.
+        cv::Mat normalMapImage;
         const cv::Mat atlas = textureCreator->CreateTexture(recognizer->frontImage, recognizer->profileImage, points,
                                                             headMesh, hairsMesh, weightManager,
                                                             recognizer->SkinOf(recognizer->frontImage),
-                                                            recognizer->SkinOf(recognizer->profileImage));
+                                                            recognizer->SkinOf(recognizer->profileImage), &normalMapImage);
+        const std::string atlasPath = folder + "data/textures/headtexture.bmp";
+        const std::string normalMapPath = folder + "data/textures/normalmap.bmp";
+        // The atlas is written meanwhile: the upload and the deformation do not read the file. A
+        // failure leaves this block only after the write has ended (the future waits).
+        std::future<bool> atlasWritten;
         if (!atlas.empty()) {
-            const std::string atlasPath = folder + "data/textures/headtexture.bmp";
-            bool written = false;
-            try {
-                written = cv::imwrite(atlasPath, atlas);
-            } catch (const cv::Exception&) {
-                written = false;
-            }
-            if (!written)
-                throw FileOpenError(atlasPath, "The file cannot be written");
+            atlasWritten = std::async(std::launch::async, [&atlas, &atlasPath] { return WriteImage(atlasPath, atlas); });
+            if (!ProvideTexture(engine, atlasPath, GL_TEXTURE0, atlas))
+                atlasWritten.wait();  // a model reads the file itself
         }
         engine->LoadTextures("");
         if (cube->textures.empty())
@@ -275,7 +312,9 @@ void TVultari::Reconstruct()
         for (TGeometry* mesh : {headMesh, leftEyeMesh, rightEyeMesh})
             RecomputeSurfaceFrames(*mesh);
 
-        const int normalMap = engine->textureEngine->LoadTexture(folder + "data/textures/normalmap.bmp", GL_TEXTURE1);
+        const int normalMap = normalMapImage.empty()
+                                  ? engine->textureEngine->LoadTexture(normalMapPath, GL_TEXTURE1)
+                                  : engine->textureEngine->LoadTexture(normalMapPath, GL_TEXTURE1, normalMapImage);
         cube->textures.push_back(normalMap);
 
         headAsset->polygonMode = GL_FILL;
@@ -284,6 +323,9 @@ void TVultari::Reconstruct()
         engine->UpdateBuffers(headAsset);
         engine->UpdateBuffers(Model(engine, newEyes));
         engine->UpdateBuffers(Model(engine, newHairs));
+
+        if (atlasWritten.valid() && !atlasWritten.get())
+            throw FileOpenError(atlasPath, "The file cannot be written");
 
         // The new head is complete: the old one goes.
         std::vector<TColladaAsset*> newModels = std::move(engine->models);

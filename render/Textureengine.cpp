@@ -69,16 +69,9 @@ cv::Mat DecodeImage(const std::string& file, ImageKind kind)
     return image;
 }
 
-}  // namespace
-
-std::vector<unsigned char> ReadTextureImage(const std::string& path, int& width, int& height)
+// GL's pixels of an 8-bit BGR image: RGBA, the bottom row first.
+std::vector<unsigned char> GLPixels(const cv::Mat& image, int& width, int& height)
 {
-    width = height = 0;
-    const std::string file = ResolveDataPath(path);
-    const ImageKind kind = KindOf(file);
-    if (kind == ImageKind::None)
-        return {};
-    const cv::Mat image = DecodeImage(file, kind);
     const int w = image.cols;
     const int h = image.rows;
     std::vector<unsigned char> pixels(static_cast<size_t>(w) * static_cast<size_t>(h) * 4);
@@ -98,6 +91,18 @@ std::vector<unsigned char> ReadTextureImage(const std::string& path, int& width,
     return pixels;
 }
 
+}  // namespace
+
+std::vector<unsigned char> ReadTextureImage(const std::string& path, int& width, int& height)
+{
+    width = height = 0;
+    const std::string file = ResolveDataPath(path);
+    const ImageKind kind = KindOf(file);
+    if (kind == ImageKind::None)
+        return {};
+    return GLPixels(DecodeImage(file, kind), width, height);
+}
+
 TTexture::~TTexture()
 {
     if (textureId != 0)
@@ -106,10 +111,26 @@ TTexture::~TTexture()
 
 bool TTexture::Load(const std::string& path, int unit)
 {
-    fileName = path;
-    textureUnit = unit;
     int width = 0, height = 0;
     const std::vector<unsigned char> pixels = ReadTextureImage(path, width, height);
+    Upload(path, unit, pixels, width, height);
+    return true;
+}
+
+bool TTexture::Load(const std::string& path, int unit, const cv::Mat& image)
+{
+    if (image.empty() || image.type() != CV_8UC3)
+        throw Exception("Cannot use the image given for \"" + path + "\": it is not an 8-bit colour image.");
+    int width = 0, height = 0;
+    const std::vector<unsigned char> pixels = GLPixels(image, width, height);
+    Upload(path, unit, pixels, width, height);
+    return true;
+}
+
+void TTexture::Upload(const std::string& path, int unit, const std::vector<unsigned char>& pixels, int width, int height)
+{
+    fileName = path;
+    textureUnit = unit;
 
     glEntryPoints.ActiveTextureARB(static_cast<unsigned>(unit));
     if (textureId != 0)
@@ -124,7 +145,6 @@ bool TTexture::Load(const std::string& path, int unit)
     glCore.TexParameteri(GL_TEXTURE_2D, GL_GENERATE_MIPMAP, GL_FALSE);
     glCore.TexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, width, height, 0, GL_RGBA, GL_UNSIGNED_BYTE,
                       pixels.empty() ? nullptr : pixels.data());
-    return true;
 }
 
 void TTexture::Bind()
@@ -155,6 +175,19 @@ int TTextureEngine::LoadTexture(const std::string& path, int unit)
     }
     auto texture = std::make_unique<TTexture>();
     texture->Load(path, unit);
+    textures.push_back(texture.get());
+    texture.release();
+    return static_cast<int>(textures.size()) - 1;
+}
+
+int TTextureEngine::LoadTexture(const std::string& path, int unit, const cv::Mat& image)
+{
+    for (size_t i = 0; i < textures.size(); ++i) {
+        if (textures[i]->fileName == path && textures[i]->textureUnit == unit)
+            return static_cast<int>(i);
+    }
+    auto texture = std::make_unique<TTexture>();
+    texture->Load(path, unit, image);
     textures.push_back(texture.get());
     texture.release();
     return static_cast<int>(textures.size()) - 1;

@@ -4,6 +4,10 @@
 #include <string>
 #include <vector>
 
+namespace cv {
+class Mat;
+}
+
 class TTexture {
 public:
     TTexture() = default;
@@ -18,6 +22,9 @@ public:
     // 0 x 0 texture. A missing or undecodable file throws Exception naming the file, before any GL
     // object exists. Returns true. Leaves `unit` active with the new texture bound on it.
     bool Load(const std::string& path, int unit);
+    // The same texture from `image` (8-bit BGR, as the file at `path` would decode), without reading
+    // the file: for an image just written there. Another kind of image throws Exception.
+    bool Load(const std::string& path, int unit, const cv::Mat& image);
     // When `enabled`: makes `textureUnit` active, enables 2D texturing and binds the texture.
     void Bind();
     // Makes `textureUnit` active and disables 2D texturing, whatever `enabled` says.
@@ -27,6 +34,9 @@ public:
     unsigned int textureId = 0;    // GL texture name; 0 = none
     std::string fileName;          // the path as requested; the cache key with textureUnit
     bool enabled = true;           // false: Bind does nothing
+
+private:
+    void Upload(const std::string& path, int unit, const std::vector<unsigned char>& pixels, int width, int height);
 };
 
 class TTextureEngine {
@@ -40,6 +50,8 @@ public:
     // Index of the texture loaded from exactly `path` on `unit`, loading it first when there is none.
     // A load failure propagates (Exception) and appends nothing.
     int LoadTexture(const std::string& path, int unit);
+    // As above, a texture not yet in the cache made from `image` (see TTexture::Load).
+    int LoadTexture(const std::string& path, int unit, const cv::Mat& image);
     // Deletes every texture in list order and empties the list; the next load gets index 0.
     void Clear();
 

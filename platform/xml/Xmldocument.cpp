@@ -115,7 +115,11 @@ void TXMLDocument::LoadFromFile(const std::string& fileName)
         throw FileOpenError(fileName, err == ENOENT || err == 0 ? "The system cannot find the file specified."
                                                                 : std::string(std::strerror(err)) + ".");
     }
-    std::vector<char> data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Read in blocks: a model file is megabytes, slow to copy one character at a time.
+    std::vector<char> data;
+    char block[1 << 16];
+    while (in.read(block, sizeof block) || in.gcount() > 0)
+        data.insert(data.end(), block, block + in.gcount());
     if (in.bad())
         throw FileOpenError(fileName, "The file cannot be read.");
 

@@ -160,6 +160,47 @@ TEST_F(TextureFiles, LoadMakesTheTextureOnItsUnitInTheFixedOrder)
     EXPECT_EQ(recorder.uploads[0].bytes, (Bytes{0, 0, 255, 255, 255, 0, 0, 255}));
 }
 
+TEST_F(TextureFiles, AnImageInMemoryUploadsAsItsFileWouldWithoutReadingIt)
+{
+    // 3 x 2, odd width so that a row-stride slip would show; the file is written, then changed on
+    // disk, so that only bytes from memory can match the image.
+    cv::Mat image(2, 3, CV_8UC3);
+    for (int y = 0; y < 2; ++y)
+        for (int x = 0; x < 3; ++x)
+            image.at<cv::Vec3b>(y, x) = cv::Vec3b(uint8_t(10 * x), uint8_t(50 + y), uint8_t(200 - x - y));
+    ASSERT_TRUE(cv::imwrite(folder.path + "atlas.bmp", image));
+    Calls fromFile;
+    Bytes fileBytes;
+    {
+        GLRecorder recorder;
+        TTexture texture;
+        texture.Load("atlas.bmp", GL_TEXTURE1);
+        fromFile = recorder.calls;
+        ASSERT_EQ(recorder.uploads.size(), 1u);
+        fileBytes = recorder.uploads[0].bytes;
+    }
+    folder.Write("atlas.bmp", bmp::File(1, 1, {red}, 24));
+    GLRecorder recorder;
+    TTextureEngine cache;
+    EXPECT_EQ(cache.LoadTexture("atlas.bmp", GL_TEXTURE1, image), 0);
+    EXPECT_EQ(cache.LoadTexture("atlas.bmp", GL_TEXTURE1), 0) << "the cache knows it by its path and unit";
+    EXPECT_EQ(cache.textures[0]->fileName, "atlas.bmp");
+    ASSERT_EQ(recorder.uploads.size(), 1u);
+    EXPECT_EQ(recorder.uploads[0].bytes, fileBytes);
+    const Calls calls(recorder.calls.begin(), recorder.calls.begin() + static_cast<long>(fromFile.size()));
+    EXPECT_EQ(calls, fromFile);
+}
+
+TEST_F(TextureFiles, AnImageInMemoryOfAnotherKindThrowsAndTheCacheStaysEmpty)
+{
+    GLRecorder recorder;
+    TTextureEngine cache;
+    for (const cv::Mat& image : {cv::Mat(), cv::Mat(2, 2, CV_8UC1, cv::Scalar(9)), cv::Mat(2, 2, CV_8UC4, cv::Scalar(9))})
+        EXPECT_THROW(cache.LoadTexture("x.bmp", GL_TEXTURE0, image), Exception);
+    EXPECT_TRUE(cache.textures.empty());
+    EXPECT_TRUE(recorder.uploads.empty());
+}
+
 TEST_F(TextureFiles, AnUnknownExtensionGivesAnEmptyTexture)
 {
     folder.Write("picture.png", "whatever");
