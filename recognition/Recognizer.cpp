@@ -341,31 +341,106 @@ int NeckLead(const Silhouette& s)
     return 20 * std::abs(lead) >= maxX - minX ? lead : 0;
 }
 
+cv::Rect OutlineBox(const Silhouette& s)
+{
+    int minX = s.smoothed.cols, maxX = 0, minY = s.smoothed.rows, maxY = 0;
+    for (const cv::Point& q : s.contour) {
+        minX = std::min(minX, q.x);
+        maxX = std::max(maxX, q.x);
+        minY = std::min(minY, q.y);
+        maxY = std::max(maxY, q.y);
+    }
+    return {minX, minY, std::max(maxX - minX, 0), std::max(maxY - minY, 0)};
+}
+
+// A face shell (a scan of the face alone) is much less deep than tall: no skull behind the face and
+// no neck below it, so its lowest part is the chin and the neck cue would point the wrong way.
+bool IsFaceShell(const Silhouette& s)
+{
+    const cv::Rect box = OutlineBox(s);
+    return 2 * box.width < box.height;
+}
+
+// The nose: the face's side of a silhouette is the one whose edge juts out furthest past its own
+// run (the tip of the nose past the lips and the brow). Per row of the upper seven tenths of the
+// box (above shoulders), the first and the last skin column; each side's largest jut past the
+// median of its edge. +1 when the side toward smaller x juts out three times as far as the other and
+// by at least a twentieth of the box's width, -1 the other way round, 0 otherwise.
+int NoseLead(const Silhouette& s)
+{
+    const cv::Rect box = OutlineBox(s);
+    std::vector<int> first, last;
+    for (int y = std::max(box.y, 0); y < std::min(box.y + box.height * 7 / 10, s.smoothed.rows); ++y) {
+        const std::uint8_t* row = s.smoothed.ptr<std::uint8_t>(y);
+        int a = -1, b = -1;
+        for (int x = 0; x < s.smoothed.cols; ++x)
+            if (row[x] == 255) {
+                if (a < 0)
+                    a = x;
+                b = x;
+            }
+        if (a >= 0) {
+            first.push_back(a);
+            last.push_back(b);
+        }
+    }
+    if (first.size() < 3)
+        return 0;
+    auto median = [](std::vector<int> v) {
+        std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+        return v[v.size() / 2];
+    };
+    const int front = median(first) - *std::min_element(first.begin(), first.end());
+    const int back = *std::max_element(last.begin(), last.end()) - median(last);
+    const int least = std::max(1, box.width / 20);
+    if (front >= 3 * back && front >= least)
+        return 1;
+    if (back >= 3 * front && back >= least)
+        return -1;
+    return 0;
+}
+
+// How the facing was decided.
+enum class TFacing { Decided, NoEvidence, CuesDisagree };
+
 // The facing of a silhouette: 0 when the face looks toward smaller x, 1 the other way. The neck
-// decides (the face is on the side away from it); when it does not, the profile-face cascade breaks
-// the tie (profileFaceVote: +1 for toward smaller x, -1 the other way, 0 no preference); last, the
-// silhouette's reach: toward smaller x when the sum of cx - x over the outline is positive. False
-// without evidence: no skin, no outline inside the photo, or no cue at all.
-bool DecideFacing(const Silhouette& s, const std::function<int()>& profileFaceVote, int& orientation)
+// decides (the face is on the side away from it) unless the silhouette is a face shell, which has
+// none; a nose that clearly juts out on the neck's side contradicts it, and then nothing is
+// decided. Without a neck the nose decides; then the profile-face cascade (profileFaceVote: +1 for
+// toward smaller x, -1 the other way, 0 no preference); last, the silhouette's reach: toward
+// smaller x when the sum of cx - x over the outline is positive. NoEvidence without skin, without
+// an outline inside the photo, or without any cue.
+TFacing DecideFacing(const Silhouette& s, const std::function<int()>& profileFaceVote, int& orientation)
 {
     if (!s.hasCentroid || s.contour.empty())
-        return false;
-    if (const int neck = NeckLead(s); neck != 0) {
-        orientation = neck > 0 ? 0 : 1;
-        return true;
+        return TFacing::NoEvidence;
+    const int nose = NoseLead(s);
+    if (const int neck = IsFaceShell(s) ? 0 : NeckLead(s); neck != 0) {
+        const int byNeck = neck > 0 ? 0 : 1;
+        if (nose != 0 && (nose > 0 ? 0 : 1) != byNeck)
+            return TFacing::CuesDisagree;
+        orientation = byNeck;
+        return TFacing::Decided;
+    }
+    if (nose != 0) {
+        orientation = nose > 0 ? 0 : 1;
+        return TFacing::Decided;
     }
     if (const int vote = profileFaceVote(); vote != 0) {
         orientation = vote > 0 ? 0 : 1;
-        return true;
+        return TFacing::Decided;
     }
     long long sum = 0;
     for (const cv::Point& p : s.contour)
         sum += s.cx - p.x;
     if (sum == 0)
-        return false;
+        return TFacing::NoEvidence;
     orientation = sum > 0 ? 0 : 1;
-    return true;
+    return TFacing::Decided;
 }
+
+const char* const kFacingUndecided =
+    "The profile photo's facing could not be decided: it is kept as loaded. Mirror it in the editor if the face looks right.";
 }
 
 TRecognizer::TRecognizer()
@@ -598,10 +673,10 @@ void PlaceHeadBox(THPoint* const* p, const std::vector<cv::Point>& leftOutline,
     p[BottomHead]->MoveTo(F.x + F.width / 2, crown + height);
 }
 
-// A measured chin sets the head box's height: the eyes lie at their share of it below the crown, so
-// the crown and the row of the extremes follow from the eyes and the chin, which the photo shows,
-// rather than from the face rectangle and the outline's width.
-void HangHeadBoxFromChin(THPoint* const* p, int chinY)
+// A measured chin carries the head box: the crown and the row of the extremes follow from it, at
+// the height the measured eyes give (they lie at their share of it below the crown), or else at
+// the height the outline's width gives, rather than from the face rectangle's centre.
+void HangHeadBoxFromChin(THPoint* const* p, int chinY, bool eyesMeasured)
 {
     using namespace FrontPoint;
     double eyeShare = 0;
@@ -609,9 +684,9 @@ void HangHeadBoxFromChin(THPoint* const* p, int chinY)
         if (s.point == LeftEyeCenter)
             eyeShare = s.fy;
     const double eyeY = (p[LeftEyeCenter]->y + p[RightEyeCenter]->y) / 2.0;
-    if (chinY <= eyeY || eyeShare <= 0 || eyeShare >= 1)
-        return;
-    const int height = RoundHalfEven((chinY - eyeY) / (1 - eyeShare));
+    int height = p[BottomHead]->y - p[TopHead]->y;
+    if (eyesMeasured && chinY > eyeY && eyeShare > 0 && eyeShare < 1)
+        height = RoundHalfEven((chinY - eyeY) / (1 - eyeShare));
     const int crown = chinY - height;
     const int extremeRow = crown + RoundHalfEven(FrontProportion::ExtremesBelowCrown * height);
     p[BottomHead]->MoveTo(p[BottomHead]->x, chinY);
@@ -889,8 +964,8 @@ cv::Point ChooseNose(const std::vector<cv::Rect>& hits, const cv::Rect& region, 
     return N.x == 0 || N.y == 0 ? estimate : N;
 }
 
-// Mouth: the hit nearest to the eyes' middle below the nose, well away from it and from the head's
-// sides; its rectangle's sides are the lips' corners. Without one the lips' junction hangs below
+// Mouth: the hit nearest to the eyes' middle below the nose, well away from it (but above the
+// chin) and from the head's sides; its rectangle's sides are the lips' corners. Without one the lips' junction hangs below
 // the nose by the head's proportions.
 bool PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::Rect& region, cv::Point E1,
                 cv::Point E2, cv::Point N, double featureWidth, double roll)
@@ -898,12 +973,14 @@ bool PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::
     using namespace FrontPoint;
     const int D = TRecognizer::Abs(E2.x - E1.x), mx = (E1.x + E2.x) / 2;
     const int width = HeadWidth(p), margin = width / 5;
+    // A hit further below the nose than twice the lips' junction is the chin.
+    const double lowest = N.y + 2 * FrontProportion::MouthFromNose.dy * featureWidth;
     cv::Point M(0, 0);
     cv::Rect RM;
     for (const cv::Rect& h : hits) {
         const cv::Point c = CentreOf(region, h);
         const bool central = TRecognizer::Abs(c.x - mx) < TRecognizer::Abs(M.x - mx);
-        const bool belowNose = double(TRecognizer::Abs(N.y - c.y)) > double(D) / 3.0 && N.y < c.y;
+        const bool belowNose = double(TRecognizer::Abs(N.y - c.y)) > double(D) / 3.0 && N.y < c.y && c.y <= lowest;
         if (central && belowNose && p[LeftHead]->x + margin < c.x && c.x < p[RightHead]->x - margin) {
             M = c;
             RM = cv::Rect(region.x + h.x, region.y + h.y, h.width, h.height);
@@ -1041,7 +1118,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
 
     int chinY = 0;
     if (FindChin(grey, p[MouthCenter]->GetPosition(), D, chinY) && chinY > p[MouthCenter]->y) {
-        HangHeadBoxFromChin(p, chinY);
+        HangHeadBoxFromChin(p, chinY, measured1 && measured2);
         fallback.reset(BottomHead);
     }
 
@@ -1053,6 +1130,14 @@ int TRecognizer::ProfileFaceVote(const cv::Mat& photo) const
 {
     cv::Mat grey, mirrored;
     cv::cvtColor(photo, grey, cv::COLOR_BGR2GRAY);
+    // Only faces of an eighth of the photo and more count, so a shrunk copy shows them as well
+    // and costs a fraction of the search (the search runs on the photo and its mirror).
+    constexpr int kVoteSide = 480;
+    if (const int small = std::min(grey.cols, grey.rows); small > kVoteSide) {
+        const double f = double(kVoteSide) / small;
+        cv::resize(grey, grey, cv::Size(std::max(1, RoundHalfEven(grey.cols * f)), std::max(1, RoundHalfEven(grey.rows * f))), 0, 0,
+                   cv::INTER_AREA);
+    }
     cv::flip(grey, mirrored, 1);
     // A profile face fills a good part of a profile photo; smaller windows cost much and add only
     // false hits.
@@ -1075,7 +1160,11 @@ void TRecognizer::DetectProfileOrientation(THeadAttributes* attributes)
     }
     Silhouette silhouette(profileImage, skinLocus);
     int orientation = 0;
-    if (!DecideFacing(silhouette, [this] { return ProfileFaceVote(profileImage); }, orientation))
+    const TFacing facing = DecideFacing(silhouette, [this] { return ProfileFaceVote(profileImage); }, orientation);
+    report.facingUndecided = facing == TFacing::CuesDisagree;
+    if (report.facingUndecided)
+        ShowMessage(kFacingUndecided);
+    if (facing != TFacing::Decided)
         return; // the orientation stays as it is
     if (orientation == 1)
         cv::flip(profileImage, profileImage, 1);
@@ -1106,7 +1195,12 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     // The silhouette serves the facing decision and the placement; a flip mirrors it.
     Silhouette s(profileImage, skinLocus);
     int orientation = 0;
-    if (!keepOrientation && DecideFacing(s, [this] { return ProfileFaceVote(profileImage); }, orientation)) {
+    const TFacing facing =
+        keepOrientation ? TFacing::NoEvidence : DecideFacing(s, [this] { return ProfileFaceVote(profileImage); }, orientation);
+    report.facingUndecided = facing == TFacing::CuesDisagree;
+    if (report.facingUndecided)
+        ShowMessage(kFacingUndecided);
+    if (facing == TFacing::Decided) {
         if (orientation == 1) {
             cv::flip(profileImage, profileImage, 1);
             s.Flip();
@@ -1123,9 +1217,12 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
         return result;
     };
 
+    std::bitset<Count>& fallback = report.profileFallback;
+    fallback.set();
     if (!s.hasCentroid || s.contour.empty())
         return finish(false);
     const int cx = s.cx, cy = s.cy;
+    fallback.reset(HeadCenter);
     p[HeadCenter]->MoveTo(cx, cy);
 
     // Head box from the outline, and a scan box 1.15 times its size about its centre.
@@ -1181,6 +1278,12 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
         root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y);
     }
     p[NoseRoot]->MoveTo(line[root].x, line[root].y);
+    fallback.reset(NoseTip);
+    fallback.reset(NoseRoot);
+    if (chinFound) {
+        fallback.reset(BottomHead);
+        fallback.reset(LeftHead); // the tip of the nose
+    }
 
     // The mouth by the fixed fractions of the skin box.
     const int HW = p[RightHead]->x - p[LeftHead]->x;

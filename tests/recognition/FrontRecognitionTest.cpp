@@ -389,8 +389,11 @@ TEST_F(NoseMouthTest, MouthHitsCloseToTheNoseOrTheSidesAreNeverChosen)
         {"on the right margin", {HitAt({xr - m, 520}, 60, 30)}, false, {}, 0, 0},
         {"just more than D/3 below", {HitAt({495, 457}, 60, 30)}, true, {495, 457}, 465, 525},
         {"the most central acceptable hit",
-         {HitAt({505, 500}, 60, 30), HitAt({498, 520}, 70, 30), HitAt({499, 450}, 60, 30), HitAt({480, 510}, 60, 30)},
-         true, {498, 520}, 463, 533},
+         {HitAt({505, 470}, 60, 30), HitAt({498, 480}, 70, 30), HitAt({499, 450}, 60, 30), HitAt({480, 475}, 60, 30)},
+         true, {498, 480}, 463, 533},
+        // Twice the lips' junction below the nose, by the width the eyes give: 2 x 0.134 x 208.8.
+        {"as far below the nose as a chin", {HitAt({500, 487}, 60, 30)}, false, {}, 0, 0},
+        {"just above that", {HitAt({500, 485}, 60, 30)}, true, {500, 485}, 470, 530},
     };
     for (const Case& c : cases) {
         THeadAttributes fresh;
