@@ -499,4 +499,68 @@ TEST_F(FrontRecognitionTest, ProfilePointsAreNotTouched)
     EXPECT_EQ(points.profile[4]->GetPosition(), cv::Point(11, 12));
     EXPECT_EQ(points.profile[0]->GetPosition(), cv::Point(0, 0));
 }
+
+// The grey-level steps on drawn features: dark irises, a dark lip line, the shadow under a chin.
+TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
+{
+    ASSERT_TRUE(Run()); // plain skin: nothing to measure, every step falls back
+    for (int i : {LeftEyeCenter, RightEyeCenter, MouthLeft, MouthRight, BottomHead})
+        EXPECT_TRUE(r.report.frontFallback[i]) << points.front[i]->name;
+    const cv::Point e1 = Estimate(points, LeftEyeCenter) + cv::Point(4, 3);
+    const cv::Point e2 = Estimate(points, RightEyeCenter) + cv::Point(-2, 3);
+    const cv::Point mouth = At(MouthCenter);
+    const int D = e2.x - e1.x;
+    const int lipY = mouth.y + 6, chinY = mouth.y + RoundHalfEven(0.8 * D);
+    const cv::Scalar dark(40, 40, 60), shadow(70, 90, 140);
+
+    struct Case {
+        const char* what;
+        bool irises, lips, chin;
+    };
+    for (const Case& c : {Case{"irises", true, false, false}, Case{"lips", true, true, false}, Case{"all", true, true, true},
+                          Case{"chin without irises", false, false, true}}) {
+        cv::Mat photo = HeadPhoto();
+        if (c.irises)
+            for (cv::Point e : {e1, e2})
+                cv::circle(photo, e, 7, dark, cv::FILLED);
+        if (c.lips)
+            cv::line(photo, {mouth.x - 40, lipY}, {mouth.x + 40, lipY}, dark, 3);
+        if (c.chin)
+            cv::rectangle(photo, cv::Rect(mouth.x - 70, chinY, 141, 60), shadow, cv::FILLED);
+        r.frontImage = photo;
+        THeadAttributes a;
+        ASSERT_TRUE(r.RecognizeFront(&a)) << c.what;
+        auto P = [&](int i) { return a.front[i]->GetPosition(); };
+        const auto& fell = r.report.frontFallback;
+        EXPECT_EQ(!fell[LeftEyeCenter] && !fell[RightEyeCenter], c.irises) << c.what;
+        if (c.irises) {
+            EXPECT_LE(cv::norm(P(LeftEyeCenter) - e1), 1.5) << c.what;
+            EXPECT_LE(cv::norm(P(RightEyeCenter) - e2), 1.5) << c.what;
+        }
+        EXPECT_EQ(!fell[MouthLeft] && !fell[MouthRight], c.lips) << c.what;
+        if (c.lips) {
+            EXPECT_NEAR(P(MouthLeft).x, mouth.x - 40, 2) << c.what;
+            EXPECT_NEAR(P(MouthRight).x, mouth.x + 40, 2) << c.what;
+            EXPECT_NEAR(P(MouthCenter).y, lipY, 1) << c.what;
+            EXPECT_NEAR(P(MouthLeft).y, lipY, 1) << c.what;
+        }
+        EXPECT_EQ(!fell[BottomHead], c.chin) << c.what;
+        if (c.chin) {
+            EXPECT_NEAR(P(BottomHead).y, chinY, 2) << c.what;
+            // The crown hangs from the chin: at the eyes' share above it when the eyes were
+            // measured, at the height the outline's width gives otherwise.
+            const double eyeY = (P(LeftEyeCenter).y + P(RightEyeCenter).y) / 2.0;
+            const double eyeShare = (eyeY - P(TopHead).y) / (P(BottomHead).y - P(TopHead).y);
+            if (c.irises)
+                EXPECT_NEAR(eyeShare, (Estimate(points, LeftEyeCenter).y - points.front[TopHead]->y) /
+                                          double(points.front[BottomHead]->y - points.front[TopHead]->y),
+                            0.01)
+                    << c.what;
+            else
+                EXPECT_EQ(P(BottomHead).y - P(TopHead).y,
+                          RoundHalfEven(FrontProportion::HeightPerWidth * (P(RightHead).x - P(LeftHead).x)))
+                    << c.what;
+        }
+    }
+}
 }

@@ -270,6 +270,54 @@ TEST_F(ProfileRecognitionTest, FacingIsFoundOnHeadsOfEveryShape)
     }
 }
 
+TEST_F(ProfileRecognitionTest, FaceShellsAndContradictingCues)
+{
+    // A face shell: a scan of the face alone, much less deep than tall, its lowest part the chin
+    // at the front. Its nose decides; the chin is no neck.
+    const std::vector<cv::Point> shell = {{420, 150}, {380, 200}, {370, 380}, {300, 470}, {370, 520},
+                                          {375, 600}, {340, 720}, {360, 790}, {470, 790}, {560, 680}, {600, 150}};
+    // A head on a neck under its back, with a jut on its back twice as long as its nose: the neck
+    // says it looks left, the jut that it looks right.
+    const std::vector<cv::Point> contradicting = {{400, 210}, {300, 250}, {300, 480}, {320, 500}, {270, 600},
+                                                  {310, 630}, {300, 680}, {310, 760}, {360, 820}, {560, 840},
+                                                  {560, kH - 1},  {720, kH - 1},  {760, 600}, {880, 450},
+                                                  {760, 400},  {600, 220}};
+    struct Case {
+        const char* what;
+        const std::vector<cv::Point>& outline;
+        bool decided;
+    };
+    for (const Case& c : {Case{"face shell", shell, true}, Case{"neck and nose disagree", contradicting, false}}) {
+        cv::Mat photo = Plain(kW, kH);
+        cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{c.outline}, kSkin);
+        for (bool mirrored : {false, true}) {
+            const std::string what = std::string(c.what) + (mirrored ? ", mirrored" : "");
+            const cv::Mat loaded = mirrored ? Flipped(photo) : photo.clone();
+            for (bool alone : {false, true}) { // the facing alone, and within the recognition
+                THeadAttributes a;
+                messages.Clear();
+                r.profileImage = loaded.clone();
+                if (alone)
+                    r.DetectProfileOrientation(&a);
+                else
+                    r.RecognizeProfile(&a, false);
+                EXPECT_EQ(r.report.facingUndecided, !c.decided) << what;
+                if (c.decided) {
+                    EXPECT_EQ(a.profileOrientation, mirrored ? 1 : 0) << what;
+                    EXPECT_EQ(cv::norm(photo, r.profileImage, cv::NORM_INF), 0.0) << what << ": stored left-facing";
+                    EXPECT_TRUE(messages.Texts().empty()) << what;
+                } else {
+                    // Kept as loaded, and the user is told so.
+                    EXPECT_EQ(a.profileOrientation, 0) << what;
+                    EXPECT_EQ(cv::norm(loaded, r.profileImage, cv::NORM_INF), 0.0) << what;
+                    ASSERT_EQ(messages.Texts().size(), 1u) << what;
+                    EXPECT_NE(messages.Texts()[0].find("facing could not be decided"), std::string::npos) << what;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(ProfileRecognitionTest, ProfileFaceCascadeBreaksATie)
 {
     // An upright ellipse on a neck under its middle: the neck does not tell the facing. A dark
