@@ -361,8 +361,8 @@ bool IsFaceShell(const Silhouette& s)
     return 2 * box.width < box.height;
 }
 
-// The nose: the face's side of a silhouette is the one whose edge juts out furthest past its own
-// run (the tip of the nose past the lips and the brow). Per row of the upper seven tenths of the
+// The nose of a face shell: the face's side is the one whose edge juts out furthest past its own
+// run (the tip of the nose past the lips and the brow; the shell's back is a smooth cut). Per row of the upper seven tenths of the
 // box (above shoulders), the first and the last skin column; each side's largest jut past the
 // median of its edge. +1 when the side toward smaller x juts out three times as far as the other and
 // by at least a twentieth of the box's width, -1 the other way round, 0 otherwise.
@@ -403,40 +403,39 @@ int NoseLead(const Silhouette& s)
 // How the facing was decided.
 enum class TFacing { Decided, NoEvidence, CuesDisagree };
 
-// The facing of a silhouette: 0 when the face looks toward smaller x, 1 the other way. The neck
-// decides (the face is on the side away from it) unless the silhouette is a face shell, which has
-// none; a nose that clearly juts out on the neck's side contradicts it, and then nothing is
-// decided. Without a neck the nose decides; then the profile-face cascade (profileFaceVote: +1 for
-// toward smaller x, -1 the other way, 0 no preference); last, the silhouette's reach: toward
-// smaller x when the sum of cx - x over the outline is positive. NoEvidence without skin, without
-// an outline inside the photo, or without any cue.
+// The facing of a silhouette: 0 when the face looks toward smaller x, 1 the other way. A head
+// with a neck: the neck decides (the face is on the side away from it). A face shell has none: its
+// nose decides, and the profile-face cascade (profileFaceVote: +1 for toward smaller x, -1 the
+// other way, 0 no preference) is asked too; when the two disagree nothing is decided. Otherwise
+// the cascade breaks the tie; last, the silhouette's reach: toward smaller x when the sum of
+// cx - x over the outline is positive. NoEvidence without skin, without an outline inside the
+// photo, or without any cue.
 TFacing DecideFacing(const Silhouette& s, const std::function<int()>& profileFaceVote, int& orientation)
 {
     if (!s.hasCentroid || s.contour.empty())
         return TFacing::NoEvidence;
-    const int nose = NoseLead(s);
-    if (const int neck = IsFaceShell(s) ? 0 : NeckLead(s); neck != 0) {
-        const int byNeck = neck > 0 ? 0 : 1;
-        if (nose != 0 && (nose > 0 ? 0 : 1) != byNeck)
+    auto decide = [&](int towardSmallerX) {
+        orientation = towardSmallerX > 0 ? 0 : 1;
+        return TFacing::Decided;
+    };
+    if (IsFaceShell(s)) {
+        const int nose = NoseLead(s), vote = profileFaceVote();
+        if (nose != 0 && vote != 0 && nose != vote)
             return TFacing::CuesDisagree;
-        orientation = byNeck;
-        return TFacing::Decided;
-    }
-    if (nose != 0) {
-        orientation = nose > 0 ? 0 : 1;
-        return TFacing::Decided;
-    }
-    if (const int vote = profileFaceVote(); vote != 0) {
-        orientation = vote > 0 ? 0 : 1;
-        return TFacing::Decided;
+        if (nose != 0 || vote != 0)
+            return decide(nose != 0 ? nose : vote);
+    } else {
+        if (const int neck = NeckLead(s); neck != 0)
+            return decide(neck);
+        if (const int vote = profileFaceVote(); vote != 0)
+            return decide(vote);
     }
     long long sum = 0;
     for (const cv::Point& p : s.contour)
         sum += s.cx - p.x;
     if (sum == 0)
         return TFacing::NoEvidence;
-    orientation = sum > 0 ? 0 : 1;
-    return TFacing::Decided;
+    return decide(sum > 0 ? 1 : -1);
 }
 
 const char* const kFacingUndecided =
