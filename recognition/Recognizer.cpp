@@ -869,13 +869,13 @@ bool FindLipLine(const cv::Mat& grey, cv::Point guess, int D, TLipLine& lips)
 }
 
 // The chin: below the mouth, the face's lower outline, which is where the grey level of a band
-// under the mouth falls from light to dark (the shadow under the jaw), between 0.45 and 1.3 eye
-// distances below the lips: the highest fall of at least 0.6 of the strongest, since a dark collar
+// under the mouth falls from light to dark (the shadow under the jaw), between 0.45 and 1.1 eye
+// distances below the lips: the highest fall of at least half the strongest, since a dark collar
 // or the neck's own edge below it may fall further. False when there is no clear fall.
 bool FindChin(const cv::Mat& grey, cv::Point mouth, int D, int& chinY)
 {
     const int half = std::max(2, RoundHalfEven(0.3 * D)), top = mouth.y + RoundHalfEven(0.45 * D);
-    cv::Rect window(mouth.x - half, top, 2 * half + 1, std::max(3, RoundHalfEven(0.85 * D)));
+    cv::Rect window(mouth.x - half, top, 2 * half + 1, std::max(3, RoundHalfEven(0.65 * D)));
     const cv::Mat w = SmoothWindow(grey, window, D / 40.0);
     if (w.empty())
         return false;
@@ -892,7 +892,7 @@ bool FindChin(const cv::Mat& grey, cv::Point mouth, int D, int& chinY)
         return false;
     int at = -1;
     for (int y = k; y + k < rows.rows && at < 0; ++y)
-        if (fall[size_t(y)] >= 0.6 * best && fall[size_t(y)] >= fall[size_t(y - 1)] && fall[size_t(y)] >= fall[size_t(y + 1)])
+        if (fall[size_t(y)] >= 0.5 * best && fall[size_t(y)] >= fall[size_t(y - 1)] && fall[size_t(y)] >= fall[size_t(y + 1)])
             at = y;
     if (at < 0)
         return false;
