@@ -2,6 +2,7 @@
 #include "recognition/FrontProportions.h"
 
 #include <algorithm>
+#include <bitset>
 #include <cmath>
 #include <cstdint>
 #include <new>
@@ -350,31 +351,105 @@ int NeckLead(const Silhouette& s)
     return 20 * std::abs(lead) >= maxX - minX ? lead : 0;
 }
 
-// The facing of a silhouette: 0 when the face looks toward smaller x, 1 the other way. The neck
-// decides (the face is on the side away from it); when it does not, the profile-face cascade breaks
-// the tie (profileFaceVote: +1 for toward smaller x, -1 the other way, 0 no preference); last, the
-// silhouette's reach: toward smaller x when the sum of cx - x over the outline is positive. False
-// without evidence: no skin, no outline inside the photo, or no cue at all.
-bool DecideFacing(const Silhouette& s, const std::function<int()>& profileFaceVote, int& orientation)
+cv::Rect OutlineBox(const Silhouette& s)
+{
+    int minX = s.smoothed.cols, maxX = 0, minY = s.smoothed.rows, maxY = 0;
+    for (const cv::Point& q : s.contour) {
+        minX = std::min(minX, q.x);
+        maxX = std::max(maxX, q.x);
+        minY = std::min(minY, q.y);
+        maxY = std::max(maxY, q.y);
+    }
+    return {minX, minY, std::max(maxX - minX, 0), std::max(maxY - minY, 0)};
+}
+
+// A face shell (a scan of the face alone) is much less deep than tall: no skull behind the face and
+// no neck below it, so its lowest part is the chin and the neck cue would point the wrong way.
+bool IsFaceShell(const Silhouette& s)
+{
+    const cv::Rect box = OutlineBox(s);
+    return 2 * box.width < box.height;
+}
+
+// The nose of a face shell: the face's side is the one whose edge juts out furthest past its own
+// run (the tip of the nose past the lips and the brow; the shell's back is a smooth cut). Per row of the upper seven tenths of the
+// box (above shoulders), the first and the last skin column; each side's largest jut past the
+// median of its edge. +1 when the side toward smaller x juts out three times as far as the other and
+// by at least a twentieth of the box's width, -1 the other way round, 0 otherwise.
+int NoseLead(const Silhouette& s)
+{
+    const cv::Rect box = OutlineBox(s);
+    std::vector<int> first, last;
+    for (int y = std::max(box.y, 0); y < std::min(box.y + box.height * 7 / 10, s.smoothed.rows); ++y) {
+        const std::uint8_t* row = s.smoothed.ptr<std::uint8_t>(y);
+        int a = -1, b = -1;
+        for (int x = 0; x < s.smoothed.cols; ++x)
+            if (row[x] == 255) {
+                if (a < 0)
+                    a = x;
+                b = x;
+            }
+        if (a >= 0) {
+            first.push_back(a);
+            last.push_back(b);
+        }
+    }
+    if (first.size() < 3)
+        return 0;
+    auto median = [](std::vector<int> v) {
+        std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+        return v[v.size() / 2];
+    };
+    const int front = median(first) - *std::min_element(first.begin(), first.end());
+    const int back = *std::max_element(last.begin(), last.end()) - median(last);
+    const int least = std::max(1, box.width / 20);
+    if (front >= 3 * back && front >= least)
+        return 1;
+    if (back >= 3 * front && back >= least)
+        return -1;
+    return 0;
+}
+
+// How the facing was decided.
+enum class TFacing { Decided, NoEvidence, CuesDisagree };
+
+// The facing of a silhouette: 0 when the face looks toward smaller x, 1 the other way. A head
+// with a neck: the neck decides (the face is on the side away from it). A face shell has none: its
+// nose decides, and the profile-face cascade (profileFaceVote: +1 for toward smaller x, -1 the
+// other way, 0 no preference) is asked too; when the two disagree nothing is decided. Otherwise
+// the cascade breaks the tie; last, the silhouette's reach: toward smaller x when the sum of
+// cx - x over the outline is positive. NoEvidence without skin, without an outline inside the
+// photo, or without any cue.
+TFacing DecideFacing(const Silhouette& s, const std::function<int()>& profileFaceVote, int& orientation)
 {
     if (!s.hasCentroid || s.contour.empty())
-        return false;
-    if (const int neck = NeckLead(s); neck != 0) {
-        orientation = neck > 0 ? 0 : 1;
-        return true;
-    }
-    if (const int vote = profileFaceVote(); vote != 0) {
-        orientation = vote > 0 ? 0 : 1;
-        return true;
+        return TFacing::NoEvidence;
+    auto decide = [&](int towardSmallerX) {
+        orientation = towardSmallerX > 0 ? 0 : 1;
+        return TFacing::Decided;
+    };
+    if (IsFaceShell(s)) {
+        const int nose = NoseLead(s), vote = profileFaceVote();
+        if (nose != 0 && vote != 0 && nose != vote)
+            return TFacing::CuesDisagree;
+        if (nose != 0 || vote != 0)
+            return decide(nose != 0 ? nose : vote);
+    } else {
+        if (const int neck = NeckLead(s); neck != 0)
+            return decide(neck);
+        if (const int vote = profileFaceVote(); vote != 0)
+            return decide(vote);
     }
     long long sum = 0;
     for (const cv::Point& p : s.contour)
         sum += s.cx - p.x;
     if (sum == 0)
-        return false;
-    orientation = sum > 0 ? 0 : 1;
-    return true;
+        return TFacing::NoEvidence;
+    return decide(sum > 0 ? 1 : -1);
 }
+
+const char* const kFacingUndecided =
+    "The profile photo's facing could not be decided: it is kept as loaded. Mirror it in the editor if the face looks right.";
 }
 
 TRecognizer::TRecognizer()
@@ -607,6 +682,28 @@ void PlaceHeadBox(THPoint* const* p, const std::vector<cv::Point>& leftOutline,
     p[BottomHead]->MoveTo(F.x + F.width / 2, crown + height);
 }
 
+// A measured chin carries the head box: the crown and the row of the extremes follow from it, at
+// the height the measured eyes give (they lie at their share of it below the crown), or else at
+// the height the outline's width gives, rather than from the face rectangle's centre.
+void HangHeadBoxFromChin(THPoint* const* p, int chinY, bool eyesMeasured)
+{
+    using namespace FrontPoint;
+    double eyeShare = 0;
+    for (const FrontProportion::TShare& s : FrontProportion::CentreShares)
+        if (s.point == LeftEyeCenter)
+            eyeShare = s.fy;
+    const double eyeY = (p[LeftEyeCenter]->y + p[RightEyeCenter]->y) / 2.0;
+    int height = p[BottomHead]->y - p[TopHead]->y;
+    if (eyesMeasured && chinY > eyeY && eyeShare > 0 && eyeShare < 1)
+        height = RoundHalfEven((chinY - eyeY) / (1 - eyeShare));
+    const int crown = chinY - height;
+    const int extremeRow = crown + RoundHalfEven(FrontProportion::ExtremesBelowCrown * height);
+    p[BottomHead]->MoveTo(p[BottomHead]->x, chinY);
+    p[TopHead]->MoveTo(p[TopHead]->x, crown);
+    p[LeftHead]->MoveTo(p[LeftHead]->x, extremeRow);
+    p[RightHead]->MoveTo(p[RightHead]->x, extremeRow);
+}
+
 // The feature centres at their places in the head box. The ears keep theirs: the outline at the
 // ear's row is its outer rim, which says little about where the ear's centre lies.
 void EstimateCentres(THPoint* const* p)
@@ -618,13 +715,199 @@ void EstimateCentres(THPoint* const* p)
         p[s.point]->MoveTo(RoundHalfEven(L + s.fx * HW), RoundHalfEven(T + s.fy * HH));
 }
 
-// The borders of one feature around its centre, scaled by the head width.
-void PlaceBorders(THPoint* const* p, int centre)
+// The borders of one feature around its centre, scaled by `width` (the head width, or what the
+// measured eye distance says it is) and turned by the face's roll in the picture plane.
+void PlaceBorders(THPoint* const* p, int centre, double width, double roll = 0)
 {
-    const int width = HeadWidth(p);
+    const double c = std::cos(roll), s = std::sin(roll);
     for (const FrontProportion::TOffset& o : FrontProportion::BorderOffsets)
-        if (o.from == centre)
-            p[o.point]->MoveTo(p[centre]->x + RoundHalfEven(o.dx * width), p[centre]->y + RoundHalfEven(o.dy * width));
+        if (o.from == centre) {
+            const double dx = o.dx * width, dy = o.dy * width;
+            p[o.point]->MoveTo(p[centre]->x + RoundHalfEven(c * dx - s * dy), p[centre]->y + RoundHalfEven(s * dx + c * dy));
+        }
+}
+
+// The eyes' distance in head widths on the generic head.
+double EyeDistanceShare()
+{
+    double left = 0, right = 0;
+    for (const FrontProportion::TShare& s : FrontProportion::CentreShares) {
+        if (s.point == FrontPoint::LeftEyeCenter)
+            left = s.fx;
+        if (s.point == FrontPoint::RightEyeCenter)
+            right = s.fx;
+    }
+    return right - left;
+}
+
+// A part of the face rectangle, in shares of its width and height, that one feature's hits can lie
+// in (the choices below discard a hit elsewhere), so that only it is searched.
+struct TZone {
+    double x0, y0, x1, y1;
+};
+constexpr TZone kLeftEyeZone{0.05, 0.12, 0.55, 0.62}, kRightEyeZone{0.45, 0.12, 0.95, 0.62},
+    kNoseZone{0.2, 0.3, 0.8, 0.9}, kMouthZone{0.1, 0.55, 0.9, 1.0};
+// The face width the zones are searched at: a small face is enlarged so that a rendered eye fills
+// the cascade's windows, a large one shrunk so that the search costs the same at any face size.
+constexpr int kSearchFaceWidth = 240;
+
+// The cascade's hits in one zone of the face F, in photo pixels.
+std::vector<cv::Rect> DetectInZone(const TDetector& detector, TCascadeKind kind, const cv::Mat& grey, const cv::Rect& F,
+                                   const TZone& z)
+{
+    std::vector<cv::Rect> found;
+    if (F.width <= 0 || F.height <= 0)
+        return found;
+    const cv::Point a(F.x + RoundHalfEven(z.x0 * F.width), F.y + RoundHalfEven(z.y0 * F.height));
+    const cv::Point b(F.x + RoundHalfEven(z.x1 * F.width), F.y + RoundHalfEven(z.y1 * F.height));
+    const cv::Rect area = cv::Rect(a, b) & cv::Rect(0, 0, grey.cols, grey.rows);
+    if (area.width < 2 || area.height < 2)
+        return found;
+    const double wanted = double(kSearchFaceWidth) / F.width;
+    const cv::Size size(std::max(1, RoundHalfEven(area.width * wanted)), std::max(1, RoundHalfEven(area.height * wanted)));
+    cv::Mat image;
+    if (size == area.size())
+        image = grey(area);
+    else
+        cv::resize(grey(area), image, size, 0, 0, wanted < 1 ? cv::INTER_AREA : cv::INTER_LINEAR);
+    const double scale = double(size.width) / area.width;
+    const TDetectParams params{1.1, 2, {0, 0}, false, cv::Point2d(area.x, area.y), scale};
+    for (const cv::Rect& h : detector(kind, image, params)) {
+        const cv::Rect r(area.x + RoundHalfEven(h.x / scale), area.y + RoundHalfEven(h.y / scale),
+                         RoundHalfEven(h.width / scale), RoundHalfEven(h.height / scale));
+        if (r.width > 0 && r.height > 0 && (r & area).area() > 0)
+            found.push_back(r);
+    }
+    return found;
+}
+
+// A smoothed copy of the grey photo's window (clipped to the photo), blurred by sigma pixels.
+cv::Mat SmoothWindow(const cv::Mat& grey, cv::Rect& window, double sigma)
+{
+    window &= cv::Rect(0, 0, grey.cols, grey.rows);
+    cv::Mat out;
+    if (window.width < 3 || window.height < 3)
+        return out;
+    cv::GaussianBlur(grey(window), out, cv::Size(0, 0), std::max(sigma, 0.5));
+    return out;
+}
+
+// An eye's centre: the darkest spot near the first guess, blurred to the iris's size, which is the
+// iris and pupil on rendered and real eyes alike. False when the spot is not clearly darker than
+// its window (a closed eye, a glare, a flat patch).
+bool FindIris(const cv::Mat& grey, cv::Point guess, int D, cv::Point& iris)
+{
+    const int rx = std::max(2, RoundHalfEven(0.2 * D)), ry = std::max(2, RoundHalfEven(0.14 * D));
+    cv::Rect window(guess.x - rx, guess.y - ry, 2 * rx + 1, 2 * ry + 1);
+    const cv::Mat w = SmoothWindow(grey, window, D / 16.0);
+    if (w.empty())
+        return false;
+    double low = 0;
+    cv::Point at;
+    cv::minMaxLoc(w, &low, nullptr, &at);
+    // A minimum on the window's rim is the slope toward something darker outside (a brow, hair).
+    const int rim = std::max(2, D / 40);
+    if (cv::mean(w)[0] - low < 18 || at.x < rim || at.y < rim || at.x >= w.cols - rim || at.y >= w.rows - rim)
+        return false;
+    iris = window.tl() + at;
+    return true;
+}
+
+// The lips' junction and its ends: the darkest row near the mouth's first guess (row means over
+// the mouth's middle), and along it the columns where the darkness fades half way to the skin's
+// level. False when no row is clearly darker than the skin or the ends make no plausible mouth.
+struct TLipLine {
+    int y = 0, left = 0, right = 0;
+    int leftY = 0, rightY = 0; // the corners' rows
+};
+bool FindLipLine(const cv::Mat& grey, cv::Point guess, int D, TLipLine& lips)
+{
+    const int rx = std::max(3, RoundHalfEven(0.9 * D)), ry = std::max(3, RoundHalfEven(0.2 * D));
+    cv::Rect window(guess.x - rx, guess.y - ry, 2 * rx + 1, 2 * ry + 1);
+    const cv::Mat w = SmoothWindow(grey, window, D / 40.0);
+    if (w.empty())
+        return false;
+    const int mid = guess.x - window.x, half = std::max(1, RoundHalfEven(0.2 * D));
+    const cv::Rect middle = cv::Rect(mid - half, 0, 2 * half + 1, w.rows) & cv::Rect(0, 0, w.cols, w.rows);
+    if (middle.width < 1)
+        return false;
+    cv::Mat rows;
+    cv::reduce(w(middle), rows, 1, cv::REDUCE_AVG, CV_64F);
+    double low = 0, high = 0;
+    cv::Point at;
+    cv::minMaxLoc(rows, &low, &high, &at);
+    double skin = 0;
+    for (int y : {0, rows.rows - 1})
+        skin += rows.at<double>(y) / 2;
+    if (skin - low < 15 || at.y == 0 || at.y == rows.rows - 1)
+        return false;
+    // From the middle out along the junction, which may bend (a smile): each column's darkest of
+    // the three rows next to the last one, until the darkness fades for two columns.
+    const double threshold = low + 0.5 * (skin - low);
+    auto follow = [&](int step, cv::Point& end) {
+        int x = mid, y = at.y, misses = 0;
+        end = {x, y};
+        const int limit = RoundHalfEven(0.7 * D);
+        while (x + step > 0 && x + step < w.cols - 1 && misses < 2 && std::abs(x - mid) < limit) {
+            x += step;
+            int bestY = y;
+            for (int dy = -1; dy <= 1; ++dy)
+                if (y + dy > 0 && y + dy < w.rows - 1 && w.at<std::uint8_t>(y + dy, x) < w.at<std::uint8_t>(bestY, x))
+                    bestY = y + dy;
+            y = bestY;
+            if (w.at<std::uint8_t>(y, x) < threshold) {
+                end = {x, y};
+                misses = 0;
+            } else {
+                ++misses;
+            }
+        }
+        return misses >= 2;
+    };
+    cv::Point leftEnd, rightEnd;
+    if (!follow(-1, leftEnd) || !follow(+1, rightEnd))
+        return false;
+    const int left = leftEnd.x, right = rightEnd.x, width = right - left;
+    if (width < 0.5 * D || width > 1.4 * D)
+        return false;
+    lips.leftY = window.y + leftEnd.y;
+    lips.rightY = window.y + rightEnd.y;
+    lips.y = window.y + at.y;
+    lips.left = window.x + left;
+    lips.right = window.x + right;
+    return true;
+}
+
+// The chin: below the mouth, the face's lower outline, which is where the grey level of a band
+// under the mouth falls from light to dark (the shadow under the jaw), between 0.45 and 1.1 eye
+// distances below the lips: the highest fall of at least half the strongest, since a dark collar
+// or the neck's own edge below it may fall further. False when there is no clear fall.
+bool FindChin(const cv::Mat& grey, cv::Point mouth, int D, int& chinY)
+{
+    const int half = std::max(2, RoundHalfEven(0.3 * D)), top = mouth.y + RoundHalfEven(0.45 * D);
+    cv::Rect window(mouth.x - half, top, 2 * half + 1, std::max(3, RoundHalfEven(0.65 * D)));
+    const cv::Mat w = SmoothWindow(grey, window, D / 40.0);
+    if (w.empty())
+        return false;
+    cv::Mat rows;
+    cv::reduce(w, rows, 1, cv::REDUCE_AVG, CV_64F);
+    const int k = std::max(2, D / 20);
+    std::vector<double> fall(size_t(rows.rows), 0.0);
+    double best = 0;
+    for (int y = k; y + k < rows.rows; ++y) {
+        fall[size_t(y)] = rows.at<double>(y - k) - rows.at<double>(y + k);
+        best = std::max(best, fall[size_t(y)]);
+    }
+    if (best < 12)
+        return false;
+    int at = -1;
+    for (int y = k; y + k < rows.rows && at < 0; ++y)
+        if (fall[size_t(y)] >= 0.5 * best && fall[size_t(y)] >= fall[size_t(y - 1)] && fall[size_t(y)] >= fall[size_t(y + 1)])
+            at = y;
+    if (at < 0)
+        return false;
+    chinY = window.y + at;
+    return true;
 }
 
 // Scans rows of a box around the face from both sides toward the first skin pixel; the two
@@ -649,32 +932,31 @@ void ScanOutline(const cv::Mat& mask, const cv::Rect& F, int cx, int cy, std::ve
     left = Median3Smooth(left);
 }
 
-// The two eyes from the eye hits in the upper half of the face; a missing or misplaced eye is
-// the other's mirror about the face's centre. Without hits E1 and E2 stay as given.
-void ChooseEyes(const std::vector<cv::Rect>& hits, const cv::Rect& region, const cv::Rect& F, int cx, cv::Point& E1,
-                cv::Point& E2)
+// The two eyes, each from the hits of its own half of the face (left of the face's centre for E1):
+// of those in the upper half of the face and within a third of the estimates' distance of that
+// eye's estimate, the one nearest to it (a hit further off is a brow, a temple or a nostril). An eye
+// without a hit keeps its estimate, which is nearer than the other eye's mirror on a turned face.
+// Returns which eyes were found (bit 0 E1, bit 1 E2).
+int ChooseEyes(const std::vector<cv::Rect>& leftHits, const std::vector<cv::Rect>& rightHits, const cv::Rect& F,
+               int cx, cv::Point& E1, cv::Point& E2)
 {
-    std::vector<cv::Point> eyes;
-    for (const cv::Rect& h : hits) {
-        const cv::Point c = CentreOf(region, h);
-        if (c.y < F.y + F.height / 2)
-            eyes.push_back(c);
-    }
-    if (eyes.empty())
-        return;
-    auto mirror = [cx](cv::Point e) { return cv::Point(2 * cx - e.x, e.y); };
-    if (eyes.size() == 1) {
-        E1 = eyes[0].x < cx ? eyes[0] : mirror(eyes[0]);
-        E2 = mirror(E1);
-    } else {
-        const int l = eyes[1].x < eyes[0].x ? 1 : 0;
-        E1 = eyes[l];
-        E2 = eyes[1 - l];
-    }
-    if (E1.x < cx && E2.x < cx)
-        E2 = eyes.size() > 2 && eyes[2].x > cx ? eyes[2] : mirror(E1);
-    else if (E1.x > cx && E2.x > cx)
-        E1 = eyes.size() > 2 && eyes[2].x < cx ? eyes[2] : mirror(E2);
+    const double reach = cv::norm(E2 - E1) / 3;
+    auto nearest = [&](const std::vector<cv::Rect>& hits, cv::Point estimate, bool leftSide, cv::Point& eye) {
+        double best = -1;
+        for (const cv::Rect& h : hits) {
+            const cv::Point c = CentreOf(cv::Rect(), h);
+            if (c.y >= F.y + F.height / 2 || (leftSide ? c.x >= cx : c.x <= cx))
+                continue;
+            const double d = cv::norm(c - estimate);
+            if (d <= reach && (best < 0 || d < best)) {
+                best = d;
+                eye = c;
+            }
+        }
+        return best >= 0;
+    };
+    const bool hasLeft = nearest(leftHits, E1, true, E1), hasRight = nearest(rightHits, E2, false, E2);
+    return (hasLeft ? 1 : 0) | (hasRight ? 2 : 0);
 }
 
 // The nose hit below the eye line nearest to the eyes' middle, or the estimate.
@@ -691,21 +973,23 @@ cv::Point ChooseNose(const std::vector<cv::Rect>& hits, const cv::Rect& region, 
     return N.x == 0 || N.y == 0 ? estimate : N;
 }
 
-// Mouth: the hit nearest to the eyes' middle below the nose, well away from it and from the head's
-// sides; its rectangle's sides are the lips' corners. Without one the lips' junction hangs below
+// Mouth: the hit nearest to the eyes' middle below the nose, well away from it (but above the
+// chin) and from the head's sides; its rectangle's sides are the lips' corners. Without one the lips' junction hangs below
 // the nose by the head's proportions.
-void PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::Rect& region, cv::Point E1,
-                cv::Point E2, cv::Point N)
+bool PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::Rect& region, cv::Point E1,
+                cv::Point E2, cv::Point N, double featureWidth, double roll)
 {
     using namespace FrontPoint;
     const int D = TRecognizer::Abs(E2.x - E1.x), mx = (E1.x + E2.x) / 2;
     const int width = HeadWidth(p), margin = width / 5;
+    // A hit further below the nose than twice the lips' junction is the chin.
+    const double lowest = N.y + 2 * FrontProportion::MouthFromNose.dy * featureWidth;
     cv::Point M(0, 0);
     cv::Rect RM;
     for (const cv::Rect& h : hits) {
         const cv::Point c = CentreOf(region, h);
         const bool central = TRecognizer::Abs(c.x - mx) < TRecognizer::Abs(M.x - mx);
-        const bool belowNose = double(TRecognizer::Abs(N.y - c.y)) > double(D) / 3.0 && N.y < c.y;
+        const bool belowNose = double(TRecognizer::Abs(N.y - c.y)) > double(D) / 3.0 && N.y < c.y && c.y <= lowest;
         if (central && belowNose && p[LeftHead]->x + margin < c.x && c.x < p[RightHead]->x - margin) {
             M = c;
             RM = cv::Rect(region.x + h.x, region.y + h.y, h.width, h.height);
@@ -714,14 +998,15 @@ void PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::
     const bool found = M.x != 0 && M.y != 0;
     if (!found) {
         const FrontProportion::TOffset& o = FrontProportion::MouthFromNose;
-        M = {N.x + RoundHalfEven(o.dx * width), N.y + RoundHalfEven(o.dy * width)};
+        M = {N.x + RoundHalfEven(o.dx * featureWidth), N.y + RoundHalfEven(o.dy * featureWidth)};
     }
     p[MouthCenter]->MoveTo(M.x, M.y);
-    PlaceBorders(p, MouthCenter);
+    PlaceBorders(p, MouthCenter, featureWidth, roll);
     if (found) {
         p[MouthLeft]->MoveTo(RM.x, p[MouthLeft]->y);
         p[MouthRight]->MoveTo(RM.x + RM.width, p[MouthRight]->y);
     }
+    return found;
 }
 }
 
@@ -777,26 +1062,76 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     PlaceHeadBox(p, left, right, F);
     EstimateCentres(p);
 
-    // The features are searched in the face region only.
-    const cv::Rect region = F & cv::Rect(0, 0, W, H);
-    auto detectInFace = [&](TCascadeKind kind) {
-        if (region.area() <= 0)
-            return std::vector<cv::Rect>();
-        return detector(kind, grey(region), TDetectParams{1.1, 2, {0, 0}, false});
-    };
+    // Every point counts as placed by proportion until a step measures it.
+    std::bitset<Count>& fallback = report.frontFallback;
+    fallback.set();
+    if (!faces.empty())
+        fallback.reset(HeadCenter);
+    if (!left.empty() && !right.empty()) {
+        fallback.reset(LeftHead);
+        fallback.reset(RightHead);
+    }
 
+    // Eyes: each half of the face's eye band apart, then the iris inside what was found.
+    const std::vector<cv::Rect> leftHits = DetectInZone(detector, TCascadeKind::Eyes, grey, F, kLeftEyeZone);
+    const std::vector<cv::Rect> rightHits = DetectInZone(detector, TCascadeKind::Eyes, grey, F, kRightEyeZone);
     cv::Point E1 = p[LeftEyeCenter]->GetPosition(), E2 = p[RightEyeCenter]->GetPosition();
-    ChooseEyes(detectInFace(TCascadeKind::Eyes), region, F, cx, E1, E2);
+    const int eyesHit = ChooseEyes(leftHits, rightHits, F, cx, E1, E2);
+    const int guessD = std::max(std::abs(E2.x - E1.x), 1);
+    cv::Point iris;
+    bool measured1 = (eyesHit & 1) != 0, measured2 = (eyesHit & 2) != 0;
+    if (FindIris(grey, E1, guessD, iris)) {
+        E1 = iris;
+        measured1 = true;
+    }
+    if (FindIris(grey, E2, guessD, iris)) {
+        E2 = iris;
+        measured2 = true;
+    }
+    // A face turned in the picture plane: the roll is the eye line's slope, when both eyes were
+    // measured and it is small enough to be a roll rather than a misplaced eye.
+    double roll = 0, featureWidth = HeadWidth(p);
+    if (measured1 && measured2 && E2.x > E1.x) {
+        const double slope = std::atan2(double(E2.y - E1.y), double(E2.x - E1.x));
+        if (std::abs(slope) < 0.35)
+            roll = slope;
+        featureWidth = std::hypot(E2.x - E1.x, E2.y - E1.y) / EyeDistanceShare();
+    }
+    if (measured1)
+        fallback.reset(LeftEyeCenter);
+    if (measured2)
+        fallback.reset(RightEyeCenter);
     p[LeftEyeCenter]->MoveTo(E1.x, E1.y);
     p[RightEyeCenter]->MoveTo(E2.x, E2.y);
-    PlaceBorders(p, LeftEyeCenter);
-    PlaceBorders(p, RightEyeCenter);
+    PlaceBorders(p, LeftEyeCenter, featureWidth, roll);
+    PlaceBorders(p, RightEyeCenter, featureWidth, roll);
+    const int D = std::max(RoundHalfEven(featureWidth * EyeDistanceShare()), 1);
 
-    const cv::Point N = ChooseNose(detectInFace(TCascadeKind::Nose), region, E1, E2, p[NoseTip]->GetPosition());
+    const cv::Point nose = p[NoseTip]->GetPosition();
+    const cv::Point N = ChooseNose(DetectInZone(detector, TCascadeKind::Nose, grey, F, kNoseZone), cv::Rect(), E1, E2, nose);
+    if (N != nose)
+        fallback.reset(NoseTip);
     p[NoseTip]->MoveTo(N.x, N.y);
-    PlaceBorders(p, NoseTip);
+    PlaceBorders(p, NoseTip, featureWidth, roll);
 
-    PlaceMouth(p, detectInFace(TCascadeKind::Mouth), region, E1, E2, N);
+    if (PlaceMouth(p, DetectInZone(detector, TCascadeKind::Mouth, grey, F, kMouthZone), cv::Rect(), E1, E2, N, featureWidth, roll))
+        fallback.reset(MouthCenter);
+    TLipLine lips;
+    if (FindLipLine(grey, p[MouthCenter]->GetPosition(), D, lips)) {
+        p[MouthCenter]->MoveTo((lips.left + lips.right) / 2, lips.y);
+        PlaceBorders(p, MouthCenter, featureWidth, roll);
+        p[MouthLeft]->MoveTo(lips.left, lips.leftY);
+        p[MouthRight]->MoveTo(lips.right, lips.rightY);
+        fallback.reset(MouthCenter);
+        fallback.reset(MouthLeft);
+        fallback.reset(MouthRight);
+    }
+
+    int chinY = 0;
+    if (FindChin(grey, p[MouthCenter]->GetPosition(), D, chinY) && chinY > p[MouthCenter]->y) {
+        HangHeadBoxFromChin(p, chinY, measured1 && measured2);
+        fallback.reset(BottomHead);
+    }
 
     KeepInside(p, Count, W, H);
     return true;
@@ -806,10 +1141,18 @@ int TRecognizer::ProfileFaceVote(const cv::Mat& photo) const
 {
     cv::Mat grey, mirrored;
     cv::cvtColor(photo, grey, cv::COLOR_BGR2GRAY);
+    // Only large faces count, so a shrunk copy shows them as well and saves building the search's
+    // image pyramid from the full photo (the search runs on the photo and its mirror).
+    constexpr int kVoteSide = 480;
+    if (const int small = std::min(grey.cols, grey.rows); small > kVoteSide) {
+        const double f = double(kVoteSide) / small;
+        cv::resize(grey, grey, cv::Size(std::max(1, RoundHalfEven(grey.cols * f)), std::max(1, RoundHalfEven(grey.rows * f))), 0, 0,
+                   cv::INTER_AREA);
+    }
     cv::flip(grey, mirrored, 1);
-    // A profile face fills a good part of a profile photo; smaller windows cost much and add only
-    // false hits.
-    const int side = std::min(grey.cols, grey.rows) / 8;
+    // A profile face fills a good part of a profile photo (a fifth of its smaller side and more);
+    // smaller windows cost by far the most and add only false hits.
+    const int side = std::min(grey.cols, grey.rows) / 5;
     const TDetectParams params{1.1, 2, {side, side}, false};
     const size_t asIs = detector(TCascadeKind::ProfileFace, grey, params).size();
     const size_t flipped = detector(TCascadeKind::ProfileFace, mirrored, params).size();
@@ -828,7 +1171,11 @@ void TRecognizer::DetectProfileOrientation(THeadAttributes* attributes)
     }
     Silhouette silhouette(profileImage, skinLocus);
     int orientation = 0;
-    if (!DecideFacing(silhouette, [this] { return ProfileFaceVote(profileImage); }, orientation))
+    const TFacing facing = DecideFacing(silhouette, [this] { return ProfileFaceVote(profileImage); }, orientation);
+    report.facingUndecided = facing == TFacing::CuesDisagree;
+    if (report.facingUndecided)
+        ShowMessage(kFacingUndecided);
+    if (facing != TFacing::Decided)
         return; // the orientation stays as it is
     if (orientation == 1)
         cv::flip(profileImage, profileImage, 1);
@@ -860,7 +1207,12 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     // The silhouette serves the facing decision and the placement; a flip mirrors it.
     Silhouette s(profileImage, skinLocus);
     int orientation = 0;
-    if (!keepOrientation && DecideFacing(s, [this] { return ProfileFaceVote(profileImage); }, orientation)) {
+    const TFacing facing =
+        keepOrientation ? TFacing::NoEvidence : DecideFacing(s, [this] { return ProfileFaceVote(profileImage); }, orientation);
+    report.facingUndecided = facing == TFacing::CuesDisagree;
+    if (report.facingUndecided)
+        ShowMessage(kFacingUndecided);
+    if (facing == TFacing::Decided) {
         if (orientation == 1) {
             cv::flip(profileImage, profileImage, 1);
             s.Flip();
@@ -877,11 +1229,14 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
         return result;
     };
 
+    std::bitset<Count>& fallback = report.profileFallback;
+    fallback.set();
     if (!s.hasCentroid || s.contour.empty()) {
         profileOutlineMissing = true;
         return finish(false);
     }
     const int cx = s.cx, cy = s.cy;
+    fallback.reset(HeadCenter);
     p[HeadCenter]->MoveTo(cx, cy);
 
     // Head box from the outline, and a scan box 1.15 times its size about its centre.
@@ -939,6 +1294,12 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
         root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y);
     }
     p[NoseRoot]->MoveTo(line[root].x, line[root].y);
+    fallback.reset(NoseTip);
+    fallback.reset(NoseRoot);
+    if (chinFound) {
+        fallback.reset(BottomHead);
+        fallback.reset(LeftHead); // the tip of the nose
+    }
 
     // The mouth by the fixed fractions of the skin box.
     const int HW = p[RightHead]->x - p[LeftHead]->x;

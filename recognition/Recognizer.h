@@ -1,6 +1,7 @@
 #pragma once
 // Photo analysis: the two photos, the skin-colour table, the Haar cascades, and the recognizers
 // that place the front and profile feature points.
+#include <bitset>
 #include <functional>
 #include <memory>
 #include <string>
@@ -20,6 +21,19 @@ struct TDetectParams {
     int minNeighbors = 3;
     cv::Size minSize{0, 0};
     bool biggestOnly = false; // return at most one rectangle, the largest
+    // Where the searched image lies in the photo: its pixel (u, v) shows the photo's point
+    // origin + (u, v) / scale. Hits are in the searched image's pixels.
+    cv::Point2d origin{0, 0};
+    double scale = 1;
+};
+
+// What the last recognitions measured in the photo: a set bit marks a point whose measurement
+// failed (or that is never measured) and that the generic head's proportions placed instead.
+struct TRecognitionReport {
+    std::bitset<FrontPoint::Count> frontFallback;
+    std::bitset<ProfilePoint::Count> profileFallback;
+    // The profile's facing cues disagreed: the photo was kept as loaded.
+    bool facingUndecided = false;
 };
 
 // Finds objects in an 8-bit grey image; rectangles are in that image's pixels and inside it.
@@ -42,6 +56,8 @@ public:
 
     // Runs the cascades of this recognizer; replace it to feed given hits.
     TDetector detector;
+    // Filled by RecognizeFront (the front half) and RecognizeProfile (the profile half).
+    TRecognitionReport report;
 
     // What the last recognition of each photo missed: the front's face (the default head box then
     // stands in), or the profile's skin outline or face line (its points then stay at their

@@ -206,6 +206,22 @@ int Photos(const Options& options)
     return 0;
 }
 
+// Which points the recognizers placed by proportion because their measurement failed.
+void PrintRecognitionReport(const TVultari& core)
+{
+    const TRecognitionReport& report = core.recognizer->report;
+    std::string front, profile;
+    for (int i = 0; i < FrontPoint::Count; ++i)
+        if (report.frontFallback[size_t(i)])
+            front += (front.empty() ? "" : ", ") + core.headAttributes->front[i]->name;
+    for (int i = 0; i < ProfilePoint::Count; ++i)
+        if (report.profileFallback[size_t(i)])
+            profile += (profile.empty() ? "" : ", ") + core.headAttributes->profile[i]->name;
+    std::printf("recognition fallback: front %zu of %d (%s); profile %zu of %d (%s)%s\n", report.frontFallback.count(),
+                int(FrontPoint::Count), front.c_str(), report.profileFallback.count(), int(ProfilePoint::Count),
+                profile.c_str(), report.facingUndecided ? "; facing undecided" : "");
+}
+
 int Run(const Options& options)
 {
     const std::string frontPath = Option(options, "--front"), profilePath = Option(options, "--profile");
@@ -229,6 +245,7 @@ int Run(const Options& options)
     cv::Size frontLoaded, profileLoaded;
     if (!LoadedSize(frontPath, frontLoaded) || !LoadedSize(profilePath, profileLoaded))
         return 4;
+    PrintRecognitionReport(*core);
 
     const std::string setPoints = Option(options, "--set-points");
     if (!setPoints.empty()) {

@@ -167,6 +167,13 @@ TEST_F(Driver, RealFrontPhotoAndRenderedProfileEndToEnd)
                            " --points " + Quote(dir / "points.json") + " --frames " + Quote(dir / "frame") +
                            " --export " + Quote(dir / "out/head.obj") + " --workdir " + Quote(dir / "work"));
     ASSERT_EQ(run.code, 0) << run.output;
+    // Which points fell back to proportions is told; the ears are never measured on a front photo,
+    // the real face's centre always is.
+    const size_t report = run.output.find("recognition fallback: front ");
+    ASSERT_NE(report, std::string::npos) << run.output;
+    const std::string line = run.output.substr(report, run.output.find('\n', report) - report);
+    EXPECT_NE(line.find("Left ear's center"), std::string::npos) << line;
+    EXPECT_EQ(line.find("Head center"), std::string::npos) << line;
 
     // The 41 points, inside the photos as loaded.
     const cv::Mat astronaut = cv::imread(kAstronaut);

@@ -13,32 +13,62 @@ using namespace testdata;
 using namespace FrontPoint;
 
 namespace {
-// A 1000 x 800 photo with a skin-coloured elliptic head; the face is reported at F.
-const cv::Rect F(340, 230, 320, 320); // centre (500, 390); upper half: y < 390
+// A 1000 x 800 photo with a skin-coloured elliptic head; the face is reported at F, as wide as
+// the features are searched at, so that the searches see the photo's own pixels.
+const cv::Rect F(380, 270, 240, 240); // centre (500, 390); upper half: y < 390
 constexpr int kCx = 500;
 
 cv::Mat HeadPhoto()
 {
     cv::Mat photo = Plain(1000, 800);
-    cv::ellipse(photo, cv::Point(500, 420), cv::Size(170, 230), 0, 0, 360, kSkin, cv::FILLED);
+    cv::ellipse(photo, cv::Point(500, 410), cv::Size(125, 175), 0, 0, 360, kSkin, cv::FILLED);
+    // A neck as wide as the jaw, so that no chin shows under the mouth.
+    cv::rectangle(photo, cv::Rect(450, 560, 101, 240), kSkin, cv::FILLED);
     return photo;
 }
 
-// A hit (relative to the face) whose centre in the photo is `c`; even sizes keep the centre exact.
+// A hit in photo pixels whose centre is `c`; even sizes keep the centre exact.
 cv::Rect HitAt(cv::Point c, int w = 40, int h = 30)
 {
-    return {c.x - F.x - w / 2, c.y - F.y - h / 2, w, h};
+    return {c.x - w / 2, c.y - h / 2, w, h};
 }
 
-// Where a border belongs by the generic head's proportions, from its centre and the head width.
-cv::Point Border(const THeadAttributes& a, int border)
+// The eyes' distance in head widths on the generic head.
+double EyeShare()
 {
-    const int width = a.front[RightHead]->x - a.front[LeftHead]->x;
+    double l = 0, r = 0;
+    for (const FrontProportion::TShare& s : FrontProportion::CentreShares) {
+        l = s.point == LeftEyeCenter ? s.fx : l;
+        r = s.point == RightEyeCenter ? s.fx : r;
+    }
+    return r - l;
+}
+
+// Where a border belongs by the generic head's proportions, from its centre and a width (the head
+// width, or the one the measured eyes give), turned by the roll.
+cv::Point Border(const THeadAttributes& a, int border, double width, double roll = 0)
+{
     for (const FrontProportion::TOffset& o : FrontProportion::BorderOffsets)
-        if (o.point == border)
-            return a.front[o.from]->GetPosition() + cv::Point(RoundHalfEven(o.dx * width), RoundHalfEven(o.dy * width));
+        if (o.point == border) {
+            const double dx = o.dx * width, dy = o.dy * width;
+            return a.front[o.from]->GetPosition() + cv::Point(RoundHalfEven(std::cos(roll) * dx - std::sin(roll) * dy),
+                                                              RoundHalfEven(std::sin(roll) * dx + std::cos(roll) * dy));
+        }
     ADD_FAILURE() << "no offset for point " << border;
     return {};
+}
+
+// By the head width.
+cv::Point Border(const THeadAttributes& a, int border)
+{
+    return Border(a, border, a.front[RightHead]->x - a.front[LeftHead]->x);
+}
+
+// By the width the two eye centres give (both measured), with their roll.
+cv::Point EyeBorder(const THeadAttributes& a, int border)
+{
+    const cv::Point d = a.front[RightEyeCenter]->GetPosition() - a.front[LeftEyeCenter]->GetPosition();
+    return Border(a, border, std::hypot(d.x, d.y) / EyeShare(), std::atan2(double(d.y), double(d.x)));
 }
 
 // Where a centre's estimate lies in the head box.
@@ -63,6 +93,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(r.SkinTableUsable());
+        fake.inPhoto = true;
         r.detector = fake.Function();
         r.frontImage = HeadPhoto();
         fake.hits[TCascadeKind::FrontFace] = {F};
@@ -128,26 +159,47 @@ TEST_F(FrontRecognitionTest, LargePhotoIsShrunkFirstAndSmallOnesAreKept)
     EXPECT_TRUE(messages.Texts().empty());
 }
 
-TEST_F(FrontRecognitionTest, DetectionsUseTheFaceRegionAndTheirParameters)
+// The parts of the face each feature is searched in, in shares of the face rectangle.
+struct ZoneCase {
+    TCascadeKind kind;
+    double x0, y0, x1, y1;
+};
+const ZoneCase kZones[] = {{TCascadeKind::Eyes, 0.05, 0.12, 0.55, 0.62},
+                           {TCascadeKind::Eyes, 0.45, 0.12, 0.95, 0.62},
+                           {TCascadeKind::Nose, 0.2, 0.3, 0.8, 0.9},
+                           {TCascadeKind::Mouth, 0.1, 0.55, 0.9, 1.0}};
+
+TEST_F(FrontRecognitionTest, FeaturesAreSearchedInTheirZonesAtOneFaceSize)
 {
-    ASSERT_TRUE(Run());
-    ASSERT_EQ(fake.calls.size(), 4u);
-    const TCascadeKind order[] = {TCascadeKind::FrontFace, TCascadeKind::Eyes, TCascadeKind::Nose, TCascadeKind::Mouth};
-    for (size_t i = 0; i < 4; ++i) {
-        const DetectCall& c = fake.calls[i];
-        EXPECT_EQ(c.kind, order[i]);
-        EXPECT_EQ(c.type, CV_8UC1);
-        EXPECT_DOUBLE_EQ(c.params.scaleFactor, 1.1);
-        if (i == 0) {
-            EXPECT_EQ(c.image, cv::Size(1000, 800));
-            EXPECT_EQ(c.params.minNeighbors, 3);
-            EXPECT_EQ(c.params.minSize, cv::Size(30, 30));
-            EXPECT_TRUE(c.params.biggestOnly);
-        } else {
-            EXPECT_EQ(c.image, F.size());
+    // The same zones at the face's own size (240 pixels wide), and for a face twice and half as
+    // large: each zone is scaled to that width, so a search costs the same at any face size.
+    for (const double grow : {1.0, 2.0, 0.5}) {
+        const cv::Rect face(RoundHalfEven(500 - 120 * grow), RoundHalfEven(390 - 120 * grow), RoundHalfEven(240 * grow),
+                            RoundHalfEven(240 * grow));
+        fake.hits[TCascadeKind::FrontFace] = {face};
+        fake.calls.clear();
+        ASSERT_TRUE(Run());
+        ASSERT_EQ(fake.calls.size(), 5u) << grow;
+        const DetectCall& first = fake.calls[0];
+        EXPECT_EQ(first.kind, TCascadeKind::FrontFace);
+        EXPECT_EQ(first.image, cv::Size(1000, 800));
+        EXPECT_EQ(first.params.minNeighbors, 3);
+        EXPECT_EQ(first.params.minSize, cv::Size(30, 30));
+        EXPECT_TRUE(first.params.biggestOnly);
+        for (size_t i = 1; i < 5; ++i) {
+            const DetectCall& c = fake.calls[i];
+            const ZoneCase& z = kZones[i - 1];
+            EXPECT_EQ(c.kind, z.kind) << i;
+            EXPECT_EQ(c.type, CV_8UC1);
+            EXPECT_DOUBLE_EQ(c.params.scaleFactor, 1.1);
             EXPECT_EQ(c.params.minNeighbors, 2);
             EXPECT_EQ(c.params.minSize, cv::Size(0, 0));
             EXPECT_FALSE(c.params.biggestOnly);
+            EXPECT_EQ(c.params.origin, cv::Point2d(face.x + RoundHalfEven(z.x0 * face.width), face.y + RoundHalfEven(z.y0 * face.height)))
+                << grow << " " << i;
+            const int w = RoundHalfEven(z.x1 * face.width) - RoundHalfEven(z.x0 * face.width);
+            EXPECT_NEAR(c.image.width, w / grow, 1) << grow << " " << i;
+            EXPECT_NEAR(c.params.scale, 1 / grow, 0.01) << grow << " " << i;
         }
     }
 }
@@ -161,24 +213,24 @@ TEST_F(FrontRecognitionTest, WithoutAFaceTheDefaultHeadBoxStandsIn)
     EXPECT_EQ(At(HeadCenter), cv::Point(498, 418)); // round(417.5) = 418
     EXPECT_EQ(At(TopHead).x, 358 + 140);
     EXPECT_EQ(At(BottomHead).x, 358 + 140);
-    // The feature detections search that box.
-    ASSERT_EQ(fake.calls.size(), 4u);
-    EXPECT_EQ(fake.calls[1].image, box.size());
+    // The feature detections search the zones of that box.
+    ASSERT_EQ(fake.calls.size(), 5u);
+    EXPECT_EQ(fake.calls[1].params.origin, cv::Point2d(box.x + RoundHalfEven(0.05 * box.width), box.y + RoundHalfEven(0.12 * box.height)));
 }
 
 TEST_F(FrontRecognitionTest, HeadBordersComeFromTheSkinOutline)
 {
     ASSERT_TRUE(Run());
-    // The ellipse (centre 420, half-axes 170 x 230) is met by the scan rows 150 + 4.8 i of the box
-    // from y = 190; the smoothing drops the first and the last. Its mean width over those rows is
-    // the outline's share of the head's extremes.
+    // The ellipse (centre 410, half-axes 125 x 175) is met by the scan rows 210 + 3.6 i of the box
+    // from y = 235 to 585; the smoothing drops the first and the last. Its mean width over those
+    // rows is the outline's share of the head's extremes.
     std::vector<int> met;
     for (int i = 0; i < 100; ++i)
-        if (150 + (i * 480) / 100 > 190)
-            met.push_back(150 + (i * 480) / 100);
+        if (210 + (i * 360) / 100 > 235 && 210 + (i * 360) / 100 < 585)
+            met.push_back(210 + (i * 360) / 100);
     double sum = 0;
     for (size_t k = 1; k + 1 < met.size(); ++k)
-        sum += 2 * 170 * std::sqrt(1 - std::pow((met[k] - 420) / 230.0, 2));
+        sum += 2 * 125 * std::sqrt(1 - std::pow((met[k] - 410) / 175.0, 2));
     const double width = sum / double(met.size() - 2) / FrontProportion::OutlineShareOfWidth;
     EXPECT_NEAR(At(RightHead).x - At(LeftHead).x, width, 4);
     EXPECT_NEAR(At(LeftHead).x + At(RightHead).x, 2 * kCx, 1) << "a symmetric head has symmetric borders";
@@ -218,50 +270,62 @@ TEST_F(FrontRecognitionTest, ScansThatEndAtThePhotoEdgeAddNoOutline)
     EXPECT_EQ(At(RightHead).x, 222) << "one side without outline: the other is not widened either";
 }
 
-struct EyeCase {
-    const char* what;
-    std::vector<cv::Rect> hits;
-    cv::Point e1, e2;
-};
-
-void PrintTo(const EyeCase& c, std::ostream* os)
+TEST_F(FrontRecognitionTest, EachEyeIsTheHitOfItsHalfNearestToItsEstimate)
 {
-    *os << c.what;
+    ASSERT_TRUE(Run()); // the estimates do not depend on the eye hits
+    const cv::Point e1 = Estimate(points, LeftEyeCenter), e2 = Estimate(points, RightEyeCenter);
+    const double reach = cv::norm(e2 - e1) / 3;
+    ASSERT_LT(e1.y, 390);
+    const cv::Point near(RoundHalfEven(reach / 2), 0), far(RoundHalfEven(reach) + 2, 0);
+    struct Case {
+        const char* what;
+        std::vector<cv::Rect> hits;
+        cv::Point left, right;
+    };
+    const std::vector<Case> cases = {
+        {"one hit on each side", {HitAt(e1 + near), HitAt(e2 - near)}, e1 + near, e2 - near},
+        {"only the left: the right keeps its estimate", {HitAt(e1 - near)}, e1 - near, e2},
+        {"only the right: the left keeps its estimate", {HitAt(e2 + cv::Point(0, 6))}, e1, e2 + cv::Point(0, 6)},
+        {"of two on one side the nearer", {HitAt(e1 + near), HitAt(e1 + cv::Point(2, 1))}, e1 + cv::Point(2, 1), e2},
+        {"further than a third of the eye distance: no eye", {HitAt(e1 - far), HitAt(e2 + far)}, e1, e2},
+        {"odd sizes: centres round to even", {cv::Rect(e1.x - 21, e1.y - 16, 41, 31)},
+         {RoundHalfEven(e1.x - 0.5), RoundHalfEven(e1.y - 0.5)}, e2},
+    };
+    for (const Case& c : cases) {
+        THeadAttributes fresh;
+        fake.hits[TCascadeKind::Eyes] = c.hits;
+        ASSERT_TRUE(r.RecognizeFront(&fresh));
+        EXPECT_EQ(fresh.front[LeftEyeCenter]->GetPosition(), c.left) << c.what;
+        EXPECT_EQ(fresh.front[RightEyeCenter]->GetPosition(), c.right) << c.what;
+        const bool both = c.left != e1 && c.right != e2;
+        EXPECT_EQ(r.report.frontFallback[LeftEyeCenter], c.left == e1) << c.what;
+        EXPECT_EQ(r.report.frontFallback[RightEyeCenter], c.right == e2) << c.what;
+        // The rim of each opening around its centre: scaled by the measured eye distance and
+        // turned by its roll when both eyes were found, by the head width otherwise.
+        for (int b : {LeftEyeLeft, LeftEyeRight, LeftEyeTop, LeftEyeBottom, RightEyeLeft, RightEyeRight, RightEyeTop,
+                      RightEyeBottom})
+            EXPECT_EQ(fresh.front[b]->GetPosition(), both ? EyeBorder(fresh, b) : Border(fresh, b))
+                << c.what << " " << fresh.front[b]->name;
+    }
 }
 
-class EyeChoiceTest : public FrontRecognitionTest, public ::testing::WithParamInterface<EyeCase> {};
-
-TEST_P(EyeChoiceTest, PlacesBothEyesAndTheirBorders)
+TEST_F(FrontRecognitionTest, ATurnedFaceTurnsTheBorders)
 {
-    const EyeCase& c = GetParam();
-    fake.hits[TCascadeKind::Eyes] = c.hits;
     ASSERT_TRUE(Run());
-    EXPECT_EQ(At(LeftEyeCenter), c.e1) << c.what;
-    EXPECT_EQ(At(RightEyeCenter), c.e2) << c.what;
-    // The rim of the opening around the centre, not the rectangle's sides (which take in the brow).
-    for (int b : {LeftEyeLeft, LeftEyeRight, LeftEyeTop, LeftEyeBottom, RightEyeLeft, RightEyeRight, RightEyeTop,
-                  RightEyeBottom})
-        EXPECT_EQ(At(b), Border(points, b)) << c.what << " " << points.front[b]->name;
+    const cv::Point e1 = Estimate(points, LeftEyeCenter), e2 = Estimate(points, RightEyeCenter);
+    // The right eye 14 pixels lower: a roll of about 5 degrees.
+    fake.hits[TCascadeKind::Eyes] = {HitAt(e1 + cv::Point(4, -7)), HitAt(e2 + cv::Point(-4, 7))};
+    fake.hits[TCascadeKind::Nose] = {HitAt({500, 440}, 20, 20)};
+    THeadAttributes turned;
+    ASSERT_TRUE(r.RecognizeFront(&turned));
+    const cv::Point d = turned.front[RightEyeCenter]->GetPosition() - turned.front[LeftEyeCenter]->GetPosition();
+    ASSERT_EQ(d.y, 14);
+    for (int b : {LeftEyeLeft, RightEyeRight, NoseLeft, NoseRight, NoseTop, NoseBottom})
+        EXPECT_EQ(turned.front[b]->GetPosition(), EyeBorder(turned, b)) << turned.front[b]->name;
+    // The outer corners lie on the eye line's slope, not level with their centres.
+    EXPECT_LT(turned.front[LeftEyeLeft]->y, turned.front[LeftEyeCenter]->y);
+    EXPECT_GT(turned.front[RightEyeRight]->y, turned.front[RightEyeCenter]->y);
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Rules, EyeChoiceTest,
-    ::testing::Values(
-        EyeCase{"one hit left of the centre: the right eye is its mirror", {HitAt({460, 330})}, {460, 330}, {540, 330}},
-        EyeCase{"one hit right of the centre: the left eye is its mirror", {HitAt({540, 330})}, {460, 330}, {540, 330}},
-        EyeCase{"odd sizes: centres round to even", {HitAt({461, 330}, 41, 31)}, {462, 330}, {538, 330}},
-        EyeCase{"two hits: the smaller x is the left eye", {HitAt({540, 330}), HitAt({450, 340})}, {450, 340},
-                {540, 330}},
-        EyeCase{"both left: a third hit on the right replaces the right eye",
-                {HitAt({380, 330}), HitAt({460, 330}), HitAt({550, 335})}, {380, 330}, {550, 335}},
-        EyeCase{"both left without a third: the right eye mirrors the left", {HitAt({380, 330}), HitAt({460, 330})},
-                {380, 330}, {620, 330}},
-        EyeCase{"both right, third also right: the left eye mirrors the right",
-                {HitAt({540, 330}), HitAt({610, 330}), HitAt({560, 335})}, {390, 330}, {610, 330}},
-        EyeCase{"a hit on the middle row of the face is ignored", {HitAt({460, 390}), HitAt({540, 330})}, {460, 330},
-                {540, 330}},
-        EyeCase{"equal x: the first hit is the left eye, then the right is mirrored",
-                {HitAt({460, 330}), HitAt({460, 350}, 40, 40)}, {460, 330}, {540, 330}}));
 
 TEST_F(FrontRecognitionTest, WithoutEyeHitsTheEyesKeepTheirEstimates)
 {
@@ -278,8 +342,9 @@ protected:
     void SetUp() override
     {
         FrontRecognitionTest::SetUp();
-        // Eyes at (460, 330) and (540, 330): middle 500, eye line 330, distance 80.
-        fake.hits[TCascadeKind::Eyes] = {HitAt({460, 330}), HitAt({540, 330})};
+        // Eyes at (460, 350) and (540, 350), near their estimates: middle 500, eye line 350,
+        // distance 80.
+        fake.hits[TCascadeKind::Eyes] = {HitAt({460, 350}), HitAt({540, 350})};
     }
 };
 
@@ -289,8 +354,11 @@ TEST_F(NoseMouthTest, NoseIsTheCentralHitBelowTheEyes)
                                      HitAt({490, 430}, 20, 20), HitAt({470, 440}, 20, 20)};
     ASSERT_TRUE(Run());
     EXPECT_EQ(At(NoseTip), cv::Point(490, 430));
-    for (int b : {NoseLeft, NoseRight, NoseTop, NoseBottom})
-        EXPECT_EQ(At(b), Border(points, b)) << points.front[b]->name;
+    EXPECT_FALSE(r.report.frontFallback[NoseTip]);
+    for (int b : {NoseLeft, NoseRight, NoseTop, NoseBottom}) {
+        EXPECT_EQ(At(b), EyeBorder(points, b)) << points.front[b]->name;
+        EXPECT_TRUE(r.report.frontFallback[b]);
+    }
 }
 
 TEST_F(NoseMouthTest, NoseAboveTheEyeLineIsNeverChosen)
@@ -298,6 +366,7 @@ TEST_F(NoseMouthTest, NoseAboveTheEyeLineIsNeverChosen)
     fake.hits[TCascadeKind::Nose] = {HitAt({500, 320}, 20, 20), HitAt({500, 330}, 20, 20)};
     ASSERT_TRUE(Run());
     EXPECT_EQ(At(NoseTip), Estimate(points, NoseTip));
+    EXPECT_TRUE(r.report.frontFallback[NoseTip]);
 }
 
 TEST_F(NoseMouthTest, MouthHitsCloseToTheNoseOrTheSidesAreNeverChosen)
@@ -320,8 +389,11 @@ TEST_F(NoseMouthTest, MouthHitsCloseToTheNoseOrTheSidesAreNeverChosen)
         {"on the right margin", {HitAt({xr - m, 520}, 60, 30)}, false, {}, 0, 0},
         {"just more than D/3 below", {HitAt({495, 457}, 60, 30)}, true, {495, 457}, 465, 525},
         {"the most central acceptable hit",
-         {HitAt({505, 500}, 60, 30), HitAt({498, 520}, 70, 30), HitAt({499, 450}, 60, 30), HitAt({480, 510}, 60, 30)},
-         true, {498, 520}, 463, 533},
+         {HitAt({505, 470}, 60, 30), HitAt({498, 480}, 70, 30), HitAt({499, 450}, 60, 30), HitAt({480, 475}, 60, 30)},
+         true, {498, 480}, 463, 533},
+        // Twice the lips' junction below the nose, by the width the eyes give: 2 x 0.134 x 208.8.
+        {"as far below the nose as a chin", {HitAt({500, 487}, 60, 30)}, false, {}, 0, 0},
+        {"just above that", {HitAt({500, 485}, 60, 30)}, true, {500, 485}, 470, 530},
     };
     for (const Case& c : cases) {
         THeadAttributes fresh;
@@ -335,14 +407,18 @@ TEST_F(NoseMouthTest, MouthHitsCloseToTheNoseOrTheSidesAreNeverChosen)
             EXPECT_EQ(fresh.front[MouthRight]->x, c.right) << c.what;
         } else {
             // Without a mouth the lips' junction hangs below the nose by the head's proportions.
+            // (scaled by the width the measured eyes give).
             const FrontProportion::TOffset& o = FrontProportion::MouthFromNose;
-            const int w = xr - xl;
+            const double w = 80 / EyeShare();
             EXPECT_EQ(M, cv::Point(490 + RoundHalfEven(o.dx * w), 430 + RoundHalfEven(o.dy * w))) << c.what;
             for (int b : {MouthLeft, MouthRight})
-                EXPECT_EQ(fresh.front[b]->GetPosition(), Border(fresh, b)) << c.what;
+                EXPECT_EQ(fresh.front[b]->GetPosition(), EyeBorder(fresh, b)) << c.what;
         }
+        EXPECT_EQ(r.report.frontFallback[MouthCenter], !c.found) << c.what;
+        // No lip line on plain skin: the corners are never measured here.
+        EXPECT_TRUE(r.report.frontFallback[MouthLeft]) << c.what;
         for (int b : {MouthTop, MouthBottom})
-            EXPECT_EQ(fresh.front[b]->GetPosition(), Border(fresh, b)) << c.what;
+            EXPECT_EQ(fresh.front[b]->GetPosition(), EyeBorder(fresh, b)) << c.what;
     }
 }
 
@@ -377,7 +453,9 @@ TEST_F(FrontRecognitionTest, PointsFollowTheFaceNotTheFraming)
     TRecognizer framed;
     framed.detector = fake.Function();
     framed.frontImage = larger;
-    fake.hits[TCascadeKind::FrontFace] = {F + shift};
+    for (auto& [kind, hits] : fake.hits)
+        for (cv::Rect& h : hits)
+            h += shift;
     THeadAttributes moved;
     ASSERT_TRUE(framed.RecognizeFront(&moved));
     for (int i = 0; i < Count; ++i)
@@ -420,5 +498,69 @@ TEST_F(FrontRecognitionTest, ProfilePointsAreNotTouched)
     ASSERT_TRUE(Run());
     EXPECT_EQ(points.profile[4]->GetPosition(), cv::Point(11, 12));
     EXPECT_EQ(points.profile[0]->GetPosition(), cv::Point(0, 0));
+}
+
+// The grey-level steps on drawn features: dark irises, a dark lip line, the shadow under a chin.
+TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
+{
+    ASSERT_TRUE(Run()); // plain skin: nothing to measure, every step falls back
+    for (int i : {LeftEyeCenter, RightEyeCenter, MouthLeft, MouthRight, BottomHead})
+        EXPECT_TRUE(r.report.frontFallback[i]) << points.front[i]->name;
+    const cv::Point e1 = Estimate(points, LeftEyeCenter) + cv::Point(4, 3);
+    const cv::Point e2 = Estimate(points, RightEyeCenter) + cv::Point(-2, 3);
+    const cv::Point mouth = At(MouthCenter);
+    const int D = e2.x - e1.x;
+    const int lipY = mouth.y + 6, chinY = mouth.y + RoundHalfEven(0.8 * D);
+    const cv::Scalar dark(40, 40, 60), shadow(70, 90, 140);
+
+    struct Case {
+        const char* what;
+        bool irises, lips, chin;
+    };
+    for (const Case& c : {Case{"irises", true, false, false}, Case{"lips", true, true, false}, Case{"all", true, true, true},
+                          Case{"chin without irises", false, false, true}}) {
+        cv::Mat photo = HeadPhoto();
+        if (c.irises)
+            for (cv::Point e : {e1, e2})
+                cv::circle(photo, e, 7, dark, cv::FILLED);
+        if (c.lips)
+            cv::line(photo, {mouth.x - 40, lipY}, {mouth.x + 40, lipY}, dark, 3);
+        if (c.chin)
+            cv::rectangle(photo, cv::Rect(mouth.x - 70, chinY, 141, 60), shadow, cv::FILLED);
+        r.frontImage = photo;
+        THeadAttributes a;
+        ASSERT_TRUE(r.RecognizeFront(&a)) << c.what;
+        auto P = [&](int i) { return a.front[i]->GetPosition(); };
+        const auto& fell = r.report.frontFallback;
+        EXPECT_EQ(!fell[LeftEyeCenter] && !fell[RightEyeCenter], c.irises) << c.what;
+        if (c.irises) {
+            EXPECT_LE(cv::norm(P(LeftEyeCenter) - e1), 1.5) << c.what;
+            EXPECT_LE(cv::norm(P(RightEyeCenter) - e2), 1.5) << c.what;
+        }
+        EXPECT_EQ(!fell[MouthLeft] && !fell[MouthRight], c.lips) << c.what;
+        if (c.lips) {
+            EXPECT_NEAR(P(MouthLeft).x, mouth.x - 40, 2) << c.what;
+            EXPECT_NEAR(P(MouthRight).x, mouth.x + 40, 2) << c.what;
+            EXPECT_NEAR(P(MouthCenter).y, lipY, 1) << c.what;
+            EXPECT_NEAR(P(MouthLeft).y, lipY, 1) << c.what;
+        }
+        EXPECT_EQ(!fell[BottomHead], c.chin) << c.what;
+        if (c.chin) {
+            EXPECT_NEAR(P(BottomHead).y, chinY, 2) << c.what;
+            // The crown hangs from the chin: at the eyes' share above it when the eyes were
+            // measured, at the height the outline's width gives otherwise.
+            const double eyeY = (P(LeftEyeCenter).y + P(RightEyeCenter).y) / 2.0;
+            const double eyeShare = (eyeY - P(TopHead).y) / (P(BottomHead).y - P(TopHead).y);
+            if (c.irises)
+                EXPECT_NEAR(eyeShare, (Estimate(points, LeftEyeCenter).y - points.front[TopHead]->y) /
+                                          double(points.front[BottomHead]->y - points.front[TopHead]->y),
+                            0.01)
+                    << c.what;
+            else
+                EXPECT_EQ(P(BottomHead).y - P(TopHead).y,
+                          RoundHalfEven(FrontProportion::HeightPerWidth * (P(RightHead).x - P(LeftHead).x)))
+                    << c.what;
+        }
+    }
 }
 }

@@ -270,6 +270,59 @@ TEST_F(ProfileRecognitionTest, FacingIsFoundOnHeadsOfEveryShape)
     }
 }
 
+TEST_F(ProfileRecognitionTest, FaceShellsAndContradictingCues)
+{
+    // A face shell: a scan of the face alone, much less deep than tall, its lowest part the chin
+    // at the front. Its nose decides, the chin is no neck; a profile-face cascade that sees the
+    // face the other way contradicts it.
+    const std::vector<cv::Point> shell = {{420, 150}, {380, 200}, {370, 380}, {300, 470}, {370, 520},
+                                          {375, 600}, {340, 720}, {360, 790}, {470, 790}, {560, 680}, {600, 150}};
+    struct Case {
+        const char* what;
+        int vote; // the cascade's hits on the photo as loaded minus those on its mirror
+        bool decided;
+    };
+    cv::Mat photo = Plain(kW, kH);
+    cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{shell}, kSkin);
+    for (const Case& c : {Case{"face shell", 0, true}, Case{"the cascade agrees", 1, true},
+                          Case{"the cascade disagrees", -1, false}}) {
+        for (bool mirrored : {false, true}) {
+            const std::string what = std::string(c.what) + (mirrored ? ", mirrored" : "");
+            const cv::Mat loaded = mirrored ? Flipped(photo) : photo.clone();
+            int asked = 0;
+            r.detector = [&](TCascadeKind, const cv::Mat&, const TDetectParams&) {
+                // Toward smaller x in the left-facing form: the mirror of a mirrored photo.
+                const bool onLoaded = asked++ % 2 == 0;
+                const int towardSmallerX = c.vote * (mirrored ? -1 : 1);
+                const bool hit = onLoaded ? towardSmallerX > 0 : towardSmallerX < 0;
+                return std::vector<cv::Rect>(hit ? 1 : 0, cv::Rect(10, 10, 50, 50));
+            };
+            for (bool alone : {false, true}) { // the facing alone, and within the recognition
+                THeadAttributes a;
+                messages.Clear();
+                r.profileImage = loaded.clone();
+                if (alone)
+                    r.DetectProfileOrientation(&a);
+                else
+                    r.RecognizeProfile(&a, false);
+                EXPECT_EQ(r.report.facingUndecided, !c.decided) << what;
+                if (c.decided) {
+                    EXPECT_EQ(a.profileOrientation, mirrored ? 1 : 0) << what;
+                    EXPECT_EQ(cv::norm(photo, r.profileImage, cv::NORM_INF), 0.0) << what << ": stored left-facing";
+                    EXPECT_TRUE(messages.Texts().empty()) << what;
+                } else {
+                    // Kept as loaded, and the user is told so.
+                    EXPECT_GT(asked, 0) << what;
+                    EXPECT_EQ(a.profileOrientation, 0) << what;
+                    EXPECT_EQ(cv::norm(loaded, r.profileImage, cv::NORM_INF), 0.0) << what;
+                    ASSERT_EQ(messages.Texts().size(), 1u) << what;
+                    EXPECT_NE(messages.Texts()[0].find("facing could not be decided"), std::string::npos) << what;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(ProfileRecognitionTest, ProfileFaceCascadeBreaksATie)
 {
     // An upright ellipse on a neck under its middle: the neck does not tell the facing. A dark
@@ -297,7 +350,9 @@ TEST_F(ProfileRecognitionTest, ProfileFaceCascadeBreaksATie)
         r.detector = [&](TCascadeKind kind, const cv::Mat& grey, const TDetectParams&) {
             EXPECT_EQ(kind, TCascadeKind::ProfileFace);
             ++calls;
-            const bool asIs = grey.at<std::uint8_t>(50, 50) < grey.at<std::uint8_t>(50, kW - 50);
+            // (the search may see a shrunk copy)
+            const int at = grey.cols / 20;
+            const bool asIs = grey.at<std::uint8_t>(at, at) < grey.at<std::uint8_t>(at, grey.cols - at);
             return std::vector<cv::Rect>(size_t(asIs ? c.hitsAsIs : c.hitsMirrored), cv::Rect(300, 300, 200, 200));
         };
         THeadAttributes a;

@@ -45,17 +45,31 @@ struct DetectCall {
     TDetectParams params;
 };
 
-// Hands out fixed hits per cascade and records every call.
+// Hands out fixed hits per cascade and records every call. With inPhoto the hits are in photo
+// pixels: each search gets those that overlap the part of the photo it sees, in its own pixels.
 struct FakeDetector {
     std::map<TCascadeKind, std::vector<cv::Rect>> hits;
     std::vector<DetectCall> calls;
+    bool inPhoto = false;
 
     TDetector Function()
     {
         return [this](TCascadeKind kind, const cv::Mat& grey, const TDetectParams& params) {
             calls.push_back({kind, grey.size(), grey.type(), params});
             auto it = hits.find(kind);
-            return it == hits.end() ? std::vector<cv::Rect>() : it->second;
+            if (it == hits.end())
+                return std::vector<cv::Rect>();
+            if (!inPhoto)
+                return it->second;
+            std::vector<cv::Rect> seen;
+            for (const cv::Rect& h : it->second) {
+                const cv::Rect r(RoundHalfEven((h.x - params.origin.x) * params.scale),
+                                 RoundHalfEven((h.y - params.origin.y) * params.scale), RoundHalfEven(h.width * params.scale),
+                                 RoundHalfEven(h.height * params.scale));
+                if ((r & cv::Rect(0, 0, grey.cols, grey.rows)).area() > 0)
+                    seen.push_back(r);
+            }
+            return seen;
         };
     }
 };
