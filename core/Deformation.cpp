@@ -7,6 +7,7 @@
 #include "collada/Geometry.h"
 #include "core/Vultari.h"
 #include "core/Weightmanager.h"
+#include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
 
@@ -287,8 +288,10 @@ TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes
 
 TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& rightEye, TGeometry& hairs,
                                 const THeadExtents& e, const THeadAttributes& points,
-                                const TReconstructionScales& s, const TWeightManager& weights)
+                                const TReconstructionScales& s, const TWeightManager& weights,
+                                const TGenericHead& generic)
 {
+    const float NoseAnchorY = static_cast<float>(generic.noseStretchY);
     const THPoint* const* f = points.front;
     const THPoint* const* p = points.profile;
     const auto& map = weights.weights;
@@ -335,7 +338,8 @@ TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& 
     }
 
     // 5. Anchors normalised exactly like the mesh.
-    auto normalise = [&](const TAnchor& a) {
+    auto normalise = [&](const TModelPoint& anchor) {
+        const TVec a{static_cast<float>(anchor.x), static_cast<float>(anchor.y), static_cast<float>(anchor.z)};
         TVec n;
         n.x = static_cast<float>(static_cast<double>(a.x) - tx);
         n.y = static_cast<float>(u * a.y);
@@ -344,9 +348,9 @@ TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& 
         n.z = static_cast<float>(n.z + (-static_cast<double>(tz)) * t);
         return n;
     };
-    const TVec mouthA = normalise(MouthAnchor), leftEyeA = normalise(LeftEyeAnchor),
-               rightEyeA = normalise(RightEyeAnchor), leftEarA = normalise(LeftEarAnchor),
-               rightEarA = normalise(RightEarAnchor);
+    const TVec mouthA = normalise(generic.mouth), leftEyeA = normalise(generic.leftEye),
+               rightEyeA = normalise(generic.rightEye), leftEarA = normalise(generic.leftEar),
+               rightEarA = normalise(generic.rightEar);
 
     // 6. Region scales: photo size in model units against the normalised region's size.
     auto regionScale = [&](const TRegionBox& box, bool a, double photoUnits) {
@@ -428,10 +432,13 @@ TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& 
         }
     }
 
-    // 9, 10. The eyeballs follow their eye regions by a fixed share and sit a little further back.
-    MoveEyeball(leftEye.positions, leftEyeA, r.leftEyeXScale, r.leftEyeZScale, leftEyeD, 0.4f, 0.25f);
-    const float rightOffset = static_cast<float>(0.25f * 1.2);
-    MoveEyeball(rightEye.positions, rightEyeA, r.rightEyeXScale, r.rightEyeZScale, rightEyeD, 0.45f, rightOffset);
+    // 9, 10. The eyeballs follow their eye regions by a fixed share and go back into their sockets
+    // by the generic head's push-back.
+    constexpr float leftShare = 0.4f, rightShare = 0.45f;
+    MoveEyeball(leftEye.positions, leftEyeA, r.leftEyeXScale, r.leftEyeZScale, leftEyeD, leftShare,
+                static_cast<float>(generic.leftEyePushBack / leftShare));
+    MoveEyeball(rightEye.positions, rightEyeA, r.rightEyeXScale, r.rightEyeZScale, rightEyeD, rightShare,
+                static_cast<float>(generic.rightEyePushBack / rightShare));
 
     // 11. Everything back by the scaled nose-tip position.
     for (TGeometry* mesh : {&head, &leftEye, &rightEye, &hairs}) {

@@ -14,6 +14,7 @@
 #include "platform/base/Messages.h"
 #include "platform/base/Numbers.h"
 #include "platform/base/Paths.h"
+#include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 
 namespace {
@@ -379,7 +380,7 @@ cv::Mat TTextureCreator::FillAtlas(const cv::Mat& frontWork, const cv::Mat& prof
 
 TTexCoord TTextureCreator::FitTextureCoordinates(const THeadAttributes* c, const TAtlasLayout& a,
                                                  TGeometry* headGeometry, TGeometry* hairsGeometry,
-                                                 const TWeightManager* weights)
+                                                 const TWeightManager* weights, const TGenericHead& generic)
 {
     const THPoint* const* f = c->front;
     const THPoint* const* p = c->profile;
@@ -395,7 +396,10 @@ TTexCoord TTextureCreator::FitTextureCoordinates(const THeadAttributes* c, const
     // Anchors: the generic layout's nose tip and the photo's.
     const float Ws = static_cast<float>(f[26]->x - f[25]->x);
     const float Hs = static_cast<float>(f[23]->y - f[24]->y);
-    const TTexCoord ref0{0.5151004f, 0.42300156f};
+    TTexCoord R[LayoutRef::Count];
+    for (int i = 0; i < LayoutRef::Count; ++i)
+        R[i] = {static_cast<float>(generic.layout[size_t(i)].u), static_cast<float>(generic.layout[size_t(i)].v)};
+    const TTexCoord ref0 = R[LayoutRef::NoseTip];
     const TTexCoord nose = frontCoord(f[16]);
     const TTexCoord offset = nose - ref0;
 
@@ -443,11 +447,6 @@ TTexCoord TTextureCreator::FitTextureCoordinates(const THeadAttributes* c, const
         }
 
         // References of the generic layout, moved the same way.
-        const TTexCoord R[12] = {ref0,
-                                 {0.4429995f, 0.5326073f},   {0.5828313f, 0.52675647f},  {0.5113153f, 0.30832553f},
-                                 {0.46008787f, 0.34982827f}, {0.5643298f, 0.30911008f},  {0.20125f, 0.5175644f},
-                                 {0.1882756f, 0.5692701f},   {0.21176706f, 0.44178376f}, {0.8056777f, 0.5175644f},
-                                 {0.8114232f, 0.5698673f},   {0.7936245f, 0.4435129f}};
         TTexCoord Rf[12];
         for (int i = 1; i < 12; ++i)
             Rf[i] = ((R[i] + offset) - nose) * scale + nose;
@@ -753,7 +752,7 @@ void TTextureCreator::KeepBackgroundOut(cv::Mat& atlas, const cv::Mat& backgroun
 cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat& profilePhoto,
                                        const THeadAttributes* attributes, TGeometry* headGeometry,
                                        TGeometry* hairsGeometry, const TWeightManager* weights,
-                                       const cv::Mat& frontSkin, const cv::Mat& profileSkin)
+                                       const TGenericHead& generic, const cv::Mat& frontSkin, const cv::Mat& profileSkin)
 {
     if (frontPhoto.empty() || profilePhoto.empty() || !attributes)
         return cv::Mat();
@@ -812,7 +811,7 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
         cv::extractChannel(background, marked, 0);
         KeepBackgroundOut(atlas, marked);
     }
-    const TTexCoord hairTarget = FitTextureCoordinates(scaled.get(), layout, headGeometry, hairsGeometry, weights);
+    const TTexCoord hairTarget = FitTextureCoordinates(scaled.get(), layout, headGeometry, hairsGeometry, weights, generic);
 
     const std::string folder = ProgramFolder();
     const cv::Mat eye = CreateEyeTexture(frontPhoto, attributes);

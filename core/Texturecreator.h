@@ -15,6 +15,7 @@
 class THeadAttributes;
 class TGeometry;
 class TWeightManager;
+struct TGenericHead;
 
 // The measures of one atlas, in pixels of the scaled point set (see CreateTexture).
 struct TAtlasLayout {
@@ -50,7 +51,7 @@ public:
     // of the atlas (see KeepBackgroundOut).
     cv::Mat CreateTexture(const cv::Mat& frontPhoto, const cv::Mat& profilePhoto, const THeadAttributes* attributes,
                           TGeometry* headGeometry, TGeometry* hairsGeometry, const TWeightManager* weights,
-                          const cv::Mat& frontSkin = cv::Mat(), const cv::Mat& profileSkin = cv::Mat());
+                          const TGenericHead& generic, const cv::Mat& frontSkin = cv::Mat(), const cv::Mat& profileSkin = cv::Mat());
 
     // A photo's background: the pixels that are not skin and are reached, without a step in colour,
     // from the places of the photo's edge that show the backdrop (the colour most of the edge
@@ -68,10 +69,11 @@ public:
     static cv::Mat FillAtlas(const cv::Mat& frontWork, const cv::Mat& profileWork, const THeadAttributes* scaled,
                              const TAtlasLayout& layout);
     // Fits the head's texture coordinates to the atlas (extents, global fit, local warps, clamp) and
-    // the hair's to the hair area; returns hairTarget, the hair patch source in texture space.
+    // the hair's to the hair area; returns hairTarget, the hair patch source in texture space. The
+    // features of the generic head's layout are at its layout references.
     static TTexCoord FitTextureCoordinates(const THeadAttributes* scaled, const TAtlasLayout& layout,
                                            TGeometry* headGeometry, TGeometry* hairsGeometry,
-                                           const TWeightManager* weights);
+                                           const TWeightManager* weights, const TGenericHead& generic);
     // The square eye texture cut around the left eye of the caller's (unscaled) points; empty when
     // the eye is narrower than 2 pixels.
     static cv::Mat CreateEyeTexture(const cv::Mat& frontPhoto, const THeadAttributes* attributes);

@@ -234,7 +234,7 @@ void TVultari::Reconstruct()
 
         // Head texture, eye texture and normal map, and the texture coordinates of head and hair.
         const cv::Mat atlas = textureCreator->CreateTexture(recognizer->frontImage, recognizer->profileImage, points,
-                                                            headMesh, hairsMesh, weightManager,
+                                                            headMesh, hairsMesh, weightManager, *recognizer->generic,
                                                             recognizer->SkinOf(recognizer->frontImage),
                                                             recognizer->SkinOf(recognizer->profileImage));
         if (!atlas.empty()) {
@@ -254,7 +254,8 @@ void TVultari::Reconstruct()
 
         // Measurements and the deformation.
         const TReconstructionScales scales = MeasureScales(extents, *points);
-        DeformMeshes(*headMesh, *leftEyeMesh, *rightEyeMesh, *hairsMesh, extents, *points, scales, *weightManager);
+        DeformMeshes(*headMesh, *leftEyeMesh, *rightEyeMesh, *hairsMesh, extents, *points, scales, *weightManager,
+                     *recognizer->generic);
 
         const int normalMap = engine->textureEngine->LoadTexture(folder + "data/textures/normalmap.bmp", GL_TEXTURE1);
         cube->textures.push_back(normalMap);

@@ -1,5 +1,5 @@
 #include "recognition/Recognizer.h"
-#include "recognition/FrontProportions.h"
+#include "recognition/Generichead.h"
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +17,7 @@
 namespace {
 const char* const kSkinTablePath = "data/SkinLocusYCrCb.jpg";
 const char* const kNoSkinTable = "Skin colour table is not loaded";
+const char* const kNoGenericHead = "The generic head's facts are not loaded (data/models/generic_head.txt)";
 
 // Channel 0 of the table below this value marks a skin colour.
 constexpr int kSkinThreshold = 244;
@@ -233,17 +234,13 @@ bool PlaceChin(const std::vector<cv::Point>& line, int fromRow, THPoint* bottom)
     return true;
 }
 
-// The nose root lies below the brow. On the generic head the brow, one unit above the eye (the top
-// of the band in which its nose root was taken), is 2.23 units above the nose tip: 0.2713 of its
-// 8.21-unit height from crown to chin.
-constexpr double kBrowOverTip = 0.2713;
-
 // Nose root on a face line: from the tip upward, the point where the line stops receding, that is
 // where the next two rows up are no further back (one flat row is only sampling), and never above
-// the brow, so that a sloping forehead is not climbed to the crown. headHeight in pixels.
-size_t NoseRootIndex(const std::vector<cv::Point>& line, size_t tip, int headHeight)
+// the brow, so that a sloping forehead is not climbed to the crown (the generic head's brow over its
+// nose tip, in shares of its height). headHeight in pixels.
+size_t NoseRootIndex(const std::vector<cv::Point>& line, size_t tip, int headHeight, double browOverTip)
 {
-    const double limit = line[tip].y - kBrowOverTip * headHeight;
+    const double limit = line[tip].y - browOverTip * headHeight;
     auto recedes = [&](size_t k, size_t from) { return line[k].y >= limit && line[k].x > line[from].x; };
     size_t root = tip;
     for (size_t k = tip; k-- > 0;) {
@@ -255,31 +252,35 @@ size_t NoseRootIndex(const std::vector<cv::Point>& line, size_t tip, int headHei
     return root;
 }
 
-// The generic head's own profile points in its side view (data/models/head_features.txt: model
-// units, x toward the back of the head, y downward): what each recognized profile point means.
+// A generic head's own profile point in its side view (model units, x toward the back of the head,
+// y downward): what the recognized profile point means.
 struct ViewPoint {
     double x, y;
 };
-constexpr ViewPoint kGenericTip{-1.69837, 0.725471}, kGenericRoot{-1.246, -0.456191}, kGenericChin{0.0362422, 2.99467},
-    kGenericEye{-0.732, -0.502}, kGenericTop{2.51911, -5.21508}, kGenericBack{5.87946, 3.3965}, kGenericEar{2.764, -0.656},
-    kGenericEarLeft{2.26176, -0.738752}, kGenericEarRight{3.21168, -1.05058}, kGenericEarTop{2.68648, -1.59214},
-    kGenericEarBottom{2.70276, 0.282428};
+ViewPoint SideView(const TGenericHead& g, int point)
+{
+    const TModelPoint& q = g.profile[size_t(point)];
+    return {q.y, -q.z};
+}
 
 // The generic head's side view laid over a profile photo by the features the face line shows
 // reliably: the nose root and tip where they were found, the photo's nose-root-to-chin height for
 // the generic head's. Points hidden under hair or lost in the background (ears, the back and the
 // top of the skull) and the eye, which the silhouette does not show, are placed from it.
 struct GenericScale {
+    const TGenericHead& g;
     cv::Point root, tip;
     double perUnit; // photo pixels a model unit
 
-    GenericScale(cv::Point noseRoot, cv::Point noseTip, int chinY)
-        : root(noseRoot), tip(noseTip), perUnit(double(chinY - noseRoot.y) / (kGenericChin.y - kGenericRoot.y))
+    GenericScale(const TGenericHead& generic, cv::Point noseRoot, cv::Point noseTip, int chinY)
+        : g(generic), root(noseRoot), tip(noseTip),
+          perUnit(double(chinY - noseRoot.y) /
+                  (SideView(g, ProfilePoint::BottomHead).y - SideView(g, ProfilePoint::NoseRoot).y))
     {
     }
     // A generic point placed by its offset from the nose root, or from the tip of the nose.
-    cv::Point FromRoot(ViewPoint q) const { return At(root, kGenericRoot, q); }
-    cv::Point FromTip(ViewPoint q) const { return At(tip, kGenericTip, q); }
+    cv::Point FromRoot(int point) const { return At(root, SideView(g, ProfilePoint::NoseRoot), SideView(g, point)); }
+    cv::Point FromTip(int point) const { return At(tip, SideView(g, ProfilePoint::NoseTip), SideView(g, point)); }
 
 private:
     cv::Point At(cv::Point origin, ViewPoint from, ViewPoint q) const
@@ -294,22 +295,18 @@ private:
 // head's own points mean: left the tip of the nose, right the back of the skull, top the crown,
 // bottom the chin (when the face line showed one). The skin box's back and top are the hairline on
 // a head with hair.
-void PlaceByGenericHead(THPoint* const* p, bool chinFound)
+void PlaceByGenericHead(THPoint* const* p, bool chinFound, const TGenericHead& generic)
 {
     using namespace ProfilePoint;
-    const GenericScale g(p[NoseRoot]->GetPosition(), p[NoseTip]->GetPosition(), p[BottomHead]->y);
+    const GenericScale g(generic, p[NoseRoot]->GetPosition(), p[NoseTip]->GetPosition(), p[BottomHead]->y);
     auto place = [](THPoint* point, cv::Point at) { point->MoveTo(at.x, at.y); };
-    place(p[EyeCenter], g.FromRoot(kGenericEye));
-    place(p[EarCenter], g.FromRoot(kGenericEar));
-    place(p[EarLeft], g.FromRoot(kGenericEarLeft));
-    place(p[EarRight], g.FromRoot(kGenericEarRight));
-    place(p[EarTop], g.FromRoot(kGenericEarTop));
-    place(p[EarBottom], g.FromRoot(kGenericEarBottom));
+    for (int point : {EyeCenter, EarCenter, EarLeft, EarRight, EarTop, EarBottom})
+        place(p[point], g.FromRoot(point));
     if (!chinFound)
         return; // without a chin there is no scale: the borders stay on the skin box
     place(p[LeftHead], p[NoseTip]->GetPosition());
-    place(p[RightHead], g.FromTip(kGenericBack));
-    place(p[TopHead], g.FromRoot(kGenericTop));
+    place(p[RightHead], g.FromTip(RightHead));
+    place(p[TopHead], g.FromRoot(TopHead));
 }
 
 // Where the neck is, against the silhouette's centroid: the mean x of the skin in the lowest tenth
@@ -367,7 +364,17 @@ bool DecideFacing(const Silhouette& s, const std::function<int()>& profileFaceVo
 }
 }
 
-TRecognizer::TRecognizer()
+TRecognizer::TRecognizer() : TRecognizer(nullptr)
+{
+    try {
+        generic = std::make_shared<const TGenericHead>(ReadGenericHead(ProgramFolder() + kGenericHeadPath));
+    } catch (const Exception& e) {
+        genericError = e.Message();
+        ShowMessage(genericError);
+    }
+}
+
+TRecognizer::TRecognizer(std::shared_ptr<const TGenericHead> genericHead) : generic(std::move(genericHead))
 {
     detector = [this](TCascadeKind kind, const cv::Mat& grey, const TDetectParams& params) {
         return DetectWithCascades(kind, grey, params);
@@ -578,19 +585,19 @@ int HeadWidth(THPoint* const* p)
 // outline, the crown and the chin by the generic head's proportions from the face and that width.
 // The photo shows neither crown nor chin reliably (hair, neck), so the height follows the width.
 void PlaceHeadBox(THPoint* const* p, const std::vector<cv::Point>& leftOutline,
-                  const std::vector<cv::Point>& rightOutline, const cv::Rect& F)
+                  const std::vector<cv::Point>& rightOutline, const cv::Rect& F, const TGenericHead& g)
 {
     using namespace FrontPoint;
     double meanLeft = MeanX(leftOutline, F.x), meanRight = MeanX(rightOutline, F.x + F.width);
     if (!leftOutline.empty() && !rightOutline.empty()) {
         const double middle = (meanLeft + meanRight) / 2, half = (meanRight - meanLeft) / 2;
-        meanLeft = middle - half / FrontProportion::OutlineShareOfWidth;
-        meanRight = middle + half / FrontProportion::OutlineShareOfWidth;
+        meanLeft = middle - half / g.outlineShare;
+        meanRight = middle + half / g.outlineShare;
     }
     const int left = RoundHalfEven(meanLeft), right = RoundHalfEven(meanRight), width = right - left;
-    const int crown = RoundHalfEven(F.y + F.height * 0.5 - FrontProportion::CrownAboveFaceCentre * width);
-    const int height = RoundHalfEven(FrontProportion::HeightPerWidth * width);
-    const int extremeRow = crown + RoundHalfEven(FrontProportion::ExtremesBelowCrown * height);
+    const int crown = RoundHalfEven(F.y + F.height * 0.5 - g.crownAboveFaceCentre * width);
+    const int height = RoundHalfEven(g.proportions.heightPerWidth * width);
+    const int extremeRow = crown + RoundHalfEven(g.proportions.extremesBelowCrown * height);
     p[LeftHead]->MoveTo(left, extremeRow);
     p[RightHead]->MoveTo(right, extremeRow);
     p[TopHead]->MoveTo(F.x + F.width / 2, crown);
@@ -599,20 +606,20 @@ void PlaceHeadBox(THPoint* const* p, const std::vector<cv::Point>& leftOutline,
 
 // The feature centres at their places in the head box. The ears keep theirs: the outline at the
 // ear's row is its outer rim, which says little about where the ear's centre lies.
-void EstimateCentres(THPoint* const* p)
+void EstimateCentres(THPoint* const* p, const TGenericHead& g)
 {
     using namespace FrontPoint;
     const int L = p[LeftHead]->x, T = p[TopHead]->y;
     const int HW = HeadWidth(p), HH = p[BottomHead]->y - T;
-    for (const FrontProportion::TShare& s : FrontProportion::CentreShares)
+    for (const TFrontShare& s : g.proportions.centreShares)
         p[s.point]->MoveTo(RoundHalfEven(L + s.fx * HW), RoundHalfEven(T + s.fy * HH));
 }
 
 // The borders of one feature around its centre, scaled by the head width.
-void PlaceBorders(THPoint* const* p, int centre)
+void PlaceBorders(THPoint* const* p, int centre, const TGenericHead& g)
 {
     const int width = HeadWidth(p);
-    for (const FrontProportion::TOffset& o : FrontProportion::BorderOffsets)
+    for (const TFrontOffset& o : g.proportions.borderOffsets)
         if (o.from == centre)
             p[o.point]->MoveTo(p[centre]->x + RoundHalfEven(o.dx * width), p[centre]->y + RoundHalfEven(o.dy * width));
 }
@@ -685,7 +692,7 @@ cv::Point ChooseNose(const std::vector<cv::Rect>& hits, const cv::Rect& region, 
 // sides; its rectangle's sides are the lips' corners. Without one the lips' junction hangs below
 // the nose by the head's proportions.
 void PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::Rect& region, cv::Point E1,
-                cv::Point E2, cv::Point N)
+                cv::Point E2, cv::Point N, const TGenericHead& g)
 {
     using namespace FrontPoint;
     const int D = TRecognizer::Abs(E2.x - E1.x), mx = (E1.x + E2.x) / 2;
@@ -703,11 +710,11 @@ void PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::
     }
     const bool found = M.x != 0 && M.y != 0;
     if (!found) {
-        const FrontProportion::TOffset& o = FrontProportion::MouthFromNose;
+        const TFrontOffset& o = g.proportions.mouthFromNose;
         M = {N.x + RoundHalfEven(o.dx * width), N.y + RoundHalfEven(o.dy * width)};
     }
     p[MouthCenter]->MoveTo(M.x, M.y);
-    PlaceBorders(p, MouthCenter);
+    PlaceBorders(p, MouthCenter, g);
     if (found) {
         p[MouthLeft]->MoveTo(RM.x, p[MouthLeft]->y);
         p[MouthRight]->MoveTo(RM.x + RM.width, p[MouthRight]->y);
@@ -742,6 +749,10 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
         ShowMessage(kNoSkinTable);
         return false;
     }
+    if (!generic) {
+        ShowMessage(kNoGenericHead);
+        return false;
+    }
 
     frontImage = ResizeToMax(frontImage, 1300, false);
     const int W = frontImage.cols, H = frontImage.rows;
@@ -762,8 +773,8 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     std::vector<cv::Point> left, right;
     ScanOutline(mask, F, cx, cy, left, right);
     p[HeadCenter]->MoveTo(cx, cy);
-    PlaceHeadBox(p, left, right, F);
-    EstimateCentres(p);
+    PlaceHeadBox(p, left, right, F, *generic);
+    EstimateCentres(p, *generic);
 
     // The features are searched in the face region only.
     const cv::Rect region = F & cv::Rect(0, 0, W, H);
@@ -777,14 +788,14 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     ChooseEyes(detectInFace(TCascadeKind::Eyes), region, F, cx, E1, E2);
     p[LeftEyeCenter]->MoveTo(E1.x, E1.y);
     p[RightEyeCenter]->MoveTo(E2.x, E2.y);
-    PlaceBorders(p, LeftEyeCenter);
-    PlaceBorders(p, RightEyeCenter);
+    PlaceBorders(p, LeftEyeCenter, *generic);
+    PlaceBorders(p, RightEyeCenter, *generic);
 
     const cv::Point N = ChooseNose(detectInFace(TCascadeKind::Nose), region, E1, E2, p[NoseTip]->GetPosition());
     p[NoseTip]->MoveTo(N.x, N.y);
-    PlaceBorders(p, NoseTip);
+    PlaceBorders(p, NoseTip, *generic);
 
-    PlaceMouth(p, detectInFace(TCascadeKind::Mouth), region, E1, E2, N);
+    PlaceMouth(p, detectInFace(TCascadeKind::Mouth), region, E1, E2, N, *generic);
 
     KeepInside(p, Count, W, H);
     return true;
@@ -836,6 +847,10 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     }
     if (!SkinTableUsable()) {
         ShowMessage(kNoSkinTable);
+        return false;
+    }
+    if (!generic) {
+        ShowMessage(kNoGenericHead);
         return false;
     }
 
@@ -911,7 +926,7 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
             tip = k;
     p[NoseTip]->MoveTo(line[tip].x, line[tip].y);
 
-    size_t root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y);
+    size_t root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y, generic->browOverTip);
     // A chin less than a nose's height below the tip of the nose is the lips: on the generic head the
     // chin lies 1.9 nose heights (root to tip) below the tip, the lips' junction 0.67. Look further
     // down, and take the nose root again for the head's new height.
@@ -919,7 +934,7 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     if (chinFound && p[BottomHead]->y < belowNose) {
         p[BottomHead]->MoveTo(R0.x + R0.width / 2, R0.y + R0.height);
         chinFound = PlaceChin(line, std::max(cy, belowNose), p[BottomHead]);
-        root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y);
+        root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y, generic->browOverTip);
     }
     p[NoseRoot]->MoveTo(line[root].x, line[root].y);
 
@@ -928,7 +943,7 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     const int HH = p[BottomHead]->y - p[TopHead]->y;
     p[MouthCenter]->MoveTo(p[LeftHead]->x + RoundHalfEven(0.1111111111 * HW),
                            p[BottomHead]->y - RoundHalfEven(0.18770226537 * HH));
-    PlaceByGenericHead(p, chinFound);
+    PlaceByGenericHead(p, chinFound, *generic);
 
     return finish(true);
 }

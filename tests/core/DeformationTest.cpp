@@ -12,6 +12,16 @@
 #include "tests/core/TestHelpers.h"
 
 namespace {
+// The anchors of the tests' generic head, as the deformation uses them (floats).
+struct TAnchorF {
+    float x, y, z;
+};
+const TGenericHead kGeneric = TestGenericHead();
+TAnchorF AsFloats(const TModelPoint& p) { return {float(p.x), float(p.y), float(p.z)}; }
+const TAnchorF LeftEyeAnchor = AsFloats(kGeneric.leftEye), RightEyeAnchor = AsFloats(kGeneric.rightEye);
+}  // namespace
+
+namespace {
 
 using W = TWeightManager;
 
@@ -208,7 +218,7 @@ struct DeformFixture {
     }
     TDeformationReport Run()
     {
-        return DeformMeshes(h.mesh, leftEye, rightEye, hairs, MeasureHead(h.mesh, h.weights), points, s, h.weights);
+        return DeformMeshes(h.mesh, leftEye, rightEye, hairs, MeasureHead(h.mesh, h.weights), points, s, h.weights, kGeneric);
     }
 };
 
@@ -254,8 +264,8 @@ TEST(DeformMeshes, EyeballsFollowByAFixedShareAndSitFurtherBack)
     fx.points.profile[1]->SetPosition(300 + static_cast<int>(std::lround((LeftEyeAnchor.y + 2) / 0.01f)),
                                       static_cast<int>(std::lround(300 - LeftEyeAnchor.z / 0.01f)));
     fx.Run();
-    EXPECT_NEAR(fx.leftEye.positions[1], LeftEyeAnchor.y + 0.4f * 0.25f, 0.004f);
-    EXPECT_NEAR(fx.rightEye.positions[1], RightEyeAnchor.y + 0.45f * 0.3f, 0.004f);
+    EXPECT_NEAR(fx.leftEye.positions[1], LeftEyeAnchor.y + kGeneric.leftEyePushBack, 0.004f);
+    EXPECT_NEAR(fx.rightEye.positions[1], RightEyeAnchor.y + kGeneric.rightEyePushBack, 0.004f);
     EXPECT_NEAR(fx.rightEye.positions[0], RightEyeAnchor.x + 0.45f * 0.2f, 0.004f);
     EXPECT_NEAR(fx.leftEye.positions[0], LeftEyeAnchor.x, 0.004f);
 }
@@ -275,7 +285,7 @@ TEST(DeformMeshes, NoseDepthFactorFromTipAndNoseTopDepth)
     TReconstructionScales s;
     s.v = 0.01f;
     const THeadExtents e = MeasureHead(h.mesh, h.weights);
-    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, e, p, s, h.weights);
+    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, e, p, s, h.weights, kGeneric);
     EXPECT_NEAR(r.noseDepthFactor, 1.5f, 1e-5);
     // The tip (nose weight 1) is stretched about y = -1.246 before it becomes the origin.
     EXPECT_NEAR(r.tipY, -1.246f + (-2 + 1.246f) * 1.5f, 1e-5);
@@ -293,7 +303,7 @@ TEST(DeformMeshes, DegenerateRegionsFallBackToOne)
     TGeometry none;
     TReconstructionScales s;
     s.v = 0.01f;
-    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, MeasureHead(h.mesh, h.weights), p, s, h.weights);
+    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, MeasureHead(h.mesh, h.weights), p, s, h.weights, kGeneric);
     for (float f : {r.noseDepthFactor, r.noseXScale, r.noseZScale, r.mouthXScale, r.mouthZScale, r.earYScale,
                     r.earZScale, r.leftEyeXScale, r.leftEyeZScale, r.rightEyeXScale, r.rightEyeZScale})
         EXPECT_EQ(f, 1.0f);
@@ -316,7 +326,7 @@ TEST(DeformMeshes, ShallowEarIsScaledInFloats)
     TGeometry none;
     TReconstructionScales s;
     s.v = 0.01f;
-    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, MeasureHead(h.mesh, h.weights), p, s, h.weights);
+    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, MeasureHead(h.mesh, h.weights), p, s, h.weights, kGeneric);
     EXPECT_NEAR(r.earYScale, 1.5f, 1e-5);
     EXPECT_NEAR(r.earZScale, 1.0f, 1e-5);
 }

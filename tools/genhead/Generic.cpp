@@ -207,6 +207,40 @@ void Features(GenericData& d) {
                  faceMost, backMost, top, chin};
 }
 
+// The texture builder's references in the layout, in LayoutRef order: the layout is solved so that
+// the features land on them.
+constexpr TLayoutPoint kLayoutReferences[LayoutRef::Count] = {
+    {0.5151004, 0.42300156}, {0.4429995, 0.5326073},  {0.5828313, 0.52675647}, {0.5113153, 0.30832553},
+    {0.46008787, 0.34982827}, {0.5643298, 0.30911008}, {0.20125, 0.5175644},    {0.1882756, 0.5692701},
+    {0.21176706, 0.44178376}, {0.8056777, 0.5175644},  {0.8114232, 0.5698673},  {0.7936245, 0.4435129}};
+
+// Measured on the head's own rendered front photo by the front recognizer's outline scan.
+constexpr double kOutlineShare = 0.784, kCrownAboveFaceCentre = 0.885;
+
+// What the program reads of this head: its points, anchors, layout references and proportions.
+void Facts(GenericData& d) {
+    TGenericHead& h = d.facts;
+    auto model = [](Vec3 p) { return TModelPoint{p.x, p.y, p.z}; };
+    for (size_t i = 0; i < h.front.size(); ++i) h.front[i] = model(d.front[i].p);
+    for (size_t i = 0; i < h.profile.size(); ++i) h.profile[i] = model(d.profile[i].p);
+    h.mouth = model(anchors::kMouth);
+    h.leftEye = model(anchors::kLeftEye);
+    h.rightEye = model(anchors::kRightEye);
+    h.leftEar = model(anchors::kLeftEar);
+    h.rightEar = model(anchors::kRightEar);
+    h.noseStretchY = anchors::kNose.y;
+    for (int i = 0; i < LayoutRef::Count; ++i) h.layout[size_t(i)] = kLayoutReferences[i];
+    h.leftEyePushBack = eyeballs::kLeftPushBack;
+    h.rightEyePushBack = eyeballs::kRightPushBack;
+    h.outlineShare = kOutlineShare;
+    h.crownAboveFaceCentre = kCrownAboveFaceCentre;
+    // The nose root is looked for up to a unit above the eye (see Measure in Head.cpp).
+    const auto& p = h.profile;
+    h.browOverTip = (p[ProfilePoint::EyeCenter].z + 1.0 - p[ProfilePoint::NoseTip].z) /
+                    (p[ProfilePoint::TopHead].z - p[ProfilePoint::BottomHead].z);
+    DeriveProportions(h);
+}
+
 // The atlas of the texture builder for notional orthographic photos of this head.
 struct Atlas {
     double s, cx, cy, px;
@@ -309,13 +343,13 @@ TWeightManager CornerMaps(const GenericData& d) {
 // The texture builder's fit of photos of this head applied to a layout: its global shift and scale
 // around the nose tip, then its local moves of discs around fixed references.
 std::vector<Vec2> BuilderFit(const std::vector<Vec2>& layout, const THeadAttributes& points, const TAtlasLayout& atlas,
-                             const TWeightManager& maps) {
+                             const TWeightManager& maps, const TGenericHead& facts) {
     TGeometry head;
     for (const Vec2& c : layout) {
         head.texCoords.push_back(static_cast<float>(c.u));
         head.texCoords.push_back(static_cast<float>(c.v));
     }
-    TTextureCreator::FitTextureCoordinates(&points, atlas, &head, nullptr, &maps);
+    TTextureCreator::FitTextureCoordinates(&points, atlas, &head, nullptr, &maps, facts);
     std::vector<Vec2> out(layout.size());
     for (size_t i = 0; i < out.size(); ++i) out[i] = {head.texCoords[2 * i], head.texCoords[2 * i + 1]};
     return out;
@@ -380,10 +414,10 @@ void UndoBuilderFit(GenericData& d, const Atlas& a) {
         throw std::runtime_error("the texture builder measures another atlas for the generic head's photos");
     const TWeightManager maps = CornerMaps(d);
     const std::vector<float>& outline = maps.weights[14];
-    const Vec2 ref0{0.5151004, 0.42300156};
+    const Vec2 ref0{d.facts.layout[LayoutRef::NoseTip].u, d.facts.layout[LayoutRef::NoseTip].v};
     const Vec2 face{1.15 * (points.front[26]->x - points.front[25]->x) / double(atlas.Wa),
                     double(points.front[23]->y - points.front[24]->y) / double(atlas.Ha)};
-    auto fit = [&](const std::vector<Vec2>& layout) { return BuilderFit(layout, points, atlas, maps); };
+    auto fit = [&](const std::vector<Vec2>& layout) { return BuilderFit(layout, points, atlas, maps, d.facts); };
 
     const std::vector<Vec2> projected = d.headUv;
     const Vec2 tip{a.UFront(d.front[16].p.x), a.V(d.front[16].p.z)};
@@ -411,7 +445,7 @@ void Layout(GenericData& d) {
     const double yTop = m.pos[d.g.topVertex].y + 0.2, zTop = m.pos[d.g.topVertex].z;
     // The unrolled back stops 6 pixels short of the atlas edge, and short by the texture builder's
     // global shift too (the layout is moved against it below), so it stays inside in both.
-    const double shift = std::abs(a.UFront(m.pos[d.g.noseTipVertex].x) - 0.5151004) * a.Wa;
+    const double shift = std::abs(a.UFront(m.pos[d.g.noseTipVertex].x) - d.facts.layout[LayoutRef::NoseTip].u) * a.Wa;
     const double zEye = anchors::kLeftEye.z;
     const double yEar = anchors::kLeftEar.y, unroll = (a.M - 6 - shift) / a.s;
     d.headUv.clear();
@@ -555,6 +589,7 @@ GenericData BuildGeneric(const std::string& sourcePath) {
     LimitOverlap(d);
     AtFilePrecision(d);
     Features(d);
+    Facts(d);
     Layout(d);
     EyeUv(d);
     Hair(d);

@@ -62,12 +62,7 @@ Features Measure(const Mesh& head, const Mesh& eyes) {
         if (!std::isnan(y)) prof.push_back({z, y});
     }
     // Nose tip: the most forward vertex near the midline below the eyes.
-    int tip = -1;
-    for (size_t i = 0; i < head.pos.size(); ++i) {
-        const Vec3& p = head.pos[i];
-        if (std::abs(p.x) < 0.3 && p.z < eyeZ && p.z > eyeZ - 3 && (tip < 0 || p.y < head.pos[tip].y)) tip = int(i);
-    }
-    f.noseTip = head.pos[tip];
+    f.noseTip = head.pos[size_t(MostForwardMidlineVertex(head, eyeZ - 3, eyeZ))];
     // Nose root: the deepest profile point between the brow and the tip.
     double best = -1e9;
     for (auto [z, y] : prof)
@@ -349,6 +344,21 @@ Features Turned(Features f, double angle, const Features& turned) {
 
 }  // namespace
 
+int MostForwardMidlineVertex(const Mesh& m, double zLow, double zHigh) {
+    int best = -1;
+    for (size_t i = 0; i < m.pos.size(); ++i) {
+        const Vec3& p = m.pos[i];
+        if (std::abs(p.x) < 0.3 && p.z > zLow && p.z < zHigh && (best < 0 || p.y < m.pos[size_t(best)].y)) best = int(i);
+    }
+    if (best < 0) {
+        char what[160];
+        std::snprintf(what, sizeof what, "no nose vertex found: no vertex within 0.3 of the midline between heights %.3f and %.3f",
+                      zLow, zHigh);
+        throw std::runtime_error(what);
+    }
+    return best;
+}
+
 GenericHead BuildHead(const std::string& path) {
     SourceModel src = LoadSource(path, kMetresPerUnit);
     double zTop = -1e9;
@@ -489,11 +499,7 @@ GenericHead BuildHead(const std::string& path) {
     for (size_t i = 0; i < g.head.pos.size(); ++i)
         if (g.topVertex < 0 || g.head.pos[i].z > g.head.pos[g.topVertex].z) g.topVertex = int(i);
     // The tip is the most forward vertex of the nose.
-    for (size_t i = 0; i < g.head.pos.size(); ++i) {
-        const Vec3& p = g.head.pos[i];
-        if (std::abs(p.x) < 0.3 && std::abs(p.z - tip.z) < 0.5 && (g.noseTipVertex < 0 || p.y < g.head.pos[g.noseTipVertex].y))
-            g.noseTipVertex = int(i);
-    }
+    g.noseTipVertex = MostForwardMidlineVertex(g.head, tip.z - 0.5, tip.z + 0.5);
     // The reconstruction takes the z of the float just before the last nose-tip corner as the tip's
     // height: make that corner the second of its triangle, so the value read is its neighbour's.
     for (size_t t = g.head.tris.size(); t-- > 0;) {
@@ -514,6 +520,7 @@ GenericHead BuildHead(const std::string& path) {
                 (g.chinVertex < 0 || p.z < g.head.pos[g.chinVertex].z))
                 g.chinVertex = int(i);
         }
+        if (g.chinVertex < 0) throw std::runtime_error("no forward-facing midline vertex of the chin found");
     }
     return g;
 }

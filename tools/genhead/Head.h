@@ -68,5 +68,9 @@ struct GenericHead {
     Vec3 sourceEyeShift[2];
 };
 
+// The most forward (least y) vertex within 0.3 of the midline strictly between heights zLow and
+// zHigh: the nose tip. Throws std::runtime_error when there is none.
+int MostForwardMidlineVertex(const Mesh& m, double zLow, double zHigh);
+
 // Builds the head from the MakeHuman model at `path`. Throws std::runtime_error on failure.
 GenericHead BuildHead(const std::string& path);
