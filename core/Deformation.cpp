@@ -71,8 +71,12 @@ struct TVec {
 float About(float p, float a, float s) { return static_cast<float>(a + (static_cast<double>(p) - a) * s); }
 float Shift(float p, float d) { return static_cast<float>(static_cast<double>(p) + d); }
 
+// An eyeball moves with its socket: every point of it by the move its eye region gives that point
+// (scaled about the anchor, then shifted) with the region's weight over the eye, the map's peak, so
+// lids, socket and eyeball take one move; then back into the socket by the push-back eyes.dae
+// keeps it forward by.
 void MoveEyeball(std::vector<float>& pos, const TVec& anchor, float scaleX, float scaleZ, const TVec& d, float weight,
-                 float offset)
+                 float pushBack)
 {
     for (size_t k = 0; k < pos.size(); ++k) {
         float& p = pos[k];
@@ -82,7 +86,7 @@ void MoveEyeball(std::vector<float>& pos, const TVec& anchor, float scaleX, floa
             p = TVultari::Lerp(p, Shift(p, d.x), weight);
             break;
         case 1:
-            p = TVultari::Lerp(p, static_cast<float>((static_cast<double>(p) + d.y) + offset), weight);
+            p = static_cast<float>(static_cast<double>(TVultari::Lerp(p, Shift(p, d.y), weight)) + pushBack);
             break;
         default:
             p = TVultari::Lerp(p, About(p, anchor.z, scaleZ), weight);
@@ -90,6 +94,15 @@ void MoveEyeball(std::vector<float>& pos, const TVec& anchor, float scaleX, floa
             break;
         }
     }
+}
+
+// The largest value of a map: a region's weight over its feature.
+float Peak(const std::vector<float>& map)
+{
+    float peak = 0;
+    for (float w : map)
+        peak = std::max(peak, w);
+    return peak;
 }
 
 // How far a region's weighted move may go before the triangles of its fade turn over. With w
@@ -432,13 +445,11 @@ TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& 
         }
     }
 
-    // 9, 10. The eyeballs follow their eye regions by a fixed share and go back into their sockets
-    // by the generic head's push-back.
-    constexpr float leftShare = 0.4f, rightShare = 0.45f;
-    MoveEyeball(leftEye.positions, leftEyeA, r.leftEyeXScale, r.leftEyeZScale, leftEyeD, leftShare,
-                static_cast<float>(generic.leftEyePushBack / leftShare));
-    MoveEyeball(rightEye.positions, rightEyeA, r.rightEyeXScale, r.rightEyeZScale, rightEyeD, rightShare,
-                static_cast<float>(generic.rightEyePushBack / rightShare));
+    // 9, 10. The eyeballs move with their sockets and go back by the generic head's push-back.
+    MoveEyeball(leftEye.positions, leftEyeA, r.leftEyeXScale, r.leftEyeZScale, leftEyeD, Peak(leftEyeW),
+                static_cast<float>(generic.leftEyePushBack));
+    MoveEyeball(rightEye.positions, rightEyeA, r.rightEyeXScale, r.rightEyeZScale, rightEyeD, Peak(rightEyeW),
+                static_cast<float>(generic.rightEyePushBack));
 
     // 11. Everything back by the scaled nose-tip position.
     for (TGeometry* mesh : {&head, &leftEye, &rightEye, &hairs}) {

@@ -267,9 +267,9 @@ TEST_F(GenericModels, NoseLengthAndEarDepthAreMeasurableAndNoExtentIsZero) {
 }
 
 TEST_F(GenericModels, FeatureMapsAreWholeOnTheirFeatureAndFadeOut) {
-    // `peak`: the map's value on its feature. The reconstruction moves each eyeball with its eye
-    // region by a fixed share (left 0.4, right 0.45), so lids and socket carry that share and the
-    // eyeball stays in its opening; every rim corner of the opening (`rim`) carries it too.
+    // `peak`: the map's value on its feature. Each eyeball moves with its eye region's whole move,
+    // so lids and socket carry all of it and the eyeball stays in its opening; every rim corner of
+    // the opening (`rim`) carries it too.
     struct Case {
         int slot;
         double x, y, z;
@@ -277,8 +277,8 @@ TEST_F(GenericModels, FeatureMapsAreWholeOnTheirFeatureAndFadeOut) {
         int rim;
     };
     const TGenericHead& g = Facts();
-    const Case cases[] = {{2, g.leftEye.x, g.leftEye.y, g.leftEye.z, 0.4f, 3},
-                          {4, g.rightEye.x, g.rightEye.y, g.rightEye.z, 0.45f, 5},
+    const Case cases[] = {{2, g.leftEye.x, g.leftEye.y, g.leftEye.z, 1.0f, 3},
+                          {4, g.rightEye.x, g.rightEye.y, g.rightEye.z, 1.0f, 5},
                           {8, g.mouth.x, g.mouth.y, g.mouth.z, 1.0f, -1},
                           {10, g.leftEar.x, g.leftEar.y, g.leftEar.z, 1.0f, -1},
                           {12, g.rightEar.x, g.rightEar.y, g.rightEar.z, 1.0f, -1}};

@@ -60,9 +60,6 @@ bool SeenFromFront(const Mesh& m, const std::vector<Vec3>& n, int i) {
     return -50 + t > p.y - 0.03;
 }
 
-// The shares by which the reconstruction moves each eyeball with its eye region.
-constexpr double kLeftEyeballShare = 0.4, kRightEyeballShare = 0.45;
-
 void Weights(GenericData& d) {
     const Mesh& m = d.g.head;
     const size_t n = m.pos.size();
@@ -92,9 +89,9 @@ void Weights(GenericData& d) {
         }
         Vec3 c = (box.lo + box.hi) * 0.5;
         double a = (box.hi.x - box.lo.x) * 0.5, b = a * 0.7;
-        // The eyeball follows its region only by a fixed share: lids and socket move by that share
-        // too, so the eyeball stays in its opening; outward the share fades to nothing.
-        const double share = side ? kRightEyeballShare : kLeftEyeballShare;
+        // The eyeball moves with its socket by the region's whole move: lids and socket carry all
+        // of it over the eye, so the eyeball stays in its opening; outward it fades to nothing.
+        const double share = 1.0;
         for (size_t i = 0; i < n; ++i) {
             const Vec3& p = m.pos[i];
             double r = std::hypot((p.x - c.x) / a, (p.z - c.z) / b);
