@@ -437,7 +437,7 @@ TTexCoord TTextureCreator::FitTextureCoordinates(const THeadAttributes* c, const
 
         // Global fit around the nose tip.
         const TTexCoord faceSpan = span(0);
-        const TTexCoord scale{faceSpan.u == 0.0f ? 1.0f : ScaleOr1(Ws / static_cast<float>(a.Wa), faceSpan.u) * 1.15f,
+        const TTexCoord scale{faceSpan.u == 0.0f ? 1.0f : ScaleOr1(Ws / static_cast<float>(a.Wa), faceSpan.u) * FaceOutlineWidths,
                               ScaleOr1(Hs / static_cast<float>(a.Ha), faceSpan.v)};
         for (size_t k = 0; k < tc.size(); ++k) {
             if (k % 2 == 0)

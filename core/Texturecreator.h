@@ -65,6 +65,9 @@ public:
 
     // The atlas measures of a (scaled) point set; `valid` false for impossible sets.
     static TAtlasLayout MeasureAtlas(const THeadAttributes* scaled);
+    // The global fit's u span of the face outline, in photo head widths: the outline over the crown
+    // and the temples is this much wider in u than the head's width in the front photo.
+    static constexpr float FaceOutlineWidths = 1.15f;
     // Composes the atlas (cleared black, then filled) from the two work images.
     static cv::Mat FillAtlas(const cv::Mat& frontWork, const cv::Mat& profileWork, const THeadAttributes* scaled,
                              const TAtlasLayout& layout);

@@ -251,32 +251,33 @@ struct Atlas {
     double V(double z) const { return 1.0 - (PhotoY(z) - f24y + M) / Ha; }
 };
 
+void OwnPoints(const GenericData& d, const Atlas& a, THeadAttributes& points);
+
+// The atlas the texture builder measures for the notional photos of this head.
 Atlas MakeAtlas(const GenericData& d) {
     Atlas a;
     a.s = d.pixelsPerUnit;
     a.cx = 512;
     a.cy = 512;
     a.px = 300;
-    auto fx = [&](int i) { return Px(a.FrontX(d.front[i].p.x)); };
-    auto fy = [&](int i) { return Px(a.PhotoY(d.front[i].p.z)); };
-    auto pxp = [&](int i) { return Px(a.ProfileX(d.profile[i].p.y)); };
-    int H = std::abs(fy(23) - fy(24)), W = std::abs(fx(25) - fx(26)), E = std::abs(fx(2) - fx(8));
-    int P = std::abs(pxp(11) - pxp(1));
-    int O = RoundHalfEven(W * 0.09), M = RoundHalfEven(H * 0.15);
-    a.W = W;
-    a.M = M;
-    a.Q = P - O;
-    a.Wa = 2 * M + 2 * a.Q + E;
-    a.Ha = 2 * M + H;
-    a.f2x = fx(2);
-    a.f24y = fy(24);
-    a.p11x = pxp(11);
+    THeadAttributes points;
+    OwnPoints(d, a, points);
+    const TAtlasLayout layout = TTextureCreator::MeasureAtlas(&points);
+    if (!layout.valid) throw std::runtime_error("the texture builder makes no atlas of the generic head's photos: " + layout.problem);
+    a.W = layout.W;
+    a.M = layout.M;
+    a.Q = layout.Q;
+    a.Wa = layout.Wa;
+    a.Ha = layout.Ha;
+    a.f2x = points.front[FrontPoint::LeftEyeLeft]->x;
+    a.f24y = points.front[FrontPoint::TopHead]->y;
+    a.p11x = points.profile[ProfilePoint::RightHead]->x;
     return a;
 }
 
 // The face outline: over the crown and down the temples along the coronal band whose texture
 // coordinates (in the projected layout) span what the texture builder's global fit expects of a
-// head of this width (1.15 head widths in u), then along the jaw to the chin. Its v span runs from
+// head of this width (TTextureCreator::FaceOutlineWidths head widths in u), then along the jaw to the chin. Its v span runs from
 // the crown to the chin, the head height of the front photo. The band's depth is searched, as
 // the side-view coordinates blend into the front's near the face.
 void FaceBorders(GenericData& d, const Atlas& a) {
@@ -293,7 +294,7 @@ void FaceBorders(GenericData& d, const Atlas& a) {
             if (inBand(m.pos[i], yt)) lo = std::min(lo, u[i]), hi = std::max(hi, u[i]);
         return hi - lo;
     };
-    const double want = 1.15 * a.W / a.Wa;
+    const double want = TTextureCreator::FaceOutlineWidths * a.W / a.Wa;
     double near = d.profile[1].p.y, far = d.profile[11].p.y, yt = far;
     for (int it = 0; it < 40; ++it) {
         const double mid = 0.5 * (near + far);
@@ -412,7 +413,7 @@ void UndoBuilderFit(GenericData& d, const Atlas& a) {
     const TWeightManager maps = CornerMaps(d);
     const std::vector<float>& outline = maps.weights[14];
     const Vec2 ref0{d.facts.layout[LayoutRef::NoseTip].u, d.facts.layout[LayoutRef::NoseTip].v};
-    const Vec2 face{1.15 * (points.front[26]->x - points.front[25]->x) / double(atlas.Wa),
+    const Vec2 face{TTextureCreator::FaceOutlineWidths * (points.front[26]->x - points.front[25]->x) / double(atlas.Wa),
                     double(points.front[23]->y - points.front[24]->y) / double(atlas.Ha)};
     auto fit = [&](const std::vector<Vec2>& layout) { return BuilderFit(layout, points, atlas, maps, d.facts); };
 
