@@ -66,8 +66,8 @@ void Weights(GenericData& d) {
     for (auto& w : d.weights) w.assign(n, 0.0);
     std::vector<Vec3> normals = m.VertexNormals();
 
-    d.weights[0][d.g.noseTipVertex] = 1.0;
-    d.weights[1][d.g.chinVertex] = 1.0;
+    d.weights[TWeightManager::tip_of_the_nose][d.g.noseTipVertex] = 1.0;
+    d.weights[TWeightManager::head_bottom][d.g.chinVertex] = 1.0;
 
     // Eyes: the rims of the two openings are the eyes' outlines.
     std::set<int> rim[2];
@@ -80,8 +80,8 @@ void Weights(GenericData& d) {
             if (Len(p - apex) < 1.2 && SeenFromFront(m, normals, v)) rim[side].insert(v);
         }
     for (int side = 0; side < 2; ++side) {
-        auto& region = d.weights[side ? 4 : 2];
-        auto& border = d.weights[side ? 5 : 3];
+        auto& region = d.weights[side ? TWeightManager::right_eye : TWeightManager::left_eye];
+        auto& border = d.weights[side ? TWeightManager::right_eye_borders : TWeightManager::left_eye_borders];
         Box box;
         for (int v : rim[side]) {
             border[v] = 1.0;
@@ -109,8 +109,8 @@ void Weights(GenericData& d) {
     for (size_t i = 0; i < n; ++i) {
         const Vec3& p = m.pos[i];
         double r = std::hypot((p.x - midX(p.z)) / na, (p.z - nzc) / nb);
-        d.weights[6][i] = (1.0 - Smooth(0.85, 1.25, r)) * (1.0 - Smooth(-0.6, 0.0, p.y));
-        if (r > 0.9 && r < 1.02 && p.y < 0 && SeenFromFront(m, normals, int(i))) d.weights[7][i] = 1.0;
+        d.weights[TWeightManager::nose][i] = (1.0 - Smooth(0.85, 1.25, r)) * (1.0 - Smooth(-0.6, 0.0, p.y));
+        if (r > 0.9 && r < 1.02 && p.y < 0 && SeenFromFront(m, normals, int(i))) d.weights[TWeightManager::nose_borders][i] = 1.0;
     }
     // Mouth: the lips around the mouth anchor.
     const Vec3 mc = anchors::kMouth;
@@ -119,8 +119,8 @@ void Weights(GenericData& d) {
         const Vec3& p = m.pos[i];
         double b = p.z > mc.z ? mbUp : mbDown;
         double r = std::hypot((p.x - mc.x) / ma, (p.z - mc.z) / b);
-        d.weights[8][i] = (1.0 - Smooth(1.0, 1.6, r)) * (1.0 - Smooth(0.0, 0.6, p.y));
-        if (r > 0.9 && r < 1.05 && p.y < 0.4 && SeenFromFront(m, normals, int(i))) d.weights[9][i] = 1.0;
+        d.weights[TWeightManager::mouth][i] = (1.0 - Smooth(1.0, 1.6, r)) * (1.0 - Smooth(0.0, 0.6, p.y));
+        if (r > 0.9 && r < 1.05 && p.y < 0.4 && SeenFromFront(m, normals, int(i))) d.weights[TWeightManager::mouth_borders][i] = 1.0;
     }
     // Ears: the whole ear, and a ring of the skull around it that takes up the ear's move. Both
     // rings have the size of the ears as the finished head has them, so each ring's rim reaches
@@ -129,8 +129,8 @@ void Weights(GenericData& d) {
     for (int side = 0; side < 2; ++side) {
         Vec3 c = side ? anchors::kRightEar : anchors::kLeftEar;
         double sy = (ears.hi.y - ears.lo.y) * 0.5 + 0.08, sz = (ears.hi.z - ears.lo.z) * 0.5 + 0.08;
-        auto& region = d.weights[side ? 12 : 10];
-        auto& border = d.weights[side ? 13 : 11];
+        auto& region = d.weights[side ? TWeightManager::right_ear : TWeightManager::left_ear];
+        auto& border = d.weights[side ? TWeightManager::right_ear_borders : TWeightManager::left_ear_borders];
         // The rim is the part of the ring that stands out from the skull; where the ear leans, that
         // part is lopsided, so the ring moves until the rim's middle is on the anchor.
         const Vec3 anchor = c;
@@ -152,7 +152,8 @@ void Weights(GenericData& d) {
 
 // Where regions meet, their maps share the move instead of adding up to more than a whole one.
 void LimitOverlap(GenericData& d) {
-    const int regionSlots[] = {2, 4, 6, 8, 10, 12};
+    const int regionSlots[] = {TWeightManager::left_eye, TWeightManager::right_eye, TWeightManager::nose,
+                               TWeightManager::mouth,    TWeightManager::left_ear,  TWeightManager::right_ear};
     for (size_t i = 0; i < d.g.head.pos.size(); ++i) {
         double sum = 0;
         for (int s : regionSlots) sum += d.weights[s][i];
@@ -189,10 +190,10 @@ void Features(GenericData& d) {
     FeaturePoint left = at(Extreme(m, all, Xn)), right = at(Extreme(m, all, X));
     FeaturePoint centre{{0.5 * (left.p.x + right.p.x), 0, 0.5 * (top.p.z + chin.p.z)}};
     d.front = {centre,
-               {anchors::kLeftEye}, ext(3, Xn), ext(3, X), ext(3, Z), ext(3, Zn),
-               {anchors::kRightEye}, ext(5, Xn), ext(5, X), ext(5, Z), ext(5, Zn),
-               {anchors::kMouth}, ext(9, Xn), ext(9, X), ext(9, Z), ext(9, Zn),
-               at(d.g.noseTipVertex), ext(7, Xn), ext(7, X), ext(7, Z), ext(7, Zn),
+               {anchors::kLeftEye}, ext(TWeightManager::left_eye_borders, Xn), ext(TWeightManager::left_eye_borders, X), ext(TWeightManager::left_eye_borders, Z), ext(TWeightManager::left_eye_borders, Zn),
+               {anchors::kRightEye}, ext(TWeightManager::right_eye_borders, Xn), ext(TWeightManager::right_eye_borders, X), ext(TWeightManager::right_eye_borders, Z), ext(TWeightManager::right_eye_borders, Zn),
+               {anchors::kMouth}, ext(TWeightManager::mouth_borders, Xn), ext(TWeightManager::mouth_borders, X), ext(TWeightManager::mouth_borders, Z), ext(TWeightManager::mouth_borders, Zn),
+               at(d.g.noseTipVertex), ext(TWeightManager::nose_borders, Xn), ext(TWeightManager::nose_borders, X), ext(TWeightManager::nose_borders, Z), ext(TWeightManager::nose_borders, Zn),
                {anchors::kLeftEar}, {anchors::kRightEar},
                chin, top, left, right};
     FeaturePoint faceMost = at(Extreme(m, all, Yn)), backMost = at(Extreme(m, all, Y));
@@ -200,7 +201,7 @@ void Features(GenericData& d) {
     d.profile = {pcentre,
                  {anchors::kRightEye}, {anchors::kMouth}, at(d.g.noseTipVertex), {d.g.nasion},
                  // the side view from +x shows the right ear
-                 {anchors::kRightEar}, ext(13, Yn), ext(13, Y), ext(13, Z), ext(13, Zn),
+                 {anchors::kRightEar}, ext(TWeightManager::right_ear_borders, Yn), ext(TWeightManager::right_ear_borders, Y), ext(TWeightManager::right_ear_borders, Z), ext(TWeightManager::right_ear_borders, Zn),
                  faceMost, backMost, top, chin};
 }
 
@@ -282,7 +283,7 @@ Atlas MakeAtlas(const GenericData& d) {
 // the side-view coordinates blend into the front's near the face.
 void FaceBorders(GenericData& d, const Atlas& a) {
     const Mesh& m = d.g.head;
-    auto& face = d.weights[14];
+    auto& face = d.weights[TWeightManager::face_borders];
     const double zJaw = anchors::kMouth.z;
     std::vector<double> u(m.pos.size(), 0.5);
     for (size_t t = 0; t < m.tris.size(); ++t)
@@ -295,7 +296,7 @@ void FaceBorders(GenericData& d, const Atlas& a) {
         return hi - lo;
     };
     const double want = TTextureCreator::FaceOutlineWidths * a.W / a.Wa;
-    double near = d.profile[1].p.y, far = d.profile[11].p.y, yt = far;
+    double near = d.profile[ProfilePoint::EyeCenter].p.y, far = d.profile[ProfilePoint::RightHead].p.y, yt = far;
     for (int it = 0; it < 40; ++it) {
         const double mid = 0.5 * (near + far);
         (span(mid) < want ? near : far) = mid;
@@ -305,7 +306,7 @@ void FaceBorders(GenericData& d, const Atlas& a) {
         if (inBand(m.pos[i], yt)) face[i] = 1.0;
     const std::vector<Vec3> n = m.VertexNormals();
     // Jaw: per height, the outermost front-facing vertex on each side.
-    const double zChin = d.front[23].p.z;
+    const double zChin = d.front[FrontPoint::BottomHead].p.z;
     for (double z = zChin; z < zJaw + 0.3; z += 0.12)
         for (int side = 0; side < 2; ++side) {
             int best = -1;
@@ -411,14 +412,14 @@ void UndoBuilderFit(GenericData& d, const Atlas& a) {
     if (!atlas.valid || atlas.Wa != a.Wa || atlas.Ha != a.Ha)
         throw std::runtime_error("the texture builder measures another atlas for the generic head's photos");
     const TWeightManager maps = CornerMaps(d);
-    const std::vector<float>& outline = maps.weights[14];
+    const std::vector<float>& outline = maps.weights[TWeightManager::face_borders];
     const Vec2 ref0{d.facts.layout[LayoutRef::NoseTip].u, d.facts.layout[LayoutRef::NoseTip].v};
-    const Vec2 face{TTextureCreator::FaceOutlineWidths * (points.front[26]->x - points.front[25]->x) / double(atlas.Wa),
-                    double(points.front[23]->y - points.front[24]->y) / double(atlas.Ha)};
+    const Vec2 face{TTextureCreator::FaceOutlineWidths * (points.front[FrontPoint::RightHead]->x - points.front[FrontPoint::LeftHead]->x) / double(atlas.Wa),
+                    double(points.front[FrontPoint::BottomHead]->y - points.front[FrontPoint::TopHead]->y) / double(atlas.Ha)};
     auto fit = [&](const std::vector<Vec2>& layout) { return BuilderFit(layout, points, atlas, maps, d.facts); };
 
     const std::vector<Vec2> projected = d.headUv;
-    const Vec2 tip{a.UFront(d.front[16].p.x), a.V(d.front[16].p.z)};
+    const Vec2 tip{a.UFront(d.front[FrontPoint::NoseTip].p.x), a.V(d.front[FrontPoint::NoseTip].p.z)};
     std::vector<Vec2> layout = projected;
     for (Vec2& c : layout) c = {c.u - (tip.u - ref0.u), c.v - (tip.v - ref0.v)};
     const std::vector<Vec2> outlineAt = layout;
@@ -437,8 +438,8 @@ void UndoBuilderFit(GenericData& d, const Atlas& a) {
 void Layout(GenericData& d) {
     const Mesh& m = d.g.head;
     Atlas a = MakeAtlas(d);
-    const double xl = d.front[2].p.x, xr = d.front[8].p.x;
-    const double zChin = d.front[23].p.z;
+    const double xl = d.front[FrontPoint::LeftEyeLeft].p.x, xr = d.front[FrontPoint::RightEyeRight].p.x;
+    const double zChin = d.front[FrontPoint::BottomHead].p.z;
     const double vChin = a.V(zChin);
     const double yTop = m.pos[d.g.topVertex].y + 0.2, zTop = m.pos[d.g.topVertex].z;
     // The unrolled back stops 6 pixels short of the atlas edge, and short by the texture builder's
@@ -491,8 +492,8 @@ void EyeUv(GenericData& d) {
             out.push_back({std::clamp((p.x - corner) / width, 0.0, 1.0), std::clamp(0.5 + (p.z - z) / std::abs(width), 0.0, 1.0)});
         return out;
     };
-    d.leftEyeUv = uv(d.g.leftEye, d.front[2].p.x, d.front[3].p.x - d.front[2].p.x, d.front[1].p.z);
-    d.rightEyeUv = uv(d.g.rightEye, d.front[8].p.x, d.front[7].p.x - d.front[8].p.x, d.front[6].p.z);
+    d.leftEyeUv = uv(d.g.leftEye, d.front[FrontPoint::LeftEyeLeft].p.x, d.front[FrontPoint::LeftEyeRight].p.x - d.front[FrontPoint::LeftEyeLeft].p.x, d.front[FrontPoint::LeftEyeCenter].p.z);
+    d.rightEyeUv = uv(d.g.rightEye, d.front[FrontPoint::RightEyeRight].p.x, d.front[FrontPoint::RightEyeLeft].p.x - d.front[FrontPoint::RightEyeRight].p.x, d.front[FrontPoint::RightEyeCenter].p.z);
 }
 
 // Height below which no hair grows, by depth: forehead, temples, above the ears, down to the nape.
