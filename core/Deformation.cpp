@@ -7,6 +7,7 @@
 #include "collada/Geometry.h"
 #include "core/Vultari.h"
 #include "core/Weightmanager.h"
+#include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
 
@@ -70,8 +71,12 @@ struct TVec {
 float About(float p, float a, float s) { return static_cast<float>(a + (static_cast<double>(p) - a) * s); }
 float Shift(float p, float d) { return static_cast<float>(static_cast<double>(p) + d); }
 
+// An eyeball moves with its socket: every point of it by the move its eye region gives that point
+// (scaled about the anchor, then shifted) with the region's weight over the eye, the map's peak, so
+// lids, socket and eyeball take one move; then back into the socket by the push-back eyes.dae
+// keeps it forward by.
 void MoveEyeball(std::vector<float>& pos, const TVec& anchor, float scaleX, float scaleZ, const TVec& d, float weight,
-                 float offset)
+                 float pushBack)
 {
     for (size_t k = 0; k < pos.size(); ++k) {
         float& p = pos[k];
@@ -81,7 +86,7 @@ void MoveEyeball(std::vector<float>& pos, const TVec& anchor, float scaleX, floa
             p = TVultari::Lerp(p, Shift(p, d.x), weight);
             break;
         case 1:
-            p = TVultari::Lerp(p, static_cast<float>((static_cast<double>(p) + d.y) + offset), weight);
+            p = static_cast<float>(static_cast<double>(TVultari::Lerp(p, Shift(p, d.y), weight)) + pushBack);
             break;
         default:
             p = TVultari::Lerp(p, About(p, anchor.z, scaleZ), weight);
@@ -89,6 +94,15 @@ void MoveEyeball(std::vector<float>& pos, const TVec& anchor, float scaleX, floa
             break;
         }
     }
+}
+
+// The largest value of a map: a region's weight over its feature.
+float Peak(const std::vector<float>& map)
+{
+    float peak = 0;
+    for (float w : map)
+        peak = std::max(peak, w);
+    return peak;
 }
 
 // How far a region's weighted move may go before the triangles of its fade turn over. With w
@@ -287,8 +301,10 @@ TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes
 
 TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& rightEye, TGeometry& hairs,
                                 const THeadExtents& e, const THeadAttributes& points,
-                                const TReconstructionScales& s, const TWeightManager& weights)
+                                const TReconstructionScales& s, const TWeightManager& weights,
+                                const TGenericHead& generic)
 {
+    const float NoseAnchorY = static_cast<float>(generic.noseStretchY);
     const THPoint* const* f = points.front;
     const THPoint* const* p = points.profile;
     const auto& map = weights.weights;
@@ -335,7 +351,8 @@ TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& 
     }
 
     // 5. Anchors normalised exactly like the mesh.
-    auto normalise = [&](const TAnchor& a) {
+    auto normalise = [&](const TModelPoint& anchor) {
+        const TVec a{static_cast<float>(anchor.x), static_cast<float>(anchor.y), static_cast<float>(anchor.z)};
         TVec n;
         n.x = static_cast<float>(static_cast<double>(a.x) - tx);
         n.y = static_cast<float>(u * a.y);
@@ -344,9 +361,9 @@ TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& 
         n.z = static_cast<float>(n.z + (-static_cast<double>(tz)) * t);
         return n;
     };
-    const TVec mouthA = normalise(MouthAnchor), leftEyeA = normalise(LeftEyeAnchor),
-               rightEyeA = normalise(RightEyeAnchor), leftEarA = normalise(LeftEarAnchor),
-               rightEarA = normalise(RightEarAnchor);
+    const TVec mouthA = normalise(generic.mouth), leftEyeA = normalise(generic.leftEye),
+               rightEyeA = normalise(generic.rightEye), leftEarA = normalise(generic.leftEar),
+               rightEarA = normalise(generic.rightEar);
 
     // 6. Region scales: photo size in model units against the normalised region's size.
     auto regionScale = [&](const TRegionBox& box, bool a, double photoUnits) {
@@ -428,10 +445,11 @@ TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& 
         }
     }
 
-    // 9, 10. The eyeballs follow their eye regions by a fixed share and sit a little further back.
-    MoveEyeball(leftEye.positions, leftEyeA, r.leftEyeXScale, r.leftEyeZScale, leftEyeD, 0.4f, 0.25f);
-    const float rightOffset = static_cast<float>(0.25f * 1.2);
-    MoveEyeball(rightEye.positions, rightEyeA, r.rightEyeXScale, r.rightEyeZScale, rightEyeD, 0.45f, rightOffset);
+    // 9, 10. The eyeballs move with their sockets and go back by the generic head's push-back.
+    MoveEyeball(leftEye.positions, leftEyeA, r.leftEyeXScale, r.leftEyeZScale, leftEyeD, Peak(leftEyeW),
+                static_cast<float>(generic.leftEyePushBack));
+    MoveEyeball(rightEye.positions, rightEyeA, r.rightEyeXScale, r.rightEyeZScale, rightEyeD, Peak(rightEyeW),
+                static_cast<float>(generic.rightEyePushBack));
 
     // 11. Everything back by the scaled nose-tip position.
     for (TGeometry* mesh : {&head, &leftEye, &rightEye, &hairs}) {

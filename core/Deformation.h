@@ -11,6 +11,7 @@
 class TGeometry;
 class THeadAttributes;
 class TWeightManager;
+struct TGenericHead;
 
 // One extreme of a region: its value and the position index of the float where it was reached.
 struct TExtreme {
@@ -50,17 +51,6 @@ struct TDeformationReport {
     float leftEyeXScale = 1, leftEyeZScale = 1, rightEyeXScale = 1, rightEyeZScale = 1;
 };
 
-// Generic anchors in the model space of the generic head, as loaded.
-struct TAnchor {
-    float x, y, z;
-};
-constexpr float NoseAnchorY = -1.246f;
-constexpr TAnchor MouthAnchor{0.0f, -0.894f, -1.521f};
-constexpr TAnchor LeftEyeAnchor{-1.023f, -0.732f, 0.502f};
-constexpr TAnchor RightEyeAnchor{1.252f, -0.732f, 0.502f};
-constexpr TAnchor LeftEarAnchor{-2.622f, 2.764f, 0.656f};
-constexpr TAnchor RightEarAnchor{2.675f, 2.764f, 0.656f};
-
 // One pass over the head's positions. The maps must cover every vertex of the head.
 THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights);
 
@@ -71,7 +61,9 @@ THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights);
 TReconstructionScales MeasureScales(const THeadExtents& extents, const THeadAttributes& points);
 
 // Moves the four meshes in place. The head's maps must cover every vertex of the head; the
-// profile points must be in their left-facing form.
+// profile points must be in their left-facing form. The regions' moves are measured from the
+// generic head's anchors, the nose's depth stretches about its stretch plane.
 TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& rightEye, TGeometry& hairs,
                                 const THeadExtents& extents, const THeadAttributes& points,
-                                const TReconstructionScales& scales, const TWeightManager& weights);
+                                const TReconstructionScales& scales, const TWeightManager& weights,
+                                const TGenericHead& generic);

@@ -16,6 +16,7 @@
 #include "platform/base/Messages.h"
 #include "platform/base/Numbers.h"
 #include "platform/base/Paths.h"
+#include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 
 namespace {
@@ -561,7 +562,7 @@ void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const
 
 TTexCoord TTextureCreator::FitTextureCoordinates(const THeadAttributes* c, const TAtlasLayout& a,
                                                  TGeometry* headGeometry, TGeometry* hairsGeometry,
-                                                 const TWeightManager* weights)
+                                                 const TWeightManager* weights, const TGenericHead& generic)
 {
     const THPoint* const* f = c->front;
     const THPoint* const* p = c->profile;
@@ -577,7 +578,10 @@ TTexCoord TTextureCreator::FitTextureCoordinates(const THeadAttributes* c, const
     // Anchors: the generic layout's nose tip and the photo's.
     const float Ws = static_cast<float>(f[26]->x - f[25]->x);
     const float Hs = static_cast<float>(f[23]->y - f[24]->y);
-    const TTexCoord ref0{0.5151004f, 0.42300156f};
+    TTexCoord R[LayoutRef::Count];
+    for (int i = 0; i < LayoutRef::Count; ++i)
+        R[i] = {static_cast<float>(generic.layout[size_t(i)].u), static_cast<float>(generic.layout[size_t(i)].v)};
+    const TTexCoord ref0 = R[LayoutRef::NoseTip];
     const TTexCoord nose = frontCoord(f[16]);
     const TTexCoord offset = nose - ref0;
 
@@ -615,7 +619,7 @@ TTexCoord TTextureCreator::FitTextureCoordinates(const THeadAttributes* c, const
 
         // Global fit around the nose tip.
         const TTexCoord faceSpan = span(0);
-        const TTexCoord scale{faceSpan.u == 0.0f ? 1.0f : ScaleOr1(Ws / static_cast<float>(a.Wa), faceSpan.u) * 1.15f,
+        const TTexCoord scale{faceSpan.u == 0.0f ? 1.0f : ScaleOr1(Ws / static_cast<float>(a.Wa), faceSpan.u) * FaceOutlineWidths,
                               ScaleOr1(Hs / static_cast<float>(a.Ha), faceSpan.v)};
         for (size_t k = 0; k < tc.size(); ++k) {
             if (k % 2 == 0)
@@ -625,11 +629,6 @@ TTexCoord TTextureCreator::FitTextureCoordinates(const THeadAttributes* c, const
         }
 
         // References of the generic layout, moved the same way.
-        const TTexCoord R[12] = {ref0,
-                                 {0.4429995f, 0.5326073f},   {0.5828313f, 0.52675647f},  {0.5113153f, 0.30832553f},
-                                 {0.46008787f, 0.34982827f}, {0.5643298f, 0.30911008f},  {0.20125f, 0.5175644f},
-                                 {0.1882756f, 0.5692701f},   {0.21176706f, 0.44178376f}, {0.8056777f, 0.5175644f},
-                                 {0.8114232f, 0.5698673f},   {0.7936245f, 0.4435129f}};
         TTexCoord Rf[12];
         for (int i = 1; i < 12; ++i)
             Rf[i] = ((R[i] + offset) - nose) * scale + nose;
@@ -1075,7 +1074,8 @@ void TTextureCreator::KeepBackgroundOut(cv::Mat& atlas, const cv::Mat& backgroun
 cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat& profilePhoto,
                                        const THeadAttributes* attributes, TGeometry* headGeometry,
                                        TGeometry* hairsGeometry, const TWeightManager* weights,
-                                       const cv::Mat& frontSkin, const cv::Mat& profileSkin, cv::Mat* normalMapOut)
+                                       const TGenericHead& generic, const cv::Mat& frontSkin,
+                                       const cv::Mat& profileSkin, cv::Mat* normalMapOut)
 {
     if (frontPhoto.empty() || profilePhoto.empty() || !attributes)
         return cv::Mat();
@@ -1146,7 +1146,8 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
         cv::cvtColor(profileSkinWork, profileSkin3, cv::COLOR_GRAY2BGR);
         skinAtlas = carried(frontSkin3, profileSkin3) >= 128;
     }
-    const TTexCoord fittedHair = FitTextureCoordinates(scaled.get(), layout, headGeometry, hairsGeometry, weights);
+    const TTexCoord fittedHair =
+        FitTextureCoordinates(scaled.get(), layout, headGeometry, hairsGeometry, weights, generic);
     const TTexCoord hairTarget = fittedHair;
 
     // Where the profile above the ear shows skin, the hair takes its colour from the front photo's

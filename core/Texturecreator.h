@@ -15,6 +15,7 @@
 class THeadAttributes;
 class TGeometry;
 class TWeightManager;
+struct TGenericHead;
 
 // The measures of one atlas, in pixels of the scaled point set (see CreateTexture).
 struct TAtlasLayout {
@@ -59,8 +60,8 @@ public:
     // handed back there.
     cv::Mat CreateTexture(const cv::Mat& frontPhoto, const cv::Mat& profilePhoto, const THeadAttributes* attributes,
                           TGeometry* headGeometry, TGeometry* hairsGeometry, const TWeightManager* weights,
-                          const cv::Mat& frontSkin = cv::Mat(), const cv::Mat& profileSkin = cv::Mat(),
-                          cv::Mat* normalMapOut = nullptr);
+                          const TGenericHead& generic, const cv::Mat& frontSkin = cv::Mat(),
+                          const cv::Mat& profileSkin = cv::Mat(), cv::Mat* normalMapOut = nullptr);
 
     // A photo's background: the pixels that are not skin and are reached, without a step in colour,
     // from the places of the photo's edge that show the backdrop (the colour most of the edge
@@ -74,6 +75,9 @@ public:
 
     // The atlas measures of a (scaled) point set; `valid` false for impossible sets.
     static TAtlasLayout MeasureAtlas(const THeadAttributes* scaled);
+    // The global fit's u span of the face outline, in photo head widths: the outline over the crown
+    // and the temples is this much wider in u than the head's width in the front photo.
+    static constexpr float FaceOutlineWidths = 1.15f;
     // Composes the atlas (cleared black, then filled) from the two work images.
     static cv::Mat FillAtlas(const cv::Mat& frontWork, const cv::Mat& profileWork, const THeadAttributes* scaled,
                              const TAtlasLayout& layout);
@@ -87,10 +91,11 @@ public:
                            const THeadAttributes* scaled, const TAtlasLayout& layout, bool matchColours,
                            const cv::Mat& frontSkin = cv::Mat(), const cv::Mat& profileSkin = cv::Mat());
     // Fits the head's texture coordinates to the atlas (extents, global fit, local warps, clamp) and
-    // the hair's to the hair area; returns hairTarget, the hair patch source in texture space.
+    // the hair's to the hair area; returns hairTarget, the hair patch source in texture space. The
+    // features of the generic head's layout are at its layout references.
     static TTexCoord FitTextureCoordinates(const THeadAttributes* scaled, const TAtlasLayout& layout,
                                            TGeometry* headGeometry, TGeometry* hairsGeometry,
-                                           const TWeightManager* weights);
+                                           const TWeightManager* weights, const TGenericHead& generic);
     // The square eye texture cut around the left eye of the caller's (unscaled) points; empty when
     // the eye is narrower than 2 pixels.
     static cv::Mat CreateEyeTexture(const cv::Mat& frontPhoto, const THeadAttributes* attributes);

@@ -18,7 +18,9 @@ TVultari::TVultari(TXMLDocument* xmlDocument, WindowHandle window, int clientWid
     // error leaves, so a failed construction leaks nothing and leaves no context behind.
     try {
         displayMode = dmNothing;
-        recognizer = new TRecognizer();
+        // The generic head's facts, like its weight maps, are needed: without them it cannot start.
+        recognizer = new TRecognizer(
+            std::make_shared<const TGenericHead>(ReadGenericHead(ProgramFolder() + kGenericHeadPath)));
         headAttributes = new THeadAttributes();
         textureCreator = new TTextureCreator();
         engine = new TColladaEngine(xmlDocument, window, clientWidth, clientHeight, 35.0f, 0.1f, 100.0f);

@@ -288,7 +288,7 @@ void TVultari::Reconstruct()
         // Head texture, eye texture and normal map, and the texture coordinates of head and hair.
         cv::Mat normalMapImage;
         const cv::Mat atlas = textureCreator->CreateTexture(recognizer->frontImage, recognizer->profileImage, points,
-                                                            headMesh, hairsMesh, weightManager,
+                                                            headMesh, hairsMesh, weightManager, *recognizer->generic,
                                                             recognizer->SkinOf(recognizer->frontImage),
                                                             recognizer->SkinOf(recognizer->profileImage), &normalMapImage);
         const std::string atlasPath = folder + "data/textures/headtexture.bmp";
@@ -307,7 +307,8 @@ void TVultari::Reconstruct()
 
         // Measurements and the deformation.
         const TReconstructionScales scales = MeasureScales(extents, *points);
-        DeformMeshes(*headMesh, *leftEyeMesh, *rightEyeMesh, *hairsMesh, extents, *points, scales, *weightManager);
+        DeformMeshes(*headMesh, *leftEyeMesh, *rightEyeMesh, *hairsMesh, extents, *points, scales, *weightManager,
+                     *recognizer->generic);
         // The view's lighting and the export need the moved surface's normals, not the generic head's.
         for (TGeometry* mesh : {headMesh, leftEyeMesh, rightEyeMesh})
             RecomputeSurfaceFrames(*mesh);

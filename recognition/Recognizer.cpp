@@ -1,5 +1,5 @@
 #include "recognition/Recognizer.h"
-#include "recognition/FrontProportions.h"
+#include "recognition/Generichead.h"
 
 #include <algorithm>
 #include <bitset>
@@ -19,6 +19,7 @@
 namespace {
 const char* const kSkinTablePath = "data/SkinLocusYCrCb.jpg";
 const char* const kNoSkinTable = "Skin colour table is not loaded";
+const char* const kNoGenericHead = "The generic head's facts are not loaded (data/models/generic_head.txt)";
 
 // Channel 0 of the table below this value marks a skin colour.
 constexpr int kSkinThreshold = 244;
@@ -244,17 +245,13 @@ bool PlaceChin(const std::vector<cv::Point>& line, int fromRow, THPoint* bottom)
     return true;
 }
 
-// The nose root lies below the brow. On the generic head the brow, one unit above the eye (the top
-// of the band in which its nose root was taken), is 2.23 units above the nose tip: 0.2713 of its
-// 8.21-unit height from crown to chin.
-constexpr double kBrowOverTip = 0.2713;
-
 // Nose root on a face line: from the tip upward, the point where the line stops receding, that is
 // where the next two rows up are no further back (one flat row is only sampling), and never above
-// the brow, so that a sloping forehead is not climbed to the crown. headHeight in pixels.
-size_t NoseRootIndex(const std::vector<cv::Point>& line, size_t tip, int headHeight)
+// the brow, so that a sloping forehead is not climbed to the crown (the generic head's brow over its
+// nose tip, in shares of its height). headHeight in pixels.
+size_t NoseRootIndex(const std::vector<cv::Point>& line, size_t tip, int headHeight, double browOverTip)
 {
-    const double limit = line[tip].y - kBrowOverTip * headHeight;
+    const double limit = line[tip].y - browOverTip * headHeight;
     auto recedes = [&](size_t k, size_t from) { return line[k].y >= limit && line[k].x > line[from].x; };
     size_t root = tip;
     for (size_t k = tip; k-- > 0;) {
@@ -266,31 +263,35 @@ size_t NoseRootIndex(const std::vector<cv::Point>& line, size_t tip, int headHei
     return root;
 }
 
-// The generic head's own profile points in its side view (data/models/head_features.txt: model
-// units, x toward the back of the head, y downward): what each recognized profile point means.
+// A generic head's own profile point in its side view (model units, x toward the back of the head,
+// y downward): what the recognized profile point means.
 struct ViewPoint {
     double x, y;
 };
-constexpr ViewPoint kGenericTip{-1.69837, 0.725471}, kGenericRoot{-1.246, -0.456191}, kGenericChin{0.0362422, 2.99467},
-    kGenericEye{-0.732, -0.502}, kGenericTop{2.51911, -5.21508}, kGenericBack{5.87946, 3.3965}, kGenericEar{2.764, -0.656},
-    kGenericEarLeft{2.26176, -0.738752}, kGenericEarRight{3.21168, -1.05058}, kGenericEarTop{2.68648, -1.59214},
-    kGenericEarBottom{2.70276, 0.282428};
+ViewPoint SideView(const TGenericHead& g, int point)
+{
+    const TModelPoint& q = g.profile[size_t(point)];
+    return {q.y, -q.z};
+}
 
 // The generic head's side view laid over a profile photo by the features the face line shows
 // reliably: the nose root and tip where they were found, the photo's nose-root-to-chin height for
 // the generic head's. Points hidden under hair or lost in the background (ears, the back and the
 // top of the skull) and the eye, which the silhouette does not show, are placed from it.
 struct GenericScale {
+    const TGenericHead& g;
     cv::Point root, tip;
     double perUnit; // photo pixels a model unit
 
-    GenericScale(cv::Point noseRoot, cv::Point noseTip, int chinY)
-        : root(noseRoot), tip(noseTip), perUnit(double(chinY - noseRoot.y) / (kGenericChin.y - kGenericRoot.y))
+    GenericScale(const TGenericHead& generic, cv::Point noseRoot, cv::Point noseTip, int chinY)
+        : g(generic), root(noseRoot), tip(noseTip),
+          perUnit(double(chinY - noseRoot.y) /
+                  (SideView(g, ProfilePoint::BottomHead).y - SideView(g, ProfilePoint::NoseRoot).y))
     {
     }
     // A generic point placed by its offset from the nose root, or from the tip of the nose.
-    cv::Point FromRoot(ViewPoint q) const { return At(root, kGenericRoot, q); }
-    cv::Point FromTip(ViewPoint q) const { return At(tip, kGenericTip, q); }
+    cv::Point FromRoot(int point) const { return At(root, SideView(g, ProfilePoint::NoseRoot), SideView(g, point)); }
+    cv::Point FromTip(int point) const { return At(tip, SideView(g, ProfilePoint::NoseTip), SideView(g, point)); }
 
 private:
     cv::Point At(cv::Point origin, ViewPoint from, ViewPoint q) const
@@ -305,22 +306,18 @@ private:
 // head's own points mean: left the tip of the nose, right the back of the skull, top the crown,
 // bottom the chin (when the face line showed one). The skin box's back and top are the hairline on
 // a head with hair.
-void PlaceByGenericHead(THPoint* const* p, bool chinFound)
+void PlaceByGenericHead(THPoint* const* p, bool chinFound, const TGenericHead& generic)
 {
     using namespace ProfilePoint;
-    const GenericScale g(p[NoseRoot]->GetPosition(), p[NoseTip]->GetPosition(), p[BottomHead]->y);
+    const GenericScale g(generic, p[NoseRoot]->GetPosition(), p[NoseTip]->GetPosition(), p[BottomHead]->y);
     auto place = [](THPoint* point, cv::Point at) { point->MoveTo(at.x, at.y); };
-    place(p[EyeCenter], g.FromRoot(kGenericEye));
-    place(p[EarCenter], g.FromRoot(kGenericEar));
-    place(p[EarLeft], g.FromRoot(kGenericEarLeft));
-    place(p[EarRight], g.FromRoot(kGenericEarRight));
-    place(p[EarTop], g.FromRoot(kGenericEarTop));
-    place(p[EarBottom], g.FromRoot(kGenericEarBottom));
+    for (int point : {EyeCenter, EarCenter, EarLeft, EarRight, EarTop, EarBottom})
+        place(p[point], g.FromRoot(point));
     if (!chinFound)
         return; // without a chin there is no scale: the borders stay on the skin box
     place(p[LeftHead], p[NoseTip]->GetPosition());
-    place(p[RightHead], g.FromTip(kGenericBack));
-    place(p[TopHead], g.FromRoot(kGenericTop));
+    place(p[RightHead], g.FromTip(RightHead));
+    place(p[TopHead], g.FromRoot(TopHead));
 }
 
 // Where the neck is, against the silhouette's centroid: the mean x of the skin in the lowest tenth
@@ -452,7 +449,17 @@ const char* const kFacingUndecided =
     "The profile photo's facing could not be decided: it is kept as loaded. Mirror it in the editor if the face looks right.";
 }
 
-TRecognizer::TRecognizer()
+TRecognizer::TRecognizer() : TRecognizer(nullptr)
+{
+    try {
+        generic = std::make_shared<const TGenericHead>(ReadGenericHead(ProgramFolder() + kGenericHeadPath));
+    } catch (const Exception& e) {
+        genericError = e.Message();
+        ShowMessage(genericError);
+    }
+}
+
+TRecognizer::TRecognizer(std::shared_ptr<const TGenericHead> genericHead) : generic(std::move(genericHead))
 {
     detector = [this](TCascadeKind kind, const cv::Mat& grey, const TDetectParams& params) {
         return DetectWithCascades(kind, grey, params);
@@ -663,19 +670,19 @@ int HeadWidth(THPoint* const* p)
 // outline, the crown and the chin by the generic head's proportions from the face and that width.
 // The photo shows neither crown nor chin reliably (hair, neck), so the height follows the width.
 void PlaceHeadBox(THPoint* const* p, const std::vector<cv::Point>& leftOutline,
-                  const std::vector<cv::Point>& rightOutline, const cv::Rect& F)
+                  const std::vector<cv::Point>& rightOutline, const cv::Rect& F, const TGenericHead& g)
 {
     using namespace FrontPoint;
     double meanLeft = MeanX(leftOutline, F.x), meanRight = MeanX(rightOutline, F.x + F.width);
     if (!leftOutline.empty() && !rightOutline.empty()) {
         const double middle = (meanLeft + meanRight) / 2, half = (meanRight - meanLeft) / 2;
-        meanLeft = middle - half / FrontProportion::OutlineShareOfWidth;
-        meanRight = middle + half / FrontProportion::OutlineShareOfWidth;
+        meanLeft = middle - half / g.outlineShare;
+        meanRight = middle + half / g.outlineShare;
     }
     const int left = RoundHalfEven(meanLeft), right = RoundHalfEven(meanRight), width = right - left;
-    const int crown = RoundHalfEven(F.y + F.height * 0.5 - FrontProportion::CrownAboveFaceCentre * width);
-    const int height = RoundHalfEven(FrontProportion::HeightPerWidth * width);
-    const int extremeRow = crown + RoundHalfEven(FrontProportion::ExtremesBelowCrown * height);
+    const int crown = RoundHalfEven(F.y + F.height * 0.5 - g.crownAboveFaceCentre * width);
+    const int height = RoundHalfEven(g.proportions.heightPerWidth * width);
+    const int extremeRow = crown + RoundHalfEven(g.proportions.extremesBelowCrown * height);
     p[LeftHead]->MoveTo(left, extremeRow);
     p[RightHead]->MoveTo(right, extremeRow);
     p[TopHead]->MoveTo(F.x + F.width / 2, crown);
@@ -685,11 +692,11 @@ void PlaceHeadBox(THPoint* const* p, const std::vector<cv::Point>& leftOutline,
 // A measured chin carries the head box: the crown and the row of the extremes follow from it, at
 // the height the measured eyes give (they lie at their share of it below the crown), or else at
 // the height the outline's width gives, rather than from the face rectangle's centre.
-void HangHeadBoxFromChin(THPoint* const* p, int chinY, bool eyesMeasured)
+void HangHeadBoxFromChin(THPoint* const* p, int chinY, bool eyesMeasured, const TGenericHead& g)
 {
     using namespace FrontPoint;
     double eyeShare = 0;
-    for (const FrontProportion::TShare& s : FrontProportion::CentreShares)
+    for (const TFrontShare& s : g.proportions.centreShares)
         if (s.point == LeftEyeCenter)
             eyeShare = s.fy;
     const double eyeY = (p[LeftEyeCenter]->y + p[RightEyeCenter]->y) / 2.0;
@@ -697,7 +704,7 @@ void HangHeadBoxFromChin(THPoint* const* p, int chinY, bool eyesMeasured)
     if (eyesMeasured && chinY > eyeY && eyeShare > 0 && eyeShare < 1)
         height = RoundHalfEven((chinY - eyeY) / (1 - eyeShare));
     const int crown = chinY - height;
-    const int extremeRow = crown + RoundHalfEven(FrontProportion::ExtremesBelowCrown * height);
+    const int extremeRow = crown + RoundHalfEven(g.proportions.extremesBelowCrown * height);
     p[BottomHead]->MoveTo(p[BottomHead]->x, chinY);
     p[TopHead]->MoveTo(p[TopHead]->x, crown);
     p[LeftHead]->MoveTo(p[LeftHead]->x, extremeRow);
@@ -706,21 +713,21 @@ void HangHeadBoxFromChin(THPoint* const* p, int chinY, bool eyesMeasured)
 
 // The feature centres at their places in the head box. The ears keep theirs: the outline at the
 // ear's row is its outer rim, which says little about where the ear's centre lies.
-void EstimateCentres(THPoint* const* p)
+void EstimateCentres(THPoint* const* p, const TGenericHead& g)
 {
     using namespace FrontPoint;
     const int L = p[LeftHead]->x, T = p[TopHead]->y;
     const int HW = HeadWidth(p), HH = p[BottomHead]->y - T;
-    for (const FrontProportion::TShare& s : FrontProportion::CentreShares)
+    for (const TFrontShare& s : g.proportions.centreShares)
         p[s.point]->MoveTo(RoundHalfEven(L + s.fx * HW), RoundHalfEven(T + s.fy * HH));
 }
 
 // The borders of one feature around its centre, scaled by `width` (the head width, or what the
 // measured eye distance says it is) and turned by the face's roll in the picture plane.
-void PlaceBorders(THPoint* const* p, int centre, double width, double roll = 0)
+void PlaceBorders(THPoint* const* p, int centre, const TGenericHead& g, double width, double roll = 0)
 {
     const double c = std::cos(roll), s = std::sin(roll);
-    for (const FrontProportion::TOffset& o : FrontProportion::BorderOffsets)
+    for (const TFrontOffset& o : g.proportions.borderOffsets)
         if (o.from == centre) {
             const double dx = o.dx * width, dy = o.dy * width;
             p[o.point]->MoveTo(p[centre]->x + RoundHalfEven(c * dx - s * dy), p[centre]->y + RoundHalfEven(s * dx + c * dy));
@@ -728,10 +735,10 @@ void PlaceBorders(THPoint* const* p, int centre, double width, double roll = 0)
 }
 
 // The eyes' distance in head widths on the generic head.
-double EyeDistanceShare()
+double EyeDistanceShare(const TGenericHead& g)
 {
     double left = 0, right = 0;
-    for (const FrontProportion::TShare& s : FrontProportion::CentreShares) {
+    for (const TFrontShare& s : g.proportions.centreShares) {
         if (s.point == FrontPoint::LeftEyeCenter)
             left = s.fx;
         if (s.point == FrontPoint::RightEyeCenter)
@@ -977,13 +984,13 @@ cv::Point ChooseNose(const std::vector<cv::Rect>& hits, const cv::Rect& region, 
 // chin) and from the head's sides; its rectangle's sides are the lips' corners. Without one the lips' junction hangs below
 // the nose by the head's proportions.
 bool PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::Rect& region, cv::Point E1,
-                cv::Point E2, cv::Point N, double featureWidth, double roll)
+                cv::Point E2, cv::Point N, const TGenericHead& g, double featureWidth, double roll)
 {
     using namespace FrontPoint;
     const int D = TRecognizer::Abs(E2.x - E1.x), mx = (E1.x + E2.x) / 2;
     const int width = HeadWidth(p), margin = width / 5;
     // A hit further below the nose than twice the lips' junction is the chin.
-    const double lowest = N.y + 2 * FrontProportion::MouthFromNose.dy * featureWidth;
+    const double lowest = N.y + 2 * g.proportions.mouthFromNose.dy * featureWidth;
     cv::Point M(0, 0);
     cv::Rect RM;
     for (const cv::Rect& h : hits) {
@@ -997,11 +1004,11 @@ bool PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::
     }
     const bool found = M.x != 0 && M.y != 0;
     if (!found) {
-        const FrontProportion::TOffset& o = FrontProportion::MouthFromNose;
+        const TFrontOffset& o = g.proportions.mouthFromNose;
         M = {N.x + RoundHalfEven(o.dx * featureWidth), N.y + RoundHalfEven(o.dy * featureWidth)};
     }
     p[MouthCenter]->MoveTo(M.x, M.y);
-    PlaceBorders(p, MouthCenter, featureWidth, roll);
+    PlaceBorders(p, MouthCenter, g, featureWidth, roll);
     if (found) {
         p[MouthLeft]->MoveTo(RM.x, p[MouthLeft]->y);
         p[MouthRight]->MoveTo(RM.x + RM.width, p[MouthRight]->y);
@@ -1038,6 +1045,10 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
         ShowMessage(kNoSkinTable);
         return false;
     }
+    if (!generic) {
+        ShowMessage(kNoGenericHead);
+        return false;
+    }
 
     frontImage = ResizeToMax(frontImage, 1300, false);
     const int W = frontImage.cols, H = frontImage.rows;
@@ -1059,8 +1070,8 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     std::vector<cv::Point> left, right;
     ScanOutline(mask, F, cx, cy, left, right);
     p[HeadCenter]->MoveTo(cx, cy);
-    PlaceHeadBox(p, left, right, F);
-    EstimateCentres(p);
+    PlaceHeadBox(p, left, right, F, *generic);
+    EstimateCentres(p, *generic);
 
     // Every point counts as placed by proportion until a step measures it.
     std::bitset<Count>& fallback = report.frontFallback;
@@ -1095,7 +1106,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
         const double slope = std::atan2(double(E2.y - E1.y), double(E2.x - E1.x));
         if (std::abs(slope) < 0.35)
             roll = slope;
-        featureWidth = std::hypot(E2.x - E1.x, E2.y - E1.y) / EyeDistanceShare();
+        featureWidth = std::hypot(E2.x - E1.x, E2.y - E1.y) / EyeDistanceShare(*generic);
     }
     if (measured1)
         fallback.reset(LeftEyeCenter);
@@ -1103,23 +1114,23 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
         fallback.reset(RightEyeCenter);
     p[LeftEyeCenter]->MoveTo(E1.x, E1.y);
     p[RightEyeCenter]->MoveTo(E2.x, E2.y);
-    PlaceBorders(p, LeftEyeCenter, featureWidth, roll);
-    PlaceBorders(p, RightEyeCenter, featureWidth, roll);
-    const int D = std::max(RoundHalfEven(featureWidth * EyeDistanceShare()), 1);
+    PlaceBorders(p, LeftEyeCenter, *generic, featureWidth, roll);
+    PlaceBorders(p, RightEyeCenter, *generic, featureWidth, roll);
+    const int D = std::max(RoundHalfEven(featureWidth * EyeDistanceShare(*generic)), 1);
 
     const cv::Point nose = p[NoseTip]->GetPosition();
     const cv::Point N = ChooseNose(DetectInZone(detector, TCascadeKind::Nose, grey, F, kNoseZone), cv::Rect(), E1, E2, nose);
     if (N != nose)
         fallback.reset(NoseTip);
     p[NoseTip]->MoveTo(N.x, N.y);
-    PlaceBorders(p, NoseTip, featureWidth, roll);
+    PlaceBorders(p, NoseTip, *generic, featureWidth, roll);
 
-    if (PlaceMouth(p, DetectInZone(detector, TCascadeKind::Mouth, grey, F, kMouthZone), cv::Rect(), E1, E2, N, featureWidth, roll))
+    if (PlaceMouth(p, DetectInZone(detector, TCascadeKind::Mouth, grey, F, kMouthZone), cv::Rect(), E1, E2, N, *generic, featureWidth, roll))
         fallback.reset(MouthCenter);
     TLipLine lips;
     if (FindLipLine(grey, p[MouthCenter]->GetPosition(), D, lips)) {
         p[MouthCenter]->MoveTo((lips.left + lips.right) / 2, lips.y);
-        PlaceBorders(p, MouthCenter, featureWidth, roll);
+        PlaceBorders(p, MouthCenter, *generic, featureWidth, roll);
         p[MouthLeft]->MoveTo(lips.left, lips.leftY);
         p[MouthRight]->MoveTo(lips.right, lips.rightY);
         fallback.reset(MouthCenter);
@@ -1129,7 +1140,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
 
     int chinY = 0;
     if (FindChin(grey, p[MouthCenter]->GetPosition(), D, chinY) && chinY > p[MouthCenter]->y) {
-        HangHeadBoxFromChin(p, chinY, measured1 && measured2);
+        HangHeadBoxFromChin(p, chinY, measured1 && measured2, *generic);
         fallback.reset(BottomHead);
     }
 
@@ -1196,6 +1207,10 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     }
     if (!SkinTableUsable()) {
         ShowMessage(kNoSkinTable);
+        return false;
+    }
+    if (!generic) {
+        ShowMessage(kNoGenericHead);
         return false;
     }
 
@@ -1283,7 +1298,7 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
             tip = k;
     p[NoseTip]->MoveTo(line[tip].x, line[tip].y);
 
-    size_t root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y);
+    size_t root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y, generic->browOverTip);
     // A chin less than a nose's height below the tip of the nose is the lips: on the generic head the
     // chin lies 1.9 nose heights (root to tip) below the tip, the lips' junction 0.67. Look further
     // down, and take the nose root again for the head's new height.
@@ -1291,7 +1306,7 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     if (chinFound && p[BottomHead]->y < belowNose) {
         p[BottomHead]->MoveTo(R0.x + R0.width / 2, R0.y + R0.height);
         chinFound = PlaceChin(line, std::max(cy, belowNose), p[BottomHead]);
-        root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y);
+        root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y, generic->browOverTip);
     }
     p[NoseRoot]->MoveTo(line[root].x, line[root].y);
     fallback.reset(NoseTip);
@@ -1306,7 +1321,7 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
     const int HH = p[BottomHead]->y - p[TopHead]->y;
     p[MouthCenter]->MoveTo(p[LeftHead]->x + RoundHalfEven(0.1111111111 * HW),
                            p[BottomHead]->y - RoundHalfEven(0.18770226537 * HH));
-    PlaceByGenericHead(p, chinFound);
+    PlaceByGenericHead(p, chinFound, *generic);
 
     return finish(true);
 }

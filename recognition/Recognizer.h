@@ -11,6 +11,7 @@
 #include <opencv2/objdetect.hpp>
 
 #include "platform/image/Graphics.h"
+#include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 
 // Which cascade a detection uses.
@@ -65,9 +66,16 @@ public:
     bool frontFaceMissing = false;
     bool profileOutlineMissing = false;
 
-    // Loads the skin table and the five cascades from the program folder, with one message for
-    // each that is missing. The object is usable in any case.
+    // The generic head the recognized points are to mean what its own points mean; null when its
+    // facts did not load (recognition then refuses with a message). genericError says why.
+    std::shared_ptr<const TGenericHead> generic;
+    std::string genericError;
+
+    // Loads the skin table, the five cascades and the generic head's facts from the program folder,
+    // with one message for each that is missing. The object is usable in any case.
     TRecognizer();
+    // The same with the generic head's facts given (already read by the caller).
+    explicit TRecognizer(std::shared_ptr<const TGenericHead> genericHead);
     ~TRecognizer();
     TRecognizer(const TRecognizer&) = delete;
     TRecognizer& operator=(const TRecognizer&) = delete;

@@ -91,7 +91,7 @@ int main(int argc, char** argv)
     const std::string build = ProgramFolder();
     TGenericFeatures features;
     std::string error;
-    if (!ReadGenericFeatures(build + "data/models/head_features.txt", features, error)) {
+    if (!ReadGenericFeatures(build + kGenericHeadPath, features, error)) {
         std::fprintf(stderr, "core bench: %s\n", error.c_str());
         return 1;
     }
@@ -149,7 +149,8 @@ int main(int argc, char** argv)
     const double fit = Best(3, [&] {
         headMesh.texCoords = texCoords;
         hairsMesh.texCoords = hairCoords;
-        hairTarget = TTextureCreator::FitTextureCoordinates(scaled.get(), layout, &headMesh, &hairsMesh, core.weightManager);
+        hairTarget = TTextureCreator::FitTextureCoordinates(scaled.get(), layout, &headMesh, &hairsMesh, core.weightManager,
+                                                            *core.recognizer->generic);
     });
     std::array<int, 10> calls{};
     const double patches = Best(3, [&] {
@@ -180,7 +181,7 @@ int main(int argc, char** argv)
         const auto start = Clock::now();
         const THeadExtents e = MeasureHead(*h.geometries.geometries[0], *core.weightManager);
         DeformMeshes(*h.geometries.geometries[0], none1, none2, none3, e, points, MeasureScales(e, points),
-                     *core.weightManager);
+                     *core.weightManager, *core.recognizer->generic);
         deform = std::min(deform, Ms(start, Clock::now()));
         const auto moved = Clock::now();
         RecomputeSurfaceFrames(*h.geometries.geometries[0]);

@@ -41,30 +41,39 @@ cv::Vec3b Times(cv::Vec3b a, double b, double g, double r)
     return {cv::saturate_cast<uchar>(a[0] * b), cv::saturate_cast<uchar>(a[1] * g), cv::saturate_cast<uchar>(a[2] * r)};
 }
 
-// Features of the generic head the changes and the paint are laid around.
-constexpr Vec3 kNoseTip{0.05, -2.25, -0.35};
-constexpr double kEyePlaneY = -0.732, kEyeZ = 0.502, kMouthZ = -1.521;
-constexpr double kEyeX[2] = {-1.023, 1.252};
-constexpr Vec3 kEars[2] = {{-2.65, 2.764, 0.656}, {2.65, 2.764, 0.656}};
+// Features of the generic head the changes and the paint are laid around, from its facts.
+struct Landmarks {
+    Vec3 noseTip;  // the middle of the nose's change: in front of and above the tip
+    double eyePlaneY, eyeZ, mouthZ;
+    double eyeX[2];
+    Vec3 ears[2];
+};
+Landmarks LandmarksOf(const TGenericHead& f)
+{
+    const TModelPoint& tip = f.front[FrontPoint::NoseTip];
+    auto v = [](const TModelPoint& p) { return Vec3{p.x, p.y, p.z}; };
+    return {Vec3{tip.x, tip.y - 0.55, tip.z + 0.375}, f.leftEye.y, f.leftEye.z, f.mouth.z,
+            {f.leftEye.x, f.rightEye.x}, {v(f.leftEar), v(f.rightEar)}};
+}
 constexpr Vec3 kScaleCentre{0, 1.0, 0.5};
 
-Vec3 Deform(const HeadShape& s, Vec3 p)
+Vec3 Deform(const Landmarks& l, const HeadShape& s, Vec3 p)
 {
     // The nose stands further out of (or back into) the face; the cheeks beside it follow a little.
     {
-        const double sz = p.z > kNoseTip.z ? 1.0 : 0.45;
-        const double w = Gauss({p.x, 0, p.z - kNoseTip.z}, {0.7, 1, sz});
-        p.y += (s.noseDepth - 1) * w * SoftMin0(p.y - kEyePlaneY, 0.15);
+        const double sz = p.z > l.noseTip.z ? 1.0 : 0.45;
+        const double w = Gauss({p.x, 0, p.z - l.noseTip.z}, {0.7, 1, sz});
+        p.y += (s.noseDepth - 1) * w * SoftMin0(p.y - l.eyePlaneY, 0.15);
     }
     if (s.noseLength != 0) {
         const double front = Smooth01((-0.9 - p.y) / 0.6);
-        p.z -= s.noseLength * Gauss(p - kNoseTip, {0.45, 0.6, 0.45}) * front;
+        p.z -= s.noseLength * Gauss(p - l.noseTip, {0.45, 0.6, 0.45}) * front;
     }
     if (s.mouthWidth != 1) {
         const double front = Smooth01((-0.2 - p.y) / 0.5);
-        p.x *= 1 + (s.mouthWidth - 1) * Gauss({p.x, 0, p.z - kMouthZ}, {1.1, 1, 0.45}) * front;
+        p.x *= 1 + (s.mouthWidth - 1) * Gauss({p.x, 0, p.z - l.mouthZ}, {1.1, 1, 0.45}) * front;
     }
-    for (const Vec3& ear : kEars)
+    for (const Vec3& ear : l.ears)
         p = p + s.earShift * Gauss(p - ear, {0.9, 0.9, 0.9});
     if (s.faceRelief != 1) {
         // Depth in front of the cheeks' plane scaled, the plane's corner rounded.
@@ -73,7 +82,7 @@ Vec3 Deform(const HeadShape& s, Vec3 p)
     }
     if (s.jawWidth != 1) {
         // Widest at the jaw's angles, nothing above the nose; the back of the head keeps its width.
-        const double below = Smooth01((kNoseTip.z - p.z) / 1.2), front = 1 - Smooth01((p.y - 1.8) / 1.2);
+        const double below = Smooth01((l.noseTip.z - p.z) / 1.2), front = 1 - Smooth01((p.y - 1.8) / 1.2);
         p.x *= 1 + (s.jawWidth - 1) * below * front;
     }
     if (s.asymmetry != 0) {
@@ -86,8 +95,8 @@ Vec3 Deform(const HeadShape& s, Vec3 p)
         constexpr double kBehindY = 2.4;
         p.y -= (s.skullDepth - 1) * SoftMin0(kBehindY - p.y, 0.3);
     }
-    p.z += (s.lowerFace - 1) * SoftMin0(p.z - kNoseTip.z, 0.3);
-    p.z += (s.faceLength - 1) * SoftMin0(p.z - (kEyeZ - 0.15), 0.5);
+    p.z += (s.lowerFace - 1) * SoftMin0(p.z - l.noseTip.z, 0.3);
+    p.z += (s.faceLength - 1) * SoftMin0(p.z - (l.eyeZ - 0.15), 0.5);
     const Vec3 d = p - kScaleCentre;
     return kScaleCentre + Vec3{d.x * s.scale.x, d.y * s.scale.y, d.z * s.scale.z};
 }
@@ -248,7 +257,7 @@ Vec3 KnownHeadMaker::FromSource(Vec3 p) const
 
 Vec3 KnownHeadMaker::Place(const HeadShape& shape, Vec3 p) const
 {
-    return Deform(shape, shape.fromSource ? FromSource(p) : p);
+    return Deform(LandmarksOf(g.facts), shape, shape.fromSource ? FromSource(p) : p);
 }
 
 // Eyeballs move whole, with the change at their centres: a changed head keeps round eyes.
@@ -262,7 +271,7 @@ Vec3 KnownHeadMaker::EyeMove(const HeadShape& shape, int side) const
     Vec3 moved = centre;
     if (shape.fromSource)
         moved = moved + g.g.sourceEyeShift[side];
-    return Deform(shape, moved) - centre;
+    return Deform(LandmarksOf(g.facts), shape, moved) - centre;
 }
 
 KnownHeadMeshes KnownHeadMaker::Meshes(const HeadShape& shape) const
@@ -316,9 +325,10 @@ cv::Vec3b KnownHeadMaker::SkinColour(const HeadLook& look, Vec3 p) const
     const double front = Smooth01((-0.2 - p.y) / 0.3);
     // Brows: an arc above each eye, dark as the hair.
     const cv::Vec3b brow = Mix(look.skin, {45, 45, 50}, 0.72);
-    for (double x : kEyeX) {
+    const Landmarks l = LandmarksOf(g.facts);
+    for (double x : l.eyeX) {
         const double u = (p.x - x) / 0.62;
-        const double z = kEyeZ + 0.6 + 0.1 * (1 - u * u) - 0.08 * u * u;
+        const double z = l.eyeZ + 0.6 + 0.1 * (1 - u * u) - 0.08 * u * u;
         const double across = 1 - Smooth01((std::abs(u) - 0.85) / 0.2);
         const double within = 1 - Smooth01((std::abs(p.z - z) - 0.07) / 0.05);
         c = Mix(c, brow, across * within * front);
@@ -326,10 +336,10 @@ cv::Vec3b KnownHeadMaker::SkinColour(const HeadLook& look, Vec3 p) const
     // Lips: redder and darker than the skin, with the dark line where they meet.
     {
         const double t = std::max(0.0, 1 - (p.x / 0.97) * (p.x / 0.97));
-        const double top = kMouthZ + 0.3 * std::sqrt(t), bottom = kMouthZ - 0.36 * std::sqrt(t);
+        const double top = l.mouthZ + 0.3 * std::sqrt(t), bottom = l.mouthZ - 0.36 * std::sqrt(t);
         const double inside = std::min(Smooth01((top - p.z) / 0.04), Smooth01((p.z - bottom) / 0.04));
         c = Mix(c, Times(look.skin, 0.62, 0.58, 0.84), inside * front);
-        const double line = 1 - Smooth01((std::abs(p.z - kMouthZ) - 0.012) / 0.02);
+        const double line = 1 - Smooth01((std::abs(p.z - l.mouthZ) - 0.012) / 0.02);
         c = Mix(c, Times(look.skin, 0.3, 0.28, 0.4), line * inside * front);
     }
     if (look.hair) {

@@ -237,7 +237,8 @@ INSTANTIATE_TEST_SUITE_P(Table, CoreMissingFile,
                                            MissingFileCase{"data/shaders/normalmapping.frag"},
                                            MissingFileCase{"data/shaders/diffusionfinal.frag"},
                                            MissingFileCase{"data/weights/left_eye.wgh"},
-                                           MissingFileCase{"data/weights/face_borders.wgh"}),
+                                           MissingFileCase{"data/weights/face_borders.wgh"},
+                                           MissingFileCase{"data/models/generic_head.txt"}),
                          [](const auto& param) {
                              std::string n;
                              for (char c : std::string(std::filesystem::path(param.param.file).filename().string()))

@@ -12,6 +12,16 @@
 #include "tests/core/TestHelpers.h"
 
 namespace {
+// The anchors of the tests' generic head, as the deformation uses them (floats).
+struct TAnchorF {
+    float x, y, z;
+};
+const TGenericHead kGeneric = TestGenericHead();
+TAnchorF AsFloats(const TModelPoint& p) { return {float(p.x), float(p.y), float(p.z)}; }
+const TAnchorF LeftEyeAnchor = AsFloats(kGeneric.leftEye), RightEyeAnchor = AsFloats(kGeneric.rightEye);
+}  // namespace
+
+namespace {
 
 using W = TWeightManager;
 
@@ -208,7 +218,7 @@ struct DeformFixture {
     }
     TDeformationReport Run()
     {
-        return DeformMeshes(h.mesh, leftEye, rightEye, hairs, MeasureHead(h.mesh, h.weights), points, s, h.weights);
+        return DeformMeshes(h.mesh, leftEye, rightEye, hairs, MeasureHead(h.mesh, h.weights), points, s, h.weights, kGeneric);
     }
 };
 
@@ -240,11 +250,18 @@ TEST(DeformMeshes, AnchorsAreNormalisedLikeTheMesh)
     EXPECT_NEAR(fx.h.Z(fx.onEye), 1.1f * LeftEyeAnchor.z, 0.006f);
 }
 
-TEST(DeformMeshes, EyeballsFollowByAFixedShareAndSitFurtherBack)
+// Each eyeball moves by its eye region's move with the region's weight over the eye (the map's
+// peak), and back by its push-back.
+TEST(DeformMeshes, EyeballsMoveWithTheirSocketsAndGoBackByTheirPushBack)
 {
     DeformFixture fx;
-    fx.leftEye.positions = {LeftEyeAnchor.x, LeftEyeAnchor.y, LeftEyeAnchor.z};
-    fx.rightEye.positions = {RightEyeAnchor.x, RightEyeAnchor.y, RightEyeAnchor.z};
+    // The right eye region carries half of its move (its map's peak is 0.5), the left one all.
+    fx.h.Add(RightEyeAnchor.x, RightEyeAnchor.y, RightEyeAnchor.z, {{W::right_eye, 0.5f}});
+    fx.leftEye.positions = {LeftEyeAnchor.x, LeftEyeAnchor.y, LeftEyeAnchor.z, LeftEyeAnchor.x + 0.3f,
+                            LeftEyeAnchor.y + 0.3f, LeftEyeAnchor.z - 0.2f};
+    fx.rightEye.positions = {RightEyeAnchor.x, RightEyeAnchor.y, RightEyeAnchor.z, RightEyeAnchor.x - 0.3f,
+                             RightEyeAnchor.y + 0.3f, RightEyeAnchor.z + 0.2f};
+    const std::vector<float> left0 = fx.leftEye.positions, right0 = fx.rightEye.positions;
     fx.s.t = fx.s.u = 1;
     // Right eye 20 px further right in the photo than the anchor: displacement 0.2 in x.
     fx.points.front[6]->SetPosition(500 + static_cast<int>(std::lround(RightEyeAnchor.x / 0.01f)) + 20,
@@ -253,11 +270,20 @@ TEST(DeformMeshes, EyeballsFollowByAFixedShareAndSitFurtherBack)
                                     static_cast<int>(std::lround(300 - LeftEyeAnchor.z / 0.01f)));
     fx.points.profile[1]->SetPosition(300 + static_cast<int>(std::lround((LeftEyeAnchor.y + 2) / 0.01f)),
                                       static_cast<int>(std::lround(300 - LeftEyeAnchor.z / 0.01f)));
+    // The left eye 30 px higher in the photo than the anchor: the left region moves up by 0.3.
+    fx.points.front[1]->SetPosition(fx.points.front[1]->x, fx.points.front[1]->y - 30);
     fx.Run();
-    EXPECT_NEAR(fx.leftEye.positions[1], LeftEyeAnchor.y + 0.4f * 0.25f, 0.004f);
-    EXPECT_NEAR(fx.rightEye.positions[1], RightEyeAnchor.y + 0.45f * 0.3f, 0.004f);
-    EXPECT_NEAR(fx.rightEye.positions[0], RightEyeAnchor.x + 0.45f * 0.2f, 0.004f);
-    EXPECT_NEAR(fx.leftEye.positions[0], LeftEyeAnchor.x, 0.004f);
+    const float pushLeft = static_cast<float>(kGeneric.leftEyePushBack);
+    const float pushRight = static_cast<float>(kGeneric.rightEyePushBack);
+    ASSERT_GT(pushLeft, 0.0f);
+    for (size_t k = 0; k < 6; k += 3) {
+        EXPECT_NEAR(fx.leftEye.positions[k], left0[k], 0.004f) << "vertex " << k / 3;
+        EXPECT_NEAR(fx.leftEye.positions[k + 1], left0[k + 1] + pushLeft, 0.004f) << "vertex " << k / 3;
+        EXPECT_NEAR(fx.leftEye.positions[k + 2], left0[k + 2] + 0.3f, 0.004f) << "the whole move, vertex " << k / 3;
+        EXPECT_NEAR(fx.rightEye.positions[k], right0[k] + 0.5f * 0.2f, 0.004f) << "half the move, vertex " << k / 3;
+        EXPECT_NEAR(fx.rightEye.positions[k + 1], right0[k + 1] + pushRight, 0.004f) << "vertex " << k / 3;
+        EXPECT_NEAR(fx.rightEye.positions[k + 2], right0[k + 2], 0.004f) << "vertex " << k / 3;
+    }
 }
 
 TEST(DeformMeshes, NoseDepthFactorFromTipAndNoseTopDepth)
@@ -275,7 +301,7 @@ TEST(DeformMeshes, NoseDepthFactorFromTipAndNoseTopDepth)
     TReconstructionScales s;
     s.v = 0.01f;
     const THeadExtents e = MeasureHead(h.mesh, h.weights);
-    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, e, p, s, h.weights);
+    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, e, p, s, h.weights, kGeneric);
     EXPECT_NEAR(r.noseDepthFactor, 1.5f, 1e-5);
     // The tip (nose weight 1) is stretched about y = -1.246 before it becomes the origin.
     EXPECT_NEAR(r.tipY, -1.246f + (-2 + 1.246f) * 1.5f, 1e-5);
@@ -293,7 +319,7 @@ TEST(DeformMeshes, DegenerateRegionsFallBackToOne)
     TGeometry none;
     TReconstructionScales s;
     s.v = 0.01f;
-    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, MeasureHead(h.mesh, h.weights), p, s, h.weights);
+    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, MeasureHead(h.mesh, h.weights), p, s, h.weights, kGeneric);
     for (float f : {r.noseDepthFactor, r.noseXScale, r.noseZScale, r.mouthXScale, r.mouthZScale, r.earYScale,
                     r.earZScale, r.leftEyeXScale, r.leftEyeZScale, r.rightEyeXScale, r.rightEyeZScale})
         EXPECT_EQ(f, 1.0f);
@@ -316,7 +342,7 @@ TEST(DeformMeshes, ShallowEarIsScaledInFloats)
     TGeometry none;
     TReconstructionScales s;
     s.v = 0.01f;
-    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, MeasureHead(h.mesh, h.weights), p, s, h.weights);
+    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, MeasureHead(h.mesh, h.weights), p, s, h.weights, kGeneric);
     EXPECT_NEAR(r.earYScale, 1.5f, 1e-5);
     EXPECT_NEAR(r.earZScale, 1.0f, 1e-5);
 }

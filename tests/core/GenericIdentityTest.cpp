@@ -27,8 +27,10 @@
 #include "platform/base/Messages.h"
 #include "platform/base/Numbers.h"
 #include "platform/base/Paths.h"
+#include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
+#include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
 #include "tests/core/GenericViews.h"
 #include "tests/core/TestHelpers.h"
@@ -40,26 +42,29 @@ namespace fs = std::filesystem;
 const cv::Vec3b kSkin(140, 160, 210);
 struct Mark {
     const char* feature;
-    float u, v;
+    int reference;  // LayoutRef
     cv::Vec3b colour;
     bool survivesPatches;  // the eyes are painted over with skin (the eyeballs carry the eye texture)
 };
 const Mark kMarks[] = {
-    {"nose tip", 0.5151004f, 0.42300156f, {0, 0, 255}, true},
-    {"mouth", 0.5113153f, 0.30832553f, {255, 0, 255}, true},
+    {"nose tip", LayoutRef::NoseTip, {0, 0, 255}, true},
+    {"mouth", LayoutRef::Mouth, {255, 0, 255}, true},
     // One colour for both ears: the side view sees one ear, and both profile parts of the atlas show it.
-    {"left ear", 0.20125f, 0.5175644f, {0, 255, 255}, true},
-    {"right ear", 0.8056777f, 0.5175644f, {0, 255, 255}, true},
-    {"left eye", 0.4429995f, 0.5326073f, {0, 255, 0}, false},
-    {"right eye", 0.5828313f, 0.52675647f, {0, 255, 0}, false},
+    {"left ear", LayoutRef::LeftEar, {0, 255, 255}, true},
+    {"right ear", LayoutRef::RightEar, {0, 255, 255}, true},
+    {"left eye", LayoutRef::LeftEye, {0, 255, 0}, false},
+    {"right eye", LayoutRef::RightEye, {0, 255, 0}, false},
 };
 
-cv::Mat MarkedSkin()
+// Where the generic head's layout has a mark's feature.
+TLayoutPoint At(const TGenericHead& g, const Mark& m) { return g.layout[size_t(m.reference)]; }
+
+cv::Mat MarkedSkin(const TGenericHead& g)
 {
     const int size = 1024;
     cv::Mat texture(size, size, CV_8UC3, cv::Scalar(kSkin[0], kSkin[1], kSkin[2]));
     for (const Mark& m : kMarks)
-        cv::circle(texture, cv::Point(RoundHalfEven(m.u * size), RoundHalfEven((1 - m.v) * size)), 12,
+        cv::circle(texture, cv::Point(RoundHalfEven(At(g, m).u * size), RoundHalfEven((1 - At(g, m).v) * size)), 12,
                    cv::Scalar(m.colour[0], m.colour[1], m.colour[2]), cv::FILLED);
     return texture;
 }
@@ -82,12 +87,12 @@ protected:
         shared = new Shared;
         const std::string build = ProgramFolder();
         TGenericFeatures features;
-        if (!ReadGenericFeatures(build + "data/models/head_features.txt", features, shared->error))
+        if (!ReadGenericFeatures(build + kGenericHeadPath, features, shared->error))
             return;
         shared->folder = std::make_unique<ScopedProgramFolder>("identity");
         const std::string folder = shared->folder->Folder();
         CopyDataTree(build, folder);
-        cv::imwrite(folder + "data/textures/headtexture.bmp", MarkedSkin());
+        cv::imwrite(folder + "data/textures/headtexture.bmp", MarkedSkin(ReadGenericHead(folder + kGenericHeadPath)));
         ScopedMessageCapture messages;
         shared->core = std::make_unique<TVultari>(&shared->document, 0, 697, 647);
         TColladaEngine& engine = *shared->core->engine;
@@ -299,7 +304,8 @@ TEST_F(GenericIdentity, FittedHeadSamplesTheMarksOnItsFeatures)
         size_t nearest = 0;
         double best = 1e9;
         for (size_t k = 0; k + 1 < generic.size(); k += 2) {
-            const double d = std::hypot(generic[k] - m.u, generic[k + 1] - m.v);
+            const TLayoutPoint at = At(*shared->core->recognizer->generic, m);
+            const double d = std::hypot(generic[k] - at.u, generic[k + 1] - at.v);
             if (d < best)
                 best = d, nearest = k;
         }

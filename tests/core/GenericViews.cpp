@@ -12,6 +12,8 @@
 #include "core/Vultari.h"
 #include "platform/base/Numbers.h"
 #include "platform/image/Graphics.h"
+#include "platform/base/Exception.h"
+#include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
 #include "recognition/Recognizer.h"
@@ -21,42 +23,18 @@ namespace fs = std::filesystem;
 
 bool ReadGenericFeatures(const std::string& path, TGenericFeatures& features, std::string& error)
 {
-    std::ifstream in(path);
-    if (!in) {
-        error = "cannot open " + path;
+    try {
+        const TGenericHead head = ReadGenericHead(path);
+        auto point = [](const TModelPoint& p) { return cv::Point3f(float(p.x), float(p.y), float(p.z)); };
+        for (size_t i = 0; i < features.front.size(); ++i)
+            features.front[i] = point(head.front[i]);
+        for (size_t i = 0; i < features.profile.size(); ++i)
+            features.profile[i] = point(head.profile[i]);
+        return true;
+    } catch (const Exception& e) {
+        error = e.Message();
         return false;
     }
-    bool seenFront[27] = {}, seenProfile[14] = {};
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#')
-            continue;
-        std::istringstream words(line);
-        std::string kind, index, x, y, z;
-        words >> kind >> index >> x >> y >> z;
-        const auto i = ParseInt(index);
-        const auto fx = ParseFloat(x), fy = ParseFloat(y), fz = ParseFloat(z);
-        if (!i || !fx || !fy || !fz) {
-            error = "bad line in " + path + ": " + line;
-            return false;
-        }
-        const cv::Point3f p(*fx, *fy, *fz);
-        if (kind == "front" && *i >= 0 && *i < 27)
-            features.front[static_cast<size_t>(*i)] = p, seenFront[*i] = true;
-        else if (kind == "profile" && *i >= 0 && *i < 14)
-            features.profile[static_cast<size_t>(*i)] = p, seenProfile[*i] = true;
-    }
-    for (int i = 0; i < 27; ++i)
-        if (!seenFront[i]) {
-            error = "front point " + std::to_string(i) + " missing from " + path;
-            return false;
-        }
-    for (int i = 0; i < 14; ++i)
-        if (!seenProfile[i]) {
-            error = "profile point " + std::to_string(i) + " missing from " + path;
-            return false;
-        }
-    return true;
 }
 
 // 150 pixels a unit: the generic head (about 6 x 7 units) fills a photo of 1200 x 1300 pixels, the

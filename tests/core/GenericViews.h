@@ -12,13 +12,13 @@ class TColladaEngine;
 class THeadAttributes;
 class TVultari;
 
-// The generic head's 27 front and 14 profile feature points in model space (data/models/head_features.txt).
+// The generic head's 27 front and 14 profile feature points in model space, from its facts.
 struct TGenericFeatures {
     std::array<cv::Point3f, 27> front;
     std::array<cv::Point3f, 14> profile;
 };
 
-// Reads the feature file; false (with the reason) when it is missing or incomplete.
+// Reads them with the program's reader of the facts file; false (with its message) when that fails.
 bool ReadGenericFeatures(const std::string& path, TGenericFeatures& features, std::string& error);
 
 // An orthographic camera: model point -> photo pixel (cx + a * ppu, cy - z * ppu), a being x in the

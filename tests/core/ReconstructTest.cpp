@@ -116,7 +116,8 @@ TEST_F(Reconstruct, PointsOfTheGenericHeadGiveTheGenericHead)
     EXPECT_EQ(uploaded, head.positions);
     glBindBuffer(GL_ARRAY_BUFFER, 0);
 
-    // The eyeballs follow their (unmoved) eye regions and sit 0.4 * 0.25 and 0.45 * 0.3 further back.
+    // The eyeballs move with their (unmoved) eye regions and go back by their push-back.
+    const TGenericHead facts = TestGenericHead();
     TColladaAsset* eyesDocument = new TColladaAsset(&fx.document);
     ASSERT_TRUE(eyesDocument->Load(fx.folder.Folder() + "data/models/eyes.dae"));
     const TGeometry& loadedRight = *eyesDocument->geometries.geometries[0];
@@ -125,8 +126,8 @@ TEST_F(Reconstruct, PointsOfTheGenericHeadGiveTheGenericHead)
     const TGeometry& left = Geometry(core, core.eyesModel, 1);
     for (size_t k = 0; k < left.positions.size(); k += 3) {
         EXPECT_NEAR(left.positions[k], loadedLeft.positions[k], 0.01f);
-        EXPECT_NEAR(left.positions[k + 1], loadedLeft.positions[k + 1] + 0.1f, 0.01f);
-        EXPECT_NEAR(right.positions[k + 1], loadedRight.positions[k + 1] + 0.135f, 0.01f);
+        EXPECT_NEAR(left.positions[k + 1], loadedLeft.positions[k + 1] + facts.leftEyePushBack, 0.01f);
+        EXPECT_NEAR(right.positions[k + 1], loadedRight.positions[k + 1] + facts.rightEyePushBack, 0.01f);
         EXPECT_NEAR(right.positions[k + 2], loadedRight.positions[k + 2], 0.01f);
     }
     delete eyesDocument;

@@ -9,6 +9,8 @@
 
 #include "core/Deformation.h"
 #include "core/Weightmanager.h"
+#include "tests/core/TestHelpers.h"
+#include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
 
@@ -298,6 +300,7 @@ void WriteSyntheticDataTree(const std::string& folder, const std::string& shader
 
     for (int slot = 0; slot < W::SlotCount; ++slot)
         WriteText(folder + "data/weights/" + W::SlotName(slot) + ".wgh", WeightText(head.weights[slot]));
+    WriteText(folder + kGenericHeadPath, GenericHeadText(TestGenericHead()));
 
     std::filesystem::create_directories(folder + "data/textures");
     cv::Mat mark(7, 7, CV_8UC3, cv::Scalar(0, 0, 255));
@@ -343,10 +346,17 @@ void ProjectFeaturePoints(const TSyntheticHead& head, float ppu, THeadAttributes
     auto px = [&](float y) { return static_cast<int>(std::nearbyint(px0 + (y - head.tipY) * ppu)); };
     // The features sit where the generic anchors go under the head's stretch.
     const TSyntheticChange& ch = head.change;
-    auto stretch = [&](const TAnchor& a) { return TAnchor{a.x * ch.width, a.y * ch.depth, a.z * ch.height}; };
-    const TAnchor LeftEye = stretch(LeftEyeAnchor), RightEye = stretch(RightEyeAnchor),
-                  Mouth = stretch({MouthAnchor.x, MouthAnchor.y, MouthAnchor.z - ch.mouthDrop}),
-                  LeftEar = stretch(LeftEarAnchor), RightEar = stretch(RightEarAnchor);
+    struct TAnchor {
+        float x, y, z;
+    };
+    auto stretch = [&](const TModelPoint& a) {
+        return TAnchor{static_cast<float>(a.x) * ch.width, static_cast<float>(a.y) * ch.depth,
+                       static_cast<float>(a.z) * ch.height};
+    };
+    const TGenericHead g = TestGenericHead();
+    const TAnchor LeftEye = stretch(g.leftEye), RightEye = stretch(g.rightEye),
+                  Mouth = stretch({g.mouth.x, g.mouth.y, g.mouth.z - ch.mouthDrop}), LeftEar = stretch(g.leftEar),
+                  RightEar = stretch(g.rightEar);
     THPoint* const* f = points.front;
     THPoint* const* p = points.profile;
     f[0]->SetPosition(fx(0.5f * (minX + maxX)), py(0.5f * (maxZ + chinZ)));

@@ -64,3 +64,45 @@ std::string DepsFile(const std::string& relative)
     const std::string file = std::string(VULTARI_DEPS_DIR) + "/" + relative;
     return std::filesystem::exists(file) ? file : std::string();
 }
+
+TGenericHead TestGenericHead()
+{
+    TGenericHead h;
+    h.mouth = {0.0, -0.894, -1.521};
+    h.leftEye = {-1.023, -0.732, 0.502};
+    h.rightEye = {1.252, -0.732, 0.502};
+    h.leftEar = {-2.622, 2.764, 0.656};
+    h.rightEar = {2.675, 2.764, 0.656};
+    h.noseStretchY = -1.246;
+    const TLayoutPoint layout[LayoutRef::Count] = {
+        {0.5151004, 0.42300156},  {0.4429995, 0.5326073},  {0.5828313, 0.52675647}, {0.5113153, 0.30832553},
+        {0.46008787, 0.34982827}, {0.5643298, 0.30911008}, {0.20125, 0.5175644},    {0.1882756, 0.5692701},
+        {0.21176706, 0.44178376}, {0.8056777, 0.5175644},  {0.8114232, 0.5698673},  {0.7936245, 0.4435129}};
+    for (int i = 0; i < LayoutRef::Count; ++i)
+        h.layout[size_t(i)] = layout[i];
+    h.leftEyePushBack = 0.1;
+    h.rightEyePushBack = 0.135;
+    h.outlineShare = 0.784;
+    h.crownAboveFaceCentre = 0.885;
+    h.browOverTip = 0.27;
+    using namespace FrontPoint;
+    h.front[LeftEyeCenter] = h.leftEye;
+    h.front[RightEyeCenter] = h.rightEye;
+    h.front[MouthCenter] = h.mouth;
+    h.front[LeftEar] = h.leftEar;
+    h.front[RightEar] = h.rightEar;
+    h.front[NoseTip] = {0, -1.7, -0.7};
+    h.front[LeftHead] = {-3, 3, 1.3};
+    h.front[RightHead] = {3, 3, 1.3};
+    h.front[TopHead] = {0, 2.5, 5};
+    h.front[BottomHead] = {0, 0, -3};
+    h.profile[ProfilePoint::EyeCenter] = h.rightEye;
+    h.profile[ProfilePoint::MouthCenter] = h.mouth;
+    h.profile[ProfilePoint::NoseTip] = h.front[NoseTip];
+    h.profile[ProfilePoint::NoseRoot] = {0, -1.246, 0.456};
+    h.profile[ProfilePoint::EarCenter] = h.rightEar;
+    h.profile[ProfilePoint::TopHead] = h.front[TopHead];
+    h.profile[ProfilePoint::BottomHead] = h.front[BottomHead];
+    DeriveProportions(h);
+    return h;
+}

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <string>
 
+#include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 
 // A fresh folder under the system's temporary folder, removed with the object; it becomes the
@@ -28,6 +29,11 @@ void SetPoints(THeadAttributes& attributes, const int front[27][2], const int pr
 // A point set whose measures give the worked atlas: W = 300, H = 400, E = 200, P = 250, so
 // O = 27, M = 60, S = 30, Q = 223 and an atlas of 766 x 520 (Ws = 300, Hs = 400).
 void SetWorkedAtlasPoints(THeadAttributes& attributes);
+
+// The facts of the tests' own small generic heads: the anchors their features are built around,
+// the texture layout references the worked atlas is laid out for, and the eyeballs' push-back.
+// Its points span a head box of 6 x 8 units, enough to derive proportions from.
+TGenericHead TestGenericHead();
 
 // The path of a file unpacked by scripts/fetch-deps, or "" when it is not there.
 std::string DepsFile(const std::string& relative);

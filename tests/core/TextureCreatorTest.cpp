@@ -20,6 +20,8 @@
 #include "tests/core/TestHelpers.h"
 
 namespace {
+// The generic head whose layout references the worked atlas is laid out for.
+const TGenericHead kGeneric = TestGenericHead();
 
 using TC = TTextureCreator;
 
@@ -576,7 +578,7 @@ TEST(TextureFit, GlobalFitAndEyeWarpOfAVertexOnTheGenericEyeCentre)
     fx.Add(0.1f, 0.1f, {TWeightManager::face_borders});
     fx.Add(0.1f + spanU, 0.1f + spanV, {TWeightManager::face_borders});
     const size_t eye = fx.Add(0.4429995f, 0.5326073f);  // R1, the generic left eye centre
-    TC::FitTextureCoordinates(&fx.points, fx.layout, &fx.head, nullptr, &fx.weights);
+    TC::FitTextureCoordinates(&fx.points, fx.layout, &fx.head, nullptr, &fx.weights, kGeneric);
 
     const TTexCoord nose = fx.FrontCoord(fx.points.front[16]);
     const TTexCoord offset{nose.u - 0.5151004f, nose.v - 0.42300156f};
@@ -598,7 +600,7 @@ TEST(TextureFit, ClampKeepsCoordinatesInTheAtlas)
     fx.Add(0.0f, 0.0f, {TWeightManager::face_borders});
     fx.Add(0.2f, 0.2f, {TWeightManager::face_borders});
     const size_t low = fx.Add(-3.0f, -3.0f), high = fx.Add(4.0f, 4.0f);
-    TC::FitTextureCoordinates(&fx.points, fx.layout, &fx.head, nullptr, &fx.weights);
+    TC::FitTextureCoordinates(&fx.points, fx.layout, &fx.head, nullptr, &fx.weights, kGeneric);
     EXPECT_EQ(fx.Coord(low).u, 0.0f);
     EXPECT_EQ(fx.Coord(low).v, 0.01f);
     EXPECT_EQ(fx.Coord(high).u, 1.0f);
@@ -610,7 +612,7 @@ TEST(TextureFit, ZeroSpansGiveFiniteCoordinates)
     WarpFixture fx;  // no region has a vertex of positive weight: every span is 0
     for (int i = 0; i < 50; ++i)
         fx.Add(0.02f * i, 1.0f - 0.02f * i);
-    TC::FitTextureCoordinates(&fx.points, fx.layout, &fx.head, nullptr, &fx.weights);
+    TC::FitTextureCoordinates(&fx.points, fx.layout, &fx.head, nullptr, &fx.weights, kGeneric);
     for (float c : fx.head.texCoords) {
         ASSERT_TRUE(std::isfinite(c));
         ASSERT_GE(c, 0.0f);
@@ -622,7 +624,7 @@ TEST(TextureFit, HairsAreShrunkAroundHalfTheirMeanOntoTheEarTarget)
 {
     WarpFixture fx;
     fx.hairs.texCoords = {0.5f, 0.5f, 0.7f, 0.3f};  // sums u 1.2, v 0.8 over 4 floats: c = (0.3, 0.2)
-    const TTexCoord hairTarget = TC::FitTextureCoordinates(&fx.points, fx.layout, nullptr, &fx.hairs, &fx.weights);
+    const TTexCoord hairTarget = TC::FitTextureCoordinates(&fx.points, fx.layout, nullptr, &fx.hairs, &fx.weights, kGeneric);
     // T4: the profile ear centre in the mirrored left part, raised by 0.1.
     const THPoint* ear = fx.points.profile[5];
     const TTexCoord T4 = fx.AtlasCoordOf(fx.points.profile[11]->x + fx.layout.M - ear->x,
@@ -638,7 +640,7 @@ TEST(TextureFit, HairsAreShrunkAroundHalfTheirMeanOntoTheEarTarget)
 TEST(TextureFit, HairsWithoutCoordinatesAreLeftAlone)
 {
     WarpFixture fx;
-    const TTexCoord hairTarget = TC::FitTextureCoordinates(&fx.points, fx.layout, nullptr, &fx.hairs, &fx.weights);
+    const TTexCoord hairTarget = TC::FitTextureCoordinates(&fx.points, fx.layout, nullptr, &fx.hairs, &fx.weights, kGeneric);
     EXPECT_TRUE(fx.hairs.texCoords.empty());
     EXPECT_TRUE(std::isfinite(hairTarget.u) && std::isfinite(hairTarget.v));
 }
@@ -797,7 +799,7 @@ protected:
 
 TEST_F(CreateTextureTest, WritesEyeAndNormalMapAndReturnsTheAtlas)
 {
-    const cv::Mat atlas = creator.CreateTexture(front, profile, &fx.points, &fx.head, &fx.hairs, &fx.weights);
+    const cv::Mat atlas = creator.CreateTexture(front, profile, &fx.points, &fx.head, &fx.hairs, &fx.weights, kGeneric);
     ASSERT_FALSE(atlas.empty());
     EXPECT_EQ(atlas.cols, 766);
     EXPECT_EQ(atlas.rows, 520);
@@ -815,9 +817,9 @@ TEST_F(CreateTextureTest, WritesEyeAndNormalMapAndReturnsTheAtlas)
 TEST_F(CreateTextureTest, MissingInputsChangeNothing)
 {
     const std::vector<float> before = fx.head.texCoords, hairsBefore = fx.hairs.texCoords;
-    EXPECT_TRUE(creator.CreateTexture(front, profile, nullptr, &fx.head, &fx.hairs, &fx.weights).empty());
-    EXPECT_TRUE(creator.CreateTexture(cv::Mat(), profile, &fx.points, &fx.head, &fx.hairs, &fx.weights).empty());
-    EXPECT_TRUE(creator.CreateTexture(front, cv::Mat(), &fx.points, &fx.head, &fx.hairs, &fx.weights).empty());
+    EXPECT_TRUE(creator.CreateTexture(front, profile, nullptr, &fx.head, &fx.hairs, &fx.weights, kGeneric).empty());
+    EXPECT_TRUE(creator.CreateTexture(cv::Mat(), profile, &fx.points, &fx.head, &fx.hairs, &fx.weights, kGeneric).empty());
+    EXPECT_TRUE(creator.CreateTexture(front, cv::Mat(), &fx.points, &fx.head, &fx.hairs, &fx.weights, kGeneric).empty());
     EXPECT_EQ(fx.head.texCoords, before);
     EXPECT_EQ(fx.hairs.texCoords, hairsBefore);
     EXPECT_FALSE(Exists("eye.bmp"));
@@ -842,7 +844,7 @@ TEST_F(CreateTextureTest, ImpossiblePointsGiveAMessageAndChangeNothing)
         SetWorkedAtlasPoints(points);
         c.change(points);
         ScopedMessageCapture messages;
-        EXPECT_TRUE(creator.CreateTexture(front, profile, &points, &fx.head, &fx.hairs, &fx.weights).empty()) << c.what;
+        EXPECT_TRUE(creator.CreateTexture(front, profile, &points, &fx.head, &fx.hairs, &fx.weights, kGeneric).empty()) << c.what;
         EXPECT_EQ(messages.Texts().size(), 1u) << c.what;
         EXPECT_EQ(fx.head.texCoords, before) << c.what;
         EXPECT_FALSE(Exists("eye.bmp")) << c.what;
@@ -857,7 +859,7 @@ TEST_F(CreateTextureTest, SmallerProfileFaceIsEnlarged)
         fx.points.profile[i]->x /= 2;
         fx.points.profile[i]->y /= 2;
     }
-    const cv::Mat atlas = creator.CreateTexture(front, profile, &fx.points, &fx.head, &fx.hairs, &fx.weights);
+    const cv::Mat atlas = creator.CreateTexture(front, profile, &fx.points, &fx.head, &fx.hairs, &fx.weights, kGeneric);
     ASSERT_FALSE(atlas.empty());
     // P = |275 - 150| * 2 = 250 again: the same 766 x 520 atlas as the unscaled set.
     EXPECT_EQ(atlas.cols, 766);
@@ -884,7 +886,7 @@ TEST(CreateTextureRealPhotos, AstronautFrontAndMonaProfile)
     fx.Add(0.3f, 0.2f, {TWeightManager::face_borders});
     fx.Add(0.7f, 0.8f, {TWeightManager::face_borders});
     TTextureCreator creator;
-    const cv::Mat atlas = creator.CreateTexture(front, profile, &points, &fx.head, &fx.hairs, &fx.weights);
+    const cv::Mat atlas = creator.CreateTexture(front, profile, &points, &fx.head, &fx.hairs, &fx.weights, kGeneric);
     ASSERT_FALSE(atlas.empty());
     // The front part of the atlas shows the photo's centre: compare a patch below the eyes with the photo.
     THeadAttributes* scaledCopy = nullptr;

@@ -142,7 +142,8 @@ std::string MakeDataTree()
     fs::remove_all(tree);
     fs::create_directories(tree / "data/textures");
     fs::create_directories(tree / "data/weights");
-    for (const char* part : {"data/shaders", "haarcascades", "data/SkinLocusYCrCb.jpg"})
+    fs::create_directories(tree / "data/models");
+    for (const char* part : {"data/shaders", "haarcascades", "data/SkinLocusYCrCb.jpg", "data/models/generic_head.txt"})
         if (fs::exists(build / part))
             fs::create_symlink(build / part, tree / part);
     TBitmap marker(5, 5);

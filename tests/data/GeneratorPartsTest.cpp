@@ -1,6 +1,10 @@
 // The generator's geometric building blocks, on small fixtures.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+#include <string>
+
+#include "tools/genhead/Head.h"
 #include "tools/genhead/Mesh.h"
 #include "tools/genhead/Warp.h"
 
@@ -52,5 +56,29 @@ TEST(GeneratorMesh, RayHitFindsTheNearestTriangleInFront) {
     EXPECT_EQ(tri, 1);
     EXPECT_FALSE(RayHit(m, {5, -5, 0}, {0, 1, 0}, &t));
     EXPECT_FALSE(RayHit(m, {0, 3, 0}, {0, 1, 0}, &t)) << "behind the ray's start";
+}
+}  // namespace
+
+namespace {
+// The nose tip is the most forward midline vertex in a height band; a mesh without one there is a
+// clear error, not a read before the start of the positions.
+TEST(GeneratorNoseTip, IsTheMostForwardMidlineVertexAndMissingItIsAnError) {
+    Mesh m;
+    m.pos = {{0, -1.0, 0.5}, {0.1, -1.6, 0.2}, {0.8, -3.0, 0.3}, {0, -2.0, 2.0}, {-0.2, -1.2, -0.4}};
+    m.tris = {{0, 1, 4}};
+    // Vertex 2 is further forward but off the midline, vertex 3 above the band.
+    EXPECT_EQ(MostForwardMidlineVertex(m, -1.0, 1.0), 1);
+    EXPECT_EQ(MostForwardMidlineVertex(m, -1.0, 0.1), 4);
+    struct Band {
+        double low, high;
+    };
+    for (Band b : {Band{0.6, 1.9}, Band{-5, -4}, Band{0.2, 0.2}}) {
+        try {
+            MostForwardMidlineVertex(m, b.low, b.high);
+            ADD_FAILURE() << "no error for the band " << b.low << " to " << b.high;
+        } catch (const std::runtime_error& e) {
+            EXPECT_NE(std::string(e.what()).find("no nose vertex"), std::string::npos) << e.what();
+        }
+    }
 }
 }  // namespace

@@ -20,6 +20,7 @@
 #include "collada/Colladaasset.h"
 #include "platform/base/Numbers.h"
 #include "platform/xml/Xmldocument.h"
+#include "recognition/Generichead.h"
 #include "tests/core/ColladaChecks.h"
 #include "tests/e2e/HeadInvariants.h"
 #include "tools/genhead/Generic.h"
@@ -43,9 +44,15 @@ struct Model {
 
 P3 Pos(const TGeometry& g, size_t v) { return {g.positions[3 * v], g.positions[3 * v + 1], g.positions[3 * v + 2]}; }
 
-// How far every reconstruction moves each eyeball back (+y) besides following its eye region: its
-// fixed share times its depth offset. Indexed like eyes.dae: 0 the right eyeball, 1 the left.
-constexpr double kPushBack[2] = {0.45 * 0.3, 0.4 * 0.25};
+// How far every reconstruction moves each eyeball back (+y) besides following its eye region, from
+// the head's facts. Indexed like eyes.dae: 0 the right eyeball, 1 the left.
+const TGenericHead& Facts() {
+    static const TGenericHead g = ReadGenericHead(kData + "models/generic_head.txt");
+    return g;
+}
+double PushBack(int geometry) { return geometry == 0 ? Facts().rightEyePushBack : Facts().leftEyePushBack; }
+// The facts' eye anchors as eyes.dae orders its eyeballs.
+TModelPoint EyeAnchor(int geometry) { return geometry == 0 ? Facts().rightEye : Facts().leftEye; }
 
 // The front of an eyeball (its smallest y) after the push-back.
 P3 PushedBackApex(const TGeometry& e, double pushBack) {
@@ -79,21 +86,9 @@ struct Features {
 };
 Features ReadFeatures() {
     Features f;
-    std::ifstream in(kData + "models/head_features.txt");
-    std::string line;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream l(line);
-        std::string set;
-        size_t index;
-        std::array<std::string, 5> t;
-        l >> set >> index >> t[0] >> t[1] >> t[2] >> t[3] >> t[4];
-        std::array<double, 5> v{};
-        for (int k = 0; k < 5; ++k) v[k] = ParseDouble(t[k]).value_or(NAN);
-        auto& list = set == "front" ? f.front : f.profile;
-        EXPECT_EQ(index, list.size()) << line;
-        list.push_back(v);
-    }
+    const TGenericHead& g = Facts();
+    for (const TModelPoint& p : g.front) f.front.push_back({p.x, p.y, p.z, p.x, -p.z});
+    for (const TModelPoint& p : g.profile) f.profile.push_back({p.x, p.y, p.z, p.y, -p.z});
     return f;
 }
 
@@ -162,13 +157,12 @@ TEST_F(GenericModels, TheOnlyHolesAreTheTwoEyeOpenings) {
     auto loops = OpenLoops(Head(), &folds);
     EXPECT_EQ(folds, 0) << "an edge used twice in one direction: a fold";
     ASSERT_EQ(loops.size(), 2u);
-    const double eyes[2][3] = {{-1.023, -0.732, 0.502}, {1.252, -0.732, 0.502}};
     for (const auto& loop : loops) {
         Vec3 middle;
         for (Vec3 p : loop) middle = middle + p * (1.0 / double(loop.size()));
-        const double* e = eyes[middle.x > 0 ? 1 : 0];
-        EXPECT_LT(std::hypot(middle.x - e[0], middle.y - e[1], middle.z - e[2]), 0.4) << "a hole away from the eyes";
-        for (Vec3 p : loop) EXPECT_LT(std::hypot(p.x - e[0], p.y - e[1], p.z - e[2]), 0.8);
+        const TModelPoint e = EyeAnchor(middle.x > 0 ? 0 : 1);
+        EXPECT_LT(std::hypot(middle.x - e.x, middle.y - e.y, middle.z - e.z), 0.4) << "a hole away from the eyes";
+        for (Vec3 p : loop) EXPECT_LT(std::hypot(p.x - e.x, p.y - e.y, p.z - e.z), 0.8);
     }
 }
 
@@ -202,7 +196,7 @@ TEST_F(GenericModels, EyeballsPushedBackShowInTheirOpeningsAndNowhereElse) {
     ASSERT_EQ(eyes.asset.geometries.geometries.size(), 2u);
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i == 0 ? "right eyeball" : "left eyeball");
-        const EyeballView view = LookAtEyeball(Head(), eyes.Geometry(i).positions, kPushBack[i]);
+        const EyeballView view = LookAtEyeball(Head(), eyes.Geometry(i).positions, PushBack(i));
         std::printf("eyeball %d: %s\n", i, view.Describe().c_str());
         ASSERT_TRUE(view.rimFound);
         EXPECT_GT(view.shown, 300) << "too little of the eye shows";
@@ -288,8 +282,8 @@ TEST_F(GenericModels, NoseTipAndChinMarkTheirCorners) {
     EXPECT_NEAR(tip.x, 0.0, 0.05);
     EXPECT_NEAR(chin.x, 0.0, 0.05);
     // The chin is the face's: below the mouth, no further back than the lips are deep.
-    EXPECT_LT(chin.z, -1.521f - 1.0f);
-    EXPECT_LT(chin.y, -0.894f + 1.0f);
+    EXPECT_LT(chin.z, Facts().mouth.z - 1.0);
+    EXPECT_LT(chin.y, Facts().mouth.y + 1.0);
 }
 
 TEST_F(GenericModels, NoseLengthAndEarDepthAreMeasurableAndNoExtentIsZero) {
@@ -315,18 +309,21 @@ TEST_F(GenericModels, NoseLengthAndEarDepthAreMeasurableAndNoExtentIsZero) {
 }
 
 TEST_F(GenericModels, FeatureMapsAreWholeOnTheirFeatureAndFadeOut) {
-    // `peak`: the map's value on its feature. The reconstruction moves each eyeball with its eye
-    // region by a fixed share (left 0.4, right 0.45), so lids and socket carry that share and the
-    // eyeball stays in its opening; every rim corner of the opening (`rim`) carries it too.
+    // `peak`: the map's value on its feature. Each eyeball moves with its eye region's whole move,
+    // so lids and socket carry all of it and the eyeball stays in its opening; every rim corner of
+    // the opening (`rim`) carries it too.
     struct Case {
         int slot;
         double x, y, z;
         float peak;
         int rim;
     };
-    const Case cases[] = {{2, -1.023, -0.732, 0.502, 0.4f, 3},    {4, 1.252, -0.732, 0.502, 0.45f, 5},
-                          {8, 0, -0.894, -1.521, 1.0f, -1},       {10, -2.622, 2.764, 0.656, 1.0f, -1},
-                          {12, 2.675, 2.764, 0.656, 1.0f, -1}};
+    const TGenericHead& g = Facts();
+    const Case cases[] = {{2, g.leftEye.x, g.leftEye.y, g.leftEye.z, 1.0f, 3},
+                          {4, g.rightEye.x, g.rightEye.y, g.rightEye.z, 1.0f, 5},
+                          {8, g.mouth.x, g.mouth.y, g.mouth.z, 1.0f, -1},
+                          {10, g.leftEar.x, g.leftEar.y, g.leftEar.z, 1.0f, -1},
+                          {12, g.rightEar.x, g.rightEar.y, g.rightEar.z, 1.0f, -1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(kWeightNames[c.slot]);
         size_t nearest = 0;
@@ -373,45 +370,48 @@ TEST_F(GenericModels, AnchorsSitOnTheirFeatures) {
     Model eyes("eyes.dae");
     ASSERT_TRUE(eyes.loaded);
     ASSERT_EQ(eyes.asset.geometries.geometries.size(), 2u);
-    const double anchorsEye[2][3] = {{1.252, -0.732, 0.502}, {-1.023, -0.732, 0.502}};
     for (int i = 0; i < 2; ++i) {
-        const P3 apex = PushedBackApex(eyes.Geometry(i), kPushBack[i]);
-        EXPECT_LT(Dist(apex, anchorsEye[i][0], anchorsEye[i][1], anchorsEye[i][2]), 0.05) << "eyeball " << i;
+        const P3 apex = PushedBackApex(eyes.Geometry(i), PushBack(i));
+        const TModelPoint a = EyeAnchor(i);
+        EXPECT_LT(Dist(apex, a.x, a.y, a.z), 0.05) << "eyeball " << i;
         // Half the push-back would still pass the distance above: the depth on its own.
-        EXPECT_NEAR(apex.y, anchorsEye[i][1], 0.01) << "eyeball " << i << " is not forward by its push-back";
+        EXPECT_NEAR(apex.y, a.y, 0.01) << "eyeball " << i << " is not forward by its push-back";
     }
+    const TModelPoint leftEar = Facts().leftEar, rightEar = Facts().rightEar, mouth = Facts().mouth;
     // Ears: the anchor is the middle of the ear's outline in the side view.
     for (int slot : {11, 13}) {
+        const TModelPoint ear = slot == 11 ? leftEar : rightEar;
         auto [ylo, yhi, a, b] = Extent(slot, 1);
         auto [zlo, zhi, c, d] = Extent(slot, 2);
-        EXPECT_NEAR(0.5 * (ylo + yhi), 2.764, 0.05) << kWeightNames[slot];
-        EXPECT_NEAR(0.5 * (zlo + zhi), 0.656, 0.05) << kWeightNames[slot];
+        EXPECT_NEAR(0.5 * (ylo + yhi), ear.y, 0.05) << kWeightNames[slot];
+        EXPECT_NEAR(0.5 * (zlo + zhi), ear.z, 0.05) << kWeightNames[slot];
     }
     // Ears: the anchor lies across the ear, between its root and its rim, in the front view.
     {
         auto [lo, hi, a, b] = Extent(11, 0);
-        EXPECT_GT(-2.622, lo);
-        EXPECT_LT(-2.622, hi);
+        EXPECT_GT(leftEar.x, lo);
+        EXPECT_LT(leftEar.x, hi);
         auto [lo2, hi2, c, d] = Extent(13, 0);
-        EXPECT_GT(2.675, lo2);
-        EXPECT_LT(2.675, hi2);
+        EXPECT_GT(rightEar.x, lo2);
+        EXPECT_LT(rightEar.x, hi2);
     }
     // Mouth: on the midline, inside its outline, and in the profile where the lips meet: between
     // the fronts of the upper and the lower lip.
     auto [mxlo, mxhi, e1, e2] = Extent(9, 0);
     auto [mzlo, mzhi, e3, e4] = Extent(9, 2);
-    EXPECT_NEAR(0.5 * (mxlo + mxhi), 0.0, 0.05);
-    EXPECT_GT(-1.521, mzlo);
-    EXPECT_LT(-1.521, mzhi);
+    EXPECT_NEAR(0.5 * (mxlo + mxhi), mouth.x, 0.05);
+    EXPECT_NEAR(mouth.x, 0.0, 0.05);
+    EXPECT_GT(mouth.z, mzlo);
+    EXPECT_LT(mouth.z, mzhi);
     float upper = 1e9f, lower = 1e9f;
     for (size_t v = 0; v < Vertices(); ++v) {
         P3 p = Pos(Head(), v);
         if (std::abs(p.x) > 0.15f) continue;
-        if (p.z > -1.521f + 0.1f && p.z < -1.521f + 0.35f) upper = std::min(upper, p.y);
-        if (p.z < -1.521f - 0.1f && p.z > -1.521f - 0.35f) lower = std::min(lower, p.y);
+        if (p.z > mouth.z + 0.1 && p.z < mouth.z + 0.35) upper = std::min(upper, p.y);
+        if (p.z < mouth.z - 0.1 && p.z > mouth.z - 0.35) lower = std::min(lower, p.y);
     }
-    EXPECT_GT(-0.894, std::min(upper, lower) - 0.05);
-    EXPECT_LT(-0.894, std::max(upper, lower) + 0.05);
+    EXPECT_GT(mouth.y, std::min(upper, lower) - 0.05);
+    EXPECT_LT(mouth.y, std::max(upper, lower) + 0.05);
     // The feature points the tool wrote are the mesh's own extremes.
     auto fp = [&](int i) { return features.front[i]; };
     auto [xlo, xhi, i1, i2] = Extent(14, 0);  // any map works for the whole-head extent below
@@ -425,11 +425,11 @@ TEST_F(GenericModels, AnchorsSitOnTheirFeatures) {
     EXPECT_NEAR(fp(25)[0], minX, 1e-4);
     EXPECT_NEAR(fp(26)[0], maxX, 1e-4);
     EXPECT_NEAR(fp(24)[2], maxZ, 1e-4);
-    const double anchors[][4] = {{1, -1.023, -0.732, 0.502}, {6, 1.252, -0.732, 0.502}, {11, 0, -0.894, -1.521},
-                                 {21, -2.622, 2.764, 0.656}, {22, 2.675, 2.764, 0.656}};
-    for (auto& a : anchors) {
-        auto f = fp(int(a[0]));
-        EXPECT_LT(std::hypot(f[0] - a[1], f[1] - a[2], f[2] - a[3]), 0.05) << "front point " << a[0];
+    const std::pair<int, TModelPoint> anchors[] = {{1, Facts().leftEye}, {6, Facts().rightEye}, {11, mouth},
+                                                   {21, leftEar}, {22, rightEar}};
+    for (auto& [point, a] : anchors) {
+        auto f = fp(point);
+        EXPECT_LT(std::hypot(f[0] - a.x, f[1] - a.y, f[2] - a.z), 0.05) << "front point " << point;
         EXPECT_DOUBLE_EQ(f[3], f[0]);
         EXPECT_DOUBLE_EQ(f[4], -f[2]);
     }
@@ -460,17 +460,21 @@ TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
     size_t tip = 0;
     for (size_t v = 0; v < Vertices(); ++v)
         if (weights[0][v] > 0) tip = v;
-    EXPECT_NEAR(g.texCoords[2 * tip], 0.5151004, 0.01);
-    EXPECT_NEAR(g.texCoords[2 * tip + 1], 0.42300156, 0.01);
+    EXPECT_NEAR(g.texCoords[2 * tip], Facts().layout[LayoutRef::NoseTip].u, 0.01);
+    EXPECT_NEAR(g.texCoords[2 * tip + 1], Facts().layout[LayoutRef::NoseTip].v, 0.01);
     struct Case {
         int slot;
         double u, v;
     };
     // Eye centres, mouth centre and the right ear's centre against the middle of each feature's
     // outline.
-    const Case cases[] = {{3, 0.4429995, 0.5326073}, {5, 0.5828313, 0.52675647}, {9, 0.5113153, 0.30832553},
-                          {13, 0.8056777, 0.5175644}};
-    double worst = std::hypot(g.texCoords[2 * tip] - 0.5151004, g.texCoords[2 * tip + 1] - 0.42300156);
+    const auto& r = Facts().layout;
+    const Case cases[] = {{3, r[LayoutRef::LeftEye].u, r[LayoutRef::LeftEye].v},
+                          {5, r[LayoutRef::RightEye].u, r[LayoutRef::RightEye].v},
+                          {9, r[LayoutRef::Mouth].u, r[LayoutRef::Mouth].v},
+                          {13, r[LayoutRef::RightEar].u, r[LayoutRef::RightEar].v}};
+    double worst = std::hypot(g.texCoords[2 * tip] - Facts().layout[LayoutRef::NoseTip].u,
+                              g.texCoords[2 * tip + 1] - Facts().layout[LayoutRef::NoseTip].v);
     for (const Case& c : cases) {
         auto b = UvBox(c.slot);
         EXPECT_NEAR(0.5 * (b[0] + b[1]), c.u, 0.01) << kWeightNames[c.slot];

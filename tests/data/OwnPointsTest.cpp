@@ -19,7 +19,7 @@
 #include "core/Weightmanager.h"
 #include "platform/base/Numbers.h"
 #include "platform/xml/Xmldocument.h"
-#include "recognition/FrontProportions.h"
+#include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
 #include "tests/e2e/HeadInvariants.h"
@@ -37,26 +37,20 @@ constexpr Camera kFront{600, 640}, kSide{520, 640};
 // How far the reconstruction of the generic head from its own photos may move a texture coordinate.
 constexpr double kIdentityTolerance = 0.02;
 
-bool ReadPoints(THeadAttributes& points) {
-    std::ifstream in("data/models/head_features.txt");
-    std::string line;
-    int seen = 0;
-    while (std::getline(in, line)) {
-        if (line.empty() || line[0] == '#') continue;
-        std::istringstream l(line);
-        std::string set, index, t[5];
-        l >> set >> index >> t[0] >> t[1] >> t[2] >> t[3] >> t[4];
-        const auto i = ParseInt(index);
-        const auto vx = ParseDouble(t[3]), vy = ParseDouble(t[4]);
-        if (!i || !vx || !vy) return false;
-        const Camera& c = set == "front" ? kFront : kSide;
-        THPoint* p = set == "front" ? (*i < 27 ? points.front[*i] : nullptr) : (*i < 14 ? points.profile[*i] : nullptr);
-        if (!p || *i < 0) return false;
-        p->x = RoundHalfEven(c.cx + kPixelsPerUnit * *vx);
-        p->y = RoundHalfEven(c.cy + kPixelsPerUnit * *vy);
-        ++seen;
-    }
-    return seen == 41;
+// The generic head's facts as the program reads them.
+const TGenericHead& Facts() {
+    static const TGenericHead facts = ReadGenericHead(std::string("./") + kGenericHeadPath);
+    return facts;
+}
+
+void ReadPoints(THeadAttributes& points) {
+    const TGenericHead& g = Facts();
+    for (size_t i = 0; i < g.front.size(); ++i)
+        points.front[i]->SetPosition(RoundHalfEven(kFront.cx + kPixelsPerUnit * g.front[i].x),
+                                     RoundHalfEven(kFront.cy - kPixelsPerUnit * g.front[i].z));
+    for (size_t i = 0; i < g.profile.size(); ++i)
+        points.profile[i]->SetPosition(RoundHalfEven(kSide.cx + kPixelsPerUnit * g.profile[i].y),
+                                       RoundHalfEven(kSide.cy - kPixelsPerUnit * g.profile[i].z));
 }
 
 std::vector<float> ReadMap(const char* name) {
@@ -69,7 +63,7 @@ class OwnPoints : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(asset.Load("data/models/head.dae"));
-        ASSERT_TRUE(ReadPoints(points));
+        ReadPoints(points);
         for (int slot = 0; slot < TWeightManager::SlotCount; ++slot) maps.weights[slot] = ReadMap(kWeightNames[slot]);
         // Both photos show the head at one scale, so the builder scales neither.
         ASSERT_EQ(std::abs(points.front[23]->y - points.front[24]->y), std::abs(points.profile[13]->y - points.profile[12]->y));
@@ -124,7 +118,7 @@ TEST_F(OwnPoints, TheGlobalFitOfItsOwnPhotosKeepsTheLayoutsScale) {
 // side photo) the front photo's, on each ear the side photo's (mirrored for the left ear).
 TEST_F(OwnPoints, TheWholeFitOfItsOwnPhotosPutsEveryCornerWhereThePhotosShowIt) {
     const std::vector<float> p = Head().positions;
-    TTextureCreator::FitTextureCoordinates(&points, layout, &Head(), nullptr, &maps);
+    TTextureCreator::FitTextureCoordinates(&points, layout, &Head(), nullptr, &maps, Facts());
     const std::vector<float>& uv = Head().texCoords;
     const THPoint* const* f = points.front;
     const double xl = (f[2]->x - kFront.cx) / kPixelsPerUnit + 0.45, xr = (f[8]->x - kFront.cx) / kPixelsPerUnit - 0.45;
@@ -162,7 +156,7 @@ TEST_F(OwnPoints, TheWholeFitOfItsOwnPhotosPutsEveryCornerWhereThePhotosShowIt) 
 }
 
 TEST_F(OwnPoints, TheWholeFitOfItsOwnPhotosPutsEveryFeatureOnThePhotos) {
-    TTextureCreator::FitTextureCoordinates(&points, layout, &Head(), nullptr, &maps);
+    TTextureCreator::FitTextureCoordinates(&points, layout, &Head(), nullptr, &maps, Facts());
     const std::vector<float>& uv = Head().texCoords;
     // Where the features ended: the middle of each rim, and the nose tip.
     auto middle = [&](int slot) {
@@ -207,7 +201,7 @@ TEST_F(OwnPoints, ReconstructingTheGenericHeadFromItsOwnPointsMovesItLittle) {
     EXPECT_NEAR(scales.t, 1.0, 0.01);
     EXPECT_NEAR(scales.u, 1.0, 0.01);
     EXPECT_NEAR(scales.w, 1.0, 0.02);
-    const TDeformationReport r = DeformMeshes(head, leftEye, rightEye, hairs, extents, points, scales, maps);
+    const TDeformationReport r = DeformMeshes(head, leftEye, rightEye, hairs, extents, points, scales, maps, Facts());
     EXPECT_NEAR(r.noseDepthFactor, 1.0, 0.05) << "the nose stretch of its own photos";
     for (float s : {r.noseXScale, r.noseZScale, r.mouthXScale, r.mouthZScale, r.earZScale, r.earYScale,
                     r.leftEyeXScale, r.leftEyeZScale, r.rightEyeXScale, r.rightEyeZScale})
@@ -237,16 +231,16 @@ TEST_F(OwnPoints, ReconstructingItsOwnPointsPutsTheEyeballsIntoTheirOpenings) {
     TGeometry hairs;
     const THeadExtents extents = MeasureHead(Head(), maps);
     const TReconstructionScales scales = MeasureScales(extents, points);
-    DeformMeshes(Head(), left, right, hairs, extents, points, scales, maps);
+    DeformMeshes(Head(), left, right, hairs, extents, points, scales, maps, Facts());
     struct Case {
         const char* what;
         const TGeometry& eye;
         const std::vector<float>& stored;
-        float anchor[3];
+        TModelPoint anchor;
         double pushBack;
     };
-    const Case cases[] = {{"right eyeball", right, storedRight, {1.252f, -0.732f, 0.502f}, 0.45 * 0.3},
-                          {"left eyeball", left, storedLeft, {-1.023f, -0.732f, 0.502f}, 0.4 * 0.25}};
+    const Case cases[] = {{"right eyeball", right, storedRight, Facts().rightEye, Facts().rightEyePushBack},
+                          {"left eyeball", left, storedLeft, Facts().leftEye, Facts().leftEyePushBack}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const std::vector<float>& p = c.eye.positions;
@@ -258,7 +252,7 @@ TEST_F(OwnPoints, ReconstructingItsOwnPointsPutsTheEyeballsIntoTheirOpenings) {
             worst = std::max(worst, std::hypot(p[k] - c.stored[k], p[k + 1] - (c.stored[k + 1] + c.pushBack),
                                                p[k + 2] - c.stored[k + 2]));
         }
-        const double d = std::hypot(p[apex - 1] - c.anchor[0], p[apex] - c.anchor[1], p[apex + 1] - c.anchor[2]);
+        const double d = std::hypot(p[apex - 1] - c.anchor.x, p[apex] - c.anchor.y, p[apex + 1] - c.anchor.z);
         EXPECT_LT(d, 0.05) << "the eyeball's front ends at " << p[apex - 1] << " " << p[apex] << " " << p[apex + 1];
         EXPECT_LT(worst, 0.08) << "the eyeball moved away from its place in the head";
         // Seen from the front, the eyeball fills its opening in the deformed head and shows nowhere else.
@@ -266,7 +260,7 @@ TEST_F(OwnPoints, ReconstructingItsOwnPointsPutsTheEyeballsIntoTheirOpenings) {
         EXPECT_TRUE(view.InItsOpening()) << view.Describe();
         std::printf("%s: %s\n", c.what, view.Describe().c_str());
         std::printf("%s: front %.4f from its anchor (depth %+.4f), largest move from its place %.4f\n", c.what, d,
-                    p[apex] - c.anchor[1], worst);
+                    p[apex] - c.anchor.y, worst);
     }
 }
 
@@ -276,15 +270,18 @@ TEST_F(OwnPoints, TheFrontRecognizersProportionsAreThoseOfItsOwnPoints) {
     const THPoint* const* f = points.front;
     const double width = f[26]->x - f[25]->x;
     const double height = f[23]->y - f[24]->y;
-    // One pixel of the 150-pixel-a-unit photo, in head widths, besides the constants' 4 digits.
-    const double tolerance = 1.0 / width + 1e-4;
-    EXPECT_NEAR(height / width, FrontProportion::HeightPerWidth, 2 * tolerance);
-    EXPECT_NEAR((f[25]->y - f[24]->y) / height, FrontProportion::ExtremesBelowCrown, 2 * tolerance);
-    for (const FrontProportion::TShare& s : FrontProportion::CentreShares) {
+    // One pixel of the 150-pixel-a-unit photo, in head widths.
+    const double tolerance = 1.0 / width;
+    const TFrontProportions& pr = Facts().proportions;
+    EXPECT_NEAR(height / width, pr.heightPerWidth, 2 * tolerance);
+    EXPECT_NEAR((f[25]->y - f[24]->y) / height, pr.extremesBelowCrown, 2 * tolerance);
+    ASSERT_EQ(pr.centreShares.size(), 6u);
+    ASSERT_EQ(pr.borderOffsets.size(), 16u);
+    for (const TFrontShare& s : pr.centreShares) {
         EXPECT_NEAR((f[s.point]->x - f[25]->x) / width, s.fx, tolerance) << f[s.point]->name;
         EXPECT_NEAR((f[s.point]->y - f[24]->y) / height, s.fy, tolerance) << f[s.point]->name;
     }
-    for (const FrontProportion::TOffset& o : FrontProportion::BorderOffsets) {
+    for (const TFrontOffset& o : pr.borderOffsets) {
         EXPECT_NEAR((f[o.point]->x - f[o.from]->x) / width, o.dx, tolerance) << f[o.point]->name;
         EXPECT_NEAR((f[o.point]->y - f[o.from]->y) / width, o.dy, tolerance) << f[o.point]->name;
     }

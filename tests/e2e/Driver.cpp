@@ -29,6 +29,7 @@
 #include "platform/xml/Xmldocument.h"
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
+#include "recognition/Generichead.h"
 #include "tools/genhead/Head.h"
 
 #include <algorithm>
@@ -181,8 +182,9 @@ int Photos(const Options& options)
     // show the head as it is, with the eyeballs in their openings (geometry 0 right, 1 left).
     {
         TColladaAsset& eyes = *engine.models[1];
+        const TGenericHead facts = ReadGenericHead(ProgramFolder() + kGenericHeadPath);
         for (size_t g = 0; g < 2 && g < eyes.geometries.geometries.size(); ++g)
-            eyeballs::PushBack(eyes.geometries.geometries[g]->positions, eyeballs::kByGeometry[g]);
+            eyeballs::PushBack(eyes.geometries.geometries[g]->positions, g == 0 ? facts.rightEyePushBack : facts.leftEyePushBack);
         engine.UpdateBuffers(&eyes);
     }
     if (!Option(options, "--deformed").empty()) {

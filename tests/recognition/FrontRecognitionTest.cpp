@@ -6,7 +6,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/base/Messages.h"
-#include "recognition/FrontProportions.h"
+#include "platform/base/Paths.h"
+#include "recognition/Generichead.h"
 #include "tests/recognition/RecognitionFixture.h"
 
 using namespace testdata;
@@ -33,11 +34,18 @@ cv::Rect HitAt(cv::Point c, int w = 40, int h = 30)
     return {c.x - w / 2, c.y - h / 2, w, h};
 }
 
+// The generic head the recognizer reads from the program folder.
+const TGenericHead& Generic()
+{
+    static const TGenericHead head = ReadGenericHead(ProgramFolder() + kGenericHeadPath);
+    return head;
+}
+
 // The eyes' distance in head widths on the generic head.
 double EyeShare()
 {
     double l = 0, r = 0;
-    for (const FrontProportion::TShare& s : FrontProportion::CentreShares) {
+    for (const TFrontShare& s : Generic().proportions.centreShares) {
         l = s.point == LeftEyeCenter ? s.fx : l;
         r = s.point == RightEyeCenter ? s.fx : r;
     }
@@ -48,7 +56,7 @@ double EyeShare()
 // width, or the one the measured eyes give), turned by the roll.
 cv::Point Border(const THeadAttributes& a, int border, double width, double roll = 0)
 {
-    for (const FrontProportion::TOffset& o : FrontProportion::BorderOffsets)
+    for (const TFrontOffset& o : Generic().proportions.borderOffsets)
         if (o.point == border) {
             const double dx = o.dx * width, dy = o.dy * width;
             return a.front[o.from]->GetPosition() + cv::Point(RoundHalfEven(std::cos(roll) * dx - std::sin(roll) * dy),
@@ -76,7 +84,7 @@ cv::Point Estimate(const THeadAttributes& a, int centre)
 {
     const int L = a.front[LeftHead]->x, T = a.front[TopHead]->y;
     const int HW = a.front[RightHead]->x - L, HH = a.front[BottomHead]->y - T;
-    for (const FrontProportion::TShare& s : FrontProportion::CentreShares)
+    for (const TFrontShare& s : Generic().proportions.centreShares)
         if (s.point == centre)
             return {RoundHalfEven(L + s.fx * HW), RoundHalfEven(T + s.fy * HH)};
     ADD_FAILURE() << "no share for point " << centre;
@@ -231,14 +239,14 @@ TEST_F(FrontRecognitionTest, HeadBordersComeFromTheSkinOutline)
     double sum = 0;
     for (size_t k = 1; k + 1 < met.size(); ++k)
         sum += 2 * 125 * std::sqrt(1 - std::pow((met[k] - 410) / 175.0, 2));
-    const double width = sum / double(met.size() - 2) / FrontProportion::OutlineShareOfWidth;
+    const double width = sum / double(met.size() - 2) / Generic().outlineShare;
     EXPECT_NEAR(At(RightHead).x - At(LeftHead).x, width, 4);
     EXPECT_NEAR(At(LeftHead).x + At(RightHead).x, 2 * kCx, 1) << "a symmetric head has symmetric borders";
     EXPECT_EQ(At(HeadCenter), cv::Point(kCx, 390));
     // Crown and chin by the head's proportions, above and below the face's centre.
     const int w = At(RightHead).x - At(LeftHead).x;
-    EXPECT_EQ(At(TopHead), cv::Point(F.x + F.width / 2, RoundHalfEven(390 - FrontProportion::CrownAboveFaceCentre * w)));
-    EXPECT_EQ(At(BottomHead).y - At(TopHead).y, RoundHalfEven(FrontProportion::HeightPerWidth * w));
+    EXPECT_EQ(At(TopHead), cv::Point(F.x + F.width / 2, RoundHalfEven(390 - Generic().crownAboveFaceCentre * w)));
+    EXPECT_EQ(At(BottomHead).y - At(TopHead).y, RoundHalfEven(Generic().proportions.heightPerWidth * w));
     EXPECT_EQ(At(BottomHead).x, F.x + F.width / 2);
     EXPECT_EQ(At(LeftHead).y, At(RightHead).y);
     EXPECT_GT(At(LeftHead).y, At(TopHead).y);
@@ -408,7 +416,7 @@ TEST_F(NoseMouthTest, MouthHitsCloseToTheNoseOrTheSidesAreNeverChosen)
         } else {
             // Without a mouth the lips' junction hangs below the nose by the head's proportions.
             // (scaled by the width the measured eyes give).
-            const FrontProportion::TOffset& o = FrontProportion::MouthFromNose;
+            const TFrontOffset& o = Generic().proportions.mouthFromNose;
             const double w = 80 / EyeShare();
             EXPECT_EQ(M, cv::Point(490 + RoundHalfEven(o.dx * w), 430 + RoundHalfEven(o.dy * w))) << c.what;
             for (int b : {MouthLeft, MouthRight})
@@ -558,7 +566,7 @@ TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
                     << c.what;
             else
                 EXPECT_EQ(P(BottomHead).y - P(TopHead).y,
-                          RoundHalfEven(FrontProportion::HeightPerWidth * (P(RightHead).x - P(LeftHead).x)))
+                          RoundHalfEven(Generic().proportions.heightPerWidth * (P(RightHead).x - P(LeftHead).x)))
                     << c.what;
         }
     }

@@ -9,6 +9,7 @@
 
 #include "platform/base/Messages.h"
 #include "platform/base/Paths.h"
+#include "recognition/Generichead.h"
 #include "tests/recognition/RecognitionFixture.h"
 
 using namespace testdata;
@@ -34,17 +35,10 @@ cv::Mat LeftFacingHead()
 // The generic head's own profile points in its side view (model units, x toward the back, y down).
 std::map<int, cv::Point2d> GenericProfileView()
 {
+    const TGenericHead head = ReadGenericHead(ProgramFolder() + kGenericHeadPath);
     std::map<int, cv::Point2d> out;
-    std::ifstream in(ProgramFolder() + "data/models/head_features.txt");
-    std::string line;
-    while (std::getline(in, line)) {
-        std::istringstream fields(line);
-        std::string set;
-        int index = 0;
-        double x = 0, y = 0, z = 0, vx = 0, vy = 0;
-        if (fields >> set >> index >> x >> y >> z >> vx >> vy && set == "profile")
-            out[index] = {vx, vy};
-    }
+    for (size_t i = 0; i < head.profile.size(); ++i)
+        out[int(i)] = {head.profile[i].y, -head.profile[i].z};
     return out;
 }
 

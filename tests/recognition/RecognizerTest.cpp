@@ -30,7 +30,9 @@ public:
         real = ProgramFolder();
         dir = fs::temp_directory_path() / ("vultari_recognizer_" + std::to_string(::getpid()) + "_" + std::to_string(counter++));
         fs::create_directories(dir / "haarcascades");
-        fs::create_directories(dir / "data");
+        fs::create_directories(dir / "data/models");
+        // The generic head's facts are there unless a test removes them.
+        fs::create_symlink(real + "data/models/generic_head.txt", dir / "data/models/generic_head.txt");
     }
     ~DataTree()
     {
@@ -50,6 +52,7 @@ public:
         std::ofstream(dir / relative) << text;
     }
     void Use() { SetProgramFolder(dir.string() + "/"); }
+    void Remove(const std::string& relative) { fs::remove(dir / relative); }
 
 private:
     static inline int counter = 0;
@@ -95,6 +98,42 @@ TEST(RecognizerSetupTest, EachMissingFileIsReportedInOrder)
         ScopedMessageCapture messages;
         TRecognizer r;
         EXPECT_EQ(messages.Texts(), c.messages);
+    }
+}
+
+// Without the generic head's facts (missing or malformed) the recognizer says why once at start and
+// refuses to recognize, since its points would mean nothing to the reconstruction.
+TEST(RecognizerSetupTest, MissingOrMalformedGenericHeadMakesRecognitionRefuse)
+{
+    struct Case {
+        const char* what;
+        std::string text;  // empty: no file
+        std::string expected;
+    };
+    const std::vector<Case> cases = {{"missing", "", "generic_head.txt"},
+                                     {"malformed", "front 0 1 2\n", "line 1: expected 3 numbers after \"front 0\""}};
+    for (const Case& c : cases) {
+        DataTree tree;
+        tree.LinkCascades();
+        tree.LinkSkinTable();
+        tree.Remove("data/models/generic_head.txt");
+        if (!c.text.empty())
+            tree.WriteFile("data/models/generic_head.txt", c.text);
+        tree.Use();
+        ScopedMessageCapture messages;
+        TRecognizer r;
+        ASSERT_EQ(messages.Texts().size(), 1u) << c.what;
+        EXPECT_NE(messages.Texts()[0].find(c.expected), std::string::npos) << c.what << ": " << messages.Texts()[0];
+        EXPECT_FALSE(r.generic) << c.what;
+        messages.Clear();
+        THeadAttributes points;
+        r.frontImage = Plain(800, 600);
+        r.profileImage = Plain(600, 800);
+        EXPECT_FALSE(r.RecognizeFront(&points)) << c.what;
+        EXPECT_FALSE(r.RecognizeProfile(&points, false)) << c.what;
+        EXPECT_EQ(messages.Texts().size(), 2u) << c.what;
+        for (const std::string& m : messages.Texts())
+            EXPECT_NE(m.find("generic head"), std::string::npos) << c.what << ": " << m;
     }
 }
 

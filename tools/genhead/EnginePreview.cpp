@@ -17,6 +17,7 @@
 #include "collada/Colladaasset.h"
 #include "platform/xml/Xmldocument.h"
 #include "render/Colladaengine.h"
+#include "recognition/Generichead.h"
 #include "tools/genhead/Head.h"
 
 namespace {
@@ -75,8 +76,9 @@ int main(int argc, char** argv) {
         // where every reconstruction puts them, in their openings.
         {
             TColladaAsset& e = *engine.models[eyes];
+            const TGenericHead facts = ReadGenericHead(root + kGenericHeadPath);
             for (size_t g = 0; g < 2 && g < e.geometries.geometries.size(); ++g)
-                eyeballs::PushBack(e.geometries.geometries[g]->positions, eyeballs::kByGeometry[g]);
+                eyeballs::PushBack(e.geometries.geometries[g]->positions, g == 0 ? facts.rightEyePushBack : facts.leftEyePushBack);
             engine.UpdateBuffers(&e);
         }
         // The texture cache finds relative image paths in the program's folder; the head shows the

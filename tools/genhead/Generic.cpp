@@ -60,17 +60,14 @@ bool SeenFromFront(const Mesh& m, const std::vector<Vec3>& n, int i) {
     return -50 + t > p.y - 0.03;
 }
 
-// The shares by which the reconstruction moves each eyeball with its eye region.
-constexpr double kLeftEyeballShare = 0.4, kRightEyeballShare = 0.45;
-
 void Weights(GenericData& d) {
     const Mesh& m = d.g.head;
     const size_t n = m.pos.size();
     for (auto& w : d.weights) w.assign(n, 0.0);
     std::vector<Vec3> normals = m.VertexNormals();
 
-    d.weights[0][d.g.noseTipVertex] = 1.0;
-    d.weights[1][d.g.chinVertex] = 1.0;
+    d.weights[TWeightManager::tip_of_the_nose][d.g.noseTipVertex] = 1.0;
+    d.weights[TWeightManager::head_bottom][d.g.chinVertex] = 1.0;
 
     // Eyes: the rims of the two openings are the eyes' outlines.
     std::set<int> rim[2];
@@ -83,8 +80,8 @@ void Weights(GenericData& d) {
             if (Len(p - apex) < 1.2 && SeenFromFront(m, normals, v)) rim[side].insert(v);
         }
     for (int side = 0; side < 2; ++side) {
-        auto& region = d.weights[side ? 4 : 2];
-        auto& border = d.weights[side ? 5 : 3];
+        auto& region = d.weights[side ? TWeightManager::right_eye : TWeightManager::left_eye];
+        auto& border = d.weights[side ? TWeightManager::right_eye_borders : TWeightManager::left_eye_borders];
         Box box;
         for (int v : rim[side]) {
             border[v] = 1.0;
@@ -92,9 +89,9 @@ void Weights(GenericData& d) {
         }
         Vec3 c = (box.lo + box.hi) * 0.5;
         double a = (box.hi.x - box.lo.x) * 0.5, b = a * 0.7;
-        // The eyeball follows its region only by a fixed share: lids and socket move by that share
-        // too, so the eyeball stays in its opening; outward the share fades to nothing.
-        const double share = side ? kRightEyeballShare : kLeftEyeballShare;
+        // The eyeball moves with its socket by the region's whole move: lids and socket carry all
+        // of it over the eye, so the eyeball stays in its opening; outward it fades to nothing.
+        const double share = 1.0;
         for (size_t i = 0; i < n; ++i) {
             const Vec3& p = m.pos[i];
             double r = std::hypot((p.x - c.x) / a, (p.z - c.z) / b);
@@ -112,8 +109,8 @@ void Weights(GenericData& d) {
     for (size_t i = 0; i < n; ++i) {
         const Vec3& p = m.pos[i];
         double r = std::hypot((p.x - midX(p.z)) / na, (p.z - nzc) / nb);
-        d.weights[6][i] = (1.0 - Smooth(0.85, 1.25, r)) * (1.0 - Smooth(-0.6, 0.0, p.y));
-        if (r > 0.9 && r < 1.02 && p.y < 0 && SeenFromFront(m, normals, int(i))) d.weights[7][i] = 1.0;
+        d.weights[TWeightManager::nose][i] = (1.0 - Smooth(0.85, 1.25, r)) * (1.0 - Smooth(-0.6, 0.0, p.y));
+        if (r > 0.9 && r < 1.02 && p.y < 0 && SeenFromFront(m, normals, int(i))) d.weights[TWeightManager::nose_borders][i] = 1.0;
     }
     // Mouth: the lips around the mouth anchor.
     const Vec3 mc = anchors::kMouth;
@@ -122,8 +119,8 @@ void Weights(GenericData& d) {
         const Vec3& p = m.pos[i];
         double b = p.z > mc.z ? mbUp : mbDown;
         double r = std::hypot((p.x - mc.x) / ma, (p.z - mc.z) / b);
-        d.weights[8][i] = (1.0 - Smooth(1.0, 1.6, r)) * (1.0 - Smooth(0.0, 0.6, p.y));
-        if (r > 0.9 && r < 1.05 && p.y < 0.4 && SeenFromFront(m, normals, int(i))) d.weights[9][i] = 1.0;
+        d.weights[TWeightManager::mouth][i] = (1.0 - Smooth(1.0, 1.6, r)) * (1.0 - Smooth(0.0, 0.6, p.y));
+        if (r > 0.9 && r < 1.05 && p.y < 0.4 && SeenFromFront(m, normals, int(i))) d.weights[TWeightManager::mouth_borders][i] = 1.0;
     }
     // Ears: the whole ear, and a ring of the skull around it that takes up the ear's move. Both
     // rings have the size of the ears as the finished head has them, so each ring's rim reaches
@@ -132,8 +129,8 @@ void Weights(GenericData& d) {
     for (int side = 0; side < 2; ++side) {
         Vec3 c = side ? anchors::kRightEar : anchors::kLeftEar;
         double sy = (ears.hi.y - ears.lo.y) * 0.5 + 0.08, sz = (ears.hi.z - ears.lo.z) * 0.5 + 0.08;
-        auto& region = d.weights[side ? 12 : 10];
-        auto& border = d.weights[side ? 13 : 11];
+        auto& region = d.weights[side ? TWeightManager::right_ear : TWeightManager::left_ear];
+        auto& border = d.weights[side ? TWeightManager::right_ear_borders : TWeightManager::left_ear_borders];
         // The rim is the part of the ring that stands out from the skull; where the ear leans, that
         // part is lopsided, so the ring moves until the rim's middle is on the anchor.
         const Vec3 anchor = c;
@@ -155,7 +152,8 @@ void Weights(GenericData& d) {
 
 // Where regions meet, their maps share the move instead of adding up to more than a whole one.
 void LimitOverlap(GenericData& d) {
-    const int regionSlots[] = {2, 4, 6, 8, 10, 12};
+    const int regionSlots[] = {TWeightManager::left_eye, TWeightManager::right_eye, TWeightManager::nose,
+                               TWeightManager::mouth,    TWeightManager::left_ear,  TWeightManager::right_ear};
     for (size_t i = 0; i < d.g.head.pos.size(); ++i) {
         double sum = 0;
         for (int s : regionSlots) sum += d.weights[s][i];
@@ -192,10 +190,10 @@ void Features(GenericData& d) {
     FeaturePoint left = at(Extreme(m, all, Xn)), right = at(Extreme(m, all, X));
     FeaturePoint centre{{0.5 * (left.p.x + right.p.x), 0, 0.5 * (top.p.z + chin.p.z)}};
     d.front = {centre,
-               {anchors::kLeftEye}, ext(3, Xn), ext(3, X), ext(3, Z), ext(3, Zn),
-               {anchors::kRightEye}, ext(5, Xn), ext(5, X), ext(5, Z), ext(5, Zn),
-               {anchors::kMouth}, ext(9, Xn), ext(9, X), ext(9, Z), ext(9, Zn),
-               at(d.g.noseTipVertex), ext(7, Xn), ext(7, X), ext(7, Z), ext(7, Zn),
+               {anchors::kLeftEye}, ext(TWeightManager::left_eye_borders, Xn), ext(TWeightManager::left_eye_borders, X), ext(TWeightManager::left_eye_borders, Z), ext(TWeightManager::left_eye_borders, Zn),
+               {anchors::kRightEye}, ext(TWeightManager::right_eye_borders, Xn), ext(TWeightManager::right_eye_borders, X), ext(TWeightManager::right_eye_borders, Z), ext(TWeightManager::right_eye_borders, Zn),
+               {anchors::kMouth}, ext(TWeightManager::mouth_borders, Xn), ext(TWeightManager::mouth_borders, X), ext(TWeightManager::mouth_borders, Z), ext(TWeightManager::mouth_borders, Zn),
+               at(d.g.noseTipVertex), ext(TWeightManager::nose_borders, Xn), ext(TWeightManager::nose_borders, X), ext(TWeightManager::nose_borders, Z), ext(TWeightManager::nose_borders, Zn),
                {anchors::kLeftEar}, {anchors::kRightEar},
                chin, top, left, right};
     FeaturePoint faceMost = at(Extreme(m, all, Yn)), backMost = at(Extreme(m, all, Y));
@@ -203,8 +201,42 @@ void Features(GenericData& d) {
     d.profile = {pcentre,
                  {anchors::kRightEye}, {anchors::kMouth}, at(d.g.noseTipVertex), {d.g.nasion},
                  // the side view from +x shows the right ear
-                 {anchors::kRightEar}, ext(13, Yn), ext(13, Y), ext(13, Z), ext(13, Zn),
+                 {anchors::kRightEar}, ext(TWeightManager::right_ear_borders, Yn), ext(TWeightManager::right_ear_borders, Y), ext(TWeightManager::right_ear_borders, Z), ext(TWeightManager::right_ear_borders, Zn),
                  faceMost, backMost, top, chin};
+}
+
+// The texture builder's references in the layout, in LayoutRef order: the layout is solved so that
+// the features land on them.
+constexpr TLayoutPoint kLayoutReferences[LayoutRef::Count] = {
+    {0.5151004, 0.42300156}, {0.4429995, 0.5326073},  {0.5828313, 0.52675647}, {0.5113153, 0.30832553},
+    {0.46008787, 0.34982827}, {0.5643298, 0.30911008}, {0.20125, 0.5175644},    {0.1882756, 0.5692701},
+    {0.21176706, 0.44178376}, {0.8056777, 0.5175644},  {0.8114232, 0.5698673},  {0.7936245, 0.4435129}};
+
+// Measured on the head's own rendered front photo by the front recognizer's outline scan.
+constexpr double kOutlineShare = 0.784, kCrownAboveFaceCentre = 0.885;
+
+// What the program reads of this head: its points, anchors, layout references and proportions.
+void Facts(GenericData& d) {
+    TGenericHead& h = d.facts;
+    auto model = [](Vec3 p) { return TModelPoint{p.x, p.y, p.z}; };
+    for (size_t i = 0; i < h.front.size(); ++i) h.front[i] = model(d.front[i].p);
+    for (size_t i = 0; i < h.profile.size(); ++i) h.profile[i] = model(d.profile[i].p);
+    h.mouth = model(anchors::kMouth);
+    h.leftEye = model(anchors::kLeftEye);
+    h.rightEye = model(anchors::kRightEye);
+    h.leftEar = model(anchors::kLeftEar);
+    h.rightEar = model(anchors::kRightEar);
+    h.noseStretchY = anchors::kNose.y;
+    for (int i = 0; i < LayoutRef::Count; ++i) h.layout[size_t(i)] = kLayoutReferences[i];
+    h.leftEyePushBack = eyeballs::kLeftPushBack;
+    h.rightEyePushBack = eyeballs::kRightPushBack;
+    h.outlineShare = kOutlineShare;
+    h.crownAboveFaceCentre = kCrownAboveFaceCentre;
+    // The nose root is looked for up to a unit above the eye (see Measure in Head.cpp).
+    const auto& p = h.profile;
+    h.browOverTip = (p[ProfilePoint::EyeCenter].z + 1.0 - p[ProfilePoint::NoseTip].z) /
+                    (p[ProfilePoint::TopHead].z - p[ProfilePoint::BottomHead].z);
+    DeriveProportions(h);
 }
 
 // The atlas of the texture builder for notional orthographic photos of this head.
@@ -220,37 +252,38 @@ struct Atlas {
     double V(double z) const { return 1.0 - (PhotoY(z) - f24y + M) / Ha; }
 };
 
+void OwnPoints(const GenericData& d, const Atlas& a, THeadAttributes& points);
+
+// The atlas the texture builder measures for the notional photos of this head.
 Atlas MakeAtlas(const GenericData& d) {
     Atlas a;
     a.s = d.pixelsPerUnit;
     a.cx = 512;
     a.cy = 512;
     a.px = 300;
-    auto fx = [&](int i) { return Px(a.FrontX(d.front[i].p.x)); };
-    auto fy = [&](int i) { return Px(a.PhotoY(d.front[i].p.z)); };
-    auto pxp = [&](int i) { return Px(a.ProfileX(d.profile[i].p.y)); };
-    int H = std::abs(fy(23) - fy(24)), W = std::abs(fx(25) - fx(26)), E = std::abs(fx(2) - fx(8));
-    int P = std::abs(pxp(11) - pxp(1));
-    int O = RoundHalfEven(W * 0.09), M = RoundHalfEven(H * 0.15);
-    a.W = W;
-    a.M = M;
-    a.Q = P - O;
-    a.Wa = 2 * M + 2 * a.Q + E;
-    a.Ha = 2 * M + H;
-    a.f2x = fx(2);
-    a.f24y = fy(24);
-    a.p11x = pxp(11);
+    THeadAttributes points;
+    OwnPoints(d, a, points);
+    const TAtlasLayout layout = TTextureCreator::MeasureAtlas(&points);
+    if (!layout.valid) throw std::runtime_error("the texture builder makes no atlas of the generic head's photos: " + layout.problem);
+    a.W = layout.W;
+    a.M = layout.M;
+    a.Q = layout.Q;
+    a.Wa = layout.Wa;
+    a.Ha = layout.Ha;
+    a.f2x = points.front[FrontPoint::LeftEyeLeft]->x;
+    a.f24y = points.front[FrontPoint::TopHead]->y;
+    a.p11x = points.profile[ProfilePoint::RightHead]->x;
     return a;
 }
 
 // The face outline: over the crown and down the temples along the coronal band whose texture
 // coordinates (in the projected layout) span what the texture builder's global fit expects of a
-// head of this width (1.15 head widths in u), then along the jaw to the chin. Its v span runs from
+// head of this width (TTextureCreator::FaceOutlineWidths head widths in u), then along the jaw to the chin. Its v span runs from
 // the crown to the chin, the head height of the front photo. The band's depth is searched, as
 // the side-view coordinates blend into the front's near the face.
 void FaceBorders(GenericData& d, const Atlas& a) {
     const Mesh& m = d.g.head;
-    auto& face = d.weights[14];
+    auto& face = d.weights[TWeightManager::face_borders];
     const double zJaw = anchors::kMouth.z;
     std::vector<double> u(m.pos.size(), 0.5);
     for (size_t t = 0; t < m.tris.size(); ++t)
@@ -262,8 +295,8 @@ void FaceBorders(GenericData& d, const Atlas& a) {
             if (inBand(m.pos[i], yt)) lo = std::min(lo, u[i]), hi = std::max(hi, u[i]);
         return hi - lo;
     };
-    const double want = 1.15 * a.W / a.Wa;
-    double near = d.profile[1].p.y, far = d.profile[11].p.y, yt = far;
+    const double want = TTextureCreator::FaceOutlineWidths * a.W / a.Wa;
+    double near = d.profile[ProfilePoint::EyeCenter].p.y, far = d.profile[ProfilePoint::RightHead].p.y, yt = far;
     for (int it = 0; it < 40; ++it) {
         const double mid = 0.5 * (near + far);
         (span(mid) < want ? near : far) = mid;
@@ -273,7 +306,7 @@ void FaceBorders(GenericData& d, const Atlas& a) {
         if (inBand(m.pos[i], yt)) face[i] = 1.0;
     const std::vector<Vec3> n = m.VertexNormals();
     // Jaw: per height, the outermost front-facing vertex on each side.
-    const double zChin = d.front[23].p.z;
+    const double zChin = d.front[FrontPoint::BottomHead].p.z;
     for (double z = zChin; z < zJaw + 0.3; z += 0.12)
         for (int side = 0; side < 2; ++side) {
             int best = -1;
@@ -309,13 +342,13 @@ TWeightManager CornerMaps(const GenericData& d) {
 // The texture builder's fit of photos of this head applied to a layout: its global shift and scale
 // around the nose tip, then its local moves of discs around fixed references.
 std::vector<Vec2> BuilderFit(const std::vector<Vec2>& layout, const THeadAttributes& points, const TAtlasLayout& atlas,
-                             const TWeightManager& maps) {
+                             const TWeightManager& maps, const TGenericHead& facts) {
     TGeometry head;
     for (const Vec2& c : layout) {
         head.texCoords.push_back(static_cast<float>(c.u));
         head.texCoords.push_back(static_cast<float>(c.v));
     }
-    TTextureCreator::FitTextureCoordinates(&points, atlas, &head, nullptr, &maps);
+    TTextureCreator::FitTextureCoordinates(&points, atlas, &head, nullptr, &maps, facts);
     std::vector<Vec2> out(layout.size());
     for (size_t i = 0; i < out.size(); ++i) out[i] = {head.texCoords[2 * i], head.texCoords[2 * i + 1]};
     return out;
@@ -379,14 +412,14 @@ void UndoBuilderFit(GenericData& d, const Atlas& a) {
     if (!atlas.valid || atlas.Wa != a.Wa || atlas.Ha != a.Ha)
         throw std::runtime_error("the texture builder measures another atlas for the generic head's photos");
     const TWeightManager maps = CornerMaps(d);
-    const std::vector<float>& outline = maps.weights[14];
-    const Vec2 ref0{0.5151004, 0.42300156};
-    const Vec2 face{1.15 * (points.front[26]->x - points.front[25]->x) / double(atlas.Wa),
-                    double(points.front[23]->y - points.front[24]->y) / double(atlas.Ha)};
-    auto fit = [&](const std::vector<Vec2>& layout) { return BuilderFit(layout, points, atlas, maps); };
+    const std::vector<float>& outline = maps.weights[TWeightManager::face_borders];
+    const Vec2 ref0{d.facts.layout[LayoutRef::NoseTip].u, d.facts.layout[LayoutRef::NoseTip].v};
+    const Vec2 face{TTextureCreator::FaceOutlineWidths * (points.front[FrontPoint::RightHead]->x - points.front[FrontPoint::LeftHead]->x) / double(atlas.Wa),
+                    double(points.front[FrontPoint::BottomHead]->y - points.front[FrontPoint::TopHead]->y) / double(atlas.Ha)};
+    auto fit = [&](const std::vector<Vec2>& layout) { return BuilderFit(layout, points, atlas, maps, d.facts); };
 
     const std::vector<Vec2> projected = d.headUv;
-    const Vec2 tip{a.UFront(d.front[16].p.x), a.V(d.front[16].p.z)};
+    const Vec2 tip{a.UFront(d.front[FrontPoint::NoseTip].p.x), a.V(d.front[FrontPoint::NoseTip].p.z)};
     std::vector<Vec2> layout = projected;
     for (Vec2& c : layout) c = {c.u - (tip.u - ref0.u), c.v - (tip.v - ref0.v)};
     const std::vector<Vec2> outlineAt = layout;
@@ -405,13 +438,13 @@ void UndoBuilderFit(GenericData& d, const Atlas& a) {
 void Layout(GenericData& d) {
     const Mesh& m = d.g.head;
     Atlas a = MakeAtlas(d);
-    const double xl = d.front[2].p.x, xr = d.front[8].p.x;
-    const double zChin = d.front[23].p.z;
+    const double xl = d.front[FrontPoint::LeftEyeLeft].p.x, xr = d.front[FrontPoint::RightEyeRight].p.x;
+    const double zChin = d.front[FrontPoint::BottomHead].p.z;
     const double vChin = a.V(zChin);
     const double yTop = m.pos[d.g.topVertex].y + 0.2, zTop = m.pos[d.g.topVertex].z;
     // The unrolled back stops 6 pixels short of the atlas edge, and short by the texture builder's
     // global shift too (the layout is moved against it below), so it stays inside in both.
-    const double shift = std::abs(a.UFront(m.pos[d.g.noseTipVertex].x) - 0.5151004) * a.Wa;
+    const double shift = std::abs(a.UFront(m.pos[d.g.noseTipVertex].x) - d.facts.layout[LayoutRef::NoseTip].u) * a.Wa;
     const double zEye = anchors::kLeftEye.z;
     const double yEar = anchors::kLeftEar.y, unroll = (a.M - 6 - shift) / a.s;
     d.headUv.clear();
@@ -464,8 +497,12 @@ void EyeUv(GenericData& d) {
         return out;
     };
     auto middle = [&](int top, int bottom) { return 0.5 * (d.front[size_t(top)].p.z + d.front[size_t(bottom)].p.z); };
-    d.leftEyeUv = uv(d.g.leftEye, d.front[2].p.x, d.front[3].p.x - d.front[2].p.x, middle(4, 5));
-    d.rightEyeUv = uv(d.g.rightEye, d.front[8].p.x, d.front[7].p.x - d.front[8].p.x, middle(9, 10));
+    d.leftEyeUv = uv(d.g.leftEye, d.front[FrontPoint::LeftEyeLeft].p.x,
+                     d.front[FrontPoint::LeftEyeRight].p.x - d.front[FrontPoint::LeftEyeLeft].p.x,
+                     middle(FrontPoint::LeftEyeTop, FrontPoint::LeftEyeBottom));
+    d.rightEyeUv = uv(d.g.rightEye, d.front[FrontPoint::RightEyeRight].p.x,
+                      d.front[FrontPoint::RightEyeLeft].p.x - d.front[FrontPoint::RightEyeRight].p.x,
+                      middle(FrontPoint::RightEyeTop, FrontPoint::RightEyeBottom));
 }
 
 // Height below which no hair grows, by depth: forehead, temples, above the ears, down to the nape.
@@ -560,6 +597,7 @@ GenericData BuildGeneric(const std::string& sourcePath) {
     LimitOverlap(d);
     AtFilePrecision(d);
     Features(d);
+    Facts(d);
     Layout(d);
     EyeUv(d);
     Hair(d);

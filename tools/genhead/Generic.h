@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "recognition/Generichead.h"
 #include "tools/genhead/Head.h"
 
 // The fifteen maps in the reconstruction's slot order.
@@ -29,6 +30,7 @@ struct GenericData {
     Mesh hair;
     std::vector<Vec2> hairUv;                      // per welded vertex
     double pixelsPerUnit = 60;                     // scale of the notional photos of the layout
+    TGenericHead facts;                            // what the program reads of this head
 };
 
 GenericData BuildGeneric(const std::string& sourcePath);

@@ -62,12 +62,7 @@ Features Measure(const Mesh& head, const Mesh& eyes) {
         if (!std::isnan(y)) prof.push_back({z, y});
     }
     // Nose tip: the most forward vertex near the midline below the eyes.
-    int tip = -1;
-    for (size_t i = 0; i < head.pos.size(); ++i) {
-        const Vec3& p = head.pos[i];
-        if (std::abs(p.x) < 0.3 && p.z < eyeZ && p.z > eyeZ - 3 && (tip < 0 || p.y < head.pos[tip].y)) tip = int(i);
-    }
-    f.noseTip = head.pos[tip];
+    f.noseTip = head.pos[size_t(MostForwardMidlineVertex(head, eyeZ - 3, eyeZ))];
     // Nose root: the deepest profile point between the brow and the tip.
     double best = -1e9;
     for (auto [z, y] : prof)
@@ -349,15 +344,137 @@ Features Turned(Features f, double angle, const Features& turned) {
 
 }  // namespace
 
-GenericHead BuildHead(const std::string& path) {
-    SourceModel src = LoadSource(path, kMetresPerUnit);
+int MostForwardMidlineVertex(const Mesh& m, double zLow, double zHigh) {
+    int best = -1;
+    for (size_t i = 0; i < m.pos.size(); ++i) {
+        const Vec3& p = m.pos[i];
+        if (std::abs(p.x) < 0.3 && p.z > zLow && p.z < zHigh && (best < 0 || p.y < m.pos[size_t(best)].y)) best = int(i);
+    }
+    if (best < 0) {
+        char what[160];
+        std::snprintf(what, sizeof what, "no nose vertex found: no vertex within 0.3 of the midline between heights %.3f and %.3f",
+                      zLow, zHigh);
+        throw std::runtime_error(what);
+    }
+    return best;
+}
+
+namespace {
+// The source figure's head and neck: everything within 11 units of the top of the figure.
+Mesh CropHeadRegion(const Mesh& body) {
     double zTop = -1e9;
-    for (const Vec3& p : src.body.pos) zTop = std::max(zTop, p.z);
-    Mesh region = KeepTriangles(src.body, [&](size_t t) {
-        for (int c : src.body.tris[t])
-            if (src.body.pos[c].z < zTop - 11) return false;
+    for (const Vec3& p : body.pos) zTop = std::max(zTop, p.z);
+    return KeepTriangles(body, [&](size_t t) {
+        for (int c : body.tris[t])
+            if (body.pos[c].z < zTop - 11) return false;
         return true;
     });
+}
+
+// The nose root comes onto the plane the reconstruction stretches the nose about, so the
+// stretch keeps the root where it is and moves the tip by the whole change of the nose's depth.
+// The whole nose moves with its root, so it keeps the depth and shape it has in the source.
+void NoseRootOntoStretchPlane(std::vector<Vec3>& pts, const Vec3 root, const Vec3 tip) {
+    const double shift = anchors::kNose.y - root.y;
+    if (std::getenv("GENHEAD_DEBUG"))
+        std::fprintf(stderr, "nose moved by %.3f in depth; %.3f deep\n", shift, root.y - tip.y);
+    const Vec3 along = tip - root;
+    for (Vec3& p : pts) {
+        const double t = std::clamp(Dot(p - root, along) / Dot(along, along), 0.0, 1.0);
+        const double d = Len(p - (root + along * t));
+        p.y += shift * (1.0 - Smooth(0.2, 0.6, d));
+    }
+}
+
+// Each eyeball of the source placed in the head: moved with the warp at its cornea's front and
+// scaled by the warp's similarity.
+void PlaceEyeballs(GenericHead& g, const Mesh& eyes, const Features& f, const Warp& warp) {
+    const double s = warp.scale();
+    for (int side = 0; side < 2; ++side) {
+        Mesh eye = KeepTriangles(eyes, [&](size_t t) { return (eyes.pos[eyes.tris[t][0]].x > 0) == (side == 1); });
+        Vec3 apex = warp(f.eyeApex[side]);
+        for (Vec3& p : eye.pos) p = apex + (p - f.eyeApex[side]) * s;
+        (side ? g.rightEye : g.leftEye) = eye;
+        (side ? g.rightEyeApex : g.leftEyeApex) = apex;
+        (side ? g.rightEyeCentre : g.leftEyeCentre) = apex + (f.eyeCentre[side] - f.eyeApex[side]) * s;
+        g.sourceEyeShift[side] = warp.Similar(f.eyeApex[side]) - apex;
+    }
+    g.eyeRadius = f.eyeRadius * s;
+}
+
+// The neck's cut, z = cut(y): flat, rising towards the back parallel to the jaw, as low as it can
+// be while the neck stays narrower than the head across the ears (the head's width is measured
+// there).
+struct NeckCut {
+    Vec3 chin;
+    double drop = 2.0;
+    double operator()(double y) const { return chin.z - drop + 0.18 * (y - chin.y); }
+};
+
+NeckCut FindNeckCut(const Mesh& region, Vec3 chin) {
+    double earWidth = 0;
+    for (const Vec3& p : region.pos)
+        if (p.z > chin.z) earWidth = std::max(earWidth, std::abs(p.x));
+    NeckCut cut{chin};
+    for (; cut.drop > 0.8; cut.drop -= 0.05) {
+        double widest = 0;
+        for (const Vec3& p : region.pos)
+            if (p.z < chin.z && p.z > cut(p.y)) widest = std::max(widest, std::abs(p.x));
+        if (widest < earWidth - 0.6) break;
+    }
+    if (std::getenv("GENHEAD_DEBUG")) std::fprintf(stderr, "neck cut %.2f below the chin, ears %.3f wide\n", cut.drop, earWidth);
+    return cut;
+}
+
+// Lists the holes left in the head (debug output).
+void ReportHoles(const Mesh& head) {
+    std::map<int, int> next;
+    for (auto e : head.BoundaryEdges()) next[e[0]] = e[1];
+    std::set<int> seen;
+    for (const auto& entry : next) {
+        if (seen.count(entry.first)) continue;
+        Vec3 c;
+        int n = 0;
+        for (int v = entry.first; !seen.count(v) && next.count(v); v = next[v], ++n) {
+            seen.insert(v);
+            c = c + head.pos[v];
+        }
+        c = c * (1.0 / n);
+        std::fprintf(stderr, "hole of %d edges around %.2f %.2f %.2f\n", n, c.x, c.y, c.z);
+    }
+}
+
+// The reconstruction takes the z of the float just before the last nose-tip corner as the tip's
+// height: make that corner the second of its triangle, so the value read is its neighbour's.
+void TipSecondInItsLastTriangle(Mesh& head, int tip) {
+    for (size_t t = head.tris.size(); t-- > 0;) {
+        Tri& tr = head.tris[t];
+        auto it = std::find(tr.begin(), tr.end(), tip);
+        if (it == tr.end()) continue;
+        std::rotate(tr.begin(), tr.begin() + ((it - tr.begin() + 2) % 3), tr.end());
+        break;
+    }
+}
+
+// The chin's lowest corner: the lowest midline vertex that still faces forward, where the chin's
+// outline turns under towards the throat.
+int ChinVertex(const Mesh& head, Vec3 chin) {
+    std::vector<Vec3> n = head.VertexNormals();
+    int best = -1;
+    for (size_t i = 0; i < head.pos.size(); ++i) {
+        const Vec3& p = head.pos[i];
+        if (std::abs(p.x) < 0.3 && n[i].y < -0.35 && p.z < anchors::kMouth.z - 0.8 && Len(p - chin) < 0.8 &&
+            (best < 0 || p.z < head.pos[size_t(best)].z))
+            best = int(i);
+    }
+    if (best < 0) throw std::runtime_error("no forward-facing midline vertex of the chin found");
+    return best;
+}
+}  // namespace
+
+GenericHead BuildHead(const std::string& path) {
+    SourceModel src = LoadSource(path, kMetresPerUnit);
+    Mesh region = CropHeadRegion(src.body);
     // The anchors hold the head tilted forward against MakeHuman's figure (the ears higher against
     // the eyes, the mouth further back): the head is turned by that tilt first, so the bend that
     // follows only takes up the difference in proportions. The eyeballs keep looking straight
@@ -400,20 +517,7 @@ GenericHead BuildHead(const std::string& path) {
     Vec3& nasion = pts[nMesh];
     Vec3& tip = pts[nMesh + 1];
     Vec3& chin = pts[nMesh + 2];
-    // The nose root comes onto the plane the reconstruction stretches the nose about, so the
-    // stretch keeps the root where it is and moves the tip by the whole change of the nose's depth.
-    // The whole nose moves with its root, so it keeps the depth and shape it has in the source.
-    {
-        const double shift = anchors::kNose.y - nasion.y;
-        if (std::getenv("GENHEAD_DEBUG"))
-            std::fprintf(stderr, "nose moved by %.3f in depth; %.3f deep\n", shift, nasion.y - tip.y);
-        const Vec3 root = nasion, along = tip - nasion;
-        for (Vec3& p : pts) {
-            const double t = std::clamp(Dot(p - root, along) / Dot(along, along), 0.0, 1.0);
-            const double d = Len(p - (root + along * t));
-            p.y += shift * (1.0 - Smooth(0.2, 0.6, d));
-        }
-    }
+    NoseRootOntoStretchPlane(pts, nasion, tip);
     LipsOntoAnchor(pts, nMesh);
     double top = -1e9, back = -1e9;
     for (size_t i = 0; i < nMesh; ++i) {
@@ -430,30 +534,8 @@ GenericHead BuildHead(const std::string& path) {
     for (size_t i = 0; i < nMesh; ++i) g.sourceAt.push_back(warp.Similar(region.pos[i]));
     region.pos.assign(pts.begin(), pts.begin() + long(nMesh));
 
-    for (int side = 0; side < 2; ++side) {
-        Mesh eye = KeepTriangles(src.eyes, [&](size_t t) { return (src.eyes.pos[src.eyes.tris[t][0]].x > 0) == (side == 1); });
-        Vec3 apex = warp(f.eyeApex[side]);
-        for (Vec3& p : eye.pos) p = apex + (p - f.eyeApex[side]) * s;
-        (side ? g.rightEye : g.leftEye) = eye;
-        (side ? g.rightEyeApex : g.leftEyeApex) = apex;
-        (side ? g.rightEyeCentre : g.leftEyeCentre) = apex + (f.eyeCentre[side] - f.eyeApex[side]) * s;
-        g.sourceEyeShift[side] = warp.Similar(f.eyeApex[side]) - apex;
-    }
-    g.eyeRadius = f.eyeRadius * s;
-    // Crop: the neck's cut is made flat and closed. It rises towards the back, parallel to the jaw, and sits as low as it can while the
-    // neck stays narrower than the head across the ears (the head's width is measured there).
-    double earWidth = 0;
-    for (const Vec3& p : region.pos)
-        if (p.z > chin.z) earWidth = std::max(earWidth, std::abs(p.x));
-    double drop = 2.0;
-    auto zCut = [&](double y) { return chin.z - drop + 0.18 * (y - chin.y); };
-    for (; drop > 0.8; drop -= 0.05) {
-        double widest = 0;
-        for (const Vec3& p : region.pos)
-            if (p.z < chin.z && p.z > zCut(p.y)) widest = std::max(widest, std::abs(p.x));
-        if (widest < earWidth - 0.6) break;
-    }
-    if (std::getenv("GENHEAD_DEBUG")) std::fprintf(stderr, "neck cut %.2f below the chin, ears %.3f wide\n", drop, earWidth);
+    PlaceEyeballs(g, src.eyes, f, warp);
+    const NeckCut zCut = FindNeckCut(region, chin);
     Mesh cropped = KeepTriangles(region, [&](size_t t) {
         for (int c : region.tris[t])
             if (region.pos[c].z < zCut(region.pos[c].y)) return false;
@@ -464,22 +546,7 @@ GenericHead BuildHead(const std::string& path) {
     FillSmallHoles(g.head, 16);
     KeepOutOfEyes(g.head, centres, f.eyeHalf * s);
     CapNeck(g.head, zCut);
-    if (std::getenv("GENHEAD_DEBUG")) {
-        std::map<int, int> next;
-        for (auto e : g.head.BoundaryEdges()) next[e[0]] = e[1];
-        std::set<int> seen;
-        for (const auto& entry : next) {
-            if (seen.count(entry.first)) continue;
-            Vec3 c;
-            int n = 0;
-            for (int v = entry.first; !seen.count(v) && next.count(v); v = next[v], ++n) {
-                seen.insert(v);
-                c = c + g.head.pos[v];
-            }
-            c = c * (1.0 / n);
-            std::fprintf(stderr, "hole of %d edges around %.2f %.2f %.2f\n", n, c.x, c.y, c.z);
-        }
-    }
+    if (std::getenv("GENHEAD_DEBUG")) ReportHoles(g.head);
     g.mouth = anchors::kMouth;
     g.nasion = nasion;
     g.stomionZ = g.mouth.z;
@@ -489,31 +556,8 @@ GenericHead BuildHead(const std::string& path) {
     for (size_t i = 0; i < g.head.pos.size(); ++i)
         if (g.topVertex < 0 || g.head.pos[i].z > g.head.pos[g.topVertex].z) g.topVertex = int(i);
     // The tip is the most forward vertex of the nose.
-    for (size_t i = 0; i < g.head.pos.size(); ++i) {
-        const Vec3& p = g.head.pos[i];
-        if (std::abs(p.x) < 0.3 && std::abs(p.z - tip.z) < 0.5 && (g.noseTipVertex < 0 || p.y < g.head.pos[g.noseTipVertex].y))
-            g.noseTipVertex = int(i);
-    }
-    // The reconstruction takes the z of the float just before the last nose-tip corner as the tip's
-    // height: make that corner the second of its triangle, so the value read is its neighbour's.
-    for (size_t t = g.head.tris.size(); t-- > 0;) {
-        Tri& tr = g.head.tris[t];
-        auto it = std::find(tr.begin(), tr.end(), g.noseTipVertex);
-        if (it == tr.end()) continue;
-        std::rotate(tr.begin(), tr.begin() + ((it - tr.begin() + 2) % 3), tr.end());
-        break;
-    }
-    // The chin's lowest corner: the lowest midline vertex that still faces forward, where the
-    // chin's outline turns under towards the throat.
-    {
-        std::vector<Vec3> n = g.head.VertexNormals();
-        g.chinVertex = -1;
-        for (size_t i = 0; i < g.head.pos.size(); ++i) {
-            const Vec3& p = g.head.pos[i];
-            if (std::abs(p.x) < 0.3 && n[i].y < -0.35 && p.z < anchors::kMouth.z - 0.8 && Len(p - chin) < 0.8 &&
-                (g.chinVertex < 0 || p.z < g.head.pos[g.chinVertex].z))
-                g.chinVertex = int(i);
-        }
-    }
+    g.noseTipVertex = MostForwardMidlineVertex(g.head, tip.z - 0.5, tip.z + 0.5);
+    TipSecondInItsLastTriangle(g.head, g.noseTipVertex);
+    g.chinVertex = ChinVertex(g.head, chin);
     return g;
 }

@@ -18,22 +18,18 @@ inline constexpr Vec3 kLeftEar{-2.622, 2.764, 0.656};
 inline constexpr Vec3 kRightEar{2.675, 2.764, 0.656};
 }  // namespace anchors
 
-// Besides following its eye region by a fixed share, the reconstruction always moves each eyeball
-// back (+y) by that share of a fixed depth offset: 0.4 x 0.25 for the left one, 0.45 x 0.3 for the
-// right. eyes.dae therefore keeps each eyeball that far in front of its place in the head, and the
-// reconstruction of photos of this head puts it back into its opening.
+// Besides moving with its socket, the reconstruction moves each eyeball back (+y) by its push-back
+// (in the head's facts), and eyes.dae keeps it that far in front of its place in the head. The
+// eyeballs of this head are stored in their places: no push-back.
 namespace eyeballs {
-inline constexpr double kLeftPushBack = 0.4 * 0.25;
-inline constexpr double kRightPushBack = 0.45 * 0.3;
+inline constexpr double kLeftPushBack = 0.0;
+inline constexpr double kRightPushBack = 0.0;
 
 // An eyeball placed in the head, moved forward by its push-back: as eyes.dae stores it.
 inline Mesh AsStored(Mesh eyeball, double pushBack) {
     for (Vec3& p : eyeball.pos) p.y -= pushBack;
     return eyeball;
 }
-
-// Push-back by the geometry index in eyes.dae (0 the right eyeball, 1 the left).
-inline constexpr double kByGeometry[2] = {kRightPushBack, kLeftPushBack};
 
 // Moves a stored eyeball (x, y, z floats a vertex) back to where the reconstruction puts it.
 inline void PushBack(std::vector<float>& positions, double pushBack) {
@@ -67,6 +63,10 @@ struct GenericHead {
     std::vector<Vec3> bentAt, sourceAt;
     Vec3 sourceEyeShift[2];
 };
+
+// The most forward (least y) vertex within 0.3 of the midline strictly between heights zLow and
+// zHigh: the nose tip. Throws std::runtime_error when there is none.
+int MostForwardMidlineVertex(const Mesh& m, double zLow, double zHigh);
 
 // Builds the head from the MakeHuman model at `path`. Throws std::runtime_error on failure.
 GenericHead BuildHead(const std::string& path);

@@ -12,6 +12,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include "collada/Colladaasset.h"
+#include "recognition/Generichead.h"
 #include "platform/base/Numbers.h"
 
 namespace fs = std::filesystem;
@@ -122,22 +123,6 @@ std::string WeightText(const Mesh& m, const std::vector<double>& w) {
     return s;
 }
 
-std::string FeatureText(const GenericData& d) {
-    std::ostringstream o;
-    o << "# Feature points of the generic head (model units; x across, y back, z up).\n"
-      << "# front <index> <x> <y> <z> <view x> <view y>: front view, view x = x, view y = -z\n"
-      << "# profile <index> <x> <y> <z> <view x> <view y>: side view from +x (face to the left),"
-         " view x = y, view y = -z\n";
-    auto line = [&](const char* set, size_t i, Vec3 p, double vx, double vy) {
-        o << set << ' ' << i << ' ' << FormatG(p.x) << ' ' << FormatG(p.y) << ' ' << FormatG(p.z) << ' '
-          << FormatG(vx) << ' ' << FormatG(vy) << '\n';
-    };
-    for (size_t i = 0; i < d.front.size(); ++i) line("front", i, d.front[i].p, d.front[i].p.x, -d.front[i].p.z);
-    for (size_t i = 0; i < d.profile.size(); ++i)
-        line("profile", i, d.profile[i].p, d.profile[i].p.y, -d.profile[i].p.z);
-    return o.str();
-}
-
 cv::Mat Marker() {
     cv::Mat m(9, 9, CV_8UC3, cv::Scalar(255, 255, 255));
     cv::circle(m, {4, 4}, 3, cv::Scalar(0, 0, 255), 1, cv::LINE_8);
@@ -167,7 +152,7 @@ void WriteDataTree(const GenericData& d, const std::string& rootText) {
     WriteFile(root / "models/hairs.dae", Document({hair}, "Hair", "headtexture", "data/textures/headtexture.bmp"));
     for (size_t i = 0; i < kWeightNames.size(); ++i)
         WriteFile(root / "weights" / (std::string(kWeightNames[i]) + ".wgh"), WeightText(d.g.head, d.weights[i]));
-    WriteFile(root / "models/head_features.txt", FeatureText(d));
+    WriteFile(root / "models/generic_head.txt", GenericHeadText(d.facts));
     WriteImage(root / "textures/mark.bmp", Marker());
     WriteImage(root / "textures/headtexture.bmp", cv::Mat(256, 256, CV_8UC3, cv::Scalar(150, 170, 215)));
     WriteImage(root / "textures/eye.bmp", EyePlaceholder());

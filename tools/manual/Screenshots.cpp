@@ -1,7 +1,7 @@
 // Takes the manual's screenshots and figures from the real program under Xvfb:
 //   xvfb-run -a -s "-screen 0 1280x1024x24" build/bin/vultari_screenshots docs/manual [front profile [features]]
 // The manual's pictures use renders of the generic head (vultari_driver photos) with the points
-// where the generic head's feature file puts them (build/bin/data/models/head_features.txt).
+// where the generic head's feature file puts them (build/bin/data/models/generic_head.txt).
 // It runs the windows on a private copy of the data tree, walks through the working steps and
 // writes images/*.png and the point tables points-front.html and points-profile.html.
 #include "app/AboutForm.h"
@@ -139,26 +139,21 @@ void Table(THPoint* const* points, int count, const char* name)
 }
 
 // Puts the points where they truly are on the renders of the generic head (vultari_driver photos:
-// orthographic, 6 model units above and below the middle), from the generic head's feature file.
+// orthographic, 6 model units above and below the middle), from the generic head's facts file.
 void PlaceTruePoints(THeadAttributes* head, const cv::Mat& frontPhoto, const cv::Mat& sidePhoto, const std::string& file)
 {
-    std::ifstream in(file);
-    std::string kind;
-    int index;
-    double x, y, z, vx, vy;
-    while (in >> kind) {
-        if (kind[0] == '#') {
-            std::getline(in, kind);
-            continue;
-        }
-        in >> index >> x >> y >> z >> vx >> vy;
-        const cv::Mat& photo = kind == "front" ? frontPhoto : sidePhoto;
-        double halfHeight = 6.0, halfWidth = halfHeight * photo.cols / photo.rows;
-        int px = RoundHalfEven((vx / halfWidth + 1) * photo.cols / 2), py = RoundHalfEven((vy / halfHeight + 1) * photo.rows / 2);
-        if (kind == "front" && index >= 0 && index < FrontPoint::Count)
-            head->front[index]->SetPosition(px, py);
-        else if (kind == "profile" && index >= 0 && index < ProfilePoint::Count)
-            head->profile[index]->SetPosition(px, py);
+    const TGenericHead facts = ReadGenericHead(file);
+    auto pixel = [](const cv::Mat& photo, double vx, double vy) {
+        const double halfHeight = 6.0, halfWidth = halfHeight * photo.cols / photo.rows;
+        return cv::Point(RoundHalfEven((vx / halfWidth + 1) * photo.cols / 2), RoundHalfEven((vy / halfHeight + 1) * photo.rows / 2));
+    };
+    for (int i = 0; i < FrontPoint::Count; ++i) {
+        const cv::Point p = pixel(frontPhoto, facts.front[size_t(i)].x, -facts.front[size_t(i)].z);
+        head->front[i]->SetPosition(p.x, p.y);
+    }
+    for (int i = 0; i < ProfilePoint::Count; ++i) {
+        const cv::Point p = pixel(sidePhoto, facts.profile[size_t(i)].y, -facts.profile[size_t(i)].z);
+        head->profile[i]->SetPosition(p.x, p.y);
     }
 }
 
