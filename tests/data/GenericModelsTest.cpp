@@ -215,7 +215,7 @@ TEST_F(GenericModels, EyeballsShowTheMiddleOfTheEyeTextureThroughTheirOpenings) 
     ASSERT_EQ(eyes.asset.geometries.geometries.size(), 2u);
     for (int i = 0; i < 2; ++i) {
         SCOPED_TRACE(i == 0 ? "right eyeball" : "left eyeball");
-        const EyeTextureSeen seen = SeenEyeTexture(Head(), eyes.Geometry(i), kPushBack[i]);
+        const EyeTextureSeen seen = SeenEyeTexture(Head(), eyes.Geometry(i), PushBack(i));
         std::printf("eyeball %d shows %s\n", i, seen.Describe().c_str());
         ASSERT_GT(seen.rays, 300);
         EXPECT_NEAR(0.5 * (seen.v0 + seen.v1), 0.5, 0.03) << "the opening shows the cut off its middle height";
