@@ -4,6 +4,7 @@
 // ones wait aside, and only a complete new head replaces them.
 #include <GL/glew.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +16,7 @@
 
 #include "collada/Colladaasset.h"
 #include "core/Deformation.h"
+#include "platform/base/Numbers.h"
 #include "core/Texturecreator.h"
 #include "core/Vultari.h"
 #include "core/Weightmanager.h"
@@ -26,12 +28,9 @@
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
 
-float TVultari::Lerp(float a, float b, float f)
-{
-    return static_cast<float>((1.0 - static_cast<double>(f)) * a + static_cast<double>(f) * b);
-}
+float TVultari::Lerp(float a, float b, float f) { return BlendInDouble(a, b, f); }
 
-int32_t TVultari::AbsInt(int32_t n) { return n >= 0 ? n : -n; }
+int32_t TVultari::AbsInt(int32_t n) { return std::abs(n); }
 
 void TVultari::SwapInts(int32_t* a, int32_t* b)
 {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <new>
 
@@ -428,10 +429,7 @@ int TRecognizer::Median3(int a, int b, int c)
     return c;
 }
 
-int TRecognizer::Abs(int v)
-{
-    return v < 0 ? -v : v;
-}
+int TRecognizer::Abs(int v) { return std::abs(v); }
 
 std::unique_ptr<TBitmap> TRecognizer::ImageToBitmap(const cv::Mat& image) const
 {
