@@ -14,6 +14,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench/ShortRun.h"
 #include "platform/base/Messages.h"
 #include "recognition/Recognizer.h"
 
@@ -73,11 +74,11 @@ int main(int argc, char** argv)
     TRecognizer recognizer;
     const double setup = Ms(Clock::now() - startup);
     THeadAttributes points;
-    const int runs = 15;
+    const int runs = ShortRun() ? 2 : 15;
 
     // Time spent inside the cascades, through the detection seam.
     double detectMs = 0;
-    double kindMs[4] = {0, 0, 0, 0};
+    double kindMs[5] = {};  // one per TCascadeKind
     const TDetector cascades = recognizer.detector;
     recognizer.detector = [&](TCascadeKind kind, const cv::Mat& grey, const TDetectParams& params) {
         const auto start = Clock::now();
