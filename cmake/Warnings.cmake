@@ -2,7 +2,8 @@
 # build) has no -Wshadow=local.
 function(vultari_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wno-missing-field-initializers
-                                           $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>)
+                                           $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>
+                                           $<$<BOOL:${VULTARI_WERROR}>:-Werror>)
 endfunction()
 
 # A static library for one subsystem, its sources globbed from its folder.
@@ -24,14 +25,3 @@ function(vultari_test target)
                        PROPERTIES LABELS "${ARG_LABELS}")
 endfunction()
 
-# Adds every subfolder of the current folder that has a CMakeLists.txt, in name order: folders
-# arrive with their subsystems without anyone editing the parent.
-function(vultari_add_subfolders)
-  file(GLOB children LIST_DIRECTORIES true RELATIVE "${CMAKE_CURRENT_SOURCE_DIR}" "${CMAKE_CURRENT_SOURCE_DIR}/*")
-  list(SORT children)
-  foreach(child ${children})
-    if(EXISTS "${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt")
-      add_subdirectory(${child})
-    endif()
-  endforeach()
-endfunction()

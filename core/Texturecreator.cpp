@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <future>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -101,7 +102,7 @@ struct TRegionExtent {
 // ---------------------------------------------------------------------------------------------
 // Pixel and arithmetic operations
 
-int TTextureCreator::Abs(int a) { return a < 0 ? -a : a; }
+int TTextureCreator::Abs(int a) { return std::abs(a); }
 
 uint8_t TTextureCreator::GetPixel(const cv::Mat& image, int x, int y, int channel)
 {
@@ -137,10 +138,7 @@ void TTextureCreator::BlendPixel(const cv::Mat& a, const cv::Mat& b, cv::Mat& ta
         d[c] = static_cast<uint8_t>(RoundedChannel(pa[c] * ta + pb[c] * tb) & 0xFF);
 }
 
-float TTextureCreator::Lerp(float a, float b, float t)
-{
-    return static_cast<float>((1.0 - static_cast<double>(t)) * a + static_cast<double>(t) * b);
-}
+float TTextureCreator::Lerp(float a, float b, float t) { return BlendInDouble(a, b, t); }
 
 float TTextureCreator::Distance(float x1, float y1, float x2, float y2)
 {
@@ -148,18 +146,12 @@ float TTextureCreator::Distance(float x1, float y1, float x2, float y2)
     return static_cast<float>(std::sqrt(dx * dx + dy * dy));
 }
 
-float TTextureCreator::Clamp(float v, float lo, float hi)
-{
-    if (v > hi)
-        return hi;
-    if (v < lo)
-        return lo;
-    return v;
-}
+float TTextureCreator::Clamp(float v, float lo, float hi) { return std::clamp(v, lo, hi); }
 
-float TTextureCreator::Min(float a, float b) { return a >= b ? b : a; }
+// Both return the second argument on a tie, as std::min and std::max do with the arguments swapped.
+float TTextureCreator::Min(float a, float b) { return std::min(b, a); }
 
-float TTextureCreator::Max(float a, float b) { return a > b ? a : b; }
+float TTextureCreator::Max(float a, float b) { return std::max(b, a); }
 
 float TTextureCreator::Falloff(float d)
 {

@@ -5,6 +5,7 @@
 #include <GL/glew.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -19,6 +20,7 @@
 #include "collada/Colladaasset.h"
 #include "core/Deformation.h"
 #include "core/Surfaceframes.h"
+#include "platform/base/Numbers.h"
 #include "core/Texturecreator.h"
 #include "core/Vultari.h"
 #include "core/Weightmanager.h"
@@ -30,12 +32,9 @@
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
 
-float TVultari::Lerp(float a, float b, float f)
-{
-    return static_cast<float>((1.0 - static_cast<double>(f)) * a + static_cast<double>(f) * b);
-}
+float TVultari::Lerp(float a, float b, float f) { return BlendInDouble(a, b, f); }
 
-int32_t TVultari::AbsInt(int32_t n) { return n >= 0 ? n : -n; }
+int32_t TVultari::AbsInt(int32_t n) { return std::abs(n); }
 
 void TVultari::SwapInts(int32_t* a, int32_t* b)
 {

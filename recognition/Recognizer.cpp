@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <bitset>
 #include <cmath>
+#include <cstdlib>
 #include <cstdint>
 #include <new>
 
@@ -520,10 +521,7 @@ int TRecognizer::Median3(int a, int b, int c)
     return c;
 }
 
-int TRecognizer::Abs(int v)
-{
-    return v < 0 ? -v : v;
-}
+int TRecognizer::Abs(int v) { return std::abs(v); }
 
 std::unique_ptr<TBitmap> TRecognizer::ImageToBitmap(const cv::Mat& image) const
 {

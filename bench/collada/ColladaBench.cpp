@@ -9,6 +9,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "bench/ShortRun.h"
 #include "collada/Colladaasset.h"
 
 namespace {
@@ -62,7 +63,7 @@ std::string GridDocument(int n)
 
 int main(int argc, char** argv)
 {
-    const int n = argc > 1 ? std::max(1, std::atoi(argv[1])) : 300;
+    const int n = argc > 1 ? std::max(1, std::atoi(argv[1])) : ShortRun() ? 60 : 300;
     const std::string text = GridDocument(n);
     const auto file = std::filesystem::temp_directory_path() / ("vultari-bench-" + std::to_string(::getpid()) + ".dae");
     std::ofstream(file, std::ios::binary) << text;

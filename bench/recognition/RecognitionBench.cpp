@@ -18,6 +18,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench/ShortRun.h"
 #include "platform/base/Messages.h"
 #include "platform/base/Paths.h"
 #include "recognition/Recognizer.h"
@@ -97,7 +98,7 @@ Stats Time(int runs, F&& f)
 int main(int argc, char** argv)
 {
     std::string deps = VULTARI_DEPS_DIR;
-    int runs = 15;
+    int runs = ShortRun() ? 2 : 15;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--runs" && i + 1 < argc) {

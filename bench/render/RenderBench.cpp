@@ -1,5 +1,6 @@
 // Frames per second of the engine drawing a textured mesh of 60,000 triangles with a GLSL program
 // into a 697 x 647 frame (the 3D panel's size), headless. Run: bash bench/render/run [seconds [frame.ppm]]
+#include "bench/ShortRun.h"
 #include "collada/Colladaasset.h"
 #include "platform/base/Numbers.h"
 #include "platform/base/Paths.h"
@@ -189,7 +190,7 @@ double Measure(TColladaEngine& engine, double seconds, int& frames)
 
 int main(int argc, char** argv)
 {
-    const double seconds = argc > 1 ? std::atof(argv[1]) : 3.0;
+    const double seconds = argc > 1 ? std::atof(argv[1]) : ShortRun() ? 0.3 : 3.0;
     const std::filesystem::path folder = std::filesystem::temp_directory_path() / "vultari-render-bench";
     std::filesystem::create_directories(folder);
     const std::string image = (folder / "checker.bmp").string();

@@ -17,5 +17,12 @@ bool NextFloat(std::string_view text, size_t& pos, float& value);
 // Exactly C's "%g" (six significant digits) in the "C" locale; non-finite values give "0".
 std::string FormatG(double value);
 
+// (1 - f) * a + f * b in double, rounded to float: the blend the deformation and the texture fit
+// are defined by (std::lerp rounds differently).
+inline float BlendInDouble(float a, float b, float f)
+{
+    return static_cast<float>((1.0 - static_cast<double>(f)) * a + static_cast<double>(f) * b);
+}
+
 // Rounds halves to even, the way the program's integer pixel arithmetic expects.
 int RoundHalfEven(double value);

@@ -51,6 +51,8 @@ TEST(SmallArithmetic, LerpAbsIntSwapInts)
     EXPECT_FLOAT_EQ(TVultari::Lerp(2, 10, 0.25f), 4.0f);
     EXPECT_FLOAT_EQ(TVultari::Lerp(2, 10, 0), 2.0f);
     EXPECT_FLOAT_EQ(TVultari::Lerp(2, 10, 1), 10.0f);
+    // The blend is taken in double and rounded once: 0.109000005, where std::lerp gives 0.108999997.
+    EXPECT_EQ(TVultari::Lerp(0.1f, 0.2f, 0.09f), 0.109000005f);
     EXPECT_EQ(TVultari::AbsInt(-7), 7);
     EXPECT_EQ(TVultari::AbsInt(7), 7);
     EXPECT_EQ(TVultari::AbsInt(0), 0);

@@ -18,6 +18,7 @@
 #include "recognition/Hierarchicaltree.h"
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
+#include "tests/support/GLSupport.h"
 
 namespace fs = std::filesystem;
 
@@ -71,23 +72,7 @@ void FeaturePixels(const TGenericFeatures& features, THeadAttributes& points)
 cv::Mat RenderView(TColladaEngine& engine, const std::vector<int>& models, const TViewCamera& camera)
 {
     engine.MakeCurrent();
-    GLint viewport[4];
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    GLuint framebuffer = 0, colour = 0, depth = 0;
-    glGenFramebuffers(1, &framebuffer);
-    glGenRenderbuffers(1, &colour);
-    glGenRenderbuffers(1, &depth);
-    glBindRenderbuffer(GL_RENDERBUFFER, colour);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, camera.width, camera.height);
-    glBindRenderbuffer(GL_RENDERBUFFER, depth);
-    glRenderbufferStorage(GL_RENDERBUFFER, GL_DEPTH_COMPONENT24, camera.width, camera.height);
-    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, colour);
-    glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_DEPTH_ATTACHMENT, GL_RENDERBUFFER, depth);
-    glDrawBuffer(GL_COLOR_ATTACHMENT0);
-    glReadBuffer(GL_COLOR_ATTACHMENT0);
-
-    glViewport(0, 0, camera.width, camera.height);
+    const TOffscreenTarget target(camera.width, camera.height);
     glMatrixMode(GL_PROJECTION);
     glPushMatrix();
     glLoadIdentity();
@@ -118,24 +103,12 @@ cv::Mat RenderView(TColladaEngine& engine, const std::vector<int>& models, const
     engine.useTextures = textures;
     glFinish();
 
-    cv::Mat rgba(camera.height, camera.width, CV_8UC4);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, camera.width, camera.height, GL_BGRA, GL_UNSIGNED_BYTE, rgba.data);
-    cv::Mat bgr;
-    cv::cvtColor(rgba, bgr, cv::COLOR_BGRA2BGR);
-    cv::flip(bgr, bgr, 0);
+    cv::Mat bgr = ReadFramebuffer(camera.width, camera.height);
 
     glMatrixMode(GL_PROJECTION);
     glPopMatrix();
     glMatrixMode(GL_MODELVIEW);
     glPopMatrix();
-    glBindFramebuffer(GL_FRAMEBUFFER, 0);
-    glDrawBuffer(GL_BACK);
-    glReadBuffer(GL_BACK);
-    glDeleteFramebuffers(1, &framebuffer);
-    glDeleteRenderbuffers(1, &colour);
-    glDeleteRenderbuffers(1, &depth);
-    glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
     glClearColor(0, 0, 0, 1);
     return bgr;
 }

@@ -112,6 +112,7 @@ TEST(ArithmeticOps, MinMaxClampLerpDistanceAbs)
     EXPECT_EQ(TC::Clamp(0.0f, 0.01f, 1), 0.01f);
     EXPECT_EQ(TC::Clamp(0.5f, 0, 1), 0.5f);
     EXPECT_FLOAT_EQ(TC::Lerp(2, 6, 0.25f), 3.0f);
+    EXPECT_EQ(TC::Lerp(0.1f, 0.2f, 0.09f), 0.109000005f);  // in double, rounded once (std::lerp: 0.108999997)
     EXPECT_FLOAT_EQ(TC::Distance(1, 1, 4, 5), 5.0f);
     EXPECT_EQ(TC::Abs(-3), 3);
     EXPECT_EQ(TC::Abs(3), 3);

@@ -7,11 +7,11 @@
 #include "platform/image/Graphics.h"
 #include "platform/gl/GLContext.h"
 #include "render/Colladaengine.h"
+#include "tests/support/GLSupport.h"
 
 #include <GL/glew.h>
 
 #include <cmath>
-#include <dlfcn.h>
 #include <fstream>
 #include <unistd.h>
 
@@ -21,18 +21,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Under the address sanitizer the leak check runs at exit, after the GL driver was unloaded with
-// its display: the driver's own leftovers then show up as leaks of an unknown module that no
-// suppression can name. Keeping the driver loaded lets the suppressions for it apply.
-void KeepGLDriverLoaded()
-{
-#if defined(__SANITIZE_ADDRESS__)
-    for (const char* driver : {"/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", "swrast_dri.so"})
-        if (::dlopen(driver, RTLD_LAZY | RTLD_NODELETE) != nullptr)
-            break;
-#endif
-}
 
 struct Shared {
     ~Shared()

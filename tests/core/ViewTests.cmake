@@ -1,5 +1,5 @@
-# Tests of photo loading, the point editor, the export and the 3D view. Included by the core tests'
-# list (or by tests/e2e while that list does not exist yet).
+# Tests of photo loading, the point editor, the export and the 3D view (included by the core tests'
+# list).
 set(view_test_dir "${CMAKE_CURRENT_LIST_DIR}")
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(ASSIMP REQUIRED IMPORTED_TARGET assimp)
@@ -15,6 +15,6 @@ vultari_test(view_core_tests
              SOURCES "${view_test_dir}/EditorTest.cpp" "${view_test_dir}/ExportColladaTest.cpp"
                      "${view_test_dir}/ViewControlTest.cpp" "${view_test_dir}/ViewFrameTest.cpp"
                      "${view_test_dir}/ViewCoreFixture.cpp"
-             LIBS core gl_recorder PkgConfig::ASSIMP LABELS "core;gl")
+             LIBS core gl_recorder vultari_test_gl PkgConfig::ASSIMP LABELS "core;gl")
 target_compile_definitions(view_core_tests PRIVATE VULTARI_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                            VULTARI_DEPS_DIR="${VULTARI_DEPS_DIR}")

@@ -1,5 +1,7 @@
 #include "tests/e2e/DriverSupport.h"
 
+#include "tests/support/CellGrid.h"
+
 #include "collada/Colladaasset.h"
 #include "platform/base/Numbers.h"
 #include "platform/gl/GLContext.h"
@@ -8,12 +10,12 @@
 
 #include <GL/glew.h>
 
-#include <dlfcn.h>
 #include <sys/wait.h>
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <utility>
 
 #include <algorithm>
@@ -26,19 +28,6 @@
 #include <opencv2/imgproc.hpp>
 
 // ---- drawing and capture ---------------------------------------------------------------------
-
-// Under the address sanitizer the leak check runs at exit, after the GL driver was unloaded with
-// its display: the driver's own leftovers then show up as leaks of an unknown module that no
-// suppression can name. Keeping the driver loaded lets the suppressions for it apply.
-void KeepGLDriverLoaded()
-{
-#if defined(__SANITIZE_ADDRESS__)
-    for (const char* driver : {"/usr/lib/x86_64-linux-gnu/dri/swrast_dri.so", "swrast_dri.so"})
-        if (::dlopen(driver, RTLD_LAZY | RTLD_NODELETE) != nullptr)
-            break;
-#endif
-}
-
 
 std::string ShellQuoted(const std::string& path)
 {
@@ -69,17 +58,6 @@ int RunCommand(const std::string& command, std::string* output)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-cv::Mat ReadFramebuffer(int width, int height)
-{
-    cv::Mat rgba(height, width, CV_8UC4);
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, width, height, GL_RGBA, GL_UNSIGNED_BYTE, rgba.data);
-    cv::Mat bgr;
-    cv::cvtColor(rgba, bgr, cv::COLOR_RGBA2BGR);
-    cv::flip(bgr, bgr, 0);  // GL's first row is the bottom one
-    return bgr;
-}
-
 cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, ViewSide side, int width, int height,
                         const cv::Vec3b& background, float halfHeight, ViewLook look)
 {
@@ -89,8 +67,6 @@ cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, 
     const bool light0 = glIsEnabled(GL_LIGHT0);
     const bool light1 = glIsEnabled(GL_LIGHT1);
     const bool normalize = glIsEnabled(GL_NORMALIZE);
-    GLint framebuffer = 0;
-    glGetIntegerv(GL_FRAMEBUFFER_BINDING_EXT, &framebuffer);
     engine.shaderEngine->UseShader(-1);
     engine.useShaders = false;  // every node through the fixed pipeline
     // Only the base textures: a normal map on another unit would tint the fixed pipeline's colour.
@@ -100,24 +76,7 @@ cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, 
             texture->enabled = false;
             switchedOff.push_back(texture);
         }
-    // An offscreen target of the requested size: photos may be larger than the window.
-    GLint viewport[4];
-    glGetIntegerv(GL_VIEWPORT, viewport);
-    GLuint target = 0, colour = 0, depth = 0;
-    glGenFramebuffersEXT(1, &target);
-    glGenRenderbuffersEXT(1, &colour);
-    glGenRenderbuffersEXT(1, &depth);
-    glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, colour);
-    glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_RGBA8, width, height);
-    glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, depth);
-    glRenderbufferStorageEXT(GL_RENDERBUFFER_EXT, GL_DEPTH_COMPONENT24, width, height);
-    glBindRenderbufferEXT(GL_RENDERBUFFER_EXT, 0);
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, target);
-    glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_COLOR_ATTACHMENT0_EXT, GL_RENDERBUFFER_EXT, colour);
-    glFramebufferRenderbufferEXT(GL_FRAMEBUFFER_EXT, GL_DEPTH_ATTACHMENT_EXT, GL_RENDERBUFFER_EXT, depth);
-    glDrawBuffer(GL_COLOR_ATTACHMENT0_EXT);
-    glReadBuffer(GL_COLOR_ATTACHMENT0_EXT);
-    glViewport(0, 0, width, height);
+    std::optional<TOffscreenTarget> target(std::in_place, width, height);
     // A flash on the camera with a bright ambient, on its own light so the view's light stays put.
     // Skin turned away from the light must stay skin-coloured: a dark shadow has too little red
     // chroma for the skin table, and the outline scan then stops on the cheek instead of the ear.
@@ -167,13 +126,7 @@ cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, 
     restore(GL_LIGHT0, light0);
     restore(GL_LIGHT1, light1);
     restore(GL_NORMALIZE, normalize);
-    glBindFramebufferEXT(GL_FRAMEBUFFER_EXT, static_cast<GLuint>(framebuffer));
-    glDeleteFramebuffersEXT(1, &target);
-    glDeleteRenderbuffersEXT(1, &colour);
-    glDeleteRenderbuffersEXT(1, &depth);
-    glViewport(viewport[0], viewport[1], viewport[2], viewport[3]);
-    glDrawBuffer(GL_BACK);
-    glReadBuffer(GL_BACK);
+    target.reset();
     engine.useShaders = useShaders;
     engine.useTextures = useTextures;
     for (TTexture* texture : switchedOff)
@@ -502,44 +455,26 @@ namespace {
 // Nearest-vertex queries over a uniform grid.
 class VertexGrid {
 public:
-    VertexGrid(const std::vector<float>& p, double cellSize) : points(p), cell(cellSize)
+    VertexGrid(const std::vector<float>& p, double cellSize) : points(p), grid(cellSize, 4096)
     {
-        for (size_t i = 0; i + 2 < p.size(); i += 3)
-            cells[Key(Cell(p[i]), Cell(p[i + 1]), Cell(p[i + 2]))].push_back(i);
+        for (size_t i = 0; i + 2 < p.size(); i += 3) {
+            const double at[3] = {p[i], p[i + 1], p[i + 2]};
+            grid.Add(at, at, i);
+        }
     }
 
     double Nearest(float x, float y, float z) const
     {
-        long long cx = Cell(x), cy = Cell(y), cz = Cell(z);
-        double best = std::numeric_limits<double>::infinity();
-        for (int ring = 0; ring < 4096; ++ring) {
-            for (long long i = cx - ring; i <= cx + ring; ++i)
-                for (long long j = cy - ring; j <= cy + ring; ++j)
-                    for (long long k = cz - ring; k <= cz + ring; ++k) {
-                        if (std::max({std::llabs(i - cx), std::llabs(j - cy), std::llabs(k - cz)}) != ring)
-                            continue;
-                        auto it = cells.find(Key(i, j, k));
-                        if (it == cells.end())
-                            continue;
-                        for (size_t v : it->second) {
-                            double dx = points[v] - x, dy = points[v + 1] - y, dz = points[v + 2] - z;
-                            best = std::min(best, dx * dx + dy * dy + dz * dz);
-                        }
-                    }
-            // Every point outside the searched cube lies at least `ring` cells away.
-            if (best < std::numeric_limits<double>::infinity() && std::sqrt(best) <= ring * cell)
-                break;
-        }
-        return std::sqrt(best);
+        const double at[3] = {x, y, z};
+        return grid.Find(at, [&](size_t v) {
+                       const double dx = points[v] - x, dy = points[v + 1] - y, dz = points[v + 2] - z;
+                       return std::sqrt(dx * dx + dy * dy + dz * dz);
+                   }).distance;
     }
 
 private:
-    long long Cell(float v) const { return static_cast<long long>(std::floor(v / cell)); }
-    static long long Key(long long i, long long j, long long k) { return (i * 73856093LL) ^ (j * 19349663LL) ^ (k * 83492791LL); }
-
     const std::vector<float>& points;
-    double cell;
-    std::unordered_map<long long, std::vector<size_t>> cells;
+    TCellGrid<size_t> grid;
 };
 
 void OneSided(const std::vector<float>& from, const VertexGrid& to, double& mean, double& max)

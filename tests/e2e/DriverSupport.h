@@ -6,6 +6,8 @@
 
 #include <opencv2/core.hpp>
 
+#include "tests/support/GLSupport.h"
+
 class TColladaEngine;
 class THeadAttributes;
 class TVultari;
@@ -41,10 +43,6 @@ std::string ShellQuoted(const std::string& path);
 // The whole file as bytes; empty when it cannot be read.
 std::string ReadWholeFile(const std::string& path);
 
-// Call before the first GL context: keeps the GL driver loaded until the process ends, so that a
-// sanitizer build's leak check can attribute (and suppress) the driver's own allocations.
-void KeepGLDriverLoaded();
-
 // Draws the given models of the engine with the fixed pipeline, textured and lit from the camera
 // (a light of its own, not the view's: see kPhotoAmbient), through an orthographic camera (`halfHeight` model units above and below the centre) into the back buffer
 // and returns it as an 8-bit BGR image, top row first. Front: the face looks at the camera. Side:
@@ -55,9 +53,6 @@ void KeepGLDriverLoaded();
 cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, ViewSide side, int width, int height,
                         const cv::Vec3b& background = kPhotoBackground, float halfHeight = 6.0f,
                         ViewLook look = ViewLook::Lit);
-
-// The current read buffer (width x height) as an 8-bit BGR image, top row first.
-cv::Mat ReadFramebuffer(int width, int height);
 
 // While it lives, every presented frame is first copied from the back buffer into `Last()`.
 class FrameCapture {

@@ -1,5 +1,7 @@
 #include "tests/e2e/HeadMetric.h"
 
+#include "tests/support/CellGrid.h"
+
 #include <algorithm>
 #include <cmath>
 #include <limits>
@@ -8,10 +10,10 @@
 
 namespace {
 
-// Triangles bucketed by the cells their bounding boxes touch, for nearest-point queries.
+// Triangles filed by the grid cells their bounding boxes touch, for nearest-point queries.
 class TriangleGrid {
 public:
-    TriangleGrid(const std::vector<cv::Vec3d>& corners, double cellSize) : c(corners), cell(cellSize)
+    TriangleGrid(const std::vector<cv::Vec3d>& corners, double cellSize) : c(corners), grid(cellSize, 512)
     {
         for (size_t t = 0; t + 2 < c.size(); t += 3) {
             cv::Vec3d lo = c[t], hi = c[t];
@@ -20,50 +22,24 @@ public:
                     lo[a] = std::min(lo[a], c[t + k][a]);
                     hi[a] = std::max(hi[a], c[t + k][a]);
                 }
-            for (long long i = Cell(lo[0]); i <= Cell(hi[0]); ++i)
-                for (long long j = Cell(lo[1]); j <= Cell(hi[1]); ++j)
-                    for (long long k = Cell(lo[2]); k <= Cell(hi[2]); ++k)
-                        cells[Key(i, j, k)].push_back(t);
+            grid.Add(lo.val, hi.val, t);
         }
     }
 
     // Distance from p to the nearest triangle, and that nearest point.
     double Nearest(const cv::Vec3d& p, cv::Vec3d* at) const
     {
-        const long long ci = Cell(p[0]), cj = Cell(p[1]), ck = Cell(p[2]);
-        double best = std::numeric_limits<double>::infinity();
-        for (int ring = 0; ring < 512; ++ring) {
-            for (long long i = ci - ring; i <= ci + ring; ++i)
-                for (long long j = cj - ring; j <= cj + ring; ++j)
-                    for (long long k = ck - ring; k <= ck + ring; ++k) {
-                        if (std::max({std::llabs(i - ci), std::llabs(j - cj), std::llabs(k - ck)}) != ring)
-                            continue;
-                        auto it = cells.find(Key(i, j, k));
-                        if (it == cells.end())
-                            continue;
-                        for (size_t t : it->second) {
-                            const cv::Vec3d q = ClosestPointOnTriangle(p, c[t], c[t + 1], c[t + 2]);
-                            const double d = cv::norm(q - p);
-                            if (d < best) {
-                                best = d;
-                                *at = q;
-                            }
-                        }
-                    }
-            // Anything outside the searched cube lies at least `ring` cells away.
-            if (best <= ring * cell)
-                break;
-        }
-        return best;
+        const auto found = grid.Find(p.val, [&](size_t t) { return cv::norm(Closest(p, t) - p); });
+        if (found.item != nullptr)
+            *at = Closest(p, *found.item);
+        return found.distance;
     }
 
 private:
-    long long Cell(double v) const { return static_cast<long long>(std::floor(v / cell)); }
-    static long long Key(long long i, long long j, long long k) { return (i * 73856093LL) ^ (j * 19349663LL) ^ (k * 83492791LL); }
+    cv::Vec3d Closest(const cv::Vec3d& p, size_t t) const { return ClosestPointOnTriangle(p, c[t], c[t + 1], c[t + 2]); }
 
     const std::vector<cv::Vec3d>& c;
-    double cell;
-    std::unordered_map<long long, std::vector<size_t>> cells;
+    TCellGrid<size_t> grid;
 };
 
 std::vector<cv::Vec3d> Corners(const std::vector<float>& positions)
