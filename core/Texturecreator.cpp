@@ -425,24 +425,27 @@ TLabStats SkinStats(const cv::Mat& image, const cv::Mat& skin, cv::Rect area)
 }
 
 // `image`'s pixels in `area` with each Lab channel moved from `from`'s mean and spread to `to`'s.
+// The area is most of the profile part, millions of pixels: the move is made in OpenCV's 8-bit Lab
+// (L scaled to 0..255, a and b offset by 128), where the conversions are table look-ups; the
+// statistics stay those of float Lab.
 cv::Mat TransferColours(const cv::Mat& image, cv::Rect area, const TLabStats& from, const TLabStats& to)
 {
     cv::Mat lab;
-    image(area).convertTo(lab, CV_32F, 1.0 / 255.0);
-    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    cv::cvtColor(image(area), lab, cv::COLOR_BGR2Lab);
     std::vector<cv::Mat> channel;
     cv::split(lab, channel);
     for (int k = 0; k < 3; ++k) {
         const double ratio = from.spread[k] > 1e-6
                                  ? std::clamp(to.spread[k] / from.spread[k], kMinSpreadRatio, kMaxSpreadRatio)
                                  : 1.0;
-        channel[static_cast<size_t>(k)].convertTo(channel[static_cast<size_t>(k)], CV_32F, ratio,
-                                                  to.mean[k] - from.mean[k] * ratio);
+        // c8 = scale * c + offset, so c' = ratio * (c - from) + to becomes, in 8 bits:
+        const double scale = k == 0 ? 255.0 / 100.0 : 1.0, offset = k == 0 ? 0.0 : 128.0;
+        channel[static_cast<size_t>(k)].convertTo(channel[static_cast<size_t>(k)], CV_8U, ratio,
+                                                  scale * (to.mean[k] - ratio * from.mean[k]) + offset * (1.0 - ratio));
     }
     cv::merge(channel, lab);
-    cv::cvtColor(lab, lab, cv::COLOR_Lab2BGR);
     cv::Mat out;
-    lab.convertTo(out, CV_8U, 255.0);
+    cv::cvtColor(lab, out, cv::COLOR_Lab2BGR);
     return out;
 }
 
@@ -741,6 +744,19 @@ constexpr double kHairHueFromSkin = 12.0;
 // is laid on at more than about half its weight.
 int SourceRadius(const THeadAttributes* c) { return std::max(2, (c->front[23]->y - c->front[24]->y) * 7 / 80); }
 
+// `image`'s pixels in `area` (clipped to the image) in float CIE Lab; only what is looked at is
+// converted, the atlas being millions of pixels.
+cv::Mat LabOf(const cv::Mat& image, cv::Rect& area)
+{
+    area &= cv::Rect(0, 0, image.cols, image.rows);
+    cv::Mat scaled, lab;
+    if (area.empty())
+        return lab;
+    image(area).convertTo(scaled, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(scaled, lab, cv::COLOR_BGR2Lab);
+    return lab;
+}
+
 }  // namespace
 
 double TTextureCreator::SkinShare(const cv::Mat& skin, cv::Point centre, int radius)
@@ -766,18 +782,18 @@ cv::Point TTextureCreator::FrontHair(const cv::Mat& atlas, const cv::Mat& backgr
         return {-1, -1};
     auto atlasX = [&](int x) { return x - f[2]->x + a.Q + a.M; };
     auto atlasY = [&](int y) { return y - f[24]->y + a.M; };
-    cv::Mat lab;
-    atlas.convertTo(lab, CV_32F, 1.0 / 255.0);
-    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
     // The face's skin colour: between the eye centres, from below the eyes to the mouth.
     const int top = atlasY(std::max(f[5]->y, f[10]->y)), bottom = atlasY(f[11]->y);
-    const cv::Rect cheeks = cv::Rect(atlasX(f[1]->x), top, f[6]->x - f[1]->x, bottom - top) & cv::Rect(0, 0, a.Wa, a.Ha);
+    cv::Rect cheeks = cv::Rect(atlasX(f[1]->x), top, f[6]->x - f[1]->x, bottom - top) & cv::Rect(0, 0, a.Wa, a.Ha);
     if (cheeks.empty())
         return {-1, -1};
-    const cv::Scalar skin = cv::mean(lab(cheeks));
+    const cv::Scalar skin = cv::mean(LabOf(atlas, cheeks));
     const int r = SourceRadius(c);
     const int x = atlasX(f[16]->x);
     const int eyes = atlasY(std::min(f[4]->y, f[9]->y));
+    // The column the discs climb, from the eyes to the top of the head.
+    cv::Rect column(x - r - 1, 0, 2 * r + 3, std::max(0, eyes + 1));
+    const cv::Mat lab = LabOf(atlas, column);
     const std::vector<cv::Point> disc = Disc(r, std::max(1, r / 8));
     // Up from the eyes over the forehead: the first disc that is mostly not of the skin's colour is
     // the hair line (the brows are too thin to fill one); above it, half a radius further, the hair
@@ -786,12 +802,12 @@ cv::Point TTextureCreator::FrontHair(const cv::Mat& atlas, const cv::Mat& backgr
         int inside = 0, hair = 0;
         for (const cv::Point& d : disc) {
             const cv::Point q{x + d.x, y + d.y};
-            if (!Inside(lab, q.x, q.y))
+            if (!column.contains(q))
                 continue;
             ++inside;
             const bool backdrop = !background.empty() && background.at<uint8_t>(q) != 0;
             // Darker than the skin, or of another hue; a forehead in brighter light is still skin.
-            const cv::Vec3f v = lab.at<cv::Vec3f>(q);
+            const cv::Vec3f v = lab.at<cv::Vec3f>(q - column.tl());
             const bool darker = v[0] < skin[0] - kHairFromSkin;
             const bool otherHue = std::hypot(v[1] - skin[1], v[2] - skin[2]) > kHairHueFromSkin;
             hair += !backdrop && (darker || otherHue);
@@ -816,9 +832,9 @@ cv::Point TTextureCreator::ChinSkin(const cv::Mat& atlas, const cv::Mat& skin, c
     const int r = std::clamp((chin - lip) * 2 / 5, 2, std::max(2, (f[23]->y - f[24]->y) / 8));
     const int y = atlasY((lip + chin) / 2);
     const int x0 = atlasX(std::min(f[12]->x, f[13]->x)), x1 = atlasX(std::max(f[12]->x, f[13]->x));
-    cv::Mat lab;
-    atlas.convertTo(lab, CV_32F, 1.0 / 255.0);
-    cv::cvtColor(lab, lab, cv::COLOR_BGR2Lab);
+    // The band the discs are laid in.
+    cv::Rect band(x0 - r, y - r, x1 - x0 + 2 * r + 1, 2 * r + 1);
+    const cv::Mat lab = LabOf(atlas, band);
     const std::vector<cv::Point> disc = Disc(r, std::max(1, r / 8));
     cv::Point best{-1, -1};
     double bestSpread = 1e300;
@@ -829,7 +845,7 @@ cv::Point TTextureCreator::ChinSkin(const cv::Mat& atlas, const cv::Mat& skin, c
             continue;
         cv::Vec3d sum(0, 0, 0), sum2(0, 0, 0);
         for (const cv::Point& d : disc) {
-            const cv::Vec3f v = lab.at<cv::Vec3f>(y + d.y, x + d.x);
+            const cv::Vec3f v = lab.at<cv::Vec3f>(y + d.y - band.y, x + d.x - band.x);
             for (int k = 0; k < 3; ++k)
                 sum[k] += v[k], sum2[k] += double(v[k]) * v[k];
         }
