@@ -142,6 +142,7 @@ struct Job {
     SeamStep seam;
     NormalDeviation normals;  // of the exported head
     std::string message;  // the first message the program showed: recognition refused, a file failed
+    std::string note;     // recognition found no face or outline and went on from the default points
 };
 
 // What every job's likeness measures share: the anchors, the undeformed head and its source.
@@ -267,8 +268,15 @@ void RunJob(const KnownHeadMaker& maker, const LikenessContext& likeness, const 
     job.exitCode = Driver(args, &output);
     std::ofstream(out / "driver.log") << output;
     // Any message means the run is not what is measured (default points measure the defaults).
-    if (const size_t at = output.find("message: "); at != std::string::npos)
-        job.message = output.substr(at, output.find('\n', at) - at);
+    // A face or outline that recognition did not find is a result to show, not a failed run: the
+    // program then goes on from its default points, as it does for the user.
+    for (size_t at = output.find("message: "); at != std::string::npos; at = output.find("message: ", at + 1)) {
+        const std::string text = output.substr(at, output.find('\n', at) - at);
+        if (text.find("placed at default positions") != std::string::npos)
+            job.note = text;
+        else if (job.message.empty())
+            job.message = text;
+    }
     if (job.exitCode != 0)
         return;
     HeadSurface result;
@@ -519,6 +527,9 @@ int main(int argc, char** argv)
                 std::printf("  %s: FAILED, the program said \"%s\" (see %s)\n", job[k]->kind.c_str(),
                             job[k]->message.c_str(), (dir / BenchHeads()[h].name / job[k]->kind / "driver.log").c_str());
             }
+        for (int k = 0; k < 3; ++k)
+            if (!job[k]->note.empty())
+                std::printf("  %s: the program said \"%s\"\n", job[k]->kind.c_str(), job[k]->note.c_str());
         for (int k = 0; k < 3; ++k)
             if (job[k]->exitCode != 0)
                 std::printf("  %s: the driver ended with %d (see %s)\n", job[k]->kind.c_str(), job[k]->exitCode,
