@@ -321,11 +321,7 @@ void PlaceByGenericHead(THPoint* const* p, bool chinFound, const TGenericHead& g
     place(p[TopHead], g.FromRoot(TopHead));
 }
 
-// Where the neck is, against the silhouette's centroid: the mean x of the skin in the lowest tenth
-// of the outline's box, minus cx. The neck carries the head behind the face, so it lies behind the
-// centroid by a tenth to a quarter of the head's depth on the benchmark's heads, bald or with hair.
-// Decisive when that is at least a twentieth of the box's width; 0 otherwise.
-int NeckLead(const Silhouette& s)
+cv::Rect OutlineBox(const Silhouette& s)
 {
     int minX = s.smoothed.cols, maxX = 0, minY = s.smoothed.rows, maxY = 0;
     for (const cv::Point& q : s.contour) {
@@ -334,6 +330,19 @@ int NeckLead(const Silhouette& s)
         minY = std::min(minY, q.y);
         maxY = std::max(maxY, q.y);
     }
+    return {minX, minY, std::max(maxX - minX, 0), std::max(maxY - minY, 0)};
+}
+
+// Where the neck is, against the silhouette's centroid: the mean x of the skin in the lowest tenth
+// of the outline's box, minus cx. The neck carries the head behind the face, so it lies behind the
+// centroid by a tenth to a quarter of the head's depth on the benchmark's heads, bald or with hair.
+// Decisive when that is at least a twentieth of the box's width; 0 otherwise.
+int NeckLead(const Silhouette& s)
+{
+    if (s.contour.empty())
+        return 0;
+    const cv::Rect box = OutlineBox(s);
+    const int minX = box.x, maxX = box.x + box.width, minY = box.y, maxY = box.y + box.height;
     long long sum = 0, count = 0;
     for (int y = std::max(maxY - (maxY - minY) / 10, 0); y <= maxY; ++y) {
         const std::uint8_t* row = s.smoothed.ptr<std::uint8_t>(y);
@@ -347,18 +356,6 @@ int NeckLead(const Silhouette& s)
         return 0;
     const int lead = RoundHalfEven(double(sum) / double(count)) - s.cx;
     return 20 * std::abs(lead) >= maxX - minX ? lead : 0;
-}
-
-cv::Rect OutlineBox(const Silhouette& s)
-{
-    int minX = s.smoothed.cols, maxX = 0, minY = s.smoothed.rows, maxY = 0;
-    for (const cv::Point& q : s.contour) {
-        minX = std::min(minX, q.x);
-        maxX = std::max(maxX, q.x);
-        minY = std::min(minY, q.y);
-        maxY = std::max(maxY, q.y);
-    }
-    return {minX, minY, std::max(maxX - minX, 0), std::max(maxY - minY, 0)};
 }
 
 // A face shell (a scan of the face alone) is much less deep than tall: no skull behind the face and

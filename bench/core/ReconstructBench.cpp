@@ -27,6 +27,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench/BenchPhotos.h"
 #include "bench/ShortRun.h"
 #include "collada/Colladaasset.h"
 #include "core/Deformation.h"
@@ -58,17 +59,6 @@ double Best(int runs, F&& f)
         best = std::min(best, Ms(a, Clock::now()));
     }
     return best;
-}
-
-// A photo scaled so that its larger side is 1300 pixels, saved as JPEG; "" when it cannot be read.
-std::string Prepare(const std::string& source, const std::string& out)
-{
-    cv::Mat photo = cv::imread(source, cv::IMREAD_COLOR);
-    if (photo.empty())
-        return "";
-    const double f = 1300.0 / std::max(photo.cols, photo.rows);
-    cv::resize(photo, photo, cv::Size(), f, f, cv::INTER_CUBIC);
-    return cv::imwrite(out, photo) ? out : "";
 }
 
 // A mask as the three-channel image the atlas fill copies.

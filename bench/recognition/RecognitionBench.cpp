@@ -18,6 +18,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include "bench/BenchPhotos.h"
 #include "bench/ShortRun.h"
 #include "platform/base/Messages.h"
 #include "platform/base/Paths.h"
@@ -29,17 +30,6 @@ using Clock = std::chrono::steady_clock;
 double Ms(Clock::duration d)
 {
     return std::chrono::duration<double, std::milli>(d).count();
-}
-
-// A photo scaled so that its larger side is 1300 pixels, saved as JPEG.
-std::string Prepare(const std::string& source, const std::string& out)
-{
-    cv::Mat photo = cv::imread(source, cv::IMREAD_COLOR);
-    if (photo.empty())
-        return "";
-    const double f = 1300.0 / std::max(photo.cols, photo.rows);
-    cv::resize(photo, photo, cv::Size(), f, f, cv::INTER_CUBIC);
-    return cv::imwrite(out, photo) ? out : "";
 }
 
 const char* KindName(TCascadeKind kind)

@@ -1,5 +1,6 @@
 // Photo loading, thumbnails and the point editor on a real core object: bitmap sizes, offsets,
 // the face box, the label box, pick order, dragging, orientation and the missing-photo message.
+#include "tests/support/PhotoFiles.h"
 #include "tests/core/ViewCoreFixture.h"
 
 #include "platform/base/Messages.h"
@@ -148,18 +149,8 @@ namespace {
 // A small JPEG whose frame header declares a picture of width x height.
 std::string JpegDeclaring(const TempFolder& folder, const std::string& name, int width, int height)
 {
-    std::vector<uchar> bytes;
-    cv::Mat noise(16, 16, CV_8UC3);
-    cv::randu(noise, 0, 255);
-    cv::imencode(".jpg", noise, bytes);
-    for (size_t i = 2; i + 8 < bytes.size(); ++i)
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
-            bytes[i + 5] = uchar(height >> 8), bytes[i + 6] = uchar(height & 0xFF);
-            bytes[i + 7] = uchar(width >> 8), bytes[i + 8] = uchar(width & 0xFF);
-            break;
-        }
     const std::string file = folder / name;
-    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    WriteJpegDeclaring(file, width, height);
     return file;
 }
 

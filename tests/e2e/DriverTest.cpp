@@ -1,5 +1,6 @@
 // End to end with the headless driver: a real front photo and a profile drawn from the generic
 // head go through recognition, reconstruction, every shader type and the export, which assimp reads.
+#include "tests/support/PhotoFiles.h"
 #include "tests/e2e/DriverSupport.h"
 
 #include "collada/Colladaasset.h"
@@ -251,22 +252,6 @@ TEST_F(Driver, RealFrontPhotoAndRenderedProfileEndToEnd)
     EXPECT_TRUE(textures.count("textures/head-eye.bmp"));
     aiReleaseImport(scene);
     ExpectAnExportOthersRead(document, dir);
-}
-
-// A small JPEG whose frame header declares width x height pixels.
-void WriteJpegDeclaring(const fs::path& path, int width, int height)
-{
-    std::vector<uchar> bytes;
-    cv::Mat noise(16, 16, CV_8UC3);
-    cv::randu(noise, 0, 255);
-    cv::imencode(".jpg", noise, bytes);
-    for (size_t i = 2; i + 8 < bytes.size(); ++i)
-        if (bytes[i] == 0xFF && bytes[i + 1] == 0xC0) {
-            bytes[i + 5] = uchar(height >> 8), bytes[i + 6] = uchar(height & 0xFF);
-            bytes[i + 7] = uchar(width >> 8), bytes[i + 8] = uchar(width & 0xFF);
-            break;
-        }
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 }
 
 TEST_F(Driver, BadInputEndsWithAMessageNotACrash)
