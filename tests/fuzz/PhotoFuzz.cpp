@@ -42,8 +42,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
         for (const std::string& text : problems)
             std::fprintf(stderr, "photo_fuzz: %s\n", text.c_str());
         std::fprintf(stderr,
-                     "photo_fuzz: the data tree in %s is incomplete; build the target recognition_data or set "
-                     "VULTARI_FUZZ_DATA to a folder that holds haarcascades/ and data/SkinLocusYCrCb.jpg\n",
+                     "photo_fuzz: the data tree in %s is incomplete; build the targets recognition_data and generic_models or set "
+                     "VULTARI_FUZZ_DATA to a folder that holds haarcascades/, data/SkinLocusYCrCb.jpg and data/models/generic_head.txt\n",
                      ProgramFolder().c_str());
         std::exit(1);
     }
