@@ -555,153 +555,330 @@ void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const
 // ---------------------------------------------------------------------------------------------
 // Texture coordinates
 
+namespace {
+
+// How much of a region warp a coordinate at the region's feature takes, by region.
+struct TRegionShare {
+    float leftEye, rightEye, nose, rest;
+};
+constexpr TRegionShare kRegionShare{0.8f, 0.7f, 0.4f, 1.0f};
+
+// The share of each photo an atlas column shows, as FillAtlas lays them: the mirrored profile on
+// the left, the front between the eyes' outer corners, the plain profile on the right, each
+// cross-fade a mix.
+struct TPartShares {
+    float left = 0, front = 0, right = 0;
+};
+
+TPartShares PartsAt(float u, const TAtlasLayout& a)
+{
+    const float x = u * static_cast<float>(a.Wa), S = static_cast<float>(std::max(1, a.S));
+    const float frontStart = static_cast<float>(a.Q + a.M), frontEnd = static_cast<float>(a.Q + a.M + a.E);
+    TPartShares s;
+    if (x < frontStart) {
+        s.front = std::clamp((x - (frontStart - S)) / S, 0.0f, 1.0f);
+        s.left = 1.0f - s.front;
+    } else if (x < frontEnd) {
+        s.front = 1.0f;
+    } else {
+        s.right = std::clamp((x - frontEnd) / S, 0.0f, 1.0f);
+        s.front = 1.0f - s.right;
+    }
+    return s;
+}
+
+// The deformation's regional moves as the atlas shows them: model units to atlas pixels in the
+// front and in the profile photo, and each vertex's move beyond the whole-head scaling.
+struct TMeshMoves {
+    float frontPixels = 0, profilePixels = 0;  // atlas pixels per model unit
+    std::vector<float> moves;                  // x, y, z per vertex, model units
+
+    // A vertex's move as a texture offset, through the photo that its coordinate shows: across is
+    // x in the front, depth y in the profiles (mirrored on the left), up is z in both.
+    TTexCoord Offset(size_t vertex, TTexCoord at, const TAtlasLayout& a) const
+    {
+        const float* d = &moves[3 * vertex];
+        const TPartShares s = PartsAt(at.u, a);
+        const float across = s.front * frontPixels * d[0] + (s.right - s.left) * profilePixels * d[1];
+        const float up = (s.front * frontPixels + (s.left + s.right) * profilePixels) * d[2];
+        return {across / static_cast<float>(a.Wa), up / static_cast<float>(a.Ha)};
+    }
+};
+
+// The deformation scales the whole head about the nose tip (depth by u, height by t), which the
+// global fit stands for, and moves its regions. The nose tip is the last vertex its map marks, as
+// the deformation finds it. The model is as wide as the front photo's head, and the profile photo's
+// pixels relate to the front's as the eye's height over the nose tip does in both.
+bool MeasureMeshMoves(const TGeometry& head, const TDeformedHead& deformed, const TWeightManager* weights,
+                      const THeadAttributes* c, TMeshMoves& out)
+{
+    const std::vector<float>& before = deformed.before;
+    const std::vector<float>& after = head.positions;
+    const size_t vertices = head.texCoords.size() / 2;
+    if (vertices == 0 || before.size() != after.size() || after.size() != 3 * vertices)
+        return false;
+    size_t tip = vertices;
+    float minX = before[0], maxX = before[0];
+    for (size_t i = 0; i < vertices; ++i) {
+        if (Weight(weights, TWeightManager::tip_of_the_nose, i) > 0.0f)
+            tip = i;
+        minX = std::min(minX, before[3 * i]);
+        maxX = std::max(maxX, before[3 * i]);
+    }
+    const THPoint* const* f = c->front;
+    const THPoint* const* p = c->profile;
+    const float photoWidth = static_cast<float>(std::abs(f[FrontPoint::RightHead]->x - f[FrontPoint::LeftHead]->x));
+    if (tip == vertices || !(maxX > minX) || photoWidth == 0.0f)
+        return false;
+    const float frontPerProfile =
+        ScaleOr1(static_cast<float>(std::abs(f[FrontPoint::LeftEyeCenter]->y - f[FrontPoint::NoseTip]->y)),
+                 static_cast<float>(std::abs(p[ProfilePoint::EyeCenter]->y - p[ProfilePoint::NoseTip]->y)));
+    out.frontPixels = photoWidth / (maxX - minX);
+    out.profilePixels = out.frontPixels / frontPerProfile;
+    const float scale[3] = {1.0f, deformed.depthScale, deformed.heightScale};
+    out.moves.assign(after.size(), 0.0f);
+    for (size_t k = 0; k < after.size(); ++k) {
+        const size_t axis = k % 3;
+        const float wholeHead = after[3 * tip + axis] + scale[axis] * (before[k] - before[3 * tip + axis]);
+        out.moves[k] = std::isfinite(after[k] - wholeHead) ? after[k] - wholeHead : 0.0f;
+    }
+    return true;
+}
+
+// The extents of the coordinates of a map's marked vertices.
+TRegionExtent ExtentOf(const std::vector<float>& tc, const TWeightManager* weights, int slot)
+{
+    TRegionExtent g;
+    for (size_t k = 0; k < tc.size(); ++k) {
+        if (!(Weight(weights, slot, k / 2) > 0.0f))
+            continue;
+        const float value = tc[k];
+        if (k % 2 == 0) {
+            if (value > g.maxU) { g.maxU = value; g.maxUIndex = k; }
+            if (value < g.minU) { g.minU = value; g.minUIndex = k; }
+        } else {
+            if (value > g.maxV) { g.maxV = value; g.maxVIndex = k; }
+            if (value < g.minV) { g.minV = value; g.minVIndex = k; }
+        }
+    }
+    return g;
+}
+
+// A region's span; a region without a vertex of positive weight keeps its indices at 0: its spans are 0.
+TTexCoord SpanOf(const std::vector<float>& tc, const TWeightManager* weights, int slot)
+{
+    return tc.empty() ? TTexCoord{0, 0} : ExtentOf(tc, weights, slot).Span(tc);
+}
+
+// The middle of a region's extents; (-1, -1) when its map marks no vertex.
+TTexCoord MiddleOf(const std::vector<float>& tc, const TWeightManager* weights, int slot)
+{
+    const TRegionExtent g = ExtentOf(tc, weights, slot);
+    if (g.maxU < g.minU)
+        return {-1, -1};
+    return {0.5f * (g.minU + g.maxU), 0.5f * (g.minV + g.maxV)};
+}
+
+// The global fit: the layout moved so that its nose tip is the photo's, and scaled about it so that
+// the face outline spans the photo's face.
+struct TGlobalFit {
+    TTexCoord nose, offset, scale;
+    TTexCoord operator()(TTexCoord layout) const { return ((layout + offset) - nose) * scale + nose; }
+};
+
+TGlobalFit MeasureGlobalFit(const THeadAttributes* c, const TAtlasLayout& a, TTexCoord layoutNose, TTexCoord photoNose,
+                            TTexCoord faceSpan)
+{
+    const THPoint* const* f = c->front;
+    const float Ws = static_cast<float>(f[FrontPoint::RightHead]->x - f[FrontPoint::LeftHead]->x);
+    const float Hs = static_cast<float>(f[FrontPoint::BottomHead]->y - f[FrontPoint::TopHead]->y);
+    TGlobalFit g;
+    g.nose = photoNose;
+    g.offset = photoNose - layoutNose;
+    g.scale = {faceSpan.u == 0.0f ? 1.0f
+                                  : ScaleOr1(Ws / static_cast<float>(a.Wa), faceSpan.u) * TTextureCreator::FaceOutlineWidths,
+               ScaleOr1(Hs / static_cast<float>(a.Ha), faceSpan.v)};
+    return g;
+}
+
+// One region whose feature the fit lays onto the photo's: the layout references whose nearest
+// sets a coordinate's weight (the first is the feature), the photo's feature, its size in atlas
+// pixels, the map that marks the region's extent, and the share of the warp its feature takes.
+struct TRegionWarp {
+    int borders;
+    std::array<int, 3> references;
+    TTexCoord photo;
+    int photoWidth, photoHeight;
+    float share;
+    bool scaleNeedsSpan;  // scaled only when its extent spans both ways
+};
+
+// Each coordinate's weight in each region: full near the region's nearest reference.
+template <size_t N>
+std::vector<std::array<float, N>> RegionWeights(const std::vector<float>& tc, const std::array<TRegionWarp, N>& regions,
+                                                const std::array<TTexCoord, N * 3>& references)
+{
+    std::vector<std::array<float, N>> weight(tc.size() / 2);
+    for (size_t i = 0; i < weight.size(); ++i)
+        for (size_t r = 0; r < N; ++r) {
+            float nearest = 1e30f;
+            for (size_t j = 0; j < 3; ++j)
+                if (regions[r].references[j] >= 0) {
+                    const TTexCoord q = references[3 * r + j];
+                    nearest = TTextureCreator::Min(nearest, TTextureCreator::Distance(q.u, q.v, tc[2 * i], tc[2 * i + 1]));
+                }
+            weight[i][r] = TTextureCreator::Falloff(nearest);
+        }
+    return weight;
+}
+
+// The hair samples a hair area above the ear of the mirrored profile. c is the sum divided by
+// the array length, that is half the mean coordinate, as the layout of the generic hair expects.
+void FitHairs(TGeometry* hairsGeometry, TTexCoord hairTarget)
+{
+    if (!hairsGeometry || hairsGeometry->texCoords.empty())
+        return;
+    std::vector<float>& tc = hairsGeometry->texCoords;
+    const double n = static_cast<double>(tc.size());
+    double sumU = 0, sumV = 0;
+    for (size_t k = 0; k < tc.size(); ++k)
+        (k % 2 == 0 ? sumU : sumV) += tc[k];
+    const TTexCoord cm{static_cast<float>(sumU / n), static_cast<float>(sumV / n)};
+    for (size_t k = 0; k < tc.size(); ++k) {
+        if (k % 2 == 0)
+            tc[k] = (tc[k] - cm.u) * 0.3f + hairTarget.u;
+        else
+            tc[k] = (tc[k] - cm.v) * 0.3f + hairTarget.v;
+    }
+}
+
+}  // namespace
+
 TTexCoord TTextureCreator::FitTextureCoordinates(const THeadAttributes* c, const TAtlasLayout& a,
                                                  TGeometry* headGeometry, TGeometry* hairsGeometry,
-                                                 const TWeightManager* weights, const TGenericHead& generic)
+                                                 const TWeightManager* weights, const TGenericHead& generic,
+                                                 const TDeformedHead* deformed, TFittedFeatures* features)
 {
     const THPoint* const* f = c->front;
     const THPoint* const* p = c->profile;
     const int M = a.M, Q = a.Q;
-    auto frontCoord = [&](const THPoint* pt) { return AtlasCoord(pt->x - f[2]->x + Q + M, pt->y - f[24]->y + M, a); };
+    auto frontCoord = [&](const THPoint* pt) {
+        return AtlasCoord(pt->x - f[FrontPoint::LeftEyeLeft]->x + Q + M, pt->y - f[FrontPoint::TopHead]->y + M, a);
+    };
     auto profileLeftCoord = [&](const THPoint* pt) {
-        return AtlasCoord(p[11]->x + M - pt->x, pt->y - p[12]->y + M, a);
+        return AtlasCoord(p[ProfilePoint::RightHead]->x + M - pt->x, pt->y - p[ProfilePoint::TopHead]->y + M, a);
     };
     auto profileRightCoord = [&](const THPoint* pt) {
-        return AtlasCoord(pt->x + a.Wa - M - p[11]->x, pt->y - p[12]->y + M, a);
+        return AtlasCoord(pt->x + a.Wa - M - p[ProfilePoint::RightHead]->x, pt->y - p[ProfilePoint::TopHead]->y + M, a);
     };
-
-    // Anchors: the generic layout's nose tip and the photo's.
-    const float Ws = static_cast<float>(f[26]->x - f[25]->x);
-    const float Hs = static_cast<float>(f[23]->y - f[24]->y);
-    TTexCoord R[LayoutRef::Count];
-    for (int i = 0; i < LayoutRef::Count; ++i)
-        R[i] = {static_cast<float>(generic.layout[size_t(i)].u), static_cast<float>(generic.layout[size_t(i)].v)};
-    const TTexCoord ref0 = R[LayoutRef::NoseTip];
-    const TTexCoord nose = frontCoord(f[16]);
-    const TTexCoord offset = nose - ref0;
-
-    // Targets do not depend on the mesh.
-    const TTexCoord T1 = frontCoord(f[1]), T2 = frontCoord(f[6]), T3 = frontCoord(f[11]);
-    const TTexCoord T4 = profileLeftCoord(p[5]), T5 = profileRightCoord(p[5]);
-    const TTexCoord hairTarget{T4.u, T4.v + 0.1f};
+    auto layoutAt = [&](int i) {
+        return TTexCoord{static_cast<float>(generic.layout[size_t(i)].u), static_cast<float>(generic.layout[size_t(i)].v)};
+    };
+    const TTexCoord hairTarget = profileLeftCoord(p[ProfilePoint::EarCenter]) + TTexCoord{0.0f, 0.1f};
+    if (features)
+        *features = TFittedFeatures();
 
     if (headGeometry && weights) {
         std::vector<float>& tc = headGeometry->texCoords;
+        const size_t vertices = tc.size() / 2;
 
-        // Region extents, in the order face, left eye, right eye, nose, mouth, left ear, right ear.
-        const int regionSlots[7] = {TWeightManager::face_borders,      TWeightManager::left_eye_borders,
-                              TWeightManager::right_eye_borders, TWeightManager::nose_borders,
-                              TWeightManager::mouth_borders,     TWeightManager::left_ear_borders,
-                              TWeightManager::right_ear_borders};
-        TRegionExtent region[7];
-        for (size_t k = 0; k < tc.size(); ++k) {
-            const float value = tc[k];
-            for (int r = 0; r < 7; ++r) {
-                if (!(Weight(weights, regionSlots[r], k / 2) > 0.0f))
-                    continue;
-                TRegionExtent& g = region[r];
-                if (k % 2 == 0) {
-                    if (value > g.maxU) { g.maxU = value; g.maxUIndex = k; }
-                    if (value < g.minU) { g.minU = value; g.minUIndex = k; }
-                } else {
-                    if (value > g.maxV) { g.maxV = value; g.maxVIndex = k; }
-                    if (value < g.minV) { g.minV = value; g.minVIndex = k; }
+        // The global fit around the nose tip.
+        const TGlobalFit global = MeasureGlobalFit(c, a, layoutAt(LayoutRef::NoseTip), frontCoord(f[FrontPoint::NoseTip]),
+                                                   SpanOf(tc, weights, TWeightManager::face_borders));
+        for (size_t i = 0; i < vertices; ++i) {
+            const TTexCoord q = global({tc[2 * i], tc[2 * i + 1]});
+            tc[2 * i] = q.u;
+            tc[2 * i + 1] = q.v;
+        }
+
+        // The six regions: eyes, nose, mouth, ears.
+        namespace L = LayoutRef;
+        const std::array<TRegionWarp, 6> regions{{
+            {TWeightManager::left_eye_borders, {L::LeftEye, -1, -1}, frontCoord(f[FrontPoint::LeftEyeCenter]),
+             f[FrontPoint::LeftEyeRight]->x - f[FrontPoint::LeftEyeLeft]->x,
+             f[FrontPoint::LeftEyeBottom]->y - f[FrontPoint::LeftEyeTop]->y, kRegionShare.leftEye, false},
+            {TWeightManager::right_eye_borders, {L::RightEye, -1, -1}, frontCoord(f[FrontPoint::RightEyeCenter]),
+             f[FrontPoint::RightEyeRight]->x - f[FrontPoint::RightEyeLeft]->x,
+             f[FrontPoint::RightEyeBottom]->y - f[FrontPoint::RightEyeTop]->y, kRegionShare.rightEye, false},
+            {TWeightManager::nose_borders, {L::NoseTip, -1, -1}, frontCoord(f[FrontPoint::NoseTip]),
+             f[FrontPoint::NoseRight]->x - f[FrontPoint::NoseLeft]->x, f[FrontPoint::NoseBottom]->y - f[FrontPoint::NoseTop]->y,
+             kRegionShare.nose, false},
+            {TWeightManager::mouth_borders, {L::Mouth, L::MouthLeft, L::MouthRight}, frontCoord(f[FrontPoint::MouthCenter]),
+             f[FrontPoint::MouthRight]->x - f[FrontPoint::MouthLeft]->x,
+             f[FrontPoint::MouthBottom]->y - f[FrontPoint::MouthTop]->y, kRegionShare.rest, false},
+            {TWeightManager::left_ear_borders, {L::LeftEar, L::LeftEarTop, L::LeftEarBottom},
+             profileLeftCoord(p[ProfilePoint::EarCenter]), p[ProfilePoint::EarRight]->x - p[ProfilePoint::EarLeft]->x,
+             p[ProfilePoint::EarBottom]->y - p[ProfilePoint::EarTop]->y, kRegionShare.rest, true},
+            {TWeightManager::right_ear_borders, {L::RightEar, L::RightEarTop, L::RightEarBottom},
+             profileRightCoord(p[ProfilePoint::EarCenter]), p[ProfilePoint::EarRight]->x - p[ProfilePoint::EarLeft]->x,
+             p[ProfilePoint::EarBottom]->y - p[ProfilePoint::EarTop]->y, kRegionShare.rest, false},
+        }};
+        constexpr size_t N = 6;
+        std::array<TTexCoord, 3 * N> references{};
+        for (size_t r = 0; r < N; ++r)
+            for (size_t j = 0; j < 3; ++j)
+                if (regions[r].references[j] >= 0)
+                    references[3 * r + j] = global(layoutAt(regions[r].references[j]));
+        const std::vector<std::array<float, N>> weight = RegionWeights(tc, regions, references);
+
+        // Where the mesh's features are: at the layout's references, moved by the global fit; with
+        // the deformed head, every coordinate follows its vertex's regional move, and each feature
+        // the mean move of its region's coordinates.
+        std::array<TTexCoord, N> meshFeature;
+        for (size_t r = 0; r < N; ++r)
+            meshFeature[r] = references[3 * r];
+        TMeshMoves mesh;
+        if (deformed && MeasureMeshMoves(*headGeometry, *deformed, weights, c, mesh)) {
+            std::array<double, 2 * N> sum{};
+            std::array<double, N> total{};
+            for (size_t i = 0; i < vertices; ++i) {
+                const TTexCoord move = mesh.Offset(i, {tc[2 * i], tc[2 * i + 1]}, a);
+                tc[2 * i] += move.u;
+                tc[2 * i + 1] += move.v;
+                for (size_t r = 0; r < N; ++r) {
+                    sum[2 * r] += double(move.u) * weight[i][r];
+                    sum[2 * r + 1] += double(move.v) * weight[i][r];
+                    total[r] += weight[i][r];
                 }
             }
-        }
-        // A region without a vertex of positive weight keeps its indices at 0: its spans are 0.
-        auto span = [&](int r) { return tc.empty() ? TTexCoord{0, 0} : region[r].Span(tc); };
-
-        // Global fit around the nose tip.
-        const TTexCoord faceSpan = span(0);
-        const TTexCoord scale{faceSpan.u == 0.0f ? 1.0f : ScaleOr1(Ws / static_cast<float>(a.Wa), faceSpan.u) * FaceOutlineWidths,
-                              ScaleOr1(Hs / static_cast<float>(a.Ha), faceSpan.v)};
-        for (size_t k = 0; k < tc.size(); ++k) {
-            if (k % 2 == 0)
-                tc[k] = (tc[k] + offset.u - nose.u) * scale.u + nose.u;
-            else
-                tc[k] = (tc[k] + offset.v - nose.v) * scale.v + nose.v;
+            for (size_t r = 0; r < N; ++r)
+                if (total[r] > 0)
+                    meshFeature[r] = meshFeature[r] + TTexCoord{float(sum[2 * r] / total[r]), float(sum[2 * r + 1] / total[r])};
         }
 
-        // References of the generic layout, moved the same way.
-        TTexCoord Rf[12];
-        for (int i = 1; i < 12; ++i)
-            Rf[i] = ((R[i] + offset) - nose) * scale + nose;
-        const TTexCoord D1 = T1 - Rf[1], D2 = T2 - Rf[2], D3 = T3 - Rf[3], D4 = T4 - Rf[6], D5 = T5 - Rf[9];
-
-        // Region scales, from the spans after the fit.
-        auto regionScale = [&](int r, int photoWidth, int photoHeight) {
-            const TTexCoord s = span(r);
-            return TTexCoord{ScaleOr1(static_cast<float>(photoWidth) / static_cast<float>(a.Wa), s.u),
-                             ScaleOr1(static_cast<float>(photoHeight) / static_cast<float>(a.Ha), s.v)};
-        };
-        const TTexCoord leftEyeScale = regionScale(1, f[3]->x - f[2]->x, f[5]->y - f[4]->y);
-        const TTexCoord rightEyeScale = regionScale(2, f[8]->x - f[7]->x, f[10]->y - f[9]->y);
-        const TTexCoord noseScale = regionScale(3, f[18]->x - f[17]->x, f[20]->y - f[19]->y);
-        const TTexCoord mouthScale = regionScale(4, f[13]->x - f[12]->x, f[15]->y - f[14]->y);
-        TTexCoord leftEarScale{1, 1};
-        {
-            const TTexCoord s = span(5);
-            if (s.u > 0 && s.v > 0)
-                leftEarScale = regionScale(5, p[7]->x - p[6]->x, p[9]->y - p[8]->y);
+        // Each region's photo feature onto the mesh's, and the region to the photo's size; the spans
+        // are those of the coordinates as they are now.
+        std::array<TTexCoord, N> shift, size;
+        for (size_t r = 0; r < N; ++r) {
+            const TRegionWarp& g = regions[r];
+            shift[r] = g.photo - meshFeature[r];
+            const TTexCoord s = SpanOf(tc, weights, g.borders);
+            size[r] = {1, 1};
+            if (!g.scaleNeedsSpan || (s.u > 0 && s.v > 0))
+                size[r] = {ScaleOr1(static_cast<float>(g.photoWidth) / static_cast<float>(a.Wa), s.u),
+                           ScaleOr1(static_cast<float>(g.photoHeight) / static_cast<float>(a.Ha), s.v)};
         }
-        const TTexCoord rightEarScale = regionScale(6, p[7]->x - p[6]->x, p[9]->y - p[8]->y);
-
-        // Local warps.
-        float w1 = 0, w2 = 0, w3 = 0, w4 = 0, w5 = 0, w6 = 0;
-        for (size_t k = 0; k < tc.size(); ++k) {
-            const bool isU = k % 2 == 0;
-            if (isU && k + 1 < tc.size()) {
-                const float u = tc[k], v = tc[k + 1];
-                auto dist = [&](TTexCoord r) { return Distance(r.u, r.v, u, v); };
-                w1 = Falloff(dist(Rf[1]));
-                w2 = Falloff(dist(Rf[2]));
-                w3 = Falloff(dist(ref0));
-                w4 = Falloff(Min(Min(dist(Rf[3]), dist(Rf[4])), dist(Rf[5])));
-                w5 = Falloff(Min(Min(dist(Rf[6]), dist(Rf[7])), dist(Rf[8])));
-                w6 = Falloff(Min(Min(dist(Rf[9]), dist(Rf[10])), dist(Rf[11])));
+        for (size_t i = 0; i < vertices; ++i)
+            for (size_t axis = 0; axis < 2; ++axis) {
+                auto pick = [axis](TTexCoord t) { return axis == 0 ? t.u : t.v; };
+                float& cc = tc[2 * i + axis];
+                for (size_t r = 0; r < N; ++r) {
+                    const float w = weight[i][r] * regions[r].share;
+                    const float at = pick(regions[r].photo);
+                    cc = Lerp(cc, cc + pick(shift[r]), w);
+                    cc = Lerp(cc, (cc - at) * pick(size[r]) + at, w);
+                }
             }
-            w2 *= 0.7f;
-            w1 *= 0.8f;
-            w3 *= 0.4f;
-            auto pick = [isU](TTexCoord t) { return isU ? t.u : t.v; };
-            float cc = tc[k];
-            cc = Lerp(cc, cc + pick(D1), w1);
-            cc = Lerp(cc, (cc - pick(T1)) * pick(leftEyeScale) + pick(T1), w1);
-            cc = Lerp(cc, cc + pick(D2), w2);
-            cc = Lerp(cc, (cc - pick(T2)) * pick(rightEyeScale) + pick(T2), w2);
-            cc = Lerp(cc, isU ? cc + offset.u : cc + offset.v + 0.02f, w3);
-            cc = Lerp(cc, (cc - pick(nose)) * pick(noseScale) + pick(nose), w3);
-            cc = Lerp(cc, cc + pick(D3), w4);
-            cc = Lerp(cc, (cc - pick(T3)) * pick(mouthScale) + pick(T3), w4);
-            cc = Lerp(cc, cc + pick(D4), w5);
-            cc = Lerp(cc, (cc - pick(T4)) * pick(leftEarScale) + pick(T4), w5);
-            cc = Lerp(cc, cc + pick(D5), w6);
-            cc = Lerp(cc, (cc - pick(T5)) * pick(rightEarScale) + pick(T5), w6);
-            tc[k] = cc;
-        }
 
+        if (features) {
+            features->leftEye = MiddleOf(tc, weights, TWeightManager::left_eye_borders);
+            features->rightEye = MiddleOf(tc, weights, TWeightManager::right_eye_borders);
+        }
         // Clamp into the atlas.
         for (size_t k = 0; k < tc.size(); ++k)
             tc[k] = k % 2 == 0 ? Clamp(tc[k], 0.0f, 1.0f) : Clamp(tc[k], 0.01f, 1.0f);
     }
-
-    // The hair samples a hair area above the ear of the mirrored profile. c is the sum divided by
-    // the array length, that is half the mean coordinate, as the layout of the generic hair expects.
-    if (hairsGeometry && !hairsGeometry->texCoords.empty()) {
-        std::vector<float>& tc = hairsGeometry->texCoords;
-        const double n = static_cast<double>(tc.size());
-        double sumU = 0, sumV = 0;
-        for (size_t k = 0; k < tc.size(); ++k)
-            (k % 2 == 0 ? sumU : sumV) += tc[k];
-        const TTexCoord cm{static_cast<float>(sumU / n), static_cast<float>(sumV / n)};
-        for (size_t k = 0; k < tc.size(); ++k) {
-            if (k % 2 == 0)
-                tc[k] = (tc[k] - cm.u) * 0.3f + hairTarget.u;
-            else
-                tc[k] = (tc[k] - cm.v) * 0.3f + hairTarget.v;
-        }
-    }
+    FitHairs(hairsGeometry, hairTarget);
     return hairTarget;
 }
 
@@ -878,10 +1055,6 @@ std::array<int, 10> TTextureCreator::PaintPatches(cv::Mat& atlas, const THeadAtt
     const cv::Point chin = ownChin ? sources.chin : cv::Point(anchorX - Ws / 6, midY);
     // Skin from between the lip and the chin comes in smaller patches, laid as densely.
     const int chinRadius = ownChin ? sources.chinRadius : r8;
-    const int eyeW = f[3]->x - f[2]->x, half = eyeW / 2, eyeH = Abs(f[5]->y - f[4]->y);
-    const int ey = f[5]->y - f[24]->y + M;
-    const int eyeW2 = f[8]->x - f[7]->x, half2 = eyeW2 / 2, eyeH2 = Abs(f[10]->y - f[9]->y);
-    const int ey2 = f[10]->y - f[24]->y + M;
 
     std::array<int, 10> calls{};
     int group = 0;
@@ -926,18 +1099,29 @@ std::array<int, 10> TTextureCreator::PaintPatches(cv::Mat& atlas, const THeadAtt
     group = 7;
     patch(hx, hy, Truncated(Wa - 1.3 * M), Truncated(1.5 * M), r8, 0.6f);
     group = 8;
-    // 9, 10: skin over each eye (the eyeballs carry their own texture).
-    for (int i = 0; i < 5; ++i) {
-        const int radius = Rounded(0.6 * eyeH * Max(static_cast<float>(1.4 - Abs(i - 2)), 1.0f));
-        patch(anchorX + half, ey + Rounded(0.03 * Hs), Truncated(anchorX + half - 0.2 * (i - 2) * eyeW),
-              f[1]->y - f[24]->y + M, radius, 0.09f);
-    }
+    // 9, 10: skin over each eye (the eyeballs carry their own texture), where the mesh's eye
+    // opening took its coordinates; without it, at the photo's eye centre. The skin comes from just
+    // below the eye.
+    auto skinOverEye = [&](cv::Point mesh, cv::Point photoCentre, int bottom, int width, int height, int side) {
+        const bool onMesh = mesh.x >= 0;
+        const cv::Point centre = onMesh ? mesh : photoCentre;
+        const int below = onMesh ? height / 2 : bottom - photoCentre.y;
+        for (int i = 0; i < 5; ++i) {
+            const int radius = Rounded(0.6 * height * Max(static_cast<float>(1.4 - Abs(i - 2)), 1.0f));
+            patch(centre.x, centre.y + below + Rounded(0.03 * Hs), Truncated(centre.x + side * 0.2 * (i - 2) * width),
+                  centre.y, radius, 0.09f);
+        }
+    };
+    const int top = f[FrontPoint::TopHead]->y - M;  // the atlas row of photo row 0
+    const int leftWidth = f[FrontPoint::LeftEyeRight]->x - f[FrontPoint::LeftEyeLeft]->x;
+    const int rightWidth = f[FrontPoint::RightEyeRight]->x - f[FrontPoint::RightEyeLeft]->x;
+    skinOverEye(sources.leftEye, {anchorX + leftWidth / 2, f[FrontPoint::LeftEyeCenter]->y - top},
+                f[FrontPoint::LeftEyeBottom]->y - top, leftWidth,
+                Abs(f[FrontPoint::LeftEyeBottom]->y - f[FrontPoint::LeftEyeTop]->y), -1);
     group = 9;
-    for (int j = 0; j < 5; ++j) {
-        const int radius = Rounded(0.6 * eyeH2 * Max(static_cast<float>(1.4 - Abs(j - 2)), 1.0f));
-        patch(Wa - (anchorX + half2), ey2 + Rounded(0.03 * Hs),
-              Truncated(Wa - (anchorX - 0.2 * (j - 2) * eyeW2 + half2)), f[6]->y - f[24]->y + M, radius, 0.09f);
-    }
+    skinOverEye(sources.rightEye, {Wa - (anchorX + rightWidth / 2), f[FrontPoint::RightEyeCenter]->y - top},
+                f[FrontPoint::RightEyeBottom]->y - top, rightWidth,
+                Abs(f[FrontPoint::RightEyeBottom]->y - f[FrontPoint::RightEyeTop]->y), 1);
     return calls;
 }
 
@@ -1083,7 +1267,8 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
                                        const THeadAttributes* attributes, TGeometry* headGeometry,
                                        TGeometry* hairsGeometry, const TWeightManager* weights,
                                        const TGenericHead& generic, const cv::Mat& frontSkin,
-                                       const cv::Mat& profileSkin, cv::Mat* normalMapOut)
+                                       const cv::Mat& profileSkin, cv::Mat* normalMapOut,
+                                       const TDeformedHead* deformed)
 {
     if (frontPhoto.empty() || profilePhoto.empty() || !attributes)
         return cv::Mat();
@@ -1154,13 +1339,19 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
         cv::cvtColor(profileSkinWork, profileSkin3, cv::COLOR_GRAY2BGR);
         skinAtlas = carried(frontSkin3, profileSkin3) >= 128;
     }
+    TFittedFeatures features;
     const TTexCoord fittedHair =
-        FitTextureCoordinates(scaled.get(), layout, headGeometry, hairsGeometry, weights, generic);
+        FitTextureCoordinates(scaled.get(), layout, headGeometry, hairsGeometry, weights, generic, deformed, &features);
     const TTexCoord hairTarget = fittedHair;
 
     // Where the profile above the ear shows skin, the hair takes its colour from the front photo's
     // hair above the forehead; the band below the chin takes skin from near the chin.
     TPatchSources sources;
+    auto atlasPixel = [&](TTexCoord t) {
+        return t.u < 0 ? cv::Point(-1, -1) : cv::Point(Rounded(double(t.u) * layout.Wa), Rounded((1.0 - double(t.v)) * layout.Ha));
+    };
+    sources.leftEye = atlasPixel(features.leftEye);
+    sources.rightEye = atlasPixel(features.rightEye);
     sources.chin = ChinSkin(atlas, skinAtlas, scaled.get(), layout, &sources.chinRadius);
     if (!skinAtlas.empty()) {
         const int r = SourceRadius(scaled.get());

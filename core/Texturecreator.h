@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <opencv2/core.hpp>
 
@@ -40,12 +41,28 @@ struct TTexCoord {
     float u = 0, v = 0;
 };
 
+// The head as the deformation left it: its positions before the deformation (the generic head's)
+// and the whole-head scales it applied about the nose tip; the head geometry holds the positions
+// after it.
+struct TDeformedHead {
+    std::vector<float> before;
+    float heightScale = 1, depthScale = 1;
+};
+
+// Where the fitted coordinates put the mesh's eye openings (the middle of each eye's rim), in
+// texture space; negative when the fit had no head.
+struct TFittedFeatures {
+    TTexCoord leftEye{-1, -1}, rightEye{-1, -1};
+};
+
 // Where the patch groups take their hair and their chin-band skin from, in atlas pixels; a
 // negative coordinate keeps the group's own source.
 struct TPatchSources {
     cv::Point hair{-1, -1};
     cv::Point chin{-1, -1};
     int chinRadius = 0;  // the chin band's patches, with `chin`
+    // The mesh's eye openings, where the skin over each eye goes (see TFittedFeatures).
+    cv::Point leftEye{-1, -1}, rightEye{-1, -1};
 };
 
 class TTextureCreator {
@@ -57,11 +74,13 @@ public:
     // make an atlas. The profile points must be in their left-facing form. With the photos' skin
     // masks (8-bit, non-zero on skin, each its photo's size), the photos' background is kept out
     // of the atlas (see KeepBackgroundOut). With `normalMapOut`, the normal map written is also
-    // handed back there.
+    // handed back there. With `deformed`, the head geometry is the deformed head and its texture
+    // coordinates follow where its features are (see FitTextureCoordinates).
     cv::Mat CreateTexture(const cv::Mat& frontPhoto, const cv::Mat& profilePhoto, const THeadAttributes* attributes,
                           TGeometry* headGeometry, TGeometry* hairsGeometry, const TWeightManager* weights,
                           const TGenericHead& generic, const cv::Mat& frontSkin = cv::Mat(),
-                          const cv::Mat& profileSkin = cv::Mat(), cv::Mat* normalMapOut = nullptr);
+                          const cv::Mat& profileSkin = cv::Mat(), cv::Mat* normalMapOut = nullptr,
+                          const TDeformedHead* deformed = nullptr);
 
     // A photo's background: the pixels that are not skin and are reached, without a step in colour,
     // from the places of the photo's edge that show the backdrop (the colour most of the edge
@@ -90,12 +109,19 @@ public:
     static void BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const cv::Mat& profileWork,
                            const THeadAttributes* scaled, const TAtlasLayout& layout, bool matchColours,
                            const cv::Mat& frontSkin = cv::Mat(), const cv::Mat& profileSkin = cv::Mat());
-    // Fits the head's texture coordinates to the atlas (extents, global fit, local warps, clamp) and
-    // the hair's to the hair area; returns hairTarget, the hair patch source in texture space. The
-    // features of the generic head's layout are at its layout references.
+    // Fits the head's texture coordinates to the atlas and the hair's to the hair area; returns
+    // hairTarget, the hair patch source in texture space. The global fit lays the layout's nose tip
+    // onto the photo's and its face outline over the photo's face; with `deformed` (the head
+    // geometry's positions then being the deformed ones), every coordinate then follows its vertex's
+    // regional move through the photo it shows. Then each of the six regions (eyes, nose, mouth,
+    // ears) takes the move that lays the photo's feature onto where the mesh's feature is (without
+    // `deformed`, at the layout's references, the features of the generic head's layout) and the
+    // photo's size, fading out from the feature; then the clamp into the atlas. `features`, when
+    // given, receives where the mesh's eyes ended.
     static TTexCoord FitTextureCoordinates(const THeadAttributes* scaled, const TAtlasLayout& layout,
                                            TGeometry* headGeometry, TGeometry* hairsGeometry,
-                                           const TWeightManager* weights, const TGenericHead& generic);
+                                           const TWeightManager* weights, const TGenericHead& generic,
+                                           const TDeformedHead* deformed = nullptr, TFittedFeatures* features = nullptr);
     // The square eye texture cut around the left eye of the caller's (unscaled) points; empty when
     // the eye is narrower than 2 pixels.
     static cv::Mat CreateEyeTexture(const cv::Mat& frontPhoto, const THeadAttributes* attributes);

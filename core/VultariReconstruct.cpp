@@ -284,15 +284,25 @@ void TVultari::Reconstruct()
             Fail(std::string("Error: the weight map \"") + (extents.noseTipFound ? "head_bottom" : "tip_of_the_nose") +
                  ".wgh\" marks no vertex");
 
+        // Measurements and the deformation; the texture coordinates then follow the deformed head.
+        TDeformedHead deformed;
+        deformed.before = headMesh->positions;
+        const TReconstructionScales scales = MeasureScales(extents, *points);
+        deformed.heightScale = scales.t;
+        deformed.depthScale = scales.u;
+        DeformMeshes(*headMesh, *leftEyeMesh, *rightEyeMesh, *hairsMesh, extents, *points, scales, *weightManager,
+                     *recognizer->generic);
+
         // Head texture, eye texture and normal map, and the texture coordinates of head and hair.
         cv::Mat normalMapImage;
         const cv::Mat atlas = textureCreator->CreateTexture(recognizer->frontImage, recognizer->profileImage, points,
                                                             headMesh, hairsMesh, weightManager, *recognizer->generic,
                                                             recognizer->SkinOf(recognizer->frontImage),
-                                                            recognizer->SkinOf(recognizer->profileImage), &normalMapImage);
+                                                            recognizer->SkinOf(recognizer->profileImage), &normalMapImage,
+                                                            &deformed);
         const std::string atlasPath = folder + "data/textures/headtexture.bmp";
         const std::string normalMapPath = folder + "data/textures/normalmap.bmp";
-        // The atlas is written meanwhile: the upload and the deformation do not read the file. A
+        // The atlas is written meanwhile: the upload and the surface frames do not read the file. A
         // failure leaves this block only after the write has ended (the future waits).
         std::future<bool> atlasWritten;
         if (!atlas.empty()) {
@@ -304,11 +314,8 @@ void TVultari::Reconstruct()
         if (cube->textures.empty())
             Fail("Error: the node \"Cube\" of the head model has no texture");
 
-        // Measurements and the deformation.
-        const TReconstructionScales scales = MeasureScales(extents, *points);
-        DeformMeshes(*headMesh, *leftEyeMesh, *rightEyeMesh, *hairsMesh, extents, *points, scales, *weightManager,
-                     *recognizer->generic);
-        // The view's lighting and the export need the moved surface's normals, not the generic head's.
+        // The view's lighting and the export need the moved surface's normals, not the generic head's;
+        // the tangents follow the fitted texture coordinates.
         for (TGeometry* mesh : {headMesh, leftEyeMesh, rightEyeMesh})
             RecomputeSurfaceFrames(*mesh);
 

@@ -570,6 +570,9 @@ struct WarpFixture {
     }
 };
 
+// The share of its warp that the left eye's region gives a coordinate on its feature, in u and v alike.
+constexpr float kLeftEyeShare = 0.8f;
+
 TEST(TextureFit, GlobalFitAndEyeWarpOfAVertexOnTheGenericEyeCentre)
 {
     WarpFixture fx;
@@ -588,11 +591,130 @@ TEST(TextureFit, GlobalFitAndEyeWarpOfAVertexOnTheGenericEyeCentre)
     const TTexCoord T1 = fx.FrontCoord(fx.points.front[1]);
     const TTexCoord D1{T1.u - R1f.u, T1.v - R1f.v};
     // The left-eye region has no rim vertices: its scale falls back to 1 and the second move is a
-    // no-op. The vertex sits on R1' (weight 1), so it moves by 0.8 D1 in u and 0.64 D1 in v.
+    // no-op. The vertex sits on R1' (weight 1), so it moves by the region's share of D1, in u and in v.
     const TTexCoord got = fx.Coord(eye);
-    EXPECT_NEAR(got.u, R1f.u + 0.8f * D1.u, 2e-5);
-    EXPECT_NEAR(got.v, R1f.v + 0.64f * D1.v, 2e-5);
+    EXPECT_NEAR(got.u, R1f.u + kLeftEyeShare * D1.u, 2e-5);
+    EXPECT_NEAR(got.v, R1f.v + kLeftEyeShare * D1.v, 2e-5);
     EXPECT_GT(std::abs(D1.u) + std::abs(D1.v), 0.005f);  // the move is visible at all
+}
+
+// The deformed head, vertex by vertex: positions before and after, in the fixture's vertex order.
+struct MovedHead {
+    TDeformedHead deformed;
+    std::vector<float> after;
+    void Add(TModelPoint before, TModelPoint moved)
+    {
+        deformed.before.insert(deformed.before.end(), {float(before.x), float(before.y), float(before.z)});
+        after.insert(after.end(), {float(moved.x), float(moved.y), float(moved.z)});
+    }
+};
+
+// Each coordinate follows its vertex's regional move through the photo its atlas part shows: x and z
+// in the front, depth and z in the profiles (mirrored on the left); the whole head's scaling about
+// the nose tip is the global fit's and moves nothing. 100 atlas pixels a model unit: the model is 3
+// units wide, the worked front head 300 pixels, and both photos see the eye as far above the nose tip.
+TEST(TextureFit, CoordinatesFollowTheirVerticesRegionalMoves)
+{
+    const float spanU = 1.15f * 300.0f / 766.0f, spanV = 400.0f / 520.0f;
+    constexpr double kHeight = 1.2, kDepth = 0.9;  // the whole head's scales
+    const TModelPoint move{0.2, 0.5, -0.1};
+    struct Case {
+        const char* what;
+        TTexCoord fitted;  // where the global fit puts the vertex, far from every feature
+        bool regional;     // moved by `move`, else only by the whole head's scaling
+        float du, dv;      // expected change, atlas pixels
+    };
+    const Case cases[] = {
+        {"front", {0.60f, 0.70f}, true, 0.2f * 100, -0.1f * 100},
+        {"mirrored profile", {0.10f, 0.70f}, true, -0.5f * 100, -0.1f * 100},
+        {"plain profile", {0.90f, 0.70f}, true, 0.5f * 100, -0.1f * 100},
+        {"whole-head scaling only", {0.60f, 0.80f}, false, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        WarpFixture still, moved;
+        MovedHead head;
+        const TTexCoord nose = still.FrontCoord(still.points.front[16]);
+        const TTexCoord offset{nose.u - 0.5151004f, nose.v - 0.42300156f};
+        for (WarpFixture* fx : {&still, &moved}) {
+            fx->Add(0.1f, 0.1f, {TWeightManager::face_borders});
+            fx->Add(0.1f + spanU, 0.1f + spanV, {TWeightManager::face_borders});
+            fx->Add(0.5151004f, 0.42300156f, {TWeightManager::tip_of_the_nose});
+            fx->Add(c.fitted.u - offset.u, c.fitted.v - offset.v);
+        }
+        const TModelPoint tip{0.1, -1.0, 0.3}, tipAfter{0.1, -1.1, 0.4};
+        auto scaled = [&](TModelPoint p) {
+            return TModelPoint{tipAfter.x + (p.x - tip.x), tipAfter.y + kDepth * (p.y - tip.y), tipAfter.z + kHeight * (p.z - tip.z)};
+        };
+        const TModelPoint left{-1.5, 0, 0}, right{1.5, 0, 0}, vertex{0.5, 0.2, 1.0};
+        head.Add(left, scaled(left));
+        head.Add(right, scaled(right));
+        head.Add(tip, tipAfter);
+        const TModelPoint to = scaled(vertex);
+        head.Add(vertex, c.regional ? TModelPoint{to.x + move.x, to.y + move.y, to.z + move.z} : to);
+        head.deformed.heightScale = float(kHeight);
+        head.deformed.depthScale = float(kDepth);
+        moved.head.positions = head.after;
+
+        TC::FitTextureCoordinates(&still.points, still.layout, &still.head, nullptr, &still.weights, kGeneric);
+        TC::FitTextureCoordinates(&moved.points, moved.layout, &moved.head, nullptr, &moved.weights, kGeneric, &head.deformed);
+        EXPECT_NEAR(still.Coord(3).u, c.fitted.u, 1e-5);
+        EXPECT_NEAR(still.Coord(3).v, c.fitted.v, 1e-5);
+        EXPECT_NEAR((moved.Coord(3).u - still.Coord(3).u) * 766, c.du, 1e-2);
+        EXPECT_NEAR((moved.Coord(3).v - still.Coord(3).v) * 520, c.dv, 1e-2);
+    }
+}
+
+// Wherever the deformation took the mesh's eye, the fit lays the photo's eye onto it: the eye's
+// coordinates first follow the mesh's move, then take the region's share of the way from where
+// the mesh's eye is to the photo's eye.
+TEST(TextureFit, ThePhotosEyeGoesWhereTheMeshsEyeIs)
+{
+    const float spanU = 1.15f * 300.0f / 766.0f, spanV = 400.0f / 520.0f;
+    const TModelPoint reached[] = {{0, 0, 0}, {0.1, 0, 0.15}, {-0.05, 0.3, -0.2}};
+    for (const TModelPoint& m : reached) {
+        WarpFixture fx;
+        MovedHead head;
+        fx.Add(0.1f, 0.1f, {TWeightManager::face_borders});
+        head.Add({-1.5, 0, 0}, {-1.5, 0, 0});
+        fx.Add(0.1f + spanU, 0.1f + spanV, {TWeightManager::face_borders});
+        head.Add({1.5, 0, 0}, {1.5, 0, 0});
+        fx.Add(0.5151004f, 0.42300156f, {TWeightManager::tip_of_the_nose});
+        head.Add({0, -1, 0}, {0, -1, 0});
+        const size_t eye = fx.Add(0.4429995f, 0.5326073f);  // R1, the generic left eye centre
+        head.Add({-1, -0.7, 0.5}, {-1 + m.x, -0.7 + m.y, 0.5 + m.z});
+        fx.head.positions = head.after;
+        TC::FitTextureCoordinates(&fx.points, fx.layout, &fx.head, nullptr, &fx.weights, kGeneric, &head.deformed);
+
+        const TTexCoord nose = fx.FrontCoord(fx.points.front[16]);
+        // Where the mesh's eye is drawn: the generic eye moved by the global fit (a shift here) and
+        // by the mesh's move at 100 front pixels a unit (depth does not show in the front).
+        const TTexCoord mesh{0.4429995f + nose.u - 0.5151004f + float(m.x) * 100 / 766,
+                             0.5326073f + nose.v - 0.42300156f + float(m.z) * 100 / 520};
+        const TTexCoord T1 = fx.FrontCoord(fx.points.front[1]);
+        const TTexCoord got = fx.Coord(eye);
+        EXPECT_NEAR(got.u, mesh.u + kLeftEyeShare * (T1.u - mesh.u), 2e-5) << m.x << " " << m.z;
+        EXPECT_NEAR(got.v, mesh.v + kLeftEyeShare * (T1.v - mesh.v), 2e-5) << m.x << " " << m.z;
+    }
+}
+
+// A deformed head that does not fit the coordinates (another vertex count) is no deformed head:
+// the fit is the one without it.
+TEST(TextureFit, ADeformedHeadOfAnotherSizeIsIgnored)
+{
+    WarpFixture with, without;
+    for (WarpFixture* fx : {&with, &without}) {
+        fx->Add(0.1f, 0.1f, {TWeightManager::face_borders});
+        fx->Add(0.5f, 0.9f, {TWeightManager::face_borders});
+        fx->Add(0.5151004f, 0.42300156f, {TWeightManager::tip_of_the_nose});
+        fx->Add(0.45f, 0.53f);
+    }
+    TDeformedHead deformed;
+    deformed.before.assign(9, 0.0f);  // three vertices
+    with.head.positions.assign(12, 1.0f);
+    TC::FitTextureCoordinates(&with.points, with.layout, &with.head, nullptr, &with.weights, kGeneric, &deformed);
+    TC::FitTextureCoordinates(&without.points, without.layout, &without.head, nullptr, &without.weights, kGeneric);
+    EXPECT_EQ(with.head.texCoords, without.head.texCoords);
 }
 
 TEST(TextureFit, ClampKeepsCoordinatesInTheAtlas)
@@ -682,6 +804,39 @@ TEST(PatchGroups, TinyFaceSkipsTheLoopsInsteadOfLoopingForever)
     EXPECT_EQ(calls[4], 0);
     EXPECT_EQ(calls[5], 0);
     EXPECT_EQ(calls[8], 5);
+}
+
+// The skin over each eye goes where the mesh's eye opening took its coordinates, when the fit says
+// where that is; else over the photo's eye. The worked photo's left eye is at atlas (318, 240), the
+// right one at (448, 240); the mesh's eyes here 40 rows higher.
+TEST(PatchGroups, TheSkinOverTheEyesGoesWhereTheMeshsEyesAre)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Mat original = Coded(a.Wa, a.Ha, 5);
+    TPatchSources onMesh;
+    onMesh.leftEye = {318, 200};
+    onMesh.rightEye = {448, 200};
+    struct Case {
+        const char* what;
+        TPatchSources sources;
+        cv::Point painted, kept;
+    };
+    const Case cases[] = {{"photo's eyes", TPatchSources(), {318, 240}, {318, 200}},
+                          {"mesh's eyes", onMesh, {318, 200}, {318, 240}}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        cv::Mat atlas = original.clone();
+        TTextureCreator creator;
+        const std::array<int, 10> calls = creator.PaintPatches(atlas, &points, a, {0.2f, 0.62f}, c.sources);
+        EXPECT_EQ(calls[8], 5);
+        EXPECT_EQ(calls[9], 5);
+        for (const cv::Point& p : {c.painted, c.painted + cv::Point(130, 0)})
+            EXPECT_NE(At(atlas, p.x, p.y), At(original, p.x, p.y)) << p;
+        EXPECT_EQ(At(atlas, c.kept.x, c.kept.y), At(original, c.kept.x, c.kept.y));
+        EXPECT_EQ(At(atlas, c.kept.x + 130, c.kept.y), At(original, c.kept.x + 130, c.kept.y));
+    }
 }
 
 namespace {
