@@ -888,10 +888,14 @@ TTexCoord TTextureCreator::FitTextureCoordinates(const THeadAttributes* c, const
 cv::Mat TTextureCreator::CreateEyeTexture(const cv::Mat& frontPhoto, const THeadAttributes* attributes)
 {
     const THPoint* const* f = attributes->front;
-    const int N = (f[3]->x - f[2]->x) / 2;
+    const int N = (f[FrontPoint::LeftEyeRight]->x - f[FrontPoint::LeftEyeLeft]->x) / 2;
     if (N <= 0 || !SizeAllowed(2.0 * N, 2.0 * N) || !UsableColourImage(frontPhoto))
         return cv::Mat();
-    const int x0 = f[2]->x, y0 = f[1]->y - N;
+    // The eyeball is mapped from its opening: corner to corner across, centred on the middle between
+    // the opening's top and bottom; the square is cut the same way, so that the opening shows the
+    // photo's opening with its iris where the photo has it.
+    const int middle = (f[FrontPoint::LeftEyeTop]->y + f[FrontPoint::LeftEyeBottom]->y) / 2;
+    const int x0 = f[FrontPoint::LeftEyeLeft]->x, y0 = middle - N;
     cv::Mat eye(2 * N, 2 * N, CV_8UC3, cv::Scalar(0, 0, 0));
     for (int x = x0; x < x0 + 2 * N; ++x)
         for (int y = y0; y < y0 + 2 * N; ++y)

@@ -122,8 +122,9 @@ public:
                                            TGeometry* headGeometry, TGeometry* hairsGeometry,
                                            const TWeightManager* weights, const TGenericHead& generic,
                                            const TDeformedHead* deformed = nullptr, TFittedFeatures* features = nullptr);
-    // The square eye texture cut around the left eye of the caller's (unscaled) points; empty when
-    // the eye is narrower than 2 pixels.
+    // The square eye texture cut around the left eye of the caller's (unscaled) points: from its outer
+    // corner across its width, centred on the middle between its top and bottom, as the eyeball is
+    // mapped from its opening; empty when the eye is narrower than 2 pixels.
     static cv::Mat CreateEyeTexture(const cv::Mat& frontPhoto, const THeadAttributes* attributes);
     // The ten patch groups over the atlas; returns the number of BlendPatch calls of each group.
     // Groups whose loop step would be 0 (a face under 8 pixels) are skipped.

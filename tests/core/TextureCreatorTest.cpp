@@ -896,19 +896,23 @@ TEST(PatchGroups, EyePatchOfAFarDraggedBorderCostsNoMoreThanTheAtlas)
     EXPECT_LT(grown, 44.0 * 1024 * 1024) << "peak grew by " << grown / (1024 * 1024) << " MB";
 }
 
-TEST(EyeTexture, SquareAroundTheLeftEye)
+// The square runs from the eye's outer corner across its width and is centred between its top and
+// bottom (as the eyeball is mapped from its opening), not on its centre point, which lies low.
+TEST(EyeTexture, SquareAroundTheLeftEyesOpening)
 {
     THeadAttributes points;
     SetWorkedAtlasPoints(points);
     points.front[2]->x = 100;
     points.front[3]->x = 141;  // N = 20
-    points.front[1]->y = 60;
+    points.front[1]->y = 70;
+    points.front[4]->y = 50;
+    points.front[5]->y = 74;  // middle 62
     const cv::Mat photo = Coded(300, 200, 3);
     const cv::Mat eye = TC::CreateEyeTexture(photo, &points);
     ASSERT_EQ(eye.cols, 40);
     ASSERT_EQ(eye.rows, 40);
-    EXPECT_EQ(At(eye, 0, 0), At(photo, 100, 40));  // top row is photo row 60 - 20
-    EXPECT_EQ(At(eye, 39, 39), At(photo, 139, 79));
+    EXPECT_EQ(At(eye, 0, 0), At(photo, 100, 42));  // top row is photo row 62 - 20
+    EXPECT_EQ(At(eye, 39, 39), At(photo, 139, 81));
 }
 
 TEST(EyeTexture, PartlyOutsideStaysBlackAndNarrowEyesGiveNone)
@@ -917,7 +921,8 @@ TEST(EyeTexture, PartlyOutsideStaysBlackAndNarrowEyesGiveNone)
     SetWorkedAtlasPoints(points);
     points.front[2]->x = 290;
     points.front[3]->x = 310;  // N = 10, square x 290..309 on a 300-wide photo
-    points.front[1]->y = 5;    // rows -5..14
+    points.front[4]->y = 0;
+    points.front[5]->y = 10;  // middle 5: rows -5..14
     const cv::Mat photo = Uniform(300, 200, 9, 9, 9);
     const cv::Mat eye = TC::CreateEyeTexture(photo, &points);
     ASSERT_EQ(eye.cols, 20);
