@@ -116,10 +116,47 @@ TEST_F(OwnPoints, TheGlobalFitOfItsOwnPhotosKeepsTheLayoutsScale) {
 // layout is that move undone, so the fit of its own photos gives every corner the place its photos
 // show it: on the face between the eyes' outer corners (short of the cross-fade, 0.45 units, to the
 // side photo) the front photo's, on each ear the side photo's (mirrored for the left ear).
+// The same holds as the program runs, the head deformed from its own points first and the fit
+// following it: every corner ends where the photos show the deformed corner.
+void ExpectCornersWherePhotosShowThem(const std::vector<float>& p, const std::vector<float>& uv, const THeadAttributes& points,
+                                      const TAtlasLayout& layout, const TWeightManager& maps);
+
 TEST_F(OwnPoints, TheWholeFitOfItsOwnPhotosPutsEveryCornerWhereThePhotosShowIt) {
-    const std::vector<float> p = Head().positions;
-    TTextureCreator::FitTextureCoordinates(&points, layout, &Head(), nullptr, &maps, Facts());
-    const std::vector<float>& uv = Head().texCoords;
+    for (const bool deformed : {false, true}) {
+        SCOPED_TRACE(deformed ? "deformed first" : "undeformed");
+        TXMLDocument d;
+        TColladaAsset a{&d};
+        ASSERT_TRUE(a.Load("data/models/head.dae"));
+        TGeometry& head = *a.geometries.geometries[0];
+        TDeformedHead moved;
+        if (deformed) {
+            TGeometry leftEye, rightEye, hairs;
+            moved.before = head.positions;
+            const THeadExtents extents = MeasureHead(head, maps);
+            const TReconstructionScales scales = MeasureScales(extents, points);
+            moved.heightScale = scales.t;
+            moved.depthScale = scales.u;
+            DeformMeshes(head, leftEye, rightEye, hairs, extents, points, scales, maps, Facts());
+        }
+        TTextureCreator::FitTextureCoordinates(&points, layout, &head, nullptr, &maps, Facts(), deformed ? &moved : nullptr);
+        ExpectCornersWherePhotosShowThem(head.positions, head.texCoords, points, layout, maps);
+    }
+}
+
+void ExpectCornersWherePhotosShowThem(const std::vector<float>& p, const std::vector<float>& uv, const THeadAttributes& points,
+                                      const TAtlasLayout& layout, const TWeightManager& maps) {
+    auto FrontAt = [&](double x, double y) {
+        return TTexCoord{float(x - points.front[2]->x + layout.Q + layout.M) / layout.Wa,
+                         1.0f - float(y - points.front[24]->y + layout.M) / layout.Ha};
+    };
+    auto LeftAt = [&](double x, double y) {
+        return TTexCoord{float(points.profile[11]->x + layout.M - x) / layout.Wa,
+                         1.0f - float(y - points.profile[12]->y + layout.M) / layout.Ha};
+    };
+    auto RightAt = [&](double x, double y) {
+        return TTexCoord{float(x + layout.Wa - layout.M - points.profile[11]->x) / layout.Wa,
+                         1.0f - float(y - points.profile[12]->y + layout.M) / layout.Ha};
+    };
     const THPoint* const* f = points.front;
     const double xl = (f[2]->x - kFront.cx) / kPixelsPerUnit + 0.45, xr = (f[8]->x - kFront.cx) / kPixelsPerUnit - 0.45;
     const double zChin = (kFront.cy - f[23]->y) / kPixelsPerUnit;
