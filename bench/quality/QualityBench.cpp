@@ -9,8 +9,8 @@
 //   vultari_quality_bench [work folder]      (default: a fresh folder under /tmp)
 // The work folder keeps every photo, export and view, and montage.png: each head's photos and
 // results side by side.
-#include "bench/quality/KnownHeadPhotos.h"
-#include "bench/quality/KnownHeads.h"
+#include "testing/KnownHeadPhotos.h"
+#include "testing/KnownHeads.h"
 #include "bench/quality/Likeness.h"
 #include "bench/ShortRun.h"
 #include "collada/Colladaasset.h"
@@ -18,9 +18,9 @@
 #include "platform/xml/Xmldocument.h"
 #include "recognition/Headattributes.h"
 #include "render/Colladaengine.h"
-#include "tests/e2e/DriverSupport.h"
-#include "tests/e2e/HeadInvariants.h"
-#include "tests/e2e/HeadMetric.h"
+#include "testing/DriverSupport.h"
+#include "testing/HeadInvariants.h"
+#include "testing/HeadMetric.h"
 
 #include <GL/glew.h>
 

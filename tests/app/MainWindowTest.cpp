@@ -14,7 +14,7 @@
 #include "recognition/Headattributes.h"
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
-#include "tests/app/GuiFixture.h"
+#include "testing/GuiFixture.h"
 
 #include <QAction>
 #include <QCheckBox>

@@ -9,7 +9,7 @@
 #include "core/Weightmanager.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
-#include "tests/core/TestHelpers.h"
+#include "testing/TestHelpers.h"
 
 namespace {
 // The anchors of the tests' generic head, as the deformation uses them (floats).

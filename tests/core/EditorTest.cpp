@@ -1,6 +1,6 @@
 // Photo loading, thumbnails and the point editor on a real core object: bitmap sizes, offsets,
 // the face box, the label box, pick order, dragging, orientation and the missing-photo message.
-#include "tests/support/PhotoFiles.h"
+#include "testing/PhotoFiles.h"
 #include "tests/core/ViewCoreFixture.h"
 
 #include "platform/base/Messages.h"

@@ -32,8 +32,8 @@
 #include "recognition/Hierarchicaltree.h"
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
-#include "tests/core/GenericViews.h"
-#include "tests/core/TestHelpers.h"
+#include "testing/GenericViews.h"
+#include "testing/TestHelpers.h"
 
 namespace {
 

@@ -22,7 +22,7 @@
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
 #include "tests/core/CoreFixture.h"
-#include "tests/e2e/HeadInvariants.h"
+#include "testing/HeadInvariants.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "core/Deformation.h"
 #include "core/Weightmanager.h"
-#include "tests/core/TestHelpers.h"
+#include "testing/TestHelpers.h"
 #include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"

@@ -17,7 +17,7 @@
 #include "platform/base/Messages.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
-#include "tests/core/TestHelpers.h"
+#include "testing/TestHelpers.h"
 
 namespace {
 // The generic head whose layout references the worked atlas is laid out for.

@@ -22,7 +22,7 @@
 #include "platform/xml/Xmldocument.h"
 #include "recognition/Generichead.h"
 #include "tests/core/ColladaChecks.h"
-#include "tests/e2e/HeadInvariants.h"
+#include "testing/HeadInvariants.h"
 #include "tools/genhead/Generic.h"
 #include "tools/genhead/Mesh.h"
 #include "tools/genhead/Output.h"

@@ -22,7 +22,7 @@
 #include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
-#include "tests/e2e/HeadInvariants.h"
+#include "testing/HeadInvariants.h"
 #include "tools/genhead/Generic.h"
 
 namespace {
