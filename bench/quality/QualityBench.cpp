@@ -1,8 +1,8 @@
-// Head quality on known heads. Each known head (bench/quality/KnownHeads.h) is drawn front and
+// Head quality on known heads. Each known head (testing/KnownHeads.h) is drawn front and
 // side as photos with known cameras; the whole program runs headless on them (the driver) with
 // automatic recognition, once with the profile facing left and once mirrored to face right, and
 // once more with every point at its true place (the oracle); each export is read back and
-// measured against the true head in millimetres (tests/e2e/HeadMetric.h), as is the undeformed
+// measured against the true head in millimetres (testing/HeadMetric.h), as is the undeformed
 // generic head (and, for the heads made from MakeHuman, the unbent MakeHuman figure itself).
 // Then the frame rate of each shader type.
 //

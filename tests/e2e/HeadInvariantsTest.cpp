@@ -1,7 +1,7 @@
 // Every reconstruction through the whole program (the headless driver) must give a whole head: on
 // photos of the benchmark's known heads with the points the recognizer finds and with their true
 // points, on real front photos beside a drawn profile, and with points dragged as far as the editor
-// lets them go. Each case is checked for the invariants of tests/e2e/HeadInvariants.h.
+// lets them go. Each case is checked for the invariants of testing/HeadInvariants.h.
 #include "testing/HeadInvariants.h"
 
 #include <gtest/gtest.h>
