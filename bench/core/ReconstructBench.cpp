@@ -40,8 +40,8 @@
 #include "recognition/Headattributes.h"
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
-#include "tests/core/GenericViews.h"
-#include "tests/core/TestHelpers.h"
+#include "testing/GenericViews.h"
+#include "testing/TestHelpers.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 // The quality folder is vultari_quality_bench's (its heads' front.png and truth-left.json); without
 // it only the real photos are judged. With it, judged-<photo>.png and <head>/judged.png show both
 // point sets (ours green, the judge's red). Only this benchmark links dlib; the program never does.
-#include "bench/quality/KnownHeads.h"
+#include "testing/KnownHeads.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Recognizer.h"
-#include "tests/e2e/DriverSupport.h"
+#include "testing/DriverSupport.h"
 
 #include <algorithm>
 #include <cmath>

@@ -8,7 +8,7 @@
 
 #include "core/Texturecreator.h"
 #include "recognition/Headattributes.h"
-#include "tests/e2e/DriverSupport.h"
+#include "testing/DriverSupport.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "bench/quality/KnownHeads.h"
+#include "testing/KnownHeads.h"
 
 class THeadAttributes;
 

@@ -1,16 +1,16 @@
-// Head quality on known heads. Each known head (bench/quality/KnownHeads.h) is drawn front and
+// Head quality on known heads. Each known head (testing/KnownHeads.h) is drawn front and
 // side as photos with known cameras; the whole program runs headless on them (the driver) with
 // automatic recognition, once with the profile facing left and once mirrored to face right, and
 // once more with every point at its true place (the oracle); each export is read back and
-// measured against the true head in millimetres (tests/e2e/HeadMetric.h), as is the undeformed
+// measured against the true head in millimetres (testing/HeadMetric.h), as is the undeformed
 // generic head (and, for the heads made from MakeHuman, the unbent MakeHuman figure itself).
 // Then the frame rate of each shader type.
 //
 //   vultari_quality_bench [work folder]      (default: a fresh folder under /tmp)
 // The work folder keeps every photo, export and view, and montage.png: each head's photos and
 // results side by side.
-#include "bench/quality/KnownHeadPhotos.h"
-#include "bench/quality/KnownHeads.h"
+#include "testing/KnownHeadPhotos.h"
+#include "testing/KnownHeads.h"
 #include "bench/quality/Likeness.h"
 #include "bench/ShortRun.h"
 #include "collada/Colladaasset.h"
@@ -18,9 +18,9 @@
 #include "platform/xml/Xmldocument.h"
 #include "recognition/Headattributes.h"
 #include "render/Colladaengine.h"
-#include "tests/e2e/DriverSupport.h"
-#include "tests/e2e/HeadInvariants.h"
-#include "tests/e2e/HeadMetric.h"
+#include "testing/DriverSupport.h"
+#include "testing/HeadInvariants.h"
+#include "testing/HeadMetric.h"
 
 #include <GL/glew.h>
 

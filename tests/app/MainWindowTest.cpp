@@ -14,7 +14,7 @@
 #include "recognition/Headattributes.h"
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
-#include "tests/app/GuiFixture.h"
+#include "testing/GuiFixture.h"
 
 #include <QAction>
 #include <QCheckBox>
@@ -449,7 +449,7 @@ private slots:
         Enabling before = Current();
         QImage thumbnail = Picture(Form1->ImageFront);
         QImage editor = Picture(Form1->ImageMain);
-        int x = Form1->core->headAttributes->front[1]->x;
+        int x = Form1->core->headAttributes->front[FrontPoint::LeftEyeCenter]->x;
 
         Form1->LabelInfo->setText("stale");
         AnswerDialogs({""});
@@ -466,7 +466,7 @@ private slots:
         QCOMPARE(Current(), before);
         QCOMPARE(Picture(Form1->ImageFront), thumbnail);
         QCOMPARE(Picture(Form1->ImageMain), editor);
-        QCOMPARE(Form1->core->headAttributes->front[1]->x, x);
+        QCOMPARE(Form1->core->headAttributes->front[FrontPoint::LeftEyeCenter]->x, x);
         QCOMPARE(Form1->core->displayMode, 1);
         QVERIFY(Messages().empty());
     }
@@ -539,7 +539,7 @@ private slots:
         LoadFront(FrontPhoto());
         QTest::mouseClick(Form1->ButtonEditFront, Qt::LeftButton);
         TVultari* core = Form1->core;
-        THPoint* eye = core->headAttributes->front[1];  // left eye's centre, parent of four points
+        THPoint* eye = core->headAttributes->front[FrontPoint::LeftEyeCenter];  // left eye's centre, parent of four points
         QVERIFY(!eye->children.empty());
         const cv::Mat& photo = core->recognizer->frontImage;
         int ew = core->frontEditBitmap->Width(), eh = core->frontEditBitmap->Height();
@@ -631,7 +631,7 @@ private slots:
         LoadProfile(SecondPhoto());
         QTest::mouseClick(Form1->ButtonEditFront, Qt::LeftButton);
         THPoint** front = Form1->core->headAttributes->front;
-        front[26]->x = front[25]->x;
+        front[FrontPoint::RightHead]->x = front[FrontPoint::LeftHead]->x;
         QTest::mouseClick(Form1->Button1, Qt::LeftButton);
         QCOMPARE(Messages().size(), size_t(1));
         QVERIFY(!Form1->core->reconstructed);
@@ -716,7 +716,7 @@ private slots:
         // Drag a point: the nose tip.
         QTest::mouseClick(Form1->ButtonEditFront, Qt::LeftButton);
         TVultari* core = Form1->core;
-        THPoint* nose = core->headAttributes->front[16];
+        THPoint* nose = core->headAttributes->front[FrontPoint::NoseTip];
         int ew = core->frontEditBitmap->Width(), eh = core->frontEditBitmap->Height();
         double toView = double(ew) / core->recognizer->frontImage.cols;
         QPoint at((697 - ew) / 2 + int(std::lround(nose->x * toView)), (613 - eh) / 2 + int(std::lround(nose->y * toView)));

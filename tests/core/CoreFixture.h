@@ -9,7 +9,7 @@
 #include "core/Vultari.h"
 #include "platform/xml/Xmldocument.h"
 #include "tests/core/SyntheticHead.h"
-#include "tests/core/TestHelpers.h"
+#include "testing/TestHelpers.h"
 
 constexpr int kCoreWidth = 697;
 constexpr int kCoreHeight = 647;

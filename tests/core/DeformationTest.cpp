@@ -9,7 +9,7 @@
 #include "core/Weightmanager.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
-#include "tests/core/TestHelpers.h"
+#include "testing/TestHelpers.h"
 
 namespace {
 // The anchors of the tests' generic head, as the deformation uses them (floats).
@@ -103,12 +103,12 @@ TEST(MeasureHead, ExtentsIndicesAndLastMarkedVertices)
 void SetPhotoPoints(THeadAttributes& p)
 {
     SetWorkedAtlasPoints(p);
-    p.front[25]->x = 350, p.front[26]->x = 650;  // width 300
-    p.front[24]->y = 100, p.front[23]->y = 500;  // height 400
-    p.front[16]->y = 360, p.front[1]->y = 280;   // eye height 80
-    p.profile[10]->x = 200, p.profile[11]->x = 550;  // depth 350
-    p.profile[12]->y = 100, p.profile[13]->y = 500;  // height 400
-    p.profile[3]->y = 360, p.profile[1]->y = 280;    // eye height 80
+    p.front[FrontPoint::LeftHead]->x = 350, p.front[FrontPoint::RightHead]->x = 650;  // width 300
+    p.front[FrontPoint::TopHead]->y = 100, p.front[FrontPoint::BottomHead]->y = 500;  // height 400
+    p.front[FrontPoint::NoseTip]->y = 360, p.front[FrontPoint::LeftEyeCenter]->y = 280;   // eye height 80
+    p.profile[ProfilePoint::LeftHead]->x = 200, p.profile[ProfilePoint::RightHead]->x = 550;  // depth 350
+    p.profile[ProfilePoint::TopHead]->y = 100, p.profile[ProfilePoint::BottomHead]->y = 500;  // height 400
+    p.profile[ProfilePoint::NoseTip]->y = 360, p.profile[ProfilePoint::EyeCenter]->y = 280;    // eye height 80
 }
 
 TEST(MeasureScales, WorkedNumbersAndFallbacks)
@@ -125,22 +125,22 @@ TEST(MeasureScales, WorkedNumbersAndFallbacks)
     EXPECT_FLOAT_EQ(s.v, 6.0f / 300);
     EXPECT_FLOAT_EQ(s.w, 1.0f);
 
-    p.front[23]->y = 420;  // front height 320: t = 0.8, and u uses that t
+    p.front[FrontPoint::BottomHead]->y = 420;  // front height 320: t = 0.8, and u uses that t
     s = MeasureScales(e, p);
     EXPECT_FLOAT_EQ(s.t, 0.8f);
     EXPECT_FLOAT_EQ(s.u, 0.8f);
-    p.profile[1]->y = 300;  // profile eye height 60: w = 80 / 60
+    p.profile[ProfilePoint::EyeCenter]->y = 300;  // profile eye height 60: w = 80 / 60
     EXPECT_FLOAT_EQ(MeasureScales(e, p).w, 80.0f / 60.0f);
 
     // Zero divisors leave their factor at 1.
-    p.front[23]->y = p.front[24]->y;  // front height 0: t = 1, u with t = 1
+    p.front[FrontPoint::BottomHead]->y = p.front[FrontPoint::TopHead]->y;  // front height 0: t = 1, u with t = 1
     s = MeasureScales(e, p);
     EXPECT_EQ(s.t, 1.0f);
     EXPECT_FLOAT_EQ(s.u, 1.0f);
-    p.profile[3]->y = p.profile[1]->y;  // profile eye height 0
+    p.profile[ProfilePoint::NoseTip]->y = p.profile[ProfilePoint::EyeCenter]->y;  // profile eye height 0
     EXPECT_EQ(MeasureScales(e, p).w, 1.0f);
     SetPhotoPoints(p);
-    p.front[26]->x = p.front[25]->x;  // front width 0: no t, no v
+    p.front[FrontPoint::RightHead]->x = p.front[FrontPoint::LeftHead]->x;  // front width 0: no t, no v
     s = MeasureScales(e, p);
     EXPECT_EQ(s.t, 1.0f);
     EXPECT_EQ(s.v, 1.0f);
@@ -178,9 +178,9 @@ TEST(MeasureScales, ProportionsNoHeadHasAreKeptToTheMost)
         SCOPED_TRACE(c.what);
         THeadAttributes p;
         SetPhotoPoints(p);
-        p.front[25]->x = c.frontLeft, p.front[26]->x = c.frontRight;
-        p.front[24]->y = c.frontTop, p.front[23]->y = c.frontBottom;
-        p.profile[10]->x = c.profileLeft, p.profile[11]->x = c.profileRight;
+        p.front[FrontPoint::LeftHead]->x = c.frontLeft, p.front[FrontPoint::RightHead]->x = c.frontRight;
+        p.front[FrontPoint::TopHead]->y = c.frontTop, p.front[FrontPoint::BottomHead]->y = c.frontBottom;
+        p.profile[ProfilePoint::LeftHead]->x = c.profileLeft, p.profile[ProfilePoint::RightHead]->x = c.profileRight;
         const TReconstructionScales s = MeasureScales(e, p);
         EXPECT_FLOAT_EQ(s.t, c.t);
         EXPECT_FLOAT_EQ(s.u, c.u);
@@ -213,10 +213,10 @@ struct DeformFixture {
         auto fx = [&](float x) { return static_cast<int>(std::lround(500 + (x - tx) / s.v)); };
         auto fy = [&](float z) { return static_cast<int>(std::lround(300 - s.t * (z - tz) / s.v)); };
         auto px = [&](float y) { return static_cast<int>(std::lround(300 + s.u * (y - ty) / s.v)); };
-        points.front[16]->SetPosition(fx(tx), fy(tz));
-        points.profile[3]->SetPosition(px(ty), fy(tz));
-        points.front[1]->SetPosition(fx(LeftEyeAnchor.x), fy(LeftEyeAnchor.z));
-        points.profile[1]->SetPosition(px(LeftEyeAnchor.y), fy(LeftEyeAnchor.z));
+        points.front[FrontPoint::NoseTip]->SetPosition(fx(tx), fy(tz));
+        points.profile[ProfilePoint::NoseTip]->SetPosition(px(ty), fy(tz));
+        points.front[FrontPoint::LeftEyeCenter]->SetPosition(fx(LeftEyeAnchor.x), fy(LeftEyeAnchor.z));
+        points.profile[ProfilePoint::EyeCenter]->SetPosition(px(LeftEyeAnchor.y), fy(LeftEyeAnchor.z));
     }
     TDeformationReport Run()
     {
@@ -266,14 +266,16 @@ TEST(DeformMeshes, EyeballsMoveWithTheirSocketsAndGoBackByTheirPushBack)
     const std::vector<float> left0 = fx.leftEye.positions, right0 = fx.rightEye.positions;
     fx.s.t = fx.s.u = 1;
     // Right eye 20 px further right in the photo than the anchor: displacement 0.2 in x.
-    fx.points.front[6]->SetPosition(500 + static_cast<int>(std::lround(RightEyeAnchor.x / 0.01f)) + 20,
-                                    static_cast<int>(std::lround(300 - RightEyeAnchor.z / 0.01f)));
-    fx.points.front[1]->SetPosition(500 + static_cast<int>(std::lround(LeftEyeAnchor.x / 0.01f)),
-                                    static_cast<int>(std::lround(300 - LeftEyeAnchor.z / 0.01f)));
-    fx.points.profile[1]->SetPosition(300 + static_cast<int>(std::lround((LeftEyeAnchor.y + 2) / 0.01f)),
-                                      static_cast<int>(std::lround(300 - LeftEyeAnchor.z / 0.01f)));
+    THPoint* rightEye = fx.points.front[FrontPoint::RightEyeCenter];
+    THPoint* leftEye = fx.points.front[FrontPoint::LeftEyeCenter];
+    rightEye->SetPosition(500 + static_cast<int>(std::lround(RightEyeAnchor.x / 0.01f)) + 20,
+                          static_cast<int>(std::lround(300 - RightEyeAnchor.z / 0.01f)));
+    leftEye->SetPosition(500 + static_cast<int>(std::lround(LeftEyeAnchor.x / 0.01f)),
+                         static_cast<int>(std::lround(300 - LeftEyeAnchor.z / 0.01f)));
+    fx.points.profile[ProfilePoint::EyeCenter]->SetPosition(300 + static_cast<int>(std::lround((LeftEyeAnchor.y + 2) / 0.01f)),
+                                                            static_cast<int>(std::lround(300 - LeftEyeAnchor.z / 0.01f)));
     // The left eye 30 px higher in the photo than the anchor: the left region moves up by 0.3.
-    fx.points.front[1]->SetPosition(fx.points.front[1]->x, fx.points.front[1]->y - 30);
+    leftEye->SetPosition(leftEye->x, leftEye->y - 30);
     fx.Run();
     const float pushLeft = static_cast<float>(kGeneric.leftEyePushBack);
     const float pushRight = static_cast<float>(kGeneric.rightEyePushBack);
@@ -298,7 +300,7 @@ TEST(DeformMeshes, NoseDepthFactorFromTipAndNoseTopDepth)
     h.Add(0.2f, -1.6f, 0.1f, {{W::nose_borders, 1}});
     THeadAttributes p;
     SetWorkedAtlasPoints(p);
-    p.profile[3]->x = 250, p.profile[4]->x = 325;
+    p.profile[ProfilePoint::NoseTip]->x = 250, p.profile[ProfilePoint::NoseRoot]->x = 325;
     TGeometry none;
     TReconstructionScales s;
     s.v = 0.01f;
@@ -339,8 +341,8 @@ TEST(DeformMeshes, ShallowEarIsScaledInFloats)
     h.Add(-2.5f, 3.0f, 0.9f, {{W::left_ear_borders, 1}});
     THeadAttributes p;
     SetWorkedAtlasPoints(p);
-    p.profile[6]->x = 465, p.profile[7]->x = 540;
-    p.profile[8]->y = 270, p.profile[9]->y = 310;  // 40 px high against 0.4 units: 1.0
+    p.profile[ProfilePoint::EarLeft]->x = 465, p.profile[ProfilePoint::EarRight]->x = 540;
+    p.profile[ProfilePoint::EarTop]->y = 270, p.profile[ProfilePoint::EarBottom]->y = 310;  // 40 px high against 0.4 units: 1.0
     TGeometry none;
     TReconstructionScales s;
     s.v = 0.01f;

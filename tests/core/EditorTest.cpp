@@ -1,6 +1,6 @@
 // Photo loading, thumbnails and the point editor on a real core object: bitmap sizes, offsets,
 // the face box, the label box, pick order, dragging, orientation and the missing-photo message.
-#include "tests/support/PhotoFiles.h"
+#include "testing/PhotoFiles.h"
 #include "tests/core/ViewCoreFixture.h"
 
 #include "platform/base/Messages.h"
@@ -194,7 +194,11 @@ TEST_F(Editor, RefusedPhotosSayWhyAndKeepThePreviousOne)
         LoadPhoto(which, 400, 300);
         const cv::Mat before = (which == 0 ? core->recognizer->frontImage : core->recognizer->profileImage).clone();
         TBitmap* thumbnail = which == 0 ? core->frontThumbnail : core->profileThumbnail;
-        const int rootX = which == 0 ? core->headAttributes->front[0]->x : core->headAttributes->profile[0]->x;
+        auto root = [&] {
+            return which == 0 ? core->headAttributes->front[FrontPoint::HeadCenter]
+                              : core->headAttributes->profile[ProfilePoint::HeadCenter];
+        };
+        const int rootX = root()->x;
         for (const Case& c : cases) {
             ScopedMessageCapture messages;
             const std::optional<bool> loaded = LoadWithin(
@@ -212,7 +216,7 @@ TEST_F(Editor, RefusedPhotosSayWhyAndKeepThePreviousOne)
             ASSERT_EQ(now.size(), before.size()) << c.what;
             EXPECT_EQ(cv::norm(now, before, cv::NORM_L1), 0.0) << c.what;
             EXPECT_EQ(which == 0 ? core->frontThumbnail : core->profileThumbnail, thumbnail) << c.what;
-            EXPECT_EQ(which == 0 ? core->headAttributes->front[0]->x : core->headAttributes->profile[0]->x, rootX) << c.what;
+            EXPECT_EQ(root()->x, rootX) << c.what;
         }
     }
 }
@@ -285,10 +289,10 @@ TEST_F(Editor, FaceBoxPassesThroughTheBorderPoints)
     LoadPhoto(0, 1220, 916);
     SpreadPoints();
     THeadAttributes& a = *core->headAttributes;
-    a.front[25]->SetPosition(200, 450);  // left
-    a.front[24]->SetPosition(600, 100);  // top
-    a.front[26]->SetPosition(1000, 450); // right
-    a.front[23]->SetPosition(600, 800);  // bottom
+    a.front[FrontPoint::LeftHead]->SetPosition(200, 450);  // left
+    a.front[FrontPoint::TopHead]->SetPosition(600, 100);  // top
+    a.front[FrontPoint::RightHead]->SetPosition(1000, 450); // right
+    a.front[FrontPoint::BottomHead]->SetPosition(600, 800);  // bottom
     for (int i = 0; i < 23; ++i)         // the others out of the way, inside the box
         a.front[i]->SetPosition(450 + (i % 6) * 60, 500 + (i / 6) * 50);
     TImage edit(697, 613);
@@ -320,7 +324,8 @@ TEST_F(Editor, LabelBoxFollowsTheNameLength)
         int index;  // front point
         size_t length;
     };
-    const Case cases[] = {{0, 11} /* "Head center" */, {11, 12} /* "Mouth center" */, {16, 15} /* "Tip of the Nose" */};
+    const Case cases[] = {{FrontPoint::HeadCenter, 11} /* "Head center" */, {FrontPoint::MouthCenter, 12} /* "Mouth center" */,
+                          {FrontPoint::NoseTip, 15} /* "Tip of the Nose" */};
     for (const Case& c : cases) {
         THPoint* p = core->headAttributes->front[c.index];
         ASSERT_EQ(p->name.size(), c.length);
@@ -361,11 +366,11 @@ TEST_F(Editor, PressPicksTheFirstPointInTreeOrderAndDragsItsSubtree)
     LoadPhoto(0, 1220, 916);
     SpreadPoints();
     THeadAttributes& a = *core->headAttributes;
-    a.front[1]->SetPosition(300, 300);  // left eye centre over its left border
-    a.front[2]->SetPosition(300, 300);
-    a.front[3]->SetPosition(400, 300);
-    a.front[4]->SetPosition(350, 260);
-    a.front[5]->SetPosition(350, 340);
+    a.front[FrontPoint::LeftEyeCenter]->SetPosition(300, 300);  // left eye centre over its left border
+    a.front[FrontPoint::LeftEyeLeft]->SetPosition(300, 300);
+    a.front[FrontPoint::LeftEyeRight]->SetPosition(400, 300);
+    a.front[FrontPoint::LeftEyeTop]->SetPosition(350, 260);
+    a.front[FrontPoint::LeftEyeBottom]->SetPosition(350, 340);
     TImage edit(697, 613), front(200, 200), profile(200, 200);
     core->SetEditMode(&edit, 1);
     ASSERT_EQ(core->displayMode, 1);
@@ -373,31 +378,31 @@ TEST_F(Editor, PressPicksTheFirstPointInTreeOrderAndDragsItsSubtree)
 
     cv::Point p = view(300, 300);
     core->EditViewMouseDown(&edit, &front, &profile, p.x, p.y);
-    EXPECT_EQ(core->grabbedPoint, a.front[1]);
+    EXPECT_EQ(core->grabbedPoint, a.front[FrontPoint::LeftEyeCenter]);
     cv::Point q = view(500, 420);
     core->EditViewMouseMove(&edit, &front, &profile, q.x, q.y);
-    EXPECT_EQ(a.front[1]->x, 500);
-    EXPECT_EQ(a.front[1]->y, 420);
-    EXPECT_EQ(a.front[2]->x, 500);
-    EXPECT_EQ(a.front[3]->x, 600);
-    EXPECT_EQ(a.front[4]->y, 380);
-    EXPECT_EQ(a.front[5]->y, 460);
+    EXPECT_EQ(a.front[FrontPoint::LeftEyeCenter]->x, 500);
+    EXPECT_EQ(a.front[FrontPoint::LeftEyeCenter]->y, 420);
+    EXPECT_EQ(a.front[FrontPoint::LeftEyeLeft]->x, 500);
+    EXPECT_EQ(a.front[FrontPoint::LeftEyeRight]->x, 600);
+    EXPECT_EQ(a.front[FrontPoint::LeftEyeTop]->y, 380);
+    EXPECT_EQ(a.front[FrontPoint::LeftEyeBottom]->y, 460);
     // Far from every point the held point still follows the mouse.
     cv::Point r = view(900, 700);
     core->EditViewMouseMove(&edit, &front, &profile, r.x, r.y);
-    EXPECT_EQ(a.front[1]->x, 900);
-    EXPECT_EQ(a.front[1]->y, 700);
+    EXPECT_EQ(a.front[FrontPoint::LeftEyeCenter]->x, 900);
+    EXPECT_EQ(a.front[FrontPoint::LeftEyeCenter]->y, 700);
     core->EditViewMouseUp(&edit, &front, &profile, r.x, r.y);
     EXPECT_EQ(core->grabbedPoint, nullptr);
 
     // A border point alone: only it moves.
-    cv::Point b = view(a.front[3]->x, a.front[3]->y);
+    cv::Point b = view(a.front[FrontPoint::LeftEyeRight]->x, a.front[FrontPoint::LeftEyeRight]->y);
     core->EditViewMouseDown(&edit, &front, &profile, b.x, b.y);
-    EXPECT_EQ(core->grabbedPoint, a.front[3]);
+    EXPECT_EQ(core->grabbedPoint, a.front[FrontPoint::LeftEyeRight]);
     core->EditViewMouseMove(&edit, &front, &profile, b.x + 10, b.y);
     core->EditViewMouseUp(&edit, &front, &profile, b.x + 10, b.y);
-    EXPECT_EQ(a.front[3]->x, 1020);
-    EXPECT_EQ(a.front[1]->x, 900);
+    EXPECT_EQ(a.front[FrontPoint::LeftEyeRight]->x, 1020);
+    EXPECT_EQ(a.front[FrontPoint::LeftEyeCenter]->x, 900);
 
     // A press over no point grabs nothing and moves nothing.
     core->EditViewMouseDown(&edit, &front, &profile, 45, 79);
@@ -410,38 +415,38 @@ TEST_F(Editor, DraggedPointStaysInsideThePhoto)
     LoadPhoto(1, 1220, 916);
     SpreadPoints();
     THeadAttributes& a = *core->headAttributes;
-    THPoint* ear = a.profile[13];  // a point without points below it
+    THPoint* chin = a.profile[ProfilePoint::BottomHead];  // a point without points below it
     TImage edit(697, 613), front(200, 200), profile(200, 200);
     core->SetEditMode(&edit, 2);
-    const int vx = ear->x / 2 + 43, vy = ear->y / 2 + 77;
+    const int vx = chin->x / 2 + 43, vy = chin->y / 2 + 77;
     core->EditViewMouseDown(&edit, &front, &profile, vx, vy);
-    ASSERT_EQ(core->grabbedPoint, ear);
+    ASSERT_EQ(core->grabbedPoint, chin);
     core->EditViewMouseMove(&edit, &front, &profile, -500, -500);
-    EXPECT_EQ(ear->x, 0);
-    EXPECT_EQ(ear->y, 0);
+    EXPECT_EQ(chin->x, 0);
+    EXPECT_EQ(chin->y, 0);
     core->EditViewMouseMove(&edit, &front, &profile, 5000, 5000);
-    EXPECT_EQ(ear->x, 1219);
-    EXPECT_EQ(ear->y, 915);
+    EXPECT_EQ(chin->x, 1219);
+    EXPECT_EQ(chin->y, 915);
     core->EditViewMouseUp(&edit, &front, &profile, 5000, 5000);
-    EXPECT_EQ(ear->x, 1219);
+    EXPECT_EQ(chin->x, 1219);
 
     // A centre drags its borders along: the whole group stays inside.
-    THPoint* centre = a.profile[5];
+    THPoint* centre = a.profile[ProfilePoint::EarCenter];
     centre->MoveTo(600, 450);
-    a.profile[6]->SetPosition(560, 450);  // 40 to the left
-    a.profile[7]->SetPosition(650, 450);  // 50 to the right
-    a.profile[8]->SetPosition(600, 380);  // 70 above
-    a.profile[9]->SetPosition(600, 540);  // 90 below
+    a.profile[ProfilePoint::EarLeft]->SetPosition(560, 450);  // 40 to the left
+    a.profile[ProfilePoint::EarRight]->SetPosition(650, 450);  // 50 to the right
+    a.profile[ProfilePoint::EarTop]->SetPosition(600, 380);  // 70 above
+    a.profile[ProfilePoint::EarBottom]->SetPosition(600, 540);  // 90 below
     core->EditViewMouseDown(&edit, &front, &profile, 300 + 43, 225 + 77);
     ASSERT_EQ(core->grabbedPoint, centre);
     core->EditViewMouseMove(&edit, &front, &profile, -500, 5000);
     EXPECT_EQ(centre->x, 40);
     EXPECT_EQ(centre->y, 915 - 90);
-    EXPECT_EQ(a.profile[6]->x, 0);
-    EXPECT_EQ(a.profile[9]->y, 915);
+    EXPECT_EQ(a.profile[ProfilePoint::EarLeft]->x, 0);
+    EXPECT_EQ(a.profile[ProfilePoint::EarBottom]->y, 915);
     core->EditViewMouseMove(&edit, &front, &profile, 5000, -500);
-    EXPECT_EQ(a.profile[7]->x, 1219);
-    EXPECT_EQ(a.profile[8]->y, 0);
+    EXPECT_EQ(a.profile[ProfilePoint::EarRight]->x, 1219);
+    EXPECT_EQ(a.profile[ProfilePoint::EarTop]->y, 0);
     core->EditViewMouseUp(&edit, &front, &profile, 5000, -500);
 }
 
@@ -506,7 +511,7 @@ TEST_F(Editor, OrientationMirrorsPointsAndFlipsThePhotoOnce)
 
     // The same orientation again: nothing but the redraw.
     core->SetProfileOrientation(&profile, &edit, 1 - old);
-    EXPECT_EQ(a.profile[3]->x, width - 70);
+    EXPECT_EQ(a.profile[ProfilePoint::NoseTip]->x, width - 70);
     EXPECT_EQ(cv::norm(before, core->recognizer->profileImage, cv::NORM_L1), 0.0);
 
     // The user's choice: the stored photo is flipped in place.

@@ -32,8 +32,8 @@
 #include "recognition/Hierarchicaltree.h"
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
-#include "tests/core/GenericViews.h"
-#include "tests/core/TestHelpers.h"
+#include "testing/GenericViews.h"
+#include "testing/TestHelpers.h"
 
 namespace {
 
@@ -145,9 +145,11 @@ TEST_F(GenericIdentity, PhotosShowTheMarksAtTheFeaturePoints)
     // The fixture itself: the cameras and the feature file agree, so the photos show the nose mark
     // at the front nose tip, the ear mark at the profile's ear centre, skin at the head centre.
     const THeadAttributes& points = *Core().headAttributes;
-    const cv::Vec3b nose = shared->front.at<cv::Vec3b>(points.front[16]->y, points.front[16]->x);
-    const cv::Vec3b ear = shared->side.at<cv::Vec3b>(points.profile[5]->y, points.profile[5]->x);
-    const cv::Vec3b cheek = shared->front.at<cv::Vec3b>(points.front[16]->y, (points.front[16]->x + points.front[25]->x) / 2);
+    const THPoint* tip = points.front[FrontPoint::NoseTip];
+    const THPoint* earCentre = points.profile[ProfilePoint::EarCenter];
+    const cv::Vec3b nose = shared->front.at<cv::Vec3b>(tip->y, tip->x);
+    const cv::Vec3b ear = shared->side.at<cv::Vec3b>(earCentre->y, earCentre->x);
+    const cv::Vec3b cheek = shared->front.at<cv::Vec3b>(tip->y, (tip->x + points.front[FrontPoint::LeftHead]->x) / 2);
     EXPECT_LT(cv::norm(cv::Vec3d(nose) - cv::Vec3d(kMarks[0].colour)), 60.0) << nose;
     EXPECT_LT(cv::norm(cv::Vec3d(ear) - cv::Vec3d(kMarks[2].colour)), 60.0) << ear;
     EXPECT_LT(cv::norm(cv::Vec3d(cheek) - cv::Vec3d(kSkin)), 30.0) << cheek;
@@ -182,13 +184,14 @@ struct AtlasOfPhotos {
     TAtlasLayout layout = TTextureCreator::MeasureAtlas(&points);
     cv::Point2d Front(cv::Point2d px) const
     {
-        return {(px.x - points.front[2]->x + layout.Q + layout.M) / layout.Wa,
-                1.0 - (px.y - points.front[24]->y + layout.M) / layout.Ha};
+        return {(px.x - points.front[FrontPoint::LeftEyeLeft]->x + layout.Q + layout.M) / layout.Wa,
+                1.0 - (px.y - points.front[FrontPoint::TopHead]->y + layout.M) / layout.Ha};
     }
     cv::Point2d Profile(cv::Point2d px, bool mirrored) const
     {
-        const double u = mirrored ? points.profile[11]->x + layout.M - px.x : px.x + layout.Wa - layout.M - points.profile[11]->x;
-        return {u / layout.Wa, 1.0 - (px.y - points.profile[12]->y + layout.M) / layout.Ha};
+        const int back = points.profile[ProfilePoint::RightHead]->x;
+        const double u = mirrored ? back + layout.M - px.x : px.x + layout.Wa - layout.M - back;
+        return {u / layout.Wa, 1.0 - (px.y - points.profile[ProfilePoint::TopHead]->y + layout.M) / layout.Ha};
     }
 };
 
@@ -210,8 +213,9 @@ TEST_F(GenericIdentity, TextureCoordinatesAreWhereThePhotosShowEachCorner)
     ASSERT_EQ(leftEar.size(), p.size() / 3);
     ASSERT_EQ(rightEar.size(), p.size() / 3);
     const THPoint* const* f = Core().headAttributes->front;
-    const double xl = (f[2]->x - front.cx) / front.ppu + 0.45, xr = (f[8]->x - front.cx) / front.ppu - 0.45;
-    const double zChin = (front.cy - f[23]->y) / front.ppu;
+    const double xl = (f[FrontPoint::LeftEyeLeft]->x - front.cx) / front.ppu + 0.45;
+    const double xr = (f[FrontPoint::RightEyeRight]->x - front.cx) / front.ppu - 0.45;
+    const double zChin = (front.cy - f[FrontPoint::BottomHead]->y) / front.ppu;
     auto frontPx = [&](size_t v) { return cv::Point2d(front.cx + front.ppu * p[3 * v], front.cy - front.ppu * p[3 * v + 2]); };
     auto sidePx = [&](size_t v) { return cv::Point2d(side.cx + side.ppu * p[3 * v + 1], side.cy - side.ppu * p[3 * v + 2]); };
     struct Region {
@@ -277,8 +281,9 @@ TEST_F(GenericIdentity, HeadTextureShowsTheFeaturesWhereThePhotosShowThem)
     ASSERT_FALSE(atlas.empty());
     const AtlasOfPhotos photos{*Core().headAttributes};
     const THPoint* const* f = Core().headAttributes->front;
-    const THPoint* ear = Core().headAttributes->profile[5];
-    const cv::Point2d at[] = {photos.Front({double(f[16]->x), double(f[16]->y)}), photos.Front({double(f[11]->x), double(f[11]->y)}),
+    const THPoint* ear = Core().headAttributes->profile[ProfilePoint::EarCenter];
+    const cv::Point2d at[] = {photos.Front({double(f[FrontPoint::NoseTip]->x), double(f[FrontPoint::NoseTip]->y)}),
+                              photos.Front({double(f[FrontPoint::MouthCenter]->x), double(f[FrontPoint::MouthCenter]->y)}),
                               photos.Profile({double(ear->x), double(ear->y)}, true), photos.Profile({double(ear->x), double(ear->y)}, false)};
     for (size_t i = 0; i < std::size(at); ++i) {
         const Mark& m = kMarks[i];

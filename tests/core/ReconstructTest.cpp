@@ -22,7 +22,7 @@
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
 #include "tests/core/CoreFixture.h"
-#include "tests/e2e/HeadInvariants.h"
+#include "testing/HeadInvariants.h"
 
 namespace {
 
@@ -358,16 +358,16 @@ TEST_F(Reconstruct, ReversedBordersAreOrderedAndStaySo)
     const std::vector<float> ordered = Geometry(core, 0, 0).positions;
     THPoint* const* f = core.headAttributes->front;
     THPoint* const* p = core.headAttributes->profile;
-    std::swap(f[25]->x, f[26]->x);
-    std::swap(f[23]->y, f[24]->y);
-    std::swap(p[10]->x, p[11]->x);
-    std::swap(p[12]->y, p[13]->y);
+    std::swap(f[FrontPoint::LeftHead]->x, f[FrontPoint::RightHead]->x);
+    std::swap(f[FrontPoint::BottomHead]->y, f[FrontPoint::TopHead]->y);
+    std::swap(p[ProfilePoint::LeftHead]->x, p[ProfilePoint::RightHead]->x);
+    std::swap(p[ProfilePoint::TopHead]->y, p[ProfilePoint::BottomHead]->y);
     core.Reconstruct();
     EXPECT_EQ(Geometry(core, 0, 0).positions, ordered);
-    EXPECT_LT(f[25]->x, f[26]->x);
-    EXPECT_LT(f[24]->y, f[23]->y);
-    EXPECT_LT(p[10]->x, p[11]->x);
-    EXPECT_LT(p[12]->y, p[13]->y);
+    EXPECT_LT(f[FrontPoint::LeftHead]->x, f[FrontPoint::RightHead]->x);
+    EXPECT_LT(f[FrontPoint::TopHead]->y, f[FrontPoint::BottomHead]->y);
+    EXPECT_LT(p[ProfilePoint::LeftHead]->x, p[ProfilePoint::RightHead]->x);
+    EXPECT_LT(p[ProfilePoint::TopHead]->y, p[ProfilePoint::BottomHead]->y);
 }
 
 // Points never placed get the defaults for each photo's own size, so the head texture is cut from
@@ -440,7 +440,7 @@ TEST_F(Reconstruct, ImpossibleAtlasKeepsTheEarlierTextureAndStillBuildsTheHead)
     ASSERT_TRUE(core.reconstructed);
     const std::string atlasBefore = FileBytes(Textures() / "headtexture.bmp");
     THPoint* const* f = core.headAttributes->front;
-    f[8]->x = f[2]->x;  // the eyes span nothing: no atlas
+    f[FrontPoint::RightEyeRight]->x = f[FrontPoint::LeftEyeLeft]->x;  // the eyes span nothing: no atlas
     ScopedMessageCapture messages;
     core.Reconstruct();
     EXPECT_EQ(messages.Texts().size(), 1u);
@@ -538,7 +538,7 @@ const FailureCase failures[] = {
          Write(fx, "data/models/eyes.dae", text);
      }},
     {"front head width 0", "head borders",
-     [](CoreFixture& fx) { fx.core->headAttributes->front[26]->x = fx.core->headAttributes->front[25]->x; }},
+     [](CoreFixture& fx) { fx.core->headAttributes->front[FrontPoint::RightHead]->x = fx.core->headAttributes->front[FrontPoint::LeftHead]->x; }},
 };
 
 TEST_F(Reconstruct, FailuresKeepThePreviousHeadExactly)

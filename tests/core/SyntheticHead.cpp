@@ -9,7 +9,7 @@
 
 #include "core/Deformation.h"
 #include "core/Weightmanager.h"
-#include "tests/core/TestHelpers.h"
+#include "testing/TestHelpers.h"
 #include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
@@ -359,49 +359,49 @@ void ProjectFeaturePoints(const TSyntheticHead& head, float ppu, THeadAttributes
                   RightEar = stretch(g.rightEar);
     THPoint* const* f = points.front;
     THPoint* const* p = points.profile;
-    f[0]->SetPosition(fx(0.5f * (minX + maxX)), py(0.5f * (maxZ + chinZ)));
-    f[1]->SetPosition(fx(LeftEye.x), py(LeftEye.z));
-    f[2]->SetPosition(fx(leftEye.minA), py(LeftEye.z));
-    f[3]->SetPosition(fx(leftEye.maxA), py(LeftEye.z));
-    f[4]->SetPosition(fx(LeftEye.x), py(leftEye.maxB));
-    f[5]->SetPosition(fx(LeftEye.x), py(leftEye.minB));
-    f[6]->SetPosition(fx(RightEye.x), py(RightEye.z));
-    f[7]->SetPosition(fx(rightEye.minA), py(RightEye.z));
-    f[8]->SetPosition(fx(rightEye.maxA), py(RightEye.z));
-    f[9]->SetPosition(fx(RightEye.x), py(rightEye.maxB));
-    f[10]->SetPosition(fx(RightEye.x), py(rightEye.minB));
-    f[11]->SetPosition(fx(Mouth.x), py(Mouth.z));
-    f[12]->SetPosition(fx(mouth.minA), py(Mouth.z));
-    f[13]->SetPosition(fx(mouth.maxA), py(Mouth.z));
-    f[14]->SetPosition(fx(Mouth.x), py(mouth.maxB));
-    f[15]->SetPosition(fx(Mouth.x), py(mouth.minB));
-    f[16]->SetPosition(fx(head.tipX), py(head.tipZ));
-    f[17]->SetPosition(fx(nose.minA), py(head.tipZ));
-    f[18]->SetPosition(fx(nose.maxA), py(head.tipZ));
-    f[19]->SetPosition(fx(head.tipX), py(nose.maxB));
-    f[20]->SetPosition(fx(head.tipX), py(nose.minB));
-    f[21]->SetPosition(fx(LeftEar.x), py(LeftEar.z));
-    f[22]->SetPosition(fx(RightEar.x), py(RightEar.z));
-    f[23]->SetPosition(fx(0), py(chinZ));
-    f[24]->SetPosition(fx(0), py(maxZ));
-    f[25]->SetPosition(fx(minX), py(0));
-    f[26]->SetPosition(fx(maxX), py(0));
+    f[FrontPoint::HeadCenter]->SetPosition(fx(0.5f * (minX + maxX)), py(0.5f * (maxZ + chinZ)));
+    f[FrontPoint::LeftEyeCenter]->SetPosition(fx(LeftEye.x), py(LeftEye.z));
+    f[FrontPoint::LeftEyeLeft]->SetPosition(fx(leftEye.minA), py(LeftEye.z));
+    f[FrontPoint::LeftEyeRight]->SetPosition(fx(leftEye.maxA), py(LeftEye.z));
+    f[FrontPoint::LeftEyeTop]->SetPosition(fx(LeftEye.x), py(leftEye.maxB));
+    f[FrontPoint::LeftEyeBottom]->SetPosition(fx(LeftEye.x), py(leftEye.minB));
+    f[FrontPoint::RightEyeCenter]->SetPosition(fx(RightEye.x), py(RightEye.z));
+    f[FrontPoint::RightEyeLeft]->SetPosition(fx(rightEye.minA), py(RightEye.z));
+    f[FrontPoint::RightEyeRight]->SetPosition(fx(rightEye.maxA), py(RightEye.z));
+    f[FrontPoint::RightEyeTop]->SetPosition(fx(RightEye.x), py(rightEye.maxB));
+    f[FrontPoint::RightEyeBottom]->SetPosition(fx(RightEye.x), py(rightEye.minB));
+    f[FrontPoint::MouthCenter]->SetPosition(fx(Mouth.x), py(Mouth.z));
+    f[FrontPoint::MouthLeft]->SetPosition(fx(mouth.minA), py(Mouth.z));
+    f[FrontPoint::MouthRight]->SetPosition(fx(mouth.maxA), py(Mouth.z));
+    f[FrontPoint::MouthTop]->SetPosition(fx(Mouth.x), py(mouth.maxB));
+    f[FrontPoint::MouthBottom]->SetPosition(fx(Mouth.x), py(mouth.minB));
+    f[FrontPoint::NoseTip]->SetPosition(fx(head.tipX), py(head.tipZ));
+    f[FrontPoint::NoseLeft]->SetPosition(fx(nose.minA), py(head.tipZ));
+    f[FrontPoint::NoseRight]->SetPosition(fx(nose.maxA), py(head.tipZ));
+    f[FrontPoint::NoseTop]->SetPosition(fx(head.tipX), py(nose.maxB));
+    f[FrontPoint::NoseBottom]->SetPosition(fx(head.tipX), py(nose.minB));
+    f[FrontPoint::LeftEar]->SetPosition(fx(LeftEar.x), py(LeftEar.z));
+    f[FrontPoint::RightEar]->SetPosition(fx(RightEar.x), py(RightEar.z));
+    f[FrontPoint::BottomHead]->SetPosition(fx(0), py(chinZ));
+    f[FrontPoint::TopHead]->SetPosition(fx(0), py(maxZ));
+    f[FrontPoint::LeftHead]->SetPosition(fx(minX), py(0));
+    f[FrontPoint::RightHead]->SetPosition(fx(maxX), py(0));
 
     const TSyntheticVertex& noseTop = head.corners[nose.maxBCorner];
-    p[0]->SetPosition(px(0.5f * (minY + maxY)), py(0.5f * (maxZ + chinZ)));
-    p[1]->SetPosition(px(LeftEye.y), py(LeftEye.z));
-    p[2]->SetPosition(px(Mouth.y), py(Mouth.z));
-    p[3]->SetPosition(px(head.tipY), py(head.tipZ));
-    p[4]->SetPosition(px(noseTop.y), py(noseTop.z));
-    p[5]->SetPosition(px(LeftEar.y), py(LeftEar.z));
-    p[6]->SetPosition(px(ear.minA), py(LeftEar.z));
-    p[7]->SetPosition(px(ear.maxA), py(LeftEar.z));
-    p[8]->SetPosition(px(LeftEar.y), py(ear.maxB));
-    p[9]->SetPosition(px(LeftEar.y), py(ear.minB));
-    p[10]->SetPosition(px(minY), py(0));
-    p[11]->SetPosition(px(maxY), py(0));
-    p[12]->SetPosition(px(0), py(maxZ));
-    p[13]->SetPosition(px(0), py(chinZ));
+    p[ProfilePoint::HeadCenter]->SetPosition(px(0.5f * (minY + maxY)), py(0.5f * (maxZ + chinZ)));
+    p[ProfilePoint::EyeCenter]->SetPosition(px(LeftEye.y), py(LeftEye.z));
+    p[ProfilePoint::MouthCenter]->SetPosition(px(Mouth.y), py(Mouth.z));
+    p[ProfilePoint::NoseTip]->SetPosition(px(head.tipY), py(head.tipZ));
+    p[ProfilePoint::NoseRoot]->SetPosition(px(noseTop.y), py(noseTop.z));
+    p[ProfilePoint::EarCenter]->SetPosition(px(LeftEar.y), py(LeftEar.z));
+    p[ProfilePoint::EarLeft]->SetPosition(px(ear.minA), py(LeftEar.z));
+    p[ProfilePoint::EarRight]->SetPosition(px(ear.maxA), py(LeftEar.z));
+    p[ProfilePoint::EarTop]->SetPosition(px(LeftEar.y), py(ear.maxB));
+    p[ProfilePoint::EarBottom]->SetPosition(px(LeftEar.y), py(ear.minB));
+    p[ProfilePoint::LeftHead]->SetPosition(px(minY), py(0));
+    p[ProfilePoint::RightHead]->SetPosition(px(maxY), py(0));
+    p[ProfilePoint::TopHead]->SetPosition(px(0), py(maxZ));
+    p[ProfilePoint::BottomHead]->SetPosition(px(0), py(chinZ));
     points.profileOrientation = 0;
 }
 

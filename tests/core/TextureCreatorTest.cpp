@@ -17,7 +17,7 @@
 #include "platform/base/Messages.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
-#include "tests/core/TestHelpers.h"
+#include "testing/TestHelpers.h"
 
 namespace {
 // The generic head whose layout references the worked atlas is laid out for.
@@ -288,15 +288,15 @@ TEST(AtlasMeasures, RoundsHalvesToEven)
 {
     THeadAttributes points;
     SetWorkedAtlasPoints(points);
-    points.front[25]->x = 350;
-    points.front[26]->x = 400;  // W = 50: O = rounded(4.5) = 4, S = 5
-    points.front[24]->y = 100;
-    points.front[23]->y = 130;  // H = 30: M = rounded(4.5) = 4
+    points.front[FrontPoint::LeftHead]->x = 350;
+    points.front[FrontPoint::RightHead]->x = 400;  // W = 50: O = rounded(4.5) = 4, S = 5
+    points.front[FrontPoint::TopHead]->y = 100;
+    points.front[FrontPoint::BottomHead]->y = 130;  // H = 30: M = rounded(4.5) = 4
     const TAtlasLayout a = TC::MeasureAtlas(&points);
     EXPECT_EQ(a.O, 4);
     EXPECT_EQ(a.S, 5);
     EXPECT_EQ(a.M, 4);
-    points.front[26]->x = 375;  // W = 25: S = rounded(2.5) = 2
+    points.front[FrontPoint::RightHead]->x = 375;  // W = 25: S = rounded(2.5) = 2
     EXPECT_EQ(TC::MeasureAtlas(&points).S, 2);
 }
 
@@ -307,10 +307,10 @@ TEST(AtlasMeasures, ImpossibleSetsAreRefused)
         void (*change)(THeadAttributes&);
     };
     const Case cases[] = {
-        {"face height 0", [](THeadAttributes& p) { p.front[23]->y = p.front[24]->y; }},
-        {"eye span 0", [](THeadAttributes& p) { p.front[8]->x = p.front[2]->x; }},
-        {"Q < 0", [](THeadAttributes& p) { p.profile[11]->x = p.profile[1]->x + 5; }},
-        {"atlas too large", [](THeadAttributes& p) { p.profile[11]->x = 200000; }},
+        {"face height 0", [](THeadAttributes& p) { p.front[FrontPoint::BottomHead]->y = p.front[FrontPoint::TopHead]->y; }},
+        {"eye span 0", [](THeadAttributes& p) { p.front[FrontPoint::RightEyeRight]->x = p.front[FrontPoint::LeftEyeLeft]->x; }},
+        {"Q < 0", [](THeadAttributes& p) { p.profile[ProfilePoint::RightHead]->x = p.profile[ProfilePoint::EyeCenter]->x + 5; }},
+        {"atlas too large", [](THeadAttributes& p) { p.profile[ProfilePoint::RightHead]->x = 200000; }},
     };
     for (const Case& c : cases) {
         THeadAttributes points;
@@ -566,7 +566,8 @@ struct WarpFixture {
     }
     TTexCoord FrontCoord(const THPoint* p) const
     {
-        return AtlasCoordOf(p->x - points.front[2]->x + layout.Q + layout.M, p->y - points.front[24]->y + layout.M);
+        return AtlasCoordOf(p->x - points.front[FrontPoint::LeftEyeLeft]->x + layout.Q + layout.M,
+                            p->y - points.front[FrontPoint::TopHead]->y + layout.M);
     }
 };
 
@@ -584,11 +585,11 @@ TEST(TextureFit, GlobalFitAndEyeWarpOfAVertexOnTheGenericEyeCentre)
     const size_t eye = fx.Add(0.4429995f, 0.5326073f);  // R1, the generic left eye centre
     TC::FitTextureCoordinates(&fx.points, fx.layout, &fx.head, nullptr, &fx.weights, kGeneric);
 
-    const TTexCoord nose = fx.FrontCoord(fx.points.front[16]);
+    const TTexCoord nose = fx.FrontCoord(fx.points.front[FrontPoint::NoseTip]);
     const TTexCoord offset{nose.u - 0.5151004f, nose.v - 0.42300156f};
     // With scale 1 the fit is a pure shift by offset.
     const TTexCoord R1f{0.4429995f + offset.u, 0.5326073f + offset.v};
-    const TTexCoord T1 = fx.FrontCoord(fx.points.front[1]);
+    const TTexCoord T1 = fx.FrontCoord(fx.points.front[FrontPoint::LeftEyeCenter]);
     const TTexCoord D1{T1.u - R1f.u, T1.v - R1f.v};
     // The left-eye region has no rim vertices: its scale falls back to 1 and the second move is a
     // no-op. The vertex sits on R1' (weight 1), so it moves by the region's share of D1, in u and in v.
@@ -634,7 +635,7 @@ TEST(TextureFit, CoordinatesFollowTheirVerticesRegionalMoves)
         SCOPED_TRACE(c.what);
         WarpFixture still, moved;
         MovedHead head;
-        const TTexCoord nose = still.FrontCoord(still.points.front[16]);
+        const TTexCoord nose = still.FrontCoord(still.points.front[FrontPoint::NoseTip]);
         const TTexCoord offset{nose.u - 0.5151004f, nose.v - 0.42300156f};
         for (WarpFixture* fx : {&still, &moved}) {
             fx->Add(0.1f, 0.1f, {TWeightManager::face_borders});
@@ -686,12 +687,12 @@ TEST(TextureFit, ThePhotosEyeGoesWhereTheMeshsEyeIs)
         fx.head.positions = head.after;
         TC::FitTextureCoordinates(&fx.points, fx.layout, &fx.head, nullptr, &fx.weights, kGeneric, &head.deformed);
 
-        const TTexCoord nose = fx.FrontCoord(fx.points.front[16]);
+        const TTexCoord nose = fx.FrontCoord(fx.points.front[FrontPoint::NoseTip]);
         // Where the mesh's eye is drawn: the generic eye moved by the global fit (a shift here) and
         // by the mesh's move at 100 front pixels a unit (depth does not show in the front).
         const TTexCoord mesh{0.4429995f + nose.u - 0.5151004f + float(m.x) * 100 / 766,
                              0.5326073f + nose.v - 0.42300156f + float(m.z) * 100 / 520};
-        const TTexCoord T1 = fx.FrontCoord(fx.points.front[1]);
+        const TTexCoord T1 = fx.FrontCoord(fx.points.front[FrontPoint::LeftEyeCenter]);
         const TTexCoord got = fx.Coord(eye);
         EXPECT_NEAR(got.u, mesh.u + kLeftEyeShare * (T1.u - mesh.u), 2e-5) << m.x << " " << m.z;
         EXPECT_NEAR(got.v, mesh.v + kLeftEyeShare * (T1.v - mesh.v), 2e-5) << m.x << " " << m.z;
@@ -749,9 +750,9 @@ TEST(TextureFit, HairsAreShrunkAroundHalfTheirMeanOntoTheEarTarget)
     fx.hairs.texCoords = {0.5f, 0.5f, 0.7f, 0.3f};  // sums u 1.2, v 0.8 over 4 floats: c = (0.3, 0.2)
     const TTexCoord hairTarget = TC::FitTextureCoordinates(&fx.points, fx.layout, nullptr, &fx.hairs, &fx.weights, kGeneric);
     // T4: the profile ear centre in the mirrored left part, raised by 0.1.
-    const THPoint* ear = fx.points.profile[5];
-    const TTexCoord T4 = fx.AtlasCoordOf(fx.points.profile[11]->x + fx.layout.M - ear->x,
-                                         ear->y - fx.points.profile[12]->y + fx.layout.M);
+    const THPoint* ear = fx.points.profile[ProfilePoint::EarCenter];
+    const TTexCoord T4 = fx.AtlasCoordOf(fx.points.profile[ProfilePoint::RightHead]->x + fx.layout.M - ear->x,
+                                         ear->y - fx.points.profile[ProfilePoint::TopHead]->y + fx.layout.M);
     EXPECT_NEAR(hairTarget.u, T4.u, 1e-6);
     EXPECT_NEAR(hairTarget.v, T4.v + 0.1f, 1e-6);
     EXPECT_NEAR(fx.hairs.texCoords[0], (0.5f - 0.3f) * 0.3f + hairTarget.u, 1e-6);
@@ -790,10 +791,10 @@ TEST(PatchGroups, TinyFaceSkipsTheLoopsInsteadOfLoopingForever)
 {
     THeadAttributes points;
     SetWorkedAtlasPoints(points);
-    points.front[24]->y = 300;
-    points.front[23]->y = 305;  // Hs = 5: Hs div 8 = 0
-    points.front[25]->x = 497;
-    points.front[26]->x = 503;  // Ws = 6: Ws div 8 = 0
+    points.front[FrontPoint::TopHead]->y = 300;
+    points.front[FrontPoint::BottomHead]->y = 305;  // Hs = 5: Hs div 8 = 0
+    points.front[FrontPoint::LeftHead]->x = 497;
+    points.front[FrontPoint::RightHead]->x = 503;  // Ws = 6: Ws div 8 = 0
     const TAtlasLayout a = TC::MeasureAtlas(&points);
     ASSERT_TRUE(a.valid) << a.problem;
     cv::Mat atlas = Coded(a.Wa, a.Ha, 5);
@@ -873,15 +874,17 @@ TEST(PatchGroups, EyePatchOfAFarDraggedBorderCostsNoMoreThanTheAtlas)
         p->x *= 4, p->y *= 4;
     for (THPoint* p : points.profile)
         p->x *= 4, p->y *= 4;
-    points.front[5]->y += 4000;
+    points.front[FrontPoint::LeftEyeBottom]->y += 4000;
     const TAtlasLayout a = TC::MeasureAtlas(&points);
     ASSERT_TRUE(a.valid) << a.problem;
     ASSERT_EQ(a.Wa, 3064);
     ASSERT_EQ(a.Ha, 2080);
     const THPoint* const* f = points.front;
-    const int eyeH = f[5]->y - f[4]->y, half = (f[3]->x - f[2]->x) / 2, anchorX = a.Q + a.M;
+    const int eyeH = f[FrontPoint::LeftEyeBottom]->y - f[FrontPoint::LeftEyeTop]->y;
+    const int half = (f[FrontPoint::LeftEyeRight]->x - f[FrontPoint::LeftEyeLeft]->x) / 2, anchorX = a.Q + a.M;
     const int radius = static_cast<int>(std::nearbyint(0.6 * eyeH * 1.4));
-    const int cy = f[5]->y - f[24]->y + a.M + static_cast<int>(std::nearbyint(0.03 * (f[23]->y - f[24]->y)));
+    const int cy = f[FrontPoint::LeftEyeBottom]->y - f[FrontPoint::TopHead]->y + a.M +
+                   static_cast<int>(std::nearbyint(0.03 * (f[FrontPoint::BottomHead]->y - f[FrontPoint::TopHead]->y)));
     ASSERT_EQ(radius, 3427);
     ASSERT_LT(cy - radius, a.Ha);  // the square overlaps the atlas
 
@@ -889,7 +892,8 @@ TEST(PatchGroups, EyePatchOfAFarDraggedBorderCostsNoMoreThanTheAtlas)
     TTextureCreator creator;
     ResetPeakMemory();
     const double before = CurrentMemory();
-    creator.BlendPatch(atlas, atlas, anchorX + half, cy, anchorX + half, f[1]->y - f[24]->y + a.M, radius, 0.09f);
+    creator.BlendPatch(atlas, atlas, anchorX + half, cy, anchorX + half,
+                       f[FrontPoint::LeftEyeCenter]->y - f[FrontPoint::TopHead]->y + a.M, radius, 0.09f);
     const double grown = PeakMemory() - before;
     ASSERT_GT(before, 0.0) << "no memory figures on this system";
     // Within a copy and a float mask of the atlas (44 MB), not a mask of the whole 6854-pixel square (188 MB).
@@ -902,11 +906,11 @@ TEST(EyeTexture, SquareAroundTheLeftEyesOpening)
 {
     THeadAttributes points;
     SetWorkedAtlasPoints(points);
-    points.front[2]->x = 100;
-    points.front[3]->x = 141;  // N = 20
-    points.front[1]->y = 70;
-    points.front[4]->y = 50;
-    points.front[5]->y = 74;  // middle 62
+    points.front[FrontPoint::LeftEyeLeft]->x = 100;
+    points.front[FrontPoint::LeftEyeRight]->x = 141;  // N = 20
+    points.front[FrontPoint::LeftEyeCenter]->y = 70;
+    points.front[FrontPoint::LeftEyeTop]->y = 50;
+    points.front[FrontPoint::LeftEyeBottom]->y = 74;  // middle 62
     const cv::Mat photo = Coded(300, 200, 3);
     const cv::Mat eye = TC::CreateEyeTexture(photo, &points);
     ASSERT_EQ(eye.cols, 40);
@@ -919,19 +923,19 @@ TEST(EyeTexture, PartlyOutsideStaysBlackAndNarrowEyesGiveNone)
 {
     THeadAttributes points;
     SetWorkedAtlasPoints(points);
-    points.front[2]->x = 290;
-    points.front[3]->x = 310;  // N = 10, square x 290..309 on a 300-wide photo
-    points.front[4]->y = 0;
-    points.front[5]->y = 10;  // middle 5: rows -5..14
+    points.front[FrontPoint::LeftEyeLeft]->x = 290;
+    points.front[FrontPoint::LeftEyeRight]->x = 310;  // N = 10, square x 290..309 on a 300-wide photo
+    points.front[FrontPoint::LeftEyeTop]->y = 0;
+    points.front[FrontPoint::LeftEyeBottom]->y = 10;  // middle 5: rows -5..14
     const cv::Mat photo = Uniform(300, 200, 9, 9, 9);
     const cv::Mat eye = TC::CreateEyeTexture(photo, &points);
     ASSERT_EQ(eye.cols, 20);
     EXPECT_EQ(At(eye, 0, 0), cv::Vec3b(0, 0, 0));    // row -5
     EXPECT_EQ(At(eye, 15, 10), cv::Vec3b(0, 0, 0));  // column 305
     EXPECT_EQ(At(eye, 5, 10), cv::Vec3b(9, 9, 9));
-    points.front[3]->x = 291;  // width 1: N = 0
+    points.front[FrontPoint::LeftEyeRight]->x = 291;  // width 1: N = 0
     EXPECT_TRUE(TC::CreateEyeTexture(photo, &points).empty());
-    points.front[3]->x = 280;  // borders reversed
+    points.front[FrontPoint::LeftEyeRight]->x = 280;  // borders reversed
     EXPECT_TRUE(TC::CreateEyeTexture(photo, &points).empty());
 }
 
@@ -994,11 +998,11 @@ TEST_F(CreateTextureTest, ImpossiblePointsGiveAMessageAndChangeNothing)
         const char* what;
         void (*change)(THeadAttributes&);
     } cases[] = {
-        {"front face height 0", [](THeadAttributes& p) { p.front[23]->y = p.front[24]->y; }},
-        {"profile face height 0", [](THeadAttributes& p) { p.profile[13]->y = p.profile[12]->y; }},
-        {"eye span 0", [](THeadAttributes& p) { p.front[8]->x = p.front[2]->x; }},
-        {"Q < 0", [](THeadAttributes& p) { p.profile[11]->x = p.profile[1]->x; }},
-        {"enormous enlargement", [](THeadAttributes& p) { p.front[23]->y = p.front[24]->y + 1; }},
+        {"front face height 0", [](THeadAttributes& p) { p.front[FrontPoint::BottomHead]->y = p.front[FrontPoint::TopHead]->y; }},
+        {"profile face height 0", [](THeadAttributes& p) { p.profile[ProfilePoint::BottomHead]->y = p.profile[ProfilePoint::TopHead]->y; }},
+        {"eye span 0", [](THeadAttributes& p) { p.front[FrontPoint::RightEyeRight]->x = p.front[FrontPoint::LeftEyeLeft]->x; }},
+        {"Q < 0", [](THeadAttributes& p) { p.profile[ProfilePoint::RightHead]->x = p.profile[ProfilePoint::EyeCenter]->x; }},
+        {"enormous enlargement", [](THeadAttributes& p) { p.front[FrontPoint::BottomHead]->y = p.front[FrontPoint::TopHead]->y + 1; }},
     };
     for (const auto& c : cases) {
         THeadAttributes points;
@@ -1026,7 +1030,7 @@ TEST_F(CreateTextureTest, SmallerProfileFaceIsEnlarged)
     EXPECT_EQ(atlas.cols, 766);
     EXPECT_EQ(atlas.rows, 520);
     // The caller's points are left as they were.
-    EXPECT_EQ(fx.points.profile[11]->x, 275);
+    EXPECT_EQ(fx.points.profile[ProfilePoint::RightHead]->x, 275);
 }
 
 TEST(CreateTextureRealPhotos, AstronautFrontAndMonaProfile)
@@ -1051,8 +1055,8 @@ TEST(CreateTextureRealPhotos, AstronautFrontAndMonaProfile)
     ASSERT_FALSE(atlas.empty());
     // The front part of the atlas shows the photo's centre: compare a patch below the eyes with the photo.
     THeadAttributes* scaledCopy = nullptr;
-    const int Hf = std::abs(points.front[23]->y - points.front[24]->y);
-    const int Hp = std::abs(points.profile[13]->y - points.profile[12]->y);
+    const int Hf = std::abs(points.front[FrontPoint::BottomHead]->y - points.front[FrontPoint::TopHead]->y);
+    const int Hp = std::abs(points.profile[ProfilePoint::BottomHead]->y - points.profile[ProfilePoint::TopHead]->y);
     cv::Mat frontWork = front;
     if (Hf < Hp) {
         const float s = static_cast<float>(Hp) / Hf;
@@ -1066,10 +1070,11 @@ TEST(CreateTextureRealPhotos, AstronautFrontAndMonaProfile)
     const TAtlasLayout a = TC::MeasureAtlas(copy.get());
     EXPECT_EQ(atlas.cols, a.Wa);
     EXPECT_EQ(atlas.rows, a.Ha);
-    const int ax = a.Q + a.M + (copy->front[3]->x - copy->front[2]->x);  // right of the left eye
-    const int ay = copy->front[16]->y - copy->front[24]->y + a.M;        // nose height: no patch there
+    const int ax = a.Q + a.M + (copy->front[FrontPoint::LeftEyeRight]->x - copy->front[FrontPoint::LeftEyeLeft]->x);  // right of the left eye
+    const int ay = copy->front[FrontPoint::NoseTip]->y - copy->front[FrontPoint::TopHead]->y + a.M;        // nose height: no patch there
     const cv::Vec3b got = At(atlas, ax, ay);
-    const cv::Vec3b expected = At(frontWork, ax + copy->front[2]->x - a.M - a.Q, ay + copy->front[24]->y - a.M);
+    const cv::Vec3b expected =
+        At(frontWork, ax + copy->front[FrontPoint::LeftEyeLeft]->x - a.M - a.Q, ay + copy->front[FrontPoint::TopHead]->y - a.M);
     EXPECT_EQ(got, expected);
 }
 

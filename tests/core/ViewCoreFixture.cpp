@@ -7,7 +7,7 @@
 #include "platform/image/Graphics.h"
 #include "platform/gl/GLContext.h"
 #include "render/Colladaengine.h"
-#include "tests/support/GLSupport.h"
+#include "testing/GLSupport.h"
 
 #include <GL/glew.h>
 

@@ -15,6 +15,6 @@ vultari_test(view_core_tests
              SOURCES "${view_test_dir}/EditorTest.cpp" "${view_test_dir}/ExportColladaTest.cpp"
                      "${view_test_dir}/ViewControlTest.cpp" "${view_test_dir}/ViewFrameTest.cpp"
                      "${view_test_dir}/ViewCoreFixture.cpp"
-             LIBS core gl_recorder vultari_test_gl PkgConfig::ASSIMP LABELS "core;gl")
+             LIBS core gl_recorder vultari_testing_gl PkgConfig::ASSIMP LABELS "core;gl")
 target_compile_definitions(view_core_tests PRIVATE VULTARI_TEST_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
                            VULTARI_DEPS_DIR="${VULTARI_DEPS_DIR}")

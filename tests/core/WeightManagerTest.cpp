@@ -9,7 +9,7 @@
 
 #include "core/Weightmanager.h"
 #include "platform/base/Exception.h"
-#include "tests/core/TestHelpers.h"
+#include "testing/TestHelpers.h"
 
 namespace {
 

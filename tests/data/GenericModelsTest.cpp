@@ -18,17 +18,19 @@
 #include <assimp/scene.h>
 
 #include "collada/Colladaasset.h"
+#include "core/Weightmanager.h"
 #include "platform/base/Numbers.h"
 #include "platform/xml/Xmldocument.h"
 #include "recognition/Generichead.h"
 #include "tests/core/ColladaChecks.h"
-#include "tests/e2e/HeadInvariants.h"
+#include "testing/HeadInvariants.h"
 #include "tools/genhead/Generic.h"
 #include "tools/genhead/Mesh.h"
 #include "tools/genhead/Output.h"
 
 namespace {
 const std::string kData = "data/";  // tests run in the program folder
+using W = TWeightManager;  // the maps' slots
 
 struct P3 {
     float x, y, z;
@@ -264,13 +266,13 @@ TEST_F(GenericModels, NoseTipAndChinMarkTheirCorners) {
             if (weights[slot][i] > 0) v.push_back(i);
         return v;
     };
-    for (int slot : {0, 1}) {
+    for (int slot : {W::tip_of_the_nose, W::head_bottom}) {
         auto v = marked(slot);
         ASSERT_FALSE(v.empty());
         for (size_t i : v) EXPECT_EQ(Dist(Pos(Head(), i), Pos(Head(), v.back()).x, Pos(Head(), v.back()).y, Pos(Head(), v.back()).z), 0.0);
     }
-    P3 tip = Pos(Head(), marked(0).back());
-    P3 chin = Pos(Head(), marked(1).back());
+    P3 tip = Pos(Head(), marked(W::tip_of_the_nose).back());
+    P3 chin = Pos(Head(), marked(W::head_bottom).back());
     for (size_t i = 0; i < Vertices(); ++i) {
         P3 p = Pos(Head(), i);
         EXPECT_GE(p.y, tip.y) << "corner " << i << " lies in front of the nose tip";
@@ -290,8 +292,8 @@ TEST_F(GenericModels, NoseLengthAndEarDepthAreMeasurableAndNoExtentIsZero) {
     const TGeometry& g = Head();
     size_t tipIndex = 0;  // index of the x float of the last nose-tip corner
     for (size_t v = 0; v < Vertices(); ++v)
-        if (weights[0][v] > 0) tipIndex = 3 * v;
-    auto [nlo, nhi, nilo, nihi] = Extent(7, 2);
+        if (weights[W::tip_of_the_nose][v] > 0) tipIndex = 3 * v;
+    auto [nlo, nhi, nilo, nihi] = Extent(W::nose_borders, 2);
     ASSERT_GT(tipIndex, 0u);
     // The reconstruction measures the nose's depth in floats: from the tip to the top of its outline.
     const float noseDepth = std::abs(g.positions[tipIndex + 1] - g.positions[3 * nihi + 1]);
@@ -300,9 +302,11 @@ TEST_F(GenericModels, NoseLengthAndEarDepthAreMeasurableAndNoExtentIsZero) {
     // triangle happens to precede it.
     EXPECT_NE((tipIndex / 3) % 3, 0u);
     EXPECT_NEAR(g.positions[tipIndex - 1], g.positions[tipIndex + 2], 0.4);
-    for (int slot : {3, 5, 7, 9, 11, 13, 14})
+    for (int slot : {W::left_eye_borders, W::right_eye_borders, W::nose_borders, W::mouth_borders, W::left_ear_borders,
+                     W::right_ear_borders, W::face_borders})
         for (int k : {0, 1, 2}) {
-            if (k == 1 && slot != 11 && slot != 13) continue;  // depth: only the ear's is measured
+            // depth: only the ear's is measured
+            if (k == 1 && slot != W::left_ear_borders && slot != W::right_ear_borders) continue;
             auto [lo, hi, ilo, ihi] = Extent(slot, k);
             EXPECT_GT(hi - lo, 0.1f) << kWeightNames[slot] << " axis " << k;
         }
@@ -319,11 +323,11 @@ TEST_F(GenericModels, FeatureMapsAreWholeOnTheirFeatureAndFadeOut) {
         int rim;
     };
     const TGenericHead& g = Facts();
-    const Case cases[] = {{2, g.leftEye.x, g.leftEye.y, g.leftEye.z, 1.0f, 3},
-                          {4, g.rightEye.x, g.rightEye.y, g.rightEye.z, 1.0f, 5},
-                          {8, g.mouth.x, g.mouth.y, g.mouth.z, 1.0f, -1},
-                          {10, g.leftEar.x, g.leftEar.y, g.leftEar.z, 1.0f, -1},
-                          {12, g.rightEar.x, g.rightEar.y, g.rightEar.z, 1.0f, -1}};
+    const Case cases[] = {{W::left_eye, g.leftEye.x, g.leftEye.y, g.leftEye.z, 1.0f, W::left_eye_borders},
+                          {W::right_eye, g.rightEye.x, g.rightEye.y, g.rightEye.z, 1.0f, W::right_eye_borders},
+                          {W::mouth, g.mouth.x, g.mouth.y, g.mouth.z, 1.0f, -1},
+                          {W::left_ear, g.leftEar.x, g.leftEar.y, g.leftEar.z, 1.0f, -1},
+                          {W::right_ear, g.rightEar.x, g.rightEar.y, g.rightEar.z, 1.0f, -1}};
     for (const Case& c : cases) {
         SCOPED_TRACE(kWeightNames[c.slot]);
         size_t nearest = 0;
@@ -351,13 +355,13 @@ TEST_F(GenericModels, FeatureMapsAreWholeOnTheirFeatureAndFadeOut) {
     }
     // The nose map is 1 at the tip.
     for (size_t v = 0; v < Vertices(); ++v)
-        if (weights[0][v] > 0) {
-            EXPECT_EQ(weights[6][v], 1.0f);
+        if (weights[W::tip_of_the_nose][v] > 0) {
+            EXPECT_EQ(weights[W::nose][v], 1.0f);
         }
     // Regions overlap little: nowhere do two maps both come close to 1.
     for (size_t v = 0; v < Vertices(); ++v) {
         float sum = 0;
-        for (int slot : {2, 4, 6, 8, 10, 12}) sum += weights[slot][v];
+        for (int slot : {W::left_eye, W::right_eye, W::nose, W::mouth, W::left_ear, W::right_ear}) sum += weights[slot][v];
         EXPECT_LE(sum, 1.0f + 1e-5f) << "corner " << v;
     }
 }
@@ -379,8 +383,8 @@ TEST_F(GenericModels, AnchorsSitOnTheirFeatures) {
     }
     const TModelPoint leftEar = Facts().leftEar, rightEar = Facts().rightEar, mouth = Facts().mouth;
     // Ears: the anchor is the middle of the ear's outline in the side view.
-    for (int slot : {11, 13}) {
-        const TModelPoint ear = slot == 11 ? leftEar : rightEar;
+    for (int slot : {W::left_ear_borders, W::right_ear_borders}) {
+        const TModelPoint ear = slot == W::left_ear_borders ? leftEar : rightEar;
         auto [ylo, yhi, a, b] = Extent(slot, 1);
         auto [zlo, zhi, c, d] = Extent(slot, 2);
         EXPECT_NEAR(0.5 * (ylo + yhi), ear.y, 0.05) << kWeightNames[slot];
@@ -388,17 +392,17 @@ TEST_F(GenericModels, AnchorsSitOnTheirFeatures) {
     }
     // Ears: the anchor lies across the ear, between its root and its rim, in the front view.
     {
-        auto [lo, hi, a, b] = Extent(11, 0);
+        auto [lo, hi, a, b] = Extent(W::left_ear_borders, 0);
         EXPECT_GT(leftEar.x, lo);
         EXPECT_LT(leftEar.x, hi);
-        auto [lo2, hi2, c, d] = Extent(13, 0);
+        auto [lo2, hi2, c, d] = Extent(W::right_ear_borders, 0);
         EXPECT_GT(rightEar.x, lo2);
         EXPECT_LT(rightEar.x, hi2);
     }
     // Mouth: on the midline, inside its outline, and in the profile where the lips meet: between
     // the fronts of the upper and the lower lip.
-    auto [mxlo, mxhi, e1, e2] = Extent(9, 0);
-    auto [mzlo, mzhi, e3, e4] = Extent(9, 2);
+    auto [mxlo, mxhi, e1, e2] = Extent(W::mouth_borders, 0);
+    auto [mzlo, mzhi, e3, e4] = Extent(W::mouth_borders, 2);
     EXPECT_NEAR(0.5 * (mxlo + mxhi), mouth.x, 0.05);
     EXPECT_NEAR(mouth.x, 0.0, 0.05);
     EXPECT_GT(mouth.z, mzlo);
@@ -414,7 +418,7 @@ TEST_F(GenericModels, AnchorsSitOnTheirFeatures) {
     EXPECT_LT(mouth.y, std::max(upper, lower) + 0.05);
     // The feature points the tool wrote are the mesh's own extremes.
     auto fp = [&](int i) { return features.front[i]; };
-    auto [xlo, xhi, i1, i2] = Extent(14, 0);  // any map works for the whole-head extent below
+    auto [xlo, xhi, i1, i2] = Extent(W::face_borders, 0);  // any map works for the whole-head extent below
     (void)xlo; (void)xhi; (void)i1; (void)i2;
     float minX = 1e9f, maxX = -1e9f, maxZ = -1e9f;
     for (size_t v = 0; v < Vertices(); ++v) {
@@ -422,11 +426,13 @@ TEST_F(GenericModels, AnchorsSitOnTheirFeatures) {
         maxX = std::max(maxX, Pos(Head(), v).x);
         maxZ = std::max(maxZ, Pos(Head(), v).z);
     }
-    EXPECT_NEAR(fp(25)[0], minX, 1e-4);
-    EXPECT_NEAR(fp(26)[0], maxX, 1e-4);
-    EXPECT_NEAR(fp(24)[2], maxZ, 1e-4);
-    const std::pair<int, TModelPoint> anchors[] = {{1, Facts().leftEye}, {6, Facts().rightEye}, {11, mouth},
-                                                   {21, leftEar}, {22, rightEar}};
+    EXPECT_NEAR(fp(FrontPoint::LeftHead)[0], minX, 1e-4);
+    EXPECT_NEAR(fp(FrontPoint::RightHead)[0], maxX, 1e-4);
+    EXPECT_NEAR(fp(FrontPoint::TopHead)[2], maxZ, 1e-4);
+    const std::pair<int, TModelPoint> anchors[] = {{FrontPoint::LeftEyeCenter, Facts().leftEye},
+                                                   {FrontPoint::RightEyeCenter, Facts().rightEye},
+                                                   {FrontPoint::MouthCenter, mouth},
+                                                   {FrontPoint::LeftEar, leftEar}, {FrontPoint::RightEar, rightEar}};
     for (auto& [point, a] : anchors) {
         auto f = fp(point);
         EXPECT_LT(std::hypot(f[0] - a.x, f[1] - a.y, f[2] - a.z), 0.05) << "front point " << point;
@@ -459,7 +465,7 @@ TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
     const TGeometry& g = Head();
     size_t tip = 0;
     for (size_t v = 0; v < Vertices(); ++v)
-        if (weights[0][v] > 0) tip = v;
+        if (weights[W::tip_of_the_nose][v] > 0) tip = v;
     EXPECT_NEAR(g.texCoords[2 * tip], Facts().layout[LayoutRef::NoseTip].u, 0.01);
     EXPECT_NEAR(g.texCoords[2 * tip + 1], Facts().layout[LayoutRef::NoseTip].v, 0.01);
     struct Case {
@@ -469,10 +475,10 @@ TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
     // Eye centres, mouth centre and the right ear's centre against the middle of each feature's
     // outline.
     const auto& r = Facts().layout;
-    const Case cases[] = {{3, r[LayoutRef::LeftEye].u, r[LayoutRef::LeftEye].v},
-                          {5, r[LayoutRef::RightEye].u, r[LayoutRef::RightEye].v},
-                          {9, r[LayoutRef::Mouth].u, r[LayoutRef::Mouth].v},
-                          {13, r[LayoutRef::RightEar].u, r[LayoutRef::RightEar].v}};
+    const Case cases[] = {{W::left_eye_borders, r[LayoutRef::LeftEye].u, r[LayoutRef::LeftEye].v},
+                          {W::right_eye_borders, r[LayoutRef::RightEye].u, r[LayoutRef::RightEye].v},
+                          {W::mouth_borders, r[LayoutRef::Mouth].u, r[LayoutRef::Mouth].v},
+                          {W::right_ear_borders, r[LayoutRef::RightEar].u, r[LayoutRef::RightEar].v}};
     double worst = std::hypot(g.texCoords[2 * tip] - Facts().layout[LayoutRef::NoseTip].u,
                               g.texCoords[2 * tip + 1] - Facts().layout[LayoutRef::NoseTip].v);
     for (const Case& c : cases) {
@@ -486,13 +492,14 @@ TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
     // that fit undone, not its reference (OwnPoints checks where the fit puts it); the builder
     // still finds the ear at its reference: inside the ear's outline across, at its middle up.
     {
-        auto b = UvBox(11);
+        auto b = UvBox(W::left_ear_borders);
         EXPECT_GT(0.20125, b[0]);
         EXPECT_LT(0.20125, b[1]);
         EXPECT_NEAR(0.5 * (b[2] + b[3]), 0.5175644, 0.01);
     }
     // The texture builder divides by every rim's spans in texture space.
-    for (int slot : {14, 3, 5, 7, 9, 11, 13}) {
+    for (int slot : {W::face_borders, W::left_eye_borders, W::right_eye_borders, W::nose_borders, W::mouth_borders,
+                     W::left_ear_borders, W::right_ear_borders}) {
         auto b = UvBox(slot);
         EXPECT_GT(b[1] - b[0], 0.005) << kWeightNames[slot];
         EXPECT_GT(b[3] - b[2], 0.005) << kWeightNames[slot];
@@ -713,9 +720,9 @@ TEST_F(GenericLayout, AtlasSidesRunAroundTheHead) {
             if (weights[slot][v] > 0) { sum += g.texCoords[2 * v + 1]; ++n; }
         return sum / n;
     };
-    EXPECT_GT(vAt(3), vAt(0));
-    EXPECT_GT(vAt(0), vAt(9));
-    EXPECT_GT(vAt(9), vAt(1));
+    EXPECT_GT(vAt(W::left_eye_borders), vAt(W::tip_of_the_nose));
+    EXPECT_GT(vAt(W::tip_of_the_nose), vAt(W::mouth_borders));
+    EXPECT_GT(vAt(W::mouth_borders), vAt(W::head_bottom));
 }
 }  // namespace
 

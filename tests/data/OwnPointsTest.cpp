@@ -22,7 +22,7 @@
 #include "recognition/Generichead.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
-#include "tests/e2e/HeadInvariants.h"
+#include "testing/HeadInvariants.h"
 #include "tools/genhead/Generic.h"
 
 namespace {
@@ -66,22 +66,23 @@ protected:
         ReadPoints(points);
         for (int slot = 0; slot < TWeightManager::SlotCount; ++slot) maps.weights[slot] = ReadMap(kWeightNames[slot]);
         // Both photos show the head at one scale, so the builder scales neither.
-        ASSERT_EQ(std::abs(points.front[23]->y - points.front[24]->y), std::abs(points.profile[13]->y - points.profile[12]->y));
+        ASSERT_EQ(std::abs(points.front[FrontPoint::BottomHead]->y - points.front[FrontPoint::TopHead]->y),
+                  std::abs(points.profile[ProfilePoint::BottomHead]->y - points.profile[ProfilePoint::TopHead]->y));
         layout = TTextureCreator::MeasureAtlas(&points);
         ASSERT_TRUE(layout.valid) << layout.problem;
     }
     // Atlas coordinates of a pixel of the front photo, of the mirrored and of the plain profile.
     TTexCoord FrontAt(double x, double y) const {
-        return {float(x - points.front[2]->x + layout.Q + layout.M) / layout.Wa,
-                1.0f - float(y - points.front[24]->y + layout.M) / layout.Ha};
+        return {float(x - points.front[FrontPoint::LeftEyeLeft]->x + layout.Q + layout.M) / layout.Wa,
+                1.0f - float(y - points.front[FrontPoint::TopHead]->y + layout.M) / layout.Ha};
     }
     TTexCoord LeftAt(double x, double y) const {
-        return {float(points.profile[11]->x + layout.M - x) / layout.Wa,
-                1.0f - float(y - points.profile[12]->y + layout.M) / layout.Ha};
+        return {float(points.profile[ProfilePoint::RightHead]->x + layout.M - x) / layout.Wa,
+                1.0f - float(y - points.profile[ProfilePoint::TopHead]->y + layout.M) / layout.Ha};
     }
     TTexCoord RightAt(double x, double y) const {
-        return {float(x + layout.Wa - layout.M - points.profile[11]->x) / layout.Wa,
-                1.0f - float(y - points.profile[12]->y + layout.M) / layout.Ha};
+        return {float(x + layout.Wa - layout.M - points.profile[ProfilePoint::RightHead]->x) / layout.Wa,
+                1.0f - float(y - points.profile[ProfilePoint::TopHead]->y + layout.M) / layout.Ha};
     }
     TTexCoord Front(const THPoint* p) const { return FrontAt(p->x, p->y); }
     TTexCoord ProfileLeft(const THPoint* p) const { return LeftAt(p->x, p->y); }
@@ -105,7 +106,8 @@ TEST_F(OwnPoints, TheGlobalFitOfItsOwnPhotosKeepsTheLayoutsScale) {
         if (k % 2 == 0) maxU = std::max(maxU, uv[k]), minU = std::min(minU, uv[k]);
         else maxV = std::max(maxV, uv[k]), minV = std::min(minV, uv[k]);
     }
-    const double Ws = points.front[26]->x - points.front[25]->x, Hs = points.front[23]->y - points.front[24]->y;
+    const double Ws = points.front[FrontPoint::RightHead]->x - points.front[FrontPoint::LeftHead]->x;
+    const double Hs = points.front[FrontPoint::BottomHead]->y - points.front[FrontPoint::TopHead]->y;
     const double su = (Ws / layout.Wa) / (maxU - minU) * 1.15, sv = (Hs / layout.Ha) / (maxV - minV);
     std::printf("global fit scale %.4f %.4f\n", su, sv);
     EXPECT_NEAR(su, 1.0, 0.01);
@@ -158,8 +160,9 @@ void ExpectCornersWherePhotosShowThem(const std::vector<float>& p, const std::ve
                          1.0f - float(y - points.profile[12]->y + layout.M) / layout.Ha};
     };
     const THPoint* const* f = points.front;
-    const double xl = (f[2]->x - kFront.cx) / kPixelsPerUnit + 0.45, xr = (f[8]->x - kFront.cx) / kPixelsPerUnit - 0.45;
-    const double zChin = (kFront.cy - f[23]->y) / kPixelsPerUnit;
+    const double xl = (f[FrontPoint::LeftEyeLeft]->x - kFront.cx) / kPixelsPerUnit + 0.45;
+    const double xr = (f[FrontPoint::RightEyeRight]->x - kFront.cx) / kPixelsPerUnit - 0.45;
+    const double zChin = (kFront.cy - f[FrontPoint::BottomHead]->y) / kPixelsPerUnit;
     auto frontBand = [&](size_t v) { return p[3 * v] > xl && p[3 * v] < xr && p[3 * v + 1] < -0.2 && p[3 * v + 2] > zChin; };
     auto photoX = [&](const Camera& c, double a) { return c.cx + kPixelsPerUnit * a; };
     auto photoY = [&](const Camera& c, size_t v) { return c.cy - kPixelsPerUnit * p[3 * v + 2]; };
@@ -206,19 +209,20 @@ TEST_F(OwnPoints, TheWholeFitOfItsOwnPhotosPutsEveryFeatureOnThePhotos) {
         return TTexCoord{float(0.5 * (lo[0] + hi[0])), float(0.5 * (lo[1] + hi[1]))};
     };
     size_t tip = 0;
-    for (size_t v = 0; v < maps.weights[0].size(); ++v)
-        if (maps.weights[0][v] > 0) tip = v;
+    for (size_t v = 0; v < maps.weights[TWeightManager::tip_of_the_nose].size(); ++v)
+        if (maps.weights[TWeightManager::tip_of_the_nose][v] > 0) tip = v;
     const THPoint* const* f = points.front;
+    const THPoint* ear = points.profile[ProfilePoint::EarCenter];
     struct Case {
         const char* what;
         TTexCoord got, want;
     };
-    const Case cases[] = {{"nose tip", {uv[2 * tip], uv[2 * tip + 1]}, Front(f[16])},
-                          {"left eye", middle(3), Front(f[1])},
-                          {"right eye", middle(5), Front(f[6])},
-                          {"mouth", middle(9), Front(f[11])},
-                          {"left ear", middle(11), ProfileLeft(points.profile[5])},
-                          {"right ear", middle(13), ProfileRight(points.profile[5])}};
+    const Case cases[] = {{"nose tip", {uv[2 * tip], uv[2 * tip + 1]}, Front(f[FrontPoint::NoseTip])},
+                          {"left eye", middle(TWeightManager::left_eye_borders), Front(f[FrontPoint::LeftEyeCenter])},
+                          {"right eye", middle(TWeightManager::right_eye_borders), Front(f[FrontPoint::RightEyeCenter])},
+                          {"mouth", middle(TWeightManager::mouth_borders), Front(f[FrontPoint::MouthCenter])},
+                          {"left ear", middle(TWeightManager::left_ear_borders), ProfileLeft(ear)},
+                          {"right ear", middle(TWeightManager::right_ear_borders), ProfileRight(ear)}};
     double worst = 0;
     for (const Case& c : cases) {
         const double d = std::hypot(c.got.u - c.want.u, c.got.v - c.want.v);
@@ -305,18 +309,18 @@ TEST_F(OwnPoints, ReconstructingItsOwnPointsPutsTheEyeballsIntoTheirOpenings) {
 // must be those of its own points, or the reconstruction of a photo of it would not give it back.
 TEST_F(OwnPoints, TheFrontRecognizersProportionsAreThoseOfItsOwnPoints) {
     const THPoint* const* f = points.front;
-    const double width = f[26]->x - f[25]->x;
-    const double height = f[23]->y - f[24]->y;
+    const double width = f[FrontPoint::RightHead]->x - f[FrontPoint::LeftHead]->x;
+    const double height = f[FrontPoint::BottomHead]->y - f[FrontPoint::TopHead]->y;
     // One pixel of the 150-pixel-a-unit photo, in head widths.
     const double tolerance = 1.0 / width;
     const TFrontProportions& pr = Facts().proportions;
     EXPECT_NEAR(height / width, pr.heightPerWidth, 2 * tolerance);
-    EXPECT_NEAR((f[25]->y - f[24]->y) / height, pr.extremesBelowCrown, 2 * tolerance);
+    EXPECT_NEAR((f[FrontPoint::LeftHead]->y - f[FrontPoint::TopHead]->y) / height, pr.extremesBelowCrown, 2 * tolerance);
     ASSERT_EQ(pr.centreShares.size(), 6u);
     ASSERT_EQ(pr.borderOffsets.size(), 16u);
     for (const TFrontShare& s : pr.centreShares) {
-        EXPECT_NEAR((f[s.point]->x - f[25]->x) / width, s.fx, tolerance) << f[s.point]->name;
-        EXPECT_NEAR((f[s.point]->y - f[24]->y) / height, s.fy, tolerance) << f[s.point]->name;
+        EXPECT_NEAR((f[s.point]->x - f[FrontPoint::LeftHead]->x) / width, s.fx, tolerance) << f[s.point]->name;
+        EXPECT_NEAR((f[s.point]->y - f[FrontPoint::TopHead]->y) / height, s.fy, tolerance) << f[s.point]->name;
     }
     for (const TFrontOffset& o : pr.borderOffsets) {
         EXPECT_NEAR((f[o.point]->x - f[o.from]->x) / width, o.dx, tolerance) << f[o.point]->name;

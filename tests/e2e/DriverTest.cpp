@@ -1,7 +1,7 @@
 // End to end with the headless driver: a real front photo and a profile drawn from the generic
 // head go through recognition, reconstruction, every shader type and the export, which assimp reads.
-#include "tests/support/PhotoFiles.h"
-#include "tests/e2e/DriverSupport.h"
+#include "testing/PhotoFiles.h"
+#include "testing/DriverSupport.h"
 
 #include "collada/Colladaasset.h"
 #include "core/VultariExport.h"

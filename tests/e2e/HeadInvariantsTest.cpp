@@ -1,8 +1,8 @@
 // Every reconstruction through the whole program (the headless driver) must give a whole head: on
 // photos of the benchmark's known heads with the points the recognizer finds and with their true
 // points, on real front photos beside a drawn profile, and with points dragged as far as the editor
-// lets them go. Each case is checked for the invariants of tests/e2e/HeadInvariants.h.
-#include "tests/e2e/HeadInvariants.h"
+// lets them go. Each case is checked for the invariants of testing/HeadInvariants.h.
+#include "testing/HeadInvariants.h"
 
 #include <gtest/gtest.h>
 
@@ -20,13 +20,13 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include "bench/quality/KnownHeadPhotos.h"
+#include "testing/KnownHeadPhotos.h"
 #include "collada/Colladaasset.h"
 #include "platform/xml/Xmldocument.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Hierarchicaltree.h"
 #include "render/Colladaengine.h"
-#include "tests/e2e/DriverSupport.h"
+#include "testing/DriverSupport.h"
 #include "tests/recognition/RecognitionFixture.h"
 
 namespace fs = std::filesystem;

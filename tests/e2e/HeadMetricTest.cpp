@@ -1,6 +1,6 @@
 // The quality benchmark's head measure: nearest points, the landmark similarity, and the whole
 // comparison on a head against itself and against moved, scaled and noised copies of it.
-#include "tests/e2e/HeadMetric.h"
+#include "testing/HeadMetric.h"
 
 #include <gtest/gtest.h>
 

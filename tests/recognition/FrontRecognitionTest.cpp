@@ -136,11 +136,11 @@ TEST_F(FrontRecognitionTest, PreconditionsAreCheckedInOrderAndChangeNothing)
         fresh.frontImage = Plain(2600, 1950);
         c.breakIt(fresh);
         messages.Clear();
-        points.front[3]->SetPosition(7, 8);
+        points.front[FrontPoint::LeftEyeRight]->SetPosition(7, 8);
         EXPECT_FALSE(fresh.RecognizeFront(&points));
         EXPECT_EQ(messages.Texts(), std::vector<std::string>{c.message});
-        EXPECT_EQ(points.front[3]->GetPosition(), cv::Point(7, 8));
-        EXPECT_EQ(points.front[0]->GetPosition(), cv::Point(0, 0));
+        EXPECT_EQ(points.front[FrontPoint::LeftEyeRight]->GetPosition(), cv::Point(7, 8));
+        EXPECT_EQ(points.front[FrontPoint::HeadCenter]->GetPosition(), cv::Point(0, 0));
         if (!fresh.frontImage.empty()) {
             EXPECT_EQ(fresh.frontImage.size(), cv::Size(2600, 1950));
         }
@@ -502,10 +502,10 @@ TEST_F(FrontRecognitionTest, OddFaceAndFeatureRectanglesNeverCrash)
 
 TEST_F(FrontRecognitionTest, ProfilePointsAreNotTouched)
 {
-    points.profile[4]->SetPosition(11, 12);
+    points.profile[ProfilePoint::NoseRoot]->SetPosition(11, 12);
     ASSERT_TRUE(Run());
-    EXPECT_EQ(points.profile[4]->GetPosition(), cv::Point(11, 12));
-    EXPECT_EQ(points.profile[0]->GetPosition(), cv::Point(0, 0));
+    EXPECT_EQ(points.profile[ProfilePoint::NoseRoot]->GetPosition(), cv::Point(11, 12));
+    EXPECT_EQ(points.profile[ProfilePoint::HeadCenter]->GetPosition(), cv::Point(0, 0));
 }
 
 // The grey-level steps on drawn features: dark irises, a dark lip line, the shadow under a chin.

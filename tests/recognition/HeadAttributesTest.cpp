@@ -114,13 +114,13 @@ TEST(HeadAttributesTest, DefaultsAreSetPointByPointNotBySubtree)
 {
     // Points that were moved apart get their defaults regardless of where their parents were.
     THeadAttributes a;
-    a.front[0]->MoveTo(900, 900);
-    a.front[1]->SetPosition(-50, 7);
+    a.front[FrontPoint::HeadCenter]->MoveTo(900, 900);
+    a.front[FrontPoint::LeftEyeCenter]->SetPosition(-50, 7);
     a.SetDefaultFrontPositions(1024, 682);
     EXPECT_EQ(Front(a), kFront1024x682);
     // Halves go to the even neighbour: 0.5 x 5 = 2.5 -> 2 and 0.5 x 7 = 3.5 -> 4.
     a.SetDefaultFrontPositions(5, 7);
-    EXPECT_EQ(a.front[0]->GetPosition(), cv::Point(2, 4));
+    EXPECT_EQ(a.front[FrontPoint::HeadCenter]->GetPosition(), cv::Point(2, 4));
 }
 
 TEST(HeadAttributesTest, ProfileOrientationMirrorsOnlyOnAChange)
@@ -134,7 +134,7 @@ TEST(HeadAttributesTest, ProfileOrientationMirrorsOnlyOnAChange)
     for (int i = 0; i < ProfilePoint::Count; ++i)
         EXPECT_EQ(a.profile[i]->GetPosition(), cv::Point(1024 - kProfile1024x682[size_t(i)].x, kProfile1024x682[size_t(i)].y));
     a.SetProfileOrientation(1, 1024);
-    EXPECT_EQ(a.profile[3]->x, 1024 - 312);
+    EXPECT_EQ(a.profile[ProfilePoint::NoseTip]->x, 1024 - 312);
     a.SetProfileOrientation(0, 1024);
     EXPECT_EQ(Profile(a), kProfile1024x682);
     EXPECT_EQ(Front(a), std::vector<cv::Point>(27, cv::Point(0, 0))) << "the front set is not touched";
@@ -166,8 +166,8 @@ TEST(HeadAttributesTest, ProfileDefaultsKeepOrMeetTheOrientation)
     THeadAttributes odd;
     odd.profileOrientation = 1;
     odd.SetDefaultProfilePositions(1023, 682, true);
-    EXPECT_EQ(odd.profile[0]->x, 512);
-    EXPECT_EQ(odd.profile[1]->x, 638);
+    EXPECT_EQ(odd.profile[ProfilePoint::HeadCenter]->x, 512);
+    EXPECT_EQ(odd.profile[ProfilePoint::EyeCenter]->x, 638);
 }
 
 TEST(HeadAttributesTest, ScaledClonesScaleOneSetAndCopyTheOther)
@@ -178,9 +178,9 @@ TEST(HeadAttributesTest, ScaledClonesScaleOneSetAndCopyTheOther)
     a.SetProfileOrientation(1, 1024);
 
     std::unique_ptr<THeadAttributes> f(a.CloneScaledFront(0.5f));
-    EXPECT_EQ(f->front[1]->GetPosition(), cv::Point(222, 166)); // 221.5 -> 222
-    EXPECT_EQ(f->front[0]->GetPosition(), cv::Point(256, 170)); // 170.5 -> 170
-    EXPECT_EQ(f->front[2]->GetPosition(), cv::Point(205, 166));
+    EXPECT_EQ(f->front[FrontPoint::LeftEyeCenter]->GetPosition(), cv::Point(222, 166)); // 221.5 -> 222
+    EXPECT_EQ(f->front[FrontPoint::HeadCenter]->GetPosition(), cv::Point(256, 170)); // 170.5 -> 170
+    EXPECT_EQ(f->front[FrontPoint::LeftEyeLeft]->GetPosition(), cv::Point(205, 166));
     EXPECT_EQ(Profile(*f), Profile(a));
     EXPECT_EQ(f->profileOrientation, 1);
 
@@ -191,8 +191,8 @@ TEST(HeadAttributesTest, ScaledClonesScaleOneSetAndCopyTheOther)
     EXPECT_EQ(p->profileOrientation, 1);
 
     // The copies are independent trees.
-    f->front[0]->MoveTo(0, 0);
+    f->front[FrontPoint::HeadCenter]->MoveTo(0, 0);
     EXPECT_EQ(Front(a), kFront1024x682);
-    EXPECT_EQ(f->front[1]->parent, f->front[0]);
+    EXPECT_EQ(f->front[FrontPoint::LeftEyeCenter]->parent, f->front[FrontPoint::HeadCenter]);
 }
 }

@@ -494,7 +494,7 @@ TEST_F(ProfileRecognitionTest, PreconditionsAndShrinking)
     EXPECT_FALSE(r.RecognizeProfile(&points, false));
     EXPECT_EQ(messages.Texts(), std::vector<std::string>{"ProfileHead Haar cascade is not loaded"});
     EXPECT_EQ(r.profileImage.size(), cv::Size(1950, 2600));
-    EXPECT_EQ(points.profile[0]->GetPosition(), cv::Point(0, 0));
+    EXPECT_EQ(points.profile[ProfilePoint::HeadCenter]->GetPosition(), cv::Point(0, 0));
 
     TRecognizer fresh;
     fresh.profileImage = Plain(1950, 2600);
@@ -507,10 +507,10 @@ TEST_F(ProfileRecognitionTest, PreconditionsAndShrinking)
 
 TEST_F(ProfileRecognitionTest, FrontPointsAreNotTouched)
 {
-    points.front[5]->SetPosition(3, 4);
+    points.front[FrontPoint::LeftEyeBottom]->SetPosition(3, 4);
     r.profileImage = LeftFacingHead();
     ASSERT_TRUE(r.RecognizeProfile(&points, false));
-    EXPECT_EQ(points.front[5]->GetPosition(), cv::Point(3, 4));
-    EXPECT_EQ(points.front[0]->GetPosition(), cv::Point(0, 0));
+    EXPECT_EQ(points.front[FrontPoint::LeftEyeBottom]->GetPosition(), cv::Point(3, 4));
+    EXPECT_EQ(points.front[FrontPoint::HeadCenter]->GetPosition(), cv::Point(0, 0));
 }
 }

@@ -182,8 +182,8 @@ TEST(RecognizerSetupTest, UnusableSkinTableMakesRecognitionRefuse)
         EXPECT_EQ(messages.Texts(), std::vector<std::string>(3, "Skin colour table is not loaded")) << c.what;
         EXPECT_EQ(r.frontImage.size(), cv::Size(2600, 1950)) << "the photo is left as it was";
         EXPECT_EQ(r.profileImage.size(), cv::Size(1950, 2600));
-        EXPECT_EQ(points.front[0]->GetPosition(), cv::Point(0, 0));
-        EXPECT_EQ(points.profile[0]->GetPosition(), cv::Point(0, 0));
+        EXPECT_EQ(points.front[FrontPoint::HeadCenter]->GetPosition(), cv::Point(0, 0));
+        EXPECT_EQ(points.profile[ProfilePoint::HeadCenter]->GetPosition(), cv::Point(0, 0));
     }
 }
 

@@ -13,7 +13,7 @@
 #include "platform/base/Numbers.h"
 #include "recognition/Headattributes.h"
 #include "recognition/Recognizer.h"
-#include "tests/app/GuiFixture.h"
+#include "testing/GuiFixture.h"
 
 #include <QFile>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "tests/e2e/HeadInvariants.h"
+#include "testing/HeadInvariants.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,7 +6,7 @@
 
 #include <opencv2/core.hpp>
 
-#include "tests/support/GLSupport.h"
+#include "testing/GLSupport.h"
 
 class TColladaEngine;
 class THeadAttributes;

@@ -1,4 +1,4 @@
-#include "bench/quality/KnownHeadPhotos.h"
+#include "testing/KnownHeadPhotos.h"
 
 #include <cmath>
 #include <cstdio>
@@ -13,7 +13,7 @@
 #include "platform/xml/Xmldocument.h"
 #include "recognition/Headattributes.h"
 #include "render/Colladaengine.h"
-#include "tests/e2e/DriverSupport.h"
+#include "testing/DriverSupport.h"
 
 namespace fs = std::filesystem;
 

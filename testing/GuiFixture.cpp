@@ -1,4 +1,4 @@
-#include "tests/app/GuiFixture.h"
+#include "testing/GuiFixture.h"
 
 #include "app/Controls.h"
 #include "platform/base/Messages.h"

@@ -19,7 +19,7 @@
 // reconstruction writes never touch the build's own tree (tests run side by side).
 // Exit codes: 0 done, 2 usage, 3 no core object, 4 a photo did not load, 5 no head reconstructed,
 // 6 export failed, 7 an output file could not be written.
-#include "tests/e2e/DriverSupport.h"
+#include "testing/DriverSupport.h"
 
 #include "collada/Colladaasset.h"
 #include "core/Vultari.h"

@@ -1,4 +1,4 @@
-#include "tests/support/GLSupport.h"
+#include "testing/GLSupport.h"
 
 #include <dlfcn.h>
 

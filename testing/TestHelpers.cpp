@@ -1,4 +1,4 @@
-#include "tests/core/TestHelpers.h"
+#include "testing/TestHelpers.h"
 
 #include <fstream>
 #include <random>

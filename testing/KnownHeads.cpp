@@ -1,4 +1,4 @@
-#include "bench/quality/KnownHeads.h"
+#include "testing/KnownHeads.h"
 
 #include <algorithm>
 #include <cmath>

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/quality/KnownHeads.h"
+#include "testing/KnownHeads.h"
 
 class TColladaEngine;
 class TXMLDocument;

@@ -1,4 +1,4 @@
-#include "tests/core/GenericViews.h"
+#include "testing/GenericViews.h"
 
 #include <GL/glew.h>
 
@@ -18,7 +18,7 @@
 #include "recognition/Hierarchicaltree.h"
 #include "recognition/Recognizer.h"
 #include "render/Colladaengine.h"
-#include "tests/support/GLSupport.h"
+#include "testing/GLSupport.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "tests/support/CellGrid.h"
+#include "testing/CellGrid.h"
 
 #include <gtest/gtest.h>
 

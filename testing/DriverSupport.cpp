@@ -1,6 +1,6 @@
-#include "tests/e2e/DriverSupport.h"
+#include "testing/DriverSupport.h"
 
-#include "tests/support/CellGrid.h"
+#include "testing/CellGrid.h"
 
 #include "collada/Colladaasset.h"
 #include "platform/base/Numbers.h"

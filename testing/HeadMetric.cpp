@@ -1,6 +1,6 @@
-#include "tests/e2e/HeadMetric.h"
+#include "testing/HeadMetric.h"
 
-#include "tests/support/CellGrid.h"
+#include "testing/CellGrid.h"
 
 #include <algorithm>
 #include <cmath>
