@@ -183,43 +183,173 @@ TVec Carried(const TVec& d, const TFade& fade)
     return {static_cast<float>(d.x * f), static_cast<float>(d.y * f), static_cast<float>(d.z * f)};
 }
 
-struct TRegionAnchors {
-    TVec mouth, leftEye, rightEye, leftEar, rightEar;
+// The frame the regions move in: the stretched nose tip at the origin, depth scaled by u and
+// height by t about it. The hair and the eyeballs go through it with the head.
+struct TTipFrame {
+    float tx = 0, ty = 0, tz = 0;
+    double t = 1, u = 1;
+
+    TVec In(const TVec& a) const
+    {
+        TVec n;
+        n.x = static_cast<float>(static_cast<double>(a.x) - tx);
+        n.y = static_cast<float>(u * a.y);
+        n.y = static_cast<float>(n.y + (-static_cast<double>(ty)) * u);
+        n.z = static_cast<float>(t * a.z);
+        n.z = static_cast<float>(n.z + (-static_cast<double>(tz)) * t);
+        return n;
+    }
+    // Back to model space; the scales stay (they are the head's new proportions).
+    TVec Out(const TVec& n) const
+    {
+        return {static_cast<float>(static_cast<double>(n.x) - (-static_cast<double>(tx))),
+                static_cast<float>(n.y - (-static_cast<double>(ty)) * u),
+                static_cast<float>(n.z - (-static_cast<double>(tz)) * t)};
+    }
+    template <class Move>
+    static void Apply(std::vector<float>& m, Move move)
+    {
+        for (size_t k = 0; k + 2 < m.size(); k += 3) {
+            const TVec p = move(TVec{m[k], m[k + 1], m[k + 2]});
+            m[k] = p.x;
+            m[k + 1] = p.y;
+            m[k + 2] = p.z;
+        }
+    }
+    void Enter(std::vector<float>& m) const { Apply(m, [&](const TVec& p) { return In(p); }); }
+    void Leave(std::vector<float>& m) const { Apply(m, [&](const TVec& p) { return Out(p); }); }
 };
-struct TRegionShifts {
-    TVec *mouth, *leftEye, *rightEye, *leftEar, *rightEar;
+
+float Axis(const TVec& v, int axis) { return axis == 0 ? v.x : axis == 1 ? v.y : v.z; }
+
+// One region of the head as it moves in the tip frame: scaled about its anchor (on the axes it has
+// a scale for), then shifted, each weighted by the vertex's weight in its map.
+struct TRegion {
+    int map;               // weight slot
+    int front, profile;    // the feature's points in the photos, -1 for one that is not shifted
+    TVec anchor;           // in the tip frame
+    float* scale[3];       // the report's scale along x, y, z; null where the region keeps its size
+    TVec shift{0, 0, 0};
 };
+
+// The table's rows.
+enum Region : int { NoseRegion, LeftEyeRegion, RightEyeRegion, MouthRegion, LeftEarRegion, RightEarRegion };
+
+// The regions in the order their moves are applied. The nose scales about the tip and is not
+// shifted (the tip is where the points put it); both ears share one scale.
+std::vector<TRegion> RegionTable(const TGenericHead& generic, const TTipFrame& frame, TDeformationReport& r)
+{
+    auto anchor = [&](const TModelPoint& a) {
+        return frame.In(TVec{static_cast<float>(a.x), static_cast<float>(a.y), static_cast<float>(a.z)});
+    };
+    namespace F = FrontPoint;
+    namespace P = ProfilePoint;
+    return {
+        {W::nose, -1, -1, TVec{0, 0, 0}, {&r.noseXScale, nullptr, &r.noseZScale}},
+        {W::left_eye, F::LeftEyeCenter, P::EyeCenter, anchor(generic.leftEye), {&r.leftEyeXScale, nullptr, &r.leftEyeZScale}},
+        {W::right_eye, F::RightEyeCenter, P::EyeCenter, anchor(generic.rightEye),
+         {&r.rightEyeXScale, nullptr, &r.rightEyeZScale}},
+        {W::mouth, F::MouthCenter, P::MouthCenter, anchor(generic.mouth), {&r.mouthXScale, nullptr, &r.mouthZScale}},
+        {W::left_ear, F::LeftEar, P::EarCenter, anchor(generic.leftEar), {nullptr, &r.earYScale, &r.earZScale}},
+        {W::right_ear, F::RightEar, P::EarCenter, anchor(generic.rightEar), {nullptr, &r.earYScale, &r.earZScale}},
+    };
+}
+
+using Points = const THPoint* const*;
+
+// The nose's depth from its tip to its root in the photo, against the depth between the tip and
+// the top of the nose region in the unmoved head; the map's share of the stretch moves every vertex
+// about the stretch plane. Returns the factor used.
+float StretchNoseDepth(std::vector<float>& pos, const std::vector<int>& triangles, const THeadExtents& e,
+                       Points p, const TReconstructionScales& s, const std::vector<float>& noseMap, float planeY)
+{
+    float factor = 1;
+    const int photoNoseLength = TVultari::AbsInt(Px(p[ProfilePoint::NoseTip]) - Px(p[ProfilePoint::NoseRoot]));
+    if (e.noseTipFound && e.nose.found && e.nose.maxB.index >= 1) {
+        const double modelNoseLength =
+            std::fabs(static_cast<double>(pos[e.noseTipIndex + 1]) - pos[e.nose.maxB.index - 1]);
+        factor = FactorOr1(photoNoseLength * static_cast<double>(s.v) * s.w, modelNoseLength);
+        factor = Carried(factor, MeasureFade(pos, triangles, noseMap, TVec{0, planeY, 0}), 1);
+    }
+    for (size_t k = 1; k < pos.size(); k += 3) {
+        const float y = pos[k];
+        const float target = static_cast<float>(planeY + (static_cast<double>(y) - planeY) * factor);
+        pos[k] = TVultari::Lerp(y, target, noseMap[k / 3]);
+    }
+    return factor;
+}
+
+// The regions' scales: the photo's size of each region in model units against the region's size
+// in the tip frame. A region its map does not mark keeps its size.
+void MeasureRegionScales(const std::vector<float>& pos, const THeadExtents& e, Points f, Points p,
+                         const TReconstructionScales& s, TDeformationReport& r)
+{
+    const double v = s.v, w = s.w;
+    auto scale = [&](const TRegionBox& box, bool a, double photoUnits) {
+        if (!box.found)
+            return 1.0f;
+        const double model = a ? Size(pos, box.maxA, box.minA) : Size(pos, box.maxB, box.minB);
+        return FactorOr1(photoUnits, model);
+    };
+    auto across = [&](Points q, int from, int to) { return TVultari::AbsInt(Px(q[from]) - Px(q[to])); };
+    auto down = [&](Points q, int from, int to) { return TVultari::AbsInt(Py(q[from]) - Py(q[to])); };
+    namespace F = FrontPoint;
+    namespace P = ProfilePoint;
+    r.noseXScale = scale(e.nose, true, across(f, F::NoseLeft, F::NoseRight) * v);
+    r.noseZScale = scale(e.nose, false, v * down(f, F::NoseTop, F::NoseBottom));
+    r.mouthXScale = scale(e.mouth, true, across(f, F::MouthLeft, F::MouthRight) * v);
+    r.mouthZScale = scale(e.mouth, false, v * down(f, F::MouthTop, F::MouthBottom));
+    r.earZScale = scale(e.ear, false, down(p, P::EarTop, P::EarBottom) * v * w);
+    // The ear's depth in floats, like every other region (no truncation to whole units).
+    r.earYScale = scale(e.ear, true, across(p, P::EarLeft, P::EarRight) * v * w);
+    r.leftEyeXScale = scale(e.leftEye, true, across(f, F::LeftEyeLeft, F::LeftEyeRight) * v);
+    r.leftEyeZScale = scale(e.leftEye, false, v * down(f, F::LeftEyeTop, F::LeftEyeBottom));
+    r.rightEyeXScale = scale(e.rightEye, true, across(f, F::RightEyeLeft, F::RightEyeRight) * v);
+    r.rightEyeZScale = scale(e.rightEye, false, v * down(f, F::RightEyeTop, F::RightEyeBottom));
+}
+
+// Where the photos put a feature (across and up from the front point, depth from the profile
+// point, all from the nose tip), less its anchor: the region's shift.
+TVec MeasureShift(const THPoint* front, const THPoint* profile, const TVec& anchor, Points f, Points p,
+                  const TReconstructionScales& s)
+{
+    const double v = s.v, w = s.w;
+    const float targetX = static_cast<float>(v * (Px(front) - Px(f[FrontPoint::NoseTip])));
+    const float targetY = static_cast<float>(v * (Px(profile) - Px(p[ProfilePoint::NoseTip])) * w);
+    const float targetZ = static_cast<float>(v * ((Py(front) - Py(f[FrontPoint::NoseTip])) * -1));
+    return TVec{targetX - anchor.x, targetY - anchor.y, targetZ - anchor.z};
+}
 
 // Keeps every region's scales and shift to what its fade carries, on the normalised head. Photos of
 // a head need far less than the fades carry once the maps fade smoothly; points dragged off the
-// face ask for more, and would turn triangles over and stretch them without bound.
-void CarryRegionMoves(const TGeometry& head, const std::vector<float>* map, const TRegionAnchors& anchors,
-                      TDeformationReport& r, const TRegionShifts& d)
+// face ask for more, and would turn triangles over and stretch them without bound. A scale that
+// two regions share is kept to what both carry.
+void CarryRegionMoves(const TGeometry& head, const TWeightManager& weights, std::vector<TRegion>& regions)
 {
-    const std::vector<float>& pos = head.positions;
-    const std::vector<int>& tris = head.triangles;
-    const TFade nose = MeasureFade(pos, tris, map[W::nose], TVec{0, 0, 0});
-    const TFade mouth = MeasureFade(pos, tris, map[W::mouth], anchors.mouth);
-    const TFade leftEye = MeasureFade(pos, tris, map[W::left_eye], anchors.leftEye);
-    const TFade rightEye = MeasureFade(pos, tris, map[W::right_eye], anchors.rightEye);
-    const TFade leftEar = MeasureFade(pos, tris, map[W::left_ear], anchors.leftEar);
-    const TFade rightEar = MeasureFade(pos, tris, map[W::right_ear], anchors.rightEar);
-    r.noseXScale = Carried(r.noseXScale, nose, 0);
-    r.noseZScale = Carried(r.noseZScale, nose, 2);
-    r.mouthXScale = Carried(r.mouthXScale, mouth, 0);
-    r.mouthZScale = Carried(r.mouthZScale, mouth, 2);
-    r.leftEyeXScale = Carried(r.leftEyeXScale, leftEye, 0);
-    r.leftEyeZScale = Carried(r.leftEyeZScale, leftEye, 2);
-    r.rightEyeXScale = Carried(r.rightEyeXScale, rightEye, 0);
-    r.rightEyeZScale = Carried(r.rightEyeZScale, rightEye, 2);
-    // One ear scale serves both ears: each ear's fade bounds it.
-    r.earYScale = Carried(Carried(r.earYScale, leftEar, 1), rightEar, 1);
-    r.earZScale = Carried(Carried(r.earZScale, leftEar, 2), rightEar, 2);
-    *d.mouth = Carried(*d.mouth, mouth);
-    *d.leftEye = Carried(*d.leftEye, leftEye);
-    *d.rightEye = Carried(*d.rightEye, rightEye);
-    *d.leftEar = Carried(*d.leftEar, leftEar);
-    *d.rightEar = Carried(*d.rightEar, rightEar);
+    for (TRegion& region : regions) {
+        const TFade fade = MeasureFade(head.positions, head.triangles, weights[region.map], region.anchor);
+        for (int axis = 0; axis < 3; ++axis)
+            if (region.scale[axis] != nullptr)
+                *region.scale[axis] = Carried(*region.scale[axis], fade, axis);
+        region.shift = Carried(region.shift, fade);
+    }
+}
+
+// Every region's weighted scale and shift on the head, in the table's order.
+void MoveRegions(std::vector<float>& pos, const TWeightManager& weights, const std::vector<TRegion>& regions)
+{
+    for (size_t k = 0; k < pos.size(); ++k) {
+        const int axis = static_cast<int>(k % 3);
+        float& c = pos[k];
+        for (const TRegion& region : regions) {
+            const float weight = weights[region.map][k / 3];
+            if (weight == 0)
+                continue;  // a blend with weight 0 is the value itself
+            if (region.scale[axis] != nullptr)
+                c = TVultari::Lerp(c, About(c, Axis(region.anchor, axis), *region.scale[axis]), weight);
+            c = TVultari::Lerp(c, Shift(c, Axis(region.shift, axis)), weight);
+        }
+    }
 }
 
 }  // namespace
@@ -274,12 +404,14 @@ THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights)
 
 TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes& points)
 {
+    namespace F = FrontPoint;
+    namespace P = ProfilePoint;
     const THPoint* const* f = points.front;
     const THPoint* const* p = points.profile;
-    const int frontWidth = TVultari::AbsInt(Px(f[25]) - Px(f[26]));
-    const int frontHeight = TVultari::AbsInt(Py(f[23]) - Py(f[24]));
-    const int profileDepth = TVultari::AbsInt(Px(p[10]) - Px(p[11]));
-    const int profileHeight = TVultari::AbsInt(Py(p[13]) - Py(p[12]));
+    const int frontWidth = TVultari::AbsInt(Px(f[F::LeftHead]) - Px(f[F::RightHead]));
+    const int frontHeight = TVultari::AbsInt(Py(f[F::BottomHead]) - Py(f[F::TopHead]));
+    const int profileDepth = TVultari::AbsInt(Px(p[P::LeftHead]) - Px(p[P::RightHead]));
+    const int profileHeight = TVultari::AbsInt(Py(p[P::BottomHead]) - Py(p[P::TopHead]));
 
     const float modelWidth = e.maxX - e.minX;
     const float modelHeight = e.maxZ - e.chinZ;
@@ -292,8 +424,8 @@ TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes
         s.u = Proportion(FactorOr1(static_cast<double>(profileDepth) * modelHeight * s.t / profileHeight, modelDepth));
     s.v = FactorOr1(modelWidth, frontWidth);
 
-    const int frontEyeHeight = TVultari::AbsInt(Py(f[1]) - Py(f[16]));
-    const int profileEyeHeight = TVultari::AbsInt(Py(p[1]) - Py(p[3]));
+    const int frontEyeHeight = TVultari::AbsInt(Py(f[F::LeftEyeCenter]) - Py(f[F::NoseTip]));
+    const int profileEyeHeight = TVultari::AbsInt(Py(p[P::EyeCenter]) - Py(p[P::NoseTip]));
     if (profileEyeHeight != 0)
         s.w = FactorOr1(frontEyeHeight, profileEyeHeight);
     return s;
@@ -304,161 +436,46 @@ TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& 
                                 const TReconstructionScales& s, const TWeightManager& weights,
                                 const TGenericHead& generic)
 {
-    const float NoseAnchorY = static_cast<float>(generic.noseStretchY);
-    const THPoint* const* f = points.front;
-    const THPoint* const* p = points.profile;
-    const auto& map = weights.weights;
+    Points f = points.front;
+    Points p = points.profile;
     std::vector<float>& pos = head.positions;
-    const double t = s.t, u = s.u, v = s.v, w = s.w;
     TDeformationReport r;
 
-    // 1. Nose depth factor: the photo's nose depth (tip to root, across the profile) against the
-    // depth between the tip and the top of the nose region in the unmoved head, in floats.
-    const int photoNoseLength = TVultari::AbsInt(Px(p[3]) - Px(p[4]));
-    if (e.noseTipFound && e.nose.found && e.nose.maxB.index >= 1) {
-        const double modelNoseLength =
-            std::fabs(static_cast<double>(pos[e.noseTipIndex + 1]) - pos[e.nose.maxB.index - 1]);
-        r.noseDepthFactor = FactorOr1(photoNoseLength * v * w, modelNoseLength);
-        const TFade noseDepthFade = MeasureFade(pos, head.triangles, map[W::nose], TVec{0, NoseAnchorY, 0});
-        r.noseDepthFactor = Carried(r.noseDepthFactor, noseDepthFade, 1);
+    r.noseDepthFactor = StretchNoseDepth(pos, head.triangles, e, p, s, weights[W::nose],
+                                         static_cast<float>(generic.noseStretchY));
+
+    TTipFrame frame;
+    frame.t = s.t;
+    frame.u = s.u;
+    if (pos.size() >= e.noseTipIndex + 3) {
+        frame.tx = pos[e.noseTipIndex];
+        frame.ty = pos[e.noseTipIndex + 1];
+        frame.tz = pos[e.noseTipIndex + 2];
     }
+    r.tipX = frame.tx;
+    r.tipY = frame.ty;
+    r.tipZ = frame.tz;
+    for (TGeometry* mesh : {&head, &leftEye, &rightEye, &hairs})
+        frame.Enter(mesh->positions);
 
-    // 2. Nose stretch in depth about the plane y = -1.246.
-    for (size_t k = 1; k < pos.size(); k += 3) {
-        const float y = pos[k];
-        const float target = static_cast<float>(NoseAnchorY + (static_cast<double>(y) - NoseAnchorY) * r.noseDepthFactor);
-        pos[k] = TVultari::Lerp(y, target, map[W::nose][k / 3]);
-    }
-
-    // 3. Nose tip after the stretch.
-    const float tx = pos.size() >= e.noseTipIndex + 3 ? pos[e.noseTipIndex] : 0.0f;
-    const float ty = pos.size() >= e.noseTipIndex + 3 ? pos[e.noseTipIndex + 1] : 0.0f;
-    const float tz = pos.size() >= e.noseTipIndex + 3 ? pos[e.noseTipIndex + 2] : 0.0f;
-    r.tipX = tx;
-    r.tipY = ty;
-    r.tipZ = tz;
-
-    // 4. Nose tip to the origin; depth scaled by u and height by t about it.
-    for (TGeometry* mesh : {&head, &leftEye, &rightEye, &hairs}) {
-        std::vector<float>& m = mesh->positions;
-        for (size_t k = 0; k + 2 < m.size(); k += 3) {
-            m[k] = static_cast<float>(static_cast<double>(m[k]) - tx);
-            m[k + 1] = static_cast<float>(u * m[k + 1]);
-            m[k + 1] = static_cast<float>(m[k + 1] + (-static_cast<double>(ty)) * u);
-            m[k + 2] = static_cast<float>(t * m[k + 2]);
-            m[k + 2] = static_cast<float>(m[k + 2] + (-static_cast<double>(tz)) * t);
-        }
-    }
-
-    // 5. Anchors normalised exactly like the mesh.
-    auto normalise = [&](const TModelPoint& anchor) {
-        const TVec a{static_cast<float>(anchor.x), static_cast<float>(anchor.y), static_cast<float>(anchor.z)};
-        TVec n;
-        n.x = static_cast<float>(static_cast<double>(a.x) - tx);
-        n.y = static_cast<float>(u * a.y);
-        n.y = static_cast<float>(n.y + (-static_cast<double>(ty)) * u);
-        n.z = static_cast<float>(t * a.z);
-        n.z = static_cast<float>(n.z + (-static_cast<double>(tz)) * t);
-        return n;
-    };
-    const TVec mouthA = normalise(generic.mouth), leftEyeA = normalise(generic.leftEye),
-               rightEyeA = normalise(generic.rightEye), leftEarA = normalise(generic.leftEar),
-               rightEarA = normalise(generic.rightEar);
-
-    // 6. Region scales: photo size in model units against the normalised region's size.
-    auto regionScale = [&](const TRegionBox& box, bool a, double photoUnits) {
-        if (!box.found)
-            return 1.0f;
-        const double model = a ? Size(pos, box.maxA, box.minA) : Size(pos, box.maxB, box.minB);
-        return FactorOr1(photoUnits, model);
-    };
-    r.noseXScale = regionScale(e.nose, true, TVultari::AbsInt(Px(f[17]) - Px(f[18])) * v);
-    r.noseZScale = regionScale(e.nose, false, v * TVultari::AbsInt(Py(f[19]) - Py(f[20])));
-    r.mouthXScale = regionScale(e.mouth, true, TVultari::AbsInt(Px(f[12]) - Px(f[13])) * v);
-    r.mouthZScale = regionScale(e.mouth, false, v * TVultari::AbsInt(Py(f[14]) - Py(f[15])));
-    r.earZScale = regionScale(e.ear, false, TVultari::AbsInt(Py(p[8]) - Py(p[9])) * v * w);
-    // The ear's depth in floats, like every other region (no truncation to whole units).
-    r.earYScale = regionScale(e.ear, true, TVultari::AbsInt(Px(p[6]) - Px(p[7])) * v * w);
-    r.leftEyeXScale = regionScale(e.leftEye, true, TVultari::AbsInt(Px(f[2]) - Px(f[3])) * v);
-    r.leftEyeZScale = regionScale(e.leftEye, false, v * TVultari::AbsInt(Py(f[4]) - Py(f[5])));
-    r.rightEyeXScale = regionScale(e.rightEye, true, TVultari::AbsInt(Px(f[7]) - Px(f[8])) * v);
-    r.rightEyeZScale = regionScale(e.rightEye, false, v * TVultari::AbsInt(Py(f[9]) - Py(f[10])));
-
-    // 7. Displacements: the photo feature's offset from the nose tip minus the anchor.
-    auto displacement = [&](const THPoint* P, const THPoint* Q, const TVec& anchor) {
-        const float targetX = static_cast<float>(v * (Px(P) - Px(f[16])));
-        const float targetY = static_cast<float>(v * (Px(Q) - Px(p[3])) * w);
-        const float targetZ = static_cast<float>(v * ((Py(P) - Py(f[16])) * -1));
-        return TVec{targetX - anchor.x, targetY - anchor.y, targetZ - anchor.z};
-    };
-    TVec mouthD = displacement(f[11], p[2], mouthA);
-    TVec leftEarD = displacement(f[21], p[5], leftEarA);
-    TVec rightEarD = displacement(f[22], p[5], rightEarA);
-    TVec leftEyeD = displacement(f[1], p[1], leftEyeA);
-    TVec rightEyeD = displacement(f[6], p[1], rightEyeA);
+    MeasureRegionScales(pos, e, f, p, s, r);
+    std::vector<TRegion> regions = RegionTable(generic, frame, r);
+    for (TRegion& region : regions)
+        if (region.front >= 0)
+            region.shift = MeasureShift(f[region.front], p[region.profile], region.anchor, f, p, s);
+    const TRegion& leftEyeRegion = regions[LeftEyeRegion];
+    const TRegion& rightEyeRegion = regions[RightEyeRegion];
 
     // The guard: no region moves further than its weight map's fade carries.
-    CarryRegionMoves(head, map, {mouthA, leftEyeA, rightEyeA, leftEarA, rightEarA}, r,
-                     {&mouthD, &leftEyeD, &rightEyeD, &leftEarD, &rightEarD});
+    CarryRegionMoves(head, weights, regions);
+    MoveRegions(pos, weights, regions);
 
-    // 8. Regional moves of the head, each weighted by the vertex's weight in its map.
-    const std::vector<float>&noseW = map[W::nose], &leftEyeW = map[W::left_eye], &rightEyeW = map[W::right_eye],
-                         &mouthW = map[W::mouth], &leftEarW = map[W::left_ear], &rightEarW = map[W::right_ear];
-    for (size_t k = 0; k < pos.size(); ++k) {
-        const size_t vx = k / 3;
-        float& c = pos[k];
-        auto lerp = [&](float target, float weight) { c = TVultari::Lerp(c, target, weight); };
-        switch (k % 3) {
-        case 0:
-            lerp(static_cast<float>(static_cast<double>(c) * r.noseXScale), noseW[vx]);
-            lerp(About(c, leftEyeA.x, r.leftEyeXScale), leftEyeW[vx]);
-            lerp(Shift(c, leftEyeD.x), leftEyeW[vx]);
-            lerp(About(c, rightEyeA.x, r.rightEyeXScale), rightEyeW[vx]);
-            lerp(Shift(c, rightEyeD.x), rightEyeW[vx]);
-            lerp(About(c, mouthA.x, r.mouthXScale), mouthW[vx]);
-            lerp(Shift(c, mouthD.x), mouthW[vx]);
-            lerp(Shift(c, leftEarD.x), leftEarW[vx]);
-            lerp(Shift(c, rightEarD.x), rightEarW[vx]);
-            break;
-        case 1:
-            lerp(Shift(c, leftEyeD.y), leftEyeW[vx]);
-            lerp(Shift(c, rightEyeD.y), rightEyeW[vx]);
-            lerp(Shift(c, mouthD.y), mouthW[vx]);
-            lerp(About(c, leftEarA.y, r.earYScale), leftEarW[vx]);
-            lerp(Shift(c, leftEarD.y), leftEarW[vx]);
-            lerp(About(c, rightEarA.y, r.earYScale), rightEarW[vx]);
-            lerp(Shift(c, rightEarD.y), rightEarW[vx]);
-            break;
-        default:
-            lerp(static_cast<float>(static_cast<double>(c) * r.noseZScale), noseW[vx]);
-            lerp(About(c, leftEyeA.z, r.leftEyeZScale), leftEyeW[vx]);
-            lerp(Shift(c, leftEyeD.z), leftEyeW[vx]);
-            lerp(About(c, rightEyeA.z, r.rightEyeZScale), rightEyeW[vx]);
-            lerp(Shift(c, rightEyeD.z), rightEyeW[vx]);
-            lerp(About(c, mouthA.z, r.mouthZScale), mouthW[vx]);
-            lerp(Shift(c, mouthD.z), mouthW[vx]);
-            lerp(About(c, leftEarA.z, r.earZScale), leftEarW[vx]);
-            lerp(Shift(c, leftEarD.z), leftEarW[vx]);
-            lerp(About(c, rightEarA.z, r.earZScale), rightEarW[vx]);
-            lerp(Shift(c, rightEarD.z), rightEarW[vx]);
-            break;
-        }
-    }
+    MoveEyeball(leftEye.positions, leftEyeRegion.anchor, r.leftEyeXScale, r.leftEyeZScale, leftEyeRegion.shift,
+                Peak(weights[W::left_eye]), static_cast<float>(generic.leftEyePushBack));
+    MoveEyeball(rightEye.positions, rightEyeRegion.anchor, r.rightEyeXScale, r.rightEyeZScale, rightEyeRegion.shift,
+                Peak(weights[W::right_eye]), static_cast<float>(generic.rightEyePushBack));
 
-    // 9, 10. The eyeballs move with their sockets and go back by the generic head's push-back.
-    MoveEyeball(leftEye.positions, leftEyeA, r.leftEyeXScale, r.leftEyeZScale, leftEyeD, Peak(leftEyeW),
-                static_cast<float>(generic.leftEyePushBack));
-    MoveEyeball(rightEye.positions, rightEyeA, r.rightEyeXScale, r.rightEyeZScale, rightEyeD, Peak(rightEyeW),
-                static_cast<float>(generic.rightEyePushBack));
-
-    // 11. Everything back by the scaled nose-tip position.
-    for (TGeometry* mesh : {&head, &leftEye, &rightEye, &hairs}) {
-        std::vector<float>& m = mesh->positions;
-        for (size_t k = 0; k + 2 < m.size(); k += 3) {
-            m[k] = static_cast<float>(static_cast<double>(m[k]) - (-static_cast<double>(tx)));
-            m[k + 1] = static_cast<float>(m[k + 1] - (-static_cast<double>(ty)) * u);
-            m[k + 2] = static_cast<float>(m[k + 2] - (-static_cast<double>(tz)) * t);
-        }
-    }
+    for (TGeometry* mesh : {&head, &leftEye, &rightEye, &hairs})
+        frame.Leave(mesh->positions);
     return r;
 }

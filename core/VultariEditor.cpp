@@ -121,21 +121,21 @@ PhotoView ViewOf(TVultari& core, int which)
         v.thumbnail = core.frontThumbnail;
         v.editBitmap = core.frontEditBitmap;
         v.photo = core.recognizer ? &core.recognizer->frontImage : nullptr;
-        v.root = points->front[0];
-        v.left = points->front[25];
-        v.top = points->front[24];
-        v.right = points->front[26];
-        v.bottom = points->front[23];
+        v.root = points->front[FrontPoint::HeadCenter];
+        v.left = points->front[FrontPoint::LeftHead];
+        v.top = points->front[FrontPoint::TopHead];
+        v.right = points->front[FrontPoint::RightHead];
+        v.bottom = points->front[FrontPoint::BottomHead];
         v.missing = "Error: Reload front image please.";
     } else {
         v.thumbnail = core.profileThumbnail;
         v.editBitmap = core.profileEditBitmap;
         v.photo = core.recognizer ? &core.recognizer->profileImage : nullptr;
-        v.root = points->profile[0];
-        v.left = points->profile[10];
-        v.top = points->profile[12];
-        v.right = points->profile[11];
-        v.bottom = points->profile[13];
+        v.root = points->profile[ProfilePoint::HeadCenter];
+        v.left = points->profile[ProfilePoint::LeftHead];
+        v.top = points->profile[ProfilePoint::TopHead];
+        v.right = points->profile[ProfilePoint::RightHead];
+        v.bottom = points->profile[ProfilePoint::BottomHead];
         v.missing = "Error: Reload profile image please.";
     }
     return v;

@@ -208,16 +208,16 @@ void TVultari::Reconstruct()
         points->SetProfileOrientation(0, profileWidth);
     // Points never placed get the defaults for the photo they belong to: any other frame puts
     // them beside a smaller photo, whose texture would then be cut from outside it.
-    if (points->front[0]->x == 0)
+    if (points->front[FrontPoint::HeadCenter]->x == 0)
         points->SetDefaultFrontPositions(recognizer->frontImage.cols, recognizer->frontImage.rows);
-    if (points->profile[0]->x == 0)
+    if (points->profile[ProfilePoint::HeadCenter]->x == 0)
         points->SetDefaultProfilePositions(profileWidth, recognizer->profileImage.rows, false);
-    SwapIfGreater(points->front[25]->x, points->front[26]->x);
-    SwapIfGreater(points->profile[10]->x, points->profile[11]->x);
-    SwapIfGreater(points->front[24]->y, points->front[23]->y);
-    SwapIfGreater(points->profile[12]->y, points->profile[13]->y);
+    SwapIfGreater(points->front[FrontPoint::LeftHead]->x, points->front[FrontPoint::RightHead]->x);
+    SwapIfGreater(points->profile[ProfilePoint::LeftHead]->x, points->profile[ProfilePoint::RightHead]->x);
+    SwapIfGreater(points->front[FrontPoint::TopHead]->y, points->front[FrontPoint::BottomHead]->y);
+    SwapIfGreater(points->profile[ProfilePoint::TopHead]->y, points->profile[ProfilePoint::BottomHead]->y);
 
-    if (points->front[25]->x == points->front[26]->x) {
+    if (points->front[FrontPoint::LeftHead]->x == points->front[FrontPoint::RightHead]->x) {
         // Nothing would say how large a pixel is: refuse before anything is built.
         savedPoints.Restore(points);
         ShowMessage("Error: the left and right head borders of the front image coincide; please move them apart");

@@ -329,3 +329,75 @@ TEST_F(OwnPoints, TheFrontRecognizersProportionsAreThoseOfItsOwnPoints) {
 }
 
 }  // namespace
+
+// A plausible move of an eye or the mouth (3 mm, one way at a time) reaches the mesh whole: the
+// weight maps fade over enough skin that the guard against turned triangles lets it through. The
+// eyes are followed by their eyeballs, the mouth by the corner nearest its anchor.
+TEST_F(OwnPoints, APlausibleMoveOfAnEyeOrTheMouthReachesTheMesh) {
+    TXMLDocument eyesDoc;
+    TColladaAsset eyes{&eyesDoc};
+    ASSERT_TRUE(eyes.Load("data/models/eyes.dae"));
+    ASSERT_EQ(eyes.geometries.geometries.size(), 2u);
+    const TModelPoint mouth = Facts().mouth;
+    size_t nearMouth = 0;
+    {
+        const std::vector<float>& p = Head().positions;
+        double best = 1e9;
+        for (size_t k = 0; k + 2 < p.size(); k += 3) {
+            const double d = std::hypot(p[k] - mouth.x, p[k + 1] - mouth.y, p[k + 2] - mouth.z);
+            if (d < best) best = d, nearMouth = k;
+        }
+    }
+    const std::vector<float> head0 = Head().positions;
+    const std::vector<float> right0 = eyes.geometries.geometries[0]->positions;
+    const std::vector<float> left0 = eyes.geometries.geometries[1]->positions;
+    auto mean = [](const std::vector<float>& p, int axis) {
+        double sum = 0;
+        for (size_t k = size_t(axis); k < p.size(); k += 3) sum += p[k];
+        return sum / double(p.size() / 3);
+    };
+    // Where a feature ends (x and z) after the deformation of the points as they are now.
+    enum Feature { LeftEye, RightEye, Mouth };
+    auto deformed = [&](Feature feature) {
+        TGeometry &head = Head(), &left = *eyes.geometries.geometries[1], &right = *eyes.geometries.geometries[0];
+        TGeometry hairs;
+        head.positions = head0;
+        left.positions = left0;
+        right.positions = right0;
+        const THeadExtents extents = MeasureHead(head, maps);
+        DeformMeshes(head, left, right, hairs, extents, points, MeasureScales(extents, points), maps, Facts());
+        if (feature == Mouth) return std::pair<double, double>{head.positions[nearMouth], head.positions[nearMouth + 2]};
+        const std::vector<float>& eye = feature == LeftEye ? left.positions : right.positions;
+        return std::pair<double, double>{mean(eye, 0), mean(eye, 2)};
+    };
+    constexpr double kMove = 3.0 / 28.6;  // 3 mm in model units (the eyes are 65 mm apart, 2.27 units)
+    const int px = static_cast<int>(std::lround(kMove * kPixelsPerUnit));
+    struct Case {
+        const char* what;
+        Feature feature;
+        int point;
+        int dx, dy;  // photo pixels
+    };
+    const Case cases[] = {{"left eye up", LeftEye, FrontPoint::LeftEyeCenter, 0, -px},
+                          {"left eye down", LeftEye, FrontPoint::LeftEyeCenter, 0, px},
+                          {"left eye outward", LeftEye, FrontPoint::LeftEyeCenter, -px, 0},
+                          {"right eye up", RightEye, FrontPoint::RightEyeCenter, 0, -px},
+                          {"right eye inward", RightEye, FrontPoint::RightEyeCenter, -px, 0},
+                          {"mouth up", Mouth, FrontPoint::MouthCenter, 0, -px},
+                          {"mouth down", Mouth, FrontPoint::MouthCenter, 0, px},
+                          {"mouth sideways", Mouth, FrontPoint::MouthCenter, px, 0}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto [x0, z0] = deformed(c.feature);
+        THPoint* p = points.front[c.point];
+        const int keepX = p->x, keepY = p->y;
+        p->SetPosition(keepX + c.dx, keepY + c.dy);
+        const auto [x1, z1] = deformed(c.feature);
+        p->SetPosition(keepX, keepY);
+        // The asked move in model units: x right, z up (the photo's y runs down).
+        const double askX = c.dx / kPixelsPerUnit, askZ = -c.dy / kPixelsPerUnit;
+        const double reach = ((x1 - x0) * askX + (z1 - z0) * askZ) / (askX * askX + askZ * askZ);
+        EXPECT_GT(reach, 0.9) << "of the asked move the mesh made " << reach;
+        EXPECT_LT(reach, 1.1) << "of the asked move the mesh made " << reach;
+    }
+}
