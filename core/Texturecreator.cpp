@@ -994,12 +994,10 @@ cv::Mat WorkBackground(const cv::Mat& photo, const cv::Mat& skin, const cv::Mat&
 {
     cv::Mat background = TTextureCreator::BackgroundMask(photo, skin);
     if (background.empty())
-        return cv::Mat(work.size(), CV_8UC3, cv::Scalar(0, 0, 0));
+        return cv::Mat(work.size(), CV_8UC1, cv::Scalar(0));
     if (background.size() != work.size())
         cv::resize(background, background, work.size(), 0, 0, cv::INTER_NEAREST);
-    cv::Mat three;
-    cv::cvtColor(background, three, cv::COLOR_GRAY2BGR);
-    return three;
+    return background;
 }
 
 // A photo's skin mask scaled to its work image; empty when there is none.
@@ -1136,23 +1134,23 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
     const cv::Mat frontSkinWork = WorkSkin(frontSkin, frontWork), profileSkinWork = WorkSkin(profileSkin, profileWork);
     cv::Mat atlas = FillAtlas(frontWork, profileWork, scaled.get(), layout);
     BlendSeams(atlas, frontWork, profileWork, scaled.get(), layout, true, frontSkinWork, profileSkinWork);
-    // The photos' background and skin, carried into the atlas the way the photos are.
-    auto carried = [&](const cv::Mat& front, const cv::Mat& profile) {
-        cv::Mat both = FillAtlas(front, profile, scaled.get(), layout);
-        BlendSeams(both, front, profile, scaled.get(), layout, false);
-        cv::Mat one;
-        cv::extractChannel(both, one, 0);
-        return one;
-    };
+    // The photos' background (channel 0) and skin (channel 1), carried into the atlas the way the
+    // photos are: in one pass, as the fill and the plain seam blend treat each channel alike.
     cv::Mat background, skinAtlas;
     if (!frontSkinWork.empty() && !profileSkinWork.empty()) {
-        background = carried(WorkBackground(frontPhoto, frontSkin, frontWork),
-                             WorkBackground(profilePhoto, profileSkin, profileWork));
+        auto masks = [](const cv::Mat& photoBackground, const cv::Mat& skin) {
+            cv::Mat both;
+            cv::merge(std::vector<cv::Mat>{photoBackground, skin, skin}, both);
+            return both;
+        };
+        const cv::Mat front = masks(WorkBackground(frontPhoto, frontSkin, frontWork), frontSkinWork);
+        const cv::Mat profile = masks(WorkBackground(profilePhoto, profileSkin, profileWork), profileSkinWork);
+        cv::Mat both = FillAtlas(front, profile, scaled.get(), layout);
+        BlendSeams(both, front, profile, scaled.get(), layout, false);
+        cv::extractChannel(both, background, 0);
+        cv::extractChannel(both, skinAtlas, 1);
+        skinAtlas = skinAtlas >= 128;
         KeepBackgroundOut(atlas, background);
-        cv::Mat frontSkin3, profileSkin3;
-        cv::cvtColor(frontSkinWork, frontSkin3, cv::COLOR_GRAY2BGR);
-        cv::cvtColor(profileSkinWork, profileSkin3, cv::COLOR_GRAY2BGR);
-        skinAtlas = carried(frontSkin3, profileSkin3) >= 128;
     }
     const TTexCoord fittedHair =
         FitTextureCoordinates(scaled.get(), layout, headGeometry, hairsGeometry, weights, generic);
