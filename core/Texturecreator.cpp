@@ -337,6 +337,39 @@ TAtlasLayout TTextureCreator::MeasureAtlas(const THeadAttributes* c)
     return a;
 }
 
+namespace {
+
+// Atlas row y, columns [from, to), from source row sy, column offset + direction * x; the columns
+// whose source lies outside the image are left as they are.
+void CopyRun(const cv::Mat& source, cv::Mat& atlas, int y, int sy, int from, int to, int offset, int direction)
+{
+    if (sy < 0 || sy >= source.rows)
+        return;
+    // The atlas columns whose source column lies in [0, source.cols).
+    int first = from, last = std::min(to, atlas.cols);
+    if (direction > 0) {
+        first = std::max(first, -offset);
+        last = std::min(last, source.cols - offset);
+    } else {
+        first = std::max(first, offset - source.cols + 1);
+        last = std::min(last, offset + 1);
+    }
+    first = std::max(first, 0);
+    if (first >= last)
+        return;
+    const int channels = source.channels();
+    const uint8_t* in = source.ptr<uint8_t>(sy) + (offset + direction * first) * channels;
+    uint8_t* out = atlas.ptr<uint8_t>(y) + first * 3;
+    const int step = direction * channels;
+    for (int x = first; x < last; ++x, in += step, out += 3) {
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
+    }
+}
+
+}  // namespace
+
 cv::Mat TTextureCreator::FillAtlas(const cv::Mat& frontWork, const cv::Mat& profileWork, const THeadAttributes* c,
                                    const TAtlasLayout& a)
 {
@@ -350,21 +383,18 @@ cv::Mat TTextureCreator::FillAtlas(const cv::Mat& frontWork, const cv::Mat& prof
     for (int y = 0; y < a.Ha; ++y) {
         const int yf = y + f24y - M;
         const int yp = y + p12y - M;
-        for (int x = 0; x < a.Wa; ++x) {
-            if (x <= Q + M - S) {
-                CopyPixel(profileWork, atlas, p11x + M - x, yp, x, y);
-            } else if (x < Q + M) {
-                const float t = static_cast<float>(x - (Q + M - S)) / static_cast<float>(S);
-                BlendPixel(profileWork, frontWork, atlas, t, p11x + M - x, yp, x + f2x - M - Q, yf, x, y);
-            } else if (x < e) {
-                CopyPixel(frontWork, atlas, x + f2x - M - Q, yf, x, y);
-            } else if (x < e + S) {
-                const float t = static_cast<float>(x - e) / static_cast<float>(S);
-                BlendPixel(frontWork, profileWork, atlas, t, x + f8x - E - M - Q, yf, x + p1x + O - e, yp, x, y);
-            } else {
-                CopyPixel(profileWork, atlas, x + p1x + O - e, yp, x, y);
-            }
+        // The three copied ranges: source column = offset + direction * atlas column.
+        CopyRun(profileWork, atlas, y, yp, 0, Q + M - S + 1, p11x + M, -1);
+        for (int x = std::max(Q + M - S + 1, 0); x < std::min(Q + M, a.Wa); ++x) {
+            const float t = static_cast<float>(x - (Q + M - S)) / static_cast<float>(S);
+            BlendPixel(profileWork, frontWork, atlas, t, p11x + M - x, yp, x + f2x - M - Q, yf, x, y);
         }
+        CopyRun(frontWork, atlas, y, yf, Q + M, e, f2x - M - Q, +1);
+        for (int x = std::max(e, 0); x < std::min(e + S, a.Wa); ++x) {
+            const float t = static_cast<float>(x - e) / static_cast<float>(S);
+            BlendPixel(frontWork, profileWork, atlas, t, x + f8x - E - M - Q, yf, x + p1x + O - e, yp, x, y);
+        }
+        CopyRun(profileWork, atlas, y, yp, e + S, a.Wa, p1x + O - e, +1);
     }
     return atlas;
 }
