@@ -2,9 +2,9 @@
 //
 // 1. Speed: one whole reconstruction from two 1300-pixel photos (the generic head drawn by the
 //    engine), then each of its parts timed on its own: model reload, previous bitmaps read, skin
-//    masks, photo enlargement, atlas fill, photo backgrounds kept out, texture-coordinate fit,
-//    patches, normal map, bitmap writing, texture upload, deformation, buffer upload; their sum
-//    against the whole. Then a photo pair to the shown head as the program goes: both photos
+//    masks, photo enlargement, atlas fill, seams, background and skin masks carried into the atlas,
+//    background kept out, texture-coordinate fit, patch sources, patches, normal map, bitmap
+//    writing, texture upload, deformation, buffer upload; their sum against the whole. Then a photo pair to the shown head as the program goes: both photos
 //    loaded (thumbnails and recognition), the reconstruction and the first frame.
 // 2. Quality: the generic head changed by known smooth changes (wider, deeper, longer nose, lower
 //    mouth) is drawn, reconstructed from the generic head, and compared with the changed head:
@@ -59,14 +59,6 @@ double Best(int runs, F&& f)
         best = std::min(best, Ms(a, Clock::now()));
     }
     return best;
-}
-
-// A mask as the three-channel image the atlas fill copies.
-cv::Mat ThreeChannels(const cv::Mat& mask)
-{
-    cv::Mat three;
-    cv::cvtColor(mask, three, cv::COLOR_GRAY2BGR);
-    return three;
 }
 
 }  // namespace
@@ -205,13 +197,36 @@ int main(int argc, char** argv)
         cv::Mat work;
         cv::resize(smaller, work, cv::Size(), factor, factor, cv::INTER_LINEAR);
     });
-    const double background = Best(3, [&] {
-        const cv::Mat masks = TTextureCreator::FillAtlas(ThreeChannels(TTextureCreator::BackgroundMask(front, frontSkin)),
-                                                         ThreeChannels(TTextureCreator::BackgroundMask(side, sideSkin)),
-                                                         scaled.get(), layout);
-        cv::Mat marked, copy = atlas.clone();
-        cv::extractChannel(masks, marked, 0);
-        TTextureCreator::KeepBackgroundOut(copy, marked);
+    // The seams of the photo atlas, their colours matched on the skin beside them.
+    const double seams = Best(3, [&] {
+        cv::Mat copy = atlas.clone();
+        TTextureCreator::BlendSeams(copy, front, side, scaled.get(), layout, true, frontSkin, sideSkin);
+    });
+    // The background and skin masks go into the atlas as two channels of one image, filled and
+    // blended at the seams as the photos are; the background is then kept out of the atlas.
+    cv::Mat frontMasks, sideMasks;
+    cv::merge(std::vector<cv::Mat>{TTextureCreator::BackgroundMask(front, frontSkin), frontSkin, frontSkin}, frontMasks);
+    cv::merge(std::vector<cv::Mat>{TTextureCreator::BackgroundMask(side, sideSkin), sideSkin, sideSkin}, sideMasks);
+    const double backgroundMasks = Best(3, [&] {
+        TTextureCreator::BackgroundMask(front, frontSkin);
+        TTextureCreator::BackgroundMask(side, sideSkin);
+    });
+    cv::Mat background, skinAtlas;
+    const double masksCarried = Best(3, [&] {
+        cv::Mat both = TTextureCreator::FillAtlas(frontMasks, sideMasks, scaled.get(), layout);
+        TTextureCreator::BlendSeams(both, frontMasks, sideMasks, scaled.get(), layout, false);
+        cv::extractChannel(both, background, 0);
+        cv::extractChannel(both, skinAtlas, 1);
+        skinAtlas = skinAtlas >= 128;
+    });
+    const double keptOut = Best(3, [&] {
+        cv::Mat copy = atlas.clone();
+        TTextureCreator::KeepBackgroundOut(copy, background);
+    });
+    // The patches' sources: skin near the chin, the front photo's hair line.
+    const double sources = Best(3, [&] {
+        TTextureCreator::ChinSkin(atlas, skinAtlas, scaled.get(), layout);
+        TTextureCreator::FrontHair(atlas, background, scaled.get(), layout);
     });
     int patchCalls = 0;
     for (int c : calls)
@@ -228,8 +243,12 @@ int main(int argc, char** argv)
                           {"skin masks of both photos", skin},
                           {"smaller-face photo enlarged", enlarge},
                           {fillName, fill},
-                          {"photo backgrounds: masks, atlas, kept out", background},
+                          {"seams blended, colours matched", seams},
+                          {"background masks of both photos", backgroundMasks},
+                          {"masks filled into the atlas, seams blended", masksCarried},
+                          {"background kept out of the atlas", keptOut},
                           {"texture-coordinate fit (head, hair)", fit},
+                          {"chin skin and hair line found", sources},
                           {patchName, patches},
                           {"normal map", normalMap},
                           {"three bitmaps written", write},
