@@ -1225,7 +1225,7 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
     PaintPatches(atlas, scaled.get(), layout, hairTarget, sources);
 
     const cv::Mat normalMap = CreateNormalMap(atlas);
-    if (!normalMap.empty())
+    if (!normalMap.empty() && !normalMapOut)
         SaveBitmap(folder + "data/textures/normalmap.bmp", normalMap);
     if (normalMapOut)
         *normalMapOut = normalMap;
