@@ -337,6 +337,39 @@ TAtlasLayout TTextureCreator::MeasureAtlas(const THeadAttributes* c)
     return a;
 }
 
+namespace {
+
+// Atlas row y, columns [from, to), from source row sy, column offset + direction * x; the columns
+// whose source lies outside the image are left as they are.
+void CopyRun(const cv::Mat& source, cv::Mat& atlas, int y, int sy, int from, int to, int offset, int direction)
+{
+    if (sy < 0 || sy >= source.rows)
+        return;
+    // The atlas columns whose source column lies in [0, source.cols).
+    int first = from, last = std::min(to, atlas.cols);
+    if (direction > 0) {
+        first = std::max(first, -offset);
+        last = std::min(last, source.cols - offset);
+    } else {
+        first = std::max(first, offset - source.cols + 1);
+        last = std::min(last, offset + 1);
+    }
+    first = std::max(first, 0);
+    if (first >= last)
+        return;
+    const int channels = source.channels();
+    const uint8_t* in = source.ptr<uint8_t>(sy) + (offset + direction * first) * channels;
+    uint8_t* out = atlas.ptr<uint8_t>(y) + first * 3;
+    const int step = direction * channels;
+    for (int x = first; x < last; ++x, in += step, out += 3) {
+        out[0] = in[0];
+        out[1] = in[1];
+        out[2] = in[2];
+    }
+}
+
+}  // namespace
+
 cv::Mat TTextureCreator::FillAtlas(const cv::Mat& frontWork, const cv::Mat& profileWork, const THeadAttributes* c,
                                    const TAtlasLayout& a)
 {
@@ -350,21 +383,18 @@ cv::Mat TTextureCreator::FillAtlas(const cv::Mat& frontWork, const cv::Mat& prof
     for (int y = 0; y < a.Ha; ++y) {
         const int yf = y + f24y - M;
         const int yp = y + p12y - M;
-        for (int x = 0; x < a.Wa; ++x) {
-            if (x <= Q + M - S) {
-                CopyPixel(profileWork, atlas, p11x + M - x, yp, x, y);
-            } else if (x < Q + M) {
-                const float t = static_cast<float>(x - (Q + M - S)) / static_cast<float>(S);
-                BlendPixel(profileWork, frontWork, atlas, t, p11x + M - x, yp, x + f2x - M - Q, yf, x, y);
-            } else if (x < e) {
-                CopyPixel(frontWork, atlas, x + f2x - M - Q, yf, x, y);
-            } else if (x < e + S) {
-                const float t = static_cast<float>(x - e) / static_cast<float>(S);
-                BlendPixel(frontWork, profileWork, atlas, t, x + f8x - E - M - Q, yf, x + p1x + O - e, yp, x, y);
-            } else {
-                CopyPixel(profileWork, atlas, x + p1x + O - e, yp, x, y);
-            }
+        // The three copied ranges: source column = offset + direction * atlas column.
+        CopyRun(profileWork, atlas, y, yp, 0, Q + M - S + 1, p11x + M, -1);
+        for (int x = std::max(Q + M - S + 1, 0); x < std::min(Q + M, a.Wa); ++x) {
+            const float t = static_cast<float>(x - (Q + M - S)) / static_cast<float>(S);
+            BlendPixel(profileWork, frontWork, atlas, t, p11x + M - x, yp, x + f2x - M - Q, yf, x, y);
         }
+        CopyRun(frontWork, atlas, y, yf, Q + M, e, f2x - M - Q, +1);
+        for (int x = std::max(e, 0); x < std::min(e + S, a.Wa); ++x) {
+            const float t = static_cast<float>(x - e) / static_cast<float>(S);
+            BlendPixel(frontWork, profileWork, atlas, t, x + f8x - E - M - Q, yf, x + p1x + O - e, yp, x, y);
+        }
+        CopyRun(profileWork, atlas, y, yp, e + S, a.Wa, p1x + O - e, +1);
     }
     return atlas;
 }
@@ -1182,12 +1212,10 @@ cv::Mat WorkBackground(const cv::Mat& photo, const cv::Mat& skin, const cv::Mat&
 {
     cv::Mat background = TTextureCreator::BackgroundMask(photo, skin);
     if (background.empty())
-        return cv::Mat(work.size(), CV_8UC3, cv::Scalar(0, 0, 0));
+        return cv::Mat(work.size(), CV_8UC1, cv::Scalar(0));
     if (background.size() != work.size())
         cv::resize(background, background, work.size(), 0, 0, cv::INTER_NEAREST);
-    cv::Mat three;
-    cv::cvtColor(background, three, cv::COLOR_GRAY2BGR);
-    return three;
+    return background;
 }
 
 // A photo's skin mask scaled to its work image; empty when there is none.
@@ -1325,23 +1353,23 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
     const cv::Mat frontSkinWork = WorkSkin(frontSkin, frontWork), profileSkinWork = WorkSkin(profileSkin, profileWork);
     cv::Mat atlas = FillAtlas(frontWork, profileWork, scaled.get(), layout);
     BlendSeams(atlas, frontWork, profileWork, scaled.get(), layout, true, frontSkinWork, profileSkinWork);
-    // The photos' background and skin, carried into the atlas the way the photos are.
-    auto carried = [&](const cv::Mat& front, const cv::Mat& profile) {
-        cv::Mat both = FillAtlas(front, profile, scaled.get(), layout);
-        BlendSeams(both, front, profile, scaled.get(), layout, false);
-        cv::Mat one;
-        cv::extractChannel(both, one, 0);
-        return one;
-    };
+    // The photos' background (channel 0) and skin (channel 1), carried into the atlas the way the
+    // photos are: in one pass, as the fill and the plain seam blend treat each channel alike.
     cv::Mat background, skinAtlas;
     if (!frontSkinWork.empty() && !profileSkinWork.empty()) {
-        background = carried(WorkBackground(frontPhoto, frontSkin, frontWork),
-                             WorkBackground(profilePhoto, profileSkin, profileWork));
+        auto masks = [](const cv::Mat& photoBackground, const cv::Mat& skin) {
+            cv::Mat both;
+            cv::merge(std::vector<cv::Mat>{photoBackground, skin, skin}, both);
+            return both;
+        };
+        const cv::Mat front = masks(WorkBackground(frontPhoto, frontSkin, frontWork), frontSkinWork);
+        const cv::Mat profile = masks(WorkBackground(profilePhoto, profileSkin, profileWork), profileSkinWork);
+        cv::Mat both = FillAtlas(front, profile, scaled.get(), layout);
+        BlendSeams(both, front, profile, scaled.get(), layout, false);
+        cv::extractChannel(both, background, 0);
+        cv::extractChannel(both, skinAtlas, 1);
+        skinAtlas = skinAtlas >= 128;
         KeepBackgroundOut(atlas, background);
-        cv::Mat frontSkin3, profileSkin3;
-        cv::cvtColor(frontSkinWork, frontSkin3, cv::COLOR_GRAY2BGR);
-        cv::cvtColor(profileSkinWork, profileSkin3, cv::COLOR_GRAY2BGR);
-        skinAtlas = carried(frontSkin3, profileSkin3) >= 128;
     }
     TFittedFeatures features;
     const TTexCoord fittedHair =
@@ -1392,7 +1420,7 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
     PaintPatches(atlas, scaled.get(), layout, hairTarget, sources);
 
     const cv::Mat normalMap = CreateNormalMap(atlas);
-    if (!normalMap.empty())
+    if (!normalMap.empty() && !normalMapOut)
         SaveBitmap(folder + "data/textures/normalmap.bmp", normalMap);
     if (normalMapOut)
         *normalMapOut = normalMap;

@@ -73,9 +73,10 @@ public:
     // returns an empty Mat with a message, before anything is changed, when the points cannot
     // make an atlas. The profile points must be in their left-facing form. With the photos' skin
     // masks (8-bit, non-zero on skin, each its photo's size), the photos' background is kept out
-    // of the atlas (see KeepBackgroundOut). With `normalMapOut`, the normal map written is also
-    // handed back there. With `deformed`, the head geometry is the deformed head and its texture
-    // coordinates follow where its features are (see FitTextureCoordinates).
+    // of the atlas (see KeepBackgroundOut). With `normalMapOut`, the normal map is handed back
+    // there instead of written: the caller writes it (meanwhile doing other work). With `deformed`,
+    // the head geometry is the deformed head and its texture coordinates follow where its features
+    // are (see FitTextureCoordinates).
     cv::Mat CreateTexture(const cv::Mat& frontPhoto, const cv::Mat& profilePhoto, const THeadAttributes* attributes,
                           TGeometry* headGeometry, TGeometry* hairsGeometry, const TWeightManager* weights,
                           const TGenericHead& generic, const cv::Mat& frontSkin = cv::Mat(),

@@ -302,14 +302,18 @@ void TVultari::Reconstruct()
                                                             &deformed);
         const std::string atlasPath = folder + "data/textures/headtexture.bmp";
         const std::string normalMapPath = folder + "data/textures/normalmap.bmp";
-        // The atlas is written meanwhile: the upload and the surface frames do not read the file. A
-        // failure leaves this block only after the write has ended (the future waits).
-        std::future<bool> atlasWritten;
+        // The atlas and the normal map are written meanwhile: the upload and the surface frames do not
+        // read the files. A failure leaves this block only after the writes have ended (the futures
+        // wait).
+        std::future<bool> atlasWritten, normalMapWritten;
         if (!atlas.empty()) {
             atlasWritten = std::async(std::launch::async, [&atlas, &atlasPath] { return WriteImage(atlasPath, atlas); });
             if (!ProvideTexture(engine, atlasPath, GL_TEXTURE0, atlas))
                 atlasWritten.wait();  // a model reads the file itself
         }
+        if (!normalMapImage.empty())
+            normalMapWritten = std::async(std::launch::async,
+                                          [&normalMapImage, &normalMapPath] { return WriteImage(normalMapPath, normalMapImage); });
         engine->LoadTextures("");
         if (cube->textures.empty())
             Fail("Error: the node \"Cube\" of the head model has no texture");
@@ -333,6 +337,8 @@ void TVultari::Reconstruct()
 
         if (atlasWritten.valid() && !atlasWritten.get())
             throw FileOpenError(atlasPath, "The file cannot be written");
+        if (normalMapWritten.valid() && !normalMapWritten.get())
+            throw FileOpenError(normalMapPath, "The file cannot be written");
 
         // The new head is complete: the old one goes.
         std::vector<TColladaAsset*> newModels = std::move(engine->models);

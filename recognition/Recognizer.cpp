@@ -1,5 +1,6 @@
 #include "recognition/Recognizer.h"
 #include "recognition/Generichead.h"
+#include "recognition/Majority.h"
 
 #include <algorithm>
 #include <bitset>
@@ -153,7 +154,7 @@ void KeepInside(THPoint* const* points, int count, int w, int h)
 // The smoothed skin silhouette of a profile photo with its centroid and outline.
 struct Silhouette {
     cv::Mat mask;     // skin mask of the photo
-    cv::Mat smoothed; // 31 x 31 median of the mask
+    cv::Mat smoothed; // 31 x 31 median of the mask (its majority: the mask holds 0 and 255 only)
     bool hasCentroid = false;
     int cx = 0, cy = 0;
     std::vector<cv::Point> contour; // one point per ray that ends inside the photo
@@ -196,7 +197,7 @@ struct Silhouette {
     Silhouette(const cv::Mat& photo, const cv::Mat& table)
     {
         mask = SkinMask(photo, table);
-        cv::medianBlur(mask, smoothed, 31);
+        smoothed = SquareMajority(mask, 31);
         Measure();
     }
 

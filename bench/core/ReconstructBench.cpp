@@ -2,9 +2,9 @@
 //
 // 1. Speed: one whole reconstruction from two 1300-pixel photos (the generic head drawn by the
 //    engine), then each of its parts timed on its own: model reload, previous bitmaps read, skin
-//    masks, photo enlargement, atlas fill, photo backgrounds kept out, texture-coordinate fit,
-//    patches, normal map, bitmap writing, texture upload, deformation, buffer upload; their sum
-//    against the whole. Then a photo pair to the shown head as the program goes: both photos
+//    masks, photo enlargement, atlas fill, seams, background and skin masks carried into the atlas,
+//    background kept out, texture-coordinate fit, patch sources, patches, normal map, bitmap
+//    writing, texture upload, deformation, buffer upload; their sum against the whole. Then a photo pair to the shown head as the program goes: both photos
 //    loaded (thumbnails and recognition), the reconstruction and the first frame.
 // 2. Quality: the generic head changed by known smooth changes (wider, deeper, longer nose, lower
 //    mouth) is drawn, reconstructed from the generic head, and compared with the changed head:
@@ -59,14 +59,6 @@ double Best(int runs, F&& f)
         best = std::min(best, Ms(a, Clock::now()));
     }
     return best;
-}
-
-// A mask as the three-channel image the atlas fill copies.
-cv::Mat ThreeChannels(const cv::Mat& mask)
-{
-    cv::Mat three;
-    cv::cvtColor(mask, three, cv::COLOR_GRAY2BGR);
-    return three;
 }
 
 }  // namespace
@@ -151,10 +143,12 @@ int main(int argc, char** argv)
     cv::Mat normal;
     const double normalMap = Best(3, [&] { normal = creator.CreateNormalMap(atlas); });
     const std::string textures = folder.Folder() + "data/textures/";
-    const double write = Best(3, [&] {
+    // The eye bitmap is written before the models' textures are read; the atlas and the normal map
+    // are written on threads of their own beside the upload and the deformation.
+    const double write = Best(3, [&] { cv::imwrite(textures + "eye.bmp", TTextureCreator::CreateEyeTexture(front, &points)); });
+    const double writeBeside = Best(3, [&] {
         cv::imwrite(textures + "headtexture.bmp", atlas);
         cv::imwrite(textures + "normalmap.bmp", normal);
-        cv::imwrite(textures + "eye.bmp", TTextureCreator::CreateEyeTexture(front, &points));
     });
     // The head texture and the normal map go up from memory; the eye texture is read back.
     const double upload = Best(3, [&] {
@@ -205,13 +199,36 @@ int main(int argc, char** argv)
         cv::Mat work;
         cv::resize(smaller, work, cv::Size(), factor, factor, cv::INTER_LINEAR);
     });
-    const double background = Best(3, [&] {
-        const cv::Mat masks = TTextureCreator::FillAtlas(ThreeChannels(TTextureCreator::BackgroundMask(front, frontSkin)),
-                                                         ThreeChannels(TTextureCreator::BackgroundMask(side, sideSkin)),
-                                                         scaled.get(), layout);
-        cv::Mat marked, copy = atlas.clone();
-        cv::extractChannel(masks, marked, 0);
-        TTextureCreator::KeepBackgroundOut(copy, marked);
+    // The seams of the photo atlas, their colours matched on the skin beside them.
+    const double seams = Best(3, [&] {
+        cv::Mat copy = atlas.clone();
+        TTextureCreator::BlendSeams(copy, front, side, scaled.get(), layout, true, frontSkin, sideSkin);
+    });
+    // The background and skin masks go into the atlas as two channels of one image, filled and
+    // blended at the seams as the photos are; the background is then kept out of the atlas.
+    cv::Mat frontMasks, sideMasks;
+    cv::merge(std::vector<cv::Mat>{TTextureCreator::BackgroundMask(front, frontSkin), frontSkin, frontSkin}, frontMasks);
+    cv::merge(std::vector<cv::Mat>{TTextureCreator::BackgroundMask(side, sideSkin), sideSkin, sideSkin}, sideMasks);
+    const double backgroundMasks = Best(3, [&] {
+        TTextureCreator::BackgroundMask(front, frontSkin);
+        TTextureCreator::BackgroundMask(side, sideSkin);
+    });
+    cv::Mat background, skinAtlas;
+    const double masksCarried = Best(3, [&] {
+        cv::Mat both = TTextureCreator::FillAtlas(frontMasks, sideMasks, scaled.get(), layout);
+        TTextureCreator::BlendSeams(both, frontMasks, sideMasks, scaled.get(), layout, false);
+        cv::extractChannel(both, background, 0);
+        cv::extractChannel(both, skinAtlas, 1);
+        skinAtlas = skinAtlas >= 128;
+    });
+    const double keptOut = Best(3, [&] {
+        cv::Mat copy = atlas.clone();
+        TTextureCreator::KeepBackgroundOut(copy, background);
+    });
+    // The patches' sources: skin near the chin, the front photo's hair line.
+    const double sources = Best(3, [&] {
+        TTextureCreator::ChinSkin(atlas, skinAtlas, scaled.get(), layout);
+        TTextureCreator::FrontHair(atlas, background, scaled.get(), layout);
     });
     int patchCalls = 0;
     for (int c : calls)
@@ -228,11 +245,15 @@ int main(int argc, char** argv)
                           {"skin masks of both photos", skin},
                           {"smaller-face photo enlarged", enlarge},
                           {fillName, fill},
-                          {"photo backgrounds: masks, atlas, kept out", background},
+                          {"seams blended, colours matched", seams},
+                          {"background masks of both photos", backgroundMasks},
+                          {"masks filled into the atlas, seams blended", masksCarried},
+                          {"background kept out of the atlas", keptOut},
                           {"texture-coordinate fit (head, hair)", fit},
+                          {"chin skin and hair line found", sources},
                           {patchName, patches},
                           {"normal map", normalMap},
-                          {"three bitmaps written", write},
+                          {"eye texture cut and written", write},
                           {"three textures uploaded (one read back)", upload},
                           {"measurement and deformation", deform},
                           {"head normals and tangent frames", frames},
@@ -243,6 +264,7 @@ int main(int argc, char** argv)
         sum += part.ms;
     }
     std::printf("  %-42s %7.1f ms (the whole less the parts: %.1f ms)\n", "sum of the parts", sum, whole - sum);
+    std::printf("  beside them: atlas and normal map written   %7.1f ms (on threads of their own)\n", writeBeside);
 
     // A photo pair to the shown head, as the program goes: each photo loaded (thumbnails, edit
     // bitmaps, recognition), the reconstruction, the first frame of the 3D view. Grace Hopper's

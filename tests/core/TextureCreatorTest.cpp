@@ -334,16 +334,19 @@ TEST(AtlasFill, EveryColumnRangeTakesItsSource)
     const int M = 60, Q = 223, E = 200, S = 30, O = 27, e = Q + M + E;
     const int f2x = 400, f8x = 600, f24y = 100, p11x = 550, p1x = 300, p12y = 100;
     auto code = [](int x, int y, int tag) { return cv::Vec3b(static_cast<uint8_t>(x % 256), static_cast<uint8_t>(y % 256), static_cast<uint8_t>(tag)); };
+    // Every pixel of the copied ranges, on every row: the mirrored profile up to Q + M - S, the
+    // front between the seams, the unmirrored profile from e + S on.
+    int wrong = 0;
+    for (int row = 0; row < a.Ha; ++row) {
+        for (int x = 0; x <= Q + M - S; ++x)
+            wrong += At(atlas, x, row) != code(p11x + M - x, row + p12y - M, 2);
+        for (int x = Q + M; x < e; ++x)
+            wrong += At(atlas, x, row) != code(x + f2x - M - Q, row + f24y - M, 1);
+        for (int x = e + S; x < a.Wa; ++x)
+            wrong += At(atlas, x, row) != code(x + p1x + O - e, row + p12y - M, 2);
+    }
+    EXPECT_EQ(wrong, 0);
     const int y = 77;
-    // Mirrored profile up to Q + M - S.
-    for (int x : {0, 100, Q + M - S})
-        EXPECT_EQ(At(atlas, x, y), code(p11x + M - x, y + p12y - M, 2)) << x;
-    // Front between the seams.
-    for (int x : {Q + M, 400, e - 1})
-        EXPECT_EQ(At(atlas, x, y), code(x + f2x - M - Q, y + f24y - M, 1)) << x;
-    // Unmirrored profile from e + S on.
-    for (int x : {e + S, 700, a.Wa - 1})
-        EXPECT_EQ(At(atlas, x, y), code(x + p1x + O - e, y + p12y - M, 2)) << x;
     // Left seam: t = 1/S at its first column; right seam: t = 0 at its first column.
     {
         const int x = Q + M - S + 1;
@@ -366,6 +369,30 @@ TEST(AtlasFill, PixelsWithoutASourceAreBlack)
     EXPECT_EQ(At(atlas, 300, 400), cv::Vec3b(0, 0, 0));   // front rows end at 150
     EXPECT_EQ(At(atlas, 765, 10), cv::Vec3b(0, 0, 0));    // profile columns end at 300
     EXPECT_EQ(At(atlas, 300, 10), cv::Vec3b(50, 60, 70));
+    // Every pixel of the copied ranges: its photo's colour exactly where its source lies inside
+    // that photo, black elsewhere.
+    const int M = 60, Q = 223, S = 30, O = 27, e = Q + M + 200;
+    const int f2x = 400, f24y = 100, p11x = 550, p1x = 300, p12y = 100;
+    auto expected = [](const cv::Mat& photo, int sx, int sy, cv::Vec3b colour) {
+        return sx >= 0 && sy >= 0 && sx < photo.cols && sy < photo.rows ? colour : cv::Vec3b(0, 0, 0);
+    };
+    int wrong = 0, black = 0;
+    for (int y = 0; y < a.Ha; ++y)
+        for (int x = 0; x < a.Wa; ++x) {
+            cv::Vec3b want;
+            if (x <= Q + M - S)
+                want = expected(profile, p11x + M - x, y + p12y - M, {80, 90, 100});
+            else if (x >= Q + M && x < e)
+                want = expected(front, x + f2x - M - Q, y + f24y - M, {50, 60, 70});
+            else if (x >= e + S)
+                want = expected(profile, x + p1x + O - e, y + p12y - M, {80, 90, 100});
+            else
+                continue;
+            wrong += At(atlas, x, y) != want;
+            black += want == cv::Vec3b(0, 0, 0);
+        }
+    EXPECT_EQ(wrong, 0);
+    EXPECT_GT(black, 0);
 }
 
 // ---------------------------------------------------------------------------------------------
