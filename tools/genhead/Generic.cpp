@@ -608,9 +608,9 @@ void Hair(GenericData& d) {
 }
 }  // namespace
 
-GenericData BuildGeneric(const std::string& sourcePath) {
+GenericData BuildGeneric(const std::string& sourcePath, const HeadVariant& variant) {
     GenericData d;
-    d.g = BuildHead(sourcePath);
+    d.g = BuildHead(sourcePath, variant);
     Weights(d);
     LimitOverlap(d);
     AtFilePrecision(d);

@@ -353,6 +353,27 @@ int ChinVertex(const Mesh& head, Vec3 chin, double mouthZ) {
     return best;
 }
 
+double Smooth(double e0, double e1, double x) {
+    const double t = std::clamp((x - e0) / (e1 - e0), 0.0, 1.0);
+    return t * t * (3 - 2 * t);
+}
+
+// Another head to try the program on: the figure widened across, its nose lengthened from the root
+// along its ridge (the skin near the ridge with it, fading out within a little more than the
+// nose's half width). Each eyeball moves whole with the widening at its centre.
+void Vary(Mesh& region, Mesh& eyes, const HeadVariant& v) {
+    if (v.wider == 0 && v.noseLonger == 0) return;
+    const Features f = Measure(region, eyes);
+    const Vec3 root = f.nasion, along = f.noseTip - root;
+    for (Vec3& p : region.pos) {
+        const double t = std::clamp(Dot(p - root, along) / Dot(along, along), 0.0, 1.0);
+        const double d = Len(p - (root + along * t));
+        p = p + along * (v.noseLonger * t * (1.0 - Smooth(0.2, 0.6, d)));
+        p.x *= 1.0 + v.wider;
+    }
+    for (Vec3& p : eyes.pos) p.x += v.wider * f.eyeCentre[p.x > 0 ? 1 : 0].x;
+}
+
 // Moves the figure's head and eyes whole into the program's frame (see kEyesMiddleAt).
 void IntoFrame(Mesh& region, Mesh& eyes) {
     const Features f = Measure(region, eyes);
@@ -405,10 +426,11 @@ void FindCorners(GenericHead& g, const Features& f) {
 }
 }  // namespace
 
-GenericHead BuildHead(const std::string& path) {
+GenericHead BuildHead(const std::string& path, const HeadVariant& variant) {
     SourceModel src = LoadSource(path, kMetresPerUnit);
     Mesh region = CropHeadRegion(src.body);
     IntoFrame(region, src.eyes);
+    Vary(region, src.eyes, variant);
     const Features f = Measure(region, src.eyes);
     GenericHead g;
     PlaceEyeballs(g, src.eyes, f);

@@ -56,5 +56,12 @@ struct GenericHead {
 // zHigh: the nose tip. Throws std::runtime_error when there is none.
 int MostForwardMidlineVertex(const Mesh& m, double zLow, double zHigh);
 
+// A head other than MakeHuman's, made from its figure (shares: 0.08 is 8 % more). The neutral
+// values give the figure as it is.
+struct HeadVariant {
+    double wider = 0;       // across (x), about the midline
+    double noseLonger = 0;  // the nose from root to tip
+};
+
 // Builds the head from the MakeHuman model at `path`. Throws std::runtime_error on failure.
-GenericHead BuildHead(const std::string& path);
+GenericHead BuildHead(const std::string& path, const HeadVariant& variant = {});
