@@ -85,6 +85,8 @@ TGenericHead TestGenericHead()
     h.outlineShare = 0.784;
     h.crownAboveFaceCentre = 0.885;
     h.browOverTip = 0.27;
+    h.profileMouthBehindTip = 0.11;
+    h.profileMouthAboveChin = 0.19;
     using namespace FrontPoint;
     h.front[LeftEyeCenter] = h.leftEye;
     h.front[RightEyeCenter] = h.rightEye;

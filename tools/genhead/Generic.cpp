@@ -227,8 +227,11 @@ void Facts(GenericData& d) {
     h.crownAboveFaceCentre = kCrownAboveFaceCentre;
     // The nose root is looked for up to a unit above the eye (see Measure in Head.cpp).
     const auto& p = h.profile;
-    h.browOverTip = (p[ProfilePoint::EyeCenter].z + 1.0 - p[ProfilePoint::NoseTip].z) /
-                    (p[ProfilePoint::TopHead].z - p[ProfilePoint::BottomHead].z);
+    const double height = p[ProfilePoint::TopHead].z - p[ProfilePoint::BottomHead].z;
+    h.browOverTip = (p[ProfilePoint::EyeCenter].z + 1.0 - p[ProfilePoint::NoseTip].z) / height;
+    h.profileMouthBehindTip = (p[ProfilePoint::MouthCenter].y - p[ProfilePoint::LeftHead].y) /
+                              (p[ProfilePoint::RightHead].y - p[ProfilePoint::LeftHead].y);
+    h.profileMouthAboveChin = (p[ProfilePoint::MouthCenter].z - p[ProfilePoint::BottomHead].z) / height;
     DeriveProportions(h);
 }
 
