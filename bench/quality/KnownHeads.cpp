@@ -201,7 +201,7 @@ KnownHeadMaker::KnownHeadMaker(const GenericData& generic) : g(generic)
                 noseTipCorner = corner;
             if (v == g.g.chinVertex && chinCorner < 0)
                 chinCorner = corner;
-            const double d = Len(m.pos[v] - g.front[11].p);
+            const double d = Len(m.pos[v] - g.front[FrontPoint::MouthCenter].p);
             if (d < mouthBest) {
                 mouthBest = d;
                 mouthCorner = corner;
