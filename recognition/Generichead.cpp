@@ -43,6 +43,8 @@ std::vector<TEntry> Entries(TGenericHead& h)
     e.push_back({"crown_above_face_centre", "", {&h.crownAboveFaceCentre},
                  "crown above the face rectangle's centre in head widths, own front photo"});
     e.push_back({"brow_over_tip", "", {&h.browOverTip}, "brow above the nose tip over crown-to-chin height"});
+    e.push_back({"profile_mouth", "", {&h.profileMouthBehindTip, &h.profileMouthAboveChin},
+                 "profile mouth: behind the nose tip over head depth, above the chin over crown-to-chin height"});
     return e;
 }
 

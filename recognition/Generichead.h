@@ -69,6 +69,9 @@ struct TGenericHead {
     // The brow (the top of the band the nose root is looked for in) above the nose tip, as a share
     // of the crown-to-chin height.
     double browOverTip = 0;
+    // The profile's mouth in its skin box: behind the nose tip as a share of the head's depth (tip to
+    // back), and above the chin as a share of the crown-to-chin height.
+    double profileMouthBehindTip = 0, profileMouthAboveChin = 0;
 
     TFrontProportions proportions;  // derived from `front`
 };

@@ -1312,11 +1312,11 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
         fallback.reset(LeftHead); // the tip of the nose
     }
 
-    // The mouth by the fixed fractions of the skin box.
+    // The mouth where the generic head has it in its skin box.
     const int HW = p[RightHead]->x - p[LeftHead]->x;
     const int HH = p[BottomHead]->y - p[TopHead]->y;
-    p[MouthCenter]->MoveTo(p[LeftHead]->x + RoundHalfEven(0.1111111111 * HW),
-                           p[BottomHead]->y - RoundHalfEven(0.18770226537 * HH));
+    p[MouthCenter]->MoveTo(p[LeftHead]->x + RoundHalfEven(generic->profileMouthBehindTip * HW),
+                           p[BottomHead]->y - RoundHalfEven(generic->profileMouthAboveChin * HH));
     PlaceByGenericHead(p, chinFound, *generic);
 
     return finish(true);

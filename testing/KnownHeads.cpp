@@ -126,8 +126,8 @@ const std::vector<KnownHead>& KnownHeads()
                        cv::Vec3b hairColour = {30, 28, 30}) { h.push_back({name, shape, {skin, iris, hair, hairColour}}); };
         HeadShape generic;
         add("generic", generic, kFair, kBrownIris, false);
-        HeadShape mh;
-        mh.fromSource = true;
+        // The MakeHuman figure: the generic head's shape, with another skin and hair.
+        const HeadShape mh;
         add("mh", mh, kLight, kBlueIris, true);
         HeadShape s = mh;
         s.scale = {1.07, 1, 1};
@@ -192,21 +192,6 @@ const std::vector<KnownHead>& KnownHeads()
 
 KnownHeadMaker::KnownHeadMaker(const GenericData& generic) : g(generic)
 {
-    bent = g.g.bentAt;
-    for (size_t i = 0; i < bent.size(); ++i)
-        shift.push_back(g.g.sourceAt[i] - bent[i]);
-    Vec3 high{-1e9, -1e9, -1e9};
-    low = {1e9, 1e9, 1e9};
-    for (const Vec3& p : bent) {
-        low = {std::min(low.x, p.x), std::min(low.y, p.y), std::min(low.z, p.z)};
-        high = {std::max(high.x, p.x), std::max(high.y, p.y), std::max(high.z, p.z)};
-    }
-    count = {int((high.x - low.x) / cell) + 1, int((high.y - low.y) / cell) + 1, int((high.z - low.z) / cell) + 1};
-    cells.resize(size_t(count[0]) * size_t(count[1]) * size_t(count[2]));
-    for (size_t i = 0; i < bent.size(); ++i) {
-        const Vec3 d = bent[i] - low;
-        cells[(size_t(d.z / cell) * size_t(count[1]) + size_t(d.y / cell)) * size_t(count[0]) + size_t(d.x / cell)].push_back(int(i));
-    }
     const Mesh& m = g.g.head;
     double mouthBest = 1e9;
     for (size_t t = 0; t < m.tris.size(); ++t)
@@ -216,7 +201,7 @@ KnownHeadMaker::KnownHeadMaker(const GenericData& generic) : g(generic)
                 noseTipCorner = corner;
             if (v == g.g.chinVertex && chinCorner < 0)
                 chinCorner = corner;
-            const double d = Len(m.pos[v] - g.front[11].p);
+            const double d = Len(m.pos[v] - g.front[FrontPoint::MouthCenter].p);
             if (d < mouthBest) {
                 mouthBest = d;
                 mouthCorner = corner;
@@ -224,40 +209,9 @@ KnownHeadMaker::KnownHeadMaker(const GenericData& generic) : g(generic)
         }
 }
 
-// The figure's own place of a generic point: exact on the figure's vertices, elsewhere (hair, the
-// few skin vertices the generator moved or added) weighted by the nearest vertices' moves.
-Vec3 KnownHeadMaker::FromSource(Vec3 p) const
-{
-    const Vec3 d = p - low;
-    const int ci = int(std::floor(d.x / cell)), cj = int(std::floor(d.y / cell)), ck = int(std::floor(d.z / cell));
-    for (int reach = 1; reach < 64; reach *= 2) {
-        Vec3 sum;
-        double weights = 0;
-        for (int k = ck - reach; k <= ck + reach; ++k)
-            for (int j = cj - reach; j <= cj + reach; ++j)
-                for (int i = ci - reach; i <= ci + reach; ++i) {
-                    if (i < 0 || j < 0 || k < 0 || i >= count[0] || j >= count[1] || k >= count[2])
-                        continue;
-                    for (int v : cells[(size_t(k) * size_t(count[1]) + size_t(j)) * size_t(count[0]) + size_t(i)]) {
-                        const double r = Len(bent[size_t(v)] - p);
-                        if (r < 1e-6)
-                            return p + shift[size_t(v)];
-                        if (r > reach * cell)
-                            continue;
-                        const double w = 1.0 / (r * r * r * r);
-                        sum = sum + shift[size_t(v)] * w;
-                        weights += w;
-                    }
-                }
-        if (weights > 0)
-            return p + sum * (1.0 / weights);
-    }
-    return p;
-}
-
 Vec3 KnownHeadMaker::Place(const HeadShape& shape, Vec3 p) const
 {
-    return Deform(LandmarksOf(g.facts), shape, shape.fromSource ? FromSource(p) : p);
+    return Deform(LandmarksOf(g.facts), shape, p);
 }
 
 // Eyeballs move whole, with the change at their centres: a changed head keeps round eyes.
@@ -268,10 +222,7 @@ Vec3 KnownHeadMaker::EyeMove(const HeadShape& shape, int side) const
     for (const Vec3& p : eye.pos)
         centre = centre + p;
     centre = centre * (1.0 / double(std::max<size_t>(1, eye.pos.size())));
-    Vec3 moved = centre;
-    if (shape.fromSource)
-        moved = moved + g.g.sourceEyeShift[side];
-    return Deform(LandmarksOf(g.facts), shape, moved) - centre;
+    return Deform(LandmarksOf(g.facts), shape, centre) - centre;
 }
 
 KnownHeadMeshes KnownHeadMaker::Meshes(const HeadShape& shape) const
@@ -348,7 +299,8 @@ cv::Vec3b KnownHeadMaker::SkinColour(const HeadLook& look, Vec3 p) const
         const double forehead = 2.5 - 0.55 * Smooth01((std::abs(p.x) - 1.3) / 1.0);
         const double back = Smooth01((p.y - 2.9) / 1.0);
         const double line = (1 - back) * forehead + back * -0.9;
-        const bool ear = std::abs(p.x) > 2.2 && p.y > 1.9 && p.y < 3.45 && p.z > -0.5 && p.z < 1.7;
+        const Vec3& e = l.ears[p.x > 0 ? 1 : 0];
+        const bool ear = std::abs(p.x) > 2.2 && p.y > e.y - 0.86 && p.y < e.y + 0.69 && p.z > e.z - 1.16 && p.z < e.z + 1.04;
         if (!ear)
             c = Mix(c, look.hairColour, Smooth01((p.z - line) / 0.08 + 0.5));
     }

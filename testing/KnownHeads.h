@@ -1,11 +1,11 @@
 #pragma once
-// The quality benchmark's known heads: the generic head itself and smooth changes of the MakeHuman
-// figure it was made from, each with a painted skin (darker brows, lips and irises, some with dark
-// hair over the scalp), so that photos of them can be reconstructed and compared with the truth.
+// The quality benchmark's known heads: the generic head itself (which is the MakeHuman figure in
+// its own proportions) and smooth changes of it, each with a painted skin (darker brows, lips and
+// irises, some with dark hair over the scalp), so that photos of them can be reconstructed and
+// compared with the truth.
 //
 // Every known head keeps the generic head's triangles, texture layout and feature points: a point
-// of the generic head has one place on every known head. That place is where the unbent MakeHuman
-// figure has it (for the heads made from it), then moved by the head's own smooth change.
+// of the generic head has one place on every known head, where the head's own smooth change moves it.
 #include <array>
 #include <string>
 #include <vector>
@@ -16,7 +16,6 @@
 
 // A smooth change of proportions; the neutral values change nothing.
 struct HeadShape {
-    bool fromSource = false;   // the unbent MakeHuman figure, not the generic head
     Vec3 scale{1, 1, 1};       // the whole head, about the middle between the ears
     double faceLength = 1;     // everything below the eyes stretched down
     double noseDepth = 1;      // how far the nose stands out of the face
@@ -71,14 +70,8 @@ public:
     int noseTipCorner = -1, mouthCorner = -1, chinCorner = -1;
 
 private:
-    Vec3 FromSource(Vec3 p) const;
     Vec3 EyeMove(const HeadShape& shape, int side) const;  // side 0 the left eye (-x)
     cv::Vec3b SkinColour(const HeadLook& look, Vec3 p) const;
 
     const GenericData& g;
-    std::vector<Vec3> bent, shift;  // the figure's vertices as bent into the generic head, and back
-    std::vector<std::vector<int>> cells;
-    Vec3 low;
-    std::array<int, 3> count{};
-    double cell = 0.25;
 };

@@ -68,12 +68,12 @@ std::string DepsFile(const std::string& relative)
 TGenericHead TestGenericHead()
 {
     TGenericHead h;
-    h.mouth = {0.0, -0.894, -1.521};
-    h.leftEye = {-1.023, -0.732, 0.502};
-    h.rightEye = {1.252, -0.732, 0.502};
-    h.leftEar = {-2.622, 2.764, 0.656};
-    h.rightEar = {2.675, 2.764, 0.656};
-    h.noseStretchY = -1.246;
+    h.mouth = synthetic::kMouth;
+    h.leftEye = synthetic::kLeftEye;
+    h.rightEye = synthetic::kRightEye;
+    h.leftEar = synthetic::kLeftEar;
+    h.rightEar = synthetic::kRightEar;
+    h.noseStretchY = synthetic::kNoseStretchY;
     const TLayoutPoint layout[LayoutRef::Count] = {
         {0.5151004, 0.42300156},  {0.4429995, 0.5326073},  {0.5828313, 0.52675647}, {0.5113153, 0.30832553},
         {0.46008787, 0.34982827}, {0.5643298, 0.30911008}, {0.20125, 0.5175644},    {0.1882756, 0.5692701},
@@ -85,6 +85,8 @@ TGenericHead TestGenericHead()
     h.outlineShare = 0.784;
     h.crownAboveFaceCentre = 0.885;
     h.browOverTip = 0.27;
+    h.profileMouthBehindTip = 0.11;
+    h.profileMouthAboveChin = 0.19;
     using namespace FrontPoint;
     h.front[LeftEyeCenter] = h.leftEye;
     h.front[RightEyeCenter] = h.rightEye;
@@ -99,7 +101,7 @@ TGenericHead TestGenericHead()
     h.profile[ProfilePoint::EyeCenter] = h.rightEye;
     h.profile[ProfilePoint::MouthCenter] = h.mouth;
     h.profile[ProfilePoint::NoseTip] = h.front[NoseTip];
-    h.profile[ProfilePoint::NoseRoot] = {0, -1.246, 0.456};
+    h.profile[ProfilePoint::NoseRoot] = {0, synthetic::kNoseStretchY, 0.456};
     h.profile[ProfilePoint::EarCenter] = h.rightEar;
     h.profile[ProfilePoint::TopHead] = h.front[TopHead];
     h.profile[ProfilePoint::BottomHead] = h.front[BottomHead];

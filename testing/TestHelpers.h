@@ -30,9 +30,20 @@ void SetPoints(THeadAttributes& attributes, const int front[27][2], const int pr
 // O = 27, M = 60, S = 30, Q = 223 and an atlas of 766 x 520 (Ws = 300, Hs = 400).
 void SetWorkedAtlasPoints(THeadAttributes& attributes);
 
-// The facts of the tests' own small generic heads: the anchors their features are built around,
-// the texture layout references the worked atlas is laid out for, and the eyeballs' push-back.
-// Its points span a head box of 6 x 8 units, enough to derive proportions from.
+// The tests' own small synthetic generic head, not the shipped one: where its features are built
+// (tests/core/SyntheticHead.cpp makes its mesh and maps around these), in model units.
+namespace synthetic {
+inline constexpr TModelPoint kLeftEye{-1.023, -0.732, 0.502};
+inline constexpr TModelPoint kRightEye{1.252, -0.732, 0.502};
+inline constexpr TModelPoint kMouth{0.0, -0.894, -1.521};
+inline constexpr TModelPoint kLeftEar{-2.622, 2.764, 0.656};
+inline constexpr TModelPoint kRightEar{2.675, 2.764, 0.656};
+inline constexpr double kNoseStretchY = -1.246;
+}  // namespace synthetic
+
+// The facts of that synthetic head: its anchors, the texture layout references the worked atlas
+// is laid out for, the eyeballs' push-back and its own proportions. Its points span a head box of
+// 6 x 8 units, enough to derive proportions from.
 TGenericHead TestGenericHead();
 
 // The path of a file unpacked by scripts/fetch-deps, or "" when it is not there.

@@ -3,7 +3,7 @@
 // automatic recognition, once with the profile facing left and once mirrored to face right, and
 // once more with every point at its true place (the oracle); each export is read back and
 // measured against the true head in millimetres (testing/HeadMetric.h), as is the undeformed
-// generic head (and, for the heads made from MakeHuman, the unbent MakeHuman figure itself).
+// generic head.
 // Then the frame rate of each shader type.
 //
 //   vultari_quality_bench [work folder]      (default: a fresh folder under /tmp)
@@ -490,13 +490,10 @@ int main(int argc, char** argv)
     WriteCloseUps(dir, truths);
 
     const HeadSurface undeformed = Surface(maker, maker.Meshes(HeadShape{}));
-    HeadShape unbent;
-    unbent.fromSource = true;
-    const HeadSurface figure = Surface(maker, maker.Meshes(unbent));
     std::printf("\nface median / p95 distance in mm (true face within 95 mm of the nose tip); ratio: automatic "
                 "median over undeformed median, the worse facing\n");
-    std::printf("%-22s %15s %15s %15s %6s %15s %15s  %s\n", "head", "undeformed", "auto left", "auto right", "ratio",
-                "oracle", "MakeHuman", "worst point error (automatic, left | right)");
+    std::printf("%-22s %15s %15s %15s %6s %15s  %s\n", "head", "undeformed", "auto left", "auto right", "ratio",
+                "oracle", "worst point error (automatic, left | right)");
     int failures = 0;
     for (size_t h = 0; h < BenchHeads().size(); ++h) {
         const Job* job[3];
@@ -504,7 +501,6 @@ int main(int argc, char** argv)
             if (j.head == h)
                 job[j.kind == "auto-left" ? 0 : j.kind == "auto-right" ? 1 : 2] = &j;
         const HeadError base = CompareHeads(truths[h].surface, undeformed, kMmPerUnit);
-        const HeadError source = BenchHeads()[h].shape.fromSource ? CompareHeads(truths[h].surface, figure, kMmPerUnit) : HeadError{};
         double ratio = 0;  // automatic over undeformed, the worse facing
         for (int k = 0; k < 2; ++k) {
             if (job[k]->exitCode != 0 || !job[k]->error.valid)
@@ -518,9 +514,9 @@ int main(int argc, char** argv)
         char ratioText[16] = "    --";  // the generic head against itself: no baseline to divide by
         if (base.median > 0.01)
             std::snprintf(ratioText, sizeof ratioText, "%6.2f", ratio);
-        std::printf("%-22s %15s %15s %15s %6s %15s %15s  %s\n", BenchHeads()[h].name.c_str(), Cell(base).c_str(),
+        std::printf("%-22s %15s %15s %15s %6s %15s  %s\n", BenchHeads()[h].name.c_str(), Cell(base).c_str(),
                     Cell(job[0]->error).c_str(), Cell(job[1]->error).c_str(), ratioText, Cell(job[2]->error).c_str(),
-                    Cell(source).c_str(), points);
+                    points);
         for (int k = 0; k < 3; ++k)
             if (!job[k]->message.empty()) {
                 ++failures;

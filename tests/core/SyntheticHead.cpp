@@ -88,10 +88,11 @@ void Weigh(const TSyntheticVertex& c, float tipX, float tipY, float tipZ, float 
         float cx, cz, r;
     };
     const float noseZ = tipZ / sz;
-    const Region regions[] = {{W::left_eye, W::left_eye_borders, -1.023f, 0.502f, 0.6f},
-                              {W::right_eye, W::right_eye_borders, 1.252f, 0.502f, 0.6f},
+    auto f = [](double v) { return static_cast<float>(v); };
+    const Region regions[] = {{W::left_eye, W::left_eye_borders, f(synthetic::kLeftEye.x), f(synthetic::kLeftEye.z), 0.6f},
+                              {W::right_eye, W::right_eye_borders, f(synthetic::kRightEye.x), f(synthetic::kRightEye.z), 0.6f},
                               {W::nose, W::nose_borders, 0.0f, noseZ, 0.8f},
-                              {W::mouth, W::mouth_borders, 0.0f, -1.521f, 0.75f}};
+                              {W::mouth, W::mouth_borders, f(synthetic::kMouth.x), f(synthetic::kMouth.z), 0.75f}};
     if (front) {
         for (const Region& r : regions) {
             const float d = Distance2(x - r.cx, z - r.cz);
@@ -102,7 +103,7 @@ void Weigh(const TSyntheticVertex& c, float tipX, float tipY, float tipZ, float 
         out[W::face_borders] = (face >= 1.6f && face <= 1.9f) ? 1.0f : 0.0f;
     }
     // Ears on the sides, around the ear anchors' height and depth.
-    const float earD = Distance2(y - CentreY, z - 0.656f);
+    const float earD = Distance2(y - CentreY, z - static_cast<float>(synthetic::kLeftEar.z));
     if (x < -1.8f) {
         out[W::left_ear] = Bump(earD, 0.8f);
         out[W::left_ear_borders] = (earD >= 0.55f && earD <= 0.8f) ? 1.0f : 0.0f;
@@ -279,8 +280,9 @@ void WriteSyntheticDataTree(const std::string& folder, const std::string& shader
     const TSyntheticHead head = MakeSyntheticHead({});
     WriteText(folder + "data/models/head.dae", HeadDocument(head));
 
-    const std::vector<TSyntheticVertex> right = Sphere(1.252f, -0.9f, 0.502f, 0.3f, 12, 8);
-    const std::vector<TSyntheticVertex> left = Sphere(-1.023f, -0.9f, 0.502f, 0.3f, 12, 8);
+    const float eyeZ = static_cast<float>(synthetic::kLeftEye.z);
+    const std::vector<TSyntheticVertex> right = Sphere(static_cast<float>(synthetic::kRightEye.x), -0.9f, eyeZ, 0.3f, 12, 8);
+    const std::vector<TSyntheticVertex> left = Sphere(static_cast<float>(synthetic::kLeftEye.x), -0.9f, eyeZ, 0.3f, 12, 8);
     WriteText(folder + "data/models/eyes.dae",
               Document("Eye", "eye", "data/textures/eye.bmp",
                        GeometryElement("RightEye", right, false, "Eye") + GeometryElement("LeftEye", left, false, "Eye"),

@@ -6,28 +6,8 @@
 
 #include "tools/genhead/Head.h"
 #include "tools/genhead/Mesh.h"
-#include "tools/genhead/Warp.h"
 
 namespace {
-double Dist(Vec3 a, Vec3 b) { return Len(a - b); }
-
-TEST(GeneratorWarp, LandsEveryPairExactlyAndIsASimilarityWhenThePairsAreOne) {
-    const std::vector<Vec3> from{{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}, {1, 1, 1}};
-    // Pairs related by one similarity (scale 2, shift (1, 2, 3)): the warp is that similarity.
-    std::vector<Vec3> to;
-    for (Vec3 p : from) to.push_back(p * 2.0 + Vec3{1, 2, 3});
-    Warp similar(from, to, {0, 1, 2, 3, 4}, 0.5);
-    EXPECT_NEAR(similar.scale(), 2.0, 1e-12);
-    for (Vec3 p : {Vec3{0.3, -2, 5}, Vec3{10, 10, -4}}) EXPECT_LT(Dist(similar(p), p * 2.0 + Vec3{1, 2, 3}), 1e-9);
-    // Pairs that no similarity relates still land exactly, and points far away follow the similarity
-    // fitted to the chosen pairs up to a bounded bend.
-    to[4] = to[4] + Vec3{0.3, -0.2, 0.1};
-    Warp bent(from, to, {0, 1, 2, 3}, 0.5);
-    for (size_t i = 0; i < from.size(); ++i) EXPECT_LT(Dist(bent(from[i]), to[i]), 1e-9) << "pair " << i;
-    Vec3 mid = bent(Vec3{0.5, 0.5, 0.5});
-    EXPECT_LT(Dist(mid, Vec3{0.5, 0.5, 0.5} * 2.0 + Vec3{1, 2, 3}), 0.4);
-}
-
 TEST(GeneratorMesh, WeldMergesRepeatedPositionsAndDropsCollapsedTriangles) {
     // Two triangles of a square given with separate corners, plus one that collapses on welding.
     std::vector<Vec3> pos{{0, 0, 0}, {1, 0, 0}, {1, 1, 0}, {0, 0, 0}, {1, 1, 0}, {0, 1, 0}, {0, 0, 0}, {1e-9, 0, 0}, {1, 0, 0}};

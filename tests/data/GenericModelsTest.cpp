@@ -493,9 +493,9 @@ TEST_F(GenericLayout, ReferencesOfTheFittingLieOnTheirFeatures) {
     // still finds the ear at its reference: inside the ear's outline across, at its middle up.
     {
         auto b = UvBox(W::left_ear_borders);
-        EXPECT_GT(0.20125, b[0]);
-        EXPECT_LT(0.20125, b[1]);
-        EXPECT_NEAR(0.5 * (b[2] + b[3]), 0.5175644, 0.01);
+        EXPECT_GT(r[LayoutRef::LeftEar].u, b[0]);
+        EXPECT_LT(r[LayoutRef::LeftEar].u, b[1]);
+        EXPECT_NEAR(0.5 * (b[2] + b[3]), r[LayoutRef::LeftEar].v, 0.01);
     }
     // The texture builder divides by every rim's spans in texture space.
     for (int slot : {W::face_borders, W::left_eye_borders, W::right_eye_borders, W::nose_borders, W::mouth_borders,

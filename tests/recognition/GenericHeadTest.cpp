@@ -36,6 +36,8 @@ TGenericHead Numbered()
     h.outlineShare = 0.784;
     h.crownAboveFaceCentre = 0.885;
     h.browOverTip = 0.27;
+    h.profileMouthBehindTip = 0.1;
+    h.profileMouthAboveChin = 0.2;
     return h;
 }
 
@@ -59,6 +61,8 @@ TEST(GenericHeadFacts, WhatIsWrittenReadsBackExactly)
     EXPECT_EQ(h.outlineShare, r.outlineShare);
     EXPECT_EQ(h.crownAboveFaceCentre, r.crownAboveFaceCentre);
     EXPECT_EQ(h.browOverTip, r.browOverTip);
+    EXPECT_EQ(h.profileMouthBehindTip, r.profileMouthBehindTip);
+    EXPECT_EQ(h.profileMouthAboveChin, r.profileMouthAboveChin);
 }
 
 TEST(GenericHeadFacts, ProportionsFollowFromTheFrontPoints)

@@ -50,11 +50,11 @@ int Extreme(const Mesh& m, const std::vector<double>& map, K key) {
     return best;
 }
 
-// The ears' extent in the side view, over both: what stands out sideways beyond its anchor near
-// each ear anchor (the skull stays inside that).
-Box EarBox(const Mesh& m) {
+// The ears' extent in the side view, over both: what stands out sideways beyond each ear's centre
+// near it (the skull stays inside that).
+Box EarBox(const Mesh& m, const GenericHead& g) {
     Box b;
-    for (const Vec3& anchor : {anchors::kLeftEar, anchors::kRightEar})
+    for (const Vec3& anchor : {g.leftEar, g.rightEar})
         for (const Vec3& p : m.pos)
             if (p.x * anchor.x > anchor.x * anchor.x && std::abs(p.y - anchor.y) < 1.2 && std::abs(p.z - anchor.z) < 1.6)
                 b.Add(p);
@@ -112,11 +112,10 @@ void Weights(GenericData& d) {
         }
     }
     // Nose: an ellipse in the front view from the root down to below the nostrils.
-    // The nose's midline runs from its root to its tip (the bend to the anchors may lean it a little);
-    // its outline's top is the root, where the reconstruction measures the nose's depth from.
+    // The nose's midline runs from its root to its tip; its outline's top is the root, where the reconstruction measures the nose's depth from.
     const Vec3 tip = m.pos[d.g.noseTipVertex], root = d.g.nasion;
     // Its bottom: halfway from the tip down to the lip junction, below the nostrils.
-    const double noseBottom = tip.z - 0.5 * (tip.z - anchors::kMouth.z);
+    const double noseBottom = tip.z - 0.5 * (tip.z - d.g.mouth.z);
     const double nb = 0.5 * (root.z - noseBottom) / 1.02, nzc = root.z - 1.02 * nb, na = 0.62;
     auto midX = [&](double z) { return tip.x + (root.x - tip.x) * std::clamp((z - tip.z) / (root.z - tip.z), 0.0, 1.0); };
     for (size_t i = 0; i < n; ++i) {
@@ -125,8 +124,8 @@ void Weights(GenericData& d) {
         d.weights[TWeightManager::nose][i] = (1.0 - Smooth(0.85, 1.25, r)) * (1.0 - Smooth(-0.6, 0.0, p.y));
         if (r > 0.9 && r < 1.02 && p.y < 0 && SeenFromFront(m, normals, int(i))) d.weights[TWeightManager::nose_borders][i] = 1.0;
     }
-    // Mouth: the lips around the mouth anchor.
-    const Vec3 mc = anchors::kMouth;
+    // Mouth: the lips around the lip junction.
+    const Vec3 mc = d.g.mouth;
     const double ma = 0.95, mbUp = 0.33, mbDown = 0.42;
     // It fades up to the nose tip's height and down over most of the room left to the chin (never
     // steeper than over 0.6 of the lips' own height): the lips move and the skin between them and
@@ -145,14 +144,14 @@ void Weights(GenericData& d) {
     // Ears: the whole ear, and a ring of the skull around it that takes up the ear's move. Both
     // rings have the size of the ears as the finished head has them, so each ring's rim reaches
     // round the whole ear and both rims have one size.
-    const Box ears = EarBox(m);
+    const Box ears = EarBox(m, d.g);
     for (int side = 0; side < 2; ++side) {
-        Vec3 c = side ? anchors::kRightEar : anchors::kLeftEar;
+        Vec3 c = side ? d.g.rightEar : d.g.leftEar;
         double sy = (ears.hi.y - ears.lo.y) * 0.5 + 0.08, sz = (ears.hi.z - ears.lo.z) * 0.5 + 0.08;
         auto& region = d.weights[side ? TWeightManager::right_ear : TWeightManager::left_ear];
         auto& border = d.weights[side ? TWeightManager::right_ear_borders : TWeightManager::left_ear_borders];
         // The rim is the part of the ring that stands out from the skull; where the ear leans, that
-        // part is lopsided, so the ring moves until the rim's middle is on the anchor.
+        // part is lopsided, so the ring moves until the rim's middle is on the ear's centre.
         const Vec3 anchor = c;
         for (int pass = 0; pass < 3; ++pass) {
             Box outline;
@@ -210,30 +209,25 @@ void Features(GenericData& d) {
     FeaturePoint left = at(Extreme(m, all, Xn)), right = at(Extreme(m, all, X));
     FeaturePoint centre{{0.5 * (left.p.x + right.p.x), 0, 0.5 * (top.p.z + chin.p.z)}};
     d.front = {centre,
-               {anchors::kLeftEye}, ext(TWeightManager::left_eye_borders, Xn), ext(TWeightManager::left_eye_borders, X), ext(TWeightManager::left_eye_borders, Z), ext(TWeightManager::left_eye_borders, Zn),
-               {anchors::kRightEye}, ext(TWeightManager::right_eye_borders, Xn), ext(TWeightManager::right_eye_borders, X), ext(TWeightManager::right_eye_borders, Z), ext(TWeightManager::right_eye_borders, Zn),
-               {anchors::kMouth}, ext(TWeightManager::mouth_borders, Xn), ext(TWeightManager::mouth_borders, X), ext(TWeightManager::mouth_borders, Z), ext(TWeightManager::mouth_borders, Zn),
+               {d.g.leftEyeApex}, ext(TWeightManager::left_eye_borders, Xn), ext(TWeightManager::left_eye_borders, X), ext(TWeightManager::left_eye_borders, Z), ext(TWeightManager::left_eye_borders, Zn),
+               {d.g.rightEyeApex}, ext(TWeightManager::right_eye_borders, Xn), ext(TWeightManager::right_eye_borders, X), ext(TWeightManager::right_eye_borders, Z), ext(TWeightManager::right_eye_borders, Zn),
+               {d.g.mouth}, ext(TWeightManager::mouth_borders, Xn), ext(TWeightManager::mouth_borders, X), ext(TWeightManager::mouth_borders, Z), ext(TWeightManager::mouth_borders, Zn),
                at(d.g.noseTipVertex), ext(TWeightManager::nose_borders, Xn), ext(TWeightManager::nose_borders, X), ext(TWeightManager::nose_borders, Z), ext(TWeightManager::nose_borders, Zn),
-               {anchors::kLeftEar}, {anchors::kRightEar},
+               {d.g.leftEar}, {d.g.rightEar},
                chin, top, left, right};
     FeaturePoint faceMost = at(Extreme(m, all, Yn)), backMost = at(Extreme(m, all, Y));
     FeaturePoint pcentre{{0, 0.5 * (faceMost.p.y + backMost.p.y), 0.5 * (top.p.z + chin.p.z)}};
     d.profile = {pcentre,
-                 {anchors::kRightEye}, {anchors::kMouth}, at(d.g.noseTipVertex), {d.g.nasion},
+                 {d.g.rightEyeApex}, {d.g.mouth}, at(d.g.noseTipVertex), {d.g.nasion},
                  // the side view from +x shows the right ear
-                 {anchors::kRightEar}, ext(TWeightManager::right_ear_borders, Yn), ext(TWeightManager::right_ear_borders, Y), ext(TWeightManager::right_ear_borders, Z), ext(TWeightManager::right_ear_borders, Zn),
+                 {d.g.rightEar}, ext(TWeightManager::right_ear_borders, Yn), ext(TWeightManager::right_ear_borders, Y), ext(TWeightManager::right_ear_borders, Z), ext(TWeightManager::right_ear_borders, Zn),
                  faceMost, backMost, top, chin};
 }
 
-// The texture builder's references in the layout, in LayoutRef order: the layout is solved so that
-// the features land on them.
-constexpr TLayoutPoint kLayoutReferences[LayoutRef::Count] = {
-    {0.5151004, 0.42300156}, {0.4429995, 0.5326073},  {0.5828313, 0.52675647}, {0.5113153, 0.30832553},
-    {0.46008787, 0.34982827}, {0.5643298, 0.30911008}, {0.20125, 0.5175644},    {0.1882756, 0.5692701},
-    {0.21176706, 0.44178376}, {0.8056777, 0.5175644},  {0.8114232, 0.5698673},  {0.7936245, 0.4435129}};
-
-// Measured on the head's own rendered front photo by the front recognizer's outline scan.
-constexpr double kOutlineShare = 0.784, kCrownAboveFaceCentre = 0.885;
+// Measured on the head's own rendered front photo (the quality benchmark's photo of the generic
+// head) by the front recognizer's face detection and outline scan; the generator cannot take such
+// photos yet, so they are entered here and must be measured again whenever the head changes.
+constexpr double kOutlineShare = 0.755, kCrownAboveFaceCentre = 0.720;
 
 // What the program reads of this head: its points, anchors, layout references and proportions.
 void Facts(GenericData& d) {
@@ -241,21 +235,23 @@ void Facts(GenericData& d) {
     auto model = [](Vec3 p) { return TModelPoint{p.x, p.y, p.z}; };
     for (size_t i = 0; i < h.front.size(); ++i) h.front[i] = model(d.front[i].p);
     for (size_t i = 0; i < h.profile.size(); ++i) h.profile[i] = model(d.profile[i].p);
-    h.mouth = model(anchors::kMouth);
-    h.leftEye = model(anchors::kLeftEye);
-    h.rightEye = model(anchors::kRightEye);
-    h.leftEar = model(anchors::kLeftEar);
-    h.rightEar = model(anchors::kRightEar);
-    h.noseStretchY = anchors::kNose.y;
-    for (int i = 0; i < LayoutRef::Count; ++i) h.layout[size_t(i)] = kLayoutReferences[i];
+    h.mouth = model(d.g.mouth);
+    h.leftEye = model(d.g.leftEyeApex);
+    h.rightEye = model(d.g.rightEyeApex);
+    h.leftEar = model(d.g.leftEar);
+    h.rightEar = model(d.g.rightEar);
+    h.noseStretchY = d.g.nasion.y;
     h.leftEyePushBack = eyeballs::kLeftPushBack;
     h.rightEyePushBack = eyeballs::kRightPushBack;
     h.outlineShare = kOutlineShare;
     h.crownAboveFaceCentre = kCrownAboveFaceCentre;
     // The nose root is looked for up to a unit above the eye (see Measure in Head.cpp).
     const auto& p = h.profile;
-    h.browOverTip = (p[ProfilePoint::EyeCenter].z + 1.0 - p[ProfilePoint::NoseTip].z) /
-                    (p[ProfilePoint::TopHead].z - p[ProfilePoint::BottomHead].z);
+    const double height = p[ProfilePoint::TopHead].z - p[ProfilePoint::BottomHead].z;
+    h.browOverTip = (p[ProfilePoint::EyeCenter].z + 1.0 - p[ProfilePoint::NoseTip].z) / height;
+    h.profileMouthBehindTip = (p[ProfilePoint::MouthCenter].y - p[ProfilePoint::LeftHead].y) /
+                              (p[ProfilePoint::RightHead].y - p[ProfilePoint::LeftHead].y);
+    h.profileMouthAboveChin = (p[ProfilePoint::MouthCenter].z - p[ProfilePoint::BottomHead].z) / height;
     DeriveProportions(h);
 }
 
@@ -304,7 +300,7 @@ Atlas MakeAtlas(const GenericData& d) {
 void FaceBorders(GenericData& d, const Atlas& a) {
     const Mesh& m = d.g.head;
     auto& face = d.weights[TWeightManager::face_borders];
-    const double zJaw = anchors::kMouth.z;
+    const double zJaw = d.g.mouth.z;
     std::vector<double> u(m.pos.size(), 0.5);
     for (size_t t = 0; t < m.tris.size(); ++t)
         for (int k = 0; k < 3; ++k) u[size_t(m.tris[t][k])] = d.headUv[3 * t + size_t(k)].u;
@@ -455,9 +451,33 @@ void UndoBuilderFit(GenericData& d, const Atlas& a) {
     d.headUv = layout;
 }
 
+// The texture builder's references: where this head's own features lie in the atlas of its own
+// photos. The layout is solved so that the builder's fit of those photos gives the projection back.
+void LayoutReferences(GenericData& d, const Atlas& a) {
+    auto front = [&](int i) { return TLayoutPoint{a.UFront(d.front[size_t(i)].p.x), a.V(d.front[size_t(i)].p.z)}; };
+    auto left = [&](int i) { return TLayoutPoint{a.ULeft(d.profile[size_t(i)].p.y), a.V(d.profile[size_t(i)].p.z)}; };
+    auto right = [&](int i) { return TLayoutPoint{a.URight(d.profile[size_t(i)].p.y), a.V(d.profile[size_t(i)].p.z)}; };
+    auto& r = d.facts.layout;
+    r[LayoutRef::NoseTip] = front(FrontPoint::NoseTip);
+    r[LayoutRef::LeftEye] = front(FrontPoint::LeftEyeCenter);
+    r[LayoutRef::RightEye] = front(FrontPoint::RightEyeCenter);
+    r[LayoutRef::Mouth] = front(FrontPoint::MouthCenter);
+    r[LayoutRef::MouthLeft] = front(FrontPoint::MouthLeft);
+    r[LayoutRef::MouthRight] = front(FrontPoint::MouthRight);
+    r[LayoutRef::LeftEar] = left(ProfilePoint::EarCenter);
+    r[LayoutRef::LeftEarTop] = left(ProfilePoint::EarTop);
+    r[LayoutRef::LeftEarBottom] = left(ProfilePoint::EarBottom);
+    r[LayoutRef::RightEar] = right(ProfilePoint::EarCenter);
+    r[LayoutRef::RightEarTop] = right(ProfilePoint::EarTop);
+    r[LayoutRef::RightEarBottom] = right(ProfilePoint::EarBottom);
+    if (std::getenv("GENHEAD_DEBUG"))
+        for (int i = 0; i < LayoutRef::Count; ++i) std::fprintf(stderr, "layout reference %d: %.5f %.5f\n", i, r[size_t(i)].u, r[size_t(i)].v);
+}
+
 void Layout(GenericData& d) {
     const Mesh& m = d.g.head;
     Atlas a = MakeAtlas(d);
+    LayoutReferences(d, a);
     const double xl = d.front[FrontPoint::LeftEyeLeft].p.x, xr = d.front[FrontPoint::RightEyeRight].p.x;
     const double zChin = d.front[FrontPoint::BottomHead].p.z;
     const double vChin = a.V(zChin);
@@ -465,8 +485,8 @@ void Layout(GenericData& d) {
     // The unrolled back stops 6 pixels short of the atlas edge, and short by the texture builder's
     // global shift too (the layout is moved against it below), so it stays inside in both.
     const double shift = std::abs(a.UFront(m.pos[d.g.noseTipVertex].x) - d.facts.layout[LayoutRef::NoseTip].u) * a.Wa;
-    const double zEye = anchors::kLeftEye.z;
-    const double yEar = anchors::kLeftEar.y, unroll = (a.M - 6 - shift) / a.s;
+    const double zEye = d.g.leftEyeApex.z;
+    const double yEar = d.g.leftEar.y, unroll = (a.M - 6 - shift) / a.s;
     d.headUv.clear();
     for (const Tri& t : m.tris) {
         double cxm = (m.pos[t[0]].x + m.pos[t[1]].x + m.pos[t[2]].x) / 3;
@@ -570,7 +590,8 @@ void Hair(GenericData& d) {
         const Vec3 root = m.pos[tr[0]] + (m.pos[tr[1]] - m.pos[tr[0]]) * r1 + (m.pos[tr[2]] - m.pos[tr[0]]) * r2;
         const Vec3 rn = Unit(n[tr[0]] + n[tr[1]] + n[tr[2]]);
         if (root.z < Hairline(root.y) || rn.z < -0.2) continue;
-        if (std::abs(root.x) > 2.3 && root.z < 1.8 && root.y < 3.6) continue;  // ears
+        const Vec3& ear = root.x > 0 ? d.g.rightEar : d.g.leftEar;
+        if (std::abs(root.x) > 2.3 && root.z < ear.z + 1.15 && root.y < ear.y + 0.85) continue;  // ears
         // Flow: back over the top with a parting to +x, down on the sides and the back.
         double top = Smooth(0.2, 0.75, rn.z);
         Vec3 flow = Unit(Vec3{0.3, 1.0, 0.0} * top + Vec3{root.x * 0.1, 0.45, -1.0} * (1 - top));
@@ -610,9 +631,9 @@ void Hair(GenericData& d) {
 }
 }  // namespace
 
-GenericData BuildGeneric(const std::string& sourcePath) {
+GenericData BuildGeneric(const std::string& sourcePath, const HeadVariant& variant) {
     GenericData d;
-    d.g = BuildHead(sourcePath);
+    d.g = BuildHead(sourcePath, variant);
     Weights(d);
     LimitOverlap(d);
     AtFilePrecision(d);

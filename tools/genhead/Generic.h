@@ -33,4 +33,4 @@ struct GenericData {
     TGenericHead facts;                            // what the program reads of this head
 };
 
-GenericData BuildGeneric(const std::string& sourcePath);
+GenericData BuildGeneric(const std::string& sourcePath, const HeadVariant& variant = {});

@@ -10,22 +10,14 @@
 #include <stdexcept>
 
 #include "tools/genhead/Source.h"
-#include "tools/genhead/Warp.h"
 
 namespace {
-// Where the texture builder's atlas of photos of this head puts the features depends on the
-// crown's height (with the chin's, the face height that sets the atlas's rows), the depth of the
-// back of the head (the profile parts' width) and the eyes' outer corners (where the front band
-// starts and its width). These put the features on the builder's references.
-// How far the bend that brings the features onto the anchors reaches (the standard deviation of
-// its bumps): about the eye's opening, so each eye, the mouth and each ear move nearly whole while
-// the skull between them keeps the source's shape.
-constexpr double kBendReach = 0.8;
-
-// Front-most surface point of the midline at height z (ray from the front), or NaN.
-double FrontY(const Mesh& m, double x, double z) {
+// Front-most surface point of the midline at height z (ray from the front), or NaN. The ray runs a
+// hair beside the midline: along it, it would run down the edges between the two halves' triangles
+// and slip through between them wherever rounding puts it outside both.
+double FrontY(const Mesh& m, double z) {
     double t;
-    if (!RayHit(m, {x, -50, z}, {0, 1, 0}, &t)) return std::numeric_limits<double>::quiet_NaN();
+    if (!RayHit(m, {1e-4, -50, z}, {0, 1, 0}, &t)) return std::numeric_limits<double>::quiet_NaN();
     return -50 + t;
 }
 
@@ -58,7 +50,7 @@ Features Measure(const Mesh& head, const Mesh& eyes) {
     // Midline profile from the front, fine steps.
     std::vector<std::pair<double, double>> prof;  // (z, y)
     for (double z = eyeZ + 1.5; z > eyeZ - 5.0; z -= 0.02) {
-        double y = FrontY(head, 0.0, z);
+        double y = FrontY(head, z);
         if (!std::isnan(y)) prof.push_back({z, y});
     }
     // Nose tip: the most forward vertex near the midline below the eyes.
@@ -78,7 +70,7 @@ Features Measure(const Mesh& head, const Mesh& eyes) {
             best = y;
             zs = z;
         }
-    double yUp = FrontY(head, 0, zs + 0.15), yDown = FrontY(head, 0, zs - 0.15);
+    double yUp = FrontY(head, zs + 0.15), yDown = FrontY(head, zs - 0.15);
     f.mouth = {0, 0.5 * (yUp + yDown) + 0.05, zs};
     // Chin: the most forward point below the lips, then down the profile to where it turns under.
     double pog = 1e9, pogZ = zs;
@@ -176,8 +168,8 @@ Mesh OpenSockets(const Mesh& head, const Vec3 centre[2], double radius) {
 }
 
 // Keeps the skin around each eye out of the eyeball (an ellipsoid filling the eye mesh's box):
-// where the warp squeezed the socket, lids and cheek would sink behind the eyeball's surface and the
-// eyeball would show through the skin. Skin inside is moved out along the ellipsoid's radius.
+// where lids and cheek dip into it, the eyeball would show through the skin. Skin inside is moved
+// out along the ellipsoid's radius.
 void KeepOutOfEyes(Mesh& m, const Vec3 centre[2], Vec3 half) {
     const double clearance = 1.02;
     for (int s = 0; s < 2; ++s) {
@@ -238,108 +230,17 @@ void CapNeck(Mesh& m, Cut cut) {
     for (auto [a, b] : next) m.tris.push_back({b, a, centre});
 }
 
-// Moves the points near `from` by `shift`, fading with a Gaussian of the given spread per axis.
-void WindowShift(std::vector<Vec3>& pts, Vec3 from, Vec3 shift, Vec3 sigma) {
-    for (Vec3& p : pts) {
-        Vec3 d = p - from;
-        double e = d.x * d.x / (2 * sigma.x * sigma.x) + d.y * d.y / (2 * sigma.y * sigma.y) +
-                   d.z * d.z / (2 * sigma.z * sigma.z);
-        p = p + shift * std::exp(-e);
-    }
-}
-
-double Smooth(double e0, double e1, double x) {
-    const double t = std::clamp((x - e0) / (e1 - e0), 0.0, 1.0);
-    return t * t * (3 - 2 * t);
-}
-
 // The lips' front in the profile: the further back of the upper and the lower lip's fronts, each
-// the most forward midline point in a band above or below the mouth anchor.
-double LipsFront(const std::vector<Vec3>& pts, size_t count) {
-    const Vec3 a = anchors::kMouth;
+// the most forward midline point in a band above or below the lip junction at height z. The mouth's
+// stated place has this depth.
+double LipsFront(const std::vector<Vec3>& pts, double z) {
     double upper = 1e9, lower = 1e9;
-    for (size_t i = 0; i < count; ++i) {
-        const Vec3& p = pts[i];
+    for (const Vec3& p : pts) {
         if (std::abs(p.x) > 0.15) continue;
-        if (p.z > a.z + 0.1 && p.z < a.z + 0.35) upper = std::min(upper, p.y);
-        if (p.z < a.z - 0.1 && p.z > a.z - 0.35) lower = std::min(lower, p.y);
+        if (p.z > z + 0.1 && p.z < z + 0.35) upper = std::min(upper, p.y);
+        if (p.z < z - 0.1 && p.z > z - 0.35) lower = std::min(lower, p.y);
     }
     return std::max(upper, lower);
-}
-
-// The warp and the nose's move leave the lips in front of the mouth anchor, which the profile has
-// between the lips' fronts; the lips move back until the anchor is there, with the skin close
-// around them.
-void LipsOntoAnchor(std::vector<Vec3>& pts, size_t count) {
-    for (int pass = 0; pass < 2; ++pass) {
-        const double miss = anchors::kMouth.y - LipsFront(pts, count);
-        if (std::getenv("GENHEAD_DEBUG"))
-            std::fprintf(stderr, "lips' front off the mouth anchor by %.3f in depth\n", miss);
-        WindowShift(pts, anchors::kMouth, {0, miss, 0}, {0.9, 0.6, 0.4});
-    }
-}
-
-// The warp that takes the features onto their anchors (see Warp), bending with the given reach.
-Warp FitToAnchors(const Features& f, double reach) {
-    return Warp({f.eyeApex[0], f.eyeApex[1], f.mouth, f.earCentre[0], f.earCentre[1]},
-                {anchors::kLeftEye, anchors::kRightEye, anchors::kMouth, anchors::kLeftEar, anchors::kRightEar},
-                {0, 1, 2, 3, 4}, reach);
-}
-
-// Turns points about the x axis by `angle` (radians; positive turns +y towards +z).
-void Turn(std::vector<Vec3>& pts, double angle) {
-    const double c = std::cos(angle), s = std::sin(angle);
-    for (Vec3& p : pts) p = {p.x, c * p.y - s * p.z, s * p.y + c * p.z};
-}
-
-// Nods the head forward by `angle` the way a neck does: everything above `full` turns whole about
-// the line through `pivot` along x, the neck below fades to no turn at `none`, so the neck stays
-// upright and its back does not swing out behind the skull.
-void Nod(std::vector<Vec3>& pts, double angle, Vec3 pivot, double full, double none) {
-    for (Vec3& p : pts) {
-        std::vector<Vec3> one{p - pivot};
-        Turn(one, angle * Smooth(none, full, p.z));
-        p = pivot + one[0];
-    }
-}
-
-// Moves each eyeball (the eye mesh's halves at -x and +x) to where its centre goes under the turn,
-// without turning it.
-void TurnEyes(Mesh& eyes, double angle) {
-    for (int side = 0; side < 2; ++side) {
-        Vec3 lo{1e9, 1e9, 1e9}, hi{-1e9, -1e9, -1e9};
-        for (const Vec3& p : eyes.pos)
-            if ((p.x > 0) == (side == 1)) {
-                lo = {std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z)};
-                hi = {std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z)};
-            }
-        std::vector<Vec3> centre{(lo + hi) * 0.5};
-        Turn(centre, angle);
-        const Vec3 move = centre[0] - (lo + hi) * 0.5;
-        for (Vec3& p : eyes.pos)
-            if ((p.x > 0) == (side == 1)) p = p + move;
-    }
-}
-
-// The features of the turned head: points turn with it and each eyeball moves with its centre;
-// the ears' extents are measured afresh on the turned head (`turned`), as their boxes do not turn.
-Features Turned(Features f, double angle, const Features& turned) {
-    std::vector<Vec3> pts{f.noseTip, f.nasion, f.mouth, f.chin, f.top, f.back, f.eyeCentre[0], f.eyeCentre[1]};
-    Turn(pts, angle);
-    for (int side = 0; side < 2; ++side) {
-        f.eyeApex[side] = f.eyeApex[side] + (pts[6 + side] - f.eyeCentre[side]);
-        f.eyeCentre[side] = pts[6 + side];
-        f.earCentre[side] = turned.earCentre[side];
-        f.earLow[side] = turned.earLow[side];
-        f.earHigh[side] = turned.earHigh[side];
-    }
-    f.noseTip = pts[0];
-    f.nasion = pts[1];
-    f.mouth = pts[2];
-    f.chin = pts[3];
-    f.top = pts[4];
-    f.back = pts[5];
-    return f;
 }
 
 }  // namespace
@@ -371,35 +272,15 @@ Mesh CropHeadRegion(const Mesh& body) {
     });
 }
 
-// The nose root comes onto the plane the reconstruction stretches the nose about, so the
-// stretch keeps the root where it is and moves the tip by the whole change of the nose's depth.
-// The whole nose moves with its root, so it keeps the depth and shape it has in the source.
-void NoseRootOntoStretchPlane(std::vector<Vec3>& pts, const Vec3 root, const Vec3 tip) {
-    const double shift = anchors::kNose.y - root.y;
-    if (std::getenv("GENHEAD_DEBUG"))
-        std::fprintf(stderr, "nose moved by %.3f in depth; %.3f deep\n", shift, root.y - tip.y);
-    const Vec3 along = tip - root;
-    for (Vec3& p : pts) {
-        const double t = std::clamp(Dot(p - root, along) / Dot(along, along), 0.0, 1.0);
-        const double d = Len(p - (root + along * t));
-        p.y += shift * (1.0 - Smooth(0.2, 0.6, d));
-    }
-}
-
-// Each eyeball of the source placed in the head: moved with the warp at its cornea's front and
-// scaled by the warp's similarity.
-void PlaceEyeballs(GenericHead& g, const Mesh& eyes, const Features& f, const Warp& warp) {
-    const double s = warp.scale();
+// Each eyeball of the figure, as it sits in the head.
+void PlaceEyeballs(GenericHead& g, const Mesh& eyes, const Features& f) {
     for (int side = 0; side < 2; ++side) {
         Mesh eye = KeepTriangles(eyes, [&](size_t t) { return (eyes.pos[eyes.tris[t][0]].x > 0) == (side == 1); });
-        Vec3 apex = warp(f.eyeApex[side]);
-        for (Vec3& p : eye.pos) p = apex + (p - f.eyeApex[side]) * s;
         (side ? g.rightEye : g.leftEye) = eye;
-        (side ? g.rightEyeApex : g.leftEyeApex) = apex;
-        (side ? g.rightEyeCentre : g.leftEyeCentre) = apex + (f.eyeCentre[side] - f.eyeApex[side]) * s;
-        g.sourceEyeShift[side] = warp.Similar(f.eyeApex[side]) - apex;
+        (side ? g.rightEyeApex : g.leftEyeApex) = f.eyeApex[side];
+        (side ? g.rightEyeCentre : g.leftEyeCentre) = f.eyeCentre[side];
     }
-    g.eyeRadius = f.eyeRadius * s;
+    g.eyeRadius = f.eyeRadius;
 }
 
 // The neck's cut, z = cut(y): flat, rising towards the back parallel to the jaw, as low as it can
@@ -456,108 +337,105 @@ void TipSecondInItsLastTriangle(Mesh& head, int tip) {
     }
 }
 
-// The chin's lowest corner: the lowest midline vertex that still faces forward, where the chin's
-// outline turns under towards the throat.
-int ChinVertex(const Mesh& head, Vec3 chin) {
+// The chin's lowest corner: the lowest vertex on the midline that still faces forward, where the
+// chin's outline turns under towards the throat. Only the midline's own vertices count: beside it
+// the chin's flat underside would put the corner off the profile, behind lower skin.
+int ChinVertex(const Mesh& head, Vec3 chin, double mouthZ) {
     std::vector<Vec3> n = head.VertexNormals();
     int best = -1;
     for (size_t i = 0; i < head.pos.size(); ++i) {
         const Vec3& p = head.pos[i];
-        if (std::abs(p.x) < 0.3 && n[i].y < -0.35 && p.z < anchors::kMouth.z - 0.8 && Len(p - chin) < 0.8 &&
+        if (std::abs(p.x) < 0.05 && n[i].y < -0.35 && p.z < mouthZ - 0.8 && Len(p - chin) < 0.8 &&
             (best < 0 || p.z < head.pos[size_t(best)].z))
             best = int(i);
     }
     if (best < 0) throw std::runtime_error("no forward-facing midline vertex of the chin found");
     return best;
 }
-}  // namespace
 
-GenericHead BuildHead(const std::string& path) {
-    SourceModel src = LoadSource(path, kMetresPerUnit);
-    Mesh region = CropHeadRegion(src.body);
-    // The anchors hold the head tilted forward against MakeHuman's figure (the ears higher against
-    // the eyes, the mouth further back): the head is turned by that tilt first, so the bend that
-    // follows only takes up the difference in proportions. The eyeballs keep looking straight
-    // ahead; only their places turn with the head.
-    Features f = Measure(region, src.eyes);
-    // The head nods about a line across at the ears' depth and the chin's height.
-    const Vec3 pivot{0, f.earCentre[0].y, f.chin.z};
-    for (Vec3& p : region.pos) p = p - pivot;
-    for (Vec3& p : src.eyes.pos) p = p - pivot;
-    f = Measure(region, src.eyes);
-    const double tilt = FitToAnchors(f, kBendReach).pitch();
-    Nod(region.pos, tilt, {}, 0.0, -1.5);
-    TurnEyes(src.eyes, tilt);
-    f = Turned(f, tilt, Measure(region, src.eyes));
-    if (std::getenv("GENHEAD_DEBUG")) {
-        std::fprintf(stderr, "head turned forward by %.2f degrees\n", tilt * 180 / M_PI);
-        auto P = [](const char* n, Vec3 p) { std::fprintf(stderr, "src %-8s %8.3f %8.3f %8.3f\n", n, p.x, p.y, p.z); };
-        P("tip", f.noseTip); P("nasion", f.nasion); P("mouth", f.mouth); P("chin", f.chin); P("top", f.top);
-        P("back", f.back); P("eyeL", f.eyeApex[0]); P("earL", f.earCentre[0]);
-    }
-    // Eyes, mouth and ears land exactly on their anchors; the space near each bends with it.
-    Warp warp = FitToAnchors(f, kBendReach);
-    std::vector<Vec3> from{f.eyeApex[0], f.eyeApex[1], f.mouth, f.earCentre[0], f.earCentre[1]};
-    std::vector<Vec3> to{anchors::kLeftEye, anchors::kRightEye, anchors::kMouth, anchors::kLeftEar, anchors::kRightEar};
-    const double s = warp.scale();
-    if (std::getenv("GENHEAD_DEBUG")) {
-        std::fprintf(stderr, "similarity scale %.4f, turn about x %.2f degrees\n", s, warp.pitch() * 180 / M_PI);
-        for (size_t i = 0; i < from.size(); ++i) {
-            const Vec3 r = to[i] - warp.Similar(from[i]);
-            std::fprintf(stderr, "bend at anchor %zu: %.3f %.3f %.3f\n", i, r.x, r.y, r.z);
-        }
-    }
-    // Track the features through every later step as extra points at the end of the list.
-    std::vector<Vec3> pts = region.pos;
-    const size_t nMesh = pts.size();
-    pts.push_back(f.nasion);
-    pts.push_back(f.noseTip);
-    pts.push_back(f.chin);
-    for (Vec3& p : pts) p = warp(p);
-    Vec3& nasion = pts[nMesh];
-    Vec3& tip = pts[nMesh + 1];
-    Vec3& chin = pts[nMesh + 2];
-    NoseRootOntoStretchPlane(pts, nasion, tip);
-    LipsOntoAnchor(pts, nMesh);
-    double top = -1e9, back = -1e9;
-    for (size_t i = 0; i < nMesh; ++i) {
-        top = std::max(top, pts[i].z);
-        if (pts[i].z > -0.5) back = std::max(back, pts[i].y);
-    }
-    if (std::getenv("GENHEAD_DEBUG")) {
-        auto P = [](const char* n, Vec3 p) { std::fprintf(stderr, "dst %-8s %8.3f %8.3f %8.3f\n", n, p.x, p.y, p.z); };
-        P("tip", tip); P("nasion", nasion); P("chin", chin); P("top", Vec3{0, 0, top}); P("back", Vec3{0, back, 0});
-        P("mouth", warp(f.mouth));
-    }
-    GenericHead g;
-    g.bentAt.assign(pts.begin(), pts.begin() + long(nMesh));
-    for (size_t i = 0; i < nMesh; ++i) g.sourceAt.push_back(warp.Similar(region.pos[i]));
-    region.pos.assign(pts.begin(), pts.begin() + long(nMesh));
+double Smooth(double e0, double e1, double x) {
+    const double t = std::clamp((x - e0) / (e1 - e0), 0.0, 1.0);
+    return t * t * (3 - 2 * t);
+}
 
-    PlaceEyeballs(g, src.eyes, f, warp);
-    const NeckCut zCut = FindNeckCut(region, chin);
+// Another head to try the program on: the figure widened across, its nose lengthened from the root
+// along its ridge (the skin near the ridge with it, fading out within a little more than the
+// nose's half width). Each eyeball moves whole with the widening at its centre.
+void Vary(Mesh& region, Mesh& eyes, const HeadVariant& v) {
+    if (v.wider == 0 && v.noseLonger == 0) return;
+    const Features f = Measure(region, eyes);
+    const Vec3 root = f.nasion, along = f.noseTip - root;
+    for (Vec3& p : region.pos) {
+        const double t = std::clamp(Dot(p - root, along) / Dot(along, along), 0.0, 1.0);
+        const double d = Len(p - (root + along * t));
+        p = p + along * (v.noseLonger * t * (1.0 - Smooth(0.2, 0.6, d)));
+        p.x *= 1.0 + v.wider;
+    }
+    for (Vec3& p : eyes.pos) p.x += v.wider * f.eyeCentre[p.x > 0 ? 1 : 0].x;
+}
+
+// Moves the figure's head and eyes whole into the program's frame (see kEyesMiddleAt).
+void IntoFrame(Mesh& region, Mesh& eyes) {
+    const Features f = Measure(region, eyes);
+    const Vec3 middle = (f.eyeApex[0] + f.eyeApex[1]) * 0.5;
+    const Vec3 shift{0, kEyesMiddleAt.y - middle.y, kEyesMiddleAt.z - middle.z};
+    for (Vec3& p : region.pos) p = p + shift;
+    for (Vec3& p : eyes.pos) p = p + shift;
+}
+
+// Eyes, mouth, nose and ears where the figure has them.
+void StateFeatures(GenericHead& g, const Mesh& region, const Features& f) {
+    g.mouth = {0, LipsFront(region.pos, f.mouth.z), f.mouth.z};
+    g.stomionZ = g.mouth.z;
+    g.nasion = f.nasion;
+    g.leftEar = f.earCentre[0];
+    g.rightEar = f.earCentre[1];
+    g.earSize = f.earHigh[0] - f.earLow[0];
+    if (std::getenv("GENHEAD_DEBUG")) {
+        auto P = [](const char* n, Vec3 p) { std::fprintf(stderr, "%-8s %8.3f %8.3f %8.3f\n", n, p.x, p.y, p.z); };
+        P("tip", f.noseTip); P("nasion", f.nasion); P("mouth", g.mouth); P("chin", f.chin); P("top", f.top);
+        P("back", f.back); P("eyeL", f.eyeApex[0]); P("eyeR", f.eyeApex[1]); P("earL", f.earCentre[0]); P("earR", f.earCentre[1]);
+    }
+}
+
+// The skin of head and neck: cut below the chin, open at the eyes, closed at the neck.
+Mesh Skin(const Mesh& region, const GenericHead& g, const Features& f) {
+    const NeckCut zCut = FindNeckCut(region, f.chin);
     Mesh cropped = KeepTriangles(region, [&](size_t t) {
         for (int c : region.tris[t])
             if (region.pos[c].z < zCut(region.pos[c].y)) return false;
         return true;
     });
-    Vec3 centres[2] = {g.leftEyeCentre, g.rightEyeCentre};
-    g.head = OpenSockets(cropped, centres, g.eyeRadius);
-    FillSmallHoles(g.head, 16);
-    KeepOutOfEyes(g.head, centres, f.eyeHalf * s);
-    CapNeck(g.head, zCut);
-    if (std::getenv("GENHEAD_DEBUG")) ReportHoles(g.head);
-    g.mouth = anchors::kMouth;
-    g.nasion = nasion;
-    g.stomionZ = g.mouth.z;
-    g.leftEar = anchors::kLeftEar;
-    g.rightEar = anchors::kRightEar;
-    g.earSize = (f.earHigh[0] - f.earLow[0]) * s;
+    const Vec3 centres[2] = {g.leftEyeCentre, g.rightEyeCentre};
+    Mesh skin = OpenSockets(cropped, centres, g.eyeRadius);
+    FillSmallHoles(skin, 16);
+    KeepOutOfEyes(skin, centres, f.eyeHalf);
+    CapNeck(skin, zCut);
+    if (std::getenv("GENHEAD_DEBUG")) ReportHoles(skin);
+    return skin;
+}
+
+// The skin's top, nose tip and chin corners.
+void FindCorners(GenericHead& g, const Features& f) {
     for (size_t i = 0; i < g.head.pos.size(); ++i)
         if (g.topVertex < 0 || g.head.pos[i].z > g.head.pos[g.topVertex].z) g.topVertex = int(i);
     // The tip is the most forward vertex of the nose.
-    g.noseTipVertex = MostForwardMidlineVertex(g.head, tip.z - 0.5, tip.z + 0.5);
+    g.noseTipVertex = MostForwardMidlineVertex(g.head, f.noseTip.z - 0.5, f.noseTip.z + 0.5);
     TipSecondInItsLastTriangle(g.head, g.noseTipVertex);
-    g.chinVertex = ChinVertex(g.head, chin);
+    g.chinVertex = ChinVertex(g.head, f.chin, g.mouth.z);
+}
+}  // namespace
+
+GenericHead BuildHead(const std::string& path, const HeadVariant& variant) {
+    SourceModel src = LoadSource(path, kMetresPerUnit);
+    Mesh region = CropHeadRegion(src.body);
+    IntoFrame(region, src.eyes);
+    Vary(region, src.eyes, variant);
+    const Features f = Measure(region, src.eyes);
+    GenericHead g;
+    PlaceEyeballs(g, src.eyes, f);
+    StateFeatures(g, region, f);
+    g.head = Skin(region, g, f);
+    FindCorners(g, f);
     return g;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// The generic head: the MakeHuman head and neck, warped so its features sit on the anchors the
-// reconstruction matches photos against, with open eye sockets and a closed neck.
+// The generic head: the MakeHuman head and neck in their natural proportions, with open eye sockets
+// and a closed neck.
 #include <string>
 
 #include "tools/genhead/Mesh.h"
@@ -8,15 +8,10 @@
 // Metres per model unit of the generic models; their documents declare it as their unit.
 inline constexpr double kMetresPerUnit = 0.028;
 
-// Positions in the generic head's model space that the reconstruction hard-codes.
-namespace anchors {
-inline constexpr Vec3 kNose{0.0, -1.246, 0.817};  // its y is the depth origin of the nose stretch
-inline constexpr Vec3 kMouth{0.0, -0.894, -1.521};
-inline constexpr Vec3 kLeftEye{-1.023, -0.732, 0.502};
-inline constexpr Vec3 kRightEye{1.252, -0.732, 0.502};
-inline constexpr Vec3 kLeftEar{-2.622, 2.764, 0.656};
-inline constexpr Vec3 kRightEar{2.675, 2.764, 0.656};
-}  // namespace anchors
+// The program's frame for the generic head: MakeHuman's figure moved whole, neither bent, turned
+// nor scaled, so that the middle between its corneas' fronts sits here; x = 0 stays its midline.
+// Everything the program knows of the head's features is measured in this frame (its facts).
+inline constexpr Vec3 kEyesMiddleAt{0.0, -0.732, 0.502};
 
 // Besides moving with its socket, the reconstruction moves each eyeball back (+y) by its push-back
 // (in the head's facts), and eyes.dae keeps it that far in front of its place in the head. The
@@ -39,8 +34,8 @@ inline void PushBack(std::vector<float>& positions, double pushBack) {
 
 struct GenericHead {
     Mesh head;      // skin of head and neck, welded; holes only at the eyes
-    // The eyeballs where they sit in the head after the reconstruction (the skin is shaped around
-    // these); eyes.dae stores them forward by their push-back (eyeballs::AsStored).
+    // The eyeballs where they sit in the head (the skin is shaped around these); eyes.dae stores
+    // them forward by their push-back (eyeballs::AsStored).
     Mesh leftEye;   // eyeball at -x (the front photo's left)
     Mesh rightEye;  // eyeball at +x
     // Feature positions of the finished head.
@@ -50,23 +45,23 @@ struct GenericHead {
     Vec3 leftEyeApex, rightEyeApex;   // front of each cornea: the eye centre of both photos
     Vec3 leftEyeCentre, rightEyeCentre;  // centre of each eyeball
     double eyeRadius = 0;
-    Vec3 mouth;               // lip junction on the midline
-    Vec3 nasion;              // nose root
+    Vec3 mouth;               // lip junction on the midline, at the depth of the lips' fronts
+    Vec3 nasion;              // nose root; the nose's depth stretches about its depth
     Vec3 leftEar, rightEar;   // ear centres (middle of each ear's extent)
     Vec3 earSize;             // extent of the ear in x, y, z
     double stomionZ = 0;
-    // Where the MakeHuman figure has the head's surface before any bending: for each vertex of the
-    // cropped source region its place in the finished head (`bentAt`) and under the warp's
-    // similarity alone (`sourceAt`), in parallel. Each eyeball moves rigidly: `sourceEyeShift` takes
-    // it from its place in the head to its place on the unbent figure ([0] the left eye at -x).
-    // Not written to the data tree: the quality benchmark makes its known heads from it.
-    std::vector<Vec3> bentAt, sourceAt;
-    Vec3 sourceEyeShift[2];
 };
 
 // The most forward (least y) vertex within 0.3 of the midline strictly between heights zLow and
 // zHigh: the nose tip. Throws std::runtime_error when there is none.
 int MostForwardMidlineVertex(const Mesh& m, double zLow, double zHigh);
 
+// A head other than MakeHuman's, made from its figure (shares: 0.08 is 8 % more). The neutral
+// values give the figure as it is.
+struct HeadVariant {
+    double wider = 0;       // across (x), about the midline
+    double noseLonger = 0;  // the nose from root to tip
+};
+
 // Builds the head from the MakeHuman model at `path`. Throws std::runtime_error on failure.
-GenericHead BuildHead(const std::string& path);
+GenericHead BuildHead(const std::string& path, const HeadVariant& variant = {});
