@@ -912,6 +912,17 @@ bool FindChin(const cv::Mat& grey, cv::Point mouth, int D, int& chinY)
     return true;
 }
 
+// The largest face. The cascade's windows grow by a tenth from one search size to the next; a face
+// whose size falls between two of them can gather fewer than the neighbours asked for, so a photo
+// without a hit is searched once more with sizes a twentieth apart.
+std::vector<cv::Rect> FindFace(const TDetector& detector, const cv::Mat& grey)
+{
+    std::vector<cv::Rect> faces = detector(TCascadeKind::FrontFace, grey, TDetectParams{1.1, 3, {30, 30}, true});
+    if (faces.empty())
+        faces = detector(TCascadeKind::FrontFace, grey, TDetectParams{1.05, 3, {30, 30}, true});
+    return faces;
+}
+
 // Scans rows of a box around the face from both sides toward the first skin pixel; the two
 // outline lists, median-smoothed.
 void ScanOutline(const cv::Mat& mask, const cv::Rect& F, int cx, int cy, std::vector<cv::Point>& left,
@@ -1056,7 +1067,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     const cv::Mat mask = SkinMask(frontImage, skinLocus);
 
     // Face: the largest hit, or the default head box.
-    const std::vector<cv::Rect> faces = detector(TCascadeKind::FrontFace, grey, TDetectParams{1.1, 3, {30, 30}, true});
+    const std::vector<cv::Rect> faces = FindFace(detector, grey);
     frontFaceMissing = faces.empty();
     const cv::Rect F = !faces.empty() ? faces.front()
                                       : cv::Rect(p[LeftHead]->x, p[TopHead]->y, p[RightHead]->x - p[LeftHead]->x,

@@ -221,9 +221,19 @@ TEST_F(FrontRecognitionTest, WithoutAFaceTheDefaultHeadBoxStandsIn)
     EXPECT_EQ(At(HeadCenter), cv::Point(498, 418)); // round(417.5) = 418
     EXPECT_EQ(At(TopHead).x, 358 + 140);
     EXPECT_EQ(At(BottomHead).x, 358 + 140);
+    // Without a hit the face is searched once more with finer size steps, the rest alike.
+    ASSERT_EQ(fake.calls.size(), 6u);
+    for (size_t i : {0u, 1u}) {
+        EXPECT_EQ(fake.calls[i].kind, TCascadeKind::FrontFace) << i;
+        EXPECT_EQ(fake.calls[i].params.minNeighbors, 3) << i;
+        EXPECT_EQ(fake.calls[i].params.minSize, cv::Size(30, 30)) << i;
+        EXPECT_TRUE(fake.calls[i].params.biggestOnly) << i;
+    }
+    EXPECT_DOUBLE_EQ(fake.calls[0].params.scaleFactor, 1.1);
+    EXPECT_LT(fake.calls[1].params.scaleFactor, 1.1);
+    EXPECT_GT(fake.calls[1].params.scaleFactor, 1.0);
     // The feature detections search the zones of that box.
-    ASSERT_EQ(fake.calls.size(), 5u);
-    EXPECT_EQ(fake.calls[1].params.origin, cv::Point2d(box.x + RoundHalfEven(0.05 * box.width), box.y + RoundHalfEven(0.12 * box.height)));
+    EXPECT_EQ(fake.calls[2].params.origin, cv::Point2d(box.x + RoundHalfEven(0.05 * box.width), box.y + RoundHalfEven(0.12 * box.height)));
 }
 
 TEST_F(FrontRecognitionTest, HeadBordersComeFromTheSkinOutline)
