@@ -844,27 +844,44 @@ bool FindLipLine(const cv::Mat& grey, cv::Point guess, int D, TLipLine& lips)
     if (skin - low < 15 || at.y == 0 || at.y == rows.rows - 1)
         return false;
     // From the middle out along the junction, which may bend (a smile): each column's darkest of
-    // the three rows next to the last one, until the darkness fades for two columns.
-    const double threshold = low + 0.5 * (skin - low);
+    // the three rows next to the last one, until the darkness fades half way to the skin's level
+    // for two columns. A smile's crease can go on past the corner darker than that; then the
+    // corner ends the dark run that holds the side's darkest spot (the corner's pocket), faded
+    // half way from that spot's level instead.
     auto follow = [&](int step, cv::Point& end) {
-        int x = mid, y = at.y, misses = 0;
-        end = {x, y};
+        std::vector<cv::Point> trace{{mid, at.y}};
+        int x = mid, y = at.y;
         const int limit = RoundHalfEven(0.7 * D);
-        while (x + step > 0 && x + step < w.cols - 1 && misses < 2 && std::abs(x - mid) < limit) {
+        while (x + step > 0 && x + step < w.cols - 1 && std::abs(x - mid) < limit) {
             x += step;
             int bestY = y;
             for (int dy = -1; dy <= 1; ++dy)
                 if (y + dy > 0 && y + dy < w.rows - 1 && w.at<std::uint8_t>(y + dy, x) < w.at<std::uint8_t>(bestY, x))
                     bestY = y + dy;
             y = bestY;
-            if (w.at<std::uint8_t>(y, x) < threshold) {
-                end = {x, y};
-                misses = 0;
-            } else {
-                ++misses;
-            }
+            trace.emplace_back(x, y);
         }
-        return misses >= 2;
+        auto value = [&](const cv::Point& q) { return double(w.at<std::uint8_t>(q)); };
+        auto fadesAfter = [&](size_t from, double bottom) {
+            const double threshold = bottom + 0.5 * (skin - bottom);
+            end = trace[from];
+            for (size_t k = from + 1, misses = 0; k < trace.size(); ++k) {
+                if (value(trace[k]) < threshold) {
+                    end = trace[k];
+                    misses = 0;
+                } else if (++misses == 2) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        if (fadesAfter(0, low))
+            return true;
+        size_t darkest = 0;
+        for (size_t k = 1; k < trace.size(); ++k)
+            if (value(trace[k]) < value(trace[darkest]))
+                darkest = k;
+        return fadesAfter(darkest, std::min(low, value(trace[darkest])));
     };
     cv::Point leftEnd, rightEnd;
     if (!follow(-1, leftEnd) || !follow(+1, rightEnd))

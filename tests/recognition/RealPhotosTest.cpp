@@ -83,6 +83,13 @@ TEST_P(RealPhotoTest, FrontPointsLieWhereTheFaceIs)
         for (int b : {g.left, g.right, g.top, g.bottom})
             EXPECT_LT(cv::norm(P(b) - c), width / 5.0) << name;
     }
+    // The lips' junction is measured on each of these faces, a smile with a crease past the
+    // corners and open lips included, and its corners lie beside the eyes' inner halves.
+    EXPECT_FALSE(r.report.frontFallback[MouthLeft]);
+    EXPECT_FALSE(r.report.frontFallback[MouthRight]);
+    EXPECT_LT(P(MouthLeft).x, (P(LeftEyeCenter).x + P(RightEyeCenter).x) / 2);
+    EXPECT_GT(P(MouthLeft).x, P(LeftEyeLeft).x);
+    EXPECT_LT(P(MouthRight).x, P(RightEyeRight).x);
     // Crown and chin: the eyes lie between them near the middle, as on every head.
     const double eyeShare = double(P(LeftEyeCenter).y - P(TopHead).y) / (P(BottomHead).y - P(TopHead).y);
     EXPECT_GT(eyeShare, 0.35);
