@@ -897,6 +897,63 @@ bool FindLipLine(const cv::Mat& grey, cv::Point guess, int D, TLipLine& lips)
     return true;
 }
 
+// The grey levels of a thin column band through x, from row `from` to row `to` (either way),
+// smoothed; empty where the band leaves the photo.
+std::vector<double> ColumnProfile(const cv::Mat& grey, int x, int from, int to, int D)
+{
+    const int half = std::max(1, RoundHalfEven(0.08 * D));
+    cv::Rect window(x - half, std::min(from, to), 2 * half + 1, std::abs(to - from) + 1);
+    const cv::Mat w = SmoothWindow(grey, window, D / 40.0);
+    std::vector<double> out;
+    if (w.empty() || window.height != std::abs(to - from) + 1)
+        return out;
+    cv::Mat rows;
+    cv::reduce(w, rows, 1, cv::REDUCE_AVG, CV_64F);
+    for (int k = 0; k < rows.rows; ++k)
+        out.push_back(rows.at<double>(from <= to ? k : rows.rows - 1 - k));
+    return out;
+}
+
+// The upper lip's top edge above the lips' junction at (x, lineY): going up, the first row
+// lit half way from the junction's darkness to the skin above it. False without that contrast.
+bool FindUpperLipTop(const cv::Mat& grey, int x, int lineY, int D, int& topY)
+{
+    const std::vector<double> up = ColumnProfile(grey, x, lineY, lineY - std::max(3, RoundHalfEven(0.35 * D)), D);
+    if (up.size() < 3)
+        return false;
+    const double skin = *std::max_element(up.begin(), up.end()), dark = up.front();
+    if (skin - dark < 15)
+        return false;
+    for (size_t k = 1; k < up.size(); ++k)
+        if (up[k] >= dark + 0.5 * (skin - dark)) {
+            topY = lineY - int(k);
+            return true;
+        }
+    return false;
+}
+
+// The lower lip's bottom edge below the junction: the lower lip is where the grey level stops
+// rising below it, the shadow under the lip the darkest row after that; the edge is the first row
+// past the lip darker than half way between the two. False without that contrast.
+bool FindLowerLipBottom(const cv::Mat& grey, int x, int lineY, int D, int& bottomY)
+{
+    const std::vector<double> down = ColumnProfile(grey, x, lineY, lineY + std::max(3, RoundHalfEven(0.4 * D)), D);
+    if (down.size() < 3)
+        return false;
+    size_t lip = 0;
+    while (lip + 1 < down.size() && down[lip + 1] > down[lip])
+        ++lip;
+    const double shadow = *std::min_element(down.begin() + long(lip), down.end());
+    if (down[lip] - shadow < 15)
+        return false;
+    for (size_t k = lip + 1; k < down.size(); ++k)
+        if (down[k] < 0.5 * (down[lip] + shadow)) {
+            bottomY = lineY + int(k);
+            return true;
+        }
+    return false;
+}
+
 // The chin: below the mouth, the face's lower outline, which is where the grey level of a band
 // under the mouth falls from light to dark (the shadow under the jaw), between 0.45 and 1.1 eye
 // distances below the lips: the highest fall of at least half the strongest, since a dark collar
@@ -1159,6 +1216,16 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
         fallback.reset(MouthCenter);
         fallback.reset(MouthLeft);
         fallback.reset(MouthRight);
+        // The lips' outer edges in the columns where the generic head has them.
+        int edge = 0;
+        if (FindUpperLipTop(grey, p[MouthTop]->x, lips.y, D, edge)) {
+            p[MouthTop]->MoveTo(p[MouthTop]->x, edge);
+            fallback.reset(MouthTop);
+        }
+        if (FindLowerLipBottom(grey, p[MouthBottom]->x, lips.y, D, edge)) {
+            p[MouthBottom]->MoveTo(p[MouthBottom]->x, edge);
+            fallback.reset(MouthBottom);
+        }
     }
 
     int chinY = 0;

@@ -533,16 +533,18 @@ TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
 
     struct Case {
         const char* what;
-        bool irises, lips, chin;
+        bool irises, lips, chin, underLip = false;
     };
     for (const Case& c : {Case{"irises", true, false, false}, Case{"lips", true, true, false}, Case{"all", true, true, true},
-                          Case{"chin without irises", false, false, true}}) {
+                          Case{"chin without irises", false, false, true}, Case{"shadow under the lip", true, true, false, true}}) {
         cv::Mat photo = HeadPhoto();
         if (c.irises)
             for (cv::Point e : {e1, e2})
                 cv::circle(photo, e, 7, dark, cv::FILLED);
         if (c.lips)
             cv::line(photo, {mouth.x - 40, lipY}, {mouth.x + 40, lipY}, dark, 3);
+        if (c.underLip)
+            cv::rectangle(photo, cv::Rect(mouth.x - 40, lipY + 9, 81, 2), shadow, cv::FILLED);
         if (c.chin)
             cv::rectangle(photo, cv::Rect(mouth.x - 70, chinY, 141, 60), shadow, cv::FILLED);
         r.frontImage = photo;
@@ -561,6 +563,15 @@ TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
             EXPECT_NEAR(P(MouthRight).x, mouth.x + 40, 2) << c.what;
             EXPECT_NEAR(P(MouthCenter).y, lipY, 1) << c.what;
             EXPECT_NEAR(P(MouthLeft).y, lipY, 1) << c.what;
+            // A thin line is all the lips: the upper one ends where its darkness does; the
+            // lower one ends above the shadow under it, and without one it is not measured.
+            EXPECT_FALSE(fell[MouthTop]) << c.what;
+            EXPECT_LT(P(MouthTop).y, lipY) << c.what;
+            EXPECT_GE(P(MouthTop).y, lipY - 4) << c.what;
+            EXPECT_EQ(!fell[MouthBottom], c.underLip) << c.what;
+            if (c.underLip) {
+                EXPECT_NEAR(P(MouthBottom).y, lipY + 8, 2) << c.what;
+            }
         }
         EXPECT_EQ(!fell[BottomHead], c.chin) << c.what;
         if (c.chin) {
