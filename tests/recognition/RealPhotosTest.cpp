@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "platform/base/Messages.h"
@@ -94,6 +95,31 @@ TEST_P(RealPhotoTest, FrontPointsLieWhereTheFaceIs)
     const double eyeShare = double(P(LeftEyeCenter).y - P(TopHead).y) / (P(BottomHead).y - P(TopHead).y);
     EXPECT_GT(eyeShare, 0.35);
     EXPECT_LT(eyeShare, 0.6);
+}
+
+// The same photo gives the same points every time: on one thread and on all of OpenCV's, and
+// from a recognizer that has run before (nothing carries over from the last photo).
+TEST_P(RealPhotoTest, SamePhotoGivesTheSamePoints)
+{
+    const int threads = cv::getNumThreads();
+    std::vector<std::vector<cv::Point>> runs;
+    TRecognizer reused;
+    for (const int count : {1, threads}) {
+        cv::setNumThreads(count);
+        TRecognizer fresh;
+        for (TRecognizer* r : {&fresh, &reused}) {
+            THeadAttributes a;
+            ASSERT_TRUE(r->LoadFrontImage(GetParam()));
+            ASSERT_TRUE(r->RecognizeFront(&a));
+            std::vector<cv::Point> points;
+            for (const THPoint* p : a.front)
+                points.push_back(p->GetPosition());
+            runs.push_back(points);
+        }
+    }
+    cv::setNumThreads(threads);
+    for (size_t k = 1; k < runs.size(); ++k)
+        EXPECT_EQ(runs[k], runs[0]) << "run " << k;
 }
 
 TEST_P(RealPhotoTest, BiggestFaceSearchAgreesWithASearchOverEverySize)
