@@ -845,27 +845,44 @@ bool FindLipLine(const cv::Mat& grey, cv::Point guess, int D, TLipLine& lips)
     if (skin - low < 15 || at.y == 0 || at.y == rows.rows - 1)
         return false;
     // From the middle out along the junction, which may bend (a smile): each column's darkest of
-    // the three rows next to the last one, until the darkness fades for two columns.
-    const double threshold = low + 0.5 * (skin - low);
+    // the three rows next to the last one, until the darkness fades half way to the skin's level
+    // for two columns. A smile's crease can go on past the corner darker than that; then the
+    // corner ends the dark run that holds the side's darkest spot (the corner's pocket), faded
+    // half way from that spot's level instead.
     auto follow = [&](int step, cv::Point& end) {
-        int x = mid, y = at.y, misses = 0;
-        end = {x, y};
+        std::vector<cv::Point> trace{{mid, at.y}};
+        int x = mid, y = at.y;
         const int limit = RoundHalfEven(0.7 * D);
-        while (x + step > 0 && x + step < w.cols - 1 && misses < 2 && std::abs(x - mid) < limit) {
+        while (x + step > 0 && x + step < w.cols - 1 && std::abs(x - mid) < limit) {
             x += step;
             int bestY = y;
             for (int dy = -1; dy <= 1; ++dy)
                 if (y + dy > 0 && y + dy < w.rows - 1 && w.at<std::uint8_t>(y + dy, x) < w.at<std::uint8_t>(bestY, x))
                     bestY = y + dy;
             y = bestY;
-            if (w.at<std::uint8_t>(y, x) < threshold) {
-                end = {x, y};
-                misses = 0;
-            } else {
-                ++misses;
-            }
+            trace.emplace_back(x, y);
         }
-        return misses >= 2;
+        auto value = [&](const cv::Point& q) { return double(w.at<std::uint8_t>(q)); };
+        auto fadesAfter = [&](size_t from, double bottom) {
+            const double threshold = bottom + 0.5 * (skin - bottom);
+            end = trace[from];
+            for (size_t k = from + 1, misses = 0; k < trace.size(); ++k) {
+                if (value(trace[k]) < threshold) {
+                    end = trace[k];
+                    misses = 0;
+                } else if (++misses == 2) {
+                    return true;
+                }
+            }
+            return false;
+        };
+        if (fadesAfter(0, low))
+            return true;
+        size_t darkest = 0;
+        for (size_t k = 1; k < trace.size(); ++k)
+            if (value(trace[k]) < value(trace[darkest]))
+                darkest = k;
+        return fadesAfter(darkest, std::min(low, value(trace[darkest])));
     };
     cv::Point leftEnd, rightEnd;
     if (!follow(-1, leftEnd) || !follow(+1, rightEnd))
@@ -879,6 +896,63 @@ bool FindLipLine(const cv::Mat& grey, cv::Point guess, int D, TLipLine& lips)
     lips.left = window.x + left;
     lips.right = window.x + right;
     return true;
+}
+
+// The grey levels of a thin column band through x, from row `from` to row `to` (either way),
+// smoothed; empty where the band leaves the photo.
+std::vector<double> ColumnProfile(const cv::Mat& grey, int x, int from, int to, int D)
+{
+    const int half = std::max(1, RoundHalfEven(0.08 * D));
+    cv::Rect window(x - half, std::min(from, to), 2 * half + 1, std::abs(to - from) + 1);
+    const cv::Mat w = SmoothWindow(grey, window, D / 40.0);
+    std::vector<double> out;
+    if (w.empty() || window.height != std::abs(to - from) + 1)
+        return out;
+    cv::Mat rows;
+    cv::reduce(w, rows, 1, cv::REDUCE_AVG, CV_64F);
+    for (int k = 0; k < rows.rows; ++k)
+        out.push_back(rows.at<double>(from <= to ? k : rows.rows - 1 - k));
+    return out;
+}
+
+// The upper lip's top edge above the lips' junction at (x, lineY): going up, the first row
+// lit half way from the junction's darkness to the skin above it. False without that contrast.
+bool FindUpperLipTop(const cv::Mat& grey, int x, int lineY, int D, int& topY)
+{
+    const std::vector<double> up = ColumnProfile(grey, x, lineY, lineY - std::max(3, RoundHalfEven(0.35 * D)), D);
+    if (up.size() < 3)
+        return false;
+    const double skin = *std::max_element(up.begin(), up.end()), dark = up.front();
+    if (skin - dark < 15)
+        return false;
+    for (size_t k = 1; k < up.size(); ++k)
+        if (up[k] >= dark + 0.5 * (skin - dark)) {
+            topY = lineY - int(k);
+            return true;
+        }
+    return false;
+}
+
+// The lower lip's bottom edge below the junction: the lower lip is where the grey level stops
+// rising below it, the shadow under the lip the darkest row after that; the edge is the first row
+// past the lip darker than half way between the two. False without that contrast.
+bool FindLowerLipBottom(const cv::Mat& grey, int x, int lineY, int D, int& bottomY)
+{
+    const std::vector<double> down = ColumnProfile(grey, x, lineY, lineY + std::max(3, RoundHalfEven(0.4 * D)), D);
+    if (down.size() < 3)
+        return false;
+    size_t lip = 0;
+    while (lip + 1 < down.size() && down[lip + 1] > down[lip])
+        ++lip;
+    const double shadow = *std::min_element(down.begin() + long(lip), down.end());
+    if (down[lip] - shadow < 15)
+        return false;
+    for (size_t k = lip + 1; k < down.size(); ++k)
+        if (down[k] < 0.5 * (down[lip] + shadow)) {
+            bottomY = lineY + int(k);
+            return true;
+        }
+    return false;
 }
 
 // The chin: below the mouth, the face's lower outline, which is where the grey level of a band
@@ -911,6 +985,17 @@ bool FindChin(const cv::Mat& grey, cv::Point mouth, int D, int& chinY)
         return false;
     chinY = window.y + at;
     return true;
+}
+
+// The largest face. The cascade's windows grow by a tenth from one search size to the next; a face
+// whose size falls between two of them can gather fewer than the neighbours asked for, so a photo
+// without a hit is searched once more with sizes a twentieth apart.
+std::vector<cv::Rect> FindFace(const TDetector& detector, const cv::Mat& grey)
+{
+    std::vector<cv::Rect> faces = detector(TCascadeKind::FrontFace, grey, TDetectParams{1.1, 3, {30, 30}, true});
+    if (faces.empty())
+        faces = detector(TCascadeKind::FrontFace, grey, TDetectParams{1.05, 3, {30, 30}, true});
+    return faces;
 }
 
 // Scans rows of a box around the face from both sides toward the first skin pixel; the two
@@ -1057,7 +1142,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     const cv::Mat mask = SkinMask(frontImage, skinLocus);
 
     // Face: the largest hit, or the default head box.
-    const std::vector<cv::Rect> faces = detector(TCascadeKind::FrontFace, grey, TDetectParams{1.1, 3, {30, 30}, true});
+    const std::vector<cv::Rect> faces = FindFace(detector, grey);
     frontFaceMissing = faces.empty();
     const cv::Rect F = !faces.empty() ? faces.front()
                                       : cv::Rect(p[LeftHead]->x, p[TopHead]->y, p[RightHead]->x - p[LeftHead]->x,
@@ -1132,6 +1217,16 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
         fallback.reset(MouthCenter);
         fallback.reset(MouthLeft);
         fallback.reset(MouthRight);
+        // The lips' outer edges in the columns where the generic head has them.
+        int edge = 0;
+        if (FindUpperLipTop(grey, p[MouthTop]->x, lips.y, D, edge)) {
+            p[MouthTop]->MoveTo(p[MouthTop]->x, edge);
+            fallback.reset(MouthTop);
+        }
+        if (FindLowerLipBottom(grey, p[MouthBottom]->x, lips.y, D, edge)) {
+            p[MouthBottom]->MoveTo(p[MouthBottom]->x, edge);
+            fallback.reset(MouthBottom);
+        }
     }
 
     int chinY = 0;

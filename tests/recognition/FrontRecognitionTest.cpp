@@ -221,9 +221,19 @@ TEST_F(FrontRecognitionTest, WithoutAFaceTheDefaultHeadBoxStandsIn)
     EXPECT_EQ(At(HeadCenter), cv::Point(498, 418)); // round(417.5) = 418
     EXPECT_EQ(At(TopHead).x, 358 + 140);
     EXPECT_EQ(At(BottomHead).x, 358 + 140);
+    // Without a hit the face is searched once more with finer size steps, the rest alike.
+    ASSERT_EQ(fake.calls.size(), 6u);
+    for (size_t i : {0u, 1u}) {
+        EXPECT_EQ(fake.calls[i].kind, TCascadeKind::FrontFace) << i;
+        EXPECT_EQ(fake.calls[i].params.minNeighbors, 3) << i;
+        EXPECT_EQ(fake.calls[i].params.minSize, cv::Size(30, 30)) << i;
+        EXPECT_TRUE(fake.calls[i].params.biggestOnly) << i;
+    }
+    EXPECT_DOUBLE_EQ(fake.calls[0].params.scaleFactor, 1.1);
+    EXPECT_LT(fake.calls[1].params.scaleFactor, 1.1);
+    EXPECT_GT(fake.calls[1].params.scaleFactor, 1.0);
     // The feature detections search the zones of that box.
-    ASSERT_EQ(fake.calls.size(), 5u);
-    EXPECT_EQ(fake.calls[1].params.origin, cv::Point2d(box.x + RoundHalfEven(0.05 * box.width), box.y + RoundHalfEven(0.12 * box.height)));
+    EXPECT_EQ(fake.calls[2].params.origin, cv::Point2d(box.x + RoundHalfEven(0.05 * box.width), box.y + RoundHalfEven(0.12 * box.height)));
 }
 
 TEST_F(FrontRecognitionTest, HeadBordersComeFromTheSkinOutline)
@@ -527,16 +537,18 @@ TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
 
     struct Case {
         const char* what;
-        bool irises, lips, chin;
+        bool irises, lips, chin, underLip = false;
     };
     for (const Case& c : {Case{"irises", true, false, false}, Case{"lips", true, true, false}, Case{"all", true, true, true},
-                          Case{"chin without irises", false, false, true}}) {
+                          Case{"chin without irises", false, false, true}, Case{"shadow under the lip", true, true, false, true}}) {
         cv::Mat photo = HeadPhoto();
         if (c.irises)
             for (cv::Point e : {e1, e2})
                 cv::circle(photo, e, 7, dark, cv::FILLED);
         if (c.lips)
             cv::line(photo, {mouth.x - 40, lipY}, {mouth.x + 40, lipY}, dark, 3);
+        if (c.underLip)
+            cv::rectangle(photo, cv::Rect(mouth.x - 40, lipY + 9, 81, 2), shadow, cv::FILLED);
         if (c.chin)
             cv::rectangle(photo, cv::Rect(mouth.x - 70, chinY, 141, 60), shadow, cv::FILLED);
         r.frontImage = photo;
@@ -555,6 +567,15 @@ TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
             EXPECT_NEAR(P(MouthRight).x, mouth.x + 40, 2) << c.what;
             EXPECT_NEAR(P(MouthCenter).y, lipY, 1) << c.what;
             EXPECT_NEAR(P(MouthLeft).y, lipY, 1) << c.what;
+            // A thin line is all the lips: the upper one ends where its darkness does; the
+            // lower one ends above the shadow under it, and without one it is not measured.
+            EXPECT_FALSE(fell[MouthTop]) << c.what;
+            EXPECT_LT(P(MouthTop).y, lipY) << c.what;
+            EXPECT_GE(P(MouthTop).y, lipY - 4) << c.what;
+            EXPECT_EQ(!fell[MouthBottom], c.underLip) << c.what;
+            if (c.underLip) {
+                EXPECT_NEAR(P(MouthBottom).y, lipY + 8, 2) << c.what;
+            }
         }
         EXPECT_EQ(!fell[BottomHead], c.chin) << c.what;
         if (c.chin) {

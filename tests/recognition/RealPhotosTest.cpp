@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include "platform/base/Messages.h"
@@ -93,10 +94,42 @@ TEST_P(RealPhotoTest, FrontPointsLieWhereTheFaceIs)
         for (int b : {g.left, g.right, g.top, g.bottom})
             EXPECT_LT(cv::norm(P(b) - c), limit(b)) << name;
     }
+    // The lips' junction is measured on each of these faces, a smile with a crease past the
+    // corners and open lips included, and its corners lie beside the eyes' inner halves.
+    EXPECT_FALSE(r.report.frontFallback[MouthLeft]);
+    EXPECT_FALSE(r.report.frontFallback[MouthRight]);
+    EXPECT_LT(P(MouthLeft).x, (P(LeftEyeCenter).x + P(RightEyeCenter).x) / 2);
+    EXPECT_GT(P(MouthLeft).x, P(LeftEyeLeft).x);
+    EXPECT_LT(P(MouthRight).x, P(RightEyeRight).x);
     // Crown and chin: the eyes lie between them near the middle, as on every head.
     const double eyeShare = double(P(LeftEyeCenter).y - P(TopHead).y) / (P(BottomHead).y - P(TopHead).y);
     EXPECT_GT(eyeShare, 0.35);
     EXPECT_LT(eyeShare, 0.6);
+}
+
+// The same photo gives the same points every time: on one thread and on all of OpenCV's, and
+// from a recognizer that has run before (nothing carries over from the last photo).
+TEST_P(RealPhotoTest, SamePhotoGivesTheSamePoints)
+{
+    const int threads = cv::getNumThreads();
+    std::vector<std::vector<cv::Point>> runs;
+    TRecognizer reused;
+    for (const int count : {1, threads}) {
+        cv::setNumThreads(count);
+        TRecognizer fresh;
+        for (TRecognizer* r : {&fresh, &reused}) {
+            THeadAttributes a;
+            ASSERT_TRUE(r->LoadFrontImage(GetParam()));
+            ASSERT_TRUE(r->RecognizeFront(&a));
+            std::vector<cv::Point> points;
+            for (const THPoint* p : a.front)
+                points.push_back(p->GetPosition());
+            runs.push_back(points);
+        }
+    }
+    cv::setNumThreads(threads);
+    for (size_t k = 1; k < runs.size(); ++k)
+        EXPECT_EQ(runs[k], runs[0]) << "run " << k;
 }
 
 TEST_P(RealPhotoTest, BiggestFaceSearchAgreesWithASearchOverEverySize)
