@@ -774,23 +774,61 @@ double TTextureCreator::SkinShare(const cv::Mat& skin, cv::Point centre, int rad
     return inside > 0 ? double(onSkin) / inside : 0.0;
 }
 
+namespace {
+
+// The face's skin colour in CIE Lab: between the eye centres, from below the eyes to the mouth;
+// false when that box lies off the atlas.
+bool FaceSkinLab(const cv::Mat& atlas, const THeadAttributes* c, const TAtlasLayout& a, cv::Scalar& skin)
+{
+    const THPoint* const* f = c->front;
+    const int top = std::max(f[5]->y, f[10]->y) - f[24]->y + a.M, bottom = f[11]->y - f[24]->y + a.M;
+    cv::Rect cheeks = cv::Rect(f[1]->x - f[2]->x + a.Q + a.M, top, f[6]->x - f[1]->x, bottom - top) & cv::Rect(0, 0, a.Wa, a.Ha);
+    if (cheeks.empty())
+        return false;
+    skin = cv::mean(LabOf(atlas, cheeks));
+    return true;
+}
+
+// Darker than the skin, or of another hue; skin in brighter light is still skin.
+bool HairColoured(const cv::Vec3f& lab, const cv::Scalar& skin)
+{
+    const bool darker = lab[0] < skin[0] - kHairFromSkin;
+    const bool otherHue = std::hypot(lab[1] - skin[1], lab[2] - skin[2]) > kHairHueFromSkin;
+    return darker || otherHue;
+}
+
+// The share of the disc's pixels (every `step`, inside `area`, whose Lab colours `lab` holds) that
+// are of hair colour and not background.
+double HairColouredShare(const cv::Mat& lab, cv::Rect area, const cv::Mat& background, const cv::Scalar& skin,
+                         cv::Point centre, const std::vector<cv::Point>& disc)
+{
+    int inside = 0, hair = 0;
+    for (const cv::Point& d : disc) {
+        const cv::Point q = centre + d;
+        if (!area.contains(q))
+            continue;
+        ++inside;
+        const bool backdrop = !background.empty() && background.at<uint8_t>(q) != 0;
+        hair += !backdrop && HairColoured(lab.at<cv::Vec3f>(q - area.tl()), skin);
+    }
+    return inside > 0 ? double(hair) / inside : 0.0;
+}
+
+// A disc this much of hair colour shows hair.
+constexpr double kHairShare = 0.6;
+
+}  // namespace
+
 cv::Point TTextureCreator::FrontHair(const cv::Mat& atlas, const cv::Mat& background, const THeadAttributes* c,
                                      const TAtlasLayout& a)
 {
     const THPoint* const* f = c->front;
-    if (!UsableColourImage(atlas) || atlas.size() != cv::Size(a.Wa, a.Ha))
+    cv::Scalar skin;
+    if (!UsableColourImage(atlas) || atlas.size() != cv::Size(a.Wa, a.Ha) || !FaceSkinLab(atlas, c, a, skin))
         return {-1, -1};
-    auto atlasX = [&](int x) { return x - f[2]->x + a.Q + a.M; };
-    auto atlasY = [&](int y) { return y - f[24]->y + a.M; };
-    // The face's skin colour: between the eye centres, from below the eyes to the mouth.
-    const int top = atlasY(std::max(f[5]->y, f[10]->y)), bottom = atlasY(f[11]->y);
-    cv::Rect cheeks = cv::Rect(atlasX(f[1]->x), top, f[6]->x - f[1]->x, bottom - top) & cv::Rect(0, 0, a.Wa, a.Ha);
-    if (cheeks.empty())
-        return {-1, -1};
-    const cv::Scalar skin = cv::mean(LabOf(atlas, cheeks));
     const int r = SourceRadius(c);
-    const int x = atlasX(f[16]->x);
-    const int eyes = atlasY(std::min(f[4]->y, f[9]->y));
+    const int x = f[16]->x - f[2]->x + a.Q + a.M;
+    const int eyes = std::min(f[4]->y, f[9]->y) - f[24]->y + a.M;
     // The column the discs climb, from the eyes to the top of the head.
     cv::Rect column(x - r - 1, 0, 2 * r + 3, std::max(0, eyes + 1));
     const cv::Mat lab = LabOf(atlas, column);
@@ -798,24 +836,42 @@ cv::Point TTextureCreator::FrontHair(const cv::Mat& atlas, const cv::Mat& backgr
     // Up from the eyes over the forehead: the first disc that is mostly not of the skin's colour is
     // the hair line (the brows are too thin to fill one); above it, half a radius further, the hair
     // itself. The disc stays below the top of the head, beyond which the photo shows what is behind it.
-    for (int y = eyes - r; y >= a.M + r; --y) {
-        int inside = 0, hair = 0;
-        for (const cv::Point& d : disc) {
-            const cv::Point q{x + d.x, y + d.y};
-            if (!column.contains(q))
-                continue;
-            ++inside;
-            const bool backdrop = !background.empty() && background.at<uint8_t>(q) != 0;
-            // Darker than the skin, or of another hue; a forehead in brighter light is still skin.
-            const cv::Vec3f v = lab.at<cv::Vec3f>(q - column.tl());
-            const bool darker = v[0] < skin[0] - kHairFromSkin;
-            const bool otherHue = std::hypot(v[1] - skin[1], v[2] - skin[2]) > kHairHueFromSkin;
-            hair += !backdrop && (darker || otherHue);
-        }
-        if (inside > 0 && hair >= 0.6 * inside)
+    for (int y = eyes - r; y >= a.M + r; --y)
+        if (HairColouredShare(lab, column, background, skin, {x, y}, disc) >= kHairShare)
             return {x, std::max(a.M + r, y - r / 2)};
-    }
     return {-1, -1};
+}
+
+bool TTextureCreator::ShowsHair(const cv::Mat& atlas, const cv::Mat& skin, const cv::Mat& background,
+                                const THeadAttributes* c, const TAtlasLayout& a, cv::Point centre)
+{
+    cv::Scalar face;
+    if (!UsableColourImage(atlas) || atlas.size() != cv::Size(a.Wa, a.Ha) || !FaceSkinLab(atlas, c, a, face))
+        return false;
+    const int r = SourceRadius(c);
+    if (!skin.empty() && SkinShare(skin, centre, r) >= 0.5)
+        return false;
+    cv::Rect area(centre.x - r, centre.y - r, 2 * r + 1, 2 * r + 1);
+    const cv::Mat lab = LabOf(atlas, area);
+    return !lab.empty() && HairColouredShare(lab, area, background, face, centre, Disc(r, std::max(1, r / 8))) >= kHairShare;
+}
+
+THairSources TTextureCreator::HairSources(const cv::Mat& atlas, const cv::Mat& skin, const cv::Mat& background,
+                                          const THeadAttributes* c, const TAtlasLayout& a, cv::Point strands,
+                                          cv::Point patches)
+{
+    THairSources sources;
+    const bool strandsHair = ShowsHair(atlas, skin, background, c, a, strands);
+    const bool patchesHair = ShowsHair(atlas, skin, background, c, a, patches);
+    // Both take the first of: the patches' own source, the strands' own place, the front photo's
+    // hair line, that shows hair. A photo that shows none gives the strands the scalp the hair
+    // patches take: skin-coloured strands, not the colour of whatever lies at their own place.
+    cv::Point hair = patchesHair ? patches : strandsHair ? strands : FrontHair(atlas, background, c, a);
+    if (!patchesHair && hair.x >= 0)
+        sources.patches = hair;
+    if (!strandsHair)
+        sources.strands = hair.x >= 0 ? hair : patches;
+    return sources;
 }
 
 cv::Point TTextureCreator::ChinSkin(const cv::Mat& atlas, const cv::Mat& skin, const THeadAttributes* c,
@@ -1163,29 +1219,14 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
     TPatchSources sources;
     sources.chin = ChinSkin(atlas, skinAtlas, scaled.get(), layout, &sources.chinRadius);
     if (!skinAtlas.empty()) {
-        const int r = SourceRadius(scaled.get());
         const cv::Point strands(Rounded(double(fittedHair.u) * layout.Wa), Rounded((1.0 - double(fittedHair.v)) * layout.Ha));
         const cv::Point patches(strands.x, Rounded((1.0 - double(fittedHair.v) - 0.15) * layout.Ha));
-        // The strands and the hair patches take the first of: the patches' own source, the
-        // strands' own place, the front photo's hair line, that shows no skin.
-        const bool strandsOnSkin = SkinShare(skinAtlas, strands, r) >= 0.5;
-        const bool patchesOnSkin = SkinShare(skinAtlas, patches, r) >= 0.5;
-        cv::Point hair{-1, -1};
-        if (!patchesOnSkin)
-            hair = patches;
-        else if (!strandsOnSkin)
-            hair = strands;
-        else
-            hair = FrontHair(atlas, background, scaled.get(), layout);
-        if (hair.x >= 0) {
-            if (patchesOnSkin)
-                sources.hair = hair;
-            if (strandsOnSkin) {
-                const TTexCoord to = AtlasCoord(hair.x, hair.y, layout);
-                if (hairsGeometry)
-                    for (size_t k = 0; k < hairsGeometry->texCoords.size(); ++k)
-                        hairsGeometry->texCoords[k] += k % 2 == 0 ? to.u - fittedHair.u : to.v - fittedHair.v;
-            }
+        const THairSources hair = HairSources(atlas, skinAtlas, background, scaled.get(), layout, strands, patches);
+        sources.hair = hair.patches;
+        if (hair.strands.x >= 0 && hairsGeometry) {
+            const TTexCoord to = AtlasCoord(hair.strands.x, hair.strands.y, layout);
+            for (size_t k = 0; k < hairsGeometry->texCoords.size(); ++k)
+                hairsGeometry->texCoords[k] += k % 2 == 0 ? to.u - fittedHair.u : to.v - fittedHair.v;
         }
     }
 

@@ -48,6 +48,13 @@ struct TPatchSources {
     int chinRadius = 0;  // the chin band's patches, with `chin`
 };
 
+// Where the hair strands and the hair patches take their colour from, in atlas pixels; a negative
+// coordinate keeps their own place.
+struct THairSources {
+    cv::Point strands{-1, -1};
+    cv::Point patches{-1, -1};
+};
+
 class TTextureCreator {
 public:
     // The whole build. Rewrites head->texCoords and hairs->texCoords in place, writes
@@ -112,6 +119,17 @@ public:
     // radius above it and below the top of the head, or (-1, -1) when there is none.
     static cv::Point FrontHair(const cv::Mat& atlas, const cv::Mat& background, const THeadAttributes* scaled,
                                const TAtlasLayout& layout);
+    // Whether the disc of the hair source's radius around `centre` shows hair: less than half of it
+    // skin (by `skin`, atlas-sized, when given) and 60 % of it of hair colour as FrontHair judges it.
+    static bool ShowsHair(const cv::Mat& atlas, const cv::Mat& skin, const cv::Mat& background,
+                          const THeadAttributes* scaled, const TAtlasLayout& layout, cv::Point centre);
+    // The sources of the strands (placed at `strands`) and of the hair patches (at `patches`): the
+    // first of the patches' place, the strands' place and the front photo's hair line that shows
+    // hair, for each of the two whose own place shows none; with no hair anywhere the strands take
+    // the patches' place.
+    static THairSources HairSources(const cv::Mat& atlas, const cv::Mat& skin, const cv::Mat& background,
+                                    const THeadAttributes* scaled, const TAtlasLayout& layout, cv::Point strands,
+                                    cv::Point patches);
     // Skin near the chin for the band below it: the centre of the most even disc (spread of its Lab
     // colours) that fits between the lower lip and the chin, across the mouth's width at their
     // middle height, and is 90 % skin (when `skin`, atlas-sized, is given); its radius in `radius`.

@@ -532,6 +532,55 @@ TEST(PatchSources, TheFrontsHairLineIsFoundAboveTheForeheadWhateverItsLight)
     EXPECT_EQ(TC::FrontHair(bald, cv::Mat(), &points, a), cv::Point(-1, -1));
 }
 
+TEST(PatchSources, StrandsAndHairPatchesTakeTheFirstPlaceThatShowsHair)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Scalar skin(120, 150, 205), hair(30, 35, 45);
+    // Above the ear of the profile part: the strands' place, the patches' place 78 rows higher.
+    const cv::Point strands(120, 250), patches(120, 172);
+    const int front = a.Q + a.M;
+    struct Case {
+        const char* what;
+        int profileHairTo;  // the profile's hair reaches down to this row (0: none)
+        int frontHairTo;    // the front's hair reaches down to this row (0: none)
+        bool earOutline;    // a thin dark outline through the strands' place
+        cv::Point strandsFrom, patchesFrom;
+    };
+    const cv::Point own(-1, -1), frontLine(500 - 400 + front, -2);
+    const Case cases[] = {
+        {"bald, the ear's outline at the strands", 0, 0, true, patches, own},
+        {"hair above the ear, skin at the strands", 200, 130, false, patches, own},
+        {"hair over both places", 300, 130, false, own, own},
+        {"skin above the ear, hair in the front", 0, 130, false, frontLine, frontLine},
+    };
+    for (const Case& c : cases) {
+        cv::Mat atlas = WorkedAtlas(a, skin, skin);
+        if (c.profileHairTo > 0)
+            atlas(cv::Rect(0, 0, front, c.profileHairTo)).setTo(hair);
+        if (c.frontHairTo > 0)
+            atlas(cv::Rect(front, 0, a.E, c.frontHairTo)).setTo(hair);
+        if (c.earOutline)
+            cv::ellipse(atlas, strands + cv::Point(0, 40), {30, 45}, 0, 0, 360, cv::Scalar(20, 20, 25), 3);
+        const THairSources got = TC::HairSources(atlas, cv::Mat(), cv::Mat(), &points, a, strands, patches);
+        auto expect = [&](cv::Point from, cv::Point want, const char* which) {
+            if (want.y == -2) {
+                EXPECT_EQ(from.x, want.x) << c.what << ": " << which;
+                EXPECT_LT(from.y, c.frontHairTo) << c.what << ": " << which << " from the front's hair";
+            } else {
+                EXPECT_EQ(from, want) << c.what << ": " << which;
+            }
+        };
+        expect(got.strands, c.strandsFrom, "strands");
+        expect(got.patches, c.patchesFrom, "patches");
+    }
+    // Skin by the mask is no hair, whatever its colour.
+    cv::Mat dark = WorkedAtlas(a, hair, skin), allSkin(a.Ha, a.Wa, CV_8U, cv::Scalar(255));
+    EXPECT_TRUE(TC::ShowsHair(dark, cv::Mat(), cv::Mat(), &points, a, strands));
+    EXPECT_FALSE(TC::ShowsHair(dark, allSkin, cv::Mat(), &points, a, strands));
+}
+
 // ---------------------------------------------------------------------------------------------
 // Texture coordinates
 
