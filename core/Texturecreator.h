@@ -92,8 +92,10 @@ public:
     // from each eye's outer corner outwards, and with `matchColours` the profile's colours moved
     // (per channel in CIE Lab, mean and spread) to those of the front's skin beside the seam, fully
     // in the fade and fading out across the profile part to the back of the head. The skin masks (work
-    // image sized, non-zero on skin; optional) choose the pixels the colours are measured on, and
-    // the profile's skin mask the pixels that take the match (its hair keeps its colours).
+    // image sized, non-zero on skin; optional) choose the pixels the colours are measured on, the
+    // profile's skin mask the pixels that take the match (its hair keeps its colours) and the front's
+    // the pixels that keep the front's share (past the face's outline the profile takes over). A
+    // mask with too little skin beside a seam is not used there.
     static void BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const cv::Mat& profileWork,
                            const THeadAttributes* scaled, const TAtlasLayout& layout, bool matchColours,
                            const cv::Mat& frontSkin = cv::Mat(), const cv::Mat& profileSkin = cv::Mat());

@@ -196,6 +196,10 @@ int main(int argc, char** argv)
         frontSkin = core.recognizer->SkinOf(front);
         sideSkin = core.recognizer->SkinOf(side);
     });
+    const double seams = Best(3, [&] {
+        cv::Mat copy = atlas.clone();
+        TTextureCreator::BlendSeams(copy, front, side, scaled.get(), layout, true, frontSkin, sideSkin);
+    });
     // The photo with the smaller face is enlarged to the other's face height.
     const int Hf = std::abs(points.front[23]->y - points.front[24]->y);
     const int Hp = std::abs(points.profile[13]->y - points.profile[12]->y);
@@ -228,6 +232,7 @@ int main(int argc, char** argv)
                           {"skin masks of both photos", skin},
                           {"smaller-face photo enlarged", enlarge},
                           {fillName, fill},
+                          {"seams cross-faded, colours matched", seams},
                           {"photo backgrounds: masks, atlas, kept out", background},
                           {"texture-coordinate fit (head, hair)", fit},
                           {patchName, patches},

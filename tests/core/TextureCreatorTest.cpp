@@ -456,6 +456,60 @@ TEST(AtlasSeams, TheCrossFadeRunsFromTheEyeCornerOutwardsOverItsWholeWidth)
     EXPECT_EQ(At(atlas, Q + M, y), cv::Vec3b(static_cast<uint8_t>(f2x % 256), y + f24y - M, 1));
 }
 
+TEST(AtlasSeams, PastTheFrontsFaceTheProfileTakesOverAndASkinlessMaskIsNotUsed)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const int left = a.Q + a.M, y = 200;  // atlas row 200: photo row 240 of both; the fade is 45 wide
+    // The front's face ends 20 columns beyond the left eye's outer corner (x 400): a blue backdrop.
+    cv::Mat front = Skin(1000, 700, {120, 150, 205});
+    front(cv::Rect(0, 0, 380, 700)).setTo(cv::Scalar(200, 90, 40));
+    const cv::Mat profile = Skin(900, 700, {95, 115, 150});
+    cv::Mat faceSkin(700, 1000, CV_8U, cv::Scalar(0)), noSkin = faceSkin.clone(), profileSkin(700, 900, CV_8U, cv::Scalar(255));
+    faceSkin(cv::Rect(380, 0, 620, 700)).setTo(255);
+    const cv::Mat plain = TC::FillAtlas(front, profile, &points, a);
+    auto blended = [&](const cv::Mat& frontSkin, bool match) {
+        cv::Mat atlas = plain.clone();
+        TC::BlendSeams(atlas, front, profile, &points, a, match, frontSkin, profileSkin);
+        return atlas;
+    };
+    auto distance = [](cv::Vec3b p, cv::Vec3b q) { return cv::norm(cv::Vec3d(p) - cv::Vec3d(q)); };
+    // Past the face (k = 35) the profile alone, its colours as the fill left them; near the seam
+    // (k = 5) the front's share as ever.
+    const cv::Mat masked = blended(faceSkin, false), unmasked = blended(cv::Mat(), false);
+    EXPECT_LT(distance(At(masked, left - 1 - 35, y), At(plain, left - 1 - 35, y)), 1.5) << "backdrop in the fade";
+    EXPECT_GT(distance(At(unmasked, left - 1 - 35, y), At(plain, left - 1 - 35, y)), 20) << "the fixture shows no fault";
+    EXPECT_LT(distance(At(masked, left - 1 - 5, y), At(unmasked, left - 1 - 5, y)), 1.5);
+    // A front mask that shows no skin beside the seam (a painting the skin table misses) is not
+    // used: the colours are still matched and the fade is the plain one.
+    const cv::Mat skinless = blended(noSkin, true), matched = blended(cv::Mat(), true);
+    for (int k : {5, 20, 40, 100})
+        EXPECT_LT(distance(At(skinless, left - 1 - k, y), At(matched, left - 1 - k, y)), 1.5) << k;
+    EXPECT_GT(distance(At(matched, left - 1 - 100, y), At(plain, left - 1 - 100, y)), 10) << "no match made";
+}
+
+TEST(AtlasSeams, HairBesideTheFaceThatTheMaskTakesForSkinLendsTheProfileNoColour)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const int fade = 45;
+    // Brown hair falls beside the face up to the left eye's outer corner (x 400); the skin table
+    // takes it for skin, as it does in a painting.
+    cv::Mat front = Skin(1000, 700, {120, 150, 205});
+    front(cv::Rect(300, 0, 100, 700)).setTo(cv::Scalar(40, 55, 80));
+    const cv::Mat profile = Skin(900, 700, {95, 115, 150});
+    const cv::Mat frontSkin(700, 1000, CV_8U, cv::Scalar(255)), profileSkin(700, 900, CV_8U, cv::Scalar(255));
+    cv::Mat atlas = TC::FillAtlas(front, profile, &points, a);
+    TC::BlendSeams(atlas, front, profile, &points, a, true, frontSkin, profileSkin);
+    const cv::Vec3d hair = MeanLab(front, {300, 270, 100, 150}), face = MeanLab(front, {400, 270, 45, 150});
+    EXPECT_GT(cv::norm(hair - face), 20) << "the fixture's hair is of the skin's colour";
+    // Beyond the fade the profile has the face's colour, not the hair's.
+    EXPECT_LT(SeamSteps(atlas, a, fade)[0], 3.0);
+    EXPECT_LT(SeamSteps(atlas, a, fade)[1], 2.0) << "the right seam has no hair";
+}
+
 // ---------------------------------------------------------------------------------------------
 // Hair and chin-band sources
 
