@@ -482,8 +482,9 @@ cv::Mat TransferColours(const cv::Mat& image, cv::Rect area, const TLabStats& fr
 }
 
 // A skin mask's pixels in `area` (0 off the mask), softened in 8 bits so that what it chooses has
-// no edge of its own; empty when the mask does not fit its photo.
-cv::Mat SoftMask(const cv::Mat& skin, const cv::Size& photo, cv::Rect area, int blur)
+// no edge of its own; empty when the mask does not fit its photo. With `within`, the softening
+// stays inside the mask: nothing off the skin (the backdrop) gets a share.
+cv::Mat SoftMask(const cv::Mat& skin, const cv::Size& photo, cv::Rect area, int blur, bool within = false)
 {
     if (skin.empty() || skin.size() != photo || skin.type() != CV_8UC1)
         return cv::Mat();
@@ -491,6 +492,9 @@ cv::Mat SoftMask(const cv::Mat& skin, const cv::Size& photo, cv::Rect area, int 
     const cv::Rect on = area & cv::Rect(0, 0, skin.cols, skin.rows);
     if (!on.empty())
         soft(on - area.tl()).setTo(255, skin(on) != 0);
+    if (within)
+        cv::erode(soft, soft, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(blur, blur)), {-1, -1}, 1,
+                  cv::BORDER_CONSTANT, cv::Scalar(255));
     cv::GaussianBlur(soft, soft, cv::Size(blur, blur), 0);
     return soft;
 }
@@ -539,17 +543,13 @@ void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const
         const int top = s.eyeTop, bottom = std::max(f[11]->y, s.eyeTop + 1);
         const cv::Rect frontBox(frontArea.x, top, fade, bottom - top);
         const cv::Rect profileBox(seamColumn, top - frontRow + profileRow, fade, bottom - top);
-        // Where a photo's skin there is too scarce to trust its mask (a painting the skin table
-        // misses), the mask is not used.
-        const bool frontSkinKnown = SkinStats(frontWork, frontSkin, frontBox).count >= kMinSeamSamples;
-        const bool profileSkinKnown = SkinStats(profileWork, profileSkin, profileBox).count >= kMinSeamSamples;
 
         // The profile's colours moved to the front's: wholly across the fade, then fading out; only
         // the profile's skin takes the match (its hair keeps its colours).
         cv::Mat matched, profileSoft;
         const cv::Rect matchedArea = profileArea & cv::Rect(0, 0, profileWork.cols, profileWork.rows);
         if (matchColours && !matchedArea.empty()) {
-            const TLabStats from = SkinStats(profileWork, profileSkinKnown ? profileSkin : cv::Mat(), profileBox);
+            const TLabStats from = SkinStats(profileWork, profileSkin, profileBox);
             // The front's skin beside the seam, of the face's colour; where hair falls beside the
             // face there, its skin on the seam's inner side.
             const int cheekTop = std::max(f[5]->y, f[10]->y);
@@ -557,19 +557,17 @@ void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const
             const cv::Mat cheekLab = LabOf(frontWork, cheeks);
             const cv::Scalar face = cheekLab.empty() ? cv::Scalar() : cv::mean(cheekLab);
             const cv::Scalar* faceColour = cheekLab.empty() ? nullptr : &face;
-            const cv::Mat& frontMask = frontSkinKnown ? frontSkin : cv::Mat();
-            TLabStats to = SkinStats(frontWork, frontMask, frontBox, faceColour);
+            TLabStats to = SkinStats(frontWork, frontSkin, frontBox, faceColour);
             if (to.count < kMinSeamSamples)
-                to = SkinStats(frontWork, frontMask, cv::Rect(s.frontColumn + (left ? 0 : -fade), top, fade, bottom - top), faceColour);
+                to = SkinStats(frontWork, frontSkin, cv::Rect(s.frontColumn + (left ? 0 : -fade), top, fade, bottom - top), faceColour);
             if (from.count >= kMinSeamSamples && to.count >= kMinSeamSamples) {
                 matched = TransferColours(profileWork, matchedArea, from, to);
-                if (profileSkinKnown)
-                    profileSoft = SoftMask(profileSkin, profileWork.size(), profileArea, blur);
+                profileSoft = SoftMask(profileSkin, profileWork.size(), profileArea, blur);
             }
         }
         // The front's share falls from the seam outwards; where the front photo shows no skin (past
         // the face's outline: the backdrop) the profile, which sees that part, takes over.
-        const cv::Mat frontSoft = frontSkinKnown ? SoftMask(frontSkin, frontWork.size(), frontArea, blur) : cv::Mat();
+        const cv::Mat frontSoft = SoftMask(frontSkin, frontWork.size(), frontArea, blur, true);
         std::vector<float> match(static_cast<size_t>(n)), share(static_cast<size_t>(fade));
         for (int k = 0; k < n; ++k)
             match[size_t(k)] = static_cast<float>(k < fade ? 1.0 : 1.0 - SmoothStep(double(k - fade) / std::max(1, matchFade)));

@@ -94,8 +94,9 @@ public:
     // in the fade and fading out across the profile part to the back of the head. The skin masks (work
     // image sized, non-zero on skin; optional) choose the pixels the colours are measured on, the
     // profile's skin mask the pixels that take the match (its hair keeps its colours) and the front's
-    // the pixels that keep the front's share (past the face's outline the profile takes over). A
-    // mask with too little skin beside a seam is not used there.
+    // the pixels that keep the front's share (past the face's outline the profile takes over).
+    // The front's skin the profile is matched to is of the face's colour (between the eyes and the
+    // mouth), beyond the eye's outer corner or, where hair falls there, inside it.
     static void BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const cv::Mat& profileWork,
                            const THeadAttributes* scaled, const TAtlasLayout& layout, bool matchColours,
                            const cv::Mat& frontSkin = cv::Mat(), const cv::Mat& profileSkin = cv::Mat());

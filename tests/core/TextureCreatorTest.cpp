@@ -456,7 +456,7 @@ TEST(AtlasSeams, TheCrossFadeRunsFromTheEyeCornerOutwardsOverItsWholeWidth)
     EXPECT_EQ(At(atlas, Q + M, y), cv::Vec3b(static_cast<uint8_t>(f2x % 256), y + f24y - M, 1));
 }
 
-TEST(AtlasSeams, PastTheFrontsFaceTheProfileTakesOverAndASkinlessMaskIsNotUsed)
+TEST(AtlasSeams, PastTheFrontsFaceTheProfileTakesOver)
 {
     THeadAttributes points;
     SetWorkedAtlasPoints(points);
@@ -466,7 +466,7 @@ TEST(AtlasSeams, PastTheFrontsFaceTheProfileTakesOverAndASkinlessMaskIsNotUsed)
     cv::Mat front = Skin(1000, 700, {120, 150, 205});
     front(cv::Rect(0, 0, 380, 700)).setTo(cv::Scalar(200, 90, 40));
     const cv::Mat profile = Skin(900, 700, {95, 115, 150});
-    cv::Mat faceSkin(700, 1000, CV_8U, cv::Scalar(0)), noSkin = faceSkin.clone(), profileSkin(700, 900, CV_8U, cv::Scalar(255));
+    cv::Mat faceSkin(700, 1000, CV_8U, cv::Scalar(0)), profileSkin(700, 900, CV_8U, cv::Scalar(255));
     faceSkin(cv::Rect(380, 0, 620, 700)).setTo(255);
     const cv::Mat plain = TC::FillAtlas(front, profile, &points, a);
     auto blended = [&](const cv::Mat& frontSkin, bool match) {
@@ -475,18 +475,20 @@ TEST(AtlasSeams, PastTheFrontsFaceTheProfileTakesOverAndASkinlessMaskIsNotUsed)
         return atlas;
     };
     auto distance = [](cv::Vec3b p, cv::Vec3b q) { return cv::norm(cv::Vec3d(p) - cv::Vec3d(q)); };
-    // Past the face (k = 35) the profile alone, its colours as the fill left them; near the seam
-    // (k = 5) the front's share as ever.
+    // Past the face (k = 19 on) the profile alone, right from the face's outline (its column k
+    // of the fade is the profile's 327 + 1 + k); near the seam (k = 5) the front's share as ever.
     const cv::Mat masked = blended(faceSkin, false), unmasked = blended(cv::Mat(), false);
-    EXPECT_LT(distance(At(masked, left - 1 - 35, y), At(plain, left - 1 - 35, y)), 1.5) << "backdrop in the fade";
+    for (int k : {20, 22, 35})
+        EXPECT_LT(distance(At(masked, left - 1 - k, y), At(profile, 328 + k, y + 40)), 1.5) << "backdrop in the fade at " << k;
     EXPECT_GT(distance(At(unmasked, left - 1 - 35, y), At(plain, left - 1 - 35, y)), 20) << "the fixture shows no fault";
     EXPECT_LT(distance(At(masked, left - 1 - 5, y), At(unmasked, left - 1 - 5, y)), 1.5);
-    // A front mask that shows no skin beside the seam (a painting the skin table misses) is not
-    // used: the colours are still matched and the fade is the plain one.
-    const cv::Mat skinless = blended(noSkin, true), matched = blended(cv::Mat(), true);
-    for (int k : {5, 20, 40, 100})
-        EXPECT_LT(distance(At(skinless, left - 1 - k, y), At(matched, left - 1 - k, y)), 1.5) << k;
-    EXPECT_GT(distance(At(matched, left - 1 - 100, y), At(plain, left - 1 - 100, y)), 10) << "no match made";
+    // A front that shows no skin beside the seam (its points dragged off the face) lends the
+    // profile no colour: it keeps its own.
+    const cv::Mat none(700, 1000, CV_8U, cv::Scalar(0));
+    cv::Mat offFace = plain.clone();
+    TC::BlendSeams(offFace, front, profile, &points, a, true, none, profileSkin);
+    for (int k : {50, 100})
+        EXPECT_LT(distance(At(offFace, left - 1 - k, y), At(plain, left - 1 - k, y)), 1.5) << k;
 }
 
 TEST(AtlasSeams, HairBesideTheFaceThatTheMaskTakesForSkinLendsTheProfileNoColour)
