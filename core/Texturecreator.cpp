@@ -404,9 +404,8 @@ cv::Mat TTextureCreator::FillAtlas(const cv::Mat& frontWork, const cv::Mat& prof
 
 namespace {
 
-// The cross-fade between the front and the profile parts is this many head widths wide. The front
-// photo leaves about 0.2 head widths of face beyond each eye's outer corner, so the fade stays on
-// the face.
+// The cross-fade between the front and the profile parts is this many head widths wide. Where the
+// front photo's face ends sooner (a narrow face), its skin mask hands the rest to the profile.
 constexpr double kSeamFade = 0.15;
 // A spread ratio beyond these would amplify noise or flatten the skin's shading.
 constexpr double kMinSpreadRatio = 0.5, kMaxSpreadRatio = 2.0;
@@ -419,6 +418,32 @@ double SmoothStep(double t)
     return t * t * (3 - 2 * t);
 }
 
+// A pixel this much darker (CIE Lab L) than the face's skin, or this far from its hue and
+// saturation (a, b), is no skin (of the forehead, beside a seam).
+constexpr double kHairFromSkin = 18.0;
+constexpr double kHairHueFromSkin = 12.0;
+
+// Darker than the skin, or of another hue; skin in brighter light is still skin.
+bool HairColoured(const cv::Vec3f& lab, const cv::Scalar& skin)
+{
+    const bool darker = lab[0] < skin[0] - kHairFromSkin;
+    const bool otherHue = std::hypot(lab[1] - skin[1], lab[2] - skin[2]) > kHairHueFromSkin;
+    return darker || otherHue;
+}
+
+// `image`'s pixels in `area` (clipped to the image) in float CIE Lab; only what is looked at is
+// converted, the atlas being millions of pixels.
+cv::Mat LabOf(const cv::Mat& image, cv::Rect& area)
+{
+    area &= cv::Rect(0, 0, image.cols, image.rows);
+    cv::Mat scaled, lab;
+    if (area.empty())
+        return lab;
+    image(area).convertTo(scaled, CV_32F, 1.0 / 255.0);
+    cv::cvtColor(scaled, lab, cv::COLOR_BGR2Lab);
+    return lab;
+}
+
 // Mean and spread of the CIE Lab colours of `image` in `area` (clipped to it), over the pixels that
 // `skin` marks (all of them when `skin` is empty); no pixels counted when too few are skin.
 struct TLabStats {
@@ -426,7 +451,7 @@ struct TLabStats {
     int count = 0;
 };
 
-TLabStats SkinStats(const cv::Mat& image, const cv::Mat& skin, cv::Rect area)
+TLabStats SkinStats(const cv::Mat& image, const cv::Mat& skin, cv::Rect area, const cv::Scalar* face = nullptr)
 {
     TLabStats stats;
     area &= cv::Rect(0, 0, image.cols, image.rows);
@@ -442,6 +467,13 @@ TLabStats SkinStats(const cv::Mat& image, const cv::Mat& skin, cv::Rect area)
         mask = skin(area) != 0;
     else
         mask = cv::Mat(area.size(), CV_8U, cv::Scalar(255));
+    // With the face's colour, hair that the skin table takes for skin (brown hair, a painting's
+    // shadows) does not count either.
+    if (face)
+        for (int y = 0; y < lab.rows; ++y)
+            for (int x = 0; x < lab.cols; ++x)
+                if (HairColoured(lab.at<cv::Vec3f>(y, x), *face))
+                    mask.at<uint8_t>(y, x) = 0;
     if (cv::countNonZero(mask) < kMinSeamSamples)
         return stats;
     cv::Scalar mean, spread;
@@ -479,6 +511,24 @@ cv::Mat TransferColours(const cv::Mat& image, cv::Rect area, const TLabStats& fr
     return out;
 }
 
+// A skin mask's pixels in `area` (0 off the mask), softened in 8 bits so that what it chooses has
+// no edge of its own; empty when the mask does not fit its photo. With `within`, the softening
+// stays inside the mask: nothing off the skin (the backdrop) gets a share.
+cv::Mat SoftMask(const cv::Mat& skin, const cv::Size& photo, cv::Rect area, int blur, bool within = false)
+{
+    if (skin.empty() || skin.size() != photo || skin.type() != CV_8UC1)
+        return cv::Mat();
+    cv::Mat soft(area.size(), CV_8U, cv::Scalar(0));
+    const cv::Rect on = area & cv::Rect(0, 0, skin.cols, skin.rows);
+    if (!on.empty())
+        soft(on - area.tl()).setTo(255, skin(on) != 0);
+    if (within)
+        cv::erode(soft, soft, cv::getStructuringElement(cv::MORPH_RECT, cv::Size(blur, blur)), {-1, -1}, 1,
+                  cv::BORDER_CONSTANT, cv::Scalar(255));
+    cv::GaussianBlur(soft, soft, cv::Size(blur, blur), 0);
+    return soft;
+}
+
 }  // namespace
 
 void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const cv::Mat& profileWork,
@@ -495,86 +545,103 @@ void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const
     // The match fades out across the rest of the profile part, to the back of the head, so that
     // the profile's own colours return without a step.
     const int matchFade = matchColours ? std::max(0, Q + M - fade) : 0;
+    const int n = fade + matchFade;
     // Atlas rows and the rows of both photos: the same offsets as the fill.
     const int frontRow = f[24]->y - M, profileRow = p[12]->y - M;
     // The profile columns of both seams: the profile runs from the eye centre plus the overlap to
     // the back of the head on both sides (mirrored on the left).
     const int seamColumn = p[1]->x + O;
+    const int blur = 2 * std::max(1, fade / 6) + 1;
 
     struct Side {
-        int inner;            // the front part's first (left) or one past its last (right) column
-        int frontColumn;      // the front photo's column at `inner`
-        int direction;        // -1: the profile part lies left of the seam, +1: right
-        int eyeTop;           // the front photo's row of the eye's top border
-        cv::Mat matched;      // the profile's columns next to the seam, colour-matched; empty: none
-        cv::Rect matchedArea; // where `matched` lies in the profile work image
-        cv::Mat skinWeight;   // over `matchedArea`: how much of the match each pixel takes; empty: all
+        int inner;       // the front part's first (left) or one past its last (right) column
+        int frontColumn; // the front photo's column at `inner`
+        int direction;   // -1: the profile part lies left of the seam, +1: right
+        int eyeTop;      // the front photo's row of the eye's top border
     };
-    Side sides[2] = {{Q + M, f[2]->x, -1, std::min(f[4]->y, f[5]->y), {}, {}, {}},
-                     {Q + M + E, f[8]->x, +1, std::min(f[9]->y, f[10]->y), {}, {}, {}}};
-
-    if (matchColours) {
-        // The skin beside each seam: from the eye's top down to the mouth, across the fade's width.
-        for (Side& s : sides) {
-            const int top = s.eyeTop, bottom = std::max(f[11]->y, s.eyeTop + 1);
-            const int frontLeft = s.direction < 0 ? s.frontColumn - fade : s.frontColumn;
-            const TLabStats front = SkinStats(frontWork, frontSkin, cv::Rect(frontLeft, top, fade, bottom - top));
-            const int profileTop = top - frontRow + profileRow;
-            const TLabStats profile =
-                SkinStats(profileWork, profileSkin, cv::Rect(seamColumn, profileTop, fade, bottom - top));
-            if (front.count < kMinSeamSamples || profile.count < kMinSeamSamples)
-                continue;
-            s.matchedArea =
-                cv::Rect(seamColumn, 0, fade + matchFade + 1, profileWork.rows) & cv::Rect(0, 0, profileWork.cols, profileWork.rows);
-            if (!s.matchedArea.empty())
-                s.matched = TransferColours(profileWork, s.matchedArea, profile, front);
-            // Only the profile's skin takes the face's colour: its hair keeps its own. The mask is
-            // softened so that the match has no edge of its own.
-            if (!s.matched.empty() && !profileSkin.empty() && profileSkin.size() == profileWork.size()) {
-                profileSkin(s.matchedArea).convertTo(s.skinWeight, CV_32F, 1.0 / 255.0);
-                s.skinWeight.setTo(1.0f, s.skinWeight > 0);
-                const int blur = 2 * std::max(1, fade / 6) + 1;
-                cv::GaussianBlur(s.skinWeight, s.skinWeight, cv::Size(blur, blur), 0);
-            }
-        }
-    }
+    const Side sides[2] = {{Q + M, f[2]->x, -1, std::min(f[4]->y, f[5]->y)},
+                           {Q + M + E, f[8]->x, +1, std::min(f[9]->y, f[10]->y)}};
 
     for (const Side& s : sides) {
-        for (int k = 0; k < fade + matchFade; ++k) {
-            // k counts atlas columns away from the front part: 0 .. fade - 1 the cross-fade, then
-            // the profile part over which the colour match fades out.
-            const int x = s.direction < 0 ? s.inner - 1 - k : s.inner + k;
-            if (x < 0 || x >= a.Wa)
-                continue;
-            const int profileX = seamColumn + k + (s.direction < 0 ? 1 : 0);
-            const int frontX = s.frontColumn + (s.direction < 0 ? -1 - k : k);
-            const float frontShare = k < fade ? static_cast<float>((fade - k - 0.5) / fade) : 0.0f;
-            const float match = static_cast<float>(k < fade ? 1.0 : 1.0 - SmoothStep(double(k - fade) / std::max(1, matchFade)));
-            for (int y = 0; y < a.Ha; ++y) {
-                const int fy = y + frontRow, py = y + profileRow;
-                const bool hasProfile = Inside(profileWork, profileX, py);
-                const bool hasFront = frontShare > 0 && Inside(frontWork, frontX, fy);
+        const bool left = s.direction < 0;
+        // Column k counts atlas columns away from the front part: 0 .. fade - 1 the cross-fade, then
+        // the profile part over which the colour match fades out. Its profile column runs from the
+        // seam outwards, its front column from the eye's outer corner outwards.
+        const cv::Rect profileArea(seamColumn + (left ? 1 : 0), profileRow, n, a.Ha);
+        const cv::Rect frontArea(left ? s.frontColumn - fade : s.frontColumn, frontRow, fade, a.Ha);
+        // The skin beside the seam, from the eye's top down to the mouth, across the fade's width.
+        const int top = s.eyeTop, bottom = std::max(f[11]->y, s.eyeTop + 1);
+        const cv::Rect frontBox(frontArea.x, top, fade, bottom - top);
+        const cv::Rect profileBox(seamColumn, top - frontRow + profileRow, fade, bottom - top);
+
+        // The profile's colours moved to the front's: wholly across the fade, then fading out; only
+        // the profile's skin takes the match (its hair keeps its colours).
+        cv::Mat matched, profileSoft;
+        const cv::Rect matchedArea = profileArea & cv::Rect(0, 0, profileWork.cols, profileWork.rows);
+        if (matchColours && !matchedArea.empty()) {
+            const TLabStats from = SkinStats(profileWork, profileSkin, profileBox);
+            // The front's skin beside the seam, of the face's colour; where hair falls beside the
+            // face there, its skin on the seam's inner side.
+            const int cheekTop = std::max(f[5]->y, f[10]->y);
+            cv::Rect cheeks(f[1]->x, cheekTop, f[6]->x - f[1]->x, f[11]->y - cheekTop);
+            const cv::Mat cheekLab = LabOf(frontWork, cheeks);
+            const cv::Scalar face = cheekLab.empty() ? cv::Scalar() : cv::mean(cheekLab);
+            const cv::Scalar* faceColour = cheekLab.empty() ? nullptr : &face;
+            TLabStats to = SkinStats(frontWork, frontSkin, frontBox, faceColour);
+            if (to.count < kMinSeamSamples)
+                to = SkinStats(frontWork, frontSkin, cv::Rect(s.frontColumn + (left ? 0 : -fade), top, fade, bottom - top), faceColour);
+            if (from.count >= kMinSeamSamples && to.count >= kMinSeamSamples) {
+                matched = TransferColours(profileWork, matchedArea, from, to);
+                profileSoft = SoftMask(profileSkin, profileWork.size(), profileArea, blur);
+            }
+        }
+        // The front's share falls from the seam outwards; where the front photo shows no skin (past
+        // the face's outline: the backdrop) the profile, which sees that part, takes over.
+        const cv::Mat frontSoft = SoftMask(frontSkin, frontWork.size(), frontArea, blur, true);
+        std::vector<float> match(static_cast<size_t>(n)), share(static_cast<size_t>(fade));
+        for (int k = 0; k < n; ++k)
+            match[size_t(k)] = static_cast<float>(k < fade ? 1.0 : 1.0 - SmoothStep(double(k - fade) / std::max(1, matchFade)));
+        for (int k = 0; k < fade; ++k)
+            share[size_t(k)] = static_cast<float>((fade - k - 0.5) / fade);
+
+        // Only the columns on the atlas.
+        const int kEnd = std::min(n, left ? s.inner : a.Wa - s.inner);
+        for (int y = 0; y < a.Ha; ++y) {
+            const int py = y + profileRow, fy = y + frontRow;
+            const uint8_t* profileRowPixels = py >= 0 && py < profileWork.rows ? profileWork.ptr<uint8_t>(py) : nullptr;
+            const uint8_t* frontRowPixels = fy >= 0 && fy < frontWork.rows ? frontWork.ptr<uint8_t>(fy) : nullptr;
+            const uint8_t* matchedRow = !matched.empty() && profileRowPixels ? matched.ptr<uint8_t>(py - matchedArea.y) : nullptr;
+            const uint8_t* profileSoftRow = profileSoft.empty() ? nullptr : profileSoft.ptr<uint8_t>(y);
+            const uint8_t* frontSoftRow = frontSoft.empty() ? nullptr : frontSoft.ptr<uint8_t>(y);
+            uint8_t* row = atlas.ptr<uint8_t>(y);
+            for (int k = std::max(0, left ? s.inner - a.Wa : -s.inner); k < kEnd; ++k) {
+                const int px = profileArea.x + k;
+                const int fx = left ? s.frontColumn - 1 - k : s.frontColumn + k;
+                const bool hasProfile = profileRowPixels && px >= 0 && px < profileWork.cols;
+                const bool hasFront = k < fade && frontRowPixels && fx >= 0 && fx < frontWork.cols;
                 if (!hasProfile && !hasFront)
                     continue;
-                float colour[3];
+                float colour[3] = {0, 0, 0};
                 if (hasProfile) {
-                    const uint8_t* pp = profileWork.ptr<uint8_t>(py) + profileX * profileWork.channels();
+                    const uint8_t* pp = profileRowPixels + 3 * px;
                     for (int ch = 0; ch < 3; ++ch)
                         colour[ch] = pp[ch];
-                    if (!s.matched.empty() && s.matchedArea.contains({profileX, py})) {
-                        const cv::Point at(profileX - s.matchedArea.x, py - s.matchedArea.y);
-                        const cv::Vec3b m = s.matched.at<cv::Vec3b>(at);
-                        const float w = s.skinWeight.empty() ? match : match * s.skinWeight.at<float>(at);
+                    if (matchedRow) {
+                        const uint8_t* m = matchedRow + 3 * (px - matchedArea.x);
+                        const float w = match[size_t(k)] * (profileSoftRow ? profileSoftRow[k] / 255.0f : 1.0f);
                         for (int ch = 0; ch < 3; ++ch)
                             colour[ch] += w * (m[ch] - colour[ch]);
                     }
                 }
                 if (hasFront) {
-                    const uint8_t* fp = frontWork.ptr<uint8_t>(fy) + frontX * frontWork.channels();
+                    const uint8_t* fp = frontRowPixels + 3 * fx;
+                    // frontSoft runs left to right over the photo; k runs outwards.
+                    const float w = !hasProfile ? 1.0f
+                                                : share[size_t(k)] * (frontSoftRow ? frontSoftRow[left ? fade - 1 - k : k] / 255.0f : 1.0f);
                     for (int ch = 0; ch < 3; ++ch)
-                        colour[ch] = hasProfile ? colour[ch] + frontShare * (fp[ch] - colour[ch]) : fp[ch];
+                        colour[ch] += w * (fp[ch] - colour[ch]);
                 }
-                uint8_t* d = atlas.ptr<uint8_t>(y) + x * 3;
+                uint8_t* d = row + 3 * (left ? s.inner - 1 - k : s.inner + k);
                 for (int ch = 0; ch < 3; ++ch)
                     d[ch] = static_cast<uint8_t>(std::clamp(RoundedChannel(colour[ch]), 0, 255));
             }
@@ -946,27 +1013,11 @@ std::vector<cv::Point> Disc(int radius, int step)
     return disc;
 }
 
-// A pixel this much darker (CIE Lab L) than the face's skin, or this far from its hue and
-// saturation (a, b), is no skin of the forehead.
-constexpr double kHairFromSkin = 18.0;
-constexpr double kHairHueFromSkin = 12.0;
 
 // The radius the hair source is judged over: the part of a patch of radius Hs / 8 that
 // is laid on at more than about half its weight.
 int SourceRadius(const THeadAttributes* c) { return std::max(2, (c->front[23]->y - c->front[24]->y) * 7 / 80); }
 
-// `image`'s pixels in `area` (clipped to the image) in float CIE Lab; only what is looked at is
-// converted, the atlas being millions of pixels.
-cv::Mat LabOf(const cv::Mat& image, cv::Rect& area)
-{
-    area &= cv::Rect(0, 0, image.cols, image.rows);
-    cv::Mat scaled, lab;
-    if (area.empty())
-        return lab;
-    image(area).convertTo(scaled, CV_32F, 1.0 / 255.0);
-    cv::cvtColor(scaled, lab, cv::COLOR_BGR2Lab);
-    return lab;
-}
 
 }  // namespace
 
@@ -985,23 +1036,53 @@ double TTextureCreator::SkinShare(const cv::Mat& skin, cv::Point centre, int rad
     return inside > 0 ? double(onSkin) / inside : 0.0;
 }
 
+namespace {
+
+// The face's skin colour in CIE Lab: between the eye centres, from below the eyes to the mouth;
+// false when that box lies off the atlas.
+bool FaceSkinLab(const cv::Mat& atlas, const THeadAttributes* c, const TAtlasLayout& a, cv::Scalar& skin)
+{
+    const THPoint* const* f = c->front;
+    const int top = std::max(f[5]->y, f[10]->y) - f[24]->y + a.M, bottom = f[11]->y - f[24]->y + a.M;
+    cv::Rect cheeks = cv::Rect(f[1]->x - f[2]->x + a.Q + a.M, top, f[6]->x - f[1]->x, bottom - top) & cv::Rect(0, 0, a.Wa, a.Ha);
+    if (cheeks.empty())
+        return false;
+    skin = cv::mean(LabOf(atlas, cheeks));
+    return true;
+}
+
+// The share of the disc's pixels (every `step`, inside `area`, whose Lab colours `lab` holds) that
+// are of hair colour and not background.
+double HairColouredShare(const cv::Mat& lab, cv::Rect area, const cv::Mat& background, const cv::Scalar& skin,
+                         cv::Point centre, const std::vector<cv::Point>& disc)
+{
+    int inside = 0, hair = 0;
+    for (const cv::Point& d : disc) {
+        const cv::Point q = centre + d;
+        if (!area.contains(q))
+            continue;
+        ++inside;
+        const bool backdrop = !background.empty() && background.at<uint8_t>(q) != 0;
+        hair += !backdrop && HairColoured(lab.at<cv::Vec3f>(q - area.tl()), skin);
+    }
+    return inside > 0 ? double(hair) / inside : 0.0;
+}
+
+// A disc this much of hair colour shows hair.
+constexpr double kHairShare = 0.6;
+
+}  // namespace
+
 cv::Point TTextureCreator::FrontHair(const cv::Mat& atlas, const cv::Mat& background, const THeadAttributes* c,
                                      const TAtlasLayout& a)
 {
     const THPoint* const* f = c->front;
-    if (!UsableColourImage(atlas) || atlas.size() != cv::Size(a.Wa, a.Ha))
+    cv::Scalar skin;
+    if (!UsableColourImage(atlas) || atlas.size() != cv::Size(a.Wa, a.Ha) || !FaceSkinLab(atlas, c, a, skin))
         return {-1, -1};
-    auto atlasX = [&](int x) { return x - f[2]->x + a.Q + a.M; };
-    auto atlasY = [&](int y) { return y - f[24]->y + a.M; };
-    // The face's skin colour: between the eye centres, from below the eyes to the mouth.
-    const int top = atlasY(std::max(f[5]->y, f[10]->y)), bottom = atlasY(f[11]->y);
-    cv::Rect cheeks = cv::Rect(atlasX(f[1]->x), top, f[6]->x - f[1]->x, bottom - top) & cv::Rect(0, 0, a.Wa, a.Ha);
-    if (cheeks.empty())
-        return {-1, -1};
-    const cv::Scalar skin = cv::mean(LabOf(atlas, cheeks));
     const int r = SourceRadius(c);
-    const int x = atlasX(f[16]->x);
-    const int eyes = atlasY(std::min(f[4]->y, f[9]->y));
+    const int x = f[16]->x - f[2]->x + a.Q + a.M;
+    const int eyes = std::min(f[4]->y, f[9]->y) - f[24]->y + a.M;
     // The column the discs climb, from the eyes to the top of the head.
     cv::Rect column(x - r - 1, 0, 2 * r + 3, std::max(0, eyes + 1));
     const cv::Mat lab = LabOf(atlas, column);
@@ -1009,24 +1090,42 @@ cv::Point TTextureCreator::FrontHair(const cv::Mat& atlas, const cv::Mat& backgr
     // Up from the eyes over the forehead: the first disc that is mostly not of the skin's colour is
     // the hair line (the brows are too thin to fill one); above it, half a radius further, the hair
     // itself. The disc stays below the top of the head, beyond which the photo shows what is behind it.
-    for (int y = eyes - r; y >= a.M + r; --y) {
-        int inside = 0, hair = 0;
-        for (const cv::Point& d : disc) {
-            const cv::Point q{x + d.x, y + d.y};
-            if (!column.contains(q))
-                continue;
-            ++inside;
-            const bool backdrop = !background.empty() && background.at<uint8_t>(q) != 0;
-            // Darker than the skin, or of another hue; a forehead in brighter light is still skin.
-            const cv::Vec3f v = lab.at<cv::Vec3f>(q - column.tl());
-            const bool darker = v[0] < skin[0] - kHairFromSkin;
-            const bool otherHue = std::hypot(v[1] - skin[1], v[2] - skin[2]) > kHairHueFromSkin;
-            hair += !backdrop && (darker || otherHue);
-        }
-        if (inside > 0 && hair >= 0.6 * inside)
+    for (int y = eyes - r; y >= a.M + r; --y)
+        if (HairColouredShare(lab, column, background, skin, {x, y}, disc) >= kHairShare)
             return {x, std::max(a.M + r, y - r / 2)};
-    }
     return {-1, -1};
+}
+
+bool TTextureCreator::ShowsHair(const cv::Mat& atlas, const cv::Mat& skin, const cv::Mat& background,
+                                const THeadAttributes* c, const TAtlasLayout& a, cv::Point centre)
+{
+    cv::Scalar face;
+    if (!UsableColourImage(atlas) || atlas.size() != cv::Size(a.Wa, a.Ha) || !FaceSkinLab(atlas, c, a, face))
+        return false;
+    const int r = SourceRadius(c);
+    if (!skin.empty() && SkinShare(skin, centre, r) >= 0.5)
+        return false;
+    cv::Rect area(centre.x - r, centre.y - r, 2 * r + 1, 2 * r + 1);
+    const cv::Mat lab = LabOf(atlas, area);
+    return !lab.empty() && HairColouredShare(lab, area, background, face, centre, Disc(r, std::max(1, r / 8))) >= kHairShare;
+}
+
+THairSources TTextureCreator::HairSources(const cv::Mat& atlas, const cv::Mat& skin, const cv::Mat& background,
+                                          const THeadAttributes* c, const TAtlasLayout& a, cv::Point strands,
+                                          cv::Point patches)
+{
+    THairSources sources;
+    const bool strandsHair = ShowsHair(atlas, skin, background, c, a, strands);
+    const bool patchesHair = ShowsHair(atlas, skin, background, c, a, patches);
+    // Both take the first of: the patches' own source, the strands' own place, the front photo's
+    // hair line, that shows hair. A photo that shows none gives the strands the scalp the hair
+    // patches take: skin-coloured strands, not the colour of whatever lies at their own place.
+    cv::Point hair = patchesHair ? patches : strandsHair ? strands : FrontHair(atlas, background, c, a);
+    if (!patchesHair && hair.x >= 0)
+        sources.patches = hair;
+    if (!strandsHair)
+        sources.strands = hair.x >= 0 ? hair : patches;
+    return sources;
 }
 
 cv::Point TTextureCreator::ChinSkin(const cv::Mat& atlas, const cv::Mat& skin, const THeadAttributes* c,
@@ -1354,7 +1453,8 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
     cv::Mat atlas = FillAtlas(frontWork, profileWork, scaled.get(), layout);
     BlendSeams(atlas, frontWork, profileWork, scaled.get(), layout, true, frontSkinWork, profileSkinWork);
     // The photos' background (channel 0) and skin (channel 1), carried into the atlas the way the
-    // photos are: in one pass, as the fill and the plain seam blend treat each channel alike.
+    // photos are, in one pass (the fill and the seam blend treat each channel alike), the seams'
+    // shares by the same skin masks.
     cv::Mat background, skinAtlas;
     if (!frontSkinWork.empty() && !profileSkinWork.empty()) {
         auto masks = [](const cv::Mat& photoBackground, const cv::Mat& skin) {
@@ -1365,7 +1465,7 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
         const cv::Mat front = masks(WorkBackground(frontPhoto, frontSkin, frontWork), frontSkinWork);
         const cv::Mat profile = masks(WorkBackground(profilePhoto, profileSkin, profileWork), profileSkinWork);
         cv::Mat both = FillAtlas(front, profile, scaled.get(), layout);
-        BlendSeams(both, front, profile, scaled.get(), layout, false);
+        BlendSeams(both, front, profile, scaled.get(), layout, false, frontSkinWork, profileSkinWork);
         cv::extractChannel(both, background, 0);
         cv::extractChannel(both, skinAtlas, 1);
         skinAtlas = skinAtlas >= 128;
@@ -1386,29 +1486,14 @@ cv::Mat TTextureCreator::CreateTexture(const cv::Mat& frontPhoto, const cv::Mat&
     sources.rightEye = atlasPixel(features.rightEye);
     sources.chin = ChinSkin(atlas, skinAtlas, scaled.get(), layout, &sources.chinRadius);
     if (!skinAtlas.empty()) {
-        const int r = SourceRadius(scaled.get());
         const cv::Point strands(Rounded(double(fittedHair.u) * layout.Wa), Rounded((1.0 - double(fittedHair.v)) * layout.Ha));
         const cv::Point patches(strands.x, Rounded((1.0 - double(fittedHair.v) - 0.15) * layout.Ha));
-        // The strands and the hair patches take the first of: the patches' own source, the
-        // strands' own place, the front photo's hair line, that shows no skin.
-        const bool strandsOnSkin = SkinShare(skinAtlas, strands, r) >= 0.5;
-        const bool patchesOnSkin = SkinShare(skinAtlas, patches, r) >= 0.5;
-        cv::Point hair{-1, -1};
-        if (!patchesOnSkin)
-            hair = patches;
-        else if (!strandsOnSkin)
-            hair = strands;
-        else
-            hair = FrontHair(atlas, background, scaled.get(), layout);
-        if (hair.x >= 0) {
-            if (patchesOnSkin)
-                sources.hair = hair;
-            if (strandsOnSkin) {
-                const TTexCoord to = AtlasCoord(hair.x, hair.y, layout);
-                if (hairsGeometry)
-                    for (size_t k = 0; k < hairsGeometry->texCoords.size(); ++k)
-                        hairsGeometry->texCoords[k] += k % 2 == 0 ? to.u - fittedHair.u : to.v - fittedHair.v;
-            }
+        const THairSources hair = HairSources(atlas, skinAtlas, background, scaled.get(), layout, strands, patches);
+        sources.hair = hair.patches;
+        if (hair.strands.x >= 0 && hairsGeometry) {
+            const TTexCoord to = AtlasCoord(hair.strands.x, hair.strands.y, layout);
+            for (size_t k = 0; k < hairsGeometry->texCoords.size(); ++k)
+                hairsGeometry->texCoords[k] += k % 2 == 0 ? to.u - fittedHair.u : to.v - fittedHair.v;
         }
     }
 

@@ -65,6 +65,13 @@ struct TPatchSources {
     cv::Point leftEye{-1, -1}, rightEye{-1, -1};
 };
 
+// Where the hair strands and the hair patches take their colour from, in atlas pixels; a negative
+// coordinate keeps their own place.
+struct THairSources {
+    cv::Point strands{-1, -1};
+    cv::Point patches{-1, -1};
+};
+
 class TTextureCreator {
 public:
     // The whole build. Rewrites head->texCoords and hairs->texCoords in place, writes
@@ -105,8 +112,11 @@ public:
     // from each eye's outer corner outwards, and with `matchColours` the profile's colours moved
     // (per channel in CIE Lab, mean and spread) to those of the front's skin beside the seam, fully
     // in the fade and fading out across the profile part to the back of the head. The skin masks (work
-    // image sized, non-zero on skin; optional) choose the pixels the colours are measured on, and
-    // the profile's skin mask the pixels that take the match (its hair keeps its colours).
+    // image sized, non-zero on skin; optional) choose the pixels the colours are measured on, the
+    // profile's skin mask the pixels that take the match (its hair keeps its colours) and the front's
+    // the pixels that keep the front's share (past the face's outline the profile takes over).
+    // The front's skin the profile is matched to is of the face's colour (between the eyes and the
+    // mouth), beyond the eye's outer corner or, where hair falls there, inside it.
     static void BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const cv::Mat& profileWork,
                            const THeadAttributes* scaled, const TAtlasLayout& layout, bool matchColours,
                            const cv::Mat& frontSkin = cv::Mat(), const cv::Mat& profileSkin = cv::Mat());
@@ -140,6 +150,17 @@ public:
     // radius above it and below the top of the head, or (-1, -1) when there is none.
     static cv::Point FrontHair(const cv::Mat& atlas, const cv::Mat& background, const THeadAttributes* scaled,
                                const TAtlasLayout& layout);
+    // Whether the disc of the hair source's radius around `centre` shows hair: less than half of it
+    // skin (by `skin`, atlas-sized, when given) and 60 % of it of hair colour as FrontHair judges it.
+    static bool ShowsHair(const cv::Mat& atlas, const cv::Mat& skin, const cv::Mat& background,
+                          const THeadAttributes* scaled, const TAtlasLayout& layout, cv::Point centre);
+    // The sources of the strands (placed at `strands`) and of the hair patches (at `patches`): the
+    // first of the patches' place, the strands' place and the front photo's hair line that shows
+    // hair, for each of the two whose own place shows none; with no hair anywhere the strands take
+    // the patches' place.
+    static THairSources HairSources(const cv::Mat& atlas, const cv::Mat& skin, const cv::Mat& background,
+                                    const THeadAttributes* scaled, const TAtlasLayout& layout, cv::Point strands,
+                                    cv::Point patches);
     // Skin near the chin for the band below it: the centre of the most even disc (spread of its Lab
     // colours) that fits between the lower lip and the chin, across the mouth's width at their
     // middle height, and is 90 % skin (when `skin`, atlas-sized, is given); its radius in `radius`.

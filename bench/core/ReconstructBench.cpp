@@ -191,8 +191,8 @@ int main(int argc, char** argv)
         sideSkin = core.recognizer->SkinOf(side);
     });
     // The photo with the smaller face is enlarged to the other's face height.
-    const int Hf = std::abs(points.front[23]->y - points.front[24]->y);
-    const int Hp = std::abs(points.profile[13]->y - points.profile[12]->y);
+    const int Hf = std::abs(points.front[FrontPoint::BottomHead]->y - points.front[FrontPoint::TopHead]->y);
+    const int Hp = std::abs(points.profile[ProfilePoint::BottomHead]->y - points.profile[ProfilePoint::TopHead]->y);
     const cv::Mat& smaller = Hf < Hp ? front : side;
     const double factor = Hf < Hp ? double(Hp) / Hf : double(Hf) / Hp;
     const double enlarge = Best(3, [&] {
@@ -216,7 +216,7 @@ int main(int argc, char** argv)
     cv::Mat background, skinAtlas;
     const double masksCarried = Best(3, [&] {
         cv::Mat both = TTextureCreator::FillAtlas(frontMasks, sideMasks, scaled.get(), layout);
-        TTextureCreator::BlendSeams(both, frontMasks, sideMasks, scaled.get(), layout, false);
+        TTextureCreator::BlendSeams(both, frontMasks, sideMasks, scaled.get(), layout, false, frontSkin, sideSkin);
         cv::extractChannel(both, background, 0);
         cv::extractChannel(both, skinAtlas, 1);
         skinAtlas = skinAtlas >= 128;

@@ -483,6 +483,62 @@ TEST(AtlasSeams, TheCrossFadeRunsFromTheEyeCornerOutwardsOverItsWholeWidth)
     EXPECT_EQ(At(atlas, Q + M, y), cv::Vec3b(static_cast<uint8_t>(f2x % 256), y + f24y - M, 1));
 }
 
+TEST(AtlasSeams, PastTheFrontsFaceTheProfileTakesOver)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const int left = a.Q + a.M, y = 200;  // atlas row 200: photo row 240 of both; the fade is 45 wide
+    // The front's face ends 20 columns beyond the left eye's outer corner (x 400): a blue backdrop.
+    cv::Mat front = Skin(1000, 700, {120, 150, 205});
+    front(cv::Rect(0, 0, 380, 700)).setTo(cv::Scalar(200, 90, 40));
+    const cv::Mat profile = Skin(900, 700, {95, 115, 150});
+    cv::Mat faceSkin(700, 1000, CV_8U, cv::Scalar(0)), profileSkin(700, 900, CV_8U, cv::Scalar(255));
+    faceSkin(cv::Rect(380, 0, 620, 700)).setTo(255);
+    const cv::Mat plain = TC::FillAtlas(front, profile, &points, a);
+    auto blended = [&](const cv::Mat& frontSkin, bool match) {
+        cv::Mat atlas = plain.clone();
+        TC::BlendSeams(atlas, front, profile, &points, a, match, frontSkin, profileSkin);
+        return atlas;
+    };
+    auto distance = [](cv::Vec3b p, cv::Vec3b q) { return cv::norm(cv::Vec3d(p) - cv::Vec3d(q)); };
+    // Past the face (k = 19 on) the profile alone, right from the face's outline (its column k
+    // of the fade is the profile's 327 + 1 + k); near the seam (k = 5) the front's share as ever.
+    const cv::Mat masked = blended(faceSkin, false), unmasked = blended(cv::Mat(), false);
+    for (int k : {20, 22, 35})
+        EXPECT_LT(distance(At(masked, left - 1 - k, y), At(profile, 328 + k, y + 40)), 1.5) << "backdrop in the fade at " << k;
+    EXPECT_GT(distance(At(unmasked, left - 1 - 35, y), At(plain, left - 1 - 35, y)), 20) << "the fixture shows no fault";
+    EXPECT_LT(distance(At(masked, left - 1 - 5, y), At(unmasked, left - 1 - 5, y)), 1.5);
+    // A front that shows no skin beside the seam (its points dragged off the face) lends the
+    // profile no colour: it keeps its own.
+    const cv::Mat none(700, 1000, CV_8U, cv::Scalar(0));
+    cv::Mat offFace = plain.clone();
+    TC::BlendSeams(offFace, front, profile, &points, a, true, none, profileSkin);
+    for (int k : {50, 100})
+        EXPECT_LT(distance(At(offFace, left - 1 - k, y), At(plain, left - 1 - k, y)), 1.5) << k;
+}
+
+TEST(AtlasSeams, HairBesideTheFaceThatTheMaskTakesForSkinLendsTheProfileNoColour)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const int fade = 45;
+    // Brown hair falls beside the face up to the left eye's outer corner (x 400); the skin table
+    // takes it for skin, as it does in a painting.
+    cv::Mat front = Skin(1000, 700, {120, 150, 205});
+    front(cv::Rect(300, 0, 100, 700)).setTo(cv::Scalar(40, 55, 80));
+    const cv::Mat profile = Skin(900, 700, {95, 115, 150});
+    const cv::Mat frontSkin(700, 1000, CV_8U, cv::Scalar(255)), profileSkin(700, 900, CV_8U, cv::Scalar(255));
+    cv::Mat atlas = TC::FillAtlas(front, profile, &points, a);
+    TC::BlendSeams(atlas, front, profile, &points, a, true, frontSkin, profileSkin);
+    const cv::Vec3d hair = MeanLab(front, {300, 270, 100, 150}), face = MeanLab(front, {400, 270, 45, 150});
+    EXPECT_GT(cv::norm(hair - face), 20) << "the fixture's hair is of the skin's colour";
+    // Beyond the fade the profile has the face's colour, not the hair's.
+    EXPECT_LT(SeamSteps(atlas, a, fade)[0], 3.0);
+    EXPECT_LT(SeamSteps(atlas, a, fade)[1], 2.0) << "the right seam has no hair";
+}
+
 // ---------------------------------------------------------------------------------------------
 // Hair and chin-band sources
 
@@ -557,6 +613,55 @@ TEST(PatchSources, TheFrontsHairLineIsFoundAboveTheForeheadWhateverItsLight)
     cv::Mat bald = WorkedAtlas(a, cv::Scalar(150, 120, 100), skin);
     bald(cv::Rect(a.Q + a.M, 0, a.E, 230)).setTo(brightSkin);
     EXPECT_EQ(TC::FrontHair(bald, cv::Mat(), &points, a), cv::Point(-1, -1));
+}
+
+TEST(PatchSources, StrandsAndHairPatchesTakeTheFirstPlaceThatShowsHair)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Scalar skin(120, 150, 205), hair(30, 35, 45);
+    // Above the ear of the profile part: the strands' place, the patches' place 78 rows higher.
+    const cv::Point strands(120, 250), patches(120, 172);
+    const int front = a.Q + a.M;
+    struct Case {
+        const char* what;
+        int profileHairTo;  // the profile's hair reaches down to this row (0: none)
+        int frontHairTo;    // the front's hair reaches down to this row (0: none)
+        bool earOutline;    // a thin dark outline through the strands' place
+        cv::Point strandsFrom, patchesFrom;
+    };
+    const cv::Point own(-1, -1), frontLine(500 - 400 + front, -2);
+    const Case cases[] = {
+        {"bald, the ear's outline at the strands", 0, 0, true, patches, own},
+        {"hair above the ear, skin at the strands", 200, 130, false, patches, own},
+        {"hair over both places", 300, 130, false, own, own},
+        {"skin above the ear, hair in the front", 0, 130, false, frontLine, frontLine},
+    };
+    for (const Case& c : cases) {
+        cv::Mat atlas = WorkedAtlas(a, skin, skin);
+        if (c.profileHairTo > 0)
+            atlas(cv::Rect(0, 0, front, c.profileHairTo)).setTo(hair);
+        if (c.frontHairTo > 0)
+            atlas(cv::Rect(front, 0, a.E, c.frontHairTo)).setTo(hair);
+        if (c.earOutline)
+            cv::ellipse(atlas, strands + cv::Point(0, 40), {30, 45}, 0, 0, 360, cv::Scalar(20, 20, 25), 3);
+        const THairSources got = TC::HairSources(atlas, cv::Mat(), cv::Mat(), &points, a, strands, patches);
+        auto expect = [&](cv::Point from, cv::Point want, const char* which) {
+            if (want.y == -2) {
+                EXPECT_EQ(from.x, want.x) << c.what << ": " << which;
+                EXPECT_LT(from.y, c.frontHairTo) << c.what << ": " << which << " from the front's hair";
+            } else {
+                EXPECT_EQ(from, want) << c.what << ": " << which;
+            }
+        };
+        expect(got.strands, c.strandsFrom, "strands");
+        expect(got.patches, c.patchesFrom, "patches");
+    }
+    // Skin by the mask is no hair, whatever its colour.
+    cv::Mat dark = WorkedAtlas(a, hair, skin), allSkin(a.Ha, a.Wa, CV_8U, cv::Scalar(255));
+    EXPECT_TRUE(TC::ShowsHair(dark, cv::Mat(), cv::Mat(), &points, a, strands));
+    EXPECT_FALSE(TC::ShowsHair(dark, allSkin, cv::Mat(), &points, a, strands));
 }
 
 // ---------------------------------------------------------------------------------------------
