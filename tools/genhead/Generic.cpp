@@ -23,16 +23,6 @@ double Smooth(double e0, double e1, double x) {
     return t * t * (3 - 2 * t);
 }
 
-// 1 inside the core ellipse (half-axes cx, cz), 0 outside the core grown by fx across and fz up or
-// down, smooth between along the ray from the centre: a fade whose width is set per direction, so
-// a region can fade over the room its neighbours leave it instead of over a share of its own size.
-double EllipseFade(double dx, double dz, double cx, double cz, double fx, double fz) {
-    const double inner = std::hypot(dx / cx, dz / cz), outer = std::hypot(dx / (cx + fx), dz / (cz + fz));
-    if (inner <= 1.0) return 1.0;
-    if (outer >= 1.0) return 0.0;
-    return 1.0 - Smooth(0.0, 1.0, (1.0 - 1.0 / inner) / (1.0 / outer - 1.0 / inner));
-}
-
 struct Box {
     Vec3 lo{1e9, 1e9, 1e9}, hi{-1e9, -1e9, -1e9};
     void Add(Vec3 p) {
@@ -101,14 +91,11 @@ void Weights(GenericData& d) {
         double a = (box.hi.x - box.lo.x) * 0.5, b = a * 0.7;
         // The eyeball moves with its socket by the region's whole move: lids and socket carry all
         // of it over the eye, so the eyeball stays in its opening; outward it fades to nothing.
-        // Up and down it fades over most of the room between the opening and the nose tip's
-        // height (never over less than 0.75 b), so a plausible move of the eye stretches brow and
-        // cheek instead of the lids.
-        const double fadeZ = std::max(0.75 * b, 0.8 * (c.z - 1.15 * b - m.pos[d.g.noseTipVertex].z));
+        const double share = 1.0;
         for (size_t i = 0; i < n; ++i) {
             const Vec3& p = m.pos[i];
-            region[i] = EllipseFade(p.x - c.x, p.z - c.z, 1.15 * a, 1.15 * b, 0.75 * a, fadeZ) *
-                        (1.0 - Smooth(c.y + 0.8, c.y + 1.6, p.y));
+            double r = std::hypot((p.x - c.x) / a, (p.z - c.z) / b);
+            region[i] = share * (1.0 - Smooth(1.15, 1.9, r)) * (1.0 - Smooth(c.y + 0.8, c.y + 1.6, p.y));
         }
     }
     // Nose: an ellipse in the front view from the root down to below the nostrils.
@@ -127,18 +114,11 @@ void Weights(GenericData& d) {
     // Mouth: the lips around the lip junction.
     const Vec3 mc = d.g.mouth;
     const double ma = 0.95, mbUp = 0.33, mbDown = 0.42;
-    // It fades up to the nose tip's height and down over most of the room left to the chin (never
-    // steeper than over 0.6 of the lips' own height): the lips move and the skin between them and
-    // the nose or the chin takes up the move.
-    const double fadeUp = std::max(0.6 * mbUp, m.pos[d.g.noseTipVertex].z - (mc.z + mbUp));
-    const double fadeDown = std::max(0.6 * mbDown, 0.75 * (mc.z - mbDown - m.pos[d.g.chinVertex].z));
     for (size_t i = 0; i < n; ++i) {
         const Vec3& p = m.pos[i];
-        const bool up = p.z > mc.z;
-        const double b = up ? mbUp : mbDown;
+        double b = p.z > mc.z ? mbUp : mbDown;
         double r = std::hypot((p.x - mc.x) / ma, (p.z - mc.z) / b);
-        d.weights[TWeightManager::mouth][i] = EllipseFade(p.x - mc.x, p.z - mc.z, ma, b, 0.6 * ma, up ? fadeUp : fadeDown) *
-                                              (1.0 - Smooth(0.0, 0.6, p.y));
+        d.weights[TWeightManager::mouth][i] = (1.0 - Smooth(1.0, 1.6, r)) * (1.0 - Smooth(0.0, 0.6, p.y));
         if (r > 0.9 && r < 1.05 && p.y < 0.4 && SeenFromFront(m, normals, int(i))) d.weights[TWeightManager::mouth_borders][i] = 1.0;
     }
     // Ears: the whole ear, and a ring of the skull around it that takes up the ear's move. Both
