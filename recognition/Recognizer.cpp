@@ -958,7 +958,9 @@ bool FindLowerLipBottom(const cv::Mat& grey, int x, int lineY, int D, int& botto
 // The chin: below the mouth, the face's lower outline, which is where the grey level of a band
 // under the mouth falls from light to dark (the shadow under the jaw), between 0.45 and 1.1 eye
 // distances below the lips: the highest fall of at least half the strongest, since a dark collar
-// or the neck's own edge below it may fall further. False when there is no clear fall.
+// or the neck's own edge below it may fall further. False when there is no clear fall. Measured on
+// the photo's own grey levels: equalising them stretches the skin's tones and compresses the
+// shadow's, which moves the steepest fall up onto the chin's lit curve.
 bool FindChin(const cv::Mat& grey, cv::Point mouth, int D, int& chinY)
 {
     const int half = std::max(2, RoundHalfEven(0.3 * D)), top = mouth.y + RoundHalfEven(0.45 * D);
@@ -1136,9 +1138,9 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     THPoint* const* p = attributes->front;
     attributes->SetDefaultFrontPositions(W, H);
 
-    cv::Mat grey;
-    cv::cvtColor(frontImage, grey, cv::COLOR_BGR2GRAY);
-    cv::equalizeHist(grey, grey);
+    cv::Mat plain, grey;
+    cv::cvtColor(frontImage, plain, cv::COLOR_BGR2GRAY);
+    cv::equalizeHist(plain, grey);
     const cv::Mat mask = SkinMask(frontImage, skinLocus);
 
     // Face: the largest hit, or the default head box.
@@ -1230,7 +1232,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     }
 
     int chinY = 0;
-    if (FindChin(grey, p[MouthCenter]->GetPosition(), D, chinY) && chinY > p[MouthCenter]->y) {
+    if (FindChin(plain, p[MouthCenter]->GetPosition(), D, chinY) && chinY > p[MouthCenter]->y) {
         HangHeadBoxFromChin(p, chinY, measured1 && measured2, *generic);
         fallback.reset(BottomHead);
     }

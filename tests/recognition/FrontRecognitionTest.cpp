@@ -537,10 +537,11 @@ TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
 
     struct Case {
         const char* what;
-        bool irises, lips, chin, underLip = false;
+        bool irises, lips, chin, underLip = false, litCurve = false;
     };
     for (const Case& c : {Case{"irises", true, false, false}, Case{"lips", true, true, false}, Case{"all", true, true, true},
-                          Case{"chin without irises", false, false, true}, Case{"shadow under the lip", true, true, false, true}}) {
+                          Case{"chin without irises", false, false, true}, Case{"shadow under the lip", true, true, false, true},
+                          Case{"chin under a darkening curve", true, true, true, false, true}}) {
         cv::Mat photo = HeadPhoto();
         if (c.irises)
             for (cv::Point e : {e1, e2})
@@ -551,6 +552,19 @@ TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
             cv::rectangle(photo, cv::Rect(mouth.x - 40, lipY + 9, 81, 2), shadow, cv::FILLED);
         if (c.chin)
             cv::rectangle(photo, cv::Rect(mouth.x - 70, chinY, 141, 60), shadow, cv::FILLED);
+        // The chin's underside turns from the light: the skin darkens slowly over a sixth of the
+        // eye distance before the shadow's edge, which is still where the chin ends. A photo's
+        // skin spans those tones (here a shaded patch beside the head), so equalising the grey
+        // levels would stretch the slow part and leave the edge, whose tones nothing else has, flat.
+        if (c.litCurve) {
+            const cv::Scalar under(80, 100, 160);
+            auto curve = [&](double t) { return (1 - 0.3 * t) * kSkin + 0.3 * t * under; };
+            for (int y = chinY - D / 6; y < chinY; ++y)
+                cv::line(photo, {mouth.x - 70, y}, {mouth.x + 70, y}, curve((y - (chinY - D / 6)) / (D / 6.0)));
+            for (int x = 0; x < 150; ++x)
+                cv::line(photo, {20 + x, 20}, {20 + x, 420}, curve(x / 149.0));
+            cv::rectangle(photo, cv::Rect(mouth.x - 70, chinY, 141, 60), under, cv::FILLED);
+        }
         r.frontImage = photo;
         THeadAttributes a;
         ASSERT_TRUE(r.RecognizeFront(&a)) << c.what;
