@@ -4,6 +4,7 @@
 #include "app/Controls.h"
 #include "app/RenderForm.h"
 #include "app/UnitMain.h"
+#include "platform/base/Memory.h"
 #include "platform/base/Messages.h"
 
 #include <QMessageBox>
@@ -63,6 +64,7 @@ void DestroyForms()
 
 int VultariMain(int argc, char** argv)
 {
+    KeepFreedMemoryForReuse();
     // The window is laid out in pixels, and the engine's GL window must have exactly the 3D
     // panel's size: no scaling of logical pixels.
     qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");

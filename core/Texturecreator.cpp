@@ -1386,9 +1386,12 @@ void TTextureCreator::KeepBackgroundOut(cv::Mat& atlas, const cv::Mat& backgroun
     if (cv::countNonZero(notSource) == static_cast<int>(atlas.total()))
         notSource = marked;
     const cv::Mat filled = FillFromNearestUnmarked(atlas, notSource);
+    // Only the marked pixels take the softened fill: the blur runs over their bounding box alone,
+    // reading the pixels around it as a blur of the whole atlas would.
+    const cv::Rect box = cv::boundingRect(marked);
     cv::Mat soft;
-    cv::blur(filled, soft, cv::Size(kFillSoftening, kFillSoftening));
-    soft.copyTo(atlas, marked);
+    cv::blur(filled(box), soft, cv::Size(kFillSoftening, kFillSoftening));
+    soft.copyTo(atlas(box), marked(box));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -31,6 +31,7 @@
 #include "render/Colladaengine.h"
 #include "recognition/Generichead.h"
 #include "tools/genhead/Head.h"
+#include "platform/base/Memory.h"
 
 #include <algorithm>
 #include <chrono>
@@ -336,6 +337,7 @@ int Run(const Options& options)
 
 int main(int argc, char** argv)
 {
+    KeepFreedMemoryForReuse();
     if (argc < 2)
         return Usage();
     Options options;

@@ -11,6 +11,7 @@
 
 #include "bench/ShortRun.h"
 #include "collada/Colladaasset.h"
+#include "platform/base/Memory.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -63,6 +64,7 @@ std::string GridDocument(int n)
 
 int main(int argc, char** argv)
 {
+    KeepFreedMemoryForReuse();
     const int n = argc > 1 ? std::max(1, std::atoi(argv[1])) : ShortRun() ? 60 : 300;
     const std::string text = GridDocument(n);
     const auto file = std::filesystem::temp_directory_path() / ("vultari-bench-" + std::to_string(::getpid()) + ".dae");

@@ -42,6 +42,7 @@
 #include "render/Colladaengine.h"
 #include "testing/GenericViews.h"
 #include "testing/TestHelpers.h"
+#include "platform/base/Memory.h"
 
 namespace {
 
@@ -65,6 +66,7 @@ double Best(int runs, F&& f)
 
 int main(int argc, char** argv)
 {
+    KeepFreedMemoryForReuse();
     // --runs N: the whole reconstruction's best of N (5 unless given); more runs find a quiet moment
     // on a busy machine.
     int runs = 5;

@@ -21,6 +21,7 @@
 #include "testing/DriverSupport.h"
 #include "testing/HeadInvariants.h"
 #include "testing/HeadMetric.h"
+#include "platform/base/Memory.h"
 
 #include <GL/glew.h>
 
@@ -455,6 +456,7 @@ std::string Cell(const HeadError& e)
 
 int main(int argc, char** argv)
 {
+    KeepFreedMemoryForReuse();
     fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / ("vultari-quality-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     dir = fs::absolute(dir);

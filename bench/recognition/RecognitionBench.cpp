@@ -24,6 +24,7 @@
 #include "platform/base/Paths.h"
 #include "recognition/Majority.h"
 #include "recognition/Recognizer.h"
+#include "platform/base/Memory.h"
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -88,6 +89,7 @@ Stats Time(int runs, F&& f)
 
 int main(int argc, char** argv)
 {
+    KeepFreedMemoryForReuse();
     std::string deps = VULTARI_DEPS_DIR;
     int runs = ShortRun() ? 2 : 15;
     for (int i = 1; i < argc; ++i) {

@@ -5,6 +5,7 @@
 #include "platform/base/Numbers.h"
 #include "platform/base/Paths.h"
 #include "render/Colladaengine.h"
+#include "platform/base/Memory.h"
 
 #include <GL/gl.h>
 
@@ -190,6 +191,7 @@ double Measure(TColladaEngine& engine, double seconds, int& frames)
 
 int main(int argc, char** argv)
 {
+    KeepFreedMemoryForReuse();
     const double seconds = argc > 1 ? std::atof(argv[1]) : ShortRun() ? 0.3 : 3.0;
     const std::filesystem::path folder = std::filesystem::temp_directory_path() / "vultari-render-bench";
     std::filesystem::create_directories(folder);

@@ -14,6 +14,7 @@
 #include "recognition/Headattributes.h"
 #include "recognition/Recognizer.h"
 #include "testing/GuiFixture.h"
+#include "platform/base/Memory.h"
 
 #include <QFile>
 #include <QPainter>
@@ -168,6 +169,7 @@ void HoverOver(THPoint* point, const TBitmap* editBitmap, const cv::Mat& photo)
 
 int main(int argc, char** argv)
 {
+    KeepFreedMemoryForReuse();
     if (argc < 2) {
         std::fprintf(stderr, "usage: vultari_screenshots MANUAL_FOLDER [FRONT_PHOTO PROFILE_PHOTO [FEATURES]]\n");
         return 2;
