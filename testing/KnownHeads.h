@@ -14,6 +14,8 @@
 
 #include "tools/genhead/Generic.h"
 
+class TColladaAsset;
+
 // A smooth change of proportions; the neutral values change nothing.
 struct HeadShape {
     Vec3 scale{1, 1, 1};       // the whole head, about the middle between the ears
@@ -75,3 +77,12 @@ private:
 
     const GenericData& g;
 };
+
+// The places the head metric's first fit lines up: the nose tip, both eye centres, the mouth and
+// the chin of a head made the maker's way (its corners, the eyeballs' middles).
+std::vector<cv::Vec3d> KnownHeadLandmarks(const KnownHeadMaker& maker, const std::vector<float>& head,
+                                          const std::vector<float>& rightEye, const std::vector<float>& leftEye);
+
+// A node's geometry of an exported scene, placed by the node's transform (translate, rotate Z, Y,
+// X, then scale, as the node lists them); empty when no node of that name has a geometry.
+std::vector<float> PlacedPositions(const TColladaAsset& asset, const std::string& nodeName);

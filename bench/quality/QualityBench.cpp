@@ -75,26 +75,9 @@ struct Truth {
     std::string pointsLeft, pointsRight;  // points files
 };
 
-std::vector<cv::Vec3d> Landmarks(const KnownHeadMaker& maker, const std::vector<float>& head,
-                                 const std::vector<float>& rightEye, const std::vector<float>& leftEye)
-{
-    auto corner = [&](int c) {
-        const size_t i = static_cast<size_t>(c) * 3;
-        return i + 2 < head.size() ? cv::Vec3d(head[i], head[i + 1], head[i + 2]) : cv::Vec3d();
-    };
-    auto centre = [](const std::vector<float>& p) {
-        cv::Vec3d sum;
-        for (size_t i = 0; i + 2 < p.size(); i += 3)
-            sum += cv::Vec3d(p[i], p[i + 1], p[i + 2]);
-        return p.empty() ? sum : sum * (3.0 / double(p.size()));
-    };
-    return {corner(maker.noseTipCorner), centre(leftEye), centre(rightEye), corner(maker.mouthCorner),
-            corner(maker.chinCorner)};
-}
-
 HeadSurface Surface(const KnownHeadMaker& maker, const KnownHeadMeshes& m)
 {
-    return {m.head, Landmarks(maker, m.head, m.rightEye, m.leftEye)};
+    return {m.head, KnownHeadLandmarks(maker, m.head, m.rightEye, m.leftEye)};
 }
 
 bool WriteImage(const fs::path& path, const cv::Mat& image)
@@ -166,37 +149,15 @@ bool ReadExport(const KnownHeadMaker& maker, const fs::path& path, HeadSurface& 
         std::fprintf(stderr, "%s: %s\n", path.c_str(), e.what());
         return false;
     }
-    auto positionsOf = [&](const std::string& nodeName) {
-        std::vector<float> p;
-        for (const auto& node : asset.visualScenes.nodes) {
-            if (node->name != nodeName || node->geometryIndex < 0 ||
-                size_t(node->geometryIndex) >= asset.geometries.geometries.size())
-                continue;
-            p = asset.geometries.geometries[size_t(node->geometryIndex)]->positions;
-            // translate, rotate Z, Y, X, then scale, as the node lists them
-            const double rad = M_PI / 180.0;
-            const double ax = node->rotate[0] * rad, ay = node->rotate[1] * rad, az = node->rotate[2] * rad;
-            const cv::Matx33d rx(1, 0, 0, 0, std::cos(ax), -std::sin(ax), 0, std::sin(ax), std::cos(ax));
-            const cv::Matx33d ry(std::cos(ay), 0, std::sin(ay), 0, 1, 0, -std::sin(ay), 0, std::cos(ay));
-            const cv::Matx33d rz(std::cos(az), -std::sin(az), 0, std::sin(az), std::cos(az), 0, 0, 0, 1);
-            const cv::Matx33d r = rz * ry * rx;
-            for (size_t i = 0; i + 2 < p.size(); i += 3) {
-                const cv::Vec3d v = r * cv::Vec3d(p[i] * node->scale[0], p[i + 1] * node->scale[1], p[i + 2] * node->scale[2]);
-                for (int k = 0; k < 3; ++k)
-                    p[i + size_t(k)] = static_cast<float>(v[k] + node->translate[size_t(k)]);
-            }
-            break;
-        }
-        return p;
-    };
-    const std::vector<float> head = positionsOf("Cube"), right = positionsOf("RightEye"), left = positionsOf("LeftEye");
+    const std::vector<float> head = PlacedPositions(asset, "Cube"), right = PlacedPositions(asset, "RightEye"),
+                             left = PlacedPositions(asset, "LeftEye");
     if (head.empty())
         return false;
     for (const auto& node : asset.visualScenes.nodes)
         if (normals && node->name == "Cube" && node->geometryIndex >= 0 &&
             size_t(node->geometryIndex) < asset.geometries.geometries.size())
             *normals = MeasureNormals(*asset.geometries.geometries[size_t(node->geometryIndex)]);
-    out = {head, Landmarks(maker, head, right, left)};
+    out = {head, KnownHeadLandmarks(maker, head, right, left)};
     if (corners)
         *corners = {head, left, right};
     return true;

@@ -36,48 +36,6 @@ constexpr double kWorseBy = 1.5, kSlackMedianMm = 0.2, kSlackP95Mm = 0.5;
 
 std::string Q(const fs::path& p) { return ShellQuoted(p.string()); }
 
-// The corners and eye centres both heads share, for the metric's first fit.
-std::vector<cv::Vec3d> Landmarks(const KnownHeadMaker& maker, const std::vector<float>& head,
-                                 const std::vector<float>& rightEye, const std::vector<float>& leftEye)
-{
-    auto corner = [&](int c) {
-        const size_t i = static_cast<size_t>(c) * 3;
-        return i + 2 < head.size() ? cv::Vec3d(head[i], head[i + 1], head[i + 2]) : cv::Vec3d();
-    };
-    auto centre = [](const std::vector<float>& p) {
-        cv::Vec3d sum;
-        for (size_t i = 0; i + 2 < p.size(); i += 3)
-            sum += cv::Vec3d(p[i], p[i + 1], p[i + 2]);
-        return p.empty() ? sum : sum * (3.0 / double(p.size()));
-    };
-    return {corner(maker.noseTipCorner), centre(leftEye), centre(rightEye), corner(maker.mouthCorner),
-            corner(maker.chinCorner)};
-}
-
-// A node's geometry of an export, placed by the node's transform (translate, rotate Z, Y, X, scale).
-std::vector<float> PlacedPositions(const TColladaAsset& asset, const std::string& nodeName)
-{
-    for (const auto& node : asset.visualScenes.nodes) {
-        if (node->name != nodeName || node->geometryIndex < 0 ||
-            size_t(node->geometryIndex) >= asset.geometries.geometries.size())
-            continue;
-        std::vector<float> p = asset.geometries.geometries[size_t(node->geometryIndex)]->positions;
-        const double rad = M_PI / 180.0;
-        const double ax = node->rotate[0] * rad, ay = node->rotate[1] * rad, az = node->rotate[2] * rad;
-        const cv::Matx33d rx(1, 0, 0, 0, std::cos(ax), -std::sin(ax), 0, std::sin(ax), std::cos(ax));
-        const cv::Matx33d ry(std::cos(ay), 0, std::sin(ay), 0, 1, 0, -std::sin(ay), 0, std::cos(ay));
-        const cv::Matx33d rz(std::cos(az), -std::sin(az), 0, std::sin(az), std::cos(az), 0, 0, 0, 1);
-        const cv::Matx33d r = rz * ry * rx;
-        for (size_t i = 0; i + 2 < p.size(); i += 3) {
-            const cv::Vec3d v = r * cv::Vec3d(p[i] * node->scale[0], p[i + 1] * node->scale[1], p[i + 2] * node->scale[2]);
-            for (int k = 0; k < 3; ++k)
-                p[i + size_t(k)] = static_cast<float>(v[k] + node->translate[size_t(k)]);
-        }
-        return p;
-    }
-    return {};
-}
-
 class OtherGenericHead : public ::testing::Test {
 protected:
     void SetUp() override
@@ -148,8 +106,8 @@ protected:
         }
         const std::vector<float> head = PlacedPositions(result, "Cube"), right = PlacedPositions(result, "RightEye"),
                                  left = PlacedPositions(result, "LeftEye");
-        const HeadSurface given{truth.head, Landmarks(maker, truth.head, truth.rightEye, truth.leftEye)};
-        const HeadSurface back{head, Landmarks(maker, head, right, left)};
+        const HeadSurface given{truth.head, KnownHeadLandmarks(maker, truth.head, truth.rightEye, truth.leftEye)};
+        const HeadSurface back{head, KnownHeadLandmarks(maker, head, right, left)};
         const HeadError e = CompareHeads(given, back, kMmPerUnit);
         std::printf("%s: given back within %.2f mm median, %.2f mm p95\n", name.c_str(), e.median, e.p95);
         return e;
@@ -178,8 +136,8 @@ TEST_F(OtherGenericHead, IsGivenBackAsCloselyAsTheShippedHead)
     // For the record: the metric fits a similarity first, which takes up much of the widening.
     const KnownHeadMaker shippedMaker(shipped), otherMaker(other);
     const KnownHeadMeshes a = shippedMaker.Meshes(HeadShape{}), b = otherMaker.Meshes(HeadShape{});
-    const HeadError apart = CompareHeads({b.head, Landmarks(otherMaker, b.head, b.rightEye, b.leftEye)},
-                                         {a.head, Landmarks(shippedMaker, a.head, a.rightEye, a.leftEye)}, kMmPerUnit);
+    const HeadError apart = CompareHeads({b.head, KnownHeadLandmarks(otherMaker, b.head, b.rightEye, b.leftEye)},
+                                         {a.head, KnownHeadLandmarks(shippedMaker, a.head, a.rightEye, a.leftEye)}, kMmPerUnit);
     std::printf("the two heads lie %.2f mm median, %.2f mm p95 apart\n", apart.median, apart.p95);
 
     const HeadError own = RoundTrip(ProgramFolder(), shipped, "shipped");
