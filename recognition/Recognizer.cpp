@@ -848,11 +848,12 @@ bool FindLipLine(const cv::Mat& grey, cv::Point guess, int D, TLipLine& lips)
     // the three rows next to the last one, until the darkness fades half way to the skin's level
     // for two columns. A smile's crease can go on past the corner darker than that; then the
     // corner ends the dark run that holds the side's darkest spot (the corner's pocket), faded
-    // half way from that spot's level instead.
-    auto follow = [&](int step, cv::Point& end) {
+    // half way from that spot's level instead. Each side reaches 0.7 eye distances from the
+    // guess; a guess off the mouth's middle leaves one corner beyond that, so a side that does
+    // not fade there goes on as far as the widest mouth allows from the other side's corner.
+    auto follow = [&](int step, int limit, cv::Point& end) {
         std::vector<cv::Point> trace{{mid, at.y}};
         int x = mid, y = at.y;
-        const int limit = RoundHalfEven(0.7 * D);
         while (x + step > 0 && x + step < w.cols - 1 && std::abs(x - mid) < limit) {
             x += step;
             int bestY = y;
@@ -884,8 +885,14 @@ bool FindLipLine(const cv::Mat& grey, cv::Point guess, int D, TLipLine& lips)
                 darkest = k;
         return fadesAfter(darkest, std::min(low, value(trace[darkest])));
     };
+    const int reach = RoundHalfEven(0.7 * D), widest = RoundHalfEven(1.4 * D);
     cv::Point leftEnd, rightEnd;
-    if (!follow(-1, leftEnd) || !follow(+1, rightEnd))
+    const bool leftFades = follow(-1, reach, leftEnd), rightFades = follow(+1, reach, rightEnd);
+    if (!leftFades && !rightFades)
+        return false;
+    if (!leftFades && !follow(-1, widest - (rightEnd.x - mid), leftEnd))
+        return false;
+    if (!rightFades && !follow(+1, widest - (mid - leftEnd.x), rightEnd))
         return false;
     const int left = leftEnd.x, right = rightEnd.x, width = right - left;
     if (width < 0.5 * D || width > 1.4 * D)

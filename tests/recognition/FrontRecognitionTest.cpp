@@ -19,12 +19,12 @@ namespace {
 const cv::Rect F(380, 270, 240, 240); // centre (500, 390); upper half: y < 390
 constexpr int kCx = 500;
 
-cv::Mat HeadPhoto()
+cv::Mat HeadPhoto(const cv::Scalar& skin = kSkin)
 {
     cv::Mat photo = Plain(1000, 800);
-    cv::ellipse(photo, cv::Point(500, 410), cv::Size(125, 175), 0, 0, 360, kSkin, cv::FILLED);
+    cv::ellipse(photo, cv::Point(500, 410), cv::Size(125, 175), 0, 0, 360, skin, cv::FILLED);
     // A neck as wide as the jaw, so that no chin shows under the mouth.
-    cv::rectangle(photo, cv::Rect(450, 560, 101, 240), kSkin, cv::FILLED);
+    cv::rectangle(photo, cv::Rect(450, 560, 101, 240), skin, cv::FILLED);
     return photo;
 }
 
@@ -535,19 +535,29 @@ TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
     const int lipY = mouth.y + 6, chinY = mouth.y + RoundHalfEven(0.8 * D);
     const cv::Scalar dark(40, 40, 60), shadow(70, 90, 140);
 
+    // The first guess of the mouth need not sit on its middle: one corner may lie further from
+    // it than half the widest mouth, on a light or a dark skin.
+    const int nearSide = RoundHalfEven(0.35 * D), farSide = RoundHalfEven(0.8 * D);
+    const cv::Scalar darkSkin(45, 65, 95), darkLips(15, 15, 30);
+
     struct Case {
         const char* what;
         bool irises, lips, chin, underLip = false, litCurve = false;
+        int lipLeft = -40, lipRight = 40; // the drawn corners' columns from the mouth's guess
+        bool darkFace = false;
     };
-    for (const Case& c : {Case{"irises", true, false, false}, Case{"lips", true, true, false}, Case{"all", true, true, true},
-                          Case{"chin without irises", false, false, true}, Case{"shadow under the lip", true, true, false, true},
-                          Case{"chin under a darkening curve", true, true, true, false, true}}) {
-        cv::Mat photo = HeadPhoto();
+    for (const Case& c :
+         {Case{"irises", true, false, false}, Case{"lips", true, true, false}, Case{"all", true, true, true},
+          Case{"chin without irises", false, false, true}, Case{"shadow under the lip", true, true, false, true},
+          Case{"chin under a darkening curve", true, true, true, false, true},
+          Case{"lips right of the guess", true, true, false, false, false, -nearSide, farSide},
+          Case{"dark skin, lips left of the guess", false, true, false, false, false, -farSide, nearSide, true}}) {
+        cv::Mat photo = HeadPhoto(c.darkFace ? darkSkin : kSkin);
         if (c.irises)
             for (cv::Point e : {e1, e2})
                 cv::circle(photo, e, 7, dark, cv::FILLED);
         if (c.lips)
-            cv::line(photo, {mouth.x - 40, lipY}, {mouth.x + 40, lipY}, dark, 3);
+            cv::line(photo, {mouth.x + c.lipLeft, lipY}, {mouth.x + c.lipRight, lipY}, c.darkFace ? darkLips : dark, 3);
         if (c.underLip)
             cv::rectangle(photo, cv::Rect(mouth.x - 40, lipY + 9, 81, 2), shadow, cv::FILLED);
         if (c.chin)
@@ -577,8 +587,9 @@ TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
         }
         EXPECT_EQ(!fell[MouthLeft] && !fell[MouthRight], c.lips) << c.what;
         if (c.lips) {
-            EXPECT_NEAR(P(MouthLeft).x, mouth.x - 40, 2) << c.what;
-            EXPECT_NEAR(P(MouthRight).x, mouth.x + 40, 2) << c.what;
+            EXPECT_NEAR(P(MouthLeft).x, mouth.x + c.lipLeft, 2) << c.what;
+            EXPECT_NEAR(P(MouthRight).x, mouth.x + c.lipRight, 2) << c.what;
+            EXPECT_NEAR(P(MouthCenter).x, mouth.x + (c.lipLeft + c.lipRight) / 2, 2) << c.what;
             EXPECT_NEAR(P(MouthCenter).y, lipY, 1) << c.what;
             EXPECT_NEAR(P(MouthLeft).y, lipY, 1) << c.what;
             // A thin line is all the lips: the upper one ends where its darkness does; the
