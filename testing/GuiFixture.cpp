@@ -117,9 +117,10 @@ void AnswerDialogs(std::vector<std::string> fileNames, bool typeName)
                                                                  : box->button(QDialogButtonBox::Save);
             QVERIFY(ok);
             QTest::mouseClick(ok, Qt::LeftButton);
-            // A dialog that did not take the typed name fails the test instead of hanging it.
+            // A dialog that did not take the typed name fails the test instead of hanging it. The
+            // wait is long: under the sanitizers on a loaded machine a dialog takes seconds to accept.
             QPointer<QFileDialog> open(&dialog);
-            QTimer::singleShot(3000, [open] {
+            QTimer::singleShot(30000, [open] {
                 if (open && open->isVisible()) {
                     Messages().push_back("the file dialog did not accept the typed name");
                     open->reject();
