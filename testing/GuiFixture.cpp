@@ -47,6 +47,49 @@ void Mirror(const fs::path& from, const fs::path& to, bool copy)
 }
 
 std::deque<std::pair<std::string, bool>> answers;
+
+// The name is checked and the button pressed again each second until the dialog closes: under the
+// sanitizers on a loaded machine the dialog can still be loading the folder when the name is typed,
+// or a completer popup that opened late eats the click. A dialog that never takes the name fails
+// the test after 30 s instead of hanging it.
+void PressUntilAccepted(QPointer<QFileDialog> open, const QString& typed, int tries)
+{
+    if (!open || !open->isVisible())
+        return;
+    if (tries == 30) {
+        Messages().push_back("the file dialog did not accept the typed name");
+        open->reject();
+        return;
+    }
+    auto* edit = open->findChild<QLineEdit*>("fileNameEdit");
+    auto* box = open->findChild<QDialogButtonBox*>("buttonBox");
+    QPushButton* ok = nullptr;
+    if (box)
+        ok = box->button(QDialogButtonBox::Open) ? box->button(QDialogButtonBox::Open)
+                                                 : box->button(QDialogButtonBox::Save);
+    if (!edit || !ok) {
+        Messages().push_back("the file dialog has no name field or no accept button");
+        open->reject();
+        return;
+    }
+    if (edit->text() != typed) {
+        edit->clear();
+        QTest::keyClicks(edit, typed);
+    }
+    if (QCompleter* completer = edit->completer())
+        completer->popup()->hide();
+    QTest::mouseClick(ok, Qt::LeftButton);
+    QTimer::singleShot(1000, open, [open, typed, tries] { PressUntilAccepted(open, typed, tries + 1); });
+}
+
+// As a user would: go to the file's folder, type its name into the name field, press the button.
+void TypeNameAndAccept(QFileDialog& dialog, const fs::path& file)
+{
+    dialog.setDirectory(QString::fromStdString(file.parent_path().string()));
+    QTest::qWait(100);
+    PressUntilAccepted(QPointer<QFileDialog>(&dialog), QString::fromStdString(file.filename().string()), 0);
+}
+
 int shown = 0;
 }
 
@@ -100,32 +143,7 @@ void AnswerDialogs(std::vector<std::string> fileNames, bool typeName)
         if (name.empty()) {
             dialog.reject();
         } else if (type) {
-            // As a user would: the name typed into the dialog's name field, then Enter.
-            auto* edit = dialog.findChild<QLineEdit*>("fileNameEdit");
-            QVERIFY(edit);
-            // The user goes to the photo's folder and types its name.
-            fs::path file(name);
-            dialog.setDirectory(QString::fromStdString(file.parent_path().string()));
-            QTest::qWait(100);
-            edit->clear();
-            QTest::keyClicks(edit, QString::fromStdString(file.filename().string()));
-            if (QCompleter* completer = edit->completer())
-                completer->popup()->hide();
-            auto* box = dialog.findChild<QDialogButtonBox*>("buttonBox");
-            QVERIFY(box);
-            QPushButton* ok = box->button(QDialogButtonBox::Open) ? box->button(QDialogButtonBox::Open)
-                                                                 : box->button(QDialogButtonBox::Save);
-            QVERIFY(ok);
-            QTest::mouseClick(ok, Qt::LeftButton);
-            // A dialog that did not take the typed name fails the test instead of hanging it. The
-            // wait is long: under the sanitizers on a loaded machine a dialog takes seconds to accept.
-            QPointer<QFileDialog> open(&dialog);
-            QTimer::singleShot(30000, [open] {
-                if (open && open->isVisible()) {
-                    Messages().push_back("the file dialog did not accept the typed name");
-                    open->reject();
-                }
-            });
+            TypeNameAndAccept(dialog, fs::path(name));
         } else {
             dialog.selectFile(QString::fromStdString(name));
             QMetaObject::invokeMethod(&dialog, "accept");
