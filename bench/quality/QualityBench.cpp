@@ -6,7 +6,9 @@
 // generic head.
 // Then the frame rate of each shader type.
 //
-//   vultari_quality_bench [work folder]      (default: a fresh folder under /tmp)
+//   vultari_quality_bench [work folder] [--attribute]      (default: a fresh folder under /tmp)
+// With --attribute, each head is also rebuilt from its automatic points with one group of points
+// at its true place at a time: what each group's recognition costs the shape.
 // The work folder keeps every photo, export and view, and montage.png: each head's photos and
 // results side by side.
 #include "testing/KnownHeadPhotos.h"
@@ -127,6 +129,7 @@ struct Job {
     NormalDeviation normals;  // of the exported head
     std::string message;  // the first message the program showed: recognition refused, a file failed
     std::string note;     // recognition found no face or outline and went on from the default points
+    int frontFallback = -1, profileFallback = -1;  // points the proportions placed (the driver's report)
 };
 
 // What every job's likeness measures share: the anchors, the undeformed head and its source.
@@ -215,6 +218,21 @@ void MeasureLikeness(const LikenessContext& c, const fs::path& out, const fs::pa
     }
 }
 
+// How many points recognition left to the proportions, from the driver's "recognition fallback:
+// front N of 27 (...); profile M of 14 (...)" line.
+void ReadFallbackCounts(const std::string& output, Job& job)
+{
+    const size_t at = output.find("recognition fallback: ");
+    if (at == std::string::npos)
+        return;
+    const std::string line = output.substr(at, output.find('\n', at) - at);
+    const size_t front = line.find("front "), profile = line.find("; profile ");
+    if (front != std::string::npos)
+        job.frontFallback = std::atoi(line.c_str() + front + 6);
+    if (profile != std::string::npos)
+        job.profileFallback = std::atoi(line.c_str() + profile + 10);
+}
+
 void RunJob(const KnownHeadMaker& maker, const LikenessContext& likeness, const fs::path& dir, const Truth& truth, Job& job)
 {
     const fs::path folder = dir / BenchHeads()[job.head].name;
@@ -239,6 +257,7 @@ void RunJob(const KnownHeadMaker& maker, const LikenessContext& likeness, const 
         else if (job.message.empty())
             job.message = text;
     }
+    ReadFallbackCounts(output, job);
     if (job.exitCode != 0)
         return;
     HeadSurface result;
@@ -413,12 +432,144 @@ std::string Cell(const HeadError& e)
     return text;
 }
 
+// ---- what each group of automatic points costs -------------------------------------------------
+
+// A group of points that recognition places together (or that share one use in the head).
+struct PointGroup {
+    const char* name;
+    bool profile;
+    std::vector<int> points;
+};
+
+const std::vector<PointGroup>& PointGroups()
+{
+    namespace F = FrontPoint;
+    namespace P = ProfilePoint;
+    static const std::vector<PointGroup> groups = {
+        {"f eyes", false, {F::LeftEyeCenter, F::LeftEyeLeft, F::LeftEyeRight, F::LeftEyeTop, F::LeftEyeBottom,
+                           F::RightEyeCenter, F::RightEyeLeft, F::RightEyeRight, F::RightEyeTop, F::RightEyeBottom}},
+        {"f mouth", false, {F::MouthCenter, F::MouthLeft, F::MouthRight, F::MouthTop, F::MouthBottom}},
+        {"f nose", false, {F::NoseTip, F::NoseLeft, F::NoseRight, F::NoseTop, F::NoseBottom}},
+        {"f ears", false, {F::LeftEar, F::RightEar}},
+        {"f sides", false, {F::LeftHead, F::RightHead}},
+        {"f crown", false, {F::TopHead}},
+        {"f chin", false, {F::BottomHead}},
+        {"f centre", false, {F::HeadCenter}},
+        {"p eye", true, {P::EyeCenter}},
+        {"p mouth", true, {P::MouthCenter}},
+        {"p nose", true, {P::NoseTip, P::NoseRoot, P::LeftHead}},
+        {"p ear", true, {P::EarCenter, P::EarLeft, P::EarRight, P::EarTop, P::EarBottom}},
+        {"p back", true, {P::RightHead}},
+        {"p crown", true, {P::TopHead}},
+        {"p chin", true, {P::BottomHead}},
+        {"p centre", true, {P::HeadCenter}},
+    };
+    return groups;
+}
+
+// A points file that names only the group's points, at their true places (the driver leaves every
+// other point where recognition put it).
+std::string GroupJson(const std::string& truth, const PointGroup& group)
+{
+    THeadAttributes t;
+    const cv::Size size(kPhotoWidth, kPhotoHeight);
+    if (!ApplyPointsJson(truth, t, size, size, size, size))
+        return {};
+    std::string out = "{\n  \"points\": [\n";
+    for (size_t k = 0; k < group.points.size(); ++k) {
+        const THPoint* q = group.profile ? t.profile[group.points[k]] : t.front[group.points[k]];
+        out += std::string("    {\"set\": \"") + (group.profile ? "profile" : "front") + "\", \"index\": " +
+               std::to_string(group.points[k]) + ", \"x\": " + std::to_string(q->x) + ", \"y\": " + std::to_string(q->y) +
+               (k + 1 == group.points.size() ? "}\n" : "},\n");
+    }
+    return out + "  ]\n}\n";
+}
+
+struct AttributionJob {
+    size_t head = 0, group = 0;
+    HeadError error;
+};
+
+// The left-facing automatic run again, with one group of points set to the truth; only the export
+// is measured.
+void RunAttribution(const KnownHeadMaker& maker, const fs::path& dir, const Truth& truth, AttributionJob& job)
+{
+    const PointGroup& group = PointGroups()[job.group];
+    const fs::path folder = dir / BenchHeads()[job.head].name;
+    std::string name = std::string("true-") + group.name;
+    std::replace(name.begin(), name.end(), ' ', '-');
+    const fs::path out = folder / "attribution" / name;
+    fs::create_directories(out);
+    const std::string points = GroupJson(truth.pointsLeft, group);
+    if (points.empty() || !(std::ofstream(out / "set.json") << points))
+        return;
+    std::string output;
+    const int code = Driver("run --front " + Q(folder / "front.png") + " --profile " + Q(folder / "side-left.png") +
+                                " --set-points " + Q(out / "set.json") + " --export " + Q(out / "head.dae") + " --workdir " +
+                                Q(out / "work"),
+                            &output);
+    std::ofstream(out / "driver.log") << output;
+    HeadSurface result;
+    if (code == 0 && ReadExport(maker, out / "head.dae", result))
+        job.error = CompareHeads(truth.surface, result, kMmPerUnit);
+}
+
+// Per head, the automatic result's face median and p95 with each group at its true place; a group
+// whose truth lowers the error much is the one whose recognition costs the shape most.
+void PrintAttribution(const KnownHeadMaker& maker, const fs::path& dir, const std::vector<Truth>& truths,
+                      const std::vector<Job>& jobs)
+{
+    std::vector<AttributionJob> work;
+    for (size_t h = 0; h < BenchHeads().size(); ++h)
+        for (size_t g = 0; g < PointGroups().size(); ++g)
+            work.push_back({h, g, {}});
+    std::atomic<size_t> next{0};
+    const unsigned workers = std::max(1u, std::min(6u, std::thread::hardware_concurrency()));
+    std::vector<std::thread> pool;
+    for (unsigned w = 0; w < workers; ++w)
+        pool.emplace_back([&] {
+            for (size_t i; (i = next++) < work.size();)
+                RunAttribution(maker, dir, truths[work[i].head], work[i]);
+        });
+    for (std::thread& t : pool)
+        t.join();
+    for (const bool p95 : {false, true}) {
+        std::printf("\nautomatic (left) face %s in mm with one group of points at its true place (f front, p profile)\n",
+                    p95 ? "p95" : "median");
+        std::printf("%-22s %8s", "head", "auto");
+        for (const PointGroup& g : PointGroups())
+            std::printf(" %8s", g.name);
+        std::printf("\n");
+        for (size_t h = 0; h < BenchHeads().size(); ++h) {
+            const HeadError* automatic = nullptr;
+            for (const Job& j : jobs)
+                if (j.head == h && j.kind == "auto-left")
+                    automatic = &j.error;
+            auto cell = [p95](const HeadError& e) { return e.valid ? Number(p95 ? e.p95 : e.median, "%8.2f") : std::string("      --"); };
+            std::printf("%-22s %8s", BenchHeads()[h].name.c_str(), automatic ? cell(*automatic).c_str() : "      --");
+            for (const AttributionJob& a : work)
+                if (a.head == h)
+                    std::printf(" %8s", cell(a.error).c_str());
+            std::printf("\n");
+        }
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     KeepFreedMemoryForReuse();
-    fs::path dir = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path() / ("vultari-quality-" + std::to_string(::getpid()));
+    bool attribute = false;
+    fs::path dir;
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--attribute")
+            attribute = true;
+        else
+            dir = argv[i];
+    }
+    if (dir.empty())
+        dir = fs::temp_directory_path() / ("vultari-quality-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     dir = fs::absolute(dir);
     std::printf("head quality on %zu known heads in %s (photos %d x %d)\n", BenchHeads().size(), dir.c_str(), kPhotoWidth,
@@ -494,6 +645,17 @@ int main(int argc, char** argv)
                 std::printf("  %s: the driver ended with %d (see %s)\n", job[k]->kind.c_str(), job[k]->exitCode,
                             (dir / BenchHeads()[h].name / job[k]->kind / "driver.log").c_str());
     }
+    std::printf("\npoints the proportions placed where recognition measured nothing (automatic left | right), of %d front "
+                "and %d profile points\n", int(FrontPoint::Count), int(ProfilePoint::Count));
+    for (size_t h = 0; h < BenchHeads().size(); ++h) {
+        std::printf("%-22s", BenchHeads()[h].name.c_str());
+        for (const Job& j : jobs)
+            if (j.head == h && j.kind != "oracle")
+                std::printf("%s front %2d, profile %2d", j.kind == "auto-left" ? "" : "  |", j.frontFallback, j.profileFallback);
+        std::printf("\n");
+    }
+    if (attribute)
+        PrintAttribution(maker, dir, truths, jobs);
     std::printf("\nstored head normals against the exported surface's, degrees p95 / max (automatic left, right; true points)\n");
     for (const Job& j : jobs)
         std::printf(j.kind == "auto-left" ? "%-22s %5.1f / %5.1f" : "%s   %5.1f / %5.1f%s", j.kind == "auto-left" ? BenchHeads()[j.head].name.c_str() : "",
