@@ -210,6 +210,99 @@ struct Silhouette {
     }
 };
 
+// The photo's background: each channel's median over the top row and the left column, which lie
+// above the head and in front of a left-facing face.
+cv::Vec3b BackgroundColour(const cv::Mat& photo)
+{
+    std::vector<int> channel[3];
+    auto add = [&](int x, int y) {
+        const cv::Vec3b c = photo.at<cv::Vec3b>(y, x);
+        for (int k = 0; k < 3; ++k)
+            channel[k].push_back(c[k]);
+    };
+    for (int x = 0; x < photo.cols; ++x)
+        add(x, 0);
+    for (int y = 1; y < photo.rows; ++y)
+        add(0, y);
+    cv::Vec3b colour;
+    for (int k = 0; k < 3; ++k) {
+        std::nth_element(channel[k].begin(), channel[k].begin() + long(channel[k].size() / 2), channel[k].end());
+        colour[k] = std::uint8_t(channel[k][channel[k].size() / 2]);
+    }
+    return colour;
+}
+
+// True when the photo just beyond the skin's edge at `edge` (a few pixels further in the direction
+// dx, dy) shows the background: there the skin is the head's own outline, not its border with hair.
+bool BackgroundBeyond(const cv::Mat& photo, const cv::Vec3b& background, cv::Point edge, int dx, int dy)
+{
+    constexpr int kFrom = 3, kTo = 8, kTolerance = 40; // past the edge's blending; a colour step
+    for (int d = kFrom; d <= kTo; ++d) {
+        const int x = edge.x + d * dx, y = edge.y + d * dy;
+        if (x < 0 || y < 0 || x >= photo.cols || y >= photo.rows)
+            return false;
+        const cv::Vec3b c = photo.at<cv::Vec3b>(y, x);
+        for (int k = 0; k < 3; ++k)
+            if (std::abs(int(c[k]) - int(background[k])) > kTolerance)
+                return false;
+    }
+    return true;
+}
+
+// Follows the raw skin mask from a point of the smoothed silhouette's edge outward (dx, dy) while it
+// stays skin: the smoothing rounds the outline's extremes off.
+cv::Point RawEdge(const cv::Mat& mask, cv::Point at, int dx, int dy)
+{
+    while (at.x + dx >= 0 && at.y + dy >= 0 && at.x + dx < mask.cols && at.y + dy < mask.rows &&
+           mask.at<std::uint8_t>(at.y + dy, at.x + dx) != 0)
+        at += cv::Point(dx, dy);
+    return at;
+}
+
+// The back of the skull where the silhouette shows it: the skin furthest back inside the scan box
+// in its rows down to `bottom` (above the ear, where the neck does not reach), when the background
+// lies behind it. False when no row has skin or hair covers the back.
+bool FindSkinBack(const cv::Mat& photo, const Silhouette& s, const cv::Vec3b& background, const cv::Rect& box, int bottom,
+                  cv::Point& back)
+{
+    bool found = false;
+    for (int y = std::max(box.y, 0); y <= std::min(bottom, s.smoothed.rows - 1); ++y) {
+        const std::uint8_t* row = s.smoothed.ptr<std::uint8_t>(y);
+        int x = std::min(box.x + box.width, s.smoothed.cols - 1);
+        while (x >= 0 && row[x] != 255)
+            --x;
+        if (x < 0 || s.mask.at<std::uint8_t>(y, x) == 0)
+            continue;
+        const cv::Point edge = RawEdge(s.mask, {x, y}, +1, 0);
+        if (!found || edge.x > back.x) {
+            back = edge;
+            found = true;
+        }
+    }
+    return found && BackgroundBeyond(photo, background, back, +1, 0);
+}
+
+// The top of the skull where the silhouette shows it: the highest skin inside the scan box in the
+// columns from `left` to `right`, when the background lies above it. False when hair covers the crown.
+bool FindSkinCrown(const cv::Mat& photo, const Silhouette& s, const cv::Vec3b& background, const cv::Rect& box, int left,
+                   int right, cv::Point& crown)
+{
+    bool found = false;
+    for (int x = std::max(left, 0); x <= std::min(right, s.smoothed.cols - 1); ++x) {
+        int y = std::max(box.y, 0);
+        while (y < s.smoothed.rows && s.smoothed.at<std::uint8_t>(y, x) != 255)
+            ++y;
+        if (y == s.smoothed.rows || s.mask.at<std::uint8_t>(y, x) == 0)
+            continue;
+        const cv::Point edge = RawEdge(s.mask, {x, y}, 0, -1);
+        if (!found || edge.y < crown.y) {
+            crown = edge;
+            found = true;
+        }
+    }
+    return found && BackgroundBeyond(photo, background, crown, 0, -1);
+}
+
 // Chin on a face line (left-facing, top row first): walking up from the bottom to the centroid row,
 // the largest step back to the right after which the line stays back, as it does when it runs into
 // the throat: no point below the step comes forward past the step's middle. An open mouth is a step
@@ -263,6 +356,133 @@ size_t NoseRootIndex(const std::vector<cv::Point>& line, size_t tip, int headHei
             break;
     }
     return root;
+}
+
+// The face line at every row: per row from `top` to `bottom`, the first skin pixel of the mask
+// scanning right from `fromX` no further than `limitX` (-1 where the row shows none), then the
+// median of each three neighbouring rows. The sampled line finds the features; this one places them
+// to the row.
+class FullFaceLine {
+public:
+    FullFaceLine(const cv::Mat& mask, int top, int bottom, int fromX, int limitX)
+        : first(std::max(top, 0)), xs(size_t(std::max(std::min(bottom, mask.rows - 1) - std::max(top, 0) + 1, 0)), -1)
+    {
+        for (size_t k = 0; k < xs.size(); ++k) {
+            int x = 0;
+            if (ScanToSkin(mask, fromX, first + int(k), +1, limitX, x))
+                xs[k] = x;
+        }
+        std::vector<int> smoothed = xs;
+        for (size_t k = 1; k + 1 < xs.size(); ++k)
+            if (xs[k - 1] >= 0 && xs[k] >= 0 && xs[k + 1] >= 0)
+                smoothed[k] = TRecognizer::Median3(xs[k - 1], xs[k], xs[k + 1]);
+        xs = std::move(smoothed);
+    }
+    int Top() const { return first; }
+    int Bottom() const { return first + int(xs.size()) - 1; }
+    // The line's x at row y; -1 outside the traced rows or where the row shows no skin.
+    int At(int y) const { return y < first || y > Bottom() ? -1 : xs[size_t(y - first)]; }
+
+private:
+    int first;
+    std::vector<int> xs;
+};
+
+// The middle row of the run of rows where the line is at its extreme (furthest forward with
+// `forward`, furthest back without) near row y: the extreme is looked for within `window` rows of
+// y, its run then followed up and down as far as the line stays there. A rounded nose tip or nose
+// root spans many rows; the sampled line only hits one of them. Returns y when no row shows skin.
+int MiddleOfExtreme(const FullFaceLine& line, int y, int window, bool forward)
+{
+    int best = -1, at = y;
+    for (int r = y - window; r <= y + window; ++r) {
+        const int x = line.At(r);
+        if (x >= 0 && (best < 0 || (forward ? x < best : x > best) || (x == best && std::abs(r - y) < std::abs(at - y)))) {
+            best = x;
+            at = r;
+        }
+    }
+    if (best < 0)
+        return y;
+    int from = at, to = at;
+    while (line.At(from - 1) == best)
+        --from;
+    while (line.At(to + 1) == best)
+        ++to;
+    return (from + to) / 2;
+}
+
+// The chin's lower turn: below the front of the chin the face line recedes ever faster into the
+// throat; the chin point is the highest row of that run where it recedes by at least one and a half
+// pixels a row (measured over `reach` rows either side), walking up from the sampled chin `y`
+// (or, when that row does not recede yet, down from it to `lowest`). False when no row recedes so.
+bool FindChinTurn(const FullFaceLine& line, int y, int lowest, int reach, int& chinY)
+{
+    auto recedes = [&](int r) {
+        const int above = line.At(r - reach), below = line.At(r + reach);
+        return above >= 0 && below >= 0 && 2 * (below - above) >= 3 * 2 * reach;
+    };
+    while (!recedes(y) && y < lowest)
+        ++y;
+    if (!recedes(y))
+        return false;
+    while (y - 1 > line.Top() + reach && recedes(y - 1))
+        --y;
+    chinY = y;
+    return true;
+}
+
+// A turn of the face line: a row where it comes furthest forward (a lip, the nose tip) or goes
+// furthest back (the notch between the lips) between two others.
+struct LineTurn {
+    int y, x;
+};
+
+// The line's turns from row `from` (a forward turn: the tip of the nose) down to row `to`, each at
+// least `depth` pixels from the one before, alternately back and forward (the middle row of a turn
+// that spans several rows).
+std::vector<LineTurn> LineTurns(const FullFaceLine& line, int from, int to, int depth)
+{
+    std::vector<LineTurn> turns{{from, line.At(from)}};
+    bool forward = false; // the next turn looked for
+    int bestX = -1, bestFirst = from, bestLast = from;
+    for (int y = from + 1; y <= to; ++y) {
+        const int x = line.At(y);
+        if (x < 0)
+            continue;
+        if (bestX < 0 || (forward ? x < bestX : x > bestX)) {
+            bestX = x;
+            bestFirst = bestLast = y;
+        } else if (x == bestX) {
+            bestLast = y;
+        } else if (std::abs(x - bestX) >= depth) {
+            turns.push_back({(bestFirst + bestLast) / 2, bestX});
+            forward = !forward;
+            bestX = x;
+            bestFirst = bestLast = y;
+        }
+    }
+    return turns;
+}
+
+// The mouth on the face line: below the nose tip the line goes back under the nose, forward to the
+// upper lip, back into the notch between the lips, forward to the lower lip. The mouth is at the
+// notch's row, as far forward as both lips reach. The notch must lie within a sixth of the tip-to-chin
+// height of where the generic head has its mouth (`share` of that height below the tip), else the
+// turns are others (a lip that does not stand out). False when the line shows no such notch.
+bool FindMouthNotch(const FullFaceLine& line, int tipY, int chinY, double share, cv::Point& mouth)
+{
+    const int height = chinY - tipY;
+    if (height <= 0)
+        return false;
+    const std::vector<LineTurn> turns = LineTurns(line, tipY, chinY, std::max(2, height / 60));
+    if (turns.size() < 5)
+        return false;
+    const LineTurn &upperLip = turns[2], &notch = turns[3], &lowerLip = turns[4];
+    if (std::abs(double(notch.y - tipY) / height - share) > 1.0 / 6)
+        return false;
+    mouth = {std::max(upperLip.x, lowerLip.x), notch.y};
+    return true;
 }
 
 // A generic head's own profile point in its side view (model units, x toward the back of the head,
@@ -320,6 +540,67 @@ void PlaceByGenericHead(THPoint* const* p, bool chinFound, const TGenericHead& g
     place(p[LeftHead], p[NoseTip]->GetPosition());
     place(p[RightHead], g.FromTip(RightHead));
     place(p[TopHead], g.FromRoot(TopHead));
+}
+
+// The nose tip and root and the chin placed to the row on the face line traced at every row: each
+// at the middle of the rows its sampled point stands for (`step` rows apart on the sampled line).
+// The chin only moves where the line shows its lower turn.
+void PlaceFaceLineFeatures(const FullFaceLine& full, cv::Point tip, cv::Point root, int step, THPoint* const* p)
+{
+    using namespace ProfilePoint;
+    auto place = [&](THPoint* point, cv::Point sampled, bool forward) {
+        const int y = MiddleOfExtreme(full, sampled.y, step, forward);
+        const int x = full.At(y);
+        point->MoveTo(x >= 0 ? x : sampled.x, x >= 0 ? y : sampled.y);
+    };
+    place(p[NoseTip], tip, true);
+    place(p[NoseRoot], root, false);
+    int chinY = 0;
+    if (p[BottomHead]->y > p[NoseTip]->y &&
+        FindChinTurn(full, p[BottomHead]->y, p[BottomHead]->y + step, std::max(2, (full.Bottom() - full.Top()) / 250), chinY))
+        p[BottomHead]->MoveTo(full.At(chinY), chinY);
+}
+
+// The mouth at the notch between the lips on the face line, looked for where the generic head has
+// it between its nose tip and chin. False (the mouth left as it is) when the line shows no notch.
+bool PlaceMouth(const FullFaceLine& full, THPoint* const* p, const TGenericHead& generic)
+{
+    using namespace ProfilePoint;
+    const double tipY = SideView(generic, NoseTip).y;
+    const double share = (SideView(generic, MouthCenter).y - tipY) / (SideView(generic, BottomHead).y - tipY);
+    cv::Point mouth;
+    if (!FindMouthNotch(full, p[NoseTip]->y, p[BottomHead]->y, share, mouth))
+        return false;
+    p[MouthCenter]->MoveTo(mouth.x, mouth.y);
+    return true;
+}
+
+// The back and the top of the skull where the skin reaches the background there (a head without
+// hair over them); elsewhere they stay where the generic head put them. `box` is the scan box.
+void PlaceShownSkull(const cv::Mat& photo, const Silhouette& s, const cv::Rect& box, THPoint* const* p,
+                     std::bitset<ProfilePoint::Count>& fallback)
+{
+    using namespace ProfilePoint;
+    const cv::Vec3b background = BackgroundColour(photo);
+    cv::Point at;
+    if (FindSkinBack(photo, s, background, box, p[NoseRoot]->y, at)) {
+        p[RightHead]->MoveTo(at.x, at.y);
+        fallback.reset(RightHead);
+    }
+    if (FindSkinCrown(photo, s, background, box, p[NoseRoot]->x, p[RightHead]->x, at)) {
+        p[TopHead]->MoveTo(at.x, at.y);
+        fallback.reset(TopHead);
+    }
+}
+
+// The head's centre is the middle of its box (nose tip to back, crown to chin), as on the generic
+// head; measured when the four borders were.
+void PlaceHeadCentre(THPoint* const* p, std::bitset<ProfilePoint::Count>& fallback)
+{
+    using namespace ProfilePoint;
+    p[HeadCenter]->SetPosition((p[LeftHead]->x + p[RightHead]->x) / 2, (p[TopHead]->y + p[BottomHead]->y) / 2);
+    if (!fallback[LeftHead] && !fallback[RightHead] && !fallback[TopHead] && !fallback[BottomHead])
+        fallback.reset(HeadCenter);
 }
 
 cv::Rect OutlineBox(const Silhouette& s)
@@ -1351,7 +1632,6 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
         return finish(false);
     }
     const int cx = s.cx, cy = s.cy;
-    fallback.reset(HeadCenter);
     p[HeadCenter]->MoveTo(cx, cy);
 
     // Head box from the outline, and a scan box 1.15 times its size about its centre.
@@ -1408,7 +1688,8 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
         chinFound = PlaceChin(line, std::max(cy, belowNose), p[BottomHead]);
         root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y, generic->browOverTip);
     }
-    p[NoseRoot]->MoveTo(line[root].x, line[root].y);
+    const FullFaceLine full(s.mask, B.y, B.y + B.height, B.x, std::min(B.x + B.width, cx - 1));
+    PlaceFaceLineFeatures(full, line[tip], line[root], std::max(1, B.height / 100), p);
     fallback.reset(NoseTip);
     fallback.reset(NoseRoot);
     if (chinFound) {
@@ -1416,12 +1697,18 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
         fallback.reset(LeftHead); // the tip of the nose
     }
 
-    // The mouth where the generic head has it in its skin box.
-    const int HW = p[RightHead]->x - p[LeftHead]->x;
-    const int HH = p[BottomHead]->y - p[TopHead]->y;
-    p[MouthCenter]->MoveTo(p[LeftHead]->x + RoundHalfEven(generic->profileMouthBehindTip * HW),
-                           p[BottomHead]->y - RoundHalfEven(generic->profileMouthAboveChin * HH));
+    // The mouth at the notch between the lips; else where the generic head has it in its skin box.
+    if (chinFound && PlaceMouth(full, p, *generic))
+        fallback.reset(MouthCenter);
+    else {
+        const int HW = p[RightHead]->x - p[LeftHead]->x;
+        const int HH = p[BottomHead]->y - p[TopHead]->y;
+        p[MouthCenter]->MoveTo(p[LeftHead]->x + RoundHalfEven(generic->profileMouthBehindTip * HW),
+                               p[BottomHead]->y - RoundHalfEven(generic->profileMouthAboveChin * HH));
+    }
     PlaceByGenericHead(p, chinFound, *generic);
+    PlaceShownSkull(profileImage, s, B, p, fallback);
+    PlaceHeadCentre(p, fallback);
 
     return finish(true);
 }
