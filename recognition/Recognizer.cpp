@@ -288,6 +288,7 @@ bool FindSkinCrown(const cv::Mat& photo, const Silhouette& s, const cv::Vec3b& b
                    int right, cv::Point& crown)
 {
     bool found = false;
+    int last = 0; // the last column of the run at the highest row
     for (int x = std::max(left, 0); x <= std::min(right, s.smoothed.cols - 1); ++x) {
         int y = std::max(box.y, 0);
         while (y < s.smoothed.rows && s.smoothed.at<std::uint8_t>(y, x) != 255)
@@ -297,9 +298,14 @@ bool FindSkinCrown(const cv::Mat& photo, const Silhouette& s, const cv::Vec3b& b
         const cv::Point edge = RawEdge(s.mask, {x, y}, 0, -1);
         if (!found || edge.y < crown.y) {
             crown = edge;
+            last = x;
             found = true;
+        } else if (edge.y == crown.y && last == x - 1) {
+            last = x; // a flat top: its middle
         }
     }
+    if (found)
+        crown.x = (crown.x + last) / 2;
     return found && BackgroundBeyond(photo, background, crown, 0, -1);
 }
 
@@ -390,12 +396,15 @@ private:
 
 // The middle row of the run of rows where the line is at its extreme (furthest forward with
 // `forward`, furthest back without) near row y: the extreme is looked for within `window` rows of
-// y, its run then followed up and down as far as the line stays there. A rounded nose tip or nose
-// root spans many rows; the sampled line only hits one of them. Returns y when no row shows skin.
-int MiddleOfExtreme(const FullFaceLine& line, int y, int window, bool forward)
+// y, and its run followed as far as the line stays there, up to one and a half windows above y
+// (never above `highest`) and down to two windows below the extreme. A rounded nose tip or a nose root spans
+// several rows; the sampled line hits only one of them. An upright forehead or a straight line at
+// the same depth is not climbed. Returns y when no row shows skin.
+int MiddleOfExtreme(const FullFaceLine& line, int y, int window, bool forward, int highest)
 {
+    const int top = std::max(y - window, highest), climb = std::max(highest, y - window * 3 / 2);
     int best = -1, at = y;
-    for (int r = y - window; r <= y + window; ++r) {
+    for (int r = top; r <= y + window; ++r) {
         const int x = line.At(r);
         if (x >= 0 && (best < 0 || (forward ? x < best : x > best) || (x == best && std::abs(r - y) < std::abs(at - y)))) {
             best = x;
@@ -405,9 +414,9 @@ int MiddleOfExtreme(const FullFaceLine& line, int y, int window, bool forward)
     if (best < 0)
         return y;
     int from = at, to = at;
-    while (line.At(from - 1) == best)
+    while (from > climb && line.At(from - 1) == best)
         --from;
-    while (line.At(to + 1) == best)
+    while (to < at + 2 * window && line.At(to + 1) == best)
         ++to;
     return (from + to) / 2;
 }
@@ -543,18 +552,20 @@ void PlaceByGenericHead(THPoint* const* p, bool chinFound, const TGenericHead& g
 }
 
 // The nose tip and root and the chin placed to the row on the face line traced at every row: each
-// at the middle of the rows its sampled point stands for (`step` rows apart on the sampled line).
-// The chin only moves where the line shows its lower turn.
-void PlaceFaceLineFeatures(const FullFaceLine& full, cv::Point tip, cv::Point root, int step, THPoint* const* p)
+// at the middle of the rows its sampled point stands for (`step` rows apart on the sampled line),
+// the root never higher above the tip than the brow (`browOverTip` pixels). The chin only moves
+// where the line shows its lower turn.
+void PlaceFaceLineFeatures(const FullFaceLine& full, cv::Point tip, cv::Point root, int step, double browOverTip,
+                           THPoint* const* p)
 {
     using namespace ProfilePoint;
-    auto place = [&](THPoint* point, cv::Point sampled, bool forward) {
-        const int y = MiddleOfExtreme(full, sampled.y, step, forward);
+    auto place = [&](THPoint* point, cv::Point sampled, bool forward, int highest) {
+        const int y = MiddleOfExtreme(full, sampled.y, step, forward, highest);
         const int x = full.At(y);
         point->MoveTo(x >= 0 ? x : sampled.x, x >= 0 ? y : sampled.y);
     };
-    place(p[NoseTip], tip, true);
-    place(p[NoseRoot], root, false);
+    place(p[NoseTip], tip, true, full.Top());
+    place(p[NoseRoot], root, false, int(std::ceil(p[NoseTip]->y - browOverTip)));
     int chinY = 0;
     if (p[BottomHead]->y > p[NoseTip]->y &&
         FindChinTurn(full, p[BottomHead]->y, p[BottomHead]->y + step, std::max(2, (full.Bottom() - full.Top()) / 250), chinY))
@@ -1689,7 +1700,8 @@ bool TRecognizer::RecognizeProfile(THeadAttributes* attributes, bool keepOrienta
         root = NoseRootIndex(line, tip, p[BottomHead]->y - p[TopHead]->y, generic->browOverTip);
     }
     const FullFaceLine full(s.mask, B.y, B.y + B.height, B.x, std::min(B.x + B.width, cx - 1));
-    PlaceFaceLineFeatures(full, line[tip], line[root], std::max(1, B.height / 100), p);
+    PlaceFaceLineFeatures(full, line[tip], line[root], std::max(1, B.height / 100),
+                          generic->browOverTip * (p[BottomHead]->y - p[TopHead]->y), p);
     fallback.reset(NoseTip);
     fallback.reset(NoseRoot);
     if (chinFound) {

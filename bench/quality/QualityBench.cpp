@@ -512,6 +512,10 @@ void RunAttribution(const KnownHeadMaker& maker, const fs::path& dir, const Trut
     HeadSurface result;
     if (code == 0 && ReadExport(maker, out / "head.dae", result))
         job.error = CompareHeads(truth.surface, result, kMmPerUnit);
+    // Hundreds of these runs: keep the points and the log, not the data trees and exports.
+    std::error_code ignored;
+    for (const char* bulky : {"work", "textures", "head.dae"})
+        fs::remove_all(out / bulky, ignored);
 }
 
 // Per head, the automatic result's face median and p95 with each group at its true place; a group
