@@ -1,4 +1,5 @@
 // Profile-photo recognition: facing decision, flipping and the placement rules on painted silhouettes.
+#include <bitset>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -8,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/base/Messages.h"
+#include "platform/base/Numbers.h"
 #include "platform/base/Paths.h"
 #include "recognition/Generichead.h"
 #include "tests/recognition/RecognitionFixture.h"
@@ -29,6 +31,17 @@ cv::Mat LeftFacingHead()
                                             {310, 630}, {300, 680}, {310, 760}, {360, 820}, {560, 840},
                                             {560, kHeadH - 1}, {720, kHeadH - 1}, {760, 500}, {600, 220}};
     cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{outline}, kSkin);
+    return photo;
+}
+
+// Dark hair painted over the top and the back of the left-facing head: the skin then ends at the
+// hair, not at the background.
+const cv::Scalar kHair(40, 40, 40);
+cv::Mat LeftFacingHeadWithHair()
+{
+    cv::Mat photo = LeftFacingHead();
+    const std::vector<cv::Point> hair = {{290, 170}, {620, 190}, {790, 520}, {700, 640}, {560, 330}, {290, 300}};
+    cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{hair}, kHair);
     return photo;
 }
 
@@ -102,7 +115,7 @@ TEST_F(ProfileRecognitionTest, LeftFacingHeadGetsItsFeatures)
     EXPECT_EQ(points.profileOrientation, 0);
     EXPECT_EQ(cv::norm(photo, r.profileImage, cv::NORM_INF), 0.0) << "a left-facing photo is not flipped";
     ExpectInside();
-    // Tip of the nose: the leftmost face-line point, at the apex (240, 600) within a scan row.
+    // Tip of the nose: the leftmost face-line point, at the apex (240, 600).
     EXPECT_GE(At(NoseTip).x, 240);
     EXPECT_LE(At(NoseTip).x, 252);
     EXPECT_NEAR(At(NoseTip).y, 600, 12);
@@ -127,26 +140,114 @@ TEST_F(ProfileRecognitionTest, LeftFacingHeadGetsItsFeatures)
     // The head borders mean what the generic head's own points mean: the tip of the nose, the chin.
     EXPECT_EQ(At(LeftHead), At(NoseTip));
     EXPECT_LT(At(BottomHead).x, At(HeadCenter).x);
+    // The bald head's skin meets the background at the back and on top: the silhouette shows the
+    // back of the skull (furthest back above the nose root, on the edge to (760, 500)) and the crown
+    // (the apex at (400, 210)).
+    EXPECT_NEAR(At(RightHead).x, 760, 3);
+    EXPECT_NEAR(At(TopHead).y, 210, 2);
+    EXPECT_NEAR(At(TopHead).x, 400, 4);
+    // The head's centre is the middle of its box.
+    EXPECT_EQ(At(HeadCenter), cv::Point((At(LeftHead).x + At(RightHead).x) / 2, (At(TopHead).y + At(BottomHead).y) / 2));
     // What the silhouette does not show sits where the generic head has it, scaled by the nose
-    // root's height over the chin: the eye, the ear, the back and the top of the skull.
+    // root's height over the chin: the eye and the ear.
     const std::map<int, cv::Point2d> g = GenericProfileView();
     ASSERT_EQ(g.size(), size_t(Count));
     const double k = double(At(BottomHead).y - At(NoseRoot).y) / (g.at(BottomHead).y - g.at(NoseRoot).y);
-    auto expectOffset = [&](int index, int from, bool x, bool y) {
+    auto expectOffset = [&](int index, int from) {
         const cv::Point2d expected = (g.at(index) - g.at(from)) * k;
-        if (x) {
-            EXPECT_NEAR(At(index).x - At(from).x, expected.x, 1.0) << points.profile[index]->name;
-        }
-        if (y) {
-            EXPECT_NEAR(At(index).y - At(from).y, expected.y, 1.0) << points.profile[index]->name;
-        }
+        EXPECT_NEAR(At(index).x - At(from).x, expected.x, 1.0) << points.profile[index]->name;
+        EXPECT_NEAR(At(index).y - At(from).y, expected.y, 1.0) << points.profile[index]->name;
     };
-    expectOffset(EyeCenter, NoseRoot, true, true);
+    expectOffset(EyeCenter, NoseRoot);
     for (int ear : {EarCenter, EarLeft, EarRight, EarTop, EarBottom})
-        expectOffset(ear, NoseRoot, true, true);
-    expectOffset(RightHead, NoseTip, true, true);
-    expectOffset(TopHead, NoseRoot, true, true);
+        expectOffset(ear, NoseRoot);
+    // The report: measured are the face line's points, the skull's borders and so the centre; the
+    // eye and the ear come from the proportions, and so does the mouth (one lip, no notch).
+    std::bitset<Count> expected;
+    for (int i : {EyeCenter, MouthCenter, EarCenter, EarLeft, EarRight, EarTop, EarBottom})
+        expected.set(size_t(i));
+    EXPECT_EQ(r.report.profileFallback, expected);
     EXPECT_TRUE(messages.Texts().empty());
+}
+
+TEST_F(ProfileRecognitionTest, HairOverTheSkullLeavesItsBordersToTheGenericHead)
+{
+    r.profileImage = LeftFacingHeadWithHair();
+    ASSERT_TRUE(r.RecognizeProfile(&points, false));
+    ExpectInside();
+    // The skin ends at the hair: the back and the top of the skull are placed from the generic head
+    // laid over the face (scaled by the nose root's height over the chin), and counted as such.
+    const std::map<int, cv::Point2d> g = GenericProfileView();
+    const double k = double(At(BottomHead).y - At(NoseRoot).y) / (g.at(BottomHead).y - g.at(NoseRoot).y);
+    const cv::Point2d back = (g.at(RightHead) - g.at(NoseTip)) * k, top = (g.at(TopHead) - g.at(NoseRoot)) * k;
+    EXPECT_NEAR(At(RightHead).x - At(NoseTip).x, back.x, 1.0);
+    EXPECT_NEAR(At(RightHead).y - At(NoseTip).y, back.y, 1.0);
+    EXPECT_NEAR(At(TopHead).x - At(NoseRoot).x, top.x, 1.0);
+    EXPECT_NEAR(At(TopHead).y - At(NoseRoot).y, top.y, 1.0);
+    for (int i : {RightHead, TopHead, HeadCenter})
+        EXPECT_TRUE(r.report.profileFallback[size_t(i)]) << points.profile[i]->name;
+    EXPECT_FALSE(r.report.profileFallback[BottomHead]);
+    EXPECT_EQ(At(HeadCenter), cv::Point((At(LeftHead).x + At(RightHead).x) / 2, (At(TopHead).y + At(BottomHead).y) / 2));
+}
+
+// A face line drawn row by row: nose tip, lips and chin with known rows. The face is a polygon
+// whose left edge passes these points; the head behind it is plain skin.
+cv::Mat FaceWithLips(const std::vector<cv::Point>& face)
+{
+    cv::Mat photo = Plain(kHeadW, kHeadH);
+    std::vector<cv::Point> outline = {{400, 110}, {300, 150}, {300, 380}};
+    outline.insert(outline.end(), face.begin(), face.end());
+    for (const cv::Point& q : std::vector<cv::Point>{{560, 840}, {560, kHeadH - 1}, {720, kHeadH - 1}, {760, 400}, {600, 120}})
+        outline.push_back(q);
+    cv::fillPoly(photo, std::vector<std::vector<cv::Point>>{outline}, kSkin);
+    return photo;
+}
+
+TEST_F(ProfileRecognitionTest, FaceLineFeaturesArePlacedToTheRow)
+{
+    // A nose whose tip is upright from row 590 to 610, under a root that stays at its depth from
+    // row 392 to 400; below the nose the upper lip comes forward to x = 290, the lips meet in a
+    // notch at row 700 (x = 330), the lower lip comes forward to x = 300, then the chin, and the
+    // line turns into the throat at row 800.
+    const std::vector<cv::Point> face = {{320, 392}, {320, 400}, {240, 590}, {240, 610}, {300, 640}, {290, 670},
+                                         {330, 700}, {300, 720}, {300, 730}, {320, 750}, {305, 780}, {305, 795},
+                                         {318, 800}, {420, 820}};
+    r.profileImage = FaceWithLips(face);
+    ASSERT_TRUE(r.RecognizeProfile(&points, false));
+    // The sampled line hits the tip's run once; the point is its middle row.
+    EXPECT_EQ(At(NoseTip).x, 240);
+    EXPECT_NEAR(At(NoseTip).y, 600, 1);
+    EXPECT_NEAR(At(NoseRoot).y, 396, 3);
+    EXPECT_EQ(At(NoseRoot).x, 320);
+    // The mouth at the notch's row, as far forward as both lips reach (the lower lip's 300).
+    EXPECT_NEAR(At(MouthCenter).y, 700, 1);
+    EXPECT_NEAR(At(MouthCenter).x, 300, 1);
+    EXPECT_FALSE(r.report.profileFallback[MouthCenter]);
+    // The chin where the line starts receding 1.5 pixels a row or more: at the corner (305, 795)
+    // and no further up than the corner's reach.
+    EXPECT_GE(At(BottomHead).y, 792);
+    EXPECT_LE(At(BottomHead).y, 800);
+}
+
+TEST_F(ProfileRecognitionTest, MouthWithoutANotchNearTheGenericHeadsIsPlacedByProportion)
+{
+    // Lips far below where the generic head has its mouth (the notch at row 790, just over the
+    // chin) are not taken for the mouth; nor is a face line with no notch at all.
+    const std::vector<std::vector<cv::Point>> faces = {
+        {{320, 400}, {240, 600}, {300, 640}, {300, 760}, {290, 775}, {330, 790}, {300, 800}, {300, 810}, {420, 830}},
+        {{320, 400}, {240, 600}, {300, 640}, {300, 800}, {420, 830}},
+    };
+    for (const std::vector<cv::Point>& face : faces) {
+        r.profileImage = FaceWithLips(face);
+        THeadAttributes a;
+        ASSERT_TRUE(r.RecognizeProfile(&a, false));
+        EXPECT_TRUE(r.report.profileFallback[MouthCenter]);
+        const THPoint* const* q = a.profile;
+        const int depth = q[RightHead]->x - q[LeftHead]->x, height = q[BottomHead]->y - q[TopHead]->y;
+        // By the skin box (the crown measured on it may lie a ray's step higher).
+        EXPECT_NEAR(q[MouthCenter]->y, q[BottomHead]->y - r.generic->profileMouthAboveChin * height, height * 0.01 + 1);
+        EXPECT_NEAR(q[MouthCenter]->x, q[LeftHead]->x + r.generic->profileMouthBehindTip * depth, depth * 0.05 + 1);
+    }
 }
 
 TEST_F(ProfileRecognitionTest, RightFacingHeadIsFlippedAndItsPointsMirrored)
@@ -399,7 +500,8 @@ TEST_F(ProfileRecognitionTest, StraightFaceLineKeepsTheBoxBottomAndPutsTheNoseOn
     // The rays end within one step (5 pixels) past the last skin row, 799.
     EXPECT_GE(At(BottomHead).y, 800);
     EXPECT_LE(At(BottomHead).y, 805);
-    EXPECT_EQ(At(BottomHead).x, At(TopHead).x);
+    // The bottom border is the box's middle; the crown, measured on the flat top, the top's middle.
+    EXPECT_NEAR(At(BottomHead).x, At(TopHead).x, 3);
 }
 
 TEST_F(ProfileRecognitionTest, ChinIsTheLowestOfEqualStepsToTheRight)
