@@ -536,7 +536,7 @@ private:
 // hair covers and the background hides on real photos. The head borders then mean what the generic
 // head's own points mean: left the tip of the nose, right the back of the skull, top the crown,
 // bottom the chin (when the face line showed one). The skin box's back and top are the hairline on
-// a head with hair.
+// a head with hair; where the skin meets the background there instead, PlaceShownSkull measures them.
 void PlaceByGenericHead(THPoint* const* p, bool chinFound, const TGenericHead& generic)
 {
     using namespace ProfilePoint;
