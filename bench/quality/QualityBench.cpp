@@ -441,6 +441,14 @@ struct PointGroup {
     std::vector<int> points;
 };
 
+std::vector<int> AllPoints(int count)
+{
+    std::vector<int> all(static_cast<size_t>(count));
+    for (int i = 0; i < count; ++i)
+        all[size_t(i)] = i;
+    return all;
+}
+
 const std::vector<PointGroup>& PointGroups()
 {
     namespace F = FrontPoint;
@@ -463,6 +471,8 @@ const std::vector<PointGroup>& PointGroups()
         {"p crown", true, {P::TopHead}},
         {"p chin", true, {P::BottomHead}},
         {"p centre", true, {P::HeadCenter}},
+        {"f all", false, AllPoints(F::Count)},
+        {"p all", true, AllPoints(P::Count)},
     };
     return groups;
 }
