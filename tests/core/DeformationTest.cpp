@@ -307,8 +307,10 @@ TEST(DeformMeshes, NoseDepthFactorFromTipAndNoseTopDepth)
     const THeadExtents e = MeasureHead(h.mesh, h.weights);
     const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, e, p, s, h.weights, kGeneric);
     EXPECT_NEAR(r.noseDepthFactor, 1.5f, 1e-5);
-    // The tip (nose weight 1) is stretched about y = -1.246 before it becomes the origin.
-    EXPECT_NEAR(r.tipY, -1.246f + (-2 + 1.246f) * 1.5f, 1e-5);
+    // The tip (nose weight 1) is stretched about the generic head's stretch plane before it becomes
+    // the origin.
+    const float plane = static_cast<float>(kGeneric.noseStretchY);
+    EXPECT_NEAR(r.tipY, plane + (-2 - plane) * 1.5f, 1e-5);
     EXPECT_NEAR(h.Y(tip), r.tipY, 1e-5);
 }
 

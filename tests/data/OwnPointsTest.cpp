@@ -148,16 +148,16 @@ TEST_F(OwnPoints, TheWholeFitOfItsOwnPhotosPutsEveryCornerWhereThePhotosShowIt) 
 void ExpectCornersWherePhotosShowThem(const std::vector<float>& p, const std::vector<float>& uv, const THeadAttributes& points,
                                       const TAtlasLayout& layout, const TWeightManager& maps) {
     auto FrontAt = [&](double x, double y) {
-        return TTexCoord{float(x - points.front[2]->x + layout.Q + layout.M) / layout.Wa,
-                         1.0f - float(y - points.front[24]->y + layout.M) / layout.Ha};
+        return TTexCoord{float(x - points.front[FrontPoint::LeftEyeLeft]->x + layout.Q + layout.M) / layout.Wa,
+                         1.0f - float(y - points.front[FrontPoint::TopHead]->y + layout.M) / layout.Ha};
     };
     auto LeftAt = [&](double x, double y) {
-        return TTexCoord{float(points.profile[11]->x + layout.M - x) / layout.Wa,
-                         1.0f - float(y - points.profile[12]->y + layout.M) / layout.Ha};
+        return TTexCoord{float(points.profile[ProfilePoint::RightHead]->x + layout.M - x) / layout.Wa,
+                         1.0f - float(y - points.profile[ProfilePoint::TopHead]->y + layout.M) / layout.Ha};
     };
     auto RightAt = [&](double x, double y) {
-        return TTexCoord{float(x + layout.Wa - layout.M - points.profile[11]->x) / layout.Wa,
-                         1.0f - float(y - points.profile[12]->y + layout.M) / layout.Ha};
+        return TTexCoord{float(x + layout.Wa - layout.M - points.profile[ProfilePoint::RightHead]->x) / layout.Wa,
+                         1.0f - float(y - points.profile[ProfilePoint::TopHead]->y + layout.M) / layout.Ha};
     };
     const THPoint* const* f = points.front;
     const double xl = (f[FrontPoint::LeftEyeLeft]->x - kFront.cx) / kPixelsPerUnit + 0.45;
