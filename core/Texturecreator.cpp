@@ -604,8 +604,14 @@ void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const
         for (int k = 0; k < fade; ++k)
             share[size_t(k)] = static_cast<float>((fade - k - 0.5) / fade);
 
-        // Only the columns on the atlas.
+        // Only the columns on the atlas; beyond the cross-fade only the profile counts, and only its
+        // columns on the photo.
+        const int kBegin = std::max(0, left ? s.inner - a.Wa : -s.inner);
         const int kEnd = std::min(n, left ? s.inner : a.Wa - s.inner);
+        const int fadeEnd = std::min(fade, kEnd);
+        const int profileBegin = std::max({kBegin, fade, -profileArea.x});
+        const int profileEnd = std::min(kEnd, profileWork.cols - profileArea.x);
+        const int step = left ? -3 : 3;
         for (int y = 0; y < a.Ha; ++y) {
             const int py = y + profileRow, fy = y + frontRow;
             const uint8_t* profileRowPixels = py >= 0 && py < profileWork.rows ? profileWork.ptr<uint8_t>(py) : nullptr;
@@ -614,11 +620,12 @@ void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const
             const uint8_t* profileSoftRow = profileSoft.empty() ? nullptr : profileSoft.ptr<uint8_t>(y);
             const uint8_t* frontSoftRow = frontSoft.empty() ? nullptr : frontSoft.ptr<uint8_t>(y);
             uint8_t* row = atlas.ptr<uint8_t>(y);
-            for (int k = std::max(0, left ? s.inner - a.Wa : -s.inner); k < kEnd; ++k) {
+            // The cross-fade: profile and front mixed.
+            for (int k = kBegin; k < fadeEnd; ++k) {
                 const int px = profileArea.x + k;
                 const int fx = left ? s.frontColumn - 1 - k : s.frontColumn + k;
                 const bool hasProfile = profileRowPixels && px >= 0 && px < profileWork.cols;
-                const bool hasFront = k < fade && frontRowPixels && fx >= 0 && fx < frontWork.cols;
+                const bool hasFront = frontRowPixels && fx >= 0 && fx < frontWork.cols;
                 if (!hasProfile && !hasFront)
                     continue;
                 float colour[3] = {0, 0, 0};
@@ -644,6 +651,29 @@ void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const
                 uint8_t* d = row + 3 * (left ? s.inner - 1 - k : s.inner + k);
                 for (int ch = 0; ch < 3; ++ch)
                     d[ch] = static_cast<uint8_t>(std::clamp(RoundedChannel(colour[ch]), 0, 255));
+            }
+            // The rest of the profile part: its colours, the match fading out. Most of the pass is
+            // here, so it runs without the cross-fade's tests.
+            if (!profileRowPixels || profileBegin >= profileEnd)
+                continue;
+            const uint8_t* pp = profileRowPixels + 3 * (profileArea.x + profileBegin);
+            uint8_t* d = row + 3 * (left ? s.inner - 1 - profileBegin : s.inner + profileBegin);
+            if (!matchedRow) {
+                for (int k = profileBegin; k < profileEnd; ++k, pp += 3, d += step)
+                    d[0] = pp[0], d[1] = pp[1], d[2] = pp[2];
+                continue;
+            }
+            const uint8_t* m = matchedRow + 3 * (profileArea.x + profileBegin - matchedArea.x);
+            for (int k = profileBegin; k < profileEnd; ++k, pp += 3, m += 3, d += step) {
+                const float w = match[size_t(k)] * (profileSoftRow ? profileSoftRow[k] / 255.0f : 1.0f);
+                if (w == 0.0f) {
+                    d[0] = pp[0], d[1] = pp[1], d[2] = pp[2];
+                    continue;
+                }
+                for (int ch = 0; ch < 3; ++ch) {
+                    const float colour = pp[ch] + w * (m[ch] - static_cast<float>(pp[ch]));
+                    d[ch] = static_cast<uint8_t>(std::clamp(RoundedChannel(colour), 0, 255));
+                }
             }
         }
     }
