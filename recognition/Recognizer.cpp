@@ -980,7 +980,7 @@ void PlaceHeadBox(THPoint* const* p, const std::vector<cv::Point>& leftOutline,
 // A measured chin carries the head box: the crown and the row of the extremes follow from it, at
 // the height the measured eyes give (they lie at their share of it below the crown), or else at
 // the height the outline's width gives, rather than from the face rectangle's centre.
-void HangHeadBoxFromChin(THPoint* const* p, int chinY, bool eyesMeasured, const TGenericHead& g)
+void HangHeadBoxFromChin(THPoint* const* p, int chinY, bool eyesMeasured, bool crownMeasured, const TGenericHead& g)
 {
     using namespace FrontPoint;
     double eyeShare = 0;
@@ -989,7 +989,9 @@ void HangHeadBoxFromChin(THPoint* const* p, int chinY, bool eyesMeasured, const 
             eyeShare = s.fy;
     const double eyeY = (p[LeftEyeCenter]->y + p[RightEyeCenter]->y) / 2.0;
     int height = p[BottomHead]->y - p[TopHead]->y;
-    if (eyesMeasured && chinY > eyeY && eyeShare > 0 && eyeShare < 1)
+    if (crownMeasured && chinY > p[TopHead]->y)
+        height = chinY - p[TopHead]->y;
+    else if (eyesMeasured && chinY > eyeY && eyeShare > 0 && eyeShare < 1)
         height = RoundHalfEven((chinY - eyeY) / (1 - eyeShare));
     const int crown = chinY - height;
     const int extremeRow = crown + RoundHalfEven(g.proportions.extremesBelowCrown * height);
@@ -997,6 +999,58 @@ void HangHeadBoxFromChin(THPoint* const* p, int chinY, bool eyesMeasured, const 
     p[TopHead]->MoveTo(p[TopHead]->x, crown);
     p[LeftHead]->MoveTo(p[LeftHead]->x, extremeRow);
     p[RightHead]->MoveTo(p[RightHead]->x, extremeRow);
+}
+
+// The top of a head without hair where the front photo shows it against the backdrop: the highest
+// skin above row `below`, in the columns from `left` to `right`, that runs down unbroken for a few rows (a lone skin-coloured
+// speck of the backdrop does not count), with the backdrop's colour just above it. Hair over the
+// crown ends the skin below the hair's top, so there the proportion's crown stays. Accepted only
+// within a quarter of the head's height of that crown.
+bool FindShownCrown(const cv::Mat& photo, const cv::Mat& mask, int left, int right, int below, THPoint* const* p,
+                    cv::Point& crown)
+{
+    using namespace FrontPoint;
+    constexpr int kRun = 5;
+    const int height = p[BottomHead]->y - p[TopHead]->y;
+    if (photo.empty() || mask.size() != photo.size() || photo.type() != CV_8UC3 || height <= 0)
+        return false;
+    bool found = false;
+    int last = 0;
+    const int bottom = std::min(below, mask.rows - kRun);
+    for (int x = std::max(left, 0); x <= std::min(right, mask.cols - 1); ++x) {
+        int run = 0, y = 0;
+        for (; y < bottom && run < kRun; ++y)
+            run = mask.at<std::uint8_t>(y, x) != 0 ? run + 1 : 0;
+        if (run < kRun)
+            continue;
+        const int top = y - kRun;
+        if (!found || top < crown.y) {
+            crown = {x, top};
+            last = x;
+            found = true;
+        } else if (top == crown.y && last == x - 1) {
+            last = x;  // a flat top: its middle
+        }
+    }
+    if (!found)
+        return false;
+    crown.x = (crown.x + last) / 2;
+    return std::abs(crown.y - p[TopHead]->y) * 4 <= height && BackgroundBeyond(photo, BackgroundColour(photo), crown, 0, -1);
+}
+
+// The crown where the photo shows it (see FindShownCrown), searched in the face's middle third; the
+// x extremes' row follows it. The chin keeps its place.
+bool PlaceShownCrown(const cv::Mat& photo, const cv::Mat& mask, const cv::Rect& F, THPoint* const* p, const TGenericHead& g)
+{
+    using namespace FrontPoint;
+    cv::Point crown;
+    if (!FindShownCrown(photo, mask, F.x + F.width / 3, F.x + 2 * F.width / 3, F.y + F.height / 2, p, crown))
+        return false;
+    p[TopHead]->MoveTo(p[TopHead]->x, crown.y);
+    const int extremeRow = crown.y + RoundHalfEven(g.proportions.extremesBelowCrown * (p[BottomHead]->y - crown.y));
+    p[LeftHead]->MoveTo(p[LeftHead]->x, extremeRow);
+    p[RightHead]->MoveTo(p[RightHead]->x, extremeRow);
+    return true;
 }
 
 // The feature centres at their places in the head box. The ears keep theirs: the outline at the
@@ -1453,6 +1507,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     ScanOutline(mask, F, cx, cy, left, right);
     p[HeadCenter]->MoveTo(cx, cy);
     PlaceHeadBox(p, left, right, F, *generic);
+    const bool crownShown = PlaceShownCrown(frontImage, mask, F, p, *generic);
     EstimateCentres(p, *generic);
 
     // Every point counts as placed by proportion until a step measures it.
@@ -1460,6 +1515,8 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     fallback.set();
     if (!faces.empty())
         fallback.reset(HeadCenter);
+    if (crownShown)
+        fallback.reset(TopHead);
     if (!left.empty() && !right.empty()) {
         fallback.reset(LeftHead);
         fallback.reset(RightHead);
@@ -1532,7 +1589,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
 
     int chinY = 0;
     if (FindChin(plain, p[MouthCenter]->GetPosition(), D, chinY) && chinY > p[MouthCenter]->y) {
-        HangHeadBoxFromChin(p, chinY, measured1 && measured2, *generic);
+        HangHeadBoxFromChin(p, chinY, measured1 && measured2, crownShown, *generic);
         fallback.reset(BottomHead);
     }
 

@@ -19,10 +19,14 @@ namespace {
 const cv::Rect F(380, 270, 240, 240); // centre (500, 390); upper half: y < 390
 constexpr int kCx = 500;
 
-cv::Mat HeadPhoto(const cv::Scalar& skin = kSkin)
+// Hair stands on the crown (y 235), so the crown is placed by the head's proportions; a bald head
+// shows its crown against the backdrop.
+cv::Mat HeadPhoto(const cv::Scalar& skin = kSkin, bool bald = false)
 {
     cv::Mat photo = Plain(1000, 800);
     cv::ellipse(photo, cv::Point(500, 410), cv::Size(125, 175), 0, 0, 360, skin, cv::FILLED);
+    if (!bald)
+        cv::rectangle(photo, cv::Rect(470, 215, 61, 20), cv::Scalar(40, 40, 40), cv::FILLED);
     // A neck as wide as the jaw, so that no chin shows under the mouth.
     cv::rectangle(photo, cv::Rect(450, 560, 101, 240), skin, cv::FILLED);
     return photo;
@@ -234,6 +238,39 @@ TEST_F(FrontRecognitionTest, WithoutAFaceTheDefaultHeadBoxStandsIn)
     EXPECT_GT(fake.calls[1].params.scaleFactor, 1.0);
     // The feature detections search the zones of that box.
     EXPECT_EQ(fake.calls[2].params.origin, cv::Point2d(box.x + RoundHalfEven(0.05 * box.width), box.y + RoundHalfEven(0.12 * box.height)));
+}
+
+TEST_F(FrontRecognitionTest, ABaldHeadsCrownIsWhereThePhotoShowsIt)
+{
+    struct Case {
+        const char* what;
+        bool bald;
+        int crownMoveDown;  // the photo moved down under the same face box
+    };
+    const Case cases[] = {{"bald: the skin's top", true, 0},
+                          {"hair on the crown: by proportion", false, 0},
+                          {"bald, far below where the proportion puts it: not believed", true, 120}};
+    for (const Case& c : cases) {
+        cv::Mat photo = Plain(1000, 800);
+        HeadPhoto(kSkin, c.bald)(cv::Rect(0, 0, 1000, 800 - c.crownMoveDown)).copyTo(photo(cv::Rect(0, c.crownMoveDown, 1000, 800 - c.crownMoveDown)));
+        r.frontImage = photo;
+        THeadAttributes fresh;
+        ASSERT_TRUE(r.RecognizeFront(&fresh)) << c.what;
+        const int crown = fresh.front[TopHead]->y;
+        const int w = fresh.front[RightHead]->x - fresh.front[LeftHead]->x;
+        const int byProportion = RoundHalfEven(390 - Generic().crownAboveFaceCentre * w);
+        if (c.bald && c.crownMoveDown == 0) {
+            EXPECT_NEAR(crown, 235, 2) << c.what;
+            EXPECT_FALSE(r.report.frontFallback[TopHead]) << c.what;
+            // The estimates and the row of the extremes follow the measured box.
+            const int HH = fresh.front[BottomHead]->y - crown;
+            EXPECT_EQ(fresh.front[NoseTip]->GetPosition(), Estimate(fresh, NoseTip)) << c.what;
+            EXPECT_EQ(fresh.front[LeftHead]->y, crown + RoundHalfEven(Generic().proportions.extremesBelowCrown * HH)) << c.what;
+        } else {
+            EXPECT_EQ(crown, byProportion) << c.what;
+            EXPECT_TRUE(r.report.frontFallback[TopHead]) << c.what;
+        }
+    }
 }
 
 TEST_F(FrontRecognitionTest, HeadBordersComeFromTheSkinOutline)
