@@ -1162,6 +1162,36 @@ bool FindIris(const cv::Mat& grey, cv::Point guess, int D, cv::Point& iris)
     return true;
 }
 
+// An eye's centre where the first guess is too far off for the window above (the proportions
+// place it a brow's width high or low): in a taller window, the spot darker than the points an
+// iris's width to its left and right (the white of the eye), which a brow or a lid's shadow, dark
+// along its whole length, is not. False without that contrast.
+bool FindIrisBetweenWhites(const cv::Mat& grey, cv::Point guess, int D, cv::Point& iris)
+{
+    const int side = std::max(2, RoundHalfEven(0.15 * D));
+    const int rx = std::max(2, RoundHalfEven(0.2 * D)) + side, ry = std::max(2, RoundHalfEven(0.3 * D));
+    cv::Rect window(guess.x - rx, guess.y - ry, 2 * rx + 1, 2 * ry + 1);
+    const cv::Mat w = SmoothWindow(grey, window, D / 16.0);
+    if (w.empty() || w.cols <= 2 * side + 2)
+        return false;
+    const int rim = std::max(2, D / 40);
+    int best = 0;
+    cv::Point at;
+    for (int y = rim; y < w.rows - rim; ++y)
+        for (int x = side; x < w.cols - side; ++x) {
+            const int whites = std::min(w.at<std::uint8_t>(y, x - side), w.at<std::uint8_t>(y, x + side));
+            const int contrast = whites - w.at<std::uint8_t>(y, x);
+            if (contrast > best) {
+                best = contrast;
+                at = {x, y};
+            }
+        }
+    if (best < 18 || at.x < side + rim || at.x >= w.cols - side - rim)
+        return false;
+    iris = window.tl() + at;
+    return true;
+}
+
 // The lips' junction and its ends: the darkest row near the mouth's first guess (row means over
 // the mouth's middle), and along it the columns where the darkness fades half way to the skin's
 // level. False when no row is clearly darker than the skin or the ends make no plausible mouth.
@@ -1530,11 +1560,11 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     const int guessD = std::max(std::abs(E2.x - E1.x), 1);
     cv::Point iris;
     bool measured1 = (eyesHit & 1) != 0, measured2 = (eyesHit & 2) != 0;
-    if (FindIris(grey, E1, guessD, iris)) {
+    if (FindIris(grey, E1, guessD, iris) || (!measured1 && FindIrisBetweenWhites(grey, E1, guessD, iris))) {
         E1 = iris;
         measured1 = true;
     }
-    if (FindIris(grey, E2, guessD, iris)) {
+    if (FindIris(grey, E2, guessD, iris) || (!measured2 && FindIrisBetweenWhites(grey, E2, guessD, iris))) {
         E2 = iris;
         measured2 = true;
     }

@@ -658,4 +658,46 @@ TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
         }
     }
 }
+
+// Eyes the first guess misses by more than a lid's height: an iris between the whites of its eye,
+// a brow's width below the guess, is still found, and a brow as far above it, dark along its whole
+// length, is never taken for an eye.
+TEST_F(FrontRecognitionTest, AnIrisBetweenItsWhitesIsFoundFarFromTheGuessABrowNever)
+{
+    ASSERT_TRUE(Run());
+    const cv::Point g1 = Estimate(points, LeftEyeCenter), g2 = Estimate(points, RightEyeCenter);
+    const int D = g2.x - g1.x;
+    const cv::Scalar white(225, 225, 225), iris(40, 40, 60), brow(50, 50, 70);
+    struct Case {
+        const char* what;
+        bool eyes, brows;
+    };
+    for (const Case& c : {Case{"eyes below the guess, brows above it", true, true}, Case{"eyes alone", true, false},
+                          Case{"brows alone", false, true}}) {
+        cv::Mat photo = HeadPhoto();
+        const cv::Point down(0, RoundHalfEven(0.22 * D)), shift(2, 0);
+        for (cv::Point g : {g1, g2}) {
+            if (c.eyes) {
+                cv::ellipse(photo, g + down, cv::Size(RoundHalfEven(0.22 * D), RoundHalfEven(0.07 * D)), 0, 0, 360, white, cv::FILLED);
+                cv::circle(photo, g + down + shift, RoundHalfEven(0.07 * D), iris, cv::FILLED);
+            }
+            if (c.brows)
+                cv::rectangle(photo, cv::Rect(g.x - RoundHalfEven(0.3 * D), g.y - RoundHalfEven(0.25 * D), RoundHalfEven(0.6 * D),
+                                              RoundHalfEven(0.06 * D)),
+                              brow, cv::FILLED);
+        }
+        r.frontImage = photo;
+        THeadAttributes a;
+        ASSERT_TRUE(r.RecognizeFront(&a)) << c.what;
+        const auto& fell = r.report.frontFallback;
+        EXPECT_EQ(!fell[LeftEyeCenter] && !fell[RightEyeCenter], c.eyes) << c.what;
+        if (c.eyes) {
+            EXPECT_LE(cv::norm(a.front[LeftEyeCenter]->GetPosition() - (g1 + down + shift)), 1.5) << c.what;
+            EXPECT_LE(cv::norm(a.front[RightEyeCenter]->GetPosition() - (g2 + down + shift)), 1.5) << c.what;
+        } else {
+            EXPECT_EQ(a.front[LeftEyeCenter]->GetPosition(), g1) << c.what;
+            EXPECT_EQ(a.front[RightEyeCenter]->GetPosition(), g2) << c.what;
+        }
+    }
+}
 }
