@@ -163,7 +163,20 @@ void WriteJudged(const fs::path& path, const cv::Mat& photo, const Points& ours,
 struct Row {
     std::string photo;
     std::vector<double> errors;  // per group
+    Points offsets;              // per point: ours minus the reference, % of the unit
 };
+
+// Where each point lies from its reference (x right, y down), % of `unit`: the direction a group's
+// error has, which its NME does not tell.
+Points Offsets(const Points& a, const Points& b, double unit)
+{
+    Points out;
+    if (unit > 0)
+        for (const auto& [i, p] : a)
+            if (b.count(i))
+                out[i] = (p - b.at(i)) * (100.0 / unit);
+    return out;
+}
 
 void PrintTable(const char* title, const std::vector<Row>& rows)
 {
@@ -189,6 +202,29 @@ void PrintTable(const char* title, const std::vector<Row>& rows)
         else
             std::printf(" %8.1f %6.1f - %6.1f\n", Median(values), *std::min_element(values.begin(), values.end()),
                         *std::max_element(values.begin(), values.end()));
+    }
+}
+
+// The median offset of the eye centres and nose points over the rows, as "dx, dy".
+void PrintOffsets(const char* title, const std::vector<Row>& rows)
+{
+    static const std::vector<std::pair<int, const char*>> points = {
+        {FrontPoint::LeftEyeCenter, "left eye centre"}, {FrontPoint::RightEyeCenter, "right eye centre"},
+        {FrontPoint::NoseTip, "nose tip"},              {FrontPoint::NoseLeft, "nose left wing"},
+        {FrontPoint::NoseRight, "nose right wing"},     {FrontPoint::NoseTop, "nose root"},
+        {FrontPoint::NoseBottom, "nose base"}};
+    std::printf("\n%s: median offset (x right, y down), %% of the outer-eye-corner distance\n", title);
+    for (const auto& [i, name] : points) {
+        std::vector<double> dx, dy;
+        for (const Row& r : rows)
+            if (r.offsets.count(i)) {
+                dx.push_back(r.offsets.at(i).x);
+                dy.push_back(r.offsets.at(i).y);
+            }
+        if (dx.empty())
+            std::printf("%-31s %15s\n", name, "--");
+        else
+            std::printf("%-31s %6.1f, %6.1f\n", name, Median(dx), Median(dy));
     }
 }
 
@@ -231,16 +267,19 @@ int main(int argc, char** argv)
         } else {
             double unit = 0;
             const Points judged = Judge(detector, predictor, recognizer.frontImage, unit);
-            if (judged.empty())
+            if (judged.empty()) {
                 std::printf("%s: the judge finds no face\n", name.c_str());
-            else
+            } else {
                 row.errors = GroupErrors(FromAttributes(points), judged, unit);
+                row.offsets = Offsets(FromAttributes(points), judged, unit);
+            }
             if (!quality.empty() && fs::is_directory(quality))
                 WriteJudged(quality / ("judged-" + name + ".png"), recognizer.frontImage, FromAttributes(points), judged);
         }
         real.push_back(row);
     }
     PrintTable("real photos, automatic points against the judge", real);
+    PrintOffsets("real photos, automatic points against the judge", real);
 
     if (quality.empty() || !fs::is_directory(quality))
         return 0;
@@ -264,11 +303,14 @@ int main(int argc, char** argv)
             // The truth's own outer-eye-corner distance measures against the truth.
             const double truthUnit = cv::norm(trueAt.at(FrontPoint::LeftEyeLeft) - trueAt.at(FrontPoint::RightEyeRight));
             byTruth.errors = GroupErrors(ours, trueAt, truthUnit);
+            byTruth.offsets = Offsets(ours, trueAt, truthUnit);
             double unit = 0;
             const Points judged = Judge(detector, predictor, recognizer.frontImage, unit);
             if (!judged.empty()) {
                 byJudge.errors = GroupErrors(ours, judged, unit);
+                byJudge.offsets = Offsets(ours, judged, unit);
                 judgeTruth.errors = GroupErrors(judged, trueAt, truthUnit);
+                judgeTruth.offsets = Offsets(judged, trueAt, truthUnit);
             } else {
                 std::printf("%s: the judge finds no face\n", name.c_str());
             }
@@ -281,5 +323,8 @@ int main(int argc, char** argv)
     PrintTable("known heads, automatic points against the judge", againstJudge);
     PrintTable("known heads, automatic points against the truth", againstTruth);
     PrintTable("known heads, the judge against the truth", judgeAgainstTruth);
+    PrintOffsets("known heads, automatic points against the judge", againstJudge);
+    PrintOffsets("known heads, automatic points against the truth", againstTruth);
+    PrintOffsets("known heads, the judge against the truth", judgeAgainstTruth);
     return 0;
 }
