@@ -282,13 +282,35 @@ bool FindSkinBack(const cv::Mat& photo, const Silhouette& s, const cv::Vec3b& ba
     return found && BackgroundBeyond(photo, background, back, +1, 0);
 }
 
+// The highest of the tops offered column by column, left to right; where several neighbouring
+// columns share that row (a flat top), its middle column.
+class HighestTop {
+public:
+    void Offer(cv::Point top)
+    {
+        if (!found || top.y < highest.y) {
+            highest = top;
+            last = top.x;
+            found = true;
+        } else if (top.y == highest.y && last == top.x - 1) {
+            last = top.x;
+        }
+    }
+    bool Found() const { return found; }
+    cv::Point Middle() const { return {(highest.x + last) / 2, highest.y}; }
+
+private:
+    bool found = false;
+    cv::Point highest;
+    int last = 0;  // the last column of the run at the highest row
+};
+
 // The top of the skull where the silhouette shows it: the highest skin inside the scan box in the
 // columns from `left` to `right`, when the background lies above it. False when hair covers the crown.
 bool FindSkinCrown(const cv::Mat& photo, const Silhouette& s, const cv::Vec3b& background, const cv::Rect& box, int left,
                    int right, cv::Point& crown)
 {
-    bool found = false;
-    int last = 0; // the last column of the run at the highest row
+    HighestTop highest;
     for (int x = std::max(left, 0); x <= std::min(right, s.smoothed.cols - 1); ++x) {
         int y = std::max(box.y, 0);
         while (y < s.smoothed.rows && s.smoothed.at<std::uint8_t>(y, x) != 255)
@@ -296,17 +318,12 @@ bool FindSkinCrown(const cv::Mat& photo, const Silhouette& s, const cv::Vec3b& b
         if (y == s.smoothed.rows || s.mask.at<std::uint8_t>(y, x) == 0)
             continue;
         const cv::Point edge = RawEdge(s.mask, {x, y}, 0, -1);
-        if (!found || edge.y < crown.y) {
-            crown = edge;
-            last = x;
-            found = true;
-        } else if (edge.y == crown.y && last == x - 1) {
-            last = x; // a flat top: its middle
-        }
+        highest.Offer({x, edge.y});
     }
-    if (found)
-        crown.x = (crown.x + last) / 2;
-    return found && BackgroundBeyond(photo, background, crown, 0, -1);
+    if (!highest.Found())
+        return false;
+    crown = highest.Middle();
+    return BackgroundBeyond(photo, background, crown, 0, -1);
 }
 
 // Chin on a face line (left-facing, top row first): walking up from the bottom to the centroid row,
@@ -1002,10 +1019,10 @@ void HangHeadBoxFromChin(THPoint* const* p, int chinY, bool eyesMeasured, bool c
 }
 
 // The top of a head without hair where the front photo shows it against the backdrop: the highest
-// skin above row `below`, in the columns from `left` to `right`, that runs down unbroken for a few rows (a lone skin-coloured
-// speck of the backdrop does not count), with the backdrop's colour just above it. Hair over the
-// crown ends the skin below the hair's top, so there the proportion's crown stays. Accepted only
-// within a quarter of the head's height of that crown.
+// skin above row `below`, in the columns from `left` to `right`, that runs down unbroken for a few
+// rows (a lone skin-coloured speck of the backdrop does not count), with the backdrop's colour just
+// above it. Hair over the crown ends the skin below the hair's top, so there the proportion's crown
+// stays. Accepted only within a quarter of the head's height of that crown.
 bool FindShownCrown(const cv::Mat& photo, const cv::Mat& mask, int left, int right, int below, THPoint* const* p,
                     cv::Point& crown)
 {
@@ -1014,27 +1031,18 @@ bool FindShownCrown(const cv::Mat& photo, const cv::Mat& mask, int left, int rig
     const int height = p[BottomHead]->y - p[TopHead]->y;
     if (photo.empty() || mask.size() != photo.size() || photo.type() != CV_8UC3 || height <= 0)
         return false;
-    bool found = false;
-    int last = 0;
+    HighestTop highest;
     const int bottom = std::min(below, mask.rows - kRun);
     for (int x = std::max(left, 0); x <= std::min(right, mask.cols - 1); ++x) {
         int run = 0, y = 0;
         for (; y < bottom && run < kRun; ++y)
             run = mask.at<std::uint8_t>(y, x) != 0 ? run + 1 : 0;
-        if (run < kRun)
-            continue;
-        const int top = y - kRun;
-        if (!found || top < crown.y) {
-            crown = {x, top};
-            last = x;
-            found = true;
-        } else if (top == crown.y && last == x - 1) {
-            last = x;  // a flat top: its middle
-        }
+        if (run == kRun)
+            highest.Offer({x, y - kRun});
     }
-    if (!found)
+    if (!highest.Found())
         return false;
-    crown.x = (crown.x + last) / 2;
+    crown = highest.Middle();
     return std::abs(crown.y - p[TopHead]->y) * 4 <= height && BackgroundBeyond(photo, BackgroundColour(photo), crown, 0, -1);
 }
 
