@@ -4,13 +4,14 @@
 //   vultari_driver photos --front F.png --side S.png [--deformed] [--mesh M.bin] [--workdir DIR]
 //       draws the generic head (or its known deformation) front and side as photos; --mesh writes
 //       the head's vertex positions (float32 x, y, z each).
-//   vultari_driver run --front F --profile P [--set-points T.json] [--points J.json] [--frames PREFIX]
+//   vultari_driver run --front F --profile P [--set-points T.json] [--points J.json] [--frames PREFIX] [--turn D]
 //                      [--export D.dae] [--views PREFIX] [--mesh M.bin] [--fps N] [--workdir DIR]
 //       builds the core object on a headless context of the 3D panel's size, loads both photos,
 //       with --set-points puts every point the file names where it says (the file's format is that
 //       of --points, in the loaded photos' pixels; the quality benchmark's true points), writes the
 //       points, reconstructs, draws one frame per shader type into
-//       PREFIX-shader<N>.png, exports, and with --views draws the result with the photo cameras
+//       PREFIX-shader<N>.png (with --turn D also PREFIX-turned-shader<N>.png, the head turned D
+//       degrees by a mouse drag), exports, and with --views draws the result with the photo cameras
 //       (unlit, PREFIX-front.png and PREFIX-side.png: its texture carries the photos' light; and
 //       white, PREFIX-front-silhouette.png and PREFIX-side-silhouette.png);
 //       --fps N times N frames of each shader type and prints "fps shader T: F".
@@ -34,6 +35,7 @@
 #include "platform/base/Memory.h"
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -57,7 +59,7 @@ int Usage()
 {
     std::fprintf(stderr,
                  "usage: vultari_driver photos --front F.png --side S.png [--deformed] [--mesh M.bin] [--workdir DIR]\n"
-                 "       vultari_driver run --front F --profile P [--set-points T.json] [--points J.json] [--frames PREFIX]\n"
+                 "       vultari_driver run --front F --profile P [--set-points T.json] [--points J.json] [--frames PREFIX] [--turn D]\n"
                  "                          [--export D.dae] [--views PREFIX] [--mesh M.bin] [--fps N] [--workdir DIR]\n");
     return 2;
 }
@@ -287,6 +289,21 @@ int Run(const Options& options)
             core->RenderFrame();
             if (!WriteImage(frames + "-shader" + std::to_string(type) + ".png", capture.Last()))
                 return 7;
+        }
+        const std::string turn = Option(options, "--turn");
+        if (!turn.empty()) {
+            // A drag across the view, as the user turns the head (0.2 degrees a pixel).
+            const int pixels = static_cast<int>(std::lround(std::atof(turn.c_str()) / 0.2));
+            core->BeginRotate(0, 0);
+            core->Rotate(pixels, 0);
+            core->EndRotate();
+            for (int type = 0; type <= 3; ++type) {
+                core->SetRenderSettings(type, 0.0f, true, false, true);
+                core->RenderFrame();
+                core->RenderFrame();
+                if (!WriteImage(frames + "-turned-shader" + std::to_string(type) + ".png", capture.Last()))
+                    return 7;
+            }
         }
     }
 
