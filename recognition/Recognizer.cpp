@@ -1491,6 +1491,30 @@ bool PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::
 }
 }
 
+TRecognizer::TFaceOutline TRecognizer::MeasureFaceOutline()
+{
+    TFaceOutline out;
+    if (frontImage.empty() || !frontFaceCascade || !SkinTableUsable())
+        return out;
+    frontImage = ResizeToMax(frontImage, 1300, false);
+    cv::Mat plain, grey;
+    cv::cvtColor(frontImage, plain, cv::COLOR_BGR2GRAY);
+    cv::equalizeHist(plain, grey);
+    const std::vector<cv::Rect> faces = FindFace(detector, grey);
+    if (faces.empty())
+        return out;
+    out.faceFound = true;
+    out.face = faces.front();
+    const cv::Rect& F = out.face;
+    std::vector<cv::Point> left, right;
+    ScanOutline(SkinMask(frontImage, skinLocus), F, RoundHalfEven(F.x + F.width * 0.5), RoundHalfEven(F.y + F.height * 0.5),
+                left, right);
+    out.outlineFound = !left.empty() && !right.empty();
+    out.meanLeft = MeanX(left, F.x);
+    out.meanRight = MeanX(right, F.x + F.width);
+    return out;
+}
+
 bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
 {
     using namespace FrontPoint;

@@ -108,6 +108,16 @@ public:
 
     // Places the 27 front points on the front photo. False (with a message) when a precondition fails.
     bool RecognizeFront(THeadAttributes* attributes);
+    // The first steps of RecognizeFront alone, on the front photo as it shrinks it: the largest
+    // face and the mean x of each side's skin outline around it, what the head box is placed from
+    // by the generic head's outline share and crown height. The generator measures those two on
+    // the head's own photo with it. Needs the front-face cascade and the skin table.
+    struct TFaceOutline {
+        bool faceFound = false, outlineFound = false;
+        cv::Rect face;
+        double meanLeft = 0, meanRight = 0;
+    };
+    TFaceOutline MeasureFaceOutline();
     // Places the 14 profile points; without keepOrientation it first decides the facing direction.
     // False with a message when a precondition fails, false without one when no face line is found.
     bool RecognizeProfile(THeadAttributes* attributes, bool keepOrientation);

@@ -7,6 +7,7 @@
 #include <opencv2/core.hpp>
 
 #include "testing/GLSupport.h"
+#include "tools/genhead/Photo.h"
 
 class TColladaEngine;
 class THeadAttributes;
@@ -16,19 +17,11 @@ class TVultari;
 constexpr int kViewWidth = 697;
 constexpr int kViewHeight = 647;
 
-// The size of rendered photos and of the result drawn with the same cameras. The panel's size:
-// larger photos (tried at 1300 x 1207) change which side of the generic head's very shallow nose
-// root the profile's face line finds, not how well the head is found.
-constexpr int kPhotoWidth = kViewWidth;
-constexpr int kPhotoHeight = kViewHeight;
-
-// Background of rendered photos: a blue that no skin table takes for skin (BGR).
-const cv::Vec3b kPhotoBackground(170, 100, 40);
-
-// Light of rendered photos: a flash on the camera and a bright ambient, so that every part of the
-// face keeps a colour the skin table accepts.
-constexpr float kPhotoAmbient = 0.5f;
-constexpr float kPhotoDiffuse = 0.55f;
+// Rendered photos and the result drawn with the same cameras share the generic head's own photo's
+// size, background and light (tools/genhead/Photo.h): the panel's size. Larger photos (tried at
+// 1300 x 1207) change which side of the generic head's very shallow nose root the profile's face
+// line finds, not how well the head is found.
+static_assert(kPhotoWidth == kViewWidth && kPhotoHeight == kViewHeight, "photos are the 3D panel's size");
 
 enum class ViewSide { Front, Side };
 enum class ViewLook { Lit, Unlit, Silhouette };
@@ -51,7 +44,7 @@ std::string ReadWholeFile(const std::string& path);
 // photos, which must not be lit a second time when it is compared with them. Silhouette draws
 // every model white, whatever its texture holds (a texture may show the photo's background).
 cv::Mat RenderModelView(TColladaEngine& engine, const std::vector<int>& models, ViewSide side, int width, int height,
-                        const cv::Vec3b& background = kPhotoBackground, float halfHeight = 6.0f,
+                        const cv::Vec3b& background = kPhotoBackground, float halfHeight = float(kPhotoHalfHeight),
                         ViewLook look = ViewLook::Lit);
 
 // While it lives, every presented frame is first copied from the back buffer into `Last()`.

@@ -13,6 +13,7 @@
 #include <opencv2/core.hpp>
 
 #include "tools/genhead/Generic.h"
+#include "tools/genhead/Paint.h"
 
 class TColladaAsset;
 
@@ -29,14 +30,6 @@ struct HeadShape {
     double faceRelief = 1;     // how far the face stands out in front of the cheeks (below 1: flatter)
     double asymmetry = 0;      // the face's +x half raised and brought forward, its -x half lowered and set back
     double jawWidth = 1;       // the lower face widened toward the jaw's angles
-};
-
-// Colours are blue-green-red, as the photos hold them.
-struct HeadLook {
-    cv::Vec3b skin;
-    cv::Vec3b iris;
-    bool hair = false;  // dark hair painted over the scalp and the back of the head, hair strands drawn
-    cv::Vec3b hairColour{30, 28, 30};
 };
 
 struct KnownHead {
@@ -73,7 +66,6 @@ public:
 
 private:
     Vec3 EyeMove(const HeadShape& shape, int side) const;  // side 0 the left eye (-x)
-    cv::Vec3b SkinColour(const HeadLook& look, Vec3 p) const;
 
     const GenericData& g;
 };

@@ -1,4 +1,5 @@
 #include "tools/genhead/Generic.h"
+#include "tools/genhead/Photo.h"
 
 #include <algorithm>
 #include <cmath>
@@ -204,11 +205,6 @@ void Features(GenericData& d) {
                  faceMost, backMost, top, chin};
 }
 
-// Measured on the head's own rendered front photo (the quality benchmark's photo of the generic
-// head) by the front recognizer's face detection and outline scan; the generator cannot take such
-// photos yet, so they are entered here and must be measured again whenever the head changes.
-constexpr double kOutlineShare = 0.755, kCrownAboveFaceCentre = 0.720;
-
 // What the program reads of this head: its points, anchors, layout references and proportions.
 void Facts(GenericData& d) {
     TGenericHead& h = d.facts;
@@ -223,8 +219,6 @@ void Facts(GenericData& d) {
     h.noseStretchY = d.g.nasion.y;
     h.leftEyePushBack = eyeballs::kLeftPushBack;
     h.rightEyePushBack = eyeballs::kRightPushBack;
-    h.outlineShare = kOutlineShare;
-    h.crownAboveFaceCentre = kCrownAboveFaceCentre;
     // The nose root is looked for up to a unit above the eye (see Measure in Head.cpp).
     const auto& p = h.profile;
     const double height = p[ProfilePoint::TopHead].z - p[ProfilePoint::BottomHead].z;
@@ -609,6 +603,14 @@ void Hair(GenericData& d) {
         }
     }
 }
+
+// The two facts that come from the head's own front photo, as the front recognizer sees it, kept
+// to a thousandth (a pixel of the photo's head width is about 0.003).
+void FactsFromOwnPhoto(GenericData& d) {
+    const PhotoFacts measured = MeasureOwnPhoto(d);
+    d.facts.outlineShare = std::round(measured.outlineShare * 1000) / 1000;
+    d.facts.crownAboveFaceCentre = std::round(measured.crownAboveFaceCentre * 1000) / 1000;
+}
 }  // namespace
 
 GenericData BuildGeneric(const std::string& sourcePath, const HeadVariant& variant) {
@@ -622,5 +624,6 @@ GenericData BuildGeneric(const std::string& sourcePath, const HeadVariant& varia
     Layout(d);
     EyeUv(d);
     Hair(d);
+    FactsFromOwnPhoto(d);
     return d;
 }

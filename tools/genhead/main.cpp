@@ -2,7 +2,8 @@
 // tree from the MakeHuman base mesh.
 // Usage: genhead [--wider S] [--nose-longer S] <human.zae> <data folder> [<preview folder>]
 // The options make another head from the figure (S a share: 0.08 is 8 % more), for trying the
-// program on a generic head it was not made with.
+// program on a generic head it was not made with. The head's own front photo is measured with the
+// front-face cascade and skin table of the program folder beside genhead (haarcascades/, data/).
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
