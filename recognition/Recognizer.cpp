@@ -1097,6 +1097,20 @@ double EyeDistanceShare(const TGenericHead& g)
     return right - left;
 }
 
+// The nose's lower border where the generic head has it on the way from the nose tip down to the
+// lips' junction, both as found in this photo: the nose below its tip is as long as the photo's
+// tip-to-mouth drop says, which the eye distance says less well.
+void PlaceNoseBottomTowardMouth(THPoint* const* p, const TGenericHead& g)
+{
+    using namespace FrontPoint;
+    const double drop = g.front[NoseTip].z - g.front[MouthCenter].z;
+    if (!(drop > 0))
+        return;
+    const double share = (g.front[NoseTip].z - g.front[NoseBottom].z) / drop;
+    const cv::Point tip = p[NoseTip]->GetPosition(), mouth = p[MouthCenter]->GetPosition();
+    p[NoseBottom]->MoveTo(tip.x + RoundHalfEven(share * (mouth.x - tip.x)), tip.y + RoundHalfEven(share * (mouth.y - tip.y)));
+}
+
 // A part of the face rectangle, in shares of its width and height, that one feature's hits can lie
 // in (the choices below discard a hit elsewhere), so that only it is searched.
 struct TZone {
@@ -1648,6 +1662,9 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
             fallback.reset(MouthBottom);
         }
     }
+
+    if (!fallback.test(NoseTip) && !fallback.test(MouthCenter))
+        PlaceNoseBottomTowardMouth(p, *generic);
 
     int chinY = 0;
     if (FindChin(plain, p[MouthCenter]->GetPosition(), D, chinY) && chinY > p[MouthCenter]->y) {

@@ -481,6 +481,39 @@ TEST_F(NoseMouthTest, MouthHitsCloseToTheNoseOrTheSidesAreNeverChosen)
     }
 }
 
+// The nose's lower border hangs between the found tip and the found lips' junction at the generic
+// head's share of that drop; without either it keeps its place by the proportions around the tip.
+TEST_F(NoseMouthTest, NoseBottomLiesOnTheWayFromTheFoundTipToTheFoundMouth)
+{
+    const TModelPoint &tip = Generic().front[NoseTip], &base = Generic().front[NoseBottom], &lips = Generic().front[MouthCenter];
+    const double share = (tip.z - base.z) / (tip.z - lips.z);
+    ASSERT_GT(share, 0.1);
+    ASSERT_LT(share, 0.9);
+    struct Case {
+        const char* what;
+        bool nose, mouth;
+    };
+    const Case cases[] = {{"tip and mouth found", true, true},
+                          {"no tip found", false, true},
+                          {"no mouth found", true, false}};
+    for (const Case& c : cases) {
+        // A tip off the middle and a mouth further off, so that the way between them slants.
+        fake.hits[TCascadeKind::Nose] = c.nose ? std::vector<cv::Rect>{HitAt({490, 430}, 20, 20)} : std::vector<cv::Rect>{};
+        fake.hits[TCascadeKind::Mouth] = c.mouth ? std::vector<cv::Rect>{HitAt({510, 500}, 60, 30)} : std::vector<cv::Rect>{};
+        THeadAttributes fresh;
+        ASSERT_TRUE(r.RecognizeFront(&fresh));
+        ASSERT_EQ(r.report.frontFallback[NoseTip], !c.nose) << c.what;
+        ASSERT_EQ(r.report.frontFallback[MouthCenter], !c.mouth) << c.what;
+        const cv::Point t = fresh.front[NoseTip]->GetPosition(), m = fresh.front[MouthCenter]->GetPosition();
+        const cv::Point expected = c.nose && c.mouth
+                                       ? t + cv::Point(RoundHalfEven(share * (m.x - t.x)), RoundHalfEven(share * (m.y - t.y)))
+                                       : EyeBorder(fresh, NoseBottom);
+        EXPECT_EQ(fresh.front[NoseBottom]->GetPosition(), expected) << c.what;
+        // Placed from what was found, not found itself: it stays counted as a proportion's point.
+        EXPECT_TRUE(r.report.frontFallback[NoseBottom]) << c.what;
+    }
+}
+
 TEST_F(FrontRecognitionTest, EarsStayAtTheirPlacesInTheHeadBox)
 {
     // A head whose left side slants: the outline at the ears' rows says nothing about where the
