@@ -1503,6 +1503,32 @@ bool PlaceMouth(THPoint* const* p, const std::vector<cv::Rect>& hits, const cv::
     }
     return found;
 }
+
+// The front's first steps, which recognition and the generator's measure of the head's own photo
+// share: the grey levels, the skin mask, the largest face and the skin outline's two sides around
+// the face's rectangle (around `noFaceBox` where no face was found).
+struct TFaceAndOutline {
+    cv::Mat plain, grey, mask;
+    std::vector<cv::Rect> faces;
+    cv::Rect F;
+    int cx = 0, cy = 0;
+    std::vector<cv::Point> left, right;
+};
+
+TFaceAndOutline FindFaceAndOutline(const cv::Mat& photo, const TDetector& detector, const cv::Mat& skinTable,
+                                   const cv::Rect& noFaceBox)
+{
+    TFaceAndOutline s;
+    cv::cvtColor(photo, s.plain, cv::COLOR_BGR2GRAY);
+    cv::equalizeHist(s.plain, s.grey);
+    s.mask = SkinMask(photo, skinTable);
+    s.faces = FindFace(detector, s.grey);
+    s.F = !s.faces.empty() ? s.faces.front() : noFaceBox;
+    s.cx = RoundHalfEven(s.F.x + s.F.width * 0.5);
+    s.cy = RoundHalfEven(s.F.y + s.F.height * 0.5);
+    ScanOutline(s.mask, s.F, s.cx, s.cy, s.left, s.right);
+    return s;
+}
 }
 
 TRecognizer::TFaceOutline TRecognizer::MeasureFaceOutline()
@@ -1511,21 +1537,14 @@ TRecognizer::TFaceOutline TRecognizer::MeasureFaceOutline()
     if (frontImage.empty() || !frontFaceCascade || !SkinTableUsable())
         return out;
     frontImage = ResizeToMax(frontImage, 1300, false);
-    cv::Mat plain, grey;
-    cv::cvtColor(frontImage, plain, cv::COLOR_BGR2GRAY);
-    cv::equalizeHist(plain, grey);
-    const std::vector<cv::Rect> faces = FindFace(detector, grey);
-    if (faces.empty())
+    const TFaceAndOutline found = FindFaceAndOutline(frontImage, detector, skinLocus, cv::Rect());
+    if (found.faces.empty())
         return out;
     out.faceFound = true;
-    out.face = faces.front();
-    const cv::Rect& F = out.face;
-    std::vector<cv::Point> left, right;
-    ScanOutline(SkinMask(frontImage, skinLocus), F, RoundHalfEven(F.x + F.width * 0.5), RoundHalfEven(F.y + F.height * 0.5),
-                left, right);
-    out.outlineFound = !left.empty() && !right.empty();
-    out.meanLeft = MeanX(left, F.x);
-    out.meanRight = MeanX(right, F.x + F.width);
+    out.face = found.F;
+    out.outlineFound = !found.left.empty() && !found.right.empty();
+    out.meanLeft = MeanX(found.left, found.F.x);
+    out.meanRight = MeanX(found.right, found.F.x + found.F.width);
     return out;
 }
 
@@ -1567,20 +1586,19 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     THPoint* const* p = attributes->front;
     attributes->SetDefaultFrontPositions(W, H);
 
-    cv::Mat plain, grey;
-    cv::cvtColor(frontImage, plain, cv::COLOR_BGR2GRAY);
-    cv::equalizeHist(plain, grey);
-    const cv::Mat mask = SkinMask(frontImage, skinLocus);
-
     // Face: the largest hit, or the default head box.
-    const std::vector<cv::Rect> faces = FindFace(detector, grey);
+    const TFaceAndOutline found = FindFaceAndOutline(
+        frontImage, detector, skinLocus,
+        cv::Rect(p[LeftHead]->x, p[TopHead]->y, p[RightHead]->x - p[LeftHead]->x, p[BottomHead]->y - p[TopHead]->y));
+    const cv::Mat& plain = found.plain;
+    const cv::Mat& grey = found.grey;
+    const cv::Mat& mask = found.mask;
+    const std::vector<cv::Rect>& faces = found.faces;
+    const cv::Rect& F = found.F;
+    const int cx = found.cx, cy = found.cy;
+    const std::vector<cv::Point>& left = found.left;
+    const std::vector<cv::Point>& right = found.right;
     frontFaceMissing = faces.empty();
-    const cv::Rect F = !faces.empty() ? faces.front()
-                                      : cv::Rect(p[LeftHead]->x, p[TopHead]->y, p[RightHead]->x - p[LeftHead]->x,
-                                                 p[BottomHead]->y - p[TopHead]->y);
-    const int cx = RoundHalfEven(F.x + F.width * 0.5), cy = RoundHalfEven(F.y + F.height * 0.5);
-    std::vector<cv::Point> left, right;
-    ScanOutline(mask, F, cx, cy, left, right);
     p[HeadCenter]->MoveTo(cx, cy);
     PlaceHeadBox(p, left, right, F, *generic);
     const bool crownShown = PlaceShownCrown(frontImage, mask, F, p, *generic);
