@@ -296,6 +296,29 @@ TEST_F(GenericModels, NoseTipAndChinMarkTheirCorners) {
     EXPECT_LT(chin.y, Facts().mouth.y + 1.0);
 }
 
+// The nose's outline is widest at its wings, beside the nostrils at the tip's height or a little
+// above, where photos show them; the front points' wings are those extremes, so that the nose's
+// width in a photo and in the head mean the same. (Drawn on an ellipse alone, the outline was
+// widest 0.44 units above the tip, over the nose's sides.)
+TEST_F(GenericModels, TheNoseOutlineIsWidestAtTheWingsBesideTheTip) {
+    const TGeometry& g = Head();
+    size_t tip = 0;
+    for (size_t v = 0; v < Vertices(); ++v)
+        if (weights[W::tip_of_the_nose][v] > 0) tip = v;
+    const float tipZ = Pos(g, tip).z;
+    auto [lo, hi, ilo, ihi] = Extent(W::nose_borders, 0);
+    const std::pair<int, size_t> wings[] = {{FrontPoint::NoseLeft, ilo}, {FrontPoint::NoseRight, ihi}};
+    for (auto [point, vertex] : wings) {
+        SCOPED_TRACE(point == FrontPoint::NoseLeft ? "left wing" : "right wing");
+        const P3 extreme = Pos(g, vertex);
+        EXPECT_GT(extreme.z, tipZ - 0.1f);
+        EXPECT_LT(extreme.z, tipZ + 0.25f);
+        const auto f = features.front[size_t(point)];
+        EXPECT_NEAR(f[0], extreme.x, 1e-4);
+        EXPECT_NEAR(f[2], extreme.z, 0.1) << "the wing point is not at the outline's extreme";
+    }
+}
+
 TEST_F(GenericModels, NoseLengthAndEarDepthAreMeasurableAndNoExtentIsZero) {
     const TGeometry& g = Head();
     size_t tipIndex = 0;  // index of the x float of the last nose-tip corner

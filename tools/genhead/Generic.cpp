@@ -61,6 +61,24 @@ bool SeenFromFront(const Mesh& m, const std::vector<Vec3>& n, int i) {
     return -50 + t > p.y - 0.03;
 }
 
+// The nose's outline is widest at its wings, beside the nostrils at about the tip's height (a
+// little above it): where photos show them. The ellipse it is drawn on is widest higher up, over
+// the nose's sides; there the outline is cut back to the wings' width, so that the outline's
+// extremes across are the wings.
+void NoseOutlineWidestAtTheWings(GenericData& d, double tipZ) {
+    const Mesh& m = d.g.head;
+    auto& outline = d.weights[TWeightManager::nose_borders];
+    double wing[2] = {0, 0};  // the outline's reach across beside the tip, each side
+    for (size_t i = 0; i < m.pos.size(); ++i)
+        if (outline[i] > 0 && std::abs(m.pos[i].z - tipZ - 0.05) < 0.12) {
+            double& reach = wing[m.pos[i].x > 0 ? 1 : 0];
+            reach = std::max(reach, std::abs(m.pos[i].x));
+        }
+    if (wing[0] <= 0 || wing[1] <= 0) throw std::runtime_error("the nose's outline has no wings beside its tip");
+    for (size_t i = 0; i < m.pos.size(); ++i)
+        if (outline[i] > 0 && std::abs(m.pos[i].x) > wing[m.pos[i].x > 0 ? 1 : 0]) outline[i] = 0;
+}
+
 void Weights(GenericData& d) {
     const Mesh& m = d.g.head;
     const size_t n = m.pos.size();
@@ -112,6 +130,7 @@ void Weights(GenericData& d) {
         d.weights[TWeightManager::nose][i] = (1.0 - Smooth(0.85, 1.25, r)) * (1.0 - Smooth(-0.6, 0.0, p.y));
         if (r > 0.9 && r < 1.02 && p.y < 0 && SeenFromFront(m, normals, int(i))) d.weights[TWeightManager::nose_borders][i] = 1.0;
     }
+    NoseOutlineWidestAtTheWings(d, tip.z);
     // Mouth: the lips around the lip junction.
     const Vec3 mc = d.g.mouth;
     const double ma = 0.95, mbUp = 0.33, mbDown = 0.42;
