@@ -61,6 +61,24 @@ bool SeenFromFront(const Mesh& m, const std::vector<Vec3>& n, int i) {
     return -50 + t > p.y - 0.03;
 }
 
+// The nose's outline is widest at its wings, beside the nostrils at about the tip's height (a
+// little above it): where photos show them. The ellipse it is drawn on is widest higher up, over
+// the nose's sides; there the outline is cut back to the wings' width, so that the outline's
+// extremes across are the wings.
+void NoseOutlineWidestAtTheWings(GenericData& d, double tipZ) {
+    const Mesh& m = d.g.head;
+    auto& outline = d.weights[TWeightManager::nose_borders];
+    double wing[2] = {0, 0};  // the outline's reach across beside the tip, each side
+    for (size_t i = 0; i < m.pos.size(); ++i)
+        if (outline[i] > 0 && std::abs(m.pos[i].z - tipZ - 0.05) < 0.12) {
+            double& reach = wing[m.pos[i].x > 0 ? 1 : 0];
+            reach = std::max(reach, std::abs(m.pos[i].x));
+        }
+    if (wing[0] <= 0 || wing[1] <= 0) throw std::runtime_error("the nose's outline has no wings beside its tip");
+    for (size_t i = 0; i < m.pos.size(); ++i)
+        if (outline[i] > 0 && std::abs(m.pos[i].x) > wing[m.pos[i].x > 0 ? 1 : 0]) outline[i] = 0;
+}
+
 void Weights(GenericData& d) {
     const Mesh& m = d.g.head;
     const size_t n = m.pos.size();
@@ -112,6 +130,7 @@ void Weights(GenericData& d) {
         d.weights[TWeightManager::nose][i] = (1.0 - Smooth(0.85, 1.25, r)) * (1.0 - Smooth(-0.6, 0.0, p.y));
         if (r > 0.9 && r < 1.02 && p.y < 0 && SeenFromFront(m, normals, int(i))) d.weights[TWeightManager::nose_borders][i] = 1.0;
     }
+    NoseOutlineWidestAtTheWings(d, tip.z);
     // Mouth: the lips around the lip junction.
     const Vec3 mc = d.g.mouth;
     const double ma = 0.95, mbUp = 0.33, mbDown = 0.42;
@@ -173,6 +192,19 @@ int Px(double v) { return RoundHalfEven(v); }
 }  // namespace
 
 namespace {
+// The eye centre as photos of the head show it: the iris, which the eye texture puts in the middle
+// of the opening (corner to corner, top lid to bottom lid), on the eyeball's front surface there.
+// The cornea's apex lies about 2 mm nearer the nose: a point there would state the eyes 7 % closer
+// together than photos of the head find them.
+FeaturePoint OpeningMiddle(const Mesh& eyeball, FeaturePoint corner, FeaturePoint otherCorner, FeaturePoint top,
+                           FeaturePoint bottom) {
+    const double x = 0.5 * (corner.p.x + otherCorner.p.x), z = 0.5 * (top.p.z + bottom.p.z);
+    double t;
+    if (!RayHit(eyeball, {x, -50, z}, {0, 1, 0}, &t))
+        throw std::runtime_error("the eyeball does not fill the middle of its opening");
+    return {{x, -50 + t, z}};
+}
+
 // Feature points of both photos, from the finished head and its maps.
 void Features(GenericData& d) {
     const Mesh& m = d.g.head;
@@ -189,9 +221,16 @@ void Features(GenericData& d) {
     FeaturePoint chin = at(d.g.chinVertex), top = at(d.g.topVertex);
     FeaturePoint left = at(Extreme(m, all, Xn)), right = at(Extreme(m, all, X));
     FeaturePoint centre{{0.5 * (left.p.x + right.p.x), 0, 0.5 * (top.p.z + chin.p.z)}};
+    auto eye = [&](const Mesh& eyeball, int rim, FeaturePoint* corners) {
+        corners[0] = ext(rim, Xn), corners[1] = ext(rim, X), corners[2] = ext(rim, Z), corners[3] = ext(rim, Zn);
+        return OpeningMiddle(eyeball, corners[0], corners[1], corners[2], corners[3]);
+    };
+    FeaturePoint leftRim[4], rightRim[4];
+    const FeaturePoint leftEye = eye(d.g.leftEye, TWeightManager::left_eye_borders, leftRim);
+    const FeaturePoint rightEye = eye(d.g.rightEye, TWeightManager::right_eye_borders, rightRim);
     d.front = {centre,
-               {d.g.leftEyeApex}, ext(TWeightManager::left_eye_borders, Xn), ext(TWeightManager::left_eye_borders, X), ext(TWeightManager::left_eye_borders, Z), ext(TWeightManager::left_eye_borders, Zn),
-               {d.g.rightEyeApex}, ext(TWeightManager::right_eye_borders, Xn), ext(TWeightManager::right_eye_borders, X), ext(TWeightManager::right_eye_borders, Z), ext(TWeightManager::right_eye_borders, Zn),
+               leftEye, leftRim[0], leftRim[1], leftRim[2], leftRim[3],
+               rightEye, rightRim[0], rightRim[1], rightRim[2], rightRim[3],
                {d.g.mouth}, ext(TWeightManager::mouth_borders, Xn), ext(TWeightManager::mouth_borders, X), ext(TWeightManager::mouth_borders, Z), ext(TWeightManager::mouth_borders, Zn),
                at(d.g.noseTipVertex), ext(TWeightManager::nose_borders, Xn), ext(TWeightManager::nose_borders, X), ext(TWeightManager::nose_borders, Z), ext(TWeightManager::nose_borders, Zn),
                {d.g.leftEar}, {d.g.rightEar},
@@ -199,7 +238,7 @@ void Features(GenericData& d) {
     FeaturePoint faceMost = at(Extreme(m, all, Yn)), backMost = at(Extreme(m, all, Y));
     FeaturePoint pcentre{{0, 0.5 * (faceMost.p.y + backMost.p.y), 0.5 * (top.p.z + chin.p.z)}};
     d.profile = {pcentre,
-                 {d.g.rightEyeApex}, {d.g.mouth}, at(d.g.noseTipVertex), {d.g.nasion},
+                 rightEye, {d.g.mouth}, at(d.g.noseTipVertex), {d.g.nasion},
                  // the side view from +x shows the right ear
                  {d.g.rightEar}, ext(TWeightManager::right_ear_borders, Yn), ext(TWeightManager::right_ear_borders, Y), ext(TWeightManager::right_ear_borders, Z), ext(TWeightManager::right_ear_borders, Zn),
                  faceMost, backMost, top, chin};
@@ -212,8 +251,9 @@ void Facts(GenericData& d) {
     for (size_t i = 0; i < h.front.size(); ++i) h.front[i] = model(d.front[i].p);
     for (size_t i = 0; i < h.profile.size(); ++i) h.profile[i] = model(d.profile[i].p);
     h.mouth = model(d.g.mouth);
-    h.leftEye = model(d.g.leftEyeApex);
-    h.rightEye = model(d.g.rightEyeApex);
+    // The eyes' regions move from where photos of the head find its eyes.
+    h.leftEye = h.front[FrontPoint::LeftEyeCenter];
+    h.rightEye = h.front[FrontPoint::RightEyeCenter];
     h.leftEar = model(d.g.leftEar);
     h.rightEar = model(d.g.rightEar);
     h.noseStretchY = d.g.nasion.y;
@@ -459,7 +499,7 @@ void Layout(GenericData& d) {
     // The unrolled back stops 6 pixels short of the atlas edge, and short by the texture builder's
     // global shift too (the layout is moved against it below), so it stays inside in both.
     const double shift = std::abs(a.UFront(m.pos[d.g.noseTipVertex].x) - d.facts.layout[LayoutRef::NoseTip].u) * a.Wa;
-    const double zEye = d.g.leftEyeApex.z;
+    const double zEye = d.front[FrontPoint::LeftEyeCenter].p.z;
     const double yEar = d.g.leftEar.y, unroll = (a.M - 6 - shift) / a.s;
     d.headUv.clear();
     for (const Tri& t : m.tris) {
@@ -499,10 +539,9 @@ void Layout(GenericData& d) {
 // The eye texture is the square the texture builder cuts from the front photo: from the left eye's
 // outer corner across the eye's width, centred on the photo's eye centre, the pupil, which sits in
 // the middle of the opening's height. The eyeball is mapped the same way from its opening: corner
-// to corner across, centred on the middle between the opening's top and bottom, so that the
-// opening shows the photo's opening with the iris in its middle (the generic eye centre lies low in
-// the opening). The left eyeball shows it as it is; the right one mirrored, so both outer corners
-// sit at u = 0.
+// to corner across, centred on the head's own eye centre (the middle of the opening's height), so
+// that the opening shows the photo's opening with the iris where the head states its eye centre.
+// The left eyeball shows it as it is; the right one mirrored, so both outer corners sit at u = 0.
 void EyeUv(GenericData& d) {
     auto uv = [&](const Mesh& eye, double corner, double width, double z) {
         std::vector<Vec2> out;
@@ -510,13 +549,12 @@ void EyeUv(GenericData& d) {
             out.push_back({std::clamp((p.x - corner) / width, 0.0, 1.0), std::clamp(0.5 + (p.z - z) / std::abs(width), 0.0, 1.0)});
         return out;
     };
-    auto middle = [&](int top, int bottom) { return 0.5 * (d.front[size_t(top)].p.z + d.front[size_t(bottom)].p.z); };
     d.leftEyeUv = uv(d.g.leftEye, d.front[FrontPoint::LeftEyeLeft].p.x,
                      d.front[FrontPoint::LeftEyeRight].p.x - d.front[FrontPoint::LeftEyeLeft].p.x,
-                     middle(FrontPoint::LeftEyeTop, FrontPoint::LeftEyeBottom));
+                     d.front[FrontPoint::LeftEyeCenter].p.z);
     d.rightEyeUv = uv(d.g.rightEye, d.front[FrontPoint::RightEyeRight].p.x,
                       d.front[FrontPoint::RightEyeLeft].p.x - d.front[FrontPoint::RightEyeRight].p.x,
-                      middle(FrontPoint::RightEyeTop, FrontPoint::RightEyeBottom));
+                      d.front[FrontPoint::RightEyeCenter].p.z);
 }
 
 // Height below which no hair grows, by depth: forehead, temples, above the ears, down to the nape.

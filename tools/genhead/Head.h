@@ -42,7 +42,7 @@ struct GenericHead {
     int noseTipVertex = -1;   // the most forward vertex
     int chinVertex = -1;      // the lowest vertex of the chin
     int topVertex = -1;       // the highest vertex
-    Vec3 leftEyeApex, rightEyeApex;   // front of each cornea: the eye centre of both photos
+    Vec3 leftEyeApex, rightEyeApex;   // front of each cornea (the eye centre photos see is the opening's middle)
     Vec3 leftEyeCentre, rightEyeCentre;  // centre of each eyeball
     double eyeRadius = 0;
     Vec3 mouth;               // lip junction on the midline, at the depth of the lips' fronts
