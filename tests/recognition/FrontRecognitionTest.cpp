@@ -692,6 +692,31 @@ TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
     }
 }
 
+// Closed lips as a render or a photo shows them: a dark upper lip, a lighter lower one, and between
+// them a darker gap that a few light teeth break. The gap's row is the lips' junction, not the
+// upper lip, which is darker than the gap's mean once the photo's grey levels are equalised.
+TEST_F(FrontRecognitionTest, TheLipsJunctionIsTheGapBetweenTheLipsNotTheDarkUpperLip)
+{
+    ASSERT_TRUE(Run());
+    const cv::Point mouth = At(MouthCenter);
+    const cv::Scalar upperLip(55, 55, 110), lowerLip(80, 85, 150), gap(20, 20, 30), tooth(200, 205, 210);
+    for (const int lipY : {mouth.y + 6, mouth.y - 5}) {
+        cv::Mat photo = HeadPhoto();
+        cv::ellipse(photo, {mouth.x, lipY}, cv::Size(42, 9), 0, 180, 360, upperLip, cv::FILLED);
+        cv::ellipse(photo, {mouth.x, lipY}, cv::Size(42, 10), 0, 0, 180, lowerLip, cv::FILLED);
+        cv::line(photo, {mouth.x - 42, lipY}, {mouth.x + 42, lipY}, gap, 3);
+        for (int x = mouth.x - 34; x <= mouth.x + 34; x += 12)
+            cv::rectangle(photo, cv::Rect(x, lipY - 1, 2, 3), tooth, cv::FILLED);
+        r.frontImage = photo;
+        THeadAttributes a;
+        ASSERT_TRUE(r.RecognizeFront(&a)) << lipY;
+        EXPECT_FALSE(r.report.frontFallback[MouthCenter]) << lipY;
+        EXPECT_NEAR(a.front[MouthCenter]->y, lipY, 1) << lipY;
+        EXPECT_NEAR(a.front[MouthLeft]->y, lipY, 2) << lipY;
+        EXPECT_NEAR(a.front[MouthRight]->y, lipY, 2) << lipY;
+    }
+}
+
 // Eyes the first guess misses by more than a lid's height: an iris between the whites of its eye,
 // a brow's width below the guess, is still found, and a brow as far above it, dark along its whole
 // length, is never taken for an eye.
