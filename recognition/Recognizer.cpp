@@ -1061,6 +1061,20 @@ bool PlaceShownCrown(const cv::Mat& photo, const cv::Mat& mask, const cv::Rect& 
     return true;
 }
 
+// The head's centre where the generic head has it in its box (its middle), once the box is final:
+// the face rectangle's centre lies lower, at the features. Only the point moves, not what hangs
+// from it.
+void PlaceHeadCentreInBox(THPoint* const* p, const TGenericHead& g)
+{
+    using namespace FrontPoint;
+    const double width = g.front[RightHead].x - g.front[LeftHead].x, height = g.front[TopHead].z - g.front[BottomHead].z;
+    if (!(width > 0) || !(height > 0))
+        return;
+    const double fx = (g.front[HeadCenter].x - g.front[LeftHead].x) / width, fy = (g.front[TopHead].z - g.front[HeadCenter].z) / height;
+    p[HeadCenter]->SetPosition(RoundHalfEven(p[LeftHead]->x + fx * HeadWidth(p)),
+                               RoundHalfEven(p[TopHead]->y + fy * (p[BottomHead]->y - p[TopHead]->y)));
+}
+
 // The feature centres at their places in the head box. The ears keep theirs: the outline at the
 // ear's row is its outer rim, which says little about where the ear's centre lies.
 void EstimateCentres(THPoint* const* p, const TGenericHead& g)
@@ -1690,6 +1704,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
         HangHeadBoxFromChin(p, chinY, measured1 && measured2, crownShown, *generic);
         fallback.reset(BottomHead);
     }
+    PlaceHeadCentreInBox(p, *generic);
 
     KeepInside(p, Count, W, H);
     return true;
