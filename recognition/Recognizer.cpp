@@ -1061,6 +1061,20 @@ bool PlaceShownCrown(const cv::Mat& photo, const cv::Mat& mask, const cv::Rect& 
     return true;
 }
 
+// The head's centre where the generic head has it in its box (its middle), once the box is final:
+// the face rectangle's centre lies lower, at the features. Only the point moves, not what hangs
+// from it.
+void PlaceHeadCentreInBox(THPoint* const* p, const TGenericHead& g)
+{
+    using namespace FrontPoint;
+    const double width = g.front[RightHead].x - g.front[LeftHead].x, height = g.front[TopHead].z - g.front[BottomHead].z;
+    if (!(width > 0) || !(height > 0))
+        return;
+    const double fx = (g.front[HeadCenter].x - g.front[LeftHead].x) / width, fy = (g.front[TopHead].z - g.front[HeadCenter].z) / height;
+    p[HeadCenter]->SetPosition(RoundHalfEven(p[LeftHead]->x + fx * HeadWidth(p)),
+                               RoundHalfEven(p[TopHead]->y + fy * (p[BottomHead]->y - p[TopHead]->y)));
+}
+
 // The feature centres at their places in the head box. The ears keep theirs: the outline at the
 // ear's row is its outer rim, which says little about where the ear's centre lies.
 void EstimateCentres(THPoint* const* p, const TGenericHead& g)
@@ -1217,29 +1231,30 @@ bool FindIrisBetweenWhites(const cv::Mat& grey, cv::Point guess, int D, cv::Poin
 // The lips' junction and its ends: the darkest row near the mouth's first guess (row means over
 // the mouth's middle), and along it the columns where the darkness fades half way to the skin's
 // level. False when no row is clearly darker than the skin or the ends make no plausible mouth.
+// The row is the darkest of the photo's own grey levels: equalising them darkens the whole of
+// both lips to the gap's level, so that the darkest row can lie inside the upper lip.
 struct TLipLine {
     int y = 0, left = 0, right = 0;
     int leftY = 0, rightY = 0; // the corners' rows
 };
-bool FindLipLine(const cv::Mat& grey, cv::Point guess, int D, TLipLine& lips)
+bool FindLipLine(const cv::Mat& grey, const cv::Mat& plain, cv::Point guess, int D, TLipLine& lips)
 {
     const int rx = std::max(3, RoundHalfEven(0.9 * D)), ry = std::max(3, RoundHalfEven(0.2 * D));
-    cv::Rect window(guess.x - rx, guess.y - ry, 2 * rx + 1, 2 * ry + 1);
-    const cv::Mat w = SmoothWindow(grey, window, D / 40.0);
-    if (w.empty())
+    cv::Rect window(guess.x - rx, guess.y - ry, 2 * rx + 1, 2 * ry + 1), plainWindow = window;
+    const cv::Mat w = SmoothWindow(grey, window, D / 40.0), wPlain = SmoothWindow(plain, plainWindow, D / 40.0);
+    if (w.empty() || wPlain.size() != w.size())
         return false;
     const int mid = guess.x - window.x, half = std::max(1, RoundHalfEven(0.2 * D));
     const cv::Rect middle = cv::Rect(mid - half, 0, 2 * half + 1, w.rows) & cv::Rect(0, 0, w.cols, w.rows);
     if (middle.width < 1)
         return false;
-    cv::Mat rows;
+    // The junction's row from the photo's own grey levels, the run along it on the equalised ones.
+    cv::Mat rows, plainRows;
     cv::reduce(w(middle), rows, 1, cv::REDUCE_AVG, CV_64F);
-    double low = 0, high = 0;
+    cv::reduce(wPlain(middle), plainRows, 1, cv::REDUCE_AVG, CV_64F);
     cv::Point at;
-    cv::minMaxLoc(rows, &low, &high, &at);
-    double skin = 0;
-    for (int y : {0, rows.rows - 1})
-        skin += rows.at<double>(y) / 2;
+    cv::minMaxLoc(plainRows, nullptr, nullptr, &at);
+    const double low = rows.at<double>(at.y), skin = (rows.at<double>(0) + rows.at<double>(rows.rows - 1)) / 2;
     if (skin - low < 15 || at.y == 0 || at.y == rows.rows - 1)
         return false;
     // From the middle out along the junction, which may bend (a smile): each column's darkest of
@@ -1661,7 +1676,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
     if (PlaceMouth(p, DetectInZone(detector, TCascadeKind::Mouth, grey, F, kMouthZone), cv::Rect(), E1, E2, N, *generic, featureWidth, roll))
         fallback.reset(MouthCenter);
     TLipLine lips;
-    if (FindLipLine(grey, p[MouthCenter]->GetPosition(), D, lips)) {
+    if (FindLipLine(grey, plain, p[MouthCenter]->GetPosition(), D, lips)) {
         p[MouthCenter]->MoveTo((lips.left + lips.right) / 2, lips.y);
         PlaceBorders(p, MouthCenter, *generic, featureWidth, roll);
         p[MouthLeft]->MoveTo(lips.left, lips.leftY);
@@ -1689,6 +1704,7 @@ bool TRecognizer::RecognizeFront(THeadAttributes* attributes)
         HangHeadBoxFromChin(p, chinY, measured1 && measured2, crownShown, *generic);
         fallback.reset(BottomHead);
     }
+    PlaceHeadCentreInBox(p, *generic);
 
     KeepInside(p, Count, W, H);
     return true;

@@ -205,14 +205,16 @@ void PrintTable(const char* title, const std::vector<Row>& rows)
     }
 }
 
-// The median offset of the eye centres and nose points over the rows, as "dx, dy".
+// The median offset of the eye centres, nose and mouth points over the rows, as "dx, dy".
 void PrintOffsets(const char* title, const std::vector<Row>& rows)
 {
     static const std::vector<std::pair<int, const char*>> points = {
         {FrontPoint::LeftEyeCenter, "left eye centre"}, {FrontPoint::RightEyeCenter, "right eye centre"},
         {FrontPoint::NoseTip, "nose tip"},              {FrontPoint::NoseLeft, "nose left wing"},
         {FrontPoint::NoseRight, "nose right wing"},     {FrontPoint::NoseTop, "nose root"},
-        {FrontPoint::NoseBottom, "nose base"}};
+        {FrontPoint::NoseBottom, "nose base"},          {FrontPoint::MouthCenter, "mouth centre"},
+        {FrontPoint::MouthLeft, "mouth left corner"},   {FrontPoint::MouthRight, "mouth right corner"},
+        {FrontPoint::MouthTop, "upper lip top"},        {FrontPoint::MouthBottom, "lower lip bottom"}};
     std::printf("\n%s: median offset (x right, y down), %% of the outer-eye-corner distance\n", title);
     for (const auto& [i, name] : points) {
         std::vector<double> dx, dy;

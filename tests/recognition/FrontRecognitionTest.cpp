@@ -95,6 +95,16 @@ cv::Point Estimate(const THeadAttributes& a, int centre)
     return {};
 }
 
+// Where the head's centre lies in the final head box, as on the generic head (its middle).
+cv::Point CentreInBox(const THeadAttributes& a)
+{
+    const auto& g = Generic().front;
+    const double fx = (g[HeadCenter].x - g[LeftHead].x) / (g[RightHead].x - g[LeftHead].x);
+    const double fy = (g[TopHead].z - g[HeadCenter].z) / (g[TopHead].z - g[BottomHead].z);
+    const int L = a.front[LeftHead]->x, T = a.front[TopHead]->y;
+    return {RoundHalfEven(L + fx * (a.front[RightHead]->x - L)), RoundHalfEven(T + fy * (a.front[BottomHead]->y - T))};
+}
+
 class FrontRecognitionTest : public ::testing::Test {
 protected:
     TRecognizer r;
@@ -222,7 +232,7 @@ TEST_F(FrontRecognitionTest, WithoutAFaceTheDefaultHeadBoxStandsIn)
     ASSERT_TRUE(Run());
     // Default box of 1000 x 800: x 358..638, y 171..664.
     const cv::Rect box(358, 171, 280, 493);
-    EXPECT_EQ(At(HeadCenter), cv::Point(498, 418)); // round(417.5) = 418
+    EXPECT_EQ(At(HeadCenter), CentreInBox(points));
     EXPECT_EQ(At(TopHead).x, 358 + 140);
     EXPECT_EQ(At(BottomHead).x, 358 + 140);
     // Without a hit the face is searched once more with finer size steps, the rest alike.
@@ -289,7 +299,12 @@ TEST_F(FrontRecognitionTest, HeadBordersComeFromTheSkinOutline)
     const double width = sum / double(met.size() - 2) / Generic().outlineShare;
     EXPECT_NEAR(At(RightHead).x - At(LeftHead).x, width, 4);
     EXPECT_NEAR(At(LeftHead).x + At(RightHead).x, 2 * kCx, 1) << "a symmetric head has symmetric borders";
-    EXPECT_EQ(At(HeadCenter), cv::Point(kCx, 390));
+    // The head's centre is the box's, above the face's centre at the features; placing it moves
+    // none of the points that hang from it.
+    EXPECT_EQ(At(HeadCenter), CentreInBox(points));
+    EXPECT_LT(At(HeadCenter).y, 390);
+    for (int i : {LeftEyeCenter, RightEyeCenter, NoseTip, MouthCenter})
+        EXPECT_EQ(At(i), Estimate(points, i)) << points.front[i]->name;
     // Crown and chin by the head's proportions, above and below the face's centre.
     const int w = At(RightHead).x - At(LeftHead).x;
     EXPECT_EQ(At(TopHead), cv::Point(F.x + F.width / 2, RoundHalfEven(390 - Generic().crownAboveFaceCentre * w)));
@@ -689,6 +704,31 @@ TEST_F(FrontRecognitionTest, IrisesLipLineAndChinAreMeasuredWhereTheyAreDrawn)
                           RoundHalfEven(Generic().proportions.heightPerWidth * (P(RightHead).x - P(LeftHead).x)))
                     << c.what;
         }
+    }
+}
+
+// Closed lips as a render or a photo shows them: a dark upper lip, a lighter lower one, and between
+// them a darker gap that a few light teeth break. The gap's row is the lips' junction, not the
+// upper lip, which is darker than the gap's mean once the photo's grey levels are equalised.
+TEST_F(FrontRecognitionTest, TheLipsJunctionIsTheGapBetweenTheLipsNotTheDarkUpperLip)
+{
+    ASSERT_TRUE(Run());
+    const cv::Point mouth = At(MouthCenter);
+    const cv::Scalar upperLip(55, 55, 110), lowerLip(80, 85, 150), gap(20, 20, 30), tooth(200, 205, 210);
+    for (const int lipY : {mouth.y + 6, mouth.y - 5}) {
+        cv::Mat photo = HeadPhoto();
+        cv::ellipse(photo, {mouth.x, lipY}, cv::Size(42, 9), 0, 180, 360, upperLip, cv::FILLED);
+        cv::ellipse(photo, {mouth.x, lipY}, cv::Size(42, 10), 0, 0, 180, lowerLip, cv::FILLED);
+        cv::line(photo, {mouth.x - 42, lipY}, {mouth.x + 42, lipY}, gap, 3);
+        for (int x = mouth.x - 34; x <= mouth.x + 34; x += 12)
+            cv::rectangle(photo, cv::Rect(x, lipY - 1, 2, 3), tooth, cv::FILLED);
+        r.frontImage = photo;
+        THeadAttributes a;
+        ASSERT_TRUE(r.RecognizeFront(&a)) << lipY;
+        EXPECT_FALSE(r.report.frontFallback[MouthCenter]) << lipY;
+        EXPECT_NEAR(a.front[MouthCenter]->y, lipY, 1) << lipY;
+        EXPECT_NEAR(a.front[MouthLeft]->y, lipY, 2) << lipY;
+        EXPECT_NEAR(a.front[MouthRight]->y, lipY, 2) << lipY;
     }
 }
 
