@@ -409,6 +409,9 @@ namespace {
 constexpr double kSeamFade = 0.15;
 // A spread ratio beyond these would amplify noise or flatten the skin's shading.
 constexpr double kMinSpreadRatio = 0.5, kMaxSpreadRatio = 2.0;
+// The colours are matched on this share of the fade's width at its start, where both photos see
+// the face's side alike.
+constexpr double kSeamMatchStrip = 0.25;
 // Fewer skin pixels than this next to a seam give no match there.
 constexpr int kMinSeamSamples = 20;
 
@@ -569,10 +572,13 @@ void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const
         // seam outwards, its front column from the eye's outer corner outwards.
         const cv::Rect profileArea(seamColumn + (left ? 1 : 0), profileRow, n, a.Ha);
         const cv::Rect frontArea(left ? s.frontColumn - fade : s.frontColumn, frontRow, fade, a.Ha);
-        // The skin beside the seam, from the eye's top down to the mouth, across the fade's width.
+        // The skin beside the seam, from the eye's top down to the mouth, at the fade's start only:
+        // further out the front sees the face's side ever more obliquely and darker, the profile
+        // sees it face-on, so the two views' colours differ by their angle there, not their exposure.
         const int top = s.eyeTop, bottom = std::max(f[11]->y, s.eyeTop + 1);
-        const cv::Rect frontBox(frontArea.x, top, fade, bottom - top);
-        const cv::Rect profileBox(seamColumn, top - frontRow + profileRow, fade, bottom - top);
+        const int strip = std::max(2, Rounded(fade * kSeamMatchStrip));
+        const cv::Rect frontBox(left ? s.frontColumn - strip : s.frontColumn, top, strip, bottom - top);
+        const cv::Rect profileBox(seamColumn, top - frontRow + profileRow, strip, bottom - top);
 
         // The profile's colours moved to the front's: wholly across the fade, then fading out; only
         // the profile's skin takes the match (its hair keeps its colours).

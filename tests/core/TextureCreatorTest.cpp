@@ -453,6 +453,35 @@ TEST(AtlasSeams, TheProfileTakesTheFrontsColourAtTheSeamAndKeepsItsOwnAtTheBack)
             EXPECT_NEAR(At(matched, x, 250)[c], At(plain, x, 250)[c], 2) << x;
 }
 
+TEST(AtlasSeams, TheFrontsDarkeningFaceSideDoesNotDarkenTheProfile)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const int fade = 45;
+    // Both photos of one exposure; beyond each eye's outer corner (x 400 and 600) the front sees
+    // the face's side ever more obliquely: darker as it turns away, to 40 % at the fade's end.
+    cv::Mat front = Skin(1000, 700, {120, 150, 205});
+    const cv::Mat profile = Skin(900, 700, {120, 150, 205});
+    for (int y = 0; y < front.rows; ++y)
+        for (int x = 0; x < front.cols; ++x) {
+            const int beyond = std::max(400 - x, x - 599);
+            if (beyond > 0)
+                front.at<cv::Vec3b>(y, x) *= std::max(0.4, 1.0 - 0.6 * beyond * beyond / (fade * fade));
+        }
+    const cv::Mat plain = TC::FillAtlas(front, profile, &points, a);
+    cv::Mat atlas = plain.clone();
+    TC::BlendSeams(atlas, front, profile, &points, a, true);
+    // The profile beyond the fade goes on from the front's colour at the eye corner, as it did
+    // before the blend: the front's darker side is its angle, not its exposure.
+    const std::array<double, 2> before = SeamSteps(plain, a, fade), after = SeamSteps(atlas, a, fade);
+    for (int side = 0; side < 2; ++side) {
+        SCOPED_TRACE(side == 0 ? "left seam" : "right seam");
+        EXPECT_LT(before[side], 2.5) << "the fixture's photos differ in exposure";
+        EXPECT_LT(after[side], 2.5);
+    }
+}
+
 TEST(AtlasSeams, TheCrossFadeRunsFromTheEyeCornerOutwardsOverItsWholeWidth)
 {
     THeadAttributes points;
