@@ -1202,6 +1202,26 @@ cv::Point TTextureCreator::ChinSkin(const cv::Mat& atlas, const cv::Mat& skin, c
     return best;
 }
 
+namespace {
+
+// Fills `area` (clipped to the image) with the mean colour of the disc of `radius` around `centre`;
+// leaves the image as it is when the disc lies off it.
+void FillWithDiscMean(cv::Mat& image, cv::Point centre, int radius, cv::Rect area)
+{
+    const cv::Rect disc = cv::Rect(centre.x - radius, centre.y - radius, 2 * radius + 1, 2 * radius + 1) &
+                          cv::Rect(0, 0, image.cols, image.rows);
+    area &= cv::Rect(0, 0, image.cols, image.rows);
+    if (disc.empty() || area.empty())
+        return;
+    cv::Mat mask(disc.size(), CV_8U, cv::Scalar(0));
+    cv::circle(mask, centre - disc.tl(), radius, cv::Scalar(255), cv::FILLED);
+    if (cv::countNonZero(mask) == 0)
+        return;
+    image(area).setTo(cv::mean(image(disc), mask));
+}
+
+}  // namespace
+
 std::array<int, 10> TTextureCreator::PaintPatches(cv::Mat& atlas, const THeadAttributes* c, const TAtlasLayout& a, TTexCoord hairTarget,
                                                   const TPatchSources& sources)
 {
@@ -1229,7 +1249,13 @@ std::array<int, 10> TTextureCreator::PaintPatches(cv::Mat& atlas, const THeadAtt
 
     // A step of 0 (a face under 8 pixels) would never end these loops: such groups are skipped.
     group = 0;
-    // 1: skin into the band below the chin.
+    // 1: skin into the band below the chin. The feathered patches leave a little of what lay
+    // beneath them between their centres (the neck, the clothes): laid on the source's own mean
+    // colour first, they show no grid of dots.
+    if (chinRadius > 0) {
+        const int firstRow = Ha - (Ha - Hs - M - 1) / chinRadius * chinRadius;
+        FillWithDiscMean(atlas, chin, chinRadius, cv::Rect(0, firstRow, Wa, Ha - firstRow));
+    }
     if (chinRadius > 0)
         for (int x = 0; x < Wa; x += chinRadius)
             for (int y = Ha; y > Hs + M; y -= chinRadius)

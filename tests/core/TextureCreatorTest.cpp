@@ -978,6 +978,31 @@ TEST(PatchGroups, WorkedCountOf114Calls)
     EXPECT_EQ(total, 114);
 }
 
+TEST(PatchGroups, TheBandBelowTheChinIsEvenSkinWithNoGridOfPatches)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Scalar side(150, 120, 100), skin(120, 150, 205), neck(40, 45, 50);
+    cv::Mat atlas = WorkedAtlas(a, side, skin);
+    // Below the chin (rows beyond Hs + M = 460) the photos show a dark neck.
+    atlas(cv::Rect(0, 461, a.Wa, a.Ha - 461)).setTo(neck);
+    TPatchSources sources;
+    sources.chin = {383, 427};
+    sources.chinRadius = 26;
+    TC creator;
+    creator.PaintPatches(atlas, &points, a, {0.2f, 0.62f}, sources);
+    // Under the patches' first row (468), beside the jaw patches: skin everywhere, none of the neck
+    // left between the patches' centres.
+    int worst = 0;
+    for (const cv::Rect& part : {cv::Rect(0, 470, 200, 48), cv::Rect(570, 470, a.Wa - 570, 48)})
+        for (int y = part.y; y < part.y + part.height; ++y)
+            for (int x = part.x; x < part.x + part.width; ++x)
+                for (int c = 0; c < 3; ++c)
+                    worst = std::max(worst, std::abs(At(atlas, x, y)[c] - static_cast<int>(skin[c])));
+    EXPECT_LE(worst, 3);
+}
+
 TEST(PatchGroups, TinyFaceSkipsTheLoopsInsteadOfLoopingForever)
 {
     THeadAttributes points;
