@@ -407,8 +407,12 @@ namespace {
 // The cross-fade between the front and the profile parts is this many head widths wide. Where the
 // front photo's face ends sooner (a narrow face), its skin mask hands the rest to the profile.
 constexpr double kSeamFade = 0.15;
-// A spread ratio beyond these would amplify noise or flatten the skin's shading.
-constexpr double kMinSpreadRatio = 0.5, kMaxSpreadRatio = 2.0;
+// The front's share of the cross-fade falls as this power of the distance left to the fade's end:
+// faster than linear, as the front sees the face's side ever more obliquely and darker there.
+constexpr double kFrontShareFalloff = 1.5;
+// The colours are matched on this share of the fade's width at its start, where both photos see
+// the face's side alike.
+constexpr double kSeamMatchStrip = 0.25;
 // Fewer skin pixels than this next to a seam give no match there.
 constexpr int kMinSeamSamples = 20;
 
@@ -444,10 +448,10 @@ cv::Mat LabOf(const cv::Mat& image, cv::Rect& area)
     return lab;
 }
 
-// Mean and spread of the CIE Lab colours of `image` in `area` (clipped to it), over the pixels that
+// Mean of the CIE Lab colours of `image` in `area` (clipped to it), over the pixels that
 // `skin` marks (all of them when `skin` is empty); no pixels counted when too few are skin.
 struct TLabStats {
-    cv::Vec3d mean, spread;
+    cv::Vec3d mean;
     int count = 0;
 };
 
@@ -476,17 +480,16 @@ TLabStats SkinStats(const cv::Mat& image, const cv::Mat& skin, cv::Rect area, co
                     mask.at<uint8_t>(y, x) = 0;
     if (cv::countNonZero(mask) < kMinSeamSamples)
         return stats;
-    cv::Scalar mean, spread;
-    cv::meanStdDev(lab, mean, spread, mask);
+    const cv::Scalar mean = cv::mean(lab, mask);
     stats.count = cv::countNonZero(mask);
-    for (int k = 0; k < 3; ++k) {
+    for (int k = 0; k < 3; ++k)
         stats.mean[k] = mean[k];
-        stats.spread[k] = spread[k];
-    }
     return stats;
 }
 
-// `image`'s pixels in `area` with each Lab channel moved from `from`'s mean and spread to `to`'s.
+// `image`'s pixels in `area` with each Lab channel moved by `to`'s mean less `from`'s. Only the
+// means: the strip they are measured on is narrow, so its spread is that of the rows' features
+// (eye corner, cheek), not the photos' contrast, and matching it stretched the profile's shading.
 // The area is most of the profile part, millions of pixels: the move is made in OpenCV's 8-bit Lab
 // (L scaled to 0..255, a and b offset by 128), where the conversions are table look-ups; the
 // statistics stay those of float Lab.
@@ -497,13 +500,8 @@ cv::Mat TransferColours(const cv::Mat& image, cv::Rect area, const TLabStats& fr
     std::vector<cv::Mat> channel;
     cv::split(lab, channel);
     for (int k = 0; k < 3; ++k) {
-        const double ratio = from.spread[k] > 1e-6
-                                 ? std::clamp(to.spread[k] / from.spread[k], kMinSpreadRatio, kMaxSpreadRatio)
-                                 : 1.0;
-        // c8 = scale * c + offset, so c' = ratio * (c - from) + to becomes, in 8 bits:
-        const double scale = k == 0 ? 255.0 / 100.0 : 1.0, offset = k == 0 ? 0.0 : 128.0;
-        channel[static_cast<size_t>(k)].convertTo(channel[static_cast<size_t>(k)], CV_8U, ratio,
-                                                  scale * (to.mean[k] - ratio * from.mean[k]) + offset * (1.0 - ratio));
+        const double scale = k == 0 ? 255.0 / 100.0 : 1.0;
+        channel[static_cast<size_t>(k)].convertTo(channel[static_cast<size_t>(k)], CV_8U, 1.0, scale * (to.mean[k] - from.mean[k]));
     }
     cv::merge(channel, lab);
     cv::Mat out;
@@ -569,10 +567,13 @@ void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const
         // seam outwards, its front column from the eye's outer corner outwards.
         const cv::Rect profileArea(seamColumn + (left ? 1 : 0), profileRow, n, a.Ha);
         const cv::Rect frontArea(left ? s.frontColumn - fade : s.frontColumn, frontRow, fade, a.Ha);
-        // The skin beside the seam, from the eye's top down to the mouth, across the fade's width.
+        // The skin beside the seam, from the eye's top down to the mouth, at the fade's start only:
+        // further out the front sees the face's side ever more obliquely and darker, the profile
+        // sees it face-on, so the two views' colours differ by their angle there, not their exposure.
         const int top = s.eyeTop, bottom = std::max(f[11]->y, s.eyeTop + 1);
-        const cv::Rect frontBox(frontArea.x, top, fade, bottom - top);
-        const cv::Rect profileBox(seamColumn, top - frontRow + profileRow, fade, bottom - top);
+        const int strip = std::max(2, Rounded(fade * kSeamMatchStrip));
+        const cv::Rect frontBox(left ? s.frontColumn - strip : s.frontColumn, top, strip, bottom - top);
+        const cv::Rect profileBox(seamColumn, top - frontRow + profileRow, strip, bottom - top);
 
         // The profile's colours moved to the front's: wholly across the fade, then fading out; only
         // the profile's skin takes the match (its hair keeps its colours).
@@ -602,7 +603,7 @@ void TTextureCreator::BlendSeams(cv::Mat& atlas, const cv::Mat& frontWork, const
         for (int k = 0; k < n; ++k)
             match[size_t(k)] = static_cast<float>(k < fade ? 1.0 : 1.0 - SmoothStep(double(k - fade) / std::max(1, matchFade)));
         for (int k = 0; k < fade; ++k)
-            share[size_t(k)] = static_cast<float>((fade - k - 0.5) / fade);
+            share[size_t(k)] = static_cast<float>(std::pow((fade - k - 0.5) / fade, kFrontShareFalloff));
 
         // Only the columns on the atlas; beyond the cross-fade only the profile counts, and only its
         // columns on the photo.
@@ -1201,6 +1202,26 @@ cv::Point TTextureCreator::ChinSkin(const cv::Mat& atlas, const cv::Mat& skin, c
     return best;
 }
 
+namespace {
+
+// Fills `area` (clipped to the image) with the mean colour of the disc of `radius` around `centre`;
+// leaves the image as it is when the disc lies off it.
+void FillWithDiscMean(cv::Mat& image, cv::Point centre, int radius, cv::Rect area)
+{
+    const cv::Rect disc = cv::Rect(centre.x - radius, centre.y - radius, 2 * radius + 1, 2 * radius + 1) &
+                          cv::Rect(0, 0, image.cols, image.rows);
+    area &= cv::Rect(0, 0, image.cols, image.rows);
+    if (disc.empty() || area.empty())
+        return;
+    cv::Mat mask(disc.size(), CV_8U, cv::Scalar(0));
+    cv::circle(mask, centre - disc.tl(), radius, cv::Scalar(255), cv::FILLED);
+    if (cv::countNonZero(mask) == 0)
+        return;
+    image(area).setTo(cv::mean(image(disc), mask));
+}
+
+}  // namespace
+
 std::array<int, 10> TTextureCreator::PaintPatches(cv::Mat& atlas, const THeadAttributes* c, const TAtlasLayout& a, TTexCoord hairTarget,
                                                   const TPatchSources& sources)
 {
@@ -1228,7 +1249,13 @@ std::array<int, 10> TTextureCreator::PaintPatches(cv::Mat& atlas, const THeadAtt
 
     // A step of 0 (a face under 8 pixels) would never end these loops: such groups are skipped.
     group = 0;
-    // 1: skin into the band below the chin.
+    // 1: skin into the band below the chin. The feathered patches leave a little of what lay
+    // beneath them between their centres (the neck, the clothes): laid on the source's own mean
+    // colour first, they show no grid of dots.
+    if (chinRadius > 0) {
+        const int firstRow = Ha - (Ha - Hs - M - 1) / chinRadius * chinRadius;
+        FillWithDiscMean(atlas, chin, chinRadius, cv::Rect(0, firstRow, Wa, Ha - firstRow));
+    }
     if (chinRadius > 0)
         for (int x = 0; x < Wa; x += chinRadius)
             for (int y = Ha; y > Hs + M; y -= chinRadius)

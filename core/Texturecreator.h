@@ -109,8 +109,9 @@ public:
     static cv::Mat FillAtlas(const cv::Mat& frontWork, const cv::Mat& profileWork, const THeadAttributes* scaled,
                              const TAtlasLayout& layout);
     // Redraws the atlas where its front and profile parts meet: a cross-fade 0.15 head widths wide
-    // from each eye's outer corner outwards, and with `matchColours` the profile's colours moved
-    // (per channel in CIE Lab, mean and spread) to those of the front's skin beside the seam, fully
+    // from each eye's outer corner outwards, the front's share falling as (1 - t)^1.5 over it (t the
+    // share of the fade behind), and with `matchColours` the profile's colours moved (per channel in
+    // CIE Lab, by the mean) to those of the front's skin at the fade's start, fully
     // in the fade and fading out across the profile part to the back of the head. The skin masks (work
     // image sized, non-zero on skin; optional) choose the pixels the colours are measured on, the
     // profile's skin mask the pixels that take the match (its hair keeps its colours) and the front's

@@ -453,6 +453,65 @@ TEST(AtlasSeams, TheProfileTakesTheFrontsColourAtTheSeamAndKeepsItsOwnAtTheBack)
             EXPECT_NEAR(At(matched, x, 250)[c], At(plain, x, 250)[c], 2) << x;
 }
 
+TEST(AtlasSeams, TheFrontsDarkeningFaceSideDoesNotDarkenTheProfile)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const int fade = 45;
+    // Both photos of one exposure; beyond each eye's outer corner (x 400 and 600) the front sees
+    // the face's side ever more obliquely: darker as it turns away, to 40 % at the fade's end.
+    cv::Mat front = Skin(1000, 700, {120, 150, 205});
+    const cv::Mat profile = Skin(900, 700, {120, 150, 205});
+    for (int y = 0; y < front.rows; ++y)
+        for (int x = 0; x < front.cols; ++x) {
+            const int beyond = std::max(400 - x, x - 599);
+            if (beyond > 0)
+                front.at<cv::Vec3b>(y, x) *= std::max(0.4, 1.0 - 0.6 * beyond * beyond / (fade * fade));
+        }
+    const cv::Mat plain = TC::FillAtlas(front, profile, &points, a);
+    cv::Mat atlas = plain.clone();
+    TC::BlendSeams(atlas, front, profile, &points, a, true);
+    // The profile beyond the fade goes on from the front's colour at the eye corner, as it did
+    // before the blend: the front's darker side is its angle, not its exposure.
+    const std::array<double, 2> before = SeamSteps(plain, a, fade), after = SeamSteps(atlas, a, fade);
+    for (int side = 0; side < 2; ++side) {
+        SCOPED_TRACE(side == 0 ? "left seam" : "right seam");
+        EXPECT_LT(before[side], 2.5) << "the fixture's photos differ in exposure";
+        EXPECT_LT(after[side], 2.5);
+    }
+}
+
+TEST(AtlasSeams, TheMatchedProfileKeepsItsOwnShading)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const int fade = 45;
+    // The front's rows beside the seam differ much (bands, as eye corner, cheek and shadows do);
+    // the profile is brighter at the top than at the bottom, and of another exposure.
+    cv::Mat front = Skin(1000, 700, {120, 150, 205});
+    for (int y = 0; y < front.rows; ++y)
+        if (y / 10 % 2)
+            front.row(y) *= 0.7;
+    cv::Mat profile = Skin(900, 700, {95, 115, 150});
+    for (int y = 0; y < profile.rows; ++y)
+        profile.row(y) *= 1.0 - 0.5 * y / profile.rows;
+    const cv::Mat plain = TC::FillAtlas(front, profile, &points, a);
+    cv::Mat atlas = plain.clone();
+    TC::BlendSeams(atlas, front, profile, &points, a, true);
+    // Just beyond each fade, the profile's light from row 200 to row 350 falls as much as before.
+    auto fall = [](const cv::Mat& image, int x) {
+        return MeanLab(image, {x, 200, 10, 10})[0] - MeanLab(image, {x, 350, 10, 10})[0];
+    };
+    for (int x : {a.Q + a.M - fade - 15, a.Q + a.M + a.E + fade + 5}) {
+        EXPECT_GT(fall(plain, x), 3.0) << "the fixture's profile has no shading";
+        EXPECT_NEAR(fall(atlas, x), fall(plain, x), 0.15 * fall(plain, x)) << "at column " << x;
+        EXPECT_GT(cv::norm(MeanLab(atlas, {x, 270, 10, 10}) - MeanLab(plain, {x, 270, 10, 10})), 5.0)
+            << "the profile was not matched at column " << x;
+    }
+}
+
 TEST(AtlasSeams, TheCrossFadeRunsFromTheEyeCornerOutwardsOverItsWholeWidth)
 {
     THeadAttributes points;
@@ -470,7 +529,7 @@ TEST(AtlasSeams, TheCrossFadeRunsFromTheEyeCornerOutwardsOverItsWholeWidth)
                 << "column " << x << " channel " << c;
     };
     for (int k : {0, 20, fade - 1}) {
-        const double share = (fade - k - 0.5) / fade;
+        const double share = std::pow((fade - k - 0.5) / fade, 1.5);
         // Left: the mirrored profile against the front photo left of the left eye's outer corner.
         const int xl = Q + M - 1 - k;
         expectBlend(xl, code(p11x + M - xl, y + p12y - M, 2), code(xl + f2x - M - Q, y + f24y - M, 1), share);
@@ -507,7 +566,7 @@ TEST(AtlasSeams, PastTheFrontsFaceTheProfileTakesOver)
     const cv::Mat masked = blended(faceSkin, false), unmasked = blended(cv::Mat(), false);
     for (int k : {20, 22, 35})
         EXPECT_LT(distance(At(masked, left - 1 - k, y), At(profile, 328 + k, y + 40)), 1.5) << "backdrop in the fade at " << k;
-    EXPECT_GT(distance(At(unmasked, left - 1 - 35, y), At(plain, left - 1 - 35, y)), 20) << "the fixture shows no fault";
+    EXPECT_GT(distance(At(unmasked, left - 1 - 22, y), At(profile, 328 + 22, y + 40)), 20) << "the fixture shows no fault";
     EXPECT_LT(distance(At(masked, left - 1 - 5, y), At(unmasked, left - 1 - 5, y)), 1.5);
     // A front that shows no skin beside the seam (its points dragged off the face) lends the
     // profile no colour: it keeps its own.
@@ -917,6 +976,31 @@ TEST(PatchGroups, WorkedCountOf114Calls)
     for (int c : calls)
         total += c;
     EXPECT_EQ(total, 114);
+}
+
+TEST(PatchGroups, TheBandBelowTheChinIsEvenSkinWithNoGridOfPatches)
+{
+    THeadAttributes points;
+    SetWorkedAtlasPoints(points);
+    const TAtlasLayout a = TC::MeasureAtlas(&points);
+    const cv::Scalar side(150, 120, 100), skin(120, 150, 205), neck(40, 45, 50);
+    cv::Mat atlas = WorkedAtlas(a, side, skin);
+    // Below the chin (rows beyond Hs + M = 460) the photos show a dark neck.
+    atlas(cv::Rect(0, 461, a.Wa, a.Ha - 461)).setTo(neck);
+    TPatchSources sources;
+    sources.chin = {383, 427};
+    sources.chinRadius = 26;
+    TC creator;
+    creator.PaintPatches(atlas, &points, a, {0.2f, 0.62f}, sources);
+    // Under the patches' first row (468), beside the jaw patches: skin everywhere, none of the neck
+    // left between the patches' centres.
+    int worst = 0;
+    for (const cv::Rect& part : {cv::Rect(0, 470, 200, 48), cv::Rect(570, 470, a.Wa - 570, 48)})
+        for (int y = part.y; y < part.y + part.height; ++y)
+            for (int x = part.x; x < part.x + part.width; ++x)
+                for (int c = 0; c < 3; ++c)
+                    worst = std::max(worst, std::abs(At(atlas, x, y)[c] - static_cast<int>(skin[c])));
+    EXPECT_LE(worst, 3);
 }
 
 TEST(PatchGroups, TinyFaceSkipsTheLoopsInsteadOfLoopingForever)
