@@ -1277,11 +1277,15 @@ bool FindLipLine(const cv::Mat& grey, const cv::Mat& plain, cv::Point guess, int
             trace.emplace_back(x, y);
         }
         auto value = [&](const cv::Point& q) { return double(w.at<std::uint8_t>(q)); };
+        // A cheek in shadow is darker than the skin over the mouth's middle: past the corner
+        // the line is measured against its own column's skin above and below it.
+        auto skinAt = [&](int col) {
+            return std::min(skin, (w.at<std::uint8_t>(0, col) + w.at<std::uint8_t>(w.rows - 1, col)) / 2.0);
+        };
         auto fadesAfter = [&](size_t from, double bottom) {
-            const double threshold = bottom + 0.5 * (skin - bottom);
             end = trace[from];
             for (size_t k = from + 1, misses = 0; k < trace.size(); ++k) {
-                if (value(trace[k]) < threshold) {
+                if (value(trace[k]) < bottom + 0.5 * (skinAt(trace[k].x) - bottom)) {
                     end = trace[k];
                     misses = 0;
                 } else if (++misses == 2) {

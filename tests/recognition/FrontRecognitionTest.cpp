@@ -732,6 +732,42 @@ TEST_F(FrontRecognitionTest, TheLipsJunctionIsTheGapBetweenTheLipsNotTheDarkUppe
     }
 }
 
+// A cheek in shadow beside one corner, darker than the skin over the mouth's middle: the line
+// still ends where it ends without the shadow and does not run on into it.
+TEST_F(FrontRecognitionTest, TheLipLineEndsAtTheCornerBesideACheekInShadow)
+{
+    ASSERT_TRUE(Run());
+    const cv::Point mouth = At(MouthCenter);
+    const cv::Scalar lip(60, 60, 120), gap(20, 20, 30);
+    auto corners = [&](int shadowSide, cv::Point2d& left, cv::Point2d& right) {
+        cv::Mat photo = HeadPhoto();
+        if (shadowSide != 0) {
+            const int corner = mouth.x + shadowSide * 40;
+            cv::rectangle(photo, shadowSide < 0 ? cv::Rect(corner - 70, mouth.y - 40, 70, 80) : cv::Rect(corner + 1, mouth.y - 40, 70, 80),
+                          kSkin * 0.4, cv::FILLED);
+        }
+        cv::ellipse(photo, mouth, cv::Size(40, 10), 0, 0, 360, lip, cv::FILLED);
+        cv::line(photo, {mouth.x - 40, mouth.y}, {mouth.x + 40, mouth.y}, gap, 3);
+        r.frontImage = photo;
+        THeadAttributes a;
+        if (!r.RecognizeFront(&a) || r.report.frontFallback[MouthCenter])
+            return false;
+        left = a.front[MouthLeft]->GetPosition();
+        right = a.front[MouthRight]->GetPosition();
+        return true;
+    };
+    cv::Point2d left, right;
+    ASSERT_TRUE(corners(0, left, right));
+    EXPECT_NEAR(right.x - left.x, 80, 12);
+    for (const int side : {-1, +1}) {
+        cv::Point2d l, rr;
+        ASSERT_TRUE(corners(side, l, rr)) << side;
+        // A few pixels of the shadow blur into the corner; running on would take it 0.7 eye distances out.
+        EXPECT_NEAR(l.x, left.x, 6) << side;
+        EXPECT_NEAR(rr.x, right.x, 6) << side;
+    }
+}
+
 // Eyes the first guess misses by more than a lid's height: an iris between the whites of its eye,
 // a brow's width below the guess, is still found, and a brow as far above it, dark along its whole
 // length, is never taken for an eye.
