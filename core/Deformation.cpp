@@ -57,6 +57,24 @@ float Proportion(float scale)
 int Px(const THPoint* p) { return p->x; }
 int Py(const THPoint* p) { return p->y; }
 
+// A coordinate that recognition clamped onto the photo's edge (0 or size - 1, or 1 and size once
+// the profile is mirrored), or one beyond the edge: no border was seen there.
+bool OnEdge(int c, int size) { return size > 0 && (c <= 1 || c >= size - 2); }
+
+// A scale measured from a size that may be only the least size: `atLeast` when the true scale can
+// only be larger, `atMost` when it can only be smaller. Within such a bound the generic head's
+// proportion is the estimate; bounded both ways nothing was measured.
+float Bounded(float scale, bool atLeast, bool atMost)
+{
+    if (atLeast && atMost)
+        return 1.0f;
+    if (atLeast)
+        return std::max(scale, 1.0f);
+    if (atMost)
+        return std::min(scale, 1.0f);
+    return scale;
+}
+
 // The size of a region in the normalised head: the difference of two positions.
 double Size(const std::vector<float>& pos, const TExtreme& high, const TExtreme& low)
 {
@@ -402,7 +420,8 @@ THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights)
     return e;
 }
 
-TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes& points)
+TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes& points, TPhotoSize frontSize,
+                                    TPhotoSize profileSize)
 {
     namespace F = FrontPoint;
     namespace P = ProfilePoint;
@@ -417,11 +436,25 @@ TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes
     const float modelHeight = e.maxZ - e.chinZ;
     const float modelDepth = e.maxY - e.minY;
 
+    // t grows with the front's height and shrinks with its width; u grows with the profile's depth
+    // and shrinks with its height. A clamped border makes its size the least size.
+    const bool frontWidthClamped = OnEdge(Px(f[F::LeftHead]), frontSize.width) ||
+                                   OnEdge(Px(f[F::RightHead]), frontSize.width);
+    const bool frontHeightClamped = OnEdge(Py(f[F::TopHead]), frontSize.height) ||
+                                    OnEdge(Py(f[F::BottomHead]), frontSize.height);
+    const bool profileDepthClamped = OnEdge(Px(p[P::LeftHead]), profileSize.width) ||
+                                     OnEdge(Px(p[P::RightHead]), profileSize.width);
+    const bool profileHeightClamped = OnEdge(Py(p[P::TopHead]), profileSize.height) ||
+                                      OnEdge(Py(p[P::BottomHead]), profileSize.height);
+
     TReconstructionScales s;
     if (frontWidth != 0 && frontHeight != 0 && modelWidth != 0 && modelHeight != 0)
-        s.t = Proportion(FactorOr1(static_cast<double>(modelWidth) * frontHeight / frontWidth, modelHeight));
+        s.t = Proportion(Bounded(FactorOr1(static_cast<double>(modelWidth) * frontHeight / frontWidth, modelHeight),
+                                 frontHeightClamped, frontWidthClamped));
     if (profileDepth != 0 && profileHeight != 0 && modelDepth != 0 && modelHeight != 0)
-        s.u = Proportion(FactorOr1(static_cast<double>(profileDepth) * modelHeight * s.t / profileHeight, modelDepth));
+        s.u = Proportion(
+            Bounded(FactorOr1(static_cast<double>(profileDepth) * modelHeight * s.t / profileHeight, modelDepth),
+                    profileDepthClamped, profileHeightClamped));
     s.v = FactorOr1(modelWidth, frontWidth);
 
     const int frontEyeHeight = TVultari::AbsInt(Py(f[F::LeftEyeCenter]) - Py(f[F::NoseTip]));

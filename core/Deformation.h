@@ -54,11 +54,22 @@ struct TDeformationReport {
 // One pass over the head's positions. The maps must cover every vertex of the head.
 THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights);
 
+// A photo's size in pixels; 0 x 0 when unknown.
+struct TPhotoSize {
+    int width = 0;
+    int height = 0;
+};
+
 // t, u, v and w from the head's extents and the photo points (head borders already ordered).
 // Every divisor that is 0 leaves its factor at 1; a front head width of 0 leaves v at 1 (the
 // reconstruction refuses such points before it gets here). t and u are kept within a factor of 1.5
 // of the generic head's proportions, which every head has.
-TReconstructionScales MeasureScales(const THeadExtents& extents, const THeadAttributes& points);
+// A head border on (within a pixel of) or beyond the edge of a photo of known size was not found
+// there: the head runs on past the edge, so the size it bounds is only the least size. A scale that
+// such a size sets is then only a bound, and it takes the generic head's proportion (1) unless the
+// bound asks for more; bounded from both sides, it is 1.
+TReconstructionScales MeasureScales(const THeadExtents& extents, const THeadAttributes& points,
+                                    TPhotoSize front = {}, TPhotoSize profile = {});
 
 // Moves the four meshes in place. The head's maps must cover every vertex of the head; the
 // profile points must be in their left-facing form. The regions' moves are measured from the

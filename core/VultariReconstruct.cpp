@@ -287,7 +287,9 @@ void TVultari::Reconstruct()
         // Measurements and the deformation; the texture coordinates then follow the deformed head.
         TDeformedHead deformed;
         deformed.before = headMesh->positions;
-        const TReconstructionScales scales = MeasureScales(extents, *points);
+        const TReconstructionScales scales =
+            MeasureScales(extents, *points, {recognizer->frontImage.cols, recognizer->frontImage.rows},
+                          {recognizer->profileImage.cols, recognizer->profileImage.rows});
         deformed.heightScale = scales.t;
         deformed.depthScale = scales.u;
         DeformMeshes(*headMesh, *leftEyeMesh, *rightEyeMesh, *hairsMesh, extents, *points, scales, *weightManager,

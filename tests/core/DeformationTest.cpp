@@ -151,6 +151,57 @@ TEST(MeasureScales, WorkedNumbersAndFallbacks)
     EXPECT_EQ(MeasureScales(flat, p).u, 1.0f);
 }
 
+// A head border on the photo's edge was clamped there: the head reaches at least that far, so the
+// size it bounds is only the least size. A scale that size would lower stays at the generic head's
+// proportion, a scale it raises is kept; a scale bounded from both sides is 1. Away from the edge,
+// or with the photo's size unknown, the same borders scale as measured.
+TEST(MeasureScales, BordersOnThePhotosEdgeBoundTheScales)
+{
+    THeadExtents e;
+    e.maxX = 3, e.minX = -3;  // model width 6
+    e.maxZ = 4, e.chinZ = -4;  // model height 8
+    e.maxY = 3.5f, e.minY = -3.5f;  // model depth 7
+    const TPhotoSize front{1000, 600}, profile{800, 600};
+    struct Case {
+        const char* what;
+        int frontLeft, frontTop, frontBottom;  // the front 300 px wide from frontLeft
+        int profileRight, profileDepth, profileTop;  // the profile 400 px high from profileTop
+        bool sizesKnown;
+        float t, u;
+    };
+    // t = 6 h / 300 / 8 for front height h; u = d 8 t / 400 / 7 for profile depth d.
+    const Case cases[] = {
+        {"all inside, a short head", 350, 180, 500, 550, 350, 100, true, 0.8f, 0.8f},
+        {"short head, bottom on the last row: t at least 1", 350, 279, 599, 550, 350, 100, true, 1.0f, 1.0f},
+        {"tall head, bottom on the last row: t kept", 350, 119, 599, 550, 350, 100, true, 1.2f, 1.2f},
+        {"short head, bottom on the last row, sizes unknown", 350, 279, 599, 550, 350, 100, false, 0.8f, 0.8f},
+        {"tall head, left border on the first column: t at most 1", 0, 100, 580, 550, 350, 100, true, 1.0f, 1.0f},
+        {"short head, left border on the first column: t kept", 0, 180, 500, 550, 350, 100, true, 0.8f, 0.8f},
+        {"tall head, width and height both clamped", 0, 0, 480, 550, 350, 100, true, 1.0f, 1.0f},
+        {"shallow head, back on the last column: u at least 1", 350, 100, 500, 799, 280, 100, true, 1.0f, 1.0f},
+        {"deep head, back on the last column: u kept", 350, 100, 500, 799, 420, 100, true, 1.0f, 1.2f},
+        {"shallow head, back mirrored from the first column", 350, 100, 500, 800, 280, 100, true, 1.0f, 1.0f},
+        {"shallow head, back beyond the photo", 350, 100, 500, 900, 280, 100, true, 1.0f, 1.0f},
+        {"deep head, crown on the first row: u at most 1", 350, 100, 500, 550, 420, 0, true, 1.0f, 1.0f},
+        {"shallow head, crown on the first row: u kept", 350, 100, 500, 550, 280, 0, true, 1.0f, 0.8f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        THeadAttributes p;
+        SetPhotoPoints(p);
+        p.front[FrontPoint::LeftHead]->x = c.frontLeft, p.front[FrontPoint::RightHead]->x = c.frontLeft + 300;
+        p.front[FrontPoint::TopHead]->y = c.frontTop, p.front[FrontPoint::BottomHead]->y = c.frontBottom;
+        p.profile[ProfilePoint::RightHead]->x = c.profileRight;
+        p.profile[ProfilePoint::LeftHead]->x = c.profileRight - c.profileDepth;
+        p.profile[ProfilePoint::TopHead]->y = c.profileTop, p.profile[ProfilePoint::BottomHead]->y = c.profileTop + 400;
+        const TReconstructionScales s =
+            c.sizesKnown ? MeasureScales(e, p, front, profile) : MeasureScales(e, p);
+        EXPECT_FLOAT_EQ(s.t, c.t);
+        EXPECT_FLOAT_EQ(s.u, c.u);
+        EXPECT_FLOAT_EQ(s.v, 6.0f / 300);  // v keeps the photo's own measure
+    }
+}
+
 // Head borders that no head has (one dragged onto the face) would scale the head's height and depth
 // far beyond any head's proportions: t and u stop at 1.5 times or 1 / 1.5 of the generic's, u
 // measured with the t that is kept. Proportions within that range pass unchanged (above).
