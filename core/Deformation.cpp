@@ -75,6 +75,29 @@ float Bounded(float scale, bool atLeast, bool atMost)
     return scale;
 }
 
+// The face's depth from the nose tip back to the ear's centre in the profile against the generic
+// head's (to its ear anchor), in the profile's pixels per height as u measures the whole depth, so
+// that the two compare; 1 when the head has no tip to measure from.
+float EarDepthScale(double earAnchorY, const THeadExtents& e, const THPoint* const* p, double modelPerProfilePixel)
+{
+    if (!e.noseTipFound || !(modelPerProfilePixel > 0))
+        return 1.0f;
+    const double model = earAnchorY - e.noseTipY;
+    if (!(model > 0))
+        return 1.0f;
+    const int photo = TVultari::AbsInt(Px(p[ProfilePoint::EarCenter]) - Px(p[ProfilePoint::NoseTip]));
+    return Proportion(FactorOr1(photo * modelPerProfilePixel, model));
+}
+
+// Of two measures of one scale, the change both show: the one nearer 1, or 1 when one grows and
+// the other shrinks.
+float Agreed(float a, float b)
+{
+    if ((a - 1.0f) * (b - 1.0f) <= 0.0f)
+        return 1.0f;
+    return std::fabs(a - 1.0f) < std::fabs(b - 1.0f) ? a : b;
+}
+
 // The size of a region in the normalised head: the difference of two positions.
 double Size(const std::vector<float>& pos, const TExtreme& high, const TExtreme& low)
 {
@@ -206,6 +229,41 @@ TVec Carried(const TVec& d, const TFade& fade)
 struct TTipFrame {
     float tx = 0, ty = 0, tz = 0;
     double t = 1, u = 1;
+    // In front of `faceEnd` (depth behind the tip, the ear's centre) the face is scaled by faceU;
+    // behind it the scale turns over `turn` to `backU` and keeps that, so that the back of the head
+    // still ends at u times its depth, as the photo's border shows it.
+    bool split = false;
+    double faceU = 1, backU = 1, faceEnd = 0, turn = 0;
+
+    // The turn runs from the ear to the back unless that would squeeze the skull to less than half
+    // the face's scale; then it is shorter, and with no room left the scale steps at the ear.
+    void Split(double face, double end, double backDepth)
+    {
+        const double skull = u * backDepth - face * end;  // what is left for the skull behind the ear
+        if (!(end > 0) || !(backDepth > end) || face == u || !(skull > 0))
+            return;
+        const double length = backDepth - end, least = 0.5 * face;
+        faceU = face;
+        faceEnd = end;
+        backU = 2.0 * skull / length - face;
+        turn = length;
+        if (backU < least) {
+            const bool room = skull >= least * length;
+            backU = room ? least : skull / length;
+            turn = room ? 2.0 * (skull - least * length) / (face - least) : 0.0;
+        }
+        split = true;
+    }
+    double Depth(double y) const
+    {
+        const double r = y - faceEnd;
+        if (r <= 0)
+            return faceU * y;
+        const double face = faceU * faceEnd;
+        if (r <= turn)
+            return face + faceU * r + (backU - faceU) * r * r / (2.0 * turn);
+        return face + 0.5 * (faceU + backU) * turn + backU * (r - turn);
+    }
 
     TVec In(const TVec& a) const
     {
@@ -213,6 +271,8 @@ struct TTipFrame {
         n.x = static_cast<float>(static_cast<double>(a.x) - tx);
         n.y = static_cast<float>(u * a.y);
         n.y = static_cast<float>(n.y + (-static_cast<double>(ty)) * u);
+        if (split)
+            n.y = static_cast<float>(Depth(static_cast<double>(a.y) - ty));
         n.z = static_cast<float>(t * a.z);
         n.z = static_cast<float>(n.z + (-static_cast<double>(tz)) * t);
         return n;
@@ -402,6 +462,7 @@ THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights)
             if (p > e.maxY) e.maxY = p;
             if (p < e.minY) e.minY = p;
             if (map[W::left_ear_borders][vertex] > 0) Improve(e.ear, true, p, k);
+            if (map[W::tip_of_the_nose][vertex] > 0) e.noseTipY = p;
             break;
         default:
             if (p > e.maxZ) e.maxZ = p;
@@ -421,7 +482,7 @@ THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights)
 }
 
 TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes& points, TPhotoSize frontSize,
-                                    TPhotoSize profileSize)
+                                    TPhotoSize profileSize, TMeasuredPoints measured, const TGenericHead* generic)
 {
     namespace F = FrontPoint;
     namespace P = ProfilePoint;
@@ -451,10 +512,15 @@ TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes
     if (frontWidth != 0 && frontHeight != 0 && modelWidth != 0 && modelHeight != 0)
         s.t = Proportion(Bounded(FactorOr1(static_cast<double>(modelWidth) * frontHeight / frontWidth, modelHeight),
                                  frontHeightClamped, frontWidthClamped));
-    if (profileDepth != 0 && profileHeight != 0 && modelDepth != 0 && modelHeight != 0)
+    if (profileDepth != 0 && profileHeight != 0 && modelDepth != 0 && modelHeight != 0) {
         s.u = Proportion(
             Bounded(FactorOr1(static_cast<double>(profileDepth) * modelHeight * s.t / profileHeight, modelDepth),
                     profileDepthClamped, profileHeightClamped));
+        s.faceU = measured.profileEar && generic != nullptr
+                      ? Agreed(s.u, EarDepthScale(generic->leftEar.y, e, p,
+                                                  static_cast<double>(modelHeight) * s.t / profileHeight))
+                      : s.u;
+    }
     s.v = FactorOr1(modelWidth, frontWidth);
 
     const int frontEyeHeight = TVultari::AbsInt(Py(f[F::LeftEyeCenter]) - Py(f[F::NoseTip]));
@@ -485,6 +551,7 @@ TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& 
         frame.ty = pos[e.noseTipIndex + 1];
         frame.tz = pos[e.noseTipIndex + 2];
     }
+    frame.Split(s.faceU, generic.leftEar.y - frame.ty, static_cast<double>(e.maxY) - frame.ty);
     r.tipX = frame.tx;
     r.tipY = frame.ty;
     r.tipZ = frame.tz;

@@ -404,4 +404,73 @@ TEST(DeformMeshes, ShallowEarIsScaledInFloats)
     EXPECT_NEAR(r.earZScale, 1.0f, 1e-5);
 }
 
+// A head whose skull behind the ears is deeper or flatter than the generic head's, its face the
+// same: the face keeps its depth and only the skull takes the change, its back still ending where
+// the profile's border puts it, with nothing folded on the way. A head deeper all through, its ear
+// as far back as its skull says, is deepened all through. An ear the proportions placed measures
+// nothing: the whole head then takes the skull's change, as before the ear was consulted.
+TEST(DeformMeshes, DeeperSkullKeepsTheFace)
+{
+    // The ear anchor 3.2 behind the tip, the back 7 behind it.
+    struct Head {
+        MiniHead h;
+        size_t tip, cheek, skull[3], back;
+        Head()
+        {
+            const float y = static_cast<float>(kGeneric.leftEar.y) - 3.2f;
+            tip = h.Add(0, y, 0, {{W::tip_of_the_nose, 1}});
+            h.Add(0, y + 1, -4, {{W::head_bottom, 1}});
+            h.Add(0, y + 2.5f, 4);
+            h.Add(-3, y + 2.5f, 0);
+            h.Add(3, y + 2.5f, 0);
+            cheek = h.Add(1, y + 1, 1);
+            skull[0] = h.Add(0, y + 4, 1.5f), skull[1] = h.Add(0, y + 5, 1.5f), skull[2] = h.Add(0, y + 6, 1.5f);
+            back = h.Add(0, y + 7, 0);
+        }
+    };
+    struct Case {
+        const char* what;
+        int profileDepth, earBehindTip;  // px at 0.02 units a pixel: 350 and 160 are the generic's
+        bool earMeasured;
+        float u, faceU;
+    };
+    const Case cases[] = {
+        {"deeper skull, ear in place", 420, 160, true, 1.2f, 1.0f},
+        {"deeper skull, ear forward", 420, 150, true, 1.2f, 1.0f},
+        {"flatter skull, ear in place", 280, 160, true, 0.8f, 1.0f},
+        {"much flatter skull, ear in place", 240, 160, true, 240.0f / 350, 1.0f},
+        {"deeper all through", 420, 192, true, 1.2f, 1.2f},
+        {"deeper skull, ear placed by the proportions", 420, 160, false, 1.2f, 1.2f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Head head;
+        MiniHead& moved = head.h;
+        const size_t cheek = head.cheek, back = head.back;
+        const THeadExtents e = MeasureHead(moved.mesh, moved.weights);
+        THeadAttributes p;
+        SetPhotoPoints(p);  // front 300 x 400 px, profile 400 px high: t = 1, 0.02 units a pixel
+        p.profile[ProfilePoint::LeftHead]->x = 200, p.profile[ProfilePoint::RightHead]->x = 200 + c.profileDepth;
+        p.profile[ProfilePoint::NoseTip]->x = 200, p.profile[ProfilePoint::EarCenter]->x = 200 + c.earBehindTip;
+        TMeasuredPoints measured;
+        measured.profileEar = c.earMeasured;
+        const TReconstructionScales s = MeasureScales(e, p, {}, {}, measured, &kGeneric);
+        ASSERT_FLOAT_EQ(s.t, 1.0f);
+        EXPECT_FLOAT_EQ(s.u, c.u);
+        EXPECT_NEAR(s.faceU, c.faceU, 1e-5);
+        TGeometry none;
+        DeformMeshes(moved.mesh, none, none, none, e, p, s, moved.weights, kGeneric);
+        const float tip = moved.Y(head.tip);
+        EXPECT_NEAR(moved.Y(cheek) - tip, c.faceU * 1.0f, 1e-4) << "the cheek, 1 behind the tip";
+        EXPECT_NEAR(moved.Y(back) - tip, s.u * 7.0f, 1e-4) << "the back";
+        float before = moved.Y(cheek);
+        for (size_t v : head.skull) {
+            EXPECT_GT(moved.Y(v), before) << "vertex " << v;
+            before = moved.Y(v);
+            EXPECT_FLOAT_EQ(moved.Z(v), 1.5f);
+        }
+        EXPECT_GT(moved.Y(back), before);
+    }
+}
+
 }  // namespace
