@@ -277,11 +277,13 @@ struct TTipFrame {
         n.z = static_cast<float>(n.z + (-static_cast<double>(tz)) * t);
         return n;
     }
-    // Back to model space; the scales stay (they are the head's new proportions).
+    // Back to model space; the scales stay (they are the head's new proportions), and the model's
+    // origin keeps its place, as one scale about the tip and back leaves it.
     TVec Out(const TVec& n) const
     {
+        const double origin = split ? Depth(-static_cast<double>(ty)) : (-static_cast<double>(ty)) * u;
         return {static_cast<float>(static_cast<double>(n.x) - (-static_cast<double>(tx))),
-                static_cast<float>(n.y - (-static_cast<double>(ty)) * u),
+                static_cast<float>(n.y - origin),
                 static_cast<float>(n.z - (-static_cast<double>(tz)) * t)};
     }
     template <class Move>

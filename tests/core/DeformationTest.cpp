@@ -408,13 +408,14 @@ TEST(DeformMeshes, ShallowEarIsScaledInFloats)
 // same: the face keeps its depth and only the skull takes the change, its back still ending where
 // the profile's border puts it, with nothing folded on the way. A head deeper all through, its ear
 // as far back as its skull says, is deepened all through. An ear the proportions placed measures
-// nothing: the whole head then takes the skull's change, as before the ear was consulted.
+// nothing: the whole head then takes the skull's change, as before the ear was consulted. The
+// model's origin stays where it is, as under one scale.
 TEST(DeformMeshes, DeeperSkullKeepsTheFace)
 {
     // The ear anchor 3.2 behind the tip, the back 7 behind it.
     struct Head {
         MiniHead h;
-        size_t tip, cheek, skull[3], back;
+        size_t tip, cheek, skull[3], back, origin;
         Head()
         {
             const float y = static_cast<float>(kGeneric.leftEar.y) - 3.2f;
@@ -426,6 +427,7 @@ TEST(DeformMeshes, DeeperSkullKeepsTheFace)
             cheek = h.Add(1, y + 1, 1);
             skull[0] = h.Add(0, y + 4, 1.5f), skull[1] = h.Add(0, y + 5, 1.5f), skull[2] = h.Add(0, y + 6, 1.5f);
             back = h.Add(0, y + 7, 0);
+            origin = h.Add(0, 0, 1.5f);
         }
     };
     struct Case {
@@ -463,6 +465,7 @@ TEST(DeformMeshes, DeeperSkullKeepsTheFace)
         const float tip = moved.Y(head.tip);
         EXPECT_NEAR(moved.Y(cheek) - tip, c.faceU * 1.0f, 1e-4) << "the cheek, 1 behind the tip";
         EXPECT_NEAR(moved.Y(back) - tip, s.u * 7.0f, 1e-4) << "the back";
+        EXPECT_NEAR(moved.Y(head.origin), 0.0f, 1e-5) << "the model's origin keeps its place";
         float before = moved.Y(cheek);
         for (size_t v : head.skull) {
             EXPECT_GT(moved.Y(v), before) << "vertex " << v;
