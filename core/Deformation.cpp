@@ -89,6 +89,33 @@ float EarDepthScale(double earAnchorY, const THeadExtents& e, const THPoint* con
     return Proportion(FactorOr1(photo * modelPerProfilePixel, model));
 }
 
+// The height scales above and below the eyes: the front's crown and chin each from the eye line
+// (the eyes are found more surely than the nose tip), in model units per pixel of the head's width,
+// against the generic head's eye anchors. Where the photo's eyes are not between crown and chin, or
+// the generic head is unknown, or the two differ by no more than the rows' pixels can tell, both
+// stay t. A clamped crown or chin, or width, bounds its scale as it bounds t.
+void MeasureHeightAboutEyes(const THeadExtents& e, const THPoint* const* f, const TGenericHead* generic,
+                            TReconstructionScales& s, bool topClamped, bool bottomClamped, bool widthClamped)
+{
+    s.tAbove = s.tBelow = s.t;
+    if (generic == nullptr || !e.chinFound)
+        return;
+    const double eyeRow = 0.5 * (Py(f[FrontPoint::LeftEyeCenter]) + Py(f[FrontPoint::RightEyeCenter]));
+    const double up = eyeRow - Py(f[FrontPoint::TopHead]), down = Py(f[FrontPoint::BottomHead]) - eyeRow;
+    const double eyeZ = 0.5 * (generic->leftEye.z + generic->rightEye.z);
+    const double modelUp = e.maxZ - eyeZ, modelDown = eyeZ - e.chinZ;
+    if (!(up > 0) || !(down > 0) || !(modelUp > 0) || !(modelDown > 0))
+        return;
+    const float above = Proportion(Bounded(FactorOr1(up * static_cast<double>(s.v), modelUp), topClamped, widthClamped));
+    const float below =
+        Proportion(Bounded(FactorOr1(down * static_cast<double>(s.v), modelDown), bottomClamped, widthClamped));
+    // Each scale's two rows are whole pixels: a difference within a pixel at each row was not measured.
+    if (std::fabs(above - below) <= 2.0 * above / up + 2.0 * below / down)
+        return;
+    s.tAbove = above;
+    s.tBelow = below;
+}
+
 // Of two measures of one scale, the change both show: the one nearer 1, or 1 when one grows and
 // the other shrinks.
 float Agreed(float a, float b)
@@ -224,46 +251,69 @@ TVec Carried(const TVec& d, const TFade& fade)
     return {static_cast<float>(d.x * f), static_cast<float>(d.y * f), static_cast<float>(d.z * f)};
 }
 
+// One axis of the tip frame bent in two: distances from the tip up to `end` are scaled by `nearScale`;
+// beyond it the scale turns over `turn` to `farScale` and keeps that.
+struct TBend {
+    double nearScale = 1, farScale = 1, end = 0, turn = 0;
+
+    // Keeps `nearScale` up to `end` and brings `length` to `reach`, turning over `longest` at most,
+    // and shorter where a full turn would squeeze what lies beyond to less than half the near scale
+    // (with no room left the scale steps at `end`). False when one scale does or no bend fits.
+    bool Make(double scale, double endAt, double length, double reach, double longest)
+    {
+        const double rest = reach - scale * endAt, span = length - endAt, least = 0.5 * scale;
+        if (!(endAt >= 0) || !(span > 0) || !(rest > 0) || !(longest > 0) || reach == scale * length)
+            return false;
+        nearScale = scale;
+        end = endAt;
+        turn = std::min(span, longest);
+        farScale = (rest - 0.5 * scale * turn) / (span - 0.5 * turn);
+        if (farScale < least) {
+            const bool room = rest >= least * span;
+            farScale = room ? least : rest / span;
+            turn = room ? 2.0 * (rest - least * span) / (scale - least) : 0.0;
+        }
+        return true;
+    }
+    double Of(double d) const
+    {
+        const double r = d - end;
+        if (r <= 0)
+            return nearScale * d;
+        const double start = nearScale * end;
+        if (r <= turn)
+            return start + nearScale * r + (farScale - nearScale) * r * r / (2.0 * turn);
+        return start + 0.5 * (nearScale + farScale) * turn + farScale * (r - turn);
+    }
+};
+
 // The frame the regions move in: the stretched nose tip at the origin, depth scaled by u and
 // height by t about it. The hair and the eyeballs go through it with the head.
 struct TTipFrame {
     float tx = 0, ty = 0, tz = 0;
     double t = 1, u = 1;
-    // In front of `faceEnd` (depth behind the tip, the ear's centre) the face is scaled by faceU;
-    // behind it the scale turns over `turn` to `backU` and keeps that, so that the back of the head
-    // still ends at u times its depth, as the photo's border shows it.
-    bool split = false;
-    double faceU = 1, backU = 1, faceEnd = 0, turn = 0;
+    // The face in front of the ear may take another depth scale than the whole head (behind the
+    // ear the depth turns so that the back still ends at u times its depth, where the photo's
+    // border puts it); the head below the eyes another height scale than above them (below, the
+    // height turns so that the chin ends where the photo puts it).
+    bool bentDepth = false, bentHeight = false;
+    TBend depth, below;
+    double above = 1, eyeHeight = 0;  // the eye line's height over the tip
 
-    // The turn runs from the ear to the back unless that would squeeze the skull to less than half
-    // the face's scale; then it is shorter, and with no room left the scale steps at the ear.
-    void Split(double face, double end, double backDepth)
+    void BendDepth(double faceU, double earDepth, double backDepth)
     {
-        const double skull = u * backDepth - face * end;  // what is left for the skull behind the ear
-        if (!(end > 0) || !(backDepth > end) || face == u || !(skull > 0))
-            return;
-        const double length = backDepth - end, least = 0.5 * face;
-        faceU = face;
-        faceEnd = end;
-        backU = 2.0 * skull / length - face;
-        turn = length;
-        if (backU < least) {
-            const bool room = skull >= least * length;
-            backU = room ? least : skull / length;
-            turn = room ? 2.0 * (skull - least * length) / (face - least) : 0.0;
-        }
-        split = true;
+        bentDepth = depth.Make(faceU, earDepth, backDepth, u * backDepth, backDepth);
     }
-    double Depth(double y) const
+    void BendHeight(double upper, double lower, double eyes, double chinDrop, double turnDrop)
     {
-        const double r = y - faceEnd;
-        if (r <= 0)
-            return faceU * y;
-        const double face = faceU * faceEnd;
-        if (r <= turn)
-            return face + faceU * r + (backU - faceU) * r * r / (2.0 * turn);
-        return face + 0.5 * (faceU + backU) * turn + backU * (r - turn);
+        above = upper;
+        eyeHeight = eyes;
+        bentHeight = upper != lower && below.Make(upper, 0.0, chinDrop, lower * chinDrop, turnDrop);
     }
+    double Depth(double y) const { return depth.Of(y); }
+    // Heights from the tip, bent about the eye line.
+    double FromEyes(double d) const { return d >= 0 ? above * d : -below.Of(-d); }
+    double Height(double z) const { return FromEyes(z - eyeHeight) - FromEyes(-eyeHeight); }
 
     TVec In(const TVec& a) const
     {
@@ -271,20 +321,22 @@ struct TTipFrame {
         n.x = static_cast<float>(static_cast<double>(a.x) - tx);
         n.y = static_cast<float>(u * a.y);
         n.y = static_cast<float>(n.y + (-static_cast<double>(ty)) * u);
-        if (split)
+        if (bentDepth)
             n.y = static_cast<float>(Depth(static_cast<double>(a.y) - ty));
         n.z = static_cast<float>(t * a.z);
         n.z = static_cast<float>(n.z + (-static_cast<double>(tz)) * t);
+        if (bentHeight)
+            n.z = static_cast<float>(Height(static_cast<double>(a.z) - tz));
         return n;
     }
     // Back to model space; the scales stay (they are the head's new proportions), and the model's
     // origin keeps its place, as one scale about the tip and back leaves it.
     TVec Out(const TVec& n) const
     {
-        const double origin = split ? Depth(-static_cast<double>(ty)) : (-static_cast<double>(ty)) * u;
+        const double originY = bentDepth ? Depth(-static_cast<double>(ty)) : (-static_cast<double>(ty)) * u;
+        const double originZ = bentHeight ? Height(-static_cast<double>(tz)) : (-static_cast<double>(tz)) * t;
         return {static_cast<float>(static_cast<double>(n.x) - (-static_cast<double>(tx))),
-                static_cast<float>(n.y - origin),
-                static_cast<float>(n.z - (-static_cast<double>(tz)) * t)};
+                static_cast<float>(n.y - originY), static_cast<float>(n.z - originZ)};
     }
     template <class Move>
     static void Apply(std::vector<float>& m, Move move)
@@ -468,6 +520,8 @@ THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights)
             break;
         default:
             if (p > e.maxZ) e.maxZ = p;
+            if (map[W::tip_of_the_nose][vertex] > 0)
+                e.noseTipZ = p;
             if (map[W::head_bottom][vertex] > 0) {
                 e.chinZ = p;  // the last marked vertex wins, whatever its height
                 e.chinFound = true;
@@ -524,6 +578,8 @@ TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes
                       : s.u;
     }
     s.v = FactorOr1(modelWidth, frontWidth);
+    MeasureHeightAboutEyes(e, f, generic, s, OnEdge(Py(f[F::TopHead]), frontSize.height),
+                           OnEdge(Py(f[F::BottomHead]), frontSize.height), frontWidthClamped);
 
     const int frontEyeHeight = TVultari::AbsInt(Py(f[F::LeftEyeCenter]) - Py(f[F::NoseTip]));
     const int profileEyeHeight = TVultari::AbsInt(Py(p[P::EyeCenter]) - Py(p[P::NoseTip]));
@@ -553,7 +609,10 @@ TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& 
         frame.ty = pos[e.noseTipIndex + 1];
         frame.tz = pos[e.noseTipIndex + 2];
     }
-    frame.Split(s.faceU, generic.leftEar.y - frame.ty, static_cast<double>(e.maxY) - frame.ty);
+    frame.BendDepth(s.faceU, generic.leftEar.y - frame.ty, static_cast<double>(e.maxY) - frame.ty);
+    // Below the eyes the height turns over the mid-face, from the eye line down to the tip.
+    const double eyeZ = 0.5 * (generic.leftEye.z + generic.rightEye.z);
+    frame.BendHeight(s.tAbove, s.tBelow, eyeZ - frame.tz, eyeZ - e.chinZ, eyeZ - frame.tz);
     r.tipX = frame.tx;
     r.tipY = frame.ty;
     r.tipZ = frame.tz;

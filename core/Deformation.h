@@ -30,7 +30,7 @@ struct THeadExtents {
     float maxX = -10000, minX = 10000, maxY = -10000, minY = 10000, maxZ = -10000;
     float chinZ = 10000;      // z of the last vertex marked by head_bottom
     size_t noseTipIndex = 0;  // index of the x float of the last vertex marked by tip_of_the_nose
-    float noseTipY = 0;       // depth of that vertex
+    float noseTipY = 0, noseTipZ = 0;  // depth and height of that vertex
     bool chinFound = false, noseTipFound = false;
     TRegionBox mouth, nose, leftEye, rightEye;  // x and z extents
     TRegionBox ear;                              // y and z extents of the left ear
@@ -41,6 +41,9 @@ struct TReconstructionScales {
     float t = 1;  // height scale
     float u = 1;      // depth scale of the whole head: the back of the head reaches the photo's border
     float faceU = 1;  // depth scale in front of the ears (the skull's back is no measure of the face)
+    // Height scales above and below the eyes (the crown and the chin each measured from the eye
+    // line); both t where that cannot be measured.
+    float tAbove = 1, tBelow = 1;
     float v = 1;  // model units per front-photo pixel
     float w = 1;  // front-photo pixels per profile-photo pixel
 };

@@ -419,9 +419,10 @@ TEST(DeformMeshes, DeeperSkullKeepsTheFace)
         Head()
         {
             const float y = static_cast<float>(kGeneric.leftEar.y) - 3.2f;
+            const float eyes = static_cast<float>(0.5 * (kGeneric.leftEye.z + kGeneric.rightEye.z));
             tip = h.Add(0, y, 0, {{W::tip_of_the_nose, 1}});
-            h.Add(0, y + 1, -4, {{W::head_bottom, 1}});
-            h.Add(0, y + 2.5f, 4);
+            h.Add(0, y + 1, eyes - 4, {{W::head_bottom, 1}});
+            h.Add(0, y + 2.5f, eyes + 4);
             h.Add(-3, y + 2.5f, 0);
             h.Add(3, y + 2.5f, 0);
             cheek = h.Add(1, y + 1, 1);
@@ -452,6 +453,8 @@ TEST(DeformMeshes, DeeperSkullKeepsTheFace)
         const THeadExtents e = MeasureHead(moved.mesh, moved.weights);
         THeadAttributes p;
         SetPhotoPoints(p);  // front 300 x 400 px, profile 400 px high: t = 1, 0.02 units a pixel
+        // The eyes halfway, as on the head: the same height scale above and below them.
+        p.front[FrontPoint::LeftEyeCenter]->y = p.front[FrontPoint::RightEyeCenter]->y = 300;
         p.profile[ProfilePoint::LeftHead]->x = 200, p.profile[ProfilePoint::RightHead]->x = 200 + c.profileDepth;
         p.profile[ProfilePoint::NoseTip]->x = 200, p.profile[ProfilePoint::EarCenter]->x = 200 + c.earBehindTip;
         TMeasuredPoints measured;
@@ -473,6 +476,80 @@ TEST(DeformMeshes, DeeperSkullKeepsTheFace)
             EXPECT_FLOAT_EQ(moved.Z(v), 1.5f);
         }
         EXPECT_GT(moved.Y(back), before);
+    }
+}
+
+// A head whose lower face is longer or shorter than the generic head's, or whose crown is higher:
+// each part takes its own height scale from the eye line, so the chin reaches the photo's chin and
+// the crown the photo's crown, the other part keeping its height. Below the eyes the scale turns
+// over the mid-face, nothing folded; one scale above and below is the plain height scale t, and so is
+// a difference that the rows' whole pixels cannot tell from none.
+TEST(DeformMeshes, LowerFaceFollowsTheChin)
+{
+    const float eyeZ = static_cast<float>(0.5 * (kGeneric.leftEye.z + kGeneric.rightEye.z));
+    struct Head {
+        MiniHead h;
+        size_t brow, crown, forehead, chin, below[5];  // below the eyes, top down, the last under the chin
+        float belowZ[5];
+        explicit Head(float eyes) : belowZ{eyes - 0.3f, 0, -1, eyes - 3.5f, eyes - 5}
+        {
+            below[1] = h.Add(0, -2, 0, {{W::tip_of_the_nose, 1}});
+            chin = h.Add(0, -1, eyes - 4, {{W::head_bottom, 1}});
+            crown = h.Add(0, 0.5f, eyes + 4);
+            h.Add(-3, 0.5f, 0);
+            h.Add(3, 0.5f, 0);
+            brow = h.Add(0, -1.5f, eyes);
+            forehead = h.Add(0, -1.5f, eyes + 2);
+            below[0] = h.Add(0.5f, -1.6f, belowZ[0]), below[2] = h.Add(0, -1.8f, belowZ[2]);
+            below[3] = h.Add(0, -1.2f, belowZ[3]), below[4] = h.Add(0, 0.5f, belowZ[4]);
+        }
+    };
+    struct Case {
+        const char* what;
+        int top, bottom;  // front rows; the eyes on row 275, 0.02 units a pixel: 200 px are the generic's 4 units
+        float tAbove, tBelow, t;
+    };
+    const Case cases[] = {
+        {"longer lower face", 75, 535, 1.0f, 1.3f, 1.15f},
+        {"shorter lower face", 75, 435, 1.0f, 0.8f, 0.9f},
+        {"higher crown", 35, 475, 1.2f, 1.0f, 1.1f},
+        {"taller all through", 55, 495, 1.1f, 1.1f, 1.1f},
+        {"a chin two pixels lower, within the rows' pixels", 75, 477, 6.0f * 402 / 300 / 8, 6.0f * 402 / 300 / 8,
+         6.0f * 402 / 300 / 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Head head(eyeZ);
+        MiniHead& moved = head.h;
+        const THeadExtents e = MeasureHead(moved.mesh, moved.weights);
+        THeadAttributes p;
+        SetPhotoPoints(p);
+        p.front[FrontPoint::LeftEyeCenter]->y = p.front[FrontPoint::RightEyeCenter]->y = 275;
+        p.front[FrontPoint::TopHead]->y = c.top, p.front[FrontPoint::BottomHead]->y = c.bottom;
+        TMeasuredPoints measured;
+        measured.profileEar = false;  // one depth scale: only the height is bent here
+        const TReconstructionScales s = MeasureScales(e, p, {}, {}, measured, &kGeneric);
+        EXPECT_FLOAT_EQ(s.t, c.t);
+        EXPECT_NEAR(s.tAbove, c.tAbove, 1e-5);
+        EXPECT_NEAR(s.tBelow, c.tBelow, 1e-5);
+        TGeometry none;
+        DeformMeshes(moved.mesh, none, none, none, e, p, s, moved.weights, kGeneric);
+        const float brow = moved.Z(head.brow), tip = moved.Z(head.below[1]);
+        EXPECT_NEAR(moved.Z(head.crown) - brow, c.tAbove * 4, 1e-4) << "the crown";
+        EXPECT_NEAR(moved.Z(head.forehead) - brow, c.tAbove * 2, 1e-4) << "the forehead";
+        EXPECT_NEAR(brow - moved.Z(head.chin), c.tBelow * 4, 1e-4) << "the chin";
+        float above = brow;
+        for (int k = 0; k < 5; ++k) {
+            const float z = moved.Z(head.below[k]);
+            if (c.tAbove == c.tBelow) {
+                EXPECT_NEAR(z - tip, c.t * head.belowZ[k], 1e-4) << "below the eyes, " << k;
+            }
+            EXPECT_LT(z, above) << "below the eyes, " << k;
+            above = z;
+        }
+        EXPECT_GT(moved.Z(head.below[3]), moved.Z(head.chin));
+        EXPECT_LT(moved.Z(head.below[4]), moved.Z(head.chin));
+        EXPECT_NEAR(moved.Y(head.forehead) - moved.Y(head.below[1]), s.u * 0.5f, 1e-4) << "depth as before";
     }
 }
 
