@@ -92,8 +92,8 @@ float EarDepthScale(double earAnchorY, const THeadExtents& e, const THPoint* con
 // The height scales above and below the eyes: the front's crown and chin each from the eye line
 // (the eyes are found more surely than the nose tip), in model units per pixel of the head's width,
 // against the generic head's eye anchors. Where the photo's eyes are not between crown and chin, or
-// the generic head is unknown, or the two differ by no more than the rows' pixels can tell, both
-// stay t. A clamped crown or chin, or width, bounds its scale as it bounds t.
+// the generic head is unknown, or the two differ by no more than the rows' pixels can tell or by more
+// than any head's proportions do, both stay t. A clamped crown or chin, or width, bounds its scale as it bounds t.
 void MeasureHeightAboutEyes(const THeadExtents& e, const THPoint* const* f, const TGenericHead* generic,
                             TReconstructionScales& s, bool topClamped, bool bottomClamped, bool widthClamped)
 {
@@ -106,14 +106,15 @@ void MeasureHeightAboutEyes(const THeadExtents& e, const THPoint* const* f, cons
     const double modelUp = e.maxZ - eyeZ, modelDown = eyeZ - e.chinZ;
     if (!(up > 0) || !(down > 0) || !(modelUp > 0) || !(modelDown > 0))
         return;
-    const float above = Proportion(Bounded(FactorOr1(up * static_cast<double>(s.v), modelUp), topClamped, widthClamped));
-    const float below =
-        Proportion(Bounded(FactorOr1(down * static_cast<double>(s.v), modelDown), bottomClamped, widthClamped));
+    const float above = Bounded(FactorOr1(up * static_cast<double>(s.v), modelUp), topClamped, widthClamped);
+    const float below = Bounded(FactorOr1(down * static_cast<double>(s.v), modelDown), bottomClamped, widthClamped);
     // Each scale's two rows are whole pixels: a difference within a pixel at each row was not measured.
-    if (std::fabs(above - below) <= 2.0 * above / up + 2.0 * below / down)
+    // Halves that differ by more than any head's proportions have a misplaced eye, crown or chin.
+    if (std::fabs(above - below) <= 2.0 * above / up + 2.0 * below / down ||
+        Proportion(below / above) != below / above)
         return;
-    s.tAbove = above;
-    s.tBelow = below;
+    s.tAbove = Proportion(above);
+    s.tBelow = Proportion(below);
 }
 
 // Of two measures of one scale, the change both show: the one nearer 1, or 1 when one grows and

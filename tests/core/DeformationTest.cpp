@@ -516,6 +516,8 @@ TEST(DeformMeshes, LowerFaceFollowsTheChin)
         {"taller all through", 55, 495, 1.1f, 1.1f, 1.1f},
         {"a chin two pixels lower, within the rows' pixels", 75, 477, 6.0f * 402 / 300 / 8, 6.0f * 402 / 300 / 8,
          6.0f * 402 / 300 / 8},
+        {"a chin dragged far down: no head is 1.5 times as long below the eyes", 75, 580, 6.0f * 505 / 300 / 8,
+         6.0f * 505 / 300 / 8, 6.0f * 505 / 300 / 8},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
