@@ -57,6 +57,75 @@ float Proportion(float scale)
 int Px(const THPoint* p) { return p->x; }
 int Py(const THPoint* p) { return p->y; }
 
+// A coordinate that recognition clamped onto the photo's edge (0 or size - 1, or 1 and size once
+// the profile is mirrored), or one beyond the edge: no border was seen there.
+bool OnEdge(int c, int size) { return size > 0 && (c <= 1 || c >= size - 2); }
+
+// A scale measured from a size that may be only the least size: `atLeast` when the true scale can
+// only be larger, `atMost` when it can only be smaller. Within such a bound the generic head's
+// proportion is the estimate; bounded both ways nothing was measured.
+float Bounded(float scale, bool atLeast, bool atMost)
+{
+    if (atLeast && atMost)
+        return 1.0f;
+    if (atLeast)
+        return std::max(scale, 1.0f);
+    if (atMost)
+        return std::min(scale, 1.0f);
+    return scale;
+}
+
+// The face's depth from the nose tip back to the ear's centre in the profile against the generic
+// head's (to its ear anchor), in the profile's pixels per height as u measures the whole depth, so
+// that the two compare; 1 when the head has no tip to measure from.
+float EarDepthScale(double earAnchorY, const THeadExtents& e, const THPoint* const* p, double modelPerProfilePixel)
+{
+    if (!e.noseTipFound || !(modelPerProfilePixel > 0))
+        return 1.0f;
+    const double model = earAnchorY - e.noseTipY;
+    if (!(model > 0))
+        return 1.0f;
+    const int photo = TVultari::AbsInt(Px(p[ProfilePoint::EarCenter]) - Px(p[ProfilePoint::NoseTip]));
+    return Proportion(FactorOr1(photo * modelPerProfilePixel, model));
+}
+
+// The height scales above and below the eyes: the front's crown and chin each from the eye line
+// (the eyes are found more surely than the nose tip), in model units per pixel of the head's width,
+// against the generic head's eye anchors. Where the photo's eyes are not between crown and chin, or
+// the generic head is unknown, or the two differ by no more than the rows' pixels can tell or by more
+// than any head's proportions do, both stay t. A clamped crown or chin, or width, bounds its scale as it bounds t.
+void MeasureHeightAboutEyes(const THeadExtents& e, const THPoint* const* f, const TGenericHead* generic,
+                            TReconstructionScales& s, bool topClamped, bool bottomClamped, bool widthClamped)
+{
+    s.tAbove = s.tBelow = s.t;
+    if (generic == nullptr || !e.chinFound)
+        return;
+    const double eyeRow = 0.5 * (Py(f[FrontPoint::LeftEyeCenter]) + Py(f[FrontPoint::RightEyeCenter]));
+    const double up = eyeRow - Py(f[FrontPoint::TopHead]), down = Py(f[FrontPoint::BottomHead]) - eyeRow;
+    const double eyeZ = 0.5 * (generic->leftEye.z + generic->rightEye.z);
+    const double modelUp = e.maxZ - eyeZ, modelDown = eyeZ - e.chinZ;
+    if (!(up > 0) || !(down > 0) || !(modelUp > 0) || !(modelDown > 0))
+        return;
+    const float above = Bounded(FactorOr1(up * static_cast<double>(s.v), modelUp), topClamped, widthClamped);
+    const float below = Bounded(FactorOr1(down * static_cast<double>(s.v), modelDown), bottomClamped, widthClamped);
+    // Each scale's two rows are whole pixels: a difference within a pixel at each row was not measured.
+    // Halves that differ by more than any head's proportions have a misplaced eye, crown or chin.
+    if (std::fabs(above - below) <= 2.0 * above / up + 2.0 * below / down ||
+        Proportion(below / above) != below / above)
+        return;
+    s.tAbove = Proportion(above);
+    s.tBelow = Proportion(below);
+}
+
+// Of two measures of one scale, the change both show: the one nearer 1, or 1 when one grows and
+// the other shrinks.
+float Agreed(float a, float b)
+{
+    if ((a - 1.0f) * (b - 1.0f) <= 0.0f)
+        return 1.0f;
+    return std::fabs(a - 1.0f) < std::fabs(b - 1.0f) ? a : b;
+}
+
 // The size of a region in the normalised head: the difference of two positions.
 double Size(const std::vector<float>& pos, const TExtreme& high, const TExtreme& low)
 {
@@ -183,11 +252,69 @@ TVec Carried(const TVec& d, const TFade& fade)
     return {static_cast<float>(d.x * f), static_cast<float>(d.y * f), static_cast<float>(d.z * f)};
 }
 
+// One axis of the tip frame bent in two: distances from the tip up to `end` are scaled by `nearScale`;
+// beyond it the scale turns over `turn` to `farScale` and keeps that.
+struct TBend {
+    double nearScale = 1, farScale = 1, end = 0, turn = 0;
+
+    // Keeps `nearScale` up to `end` and brings `length` to `reach`, turning over `longest` at most,
+    // and shorter where a full turn would squeeze what lies beyond to less than half the near scale
+    // (with no room left the scale steps at `end`). False when one scale does or no bend fits.
+    bool Make(double scale, double endAt, double length, double reach, double longest)
+    {
+        const double rest = reach - scale * endAt, span = length - endAt, least = 0.5 * scale;
+        if (!(endAt >= 0) || !(span > 0) || !(rest > 0) || !(longest > 0) || reach == scale * length)
+            return false;
+        nearScale = scale;
+        end = endAt;
+        turn = std::min(span, longest);
+        farScale = (rest - 0.5 * scale * turn) / (span - 0.5 * turn);
+        if (farScale < least) {
+            const bool room = rest >= least * span;
+            farScale = room ? least : rest / span;
+            turn = room ? 2.0 * (rest - least * span) / (scale - least) : 0.0;
+        }
+        return true;
+    }
+    double Of(double d) const
+    {
+        const double r = d - end;
+        if (r <= 0)
+            return nearScale * d;
+        const double start = nearScale * end;
+        if (r <= turn)
+            return start + nearScale * r + (farScale - nearScale) * r * r / (2.0 * turn);
+        return start + 0.5 * (nearScale + farScale) * turn + farScale * (r - turn);
+    }
+};
+
 // The frame the regions move in: the stretched nose tip at the origin, depth scaled by u and
 // height by t about it. The hair and the eyeballs go through it with the head.
 struct TTipFrame {
     float tx = 0, ty = 0, tz = 0;
     double t = 1, u = 1;
+    // The face in front of the ear may take another depth scale than the whole head (behind the
+    // ear the depth turns so that the back still ends at u times its depth, where the photo's
+    // border puts it); the head below the eyes another height scale than above them (below, the
+    // height turns so that the chin ends where the photo puts it).
+    bool bentDepth = false, bentHeight = false;
+    TBend depth, below;
+    double above = 1, eyeHeight = 0;  // the eye line's height over the tip
+
+    void BendDepth(double faceU, double earDepth, double backDepth)
+    {
+        bentDepth = depth.Make(faceU, earDepth, backDepth, u * backDepth, backDepth);
+    }
+    void BendHeight(double upper, double lower, double eyes, double chinDrop, double turnDrop)
+    {
+        above = upper;
+        eyeHeight = eyes;
+        bentHeight = upper != lower && below.Make(upper, 0.0, chinDrop, lower * chinDrop, turnDrop);
+    }
+    double Depth(double y) const { return depth.Of(y); }
+    // Heights from the tip, bent about the eye line.
+    double FromEyes(double d) const { return d >= 0 ? above * d : -below.Of(-d); }
+    double Height(double z) const { return FromEyes(z - eyeHeight) - FromEyes(-eyeHeight); }
 
     TVec In(const TVec& a) const
     {
@@ -195,16 +322,22 @@ struct TTipFrame {
         n.x = static_cast<float>(static_cast<double>(a.x) - tx);
         n.y = static_cast<float>(u * a.y);
         n.y = static_cast<float>(n.y + (-static_cast<double>(ty)) * u);
+        if (bentDepth)
+            n.y = static_cast<float>(Depth(static_cast<double>(a.y) - ty));
         n.z = static_cast<float>(t * a.z);
         n.z = static_cast<float>(n.z + (-static_cast<double>(tz)) * t);
+        if (bentHeight)
+            n.z = static_cast<float>(Height(static_cast<double>(a.z) - tz));
         return n;
     }
-    // Back to model space; the scales stay (they are the head's new proportions).
+    // Back to model space; the scales stay (they are the head's new proportions), and the model's
+    // origin keeps its place, as one scale about the tip and back leaves it.
     TVec Out(const TVec& n) const
     {
+        const double originY = bentDepth ? Depth(-static_cast<double>(ty)) : (-static_cast<double>(ty)) * u;
+        const double originZ = bentHeight ? Height(-static_cast<double>(tz)) : (-static_cast<double>(tz)) * t;
         return {static_cast<float>(static_cast<double>(n.x) - (-static_cast<double>(tx))),
-                static_cast<float>(n.y - (-static_cast<double>(ty)) * u),
-                static_cast<float>(n.z - (-static_cast<double>(tz)) * t)};
+                static_cast<float>(n.y - originY), static_cast<float>(n.z - originZ)};
     }
     template <class Move>
     static void Apply(std::vector<float>& m, Move move)
@@ -384,9 +517,12 @@ THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights)
             if (p > e.maxY) e.maxY = p;
             if (p < e.minY) e.minY = p;
             if (map[W::left_ear_borders][vertex] > 0) Improve(e.ear, true, p, k);
+            if (map[W::tip_of_the_nose][vertex] > 0) e.noseTipY = p;
             break;
         default:
             if (p > e.maxZ) e.maxZ = p;
+            if (map[W::tip_of_the_nose][vertex] > 0)
+                e.noseTipZ = p;
             if (map[W::head_bottom][vertex] > 0) {
                 e.chinZ = p;  // the last marked vertex wins, whatever its height
                 e.chinFound = true;
@@ -402,7 +538,8 @@ THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights)
     return e;
 }
 
-TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes& points)
+TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes& points, TPhotoSize frontSize,
+                                    TPhotoSize profileSize, TMeasuredPoints measured, const TGenericHead* generic)
 {
     namespace F = FrontPoint;
     namespace P = ProfilePoint;
@@ -417,12 +554,33 @@ TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes
     const float modelHeight = e.maxZ - e.chinZ;
     const float modelDepth = e.maxY - e.minY;
 
+    // t grows with the front's height and shrinks with its width; u grows with the profile's depth
+    // and shrinks with its height. A clamped border makes its size the least size.
+    const bool frontWidthClamped = OnEdge(Px(f[F::LeftHead]), frontSize.width) ||
+                                   OnEdge(Px(f[F::RightHead]), frontSize.width);
+    const bool frontHeightClamped = OnEdge(Py(f[F::TopHead]), frontSize.height) ||
+                                    OnEdge(Py(f[F::BottomHead]), frontSize.height);
+    const bool profileDepthClamped = OnEdge(Px(p[P::LeftHead]), profileSize.width) ||
+                                     OnEdge(Px(p[P::RightHead]), profileSize.width);
+    const bool profileHeightClamped = OnEdge(Py(p[P::TopHead]), profileSize.height) ||
+                                      OnEdge(Py(p[P::BottomHead]), profileSize.height);
+
     TReconstructionScales s;
     if (frontWidth != 0 && frontHeight != 0 && modelWidth != 0 && modelHeight != 0)
-        s.t = Proportion(FactorOr1(static_cast<double>(modelWidth) * frontHeight / frontWidth, modelHeight));
-    if (profileDepth != 0 && profileHeight != 0 && modelDepth != 0 && modelHeight != 0)
-        s.u = Proportion(FactorOr1(static_cast<double>(profileDepth) * modelHeight * s.t / profileHeight, modelDepth));
+        s.t = Proportion(Bounded(FactorOr1(static_cast<double>(modelWidth) * frontHeight / frontWidth, modelHeight),
+                                 frontHeightClamped, frontWidthClamped));
+    if (profileDepth != 0 && profileHeight != 0 && modelDepth != 0 && modelHeight != 0) {
+        s.u = Proportion(
+            Bounded(FactorOr1(static_cast<double>(profileDepth) * modelHeight * s.t / profileHeight, modelDepth),
+                    profileDepthClamped, profileHeightClamped));
+        s.faceU = measured.profileEar && generic != nullptr
+                      ? Agreed(s.u, EarDepthScale(generic->leftEar.y, e, p,
+                                                  static_cast<double>(modelHeight) * s.t / profileHeight))
+                      : s.u;
+    }
     s.v = FactorOr1(modelWidth, frontWidth);
+    MeasureHeightAboutEyes(e, f, generic, s, OnEdge(Py(f[F::TopHead]), frontSize.height),
+                           OnEdge(Py(f[F::BottomHead]), frontSize.height), frontWidthClamped);
 
     const int frontEyeHeight = TVultari::AbsInt(Py(f[F::LeftEyeCenter]) - Py(f[F::NoseTip]));
     const int profileEyeHeight = TVultari::AbsInt(Py(p[P::EyeCenter]) - Py(p[P::NoseTip]));
@@ -452,6 +610,10 @@ TDeformationReport DeformMeshes(TGeometry& head, TGeometry& leftEye, TGeometry& 
         frame.ty = pos[e.noseTipIndex + 1];
         frame.tz = pos[e.noseTipIndex + 2];
     }
+    frame.BendDepth(s.faceU, generic.leftEar.y - frame.ty, static_cast<double>(e.maxY) - frame.ty);
+    // Below the eyes the height turns over the mid-face, from the eye line down to the tip.
+    const double eyeZ = 0.5 * (generic.leftEye.z + generic.rightEye.z);
+    frame.BendHeight(s.tAbove, s.tBelow, eyeZ - frame.tz, eyeZ - e.chinZ, eyeZ - frame.tz);
     r.tipX = frame.tx;
     r.tipY = frame.ty;
     r.tipZ = frame.tz;

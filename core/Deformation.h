@@ -30,6 +30,7 @@ struct THeadExtents {
     float maxX = -10000, minX = 10000, maxY = -10000, minY = 10000, maxZ = -10000;
     float chinZ = 10000;      // z of the last vertex marked by head_bottom
     size_t noseTipIndex = 0;  // index of the x float of the last vertex marked by tip_of_the_nose
+    float noseTipY = 0, noseTipZ = 0;  // depth and height of that vertex
     bool chinFound = false, noseTipFound = false;
     TRegionBox mouth, nose, leftEye, rightEye;  // x and z extents
     TRegionBox ear;                              // y and z extents of the left ear
@@ -38,7 +39,11 @@ struct THeadExtents {
 // The proportions of one run.
 struct TReconstructionScales {
     float t = 1;  // height scale
-    float u = 1;  // depth scale
+    float u = 1;      // depth scale of the whole head: the back of the head reaches the photo's border
+    float faceU = 1;  // depth scale in front of the ears (the skull's back is no measure of the face)
+    // Height scales above and below the eyes (the crown and the chin each measured from the eye
+    // line); both t where that cannot be measured.
+    float tAbove = 1, tBelow = 1;
     float v = 1;  // model units per front-photo pixel
     float w = 1;  // front-photo pixels per profile-photo pixel
 };
@@ -54,11 +59,33 @@ struct TDeformationReport {
 // One pass over the head's positions. The maps must cover every vertex of the head.
 THeadExtents MeasureHead(const TGeometry& head, const TWeightManager& weights);
 
+// A photo's size in pixels; 0 x 0 when unknown.
+struct TPhotoSize {
+    int width = 0;
+    int height = 0;
+};
+
+// Which of the points the scales may use were found in the photos (or placed by the user), not
+// placed by the generic head's proportions.
+struct TMeasuredPoints {
+    bool profileEar = true;
+};
+
 // t, u, v and w from the head's extents and the photo points (head borders already ordered).
 // Every divisor that is 0 leaves its factor at 1; a front head width of 0 leaves v at 1 (the
 // reconstruction refuses such points before it gets here). t and u are kept within a factor of 1.5
 // of the generic head's proportions, which every head has.
-TReconstructionScales MeasureScales(const THeadExtents& extents, const THeadAttributes& points);
+// A head border on (within a pixel of) or beyond the edge of a photo of known size was not found
+// there: the head runs on past the edge, so the size it bounds is only the least size. A scale that
+// such a size sets is then only a bound, and it takes the generic head's proportion (1) unless the
+// bound asks for more; bounded from both sides, it is 1. faceU is the depth change that the ear's
+// place and the head's back both show (1 where they disagree), as either alone is moved by something
+// that is not the face: ears sit at varying depths, skulls vary behind them. The ear's depth is
+// measured against the generic head's ear anchor; without the generic head, or for an ear the
+// proportions placed, which shows nothing of the face, faceU is u.
+TReconstructionScales MeasureScales(const THeadExtents& extents, const THeadAttributes& points,
+                                    TPhotoSize front = {}, TPhotoSize profile = {}, TMeasuredPoints measured = {},
+                                    const TGenericHead* generic = nullptr);
 
 // Moves the four meshes in place. The head's maps must cover every vertex of the head; the
 // profile points must be in their left-facing form. The regions' moves are measured from the

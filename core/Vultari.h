@@ -112,6 +112,9 @@ public:
     void EditViewMouseDown(TImage* editImage, TImage* frontImage, TImage* profileImage, int x, int y);
     void EditViewMouseMove(TImage* editImage, TImage* frontImage, TImage* profileImage, int x, int y);
     void EditViewMouseUp(TImage* editImage, TImage* frontImage, TImage* profileImage, int x, int y);
+    // A point the user placed is no proportion's guess any more: the recognition report stops
+    // calling it a fallback. The points that moved along with it keep their mark.
+    void MarkPlacedByHand(const THPoint* point);
     void SetEditMode(TImage* editImage, int mode);
     void SetProfileOrientation(TImage* profileImage, TImage* editImage, int orientation);
 

@@ -262,8 +262,21 @@ void TVultari::EditViewMouseMove(TImage* editImage, TImage* frontImage, TImage* 
     Redraw(*this, editImage, frontImage, profileImage, x, y, false);
 }
 
+void TVultari::MarkPlacedByHand(const THPoint* point)
+{
+    if (point == nullptr || recognizer == nullptr || headAttributes == nullptr)
+        return;
+    for (int i = 0; i < FrontPoint::Count; ++i)
+        if (headAttributes->front[i] == point)
+            recognizer->report.frontFallback.reset(static_cast<size_t>(i));
+    for (int i = 0; i < ProfilePoint::Count; ++i)
+        if (headAttributes->profile[i] == point)
+            recognizer->report.profileFallback.reset(static_cast<size_t>(i));
+}
+
 void TVultari::EditViewMouseUp(TImage* editImage, TImage* frontImage, TImage* profileImage, int x, int y)
 {
+    MarkPlacedByHand(grabbedPoint);
     grabbedPoint = nullptr;
     Redraw(*this, editImage, frontImage, profileImage, x, y, false);
 }

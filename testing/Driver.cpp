@@ -260,11 +260,25 @@ int Run(const Options& options)
             std::fprintf(stderr, "cannot read %s\n", setPoints.c_str());
             return 2;
         }
-        if (!ApplyPointsJson(text, *core->headAttributes, core->recognizer->frontImage.size(), frontLoaded,
+        THeadAttributes& points = *core->headAttributes;
+        std::vector<std::pair<int, int>> before;
+        for (const THPoint* p : points.front)
+            before.push_back({p->x, p->y});
+        for (const THPoint* p : points.profile)
+            before.push_back({p->x, p->y});
+        if (!ApplyPointsJson(text, points, core->recognizer->frontImage.size(), frontLoaded,
                              core->recognizer->profileImage.size(), profileLoaded)) {
             std::fprintf(stderr, "%s is no points file\n", setPoints.c_str());
             return 2;
         }
+        // The file placed what it moved, as a user would by hand.
+        size_t k = 0;
+        for (const THPoint* p : points.front)
+            if (before[k++] != std::pair<int, int>{p->x, p->y})
+                core->recognizer->report.frontFallback.reset(k - 1);
+        for (const THPoint* p : points.profile)
+            if (before[k++] != std::pair<int, int>{p->x, p->y})
+                core->recognizer->report.profileFallback.reset(k - 1 - FrontPoint::Count);
     }
 
     const std::string pointsPath = Option(options, "--points");

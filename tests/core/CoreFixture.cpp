@@ -25,15 +25,17 @@ CoreFixture::~CoreFixture() { core.reset(); }
 void CoreFixture::LoadPhotos(const cv::Scalar& skin)
 {
     core->recognizer->frontImage = SyntheticPhoto(1200, 1000, skin);
-    core->recognizer->profileImage = SyntheticPhoto(1000, 1000, skin);
+    // Wide enough that the back of every changed head (up to 1.2 times as deep) lies inside the
+    // profile: a head border on the photo's edge only bounds the head's size.
+    core->recognizer->profileImage = SyntheticPhoto(1400, 1000, skin);
     delete core->frontThumbnail;
     delete core->frontEditBitmap;
     delete core->profileThumbnail;
     delete core->profileEditBitmap;
     core->frontThumbnail = new TBitmap(200, 167);
     core->frontEditBitmap = new TBitmap(610, 508);
-    core->profileThumbnail = new TBitmap(200, 200);
-    core->profileEditBitmap = new TBitmap(610, 610);
+    core->profileThumbnail = new TBitmap(200, 143);
+    core->profileEditBitmap = new TBitmap(610, 436);
     ProjectPoints(generic);
 }
 

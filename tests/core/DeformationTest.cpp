@@ -151,6 +151,57 @@ TEST(MeasureScales, WorkedNumbersAndFallbacks)
     EXPECT_EQ(MeasureScales(flat, p).u, 1.0f);
 }
 
+// A head border on the photo's edge was clamped there: the head reaches at least that far, so the
+// size it bounds is only the least size. A scale that size would lower stays at the generic head's
+// proportion, a scale it raises is kept; a scale bounded from both sides is 1. Away from the edge,
+// or with the photo's size unknown, the same borders scale as measured.
+TEST(MeasureScales, BordersOnThePhotosEdgeBoundTheScales)
+{
+    THeadExtents e;
+    e.maxX = 3, e.minX = -3;  // model width 6
+    e.maxZ = 4, e.chinZ = -4;  // model height 8
+    e.maxY = 3.5f, e.minY = -3.5f;  // model depth 7
+    const TPhotoSize front{1000, 600}, profile{800, 600};
+    struct Case {
+        const char* what;
+        int frontLeft, frontTop, frontBottom;  // the front 300 px wide from frontLeft
+        int profileRight, profileDepth, profileTop;  // the profile 400 px high from profileTop
+        bool sizesKnown;
+        float t, u;
+    };
+    // t = 6 h / 300 / 8 for front height h; u = d 8 t / 400 / 7 for profile depth d.
+    const Case cases[] = {
+        {"all inside, a short head", 350, 180, 500, 550, 350, 100, true, 0.8f, 0.8f},
+        {"short head, bottom on the last row: t at least 1", 350, 279, 599, 550, 350, 100, true, 1.0f, 1.0f},
+        {"tall head, bottom on the last row: t kept", 350, 119, 599, 550, 350, 100, true, 1.2f, 1.2f},
+        {"short head, bottom on the last row, sizes unknown", 350, 279, 599, 550, 350, 100, false, 0.8f, 0.8f},
+        {"tall head, left border on the first column: t at most 1", 0, 100, 580, 550, 350, 100, true, 1.0f, 1.0f},
+        {"short head, left border on the first column: t kept", 0, 180, 500, 550, 350, 100, true, 0.8f, 0.8f},
+        {"tall head, width and height both clamped", 0, 0, 480, 550, 350, 100, true, 1.0f, 1.0f},
+        {"shallow head, back on the last column: u at least 1", 350, 100, 500, 799, 280, 100, true, 1.0f, 1.0f},
+        {"deep head, back on the last column: u kept", 350, 100, 500, 799, 420, 100, true, 1.0f, 1.2f},
+        {"shallow head, back mirrored from the first column", 350, 100, 500, 800, 280, 100, true, 1.0f, 1.0f},
+        {"shallow head, back beyond the photo", 350, 100, 500, 900, 280, 100, true, 1.0f, 1.0f},
+        {"deep head, crown on the first row: u at most 1", 350, 100, 500, 550, 420, 0, true, 1.0f, 1.0f},
+        {"shallow head, crown on the first row: u kept", 350, 100, 500, 550, 280, 0, true, 1.0f, 0.8f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        THeadAttributes p;
+        SetPhotoPoints(p);
+        p.front[FrontPoint::LeftHead]->x = c.frontLeft, p.front[FrontPoint::RightHead]->x = c.frontLeft + 300;
+        p.front[FrontPoint::TopHead]->y = c.frontTop, p.front[FrontPoint::BottomHead]->y = c.frontBottom;
+        p.profile[ProfilePoint::RightHead]->x = c.profileRight;
+        p.profile[ProfilePoint::LeftHead]->x = c.profileRight - c.profileDepth;
+        p.profile[ProfilePoint::TopHead]->y = c.profileTop, p.profile[ProfilePoint::BottomHead]->y = c.profileTop + 400;
+        const TReconstructionScales s =
+            c.sizesKnown ? MeasureScales(e, p, front, profile) : MeasureScales(e, p);
+        EXPECT_FLOAT_EQ(s.t, c.t);
+        EXPECT_FLOAT_EQ(s.u, c.u);
+        EXPECT_FLOAT_EQ(s.v, 6.0f / 300);  // v keeps the photo's own measure
+    }
+}
+
 // Head borders that no head has (one dragged onto the face) would scale the head's height and depth
 // far beyond any head's proportions: t and u stop at 1.5 times or 1 / 1.5 of the generic's, u
 // measured with the t that is kept. Proportions within that range pass unchanged (above).
@@ -351,6 +402,157 @@ TEST(DeformMeshes, ShallowEarIsScaledInFloats)
     const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, MeasureHead(h.mesh, h.weights), p, s, h.weights, kGeneric);
     EXPECT_NEAR(r.earYScale, 1.5f, 1e-5);
     EXPECT_NEAR(r.earZScale, 1.0f, 1e-5);
+}
+
+// A head whose skull behind the ears is deeper or flatter than the generic head's, its face the
+// same: the face keeps its depth and only the skull takes the change, its back still ending where
+// the profile's border puts it, with nothing folded on the way. A head deeper all through, its ear
+// as far back as its skull says, is deepened all through. An ear the proportions placed measures
+// nothing: the whole head then takes the skull's change, as before the ear was consulted. The
+// model's origin stays where it is, as under one scale.
+TEST(DeformMeshes, DeeperSkullKeepsTheFace)
+{
+    // The ear anchor 3.2 behind the tip, the back 7 behind it.
+    struct Head {
+        MiniHead h;
+        size_t tip, cheek, skull[3], back, origin;
+        Head()
+        {
+            const float y = static_cast<float>(kGeneric.leftEar.y) - 3.2f;
+            const float eyes = static_cast<float>(0.5 * (kGeneric.leftEye.z + kGeneric.rightEye.z));
+            tip = h.Add(0, y, 0, {{W::tip_of_the_nose, 1}});
+            h.Add(0, y + 1, eyes - 4, {{W::head_bottom, 1}});
+            h.Add(0, y + 2.5f, eyes + 4);
+            h.Add(-3, y + 2.5f, 0);
+            h.Add(3, y + 2.5f, 0);
+            cheek = h.Add(1, y + 1, 1);
+            skull[0] = h.Add(0, y + 4, 1.5f), skull[1] = h.Add(0, y + 5, 1.5f), skull[2] = h.Add(0, y + 6, 1.5f);
+            back = h.Add(0, y + 7, 0);
+            origin = h.Add(0, 0, 1.5f);
+        }
+    };
+    struct Case {
+        const char* what;
+        int profileDepth, earBehindTip;  // px at 0.02 units a pixel: 350 and 160 are the generic's
+        bool earMeasured;
+        float u, faceU;
+    };
+    const Case cases[] = {
+        {"deeper skull, ear in place", 420, 160, true, 1.2f, 1.0f},
+        {"deeper skull, ear forward", 420, 150, true, 1.2f, 1.0f},
+        {"flatter skull, ear in place", 280, 160, true, 0.8f, 1.0f},
+        {"much flatter skull, ear in place", 240, 160, true, 240.0f / 350, 1.0f},
+        {"deeper all through", 420, 192, true, 1.2f, 1.2f},
+        {"deeper skull, ear placed by the proportions", 420, 160, false, 1.2f, 1.2f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Head head;
+        MiniHead& moved = head.h;
+        const size_t cheek = head.cheek, back = head.back;
+        const THeadExtents e = MeasureHead(moved.mesh, moved.weights);
+        THeadAttributes p;
+        SetPhotoPoints(p);  // front 300 x 400 px, profile 400 px high: t = 1, 0.02 units a pixel
+        // The eyes halfway, as on the head: the same height scale above and below them.
+        p.front[FrontPoint::LeftEyeCenter]->y = p.front[FrontPoint::RightEyeCenter]->y = 300;
+        p.profile[ProfilePoint::LeftHead]->x = 200, p.profile[ProfilePoint::RightHead]->x = 200 + c.profileDepth;
+        p.profile[ProfilePoint::NoseTip]->x = 200, p.profile[ProfilePoint::EarCenter]->x = 200 + c.earBehindTip;
+        TMeasuredPoints measured;
+        measured.profileEar = c.earMeasured;
+        const TReconstructionScales s = MeasureScales(e, p, {}, {}, measured, &kGeneric);
+        ASSERT_FLOAT_EQ(s.t, 1.0f);
+        EXPECT_FLOAT_EQ(s.u, c.u);
+        EXPECT_NEAR(s.faceU, c.faceU, 1e-5);
+        TGeometry none;
+        DeformMeshes(moved.mesh, none, none, none, e, p, s, moved.weights, kGeneric);
+        const float tip = moved.Y(head.tip);
+        EXPECT_NEAR(moved.Y(cheek) - tip, c.faceU * 1.0f, 1e-4) << "the cheek, 1 behind the tip";
+        EXPECT_NEAR(moved.Y(back) - tip, s.u * 7.0f, 1e-4) << "the back";
+        EXPECT_NEAR(moved.Y(head.origin), 0.0f, 1e-5) << "the model's origin keeps its place";
+        float before = moved.Y(cheek);
+        for (size_t v : head.skull) {
+            EXPECT_GT(moved.Y(v), before) << "vertex " << v;
+            before = moved.Y(v);
+            EXPECT_FLOAT_EQ(moved.Z(v), 1.5f);
+        }
+        EXPECT_GT(moved.Y(back), before);
+    }
+}
+
+// A head whose lower face is longer or shorter than the generic head's, or whose crown is higher:
+// each part takes its own height scale from the eye line, so the chin reaches the photo's chin and
+// the crown the photo's crown, the other part keeping its height. Below the eyes the scale turns
+// over the mid-face, nothing folded; one scale above and below is the plain height scale t, and so is
+// a difference that the rows' whole pixels cannot tell from none.
+TEST(DeformMeshes, LowerFaceFollowsTheChin)
+{
+    const float eyeZ = static_cast<float>(0.5 * (kGeneric.leftEye.z + kGeneric.rightEye.z));
+    struct Head {
+        MiniHead h;
+        size_t brow, crown, forehead, chin, below[5];  // below the eyes, top down, the last under the chin
+        float belowZ[5];
+        explicit Head(float eyes) : belowZ{eyes - 0.3f, 0, -1, eyes - 3.5f, eyes - 5}
+        {
+            below[1] = h.Add(0, -2, 0, {{W::tip_of_the_nose, 1}});
+            chin = h.Add(0, -1, eyes - 4, {{W::head_bottom, 1}});
+            crown = h.Add(0, 0.5f, eyes + 4);
+            h.Add(-3, 0.5f, 0);
+            h.Add(3, 0.5f, 0);
+            brow = h.Add(0, -1.5f, eyes);
+            forehead = h.Add(0, -1.5f, eyes + 2);
+            below[0] = h.Add(0.5f, -1.6f, belowZ[0]), below[2] = h.Add(0, -1.8f, belowZ[2]);
+            below[3] = h.Add(0, -1.2f, belowZ[3]), below[4] = h.Add(0, 0.5f, belowZ[4]);
+        }
+    };
+    struct Case {
+        const char* what;
+        int top, bottom;  // front rows; the eyes on row 275, 0.02 units a pixel: 200 px are the generic's 4 units
+        float tAbove, tBelow, t;
+    };
+    const Case cases[] = {
+        {"longer lower face", 75, 535, 1.0f, 1.3f, 1.15f},
+        {"shorter lower face", 75, 435, 1.0f, 0.8f, 0.9f},
+        {"higher crown", 35, 475, 1.2f, 1.0f, 1.1f},
+        {"taller all through", 55, 495, 1.1f, 1.1f, 1.1f},
+        {"a chin two pixels lower, within the rows' pixels", 75, 477, 6.0f * 402 / 300 / 8, 6.0f * 402 / 300 / 8,
+         6.0f * 402 / 300 / 8},
+        {"a chin dragged far down: no head is 1.5 times as long below the eyes", 75, 580, 6.0f * 505 / 300 / 8,
+         6.0f * 505 / 300 / 8, 6.0f * 505 / 300 / 8},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Head head(eyeZ);
+        MiniHead& moved = head.h;
+        const THeadExtents e = MeasureHead(moved.mesh, moved.weights);
+        THeadAttributes p;
+        SetPhotoPoints(p);
+        p.front[FrontPoint::LeftEyeCenter]->y = p.front[FrontPoint::RightEyeCenter]->y = 275;
+        p.front[FrontPoint::TopHead]->y = c.top, p.front[FrontPoint::BottomHead]->y = c.bottom;
+        TMeasuredPoints measured;
+        measured.profileEar = false;  // one depth scale: only the height is bent here
+        const TReconstructionScales s = MeasureScales(e, p, {}, {}, measured, &kGeneric);
+        EXPECT_FLOAT_EQ(s.t, c.t);
+        EXPECT_NEAR(s.tAbove, c.tAbove, 1e-5);
+        EXPECT_NEAR(s.tBelow, c.tBelow, 1e-5);
+        TGeometry none;
+        DeformMeshes(moved.mesh, none, none, none, e, p, s, moved.weights, kGeneric);
+        const float brow = moved.Z(head.brow), tip = moved.Z(head.below[1]);
+        EXPECT_NEAR(moved.Z(head.crown) - brow, c.tAbove * 4, 1e-4) << "the crown";
+        EXPECT_NEAR(moved.Z(head.forehead) - brow, c.tAbove * 2, 1e-4) << "the forehead";
+        EXPECT_NEAR(brow - moved.Z(head.chin), c.tBelow * 4, 1e-4) << "the chin";
+        float above = brow;
+        for (int k = 0; k < 5; ++k) {
+            const float z = moved.Z(head.below[k]);
+            if (c.tAbove == c.tBelow) {
+                EXPECT_NEAR(z - tip, c.t * head.belowZ[k], 1e-4) << "below the eyes, " << k;
+            }
+            EXPECT_LT(z, above) << "below the eyes, " << k;
+            above = z;
+        }
+        EXPECT_GT(moved.Z(head.below[3]), moved.Z(head.chin));
+        EXPECT_LT(moved.Z(head.below[4]), moved.Z(head.chin));
+        EXPECT_NEAR(moved.Y(head.forehead) - moved.Y(head.below[1]), s.u * 0.5f, 1e-4) << "depth as before";
+    }
 }
 
 }  // namespace

@@ -371,6 +371,10 @@ TEST_F(Editor, PressPicksTheFirstPointInTreeOrderAndDragsItsSubtree)
     a.front[FrontPoint::LeftEyeRight]->SetPosition(400, 300);
     a.front[FrontPoint::LeftEyeTop]->SetPosition(350, 260);
     a.front[FrontPoint::LeftEyeBottom]->SetPosition(350, 340);
+    // Recognition placed every point by the proportions; a point the user drags is placed.
+    TRecognitionReport& report = core->recognizer->report;
+    report.frontFallback.set();
+    report.profileFallback.set();
     TImage edit(697, 613), front(200, 200), profile(200, 200);
     core->SetEditMode(&edit, 1);
     ASSERT_EQ(core->displayMode, 1);
@@ -394,6 +398,9 @@ TEST_F(Editor, PressPicksTheFirstPointInTreeOrderAndDragsItsSubtree)
     EXPECT_EQ(a.front[FrontPoint::LeftEyeCenter]->y, 700);
     core->EditViewMouseUp(&edit, &front, &profile, r.x, r.y);
     EXPECT_EQ(core->grabbedPoint, nullptr);
+    EXPECT_FALSE(report.frontFallback[FrontPoint::LeftEyeCenter]);
+    EXPECT_EQ(report.frontFallback.count(), size_t(FrontPoint::Count - 1)) << "its borders only moved along";
+    EXPECT_TRUE(report.profileFallback.all());
 
     // A border point alone: only it moves.
     cv::Point b = view(a.front[FrontPoint::LeftEyeRight]->x, a.front[FrontPoint::LeftEyeRight]->y);
@@ -403,11 +410,14 @@ TEST_F(Editor, PressPicksTheFirstPointInTreeOrderAndDragsItsSubtree)
     core->EditViewMouseUp(&edit, &front, &profile, b.x + 10, b.y);
     EXPECT_EQ(a.front[FrontPoint::LeftEyeRight]->x, 1020);
     EXPECT_EQ(a.front[FrontPoint::LeftEyeCenter]->x, 900);
+    EXPECT_FALSE(report.frontFallback[FrontPoint::LeftEyeRight]);
+    EXPECT_EQ(report.frontFallback.count(), size_t(FrontPoint::Count - 2));
 
     // A press over no point grabs nothing and moves nothing.
     core->EditViewMouseDown(&edit, &front, &profile, 45, 79);
     EXPECT_EQ(core->grabbedPoint, nullptr);
     core->EditViewMouseUp(&edit, &front, &profile, 45, 79);
+    EXPECT_EQ(report.frontFallback.count(), size_t(FrontPoint::Count - 2));
 }
 
 TEST_F(Editor, DraggedPointStaysInsideThePhoto)
