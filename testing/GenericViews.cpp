@@ -55,9 +55,9 @@ cv::Point ToPixel(const TViewCamera& c, const cv::Point3f& p)
 
 }  // namespace
 
-void FeaturePixels(const TGenericFeatures& features, THeadAttributes& points)
+void FeaturePixels(const TGenericFeatures& features, THeadAttributes& points, const TViewCamera& front,
+                   const TViewCamera& side)
 {
-    const TViewCamera front = FrontCamera(), side = SideCamera();
     for (int i = 0; i < 27; ++i) {
         const cv::Point p = ToPixel(front, features.front[static_cast<size_t>(i)]);
         points.front[i]->SetPosition(p.x, p.y);
@@ -121,7 +121,8 @@ void CopyDataTree(const std::string& buildFolder, const std::string& folder)
         fs::copy(buildFolder + "haarcascades", folder + "haarcascades", options);
 }
 
-void GivePhotos(TVultari& core, const cv::Mat& front, const cv::Mat& profile, const TGenericFeatures& features)
+void GivePhotos(TVultari& core, const cv::Mat& front, const cv::Mat& profile, const TGenericFeatures& features,
+                const TViewCamera& frontCamera, const TViewCamera& sideCamera)
 {
     core.recognizer->frontImage = front.clone();
     core.recognizer->profileImage = profile.clone();
@@ -129,11 +130,13 @@ void GivePhotos(TVultari& core, const cv::Mat& front, const cv::Mat& profile, co
         delete *b;
         *b = nullptr;
     }
-    core.frontThumbnail = new TBitmap(185, 200);
-    core.frontEditBitmap = new TBitmap(563, 610);
-    core.profileThumbnail = new TBitmap(185, 200);
-    core.profileEditBitmap = new TBitmap(563, 610);
-    FeaturePixels(features, *core.headAttributes);
+    // The program's thumbnail and editor sizes: 200 and 610 rows, the photo's aspect.
+    auto sized = [](const cv::Mat& photo, int rows) { return new TBitmap(RoundHalfEven(double(rows) * photo.cols / photo.rows), rows); };
+    core.frontThumbnail = sized(front, 200);
+    core.frontEditBitmap = sized(front, 610);
+    core.profileThumbnail = sized(profile, 200);
+    core.profileEditBitmap = sized(profile, 610);
+    FeaturePixels(features, *core.headAttributes, frontCamera, sideCamera);
 }
 
 void THeadChange::Apply(std::vector<float>& positions, const std::vector<float>& nose, const std::vector<float>& mouth) const

@@ -32,7 +32,8 @@ TViewCamera FrontCamera();
 TViewCamera SideCamera();
 
 // The feature points as pixels of the two cameras (the profile left-facing, orientation 0).
-void FeaturePixels(const TGenericFeatures& features, THeadAttributes& points);
+void FeaturePixels(const TGenericFeatures& features, THeadAttributes& points, const TViewCamera& front = FrontCamera(),
+                   const TViewCamera& side = SideCamera());
 
 // Draws the given models of the engine unlit with their textures into an offscreen image of the
 // camera's size; returns it as 8-bit BGR, top row first, on a plain background.
@@ -43,7 +44,8 @@ cv::Mat RenderView(TColladaEngine& engine, const std::vector<int>& models, const
 void CopyDataTree(const std::string& buildFolder, const std::string& folder);
 
 // Hands the core the two photos with their bitmaps and the points, as photo loading leaves them.
-void GivePhotos(TVultari& core, const cv::Mat& front, const cv::Mat& profile, const TGenericFeatures& features);
+void GivePhotos(TVultari& core, const cv::Mat& front, const cv::Mat& profile, const TGenericFeatures& features,
+                const TViewCamera& frontCamera = FrontCamera(), const TViewCamera& sideCamera = SideCamera());
 
 // A smooth change of the generic head: wider, deeper, a longer nose and a lower mouth, the last two
 // weighted by the head's own nose and mouth maps. Applied to positions (x, y, z per vertex) with

@@ -356,12 +356,17 @@ int main(int argc, char** argv)
     engine.LoadTextures("");
     engine.models[static_cast<size_t>(head)]->geometries.geometries[0]->positions = changed;
     engine.UpdateBuffers(engine.models[static_cast<size_t>(head)]);
-    const cv::Mat changedFront = RenderView(engine, {head, eyes}, FrontCamera());
-    const cv::Mat changedSide = RenderView(engine, {head, eyes}, SideCamera());
+    // The shared cameras fill their photos with the generic head; the changed one is wider and deeper
+    // and would reach past them, and a border on a photo's edge only bounds the head's size. These
+    // photos leave room around it, so that every border is seen.
+    const TViewCamera changedFrontCamera{1000, 1100, 130.0f, 500.0f, 620.0f, false};
+    const TViewCamera changedSideCamera{1250, 1100, 130.0f, 330.0f, 620.0f, true};
+    const cv::Mat changedFront = RenderView(engine, {head, eyes}, changedFrontCamera);
+    const cv::Mat changedSide = RenderView(engine, {head, eyes}, changedSideCamera);
     // The registries start empty for the run, as after the program's own clear.
     engine.ClearModels();
     engine.textureEngine->Clear();
-    GivePhotos(core, changedFront, changedSide, moved);
+    GivePhotos(core, changedFront, changedSide, moved, changedFrontCamera, changedSideCamera);
     messages.Clear();
     core.Reconstruct();
     if (!messages.Texts().empty()) {
