@@ -214,6 +214,18 @@ RegionReach MeasureReach(const GenericData& generic, const HeadCorners& undeform
         return r;
     auto across = [](double px) { return (px + 0.5 - kPhotoWidth / 2.0) / kPerUnit; };
     auto up = [](double py) { return (kPhotoHeight / 2.0 - py - 0.5) / kPerUnit; };
+    // The run reconstructs at the generic head's width: its unit is the photo's head width over the
+    // model's. The result is brought to the photo's size by that factor before its moves are taken,
+    // else a head wider than the generic one asks every feature for a move no run makes.
+    double minX = 1e30, maxX = -1e30;
+    for (size_t i = 0; i + 2 < undeformed.head.size(); i += 3) {
+        minX = std::min(minX, double(undeformed.head[i]));
+        maxX = std::max(maxX, double(undeformed.head[i]));
+    }
+    const double photoWidth = std::abs(points.front[FrontPoint::RightHead]->x - points.front[FrontPoint::LeftHead]->x) / kPerUnit;
+    if (!(maxX > minX) || !(photoWidth > 0))
+        return r;
+    const double size = photoWidth / (maxX - minX);
     // Where the points put a feature: across and up from the front point, depth from the profile point.
     auto target = [&](int frontIndex, int profileIndex) {
         const THPoint* f = points.front[frontIndex];
@@ -236,20 +248,31 @@ RegionReach MeasureReach(const GenericData& generic, const HeadCorners& undeform
         constexpr double kLeast = 0.07 * 0.07;  // 2 mm: below it the ratio is the points' noise
         return asked > kLeast ? 100.0 * made / asked : std::nan("");
     };
-    auto moved = [&](int corner) { return Corner(result.head, corner) - Corner(undeformed.head, corner); };
-    using FP = std::array<cv::Vec3d, 3>;
-    r.eyes = reach({FP{target(anchors.frontEye[0], ProfilePoint::EyeCenter), onGeneric(anchors.frontEye[0], ProfilePoint::EyeCenter),
-                       Centre(result.leftEye) - Centre(undeformed.leftEye)},
-                    FP{target(anchors.frontEye[1], ProfilePoint::EyeCenter), onGeneric(anchors.frontEye[1], ProfilePoint::EyeCenter),
-                       Centre(result.rightEye) - Centre(undeformed.rightEye)}});
-    r.nose = reach({FP{target(FrontPoint::NoseTip, ProfilePoint::NoseTip), onGeneric(FrontPoint::NoseTip, ProfilePoint::NoseTip),
-                       moved(anchors.noseTip)}});
-    r.mouth = reach({FP{target(FrontPoint::MouthCenter, ProfilePoint::MouthCenter),
-                        onGeneric(FrontPoint::MouthCenter, ProfilePoint::MouthCenter), moved(anchors.mouth)}});
-    r.ears = reach({FP{target(FrontPoint::LeftEar, ProfilePoint::EarCenter), onGeneric(FrontPoint::LeftEar, ProfilePoint::EarCenter),
-                       moved(anchors.ears[0])},
-                    FP{target(FrontPoint::RightEar, ProfilePoint::EarCenter), onGeneric(FrontPoint::RightEar, ProfilePoint::EarCenter),
-                       moved(anchors.ears[1])}});
+    // The nose tip is where the reconstruction measures every other feature from, and the head's
+    // place before the camera is no photo's measure: the regions' moves are taken from the tip on
+    // both sides of the request.
+    const cv::Vec3d tipWant = target(FrontPoint::NoseTip, ProfilePoint::NoseTip);
+    const cv::Vec3d tipFrom = onGeneric(FrontPoint::NoseTip, ProfilePoint::NoseTip);
+    const cv::Vec3d tipResult = Corner(result.head, anchors.noseTip), tipUndeformed = Corner(undeformed.head, anchors.noseTip);
+    auto fromTip = [&](int frontIndex, int profileIndex, const cv::Vec3d& got, const cv::Vec3d& had) {
+        return std::array<cv::Vec3d, 3>{target(frontIndex, profileIndex) - tipWant, onGeneric(frontIndex, profileIndex) - tipFrom,
+                                        (got - tipResult) * size - (had - tipUndeformed)};
+    };
+    auto corner = [&](int frontIndex, int profileIndex, int c) {
+        return fromTip(frontIndex, profileIndex, Corner(result.head, c), Corner(undeformed.head, c));
+    };
+    const std::array<cv::Vec3d, 3> leftEye =
+        fromTip(anchors.frontEye[0], ProfilePoint::EyeCenter, Centre(result.leftEye), Centre(undeformed.leftEye));
+    const std::array<cv::Vec3d, 3> rightEye =
+        fromTip(anchors.frontEye[1], ProfilePoint::EyeCenter, Centre(result.rightEye), Centre(undeformed.rightEye));
+    r.eyes = reach({leftEye, rightEye});
+    // The nose's own move is its depth, which the nose's stretch gives: the tip in front of the eyes.
+    auto depth = [](const cv::Vec3d& a, const cv::Vec3d& b) { return cv::Vec3d(0, -0.5 * (a[1] + b[1]), 0); };
+    r.nose = reach({std::array<cv::Vec3d, 3>{depth(leftEye[0], rightEye[0]), depth(leftEye[1], rightEye[1]),
+                                             depth(leftEye[2], rightEye[2])}});
+    r.mouth = reach({corner(FrontPoint::MouthCenter, ProfilePoint::MouthCenter, anchors.mouth)});
+    r.ears = reach({corner(FrontPoint::LeftEar, ProfilePoint::EarCenter, anchors.ears[0]),
+                    corner(FrontPoint::RightEar, ProfilePoint::EarCenter, anchors.ears[1])});
     return r;
 }
 

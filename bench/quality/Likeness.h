@@ -49,7 +49,9 @@ Registration CompareRegistration(const HeadCorners& truth, const HeadCorners& re
                                  bool side);
 
 // Of each region's requested move (where the points put its feature, against where the generic
-// head has it), the share its anchor made: 100 is the whole move. NaN when less than 2 mm was asked for.
+// head has it, both from the nose tip; the nose's: its depth in front of the eyes), the share its
+// anchor made, the result brought to the photo's size first: 100 is the whole move. NaN when less
+// than 2 mm was asked for.
 struct RegionReach {
     double eyes = std::nan(""), nose = std::nan(""), mouth = std::nan(""), ears = std::nan("");
 };
