@@ -401,7 +401,8 @@ float StretchNoseDepth(std::vector<float>& pos, const std::vector<int>& triangle
     if (e.noseTipFound && e.nose.found && e.nose.maxB.index >= 1) {
         const double modelNoseLength =
             std::fabs(static_cast<double>(pos[e.noseTipIndex + 1]) - pos[e.nose.maxB.index - 1]);
-        factor = FactorOr1(photoNoseLength * static_cast<double>(s.v) * s.w, modelNoseLength);
+        // The face's depth scale applies to the stretched nose afterwards: the stretch is what is left.
+        factor = FactorOr1(photoNoseLength * static_cast<double>(s.v) * s.w, modelNoseLength * s.faceU);
         factor = Carried(factor, MeasureFade(pos, triangles, noseMap, TVec{0, planeY, 0}), 1);
     }
     for (size_t k = 1; k < pos.size(); k += 3) {

@@ -344,25 +344,33 @@ TEST(DeformMeshes, EyeballsMoveWithTheirSocketsAndGoBackByTheirPushBack)
 TEST(DeformMeshes, NoseDepthFactorFromTipAndNoseTopDepth)
 {
     // Tip at y -2, top of the nose region (its z maximum) at y -1.5: the model nose is 0.5 deep.
-    // The photo's nose is 75 px deep at 0.01 units a pixel: factor 1.5.
-    MiniHead h;
-    const size_t tip = h.Add(0, -2, 0, {{W::tip_of_the_nose, 1}, {W::nose, 1}});
-    h.Add(0, -1.5f, 0.8f, {{W::nose_borders, 1}, {W::nose, 0.5f}});
-    h.Add(0.2f, -1.6f, 0.1f, {{W::nose_borders, 1}});
-    THeadAttributes p;
-    SetWorkedAtlasPoints(p);
-    p.profile[ProfilePoint::NoseTip]->x = 250, p.profile[ProfilePoint::NoseRoot]->x = 325;
-    TGeometry none;
-    TReconstructionScales s;
-    s.v = 0.01f;
-    const THeadExtents e = MeasureHead(h.mesh, h.weights);
-    const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, e, p, s, h.weights, kGeneric);
-    EXPECT_NEAR(r.noseDepthFactor, 1.5f, 1e-5);
-    // The tip (nose weight 1) is stretched about the generic head's stretch plane before it becomes
-    // the origin.
-    const float plane = static_cast<float>(kGeneric.noseStretchY);
-    EXPECT_NEAR(r.tipY, plane + (-2 - plane) * 1.5f, 1e-5);
-    EXPECT_NEAR(h.Y(tip), r.tipY, 1e-5);
+    // The photo's nose is 75 px deep at 0.01 units a pixel: 0.75 deep, 1.5 times the model's. A face
+    // that the depth scale already deepens needs only the rest of that from the stretch.
+    struct Case {
+        float faceU, factor;
+    };
+    for (const Case& c : {Case{1.0f, 1.5f}, Case{1.2f, 1.25f}, Case{0.75f, 2.0f}}) {
+        SCOPED_TRACE(c.faceU);
+        MiniHead h;
+        const size_t tip = h.Add(0, -2, 0, {{W::tip_of_the_nose, 1}, {W::nose, 1}});
+        h.Add(0, -1.5f, 0.8f, {{W::nose_borders, 1}, {W::nose, 0.5f}});
+        h.Add(0.2f, -1.6f, 0.1f, {{W::nose_borders, 1}});
+        THeadAttributes p;
+        SetWorkedAtlasPoints(p);
+        p.profile[ProfilePoint::NoseTip]->x = 250, p.profile[ProfilePoint::NoseRoot]->x = 325;
+        TGeometry none;
+        TReconstructionScales s;
+        s.v = 0.01f;
+        s.u = s.faceU = c.faceU;
+        const THeadExtents e = MeasureHead(h.mesh, h.weights);
+        const TDeformationReport r = DeformMeshes(h.mesh, none, none, none, e, p, s, h.weights, kGeneric);
+        EXPECT_NEAR(r.noseDepthFactor, c.factor, 1e-5);
+        // The tip (nose weight 1) is stretched about the generic head's stretch plane; the depth
+        // scale then takes it, with the whole head, about the model's origin.
+        const float plane = static_cast<float>(kGeneric.noseStretchY);
+        EXPECT_NEAR(r.tipY, plane + (-2 - plane) * c.factor, 1e-5);
+        EXPECT_NEAR(h.Y(tip), r.tipY * c.faceU, 1e-5);
+    }
 }
 
 TEST(DeformMeshes, DegenerateRegionsFallBackToOne)
