@@ -559,8 +559,9 @@ TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes
     // and shrinks with its height. A clamped border makes its size the least size.
     const bool frontWidthClamped = OnEdge(Px(f[F::LeftHead]), frontSize.width) ||
                                    OnEdge(Px(f[F::RightHead]), frontSize.width);
-    const bool frontHeightClamped = OnEdge(Py(f[F::TopHead]), frontSize.height) ||
-                                    OnEdge(Py(f[F::BottomHead]), frontSize.height);
+    const bool crownClamped = OnEdge(Py(f[F::TopHead]), frontSize.height);
+    const bool chinClamped = OnEdge(Py(f[F::BottomHead]), frontSize.height);
+    const bool frontHeightClamped = crownClamped || chinClamped;
     const bool profileDepthClamped = OnEdge(Px(p[P::LeftHead]), profileSize.width) ||
                                      OnEdge(Px(p[P::RightHead]), profileSize.width);
     const bool profileHeightClamped = OnEdge(Py(p[P::TopHead]), profileSize.height) ||
@@ -580,8 +581,7 @@ TReconstructionScales MeasureScales(const THeadExtents& e, const THeadAttributes
                       : s.u;
     }
     s.v = FactorOr1(modelWidth, frontWidth);
-    MeasureHeightAboutEyes(e, f, generic, s, OnEdge(Py(f[F::TopHead]), frontSize.height),
-                           OnEdge(Py(f[F::BottomHead]), frontSize.height), frontWidthClamped);
+    MeasureHeightAboutEyes(e, f, generic, s, crownClamped, chinClamped, frontWidthClamped);
 
     const int frontEyeHeight = TVultari::AbsInt(Py(f[F::LeftEyeCenter]) - Py(f[F::NoseTip]));
     const int profileEyeHeight = TVultari::AbsInt(Py(p[P::EyeCenter]) - Py(p[P::NoseTip]));
